@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Set-up for a fresh Debian machine, run as root from the source folder.
+#   ./setup.sh run    install what is missing, build, and start netboard-config
+#   ./setup.sh test   install what is missing, build with the sanitizers, and run every test
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgtest-dev
+          fonts-noto-cjk)
+
+install_missing() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$p")
+    done
+    if ((${#missing[@]})); then
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -q
+        apt-get install -y -q --no-install-recommends "${missing[@]}"
+    fi
+}
+
+jobs=$(nproc)
+
+case "${1:-}" in
+run)
+    install_missing
+    cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DNB_BUILD_TESTS=OFF -DNB_BUILD_BENCH=OFF
+    cmake --build build/release -j"$jobs" --target netboard-config
+    exec build/release/src/netboard-config
+    ;;
+test)
+    install_missing
+    # Everything under AddressSanitizer and UndefinedBehaviorSanitizer.
+    cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DNB_SANITIZE=address,undefined
+    cmake --build build/asan -j"$jobs"
+    ctest --test-dir build/asan --output-on-failure -j"$jobs"
+    # The tests of threaded code again under ThreadSanitizer.
+    cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DNB_SANITIZE=thread -DNB_BUILD_BENCH=OFF
+    cmake --build build/tsan -j"$jobs" --target thread-tests
+    ctest --test-dir build/tsan --output-on-failure -L threads
+    ;;
+*)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac

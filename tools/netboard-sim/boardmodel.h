@@ -1,0 +1,59 @@
+// The substitute board's command interpreter, shared by its serial and telnet faces: it takes
+// the bytes the tool sends and gives the bytes the board sends back (echo and answers). It does
+// no I/O; the transports carry its output and apply its pacing.
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+// Ways to misbehave, for tests. The transports parse them from the command line.
+struct BoardBehaviour {
+    bool echo = true;          // echo every character received
+    bool silent = false;       // never answer (the echo still follows `echo`)
+    bool lowercase = false;    // answer "ok" instead of "OK"
+    bool garbage = false;      // answer garbage instead of the expected answer
+    QSet<QByteArray> refuse;   // lines (without terminator) or keywords answered ">NG"
+    int hangupAfterLines = -1; // hang up after this many complete lines (-1: never)
+    QByteArray queryEnd = "\r";  // what ends a query answer
+    QString transcriptPath;    // append every received line here
+};
+
+// Parses one common board switch at argv[*i] (advancing *i past its argument); false when the
+// switch is not a common one. Common switches:
+//   --silent  --no-echo  --lowercase  --garbage  --refuse LINE  --hangup-after N
+//   --query-crlf  --transcript FILE
+bool ParseBoardSwitch(int argc, char** argv, int* i, BoardBehaviour* b);
+extern const char* const kBoardSwitchHelp;
+
+class BoardModel {
+public:
+    explicit BoardModel(BoardBehaviour behaviour);
+
+    struct Output {
+        QByteArray bytes;     // to send, in order
+        bool hangup = false;  // close the line after sending `bytes`
+    };
+    // Feeds received bytes. A line ends at CR LF; the answer follows the echo of the LF, so
+    // that on the wire the echo of the whole line comes first, then the prompt and the answer.
+    Output Feed(const QByteArray& in);
+
+    // Current and saved values, keyed by query name ("madr", "l_ip", ...).
+    QByteArray Value(const QByteArray& key) const { return current_.value(key); }
+    QByteArray SavedValue(const QByteArray& key) const { return saved_.value(key); }
+    int LinesReceived() const { return lines_; }
+
+private:
+    QByteArray Answer(const QByteArray& line);
+    void Transcribe(const QByteArray& line);
+
+    BoardBehaviour b_;
+    QMap<QByteArray, QByteArray> current_;
+    QMap<QByteArray, QByteArray> saved_;
+    QByteArray line_;
+    bool sawCr_ = false;
+    int lines_ = 0;
+};

@@ -1,0 +1,18 @@
+// netboard-bench: prints the CPU time a silent wait burns and the latency of the links' waits,
+// measured against netboard-sim. "netboard-bench serial" or "telnet" runs one part only.
+#include <QApplication>
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+
+#include "benches.h"
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    const char* only = argc > 1 ? argv[1] : "";
+    int rc = 0;
+    if (!*only || !std::strcmp(only, "serial")) rc |= RunSerialBench();
+    if (!*only || !std::strcmp(only, "telnet")) rc |= RunTelnetBench();
+    return rc;
+}

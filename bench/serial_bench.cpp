@@ -1,0 +1,8 @@
+#include <cstdio>
+
+#include "benches.h"
+
+int RunSerialBench() {
+    std::printf("serial: not built yet\n");
+    return 0;
+}

@@ -1,0 +1,111 @@
+// The main window: holds the board parameter record, offers every command through its menu,
+// function keys and toolbar, and shows the progress of every procedure in the log pane.
+//
+// Commands run one at a time: a command started while another runs (inside its waits, which
+// process GUI events) is refused with the system beep, and a close requested meanwhile takes
+// effect when the running command ends. Every command catches errors at its top and shows them
+// in the error box.
+//
+// Thread rules: GUI thread only.
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+
+#include "app/logpane.h"
+#include "app/settings.h"
+
+class QAction;
+class QLabel;
+class QPlainTextEdit;
+class QTabWidget;
+class QToolBar;
+class QToolButton;
+class TAboutBox;
+class TNetSet1Dlg;
+class TTelNetCont1Dlg;
+
+class TNetC1AppForm : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // `iniPath` empty: the path beside the running executable.
+    explicit TNetC1AppForm(const QString& iniPath = QString(), QWidget* parent = nullptr);
+    ~TNetC1AppForm() override;
+
+    TBoardParams& Params() { return params_; }
+    const QString& IniPath() const { return iniPath_; }
+    TLogPane* LogPane() { return &log_; }
+    QPlainTextEdit* Memo1() const { return memo1_; }
+
+    // Appends one line to the log pane, emptying it first when it holds 1000 lines.
+    void AddLogLine(const QString& text);
+
+    // Runs one command: refused with the beep (false) while another command runs; errors are
+    // caught and shown in the error box; a close requested meanwhile happens afterwards.
+    bool RunCommand(const std::function<void()>& body);
+    bool CommandRunning() const { return running_; }
+
+    // The about box created at start-up (hidden until asked for).
+    void SetAboutBox(TAboutBox* box) { aboutBox_ = box; }
+
+    // Command handlers. They run inside RunCommand when started from the menu, a function key
+    // or the toolbar.
+    void ROM1Click();
+    void FileExit1Execute();
+    void MnSet1Click();
+    void N3Click();
+    void MnCheckConfg1Click();
+    void MAC1Click();
+    void telnetMAC1Click();
+    void telnet1Click();
+    void MnChecktelnet2Click();
+    void MnSetIP1Click();
+    void N2Click();
+    void IP1Click();
+    void COMP1Click();
+    void MnSetTCPIP1Click();
+    void HelpAbout1Execute();
+    void BtExitClick();
+
+    // The serial session, created with the log pane and opened at ComPort on first use.
+    TNetSet1Dlg* SerialSession();
+    // (Re)opens the serial session's port at `portNo` (the COM port command's second half).
+    void OpenSerialPort(int portNo);
+
+    // The menu and toolbar items, by their names (for tests).
+    QAction* Action(const QString& name) const;
+    QToolButton* ToolButton(const QString& name) const;
+
+    // The error box every command shows for an error it caught.
+    static void ShowErrorBox(QWidget* parent, const QString& message);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildWindow();
+    void BuildMenus();
+    void BuildToolBar();
+    void BindFunctionKeys();
+    QAction* AddItem(class QMenu* menu, const QString& name, const QString& caption,
+                     void (TNetC1AppForm::*handler)());
+    void FormCloseQuery();
+    void ReleaseSerialSession();
+
+    QString iniPath_;
+    TBoardParams params_;
+    QPlainTextEdit* memo1_ = nullptr;
+    TLogPane log_{nullptr};
+    QTabWidget* pageControl1_ = nullptr;
+    QToolBar* toolBar1_ = nullptr;
+    TAboutBox* aboutBox_ = nullptr;
+    std::unique_ptr<TNetSet1Dlg> netSet1Dlg_;
+    // The session of the running telnet command, if any; that command releases it.
+    TTelNetCont1Dlg* telNetCont1Dlg_ = nullptr;
+
+    bool running_ = false;
+    bool closePending_ = false;
+    bool closing_ = false;
+};

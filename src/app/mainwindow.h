@@ -92,6 +92,7 @@ private:
     QAction* AddItem(class QMenu* menu, const QString& name, const QString& caption,
                      void (TNetC1AppForm::*handler)());
     void FormCloseQuery();
+    // Destroys the serial session, if there is one (closing its port).
     void ReleaseSerialSession();
 
     QString iniPath_;
@@ -101,7 +102,7 @@ private:
     QTabWidget* pageControl1_ = nullptr;
     QToolBar* toolBar1_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
-    std::unique_ptr<TNetSet1Dlg> netSet1Dlg_;
+    TNetSet1Dlg* netSet1Dlg_ = nullptr;  // owned; released by ReleaseSerialSession()
     // The session of the running telnet command, if any; that command releases it.
     TTelNetCont1Dlg* telNetCont1Dlg_ = nullptr;
 

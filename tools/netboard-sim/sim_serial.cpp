@@ -1,8 +1,137 @@
+// The board on a pseudo-terminal: the tool opens the terminal side (printed as the first line
+// on stdout) as its COM port; the board reads and answers on the master side.
+//
+// The board keeps a descriptor of the terminal side open itself, so that the tool closing its
+// port does not hang up the master, and the tool can open the port again and again. The board
+// hangs up (closes the master, which the tool sees as a vanished device) only when told to by
+// --hangup-after.
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+#include <QByteArray>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
+#include "boardmodel.h"
 #include "modes.h"
 
-int RunSerial(int, char**) {
-    std::fprintf(stderr, "netboard-sim: this mode is not built yet\n");
-    return 2;
+namespace {
+
+const char* const kHelp =
+    "usage: netboard-sim serial [switches]\n"
+    "Plays the network board on a pseudo-terminal and prints the terminal's path.\n"
+    "%s"
+    "  --byte-delay MS     send every byte on its own, MS ms apart\n"
+    "  --reply-delay MS    wait MS ms between the echo of a line and the answer\n";
+
+bool WriteAll(int fd, const char* p, size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+void SleepMs(int ms) {
+    if (ms > 0)
+        ::usleep(static_cast<useconds_t>(ms) * 1000u);
+}
+
+// Sends `bytes` whole, or one at a time `byteDelayMs` apart.
+bool Send(int fd, const QByteArray& bytes, int byteDelayMs) {
+    if (byteDelayMs <= 0)
+        return WriteAll(fd, bytes.constData(), bytes.size());
+    for (int i = 0; i < bytes.size(); ++i) {
+        if (i > 0)
+            SleepMs(byteDelayMs);
+        if (!WriteAll(fd, bytes.constData() + i, 1))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunSerial(int argc, char** argv) {
+    BoardBehaviour behaviour;
+    int byteDelayMs = 0;
+    int replyDelayMs = 0;
+    for (int i = 0; i < argc; ++i) {
+        if (ParseBoardSwitch(argc, argv, &i, &behaviour))
+            continue;
+        if (!std::strcmp(argv[i], "--byte-delay") && i + 1 < argc) {
+            byteDelayMs = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--reply-delay") && i + 1 < argc) {
+            replyDelayMs = std::atoi(argv[++i]);
+        } else {
+            std::fprintf(stderr, kHelp, kBoardSwitchHelp);
+            return std::strcmp(argv[i], "--help") ? 2 : 0;
+        }
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char path[256];
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+        ::ptsname_r(master, path, sizeof path) != 0) {
+        std::fprintf(stderr, "netboard-sim: no pseudo-terminal: %s\n", std::strerror(errno));
+        return 1;
+    }
+    const int terminal = ::open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (terminal < 0) {
+        std::fprintf(stderr, "netboard-sim: cannot open %s: %s\n", path, std::strerror(errno));
+        return 1;
+    }
+    // Raw until the tool sets its own modes: no echo or line editing by the terminal itself.
+    termios t{};
+    ::tcgetattr(terminal, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(terminal, TCSANOW, &t);
+
+    std::printf("%s\n", path);
+    std::fflush(stdout);
+
+    BoardModel board(behaviour);
+    char buf[1024];
+    for (;;) {
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            std::fprintf(stderr, "netboard-sim: terminal closed\n");
+            return 0;
+        }
+        // Byte by byte, so that the echo of each byte goes out before the answer it ends.
+        for (ssize_t i = 0; i < n; ++i) {
+            const BoardModel::Output out = board.Feed(QByteArray(1, buf[i]));
+            const int echoLen = behaviour.echo && !out.bytes.isEmpty() ? 1 : 0;
+            const QByteArray answer = out.bytes.mid(echoLen);
+            if (!Send(master, out.bytes.left(echoLen), byteDelayMs))
+                return 1;
+            if (!answer.isEmpty()) {
+                SleepMs(replyDelayMs);
+                if (byteDelayMs > 0)
+                    SleepMs(byteDelayMs);
+                if (!Send(master, answer, byteDelayMs))
+                    return 1;
+            }
+            if (out.hangup) {
+                // Give the tool time to take the last answer before the line goes.
+                SleepMs(300);
+                std::fprintf(stderr, "netboard-sim: hanging up after %d lines\n",
+                             board.LinesReceived());
+                ::close(master);
+                ::close(terminal);
+                return 0;
+            }
+        }
+    }
 }

@@ -1,0 +1,912 @@
+#include "serial/commx.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <system_error>
+
+#include "app/guicall.h"
+#include "app/inifile.h"
+#include "app/replytimer.h"
+
+namespace {
+
+const QString kMsgAlreadyOpen = QStringLiteral("ポートは、すでにオープンされています");
+const QString kMsgOpen = QStringLiteral("ポートをオープンできませんでした");
+const QString kMsgTransThread = QStringLiteral("送信用スレッドを生成できませんでした");
+const QString kMsgReceiveThread = QStringLiteral("受信用スレッドを生成できませんでした");
+const QString kMsgBitRate = QStringLiteral("通信速度の設定でエラーが発生しました");
+const QString kMsgCharSize = QStringLiteral("通信ビット数の設定でエラーが発生しました");
+const QString kMsgParity = QStringLiteral("通信パリティチェックの設定でエラーが発生しました");
+const QString kMsgStopBit = QStringLiteral("通信ストップビット数の設定でエラーが発生しました");
+const QString kMsgFlow = QStringLiteral("通信フロー制御の設定で失敗しました");
+const QString kMsgTimeOut = QStringLiteral("通信タイムアウト時間の設定で失敗しました");
+const QString kMsgXon = QStringLiteral("Ｘｏｎ文字の設定でエラーが発生しました");
+const QString kMsgXoff = QStringLiteral("Ｘｏｆｆ文字の設定でエラーが発生しました");
+const QString kMsgBuffer = QStringLiteral("通信用ポートのバッファを準備できませんでした");
+
+// The largest buffer size accepted: far beyond any line's need, small enough to allocate.
+constexpr int kMaxBufLen = 1 << 24;
+
+TUniqueFd MakeEventFd() {
+    return TUniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+}
+
+void SignalEventFd(int fd) {
+    const uint64_t one = 1;
+    // The counter cannot overflow in practice, and a non-zero counter is all a waiter needs.
+    [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+}
+
+void DrainEventFd(int fd) {
+    uint64_t count;
+    [[maybe_unused]] const ssize_t n = ::read(fd, &count, sizeof count);
+}
+
+int MsSince(std::chrono::steady_clock::time_point start) {
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TUniqueFd
+
+TUniqueFd& TUniqueFd::operator=(TUniqueFd&& o) noexcept {
+    if (this != &o)
+        Reset(o.Release());
+    return *this;
+}
+
+void TUniqueFd::Reset(int fd) {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = fd;
+}
+
+// ---------------------------------------------------------------------------------------------
+// What one open owns. Members are released in reverse order: the threads (already joined by
+// PortClose) before the hand-over, the notifier before its descriptor, the device last.
+struct TCustomCommX::Port {
+    TUniqueFd dev;     // the device; holds its lock
+    TUniqueFd stopFd;  // signalled once by PortClose: wakes both threads for good
+    TUniqueFd kickFd;  // ClearTransBuf wakes a write waiting for the device
+    TUniqueFd wakeFd;  // room in the input queue again, or its size changed
+    TUniqueFd roomFd;  // the transmit queue has room again: wakes the GUI thread
+    std::unique_ptr<QSocketNotifier> roomNotifier;
+    std::unique_ptr<TGuiCall> gui;
+    std::unique_ptr<TCommTransThread> trans;
+    std::unique_ptr<TCommReceiveThread> receive;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Transmit thread
+
+TCommTransThread::TCommTransThread(TCustomCommX* owner, int fd, int stopFd, int kickFd, int roomFd,
+                                   TModemLineProbe probe)
+    : owner_(owner),
+      fd_(fd),
+      stopFd_(stopFd),
+      kickFd_(kickFd),
+      roomFd_(roomFd),
+      probe_(std::move(probe)) {}
+
+TCommTransThread::~TCommTransThread() {
+    Stop();
+    Join();
+}
+
+void TCommTransThread::Start() {
+    thread_ = std::thread([this] { Execute(); });
+}
+
+void TCommTransThread::Stop() {
+    {
+        // Under the queue lock, so that a thread about to wait for a block cannot miss it.
+        std::lock_guard<std::mutex> lk(owner_->queueLock_);
+        stop_ = true;
+    }
+    owner_->queueCv_.notify_all();
+    SignalEventFd(stopFd_);
+}
+
+void TCommTransThread::Join() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void TCommTransThread::Execute() {
+    std::vector<uint8_t> block;
+    // Each pass of the outer loop is one batch: the blocks that follow each other without the
+    // queue running empty. RTS is switched once around a batch.
+    while (owner_->TakeBlock(&block, true, stop_)) {
+        bool switched = false;
+        do {
+            if (!discard && !stop_) {
+                if (!switched) {
+                    HalfCtrlStart();
+                    switched = true;
+                }
+                Write(block);
+            }
+            if (owner_->FinishBlock(static_cast<int>(block.size())))
+                SignalEventFd(roomFd_);
+        } while (owner_->TakeBlock(&block, false, stop_));
+        if (switched && !stop_)
+            HalfCtrlEnd();
+    }
+}
+
+void TCommTransThread::Write(const std::vector<uint8_t>& block) {
+    const int limit = timeOutMs_;
+    const auto start = std::chrono::steady_clock::now();
+    size_t done = 0;
+    while (done < block.size()) {
+        if (discard || stop_)
+            return;
+        ssize_t n;
+        {
+            std::lock_guard<std::mutex> lk(owner_->writeLock_);
+            n = ::write(fd_, block.data() + done, block.size() - done);
+        }
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // The device has gone or fails (EIO after a hang-up): the block is dropped; the watch
+        // thread reports the lost line.
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+            return;
+        // The device's buffer is full (flow control holds the line): wait for room, at most
+        // the write time-out from the start of the block, then drop what is left.
+        int wait = -1;
+        if (limit > 0) {
+            const int elapsed = MsSince(start);
+            if (elapsed >= limit)
+                return;
+            wait = limit - elapsed;
+        }
+        pollfd fds[3] = {{fd_, POLLOUT, 0}, {stopFd_, POLLIN, 0}, {kickFd_, POLLIN, 0}};
+        if (::poll(fds, 3, wait) < 0 && errno != EINTR)
+            return;
+        if (fds[2].revents & POLLIN)
+            DrainEventFd(kickFd_);
+    }
+}
+
+void TCommTransThread::Pause(int ms) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int left = ms; left > 0 && !stop_; left = ms - MsSince(start)) {
+        pollfd p{stopFd_, POLLIN, 0};
+        ::poll(&p, 1, left);
+    }
+}
+
+void TCommTransThread::SetRts(bool on) {
+    int bit = TIOCM_RTS;
+    ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit);
+    if (probe_)
+        probe_(TIOCM_RTS, on);
+}
+
+void TCommTransThread::HalfCtrlStart() {
+    const TCommFlowCtrls flow = flow_;
+    if (!commline::IsHalfDuplex(flow))
+        return;
+    Pause(50);
+    SetRts(flow == cfcHalfHigh);
+    Pause(charTimeMs_);
+}
+
+void TCommTransThread::HalfCtrlEnd() {
+    const TCommFlowCtrls flow = flow_;
+    if (!commline::IsHalfDuplex(flow))
+        return;
+    // A write returns when the kernel holds the bytes; the line driver must stay switched until
+    // the last of them has left the UART. An output purge (ClearTransBuf, PortClose) ends this.
+    ::tcdrain(fd_);
+    Pause(charTimeMs_);
+    SetRts(flow != cfcHalfHigh);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Receive-watch thread
+
+TCommReceiveThread::TCommReceiveThread(TCustomCommX* owner, int fd, int stopFd, int wakeFd,
+                                       TGuiCall* gui)
+    : owner_(owner), fd_(fd), stopFd_(stopFd), wakeFd_(wakeFd), gui_(gui) {}
+
+TCommReceiveThread::~TCommReceiveThread() {
+    Stop();
+    Join();
+}
+
+void TCommReceiveThread::Start() {
+    thread_ = std::thread([this] { Execute(); });
+}
+
+void TCommReceiveThread::Stop() {
+    stop_ = true;
+    SignalEventFd(stopFd_);
+}
+
+void TCommReceiveThread::Join() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool TCommReceiveThread::ReadCounters(commline::TLineCounters* c) const {
+    serial_icounter_struct ic{};
+    if (::ioctl(fd_, TIOCGICOUNT, &ic) != 0)
+        return false;
+    c->frame = ic.frame;
+    c->overrun = ic.overrun;
+    c->parity = ic.parity;
+    c->brk = ic.brk;
+    return true;
+}
+
+void TCommReceiveThread::Execute() {
+    TCustomCommX* const owner = owner_;
+    // Terminals without line counters (a pseudo-terminal) report no line errors or breaks.
+    commline::TLineCounters seen;
+    const bool counters = ReadCounters(&seen);
+    bool lost = false;
+    uint8_t buf[4096];
+    while (!stop_) {
+        const int room = owner->InputRoom();
+        // The device is left out while the input queue is full (the wake-up brings it back) and
+        // after it has gone: a hung-up descriptor would report itself ready for ever.
+        pollfd fds[3] = {{stopFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {-1, POLLIN, 0}};
+        if (room > 0 && !lost)
+            fds[2].fd = fd_;
+        if (::poll(fds, 3, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (stop_)
+            break;
+        if (fds[1].revents & POLLIN)
+            DrainEventFd(wakeFd_);
+
+        bool got = false;
+        bool newlyLost = false;
+        const short rev = fds[2].revents;
+        if (rev & POLLIN) {
+            const ssize_t n = ::read(fd_, buf, std::min<size_t>(sizeof buf, room));
+            if (n > 0) {
+                owner->PushInput(buf, static_cast<int>(n));
+                got = true;
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                newlyLost = true;  // a hung-up terminal reads as end of file, a failing one EIO
+            }
+        } else if (rev & (POLLHUP | POLLERR | POLLNVAL)) {
+            newlyLost = true;
+        }
+        if (newlyLost) {
+            lost = true;
+            owner->lineLost_ = true;
+        }
+
+        int bits = 0;
+        bool brk = false;
+        commline::TLineCounters now;
+        if (got && counters && ReadCounters(&now)) {
+            bits = commline::ErrorBits(seen, now);
+            brk = now.brk != seen.brk;
+            seen = now;
+        }
+        // Each call blocks until the handler has run; false once the port is closing.
+        if (bits && !gui_->Call([owner, bits] { owner->ErrEvent(static_cast<unsigned>(bits)); }))
+            break;
+        if (brk && !gui_->Call([owner] { owner->BreakEvent(); }))
+            break;
+        if (got && !gui_->Call([owner] { owner->ReceiveEvent(); }))
+            break;
+        if (newlyLost && !gui_->Call([owner] { owner->LineLostEvent(); }))
+            break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// TCustomCommX
+
+TCustomCommX::TCustomCommX(QObject* owner) : QObject(owner), modes_(new termios{}) {}
+
+TCustomCommX::~TCustomCommX() {
+    PortClose();
+}
+
+int TCustomCommX::Handle() const {
+    return port_ ? port_->dev.Get() : -1;
+}
+
+QString TCustomCommX::EffectiveIniPath() const {
+    if (!iniPath_.isEmpty())
+        return iniPath_;
+    return IniPathForExecutable(QCoreApplication::applicationFilePath());
+}
+
+void TCustomCommX::PortOpen() {
+    if (port_)
+        throw ECommError(kMsgAlreadyOpen);
+
+    const QString path = commline::DevicePath(portNo_, EffectiveIniPath());
+    if (path.isEmpty())
+        throw ECommError(kMsgOpen);
+    // Non-blocking: the open must not wait for a carrier, and every later wait is our own,
+    // bounded by a time-out or a wake-up.
+    TUniqueFd dev(
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!dev.Valid())
+        throw ECommError(kMsgOpen);
+    // Exclusive: another open of this device, in this program or another, holds the lock.
+    if (::flock(dev.Get(), LOCK_EX | LOCK_NB) != 0)
+        throw ECommError(kMsgOpen);
+    // Only a terminal is a serial port.
+    termios modes{};
+    if (::tcgetattr(dev.Get(), &modes) != 0)
+        throw ECommError(kMsgOpen);
+    // Keeps out programs that open the terminal without locking it (root excepted).
+    ::ioctl(dev.Get(), TIOCEXCL);
+
+    port_ = std::make_unique<Port>();
+    port_->dev = std::move(dev);
+    ++openCount_;
+    lineLost_ = false;
+    {
+        std::lock_guard<std::mutex> lk(queueLock_);
+        pendingBytes_ = 0;
+        queuedBlocks_ = 0;
+        writingBlock_ = 0;
+        guiWaitsForRoom_ = false;
+        blocks_.clear();
+    }
+    {
+        std::lock_guard<std::mutex> lk(inputLock_);
+        input_.clear();
+    }
+
+    // From here on a failure closes the port again before it reaches the caller.
+    try {
+        SetBufferLength();
+        // Nothing sent or received before this open belongs to it.
+        ::tcflush(port_->dev.Get(), TCIOFLUSH);
+        // The device's modes are the starting point; every setting is then applied in turn,
+        // so that a refused one is reported by its own message.
+        *modes_ = modes;
+        record_ = commline::FromTermios(modes);
+        record_.bitRate = bitRate_;
+        ApplyRecord(kMsgBitRate);
+        record_.charSize = charSize_;
+        ApplyRecord(kMsgCharSize);
+        record_.parity = parity_;
+        ApplyRecord(kMsgParity);
+        record_.stop = stop_;
+        ApplyRecord(kMsgStopBit);
+        record_.flow = flow_;
+        ApplyRecord(kMsgFlow);
+        ApplyRestLines();
+        SetTimeOut();
+        record_.xon = xon_;
+        ApplyRecord(kMsgXon);
+        record_.xoff = xoff_;
+        ApplyRecord(kMsgXoff);
+        ThreadCreate();
+    } catch (...) {
+        PortClose();
+        throw;
+    }
+}
+
+void TCustomCommX::ThreadCreate() {
+    Port& p = *port_;
+    p.stopFd = MakeEventFd();
+    p.kickFd = MakeEventFd();
+    p.roomFd = MakeEventFd();
+    if (!p.stopFd.Valid() || !p.kickFd.Valid() || !p.roomFd.Valid())
+        throw ECommError(kMsgTransThread);
+    // A finished block wakes a TransBlock waiting for room through the GUI event loop.
+    p.roomNotifier = std::make_unique<QSocketNotifier>(p.roomFd.Get(), QSocketNotifier::Read);
+    const int roomFd = p.roomFd.Get();
+    QObject::connect(p.roomNotifier.get(), &QSocketNotifier::activated, p.roomNotifier.get(),
+                     [roomFd] { DrainEventFd(roomFd); });
+    p.trans = std::make_unique<TCommTransThread>(this, p.dev.Get(), p.stopFd.Get(), p.kickFd.Get(),
+                                                 roomFd, probe_);
+    p.trans->SetCharTime(commline::CharTimeMs(bitRate_));
+    p.trans->SetFlow(flow_);
+    p.trans->SetTimeOut(timeOutTrans_);
+    try {
+        p.trans->Start();
+    } catch (const std::system_error&) {
+        p.trans.reset();
+        throw ECommError(kMsgTransThread);
+    }
+
+    p.wakeFd = MakeEventFd();
+    if (!p.wakeFd.Valid())
+        throw ECommError(kMsgReceiveThread);
+    p.gui = std::make_unique<TGuiCall>();
+    p.receive = std::make_unique<TCommReceiveThread>(this, p.dev.Get(), p.stopFd.Get(),
+                                                     p.wakeFd.Get(), p.gui.get());
+    try {
+        p.receive->Start();
+    } catch (const std::system_error&) {
+        p.receive.reset();
+        throw ECommError(kMsgReceiveThread);
+    }
+}
+
+void TCustomCommX::PortClose() {
+    if (!port_)
+        return;
+    SetModemLine(TIOCM_DTR, false);
+    SetModemLine(TIOCM_RTS, false);
+    ClearTransBuf();
+    ClearReceiveBuf();
+
+    // From here the port counts as closed: a handler still running sees it so.
+    std::unique_ptr<Port> p = std::move(port_);
+    if (p->trans)
+        p->trans->Stop();
+    if (p->receive)
+        p->receive->Stop();
+    // Releases a watch thread waiting for the GUI thread (we may be inside its handler now);
+    // the function it handed over never runs.
+    if (p->gui)
+        p->gui->Shutdown();
+    if (p->trans)
+        p->trans->Join();
+    if (p->receive)
+        p->receive->Join();
+    p->trans.reset();
+    p->receive.reset();
+    ::ioctl(p->dev.Get(), TIOCNXCL);
+    p.reset();
+
+    {
+        std::lock_guard<std::mutex> lk(queueLock_);
+        blocks_.clear();
+        pendingBytes_ = 0;
+        queuedBlocks_ = 0;
+        writingBlock_ = 0;
+    }
+    std::lock_guard<std::mutex> lk(inputLock_);
+    input_.clear();
+}
+
+// ---- line settings --------------------------------------------------------------------------
+
+void TCustomCommX::ApplyRecord(const QString& message) {
+    if (!commline::RecordValid(record_))
+        throw ECommError(message);
+    const int fd = port_->dev.Get();
+    const termios want = commline::ToTermios(*modes_, record_);
+    if (::tcsetattr(fd, TCSANOW, &want) != 0)
+        throw ECommError(message);
+    // tcsetattr succeeds when any part was taken: read back what the device really does.
+    termios got{};
+    if (::tcgetattr(fd, &got) != 0)
+        throw ECommError(message);
+    constexpr tcflag_t kLine = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS;
+    if ((got.c_cflag & kLine) != (want.c_cflag & kLine) ||
+        cfgetospeed(&got) != cfgetospeed(&want) ||
+        (got.c_iflag & (IXON | IXOFF)) != (want.c_iflag & (IXON | IXOFF)))
+        throw ECommError(message);
+    *modes_ = got;
+}
+
+void TCustomCommX::ApplyRestLines() {
+    const commline::TRestLines rest = commline::RestLines(record_.flow);
+    SetModemLine(TIOCM_DTR, rest.dtr);
+    SetModemLine(TIOCM_RTS, rest.rts);
+}
+
+void TCustomCommX::SetModemLine(int line, bool on) {
+    if (!port_)
+        return;
+    int bit = line;
+    // A terminal without modem lines (a pseudo-terminal) refuses this; nothing depends on it.
+    ::ioctl(port_->dev.Get(), on ? TIOCMBIS : TIOCMBIC, &bit);
+    if (probe_)
+        probe_(line, on);
+}
+
+void TCustomCommX::SetPortNo(int value) {
+    portNo_ = value;
+    if (!port_)
+        return;
+    PortClose();
+    PortOpen();
+}
+
+void TCustomCommX::SetBitRate(int value) {
+    bitRate_ = value;
+    if (!port_)
+        return;
+    record_.bitRate = value;
+    ApplyRecord(kMsgBitRate);
+    if (port_->trans)
+        port_->trans->SetCharTime(commline::CharTimeMs(value));
+}
+
+void TCustomCommX::SetCharSize(int value) {
+    charSize_ = value;
+    if (!port_)
+        return;
+    record_.charSize = value;
+    ApplyRecord(kMsgCharSize);
+}
+
+void TCustomCommX::SetParityBit(TCommParityBits value) {
+    parity_ = value;
+    if (!port_)
+        return;
+    record_.parity = value;
+    ApplyRecord(kMsgParity);
+}
+
+void TCustomCommX::SetStopBit(TCommStopBits value) {
+    stop_ = value;
+    if (!port_)
+        return;
+    record_.stop = value;
+    ApplyRecord(kMsgStopBit);
+}
+
+void TCustomCommX::SetFlowCtrl(TCommFlowCtrls value) {
+    flow_ = value;
+    if (!port_)
+        return;
+    record_.flow = value;
+    ApplyRecord(kMsgFlow);
+    ApplyRestLines();
+    if (port_->trans)
+        port_->trans->SetFlow(value);
+}
+
+void TCustomCommX::SetTimeOutTrans(int value) {
+    timeOutTrans_ = value;
+    if (port_)
+        SetTimeOut();
+}
+
+void TCustomCommX::SetTimeOutReceive(int value) {
+    timeOutReceive_ = value;
+    if (port_)
+        SetTimeOut();
+}
+
+void TCustomCommX::SetTimeOut() {
+    if (timeOutTrans_ < 0 || timeOutReceive_ < 0)
+        throw ECommError(kMsgTimeOut);
+    // ReceiveBlock reads timeOutReceive_ itself; the transmit thread keeps its own copy.
+    if (port_ && port_->trans)
+        port_->trans->SetTimeOut(timeOutTrans_);
+}
+
+void TCustomCommX::SetXonChar(char value) {
+    xon_ = value;
+    if (!port_)
+        return;
+    record_.xon = value;
+    ApplyRecord(kMsgXon);
+}
+
+void TCustomCommX::SetXoffChar(char value) {
+    xoff_ = value;
+    if (!port_)
+        return;
+    record_.xoff = value;
+    ApplyRecord(kMsgXoff);
+}
+
+void TCustomCommX::SetBufLenTrans(int value) {
+    bufLenTrans_ = value;
+    if (port_)
+        SetBufferLength();
+}
+
+void TCustomCommX::SetBufLenReceive(int value) {
+    bufLenReceive_ = value;
+    if (!port_)
+        return;
+    SetBufferLength();
+    ApplyRecord(kMsgFlow);
+}
+
+void TCustomCommX::SetBufferLength() {
+    if (bufLenTrans_ < 1 || bufLenTrans_ > kMaxBufLen || bufLenReceive_ < 1 ||
+        bufLenReceive_ > kMaxBufLen)
+        throw ECommError(kMsgBuffer);
+    blockSize_ = bufLenTrans_;
+    {
+        std::lock_guard<std::mutex> lk(inputLock_);
+        inputCapacity_ = bufLenReceive_;
+    }
+    // The watch thread may now have room where it had none.
+    if (port_ && port_->wakeFd.Valid())
+        SignalEventFd(port_->wakeFd.Get());
+}
+
+// ---- transmission ---------------------------------------------------------------------------
+
+bool TCustomCommX::TransBlock(const void* data, int count) {
+    if (count == 0)
+        return true;
+    if (!data || count < 0)
+        return false;
+    const auto* p = static_cast<const uint8_t*>(data);
+    int left = count;
+    while (left > 0) {
+        if (!port_ || !port_->trans || lineLost_)
+            return false;
+        bool full;
+        {
+            std::lock_guard<std::mutex> lk(queueLock_);
+            full = queuedBlocks_ >= kMaxQueuedBlocks;
+            if (full)
+                guiWaitsForRoom_ = true;
+        }
+        if (full) {
+            // Woken by the transmit thread when a block is done; the port may close meanwhile.
+            WaitForEvents(1000);
+            continue;
+        }
+        const int chunk = std::min(left, blockSize_);
+        {
+            std::lock_guard<std::mutex> lk(queueLock_);
+            blocks_.emplace_back(p, p + chunk);
+            pendingBytes_ += chunk;
+            ++queuedBlocks_;
+        }
+        queueCv_.notify_all();
+        p += chunk;
+        left -= chunk;
+    }
+    return true;
+}
+
+bool TCustomCommX::TakeBlock(std::vector<uint8_t>* block, bool wait,
+                             const std::atomic<bool>& stop) {
+    std::unique_lock<std::mutex> lk(queueLock_);
+    if (wait)
+        queueCv_.wait(lk, [&] { return stop || !blocks_.empty(); });
+    if (stop || blocks_.empty())
+        return false;
+    *block = std::move(blocks_.front());
+    blocks_.pop_front();
+    writingBlock_ = static_cast<int>(block->size());
+    return true;
+}
+
+bool TCustomCommX::FinishBlock(int size) {
+    bool wake;
+    {
+        std::lock_guard<std::mutex> lk(queueLock_);
+        pendingBytes_ = std::max(0, pendingBytes_ - size);
+        if (queuedBlocks_ > 0)
+            --queuedBlocks_;
+        writingBlock_ = 0;
+        wake = guiWaitsForRoom_ && queuedBlocks_ < kMaxQueuedBlocks;
+        if (wake)
+            guiWaitsForRoom_ = false;
+    }
+    queueCv_.notify_all();  // ClearTransBuf may wait for the pending count to reach 0
+    return wake;
+}
+
+void TCustomCommX::ClearTransBuf() {
+    if (!port_)
+        return;
+    const int fd = port_->dev.Get();
+    TCommTransThread* trans = port_->trans.get();
+    if (!trans) {
+        std::lock_guard<std::mutex> lk(writeLock_);
+        ::tcflush(fd, TCOFLUSH);
+        return;
+    }
+    trans->discard = true;
+    {
+        // Blocks not yet taken by the thread are dropped here; the one it is writing ends at
+        // its next step, which the kick brings forward when it waits for the device.
+        std::lock_guard<std::mutex> lk(queueLock_);
+        for (const auto& b : blocks_)
+            pendingBytes_ -= static_cast<int>(b.size());
+        queuedBlocks_ -= static_cast<int>(blocks_.size());
+        blocks_.clear();
+        pendingBytes_ = std::max(0, pendingBytes_);
+        queuedBlocks_ = std::max(0, queuedBlocks_);
+    }
+    {
+        std::lock_guard<std::mutex> lk(writeLock_);
+        ::tcflush(fd, TCOFLUSH);
+    }
+    SignalEventFd(port_->kickFd.Get());
+    {
+        // The transmit thread never waits for the GUI thread, so this wait ends.
+        std::unique_lock<std::mutex> lk(queueLock_);
+        queueCv_.wait(lk, [&] { return pendingBytes_ == 0; });
+    }
+    {
+        // A write issued just before the flag was seen may have put bytes behind the purge.
+        std::lock_guard<std::mutex> lk(writeLock_);
+        ::tcflush(fd, TCOFLUSH);
+    }
+    trans->discard = false;
+}
+
+int TCustomCommX::GetTransLength() const {
+    if (!port_)
+        return 0;
+    std::lock_guard<std::mutex> lk(queueLock_);
+    return pendingBytes_;
+}
+
+std::vector<int> TCustomCommX::PendingBlocks() const {
+    std::vector<int> sizes;
+    if (!port_)
+        return sizes;
+    std::lock_guard<std::mutex> lk(queueLock_);
+    if (writingBlock_ > 0)
+        sizes.push_back(writingBlock_);
+    for (const auto& b : blocks_)
+        sizes.push_back(static_cast<int>(b.size()));
+    return sizes;
+}
+
+// ---- reception ------------------------------------------------------------------------------
+
+int TCustomCommX::InputRoom() const {
+    std::lock_guard<std::mutex> lk(inputLock_);
+    return std::max(0, inputCapacity_ - static_cast<int>(input_.size()));
+}
+
+void TCustomCommX::PushInput(const uint8_t* data, int n) {
+    std::lock_guard<std::mutex> lk(inputLock_);
+    input_.insert(input_.end(), data, data + n);
+}
+
+int TCustomCommX::TakeInput(uint8_t* out, int count) {
+    bool wasFull;
+    int n;
+    {
+        std::lock_guard<std::mutex> lk(inputLock_);
+        wasFull = static_cast<int>(input_.size()) >= inputCapacity_;
+        n = std::min(count, static_cast<int>(input_.size()));
+        std::copy_n(input_.begin(), n, out);
+        input_.erase(input_.begin(), input_.begin() + n);
+    }
+    // The watch thread left the device alone while the queue was full.
+    if (wasFull && n > 0 && port_)
+        SignalEventFd(port_->wakeFd.Get());
+    return n;
+}
+
+int TCustomCommX::ReceiveBlock(void* buffer, int count) {
+    if (!port_ || !port_->receive || !buffer)
+        return -1;
+    if (count <= 0)
+        return 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    int got = TakeInput(out, count);
+    if (got == count || timeOutReceive_ <= 0)
+        return got;
+    // Bytes not there yet: wait for them, at most the read time-out. Each received-data
+    // notification wakes the event loop.
+    const unsigned openCount = openCount_;
+    TReplyTimer timer;
+    timer.Start();
+    const uint32_t limit = static_cast<uint32_t>(timeOutReceive_);
+    // A lost line brings nothing more.
+    while (got < count && !lineLost_ && !timer.Elapsed(limit)) {
+        WaitForEvents(timer.RemainingMs(limit));
+        if (!port_ || openCount != openCount_)
+            return got > 0 ? got : -1;
+        got += TakeInput(out + got, count - got);
+    }
+    return got + (got < count ? TakeInput(out + got, count - got) : 0);
+}
+
+int TCustomCommX::ReceiveChar() {
+    uint8_t c;
+    return ReceiveBlock(&c, 1) == 1 ? c : -1;
+}
+
+void TCustomCommX::ClearReceiveBuf() {
+    if (!port_)
+        return;
+    ::tcflush(port_->dev.Get(), TCIFLUSH);
+    {
+        std::lock_guard<std::mutex> lk(inputLock_);
+        input_.clear();
+    }
+    if (port_->wakeFd.Valid())
+        SignalEventFd(port_->wakeFd.Get());
+}
+
+int TCustomCommX::GetReceiveLength() const {
+    if (!port_)
+        return 0;
+    std::lock_guard<std::mutex> lk(inputLock_);
+    return static_cast<int>(input_.size());
+}
+
+// ---- modem lines and break ------------------------------------------------------------------
+
+void TCustomCommX::SetRtsSignal(bool on) {
+    SetModemLine(TIOCM_RTS, on);
+}
+void TCustomCommX::SetDtrSignal(bool on) {
+    SetModemLine(TIOCM_DTR, on);
+}
+
+bool TCustomCommX::IsSignal(unsigned mask) const {
+    if (!port_)
+        return false;
+    int bits = 0;
+    if (::ioctl(port_->dev.Get(), TIOCMGET, &bits) != 0)
+        return false;
+    return (commline::ModemStatus(bits) & mask) != 0;
+}
+
+void TCustomCommX::SendBreak() {
+    if (!port_)
+        return;
+    const int fd = port_->dev.Get();
+    if (::ioctl(fd, TIOCSBRK) != 0)
+        return;
+    ::usleep(kBreakMs * 1000);
+    ::ioctl(fd, TIOCCBRK);
+}
+
+// ---- notifications on the GUI thread --------------------------------------------------------
+// Each handler is called through a copy and nothing of the component is touched after it, so
+// that a handler may close or delete the component.
+
+void TCustomCommX::ReceiveEvent() {
+    if (!port_ || !onReceive_)
+        return;
+    const int n = GetReceiveLength();
+    if (n == 0)
+        return;
+    const TCommReceiveEvent handler = onReceive_;
+    handler(this, n);
+}
+
+void TCustomCommX::BreakEvent() {
+    if (!port_ || !onBreak_)
+        return;
+    const TCommBreakEvent handler = onBreak_;
+    handler(this);
+}
+
+void TCustomCommX::ErrEvent(unsigned bits) {
+    if (!port_ || !onError_ || bits == 0)
+        return;
+    const TCommErrEvent handler = onError_;
+    handler(this, static_cast<int>(bits));
+}
+
+void TCustomCommX::LineLostEvent() {
+    if (!port_ || !onLineLost_)
+        return;
+    const TCommNotifyEvent handler = onLineLost_;
+    handler(this);
+}

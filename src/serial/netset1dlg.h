@@ -1,0 +1,95 @@
+// The serial session: the link through which the configuration procedures talk to a board over
+// a COM port. It owns the port driver, collects every byte the board sends into its receive
+// buffer, sends command lines, waits for an expected answer or reads a one-line answer after
+// the board's prompt, each within 2000 ms, and writes its own lines (time-outs, transmit dumps)
+// to the log pane. It is hosted by a hidden dialog that is never shown.
+//
+// Receive buffer: 16388 bytes; the k-th byte since the last ClearReceived is at position k
+// (1 to 16387; position 0 is never used). Bytes that arrive when it is full are dropped.
+//
+// Thread rules: GUI thread only. The driver's notifications run on the GUI thread, in practice
+// inside the waits, which process GUI events; so the handler and the waits never run at once
+// and the buffer needs no lock. Because the waits process events, another command may run
+// inside a wait and share the buffer and the reply timer.
+#pragma once
+
+#include <QByteArray>
+#include <QDialog>
+#include <QString>
+#include <array>
+#include <cstdint>
+
+#include "app/replytimer.h"
+#include "board/boardlink.h"
+
+class QTimer;
+class TCommX;
+class TCustomCommX;
+class TLogPane;
+
+class TNetSet1Dlg : public QDialog, public TBoardLink {
+    Q_OBJECT
+
+  public:
+    static constexpr int kReceiveBufferSize = 16388;
+    static constexpr uint32_t kReplyLimitMs = 2000;
+
+    // `log` may be null: the session's own lines are then dropped.
+    explicit TNetSet1Dlg(TLogPane* log, QWidget* parent = nullptr);
+    ~TNetSet1Dlg() override;
+
+    TCommX* CommX1() const { return commX1_; }
+    QTimer* Timer1() const { return timer1_; }
+
+    // (Re)opens the port at `portNo`; a failure is shown in a message box and leaves it closed.
+    void OpenPort(int portNo);
+
+    void ClearReceived() override;
+    // Hands the bytes to the driver; with the transmit dump on, logs "TX:" and each byte as two
+    // uppercase hex digits and a blank. The driver's result (false while the port is closed).
+    bool SendText(const QByteArray& text) override;
+    // True when the `expected.size()` bytes after the first `skip` received bytes equal
+    // `expected`; false at once when they differ, or after 2000 ms (with the time-out line).
+    bool WaitReply(int skip, const QByteArray& expected);
+    // The text after the first ">" up to the next carriage return, into ReplyLine().
+    bool ReadReplyLine() override;
+    QString ReplyLine() const override { return replyLine_; }
+    void LogLine(const QString& text) override;
+    // The wake line's prompt: WaitReply(2, ">").
+    bool WaitPrompt() override { return WaitReply(2, ">"); }
+    // "OK" after the echo of the line and the prompt: WaitReply(lineLength + 1, "OK").
+    bool WaitOk(int lineLength) override { return WaitReply(lineLength + 1, "OK"); }
+
+    void StartReplyTimer() { timer_.Start(); }
+    bool ReplyTimeElapsed(uint32_t limitMs) const { return timer_.Elapsed(limitMs); }
+    // Replaces the millisecond tick the reply timer reads (tests put a wait across its wrap).
+    void SetTickSource(TickSource tick) { timer_.SetTickSource(std::move(tick)); }
+
+    // Non-zero: SendText logs a "TX:" line. Off unless set.
+    int TransmitDump() const { return transmitDump_; }
+    void SetTransmitDump(int value) { transmitDump_ = value; }
+
+    int ReceivedCount() const { return count_; }
+    // The bytes at positions 1 to ReceivedCount().
+    QByteArray Received() const;
+
+    // The driver's notifications.
+    void CommX1Receive(TCustomCommX* Sender, int ReceiveSize);
+    void CommX1Error(TCustomCommX* Sender, int ErrorState);
+    void CommX1LineLost(TCustomCommX* Sender);
+
+    // "COM<n>がオープン出来ません!!" with the advice line, as the open failure shows it.
+    static QString OpenErrorText(int portNo);
+    // The log line written when the port's device vanishes.
+    static QString LineLostText(int portNo);
+
+  private:
+    TCommX* commX1_;
+    QTimer* timer1_;
+    TLogPane* log_;
+    std::array<uint8_t, kReceiveBufferSize> buffer_{};
+    int count_ = 0;
+    int transmitDump_ = 0;
+    QString replyLine_;
+    TReplyTimer timer_;
+};

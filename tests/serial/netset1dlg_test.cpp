@@ -1,0 +1,299 @@
+// The serial session against netboard-sim on a pseudo-terminal, and against a far end the test
+// plays itself where exact byte positions matter.
+#include "serial/netset1dlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <chrono>
+#include <memory>
+
+#include "app/logpane.h"
+#include "ptypair.h"
+#include "serial/commx.h"
+#include "support/modal.h"
+#include "support/simprocess.h"
+
+namespace {
+
+constexpr int kPort = 9;
+const QString kTimeout = QStringLiteral("レスポンス待ち　タイムオーバー");
+const QByteArray kIpLine = "l_ip=10.16.77.170\r\n";  // 19 bytes
+
+class Stopwatch {
+  public:
+    Stopwatch() : start_(std::chrono::steady_clock::now()) {}
+    double Ms() const {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_)
+            .count();
+    }
+
+  private:
+    std::chrono::steady_clock::time_point start_;
+};
+
+class SessionTest : public ::testing::Test {
+  protected:
+    // A session with the log pane, its port mapped to `device`.
+    void Open(const QString& device) {
+        ini.Map(kPort, device);
+        session = std::make_unique<TNetSet1Dlg>(&log);
+        session->CommX1()->SetIniPath(ini.Path());
+        session->OpenPort(kPort);
+        ASSERT_TRUE(session->CommX1()->IsOpen());
+    }
+    // The same on a fresh netboard-sim started with `switches`.
+    void OpenSim(const QStringList& switches = {}) {
+        sim = std::make_unique<SimProcess>(QStringList{"serial"} + switches);
+        ASSERT_TRUE(sim->Started());
+        Open(sim->FirstLine());
+    }
+    // One command line as the procedures send it.
+    void Send(const QByteArray& line) {
+        session->ClearReceived();
+        session->SendText(line);
+    }
+
+    QPlainTextEdit memo;
+    TLogPane log{&memo};
+    PortIni ini;
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<TNetSet1Dlg> session;
+};
+
+}  // namespace
+
+TEST_F(SessionTest, APortThatDoesNotOpenIsToldInAMessageBox) {
+    ini.Map(5, "/nonexistent/tty");
+    session = std::make_unique<TNetSet1Dlg>(&log);
+    session->CommX1()->SetIniPath(ini.Path());
+    for (int port : {5, 0}) {
+        QString text;
+        int buttons = -1;
+        OnNextModal([&](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            ASSERT_NE(box, nullptr);
+            text = box->text();
+            buttons = static_cast<int>(box->buttons().size());
+            box->buttons().first()->click();
+        });
+        session->OpenPort(port);
+        EXPECT_EQ(text, QStringLiteral("COM%1がオープン出来ません!!\n\n"
+                                       "  ポートを及びパラメータ設定を再確認してください。")
+                            .arg(port));
+        EXPECT_EQ(buttons, 1);
+        EXPECT_FALSE(session->CommX1()->IsOpen());
+    }
+    EXPECT_EQ(log.LineCount(), 0);
+    // With the port closed the bytes are refused and the wait runs out.
+    EXPECT_FALSE(session->SendText("\r\n"));
+}
+
+TEST_F(SessionTest, OpenPortClosesTheOldPortAndForgetsWhatWasReceived) {
+    PtyPair first, second;
+    ini.Map(3, second.Path());
+    Open(first.Path());
+    first.Write("abc");
+    ASSERT_TRUE(PumpUntil([&] { return session->ReceivedCount() == 3; }));
+    session->OpenPort(3);
+    EXPECT_TRUE(session->CommX1()->IsOpen());
+    EXPECT_EQ(session->CommX1()->PortNo(), 3);
+    EXPECT_EQ(session->ReceivedCount(), 0);
+    session->SendText("x");
+    EXPECT_EQ(second.Read(1), "x");
+    EXPECT_TRUE(first.ReadFor(50).isEmpty());
+}
+
+TEST_F(SessionTest, TheBoardAnswersTheWakeLineAndASettingLine) {
+    OpenSim();
+    Send("\r\n");
+    EXPECT_TRUE(session->WaitPrompt());
+    Send(kIpLine);
+    Stopwatch w;
+    EXPECT_TRUE(session->WaitOk(kIpLine.size()));
+    EXPECT_LT(w.Ms(), 1000);
+    EXPECT_EQ(session->Received(), kIpLine + ">OK");
+    EXPECT_EQ(log.LineCount(), 0);
+}
+
+TEST_F(SessionTest, TheSkipCountDecidesWhereTheAnswerIsRead) {
+    PtyPair board;
+    Open(board.Path());
+    // Position 20 (where the board puts ">") is not examined.
+    for (const QByteArray& prompt : {QByteArray(">"), QByteArray("#")}) {
+        session->ClearReceived();
+        board.Write(kIpLine + prompt + "OK");
+        EXPECT_TRUE(session->WaitReply(20, "OK"));
+        EXPECT_EQ(session->ReceivedCount(), 22);
+    }
+    // "OK" one place too early: complete but different, rejected at once.
+    session->ClearReceived();
+    board.Write(kIpLine + "OKx");
+    Stopwatch w;
+    EXPECT_FALSE(session->WaitReply(20, "OK"));
+    EXPECT_LT(w.Ms(), 1000);
+    // The wake line's prompt is the third byte.
+    session->ClearReceived();
+    board.Write("\r\n>");
+    EXPECT_TRUE(session->WaitPrompt());
+    session->ClearReceived();
+    board.Write("\r\nX");
+    EXPECT_FALSE(session->WaitPrompt());
+    // Bytes from before a clear are never compared, although the buffer still holds them.
+    session->ClearReceived();
+    board.Write("abc");
+    EXPECT_TRUE(session->WaitReply(0, "abc"));
+    session->ClearReceived();
+    board.Write("x");
+    EXPECT_FALSE(session->WaitReply(0, "a"));
+    EXPECT_EQ(session->Received(), "x");
+    EXPECT_EQ(log.LineCount(), 0);
+}
+
+TEST_F(SessionTest, ALowerCaseOkIsRejectedAtOnce) {
+    OpenSim({"--lowercase"});
+    Send(kIpLine);
+    Stopwatch w;
+    EXPECT_FALSE(session->WaitOk(kIpLine.size()));
+    EXPECT_LT(w.Ms(), 1000);
+    EXPECT_EQ(session->Received(), kIpLine + ">ok");
+    EXPECT_EQ(log.LineCount(), 0);
+}
+
+TEST_F(SessionTest, AnswersArrivingOneByteAtATime) {
+    OpenSim({"--byte-delay", "10"});
+    Send(kIpLine);
+    EXPECT_TRUE(session->WaitOk(kIpLine.size()));
+    // Recognised with its last byte: nothing beyond the answer had to come.
+    EXPECT_EQ(session->Received(), kIpLine + ">OK");
+    Send("madr\r\n");
+    EXPECT_TRUE(session->ReadReplyLine());
+    EXPECT_EQ(session->ReplyLine(), "02-5A-C3-00-01-C9");
+    EXPECT_EQ(log.LineCount(), 0);
+}
+
+TEST_F(SessionTest, ASilentBoardGivesOneTimeOutLineAfter2000Ms) {
+    OpenSim({"--silent"});
+    Send(kIpLine);
+    Stopwatch w;
+    EXPECT_FALSE(session->WaitOk(kIpLine.size()));
+    EXPECT_GE(w.Ms(), 1990);
+    EXPECT_LT(w.Ms(), 2600);
+    EXPECT_EQ(log.Lines(), QStringList{kTimeout});
+    EXPECT_EQ(session->Received(), kIpLine);  // the echo came, the answer did not
+}
+
+TEST_F(SessionTest, AWaitAcrossTheWrapOfTheTickLastsItsFull2000Ms) {
+    OpenSim({"--silent"});
+    // The tick starts 300 ms before it wraps to 0.
+    const uint32_t base = SystemTickCount();
+    bool wrapped = false;
+    session->SetTickSource([&] {
+        const uint32_t t = SystemTickCount() - base + 0xFFFFFFFFu - 300u;
+        if (t < 0x10000000u)
+            wrapped = true;
+        return t;
+    });
+    // A query whose echo has no ">": the reply line never starts.
+    Send("madr\r\n");
+    Stopwatch w;
+    EXPECT_FALSE(session->ReadReplyLine());
+    EXPECT_GE(w.Ms(), 1990);
+    EXPECT_LT(w.Ms(), 2600);
+    EXPECT_TRUE(wrapped);
+    EXPECT_EQ(log.Lines(), QStringList{kTimeout});
+    EXPECT_EQ(session->ReplyLine(), "");
+}
+
+TEST_F(SessionTest, ReadReplyLineTakesTheTextAfterThePromptUpToTheCarriageReturn) {
+    OpenSim({"--query-crlf"});
+    Send("madr\r\n");
+    EXPECT_TRUE(session->ReadReplyLine());
+    EXPECT_EQ(session->ReplyLine(), "02-5A-C3-00-01-C9");
+    EXPECT_EQ(session->Received().left(7), "madr\r\n>");
+    // The board keeps what it is told.
+    const QByteArray set = "l_pt=123\r\n";
+    Send(set);
+    EXPECT_TRUE(session->WaitOk(set.size()));
+    Send("l_pt\r\n");
+    EXPECT_TRUE(session->ReadReplyLine());
+    EXPECT_EQ(session->ReplyLine(), "123");
+    EXPECT_EQ(log.LineCount(), 0);
+}
+
+TEST_F(SessionTest, APromptAndLineArrivingTogetherAreReadAtOnce) {
+    PtyPair board;
+    Open(board.Path());
+    // The prompt and the line arrive together, in one notification.
+    board.Write("l_ip\r\n>1.2.3.4\r");
+    EXPECT_TRUE(session->ReadReplyLine());
+    EXPECT_EQ(session->ReplyLine(), "1.2.3.4");
+}
+
+TEST_F(SessionTest, TheReceiveBufferKeepsItsFirst16387BytesAndDropsTheRest) {
+    PtyPair board;
+    Open(board.Path());
+    QByteArray data(20000, '\0');
+    for (int i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 31 + i / 256);
+    board.Write(data);
+    ASSERT_TRUE(PumpUntil([&] {
+        return session->ReceivedCount() == 16387 && session->CommX1()->GetReceiveLength() == 0;
+    }));
+    PumpFor(100);
+    EXPECT_EQ(session->ReceivedCount(), 16387);
+    EXPECT_EQ(session->Received(), data.left(16387));
+    session->ClearReceived();
+    board.Write("z");
+    ASSERT_TRUE(PumpUntil([&] { return session->ReceivedCount() == 1; }));
+    EXPECT_EQ(session->Received(), "z");
+}
+
+TEST_F(SessionTest, TheTransmitDumpLogsOneLinePerSendWhenSwitchedOn) {
+    OpenSim();
+    EXPECT_EQ(session->TransmitDump(), 0);
+    Send("save\r\n");
+    EXPECT_TRUE(session->WaitOk(6));
+    EXPECT_EQ(log.LineCount(), 0);
+    session->SetTransmitDump(1);
+    Send("save\r\n");
+    EXPECT_TRUE(session->WaitOk(6));
+    EXPECT_EQ(log.Lines(), QStringList{"TX:73 61 76 65 0D 0A "});
+    session->SendText(QByteArray("\x00\xff", 2));
+    EXPECT_EQ(log.Lines().last(), "TX:00 FF ");
+}
+
+TEST_F(SessionTest, LogLineEmptiesTheFullPaneAndNeedsNoPane) {
+    PtyPair board;
+    Open(board.Path());
+    for (int i = 0; i < 999; ++i)
+        log.Append(QString::number(i));
+    session->LogLine("1000th");
+    EXPECT_EQ(log.LineCount(), 1000);
+    session->LogLine("1001st");
+    EXPECT_EQ(log.Lines(), QStringList{"1001st"});
+    TNetSet1Dlg quiet(nullptr);
+    quiet.LogLine("dropped");
+    quiet.SetTransmitDump(1);
+    EXPECT_FALSE(quiet.SendText("x"));
+}
+
+TEST_F(SessionTest, ABoardThatHangsUpIsLoggedAndThePortOpensAgain) {
+    OpenSim({"--hangup-after", "1"});
+    Send("\r\n");
+    EXPECT_TRUE(session->WaitPrompt());
+    const QString lost = QStringLiteral("COM%1が切断されました").arg(kPort);
+    ASSERT_TRUE(PumpUntil([&] { return log.Lines().contains(lost); }));
+    EXPECT_EQ(log.Lines(), QStringList{lost});
+    EXPECT_FALSE(session->SendText("\r\n"));
+    // The board is back (as a new terminal): reopening the port works.
+    sim = std::make_unique<SimProcess>(QStringList{"serial"});
+    ASSERT_TRUE(sim->Started());
+    ini.Map(kPort, sim->FirstLine());
+    session->OpenPort(kPort);
+    ASSERT_TRUE(session->CommX1()->IsOpen());
+    Send("\r\n");
+    EXPECT_TRUE(session->WaitPrompt());
+}

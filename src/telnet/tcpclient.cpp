@@ -133,6 +133,12 @@ void TTcpConnection::WakeReader() {
     [[maybe_unused]] const ssize_t n = ::write(wake_.Fd(), &one, sizeof one);
 }
 
+void TTcpConnection::InterruptSending() {
+    // Only the owner's thread changes the descriptor, so reading it here needs no lock.
+    if (handle_.socket.Valid())
+        ::shutdown(handle_.socket.Fd(), SHUT_WR);
+}
+
 TTcpConnection::WaitResult TTcpConnection::WaitReadable() {
     // The descriptor stays valid while a reader is attached (see CloseLocked).
     pollfd fds[2] = {{handle_.socket.Fd(), POLLIN, 0}, {wake_.Fd(), POLLIN, 0}};

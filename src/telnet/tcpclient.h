@@ -111,6 +111,10 @@ class TTcpConnection {
     // Any thread: releases a reader blocked in WaitReadable(), now and in every later wait until
     // ResetConnection().
     void WakeReader();
+    // Owner thread: shuts the sending direction down without waiting for the write lock, so that
+    // a reader blocked in a send to a peer that takes nothing fails at once instead of holding
+    // the lock until the send time-out.
+    void InterruptSending();
 
     // Owner thread: takes a socket just connected.
     void Adopt(int fd, const sockaddr_in& local, const sockaddr_in& peer);

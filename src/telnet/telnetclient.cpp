@@ -15,7 +15,10 @@ TTelnetClient::TTelnetClient() {
 
 TTelnetClient::~TTelnetClient() {
     // The thread goes before anything it uses; the base then shuts the socket down and closes
-    // it. No event is raised from here: the owner is going away.
+    // it. No event is raised from here: the owner is going away. A send of the thread blocked
+    // on a peer that takes nothing fails at once.
+    if (reader_)
+        InterruptSending();
     StopReader();
 }
 
@@ -78,6 +81,7 @@ void TTelnetClient::Disconnect() {
     if (reader_) {
         reader_->Terminate();
         WakeReader();
+        InterruptSending();
     }
     peerIsTelnet_ = false;
     CloseSocket();

@@ -138,6 +138,10 @@ void ScriptPeer::CloseConnection() {
     connFd_ = -1;
 }
 
+void ScriptPeer::ShutdownConnection() {
+    if (connFd_ >= 0) ::shutdown(connFd_, SHUT_RDWR);
+}
+
 void ScriptPeer::RunScript(std::function<void(ScriptPeer&)> script) {
     script_ = std::thread([this, script] { script(*this); });
 }

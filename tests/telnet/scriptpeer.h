@@ -28,6 +28,9 @@ class ScriptPeer {
     // True when the peer has seen the connection's end (EOF) within `timeoutMs`.
     bool WaitEof(int timeoutMs = 3000);
     void CloseConnection();
+    // Ends the connection in both directions without releasing the descriptor, so that a script
+    // thread still using it fails cleanly.
+    void ShutdownConnection();
     int ConnectionFd() const { return connFd_; }
 
     // Runs `script` on a thread of its own (joined by the destructor or JoinScript()).

@@ -313,7 +313,7 @@ TEST(TelnetClient, ReleaseWhileDataStillArrives) {
             client->SendChar('z');
         client.reset();
         stop = true;
-        peer.CloseConnection();  // the script's next send fails
+        peer.ShutdownConnection();  // the script's next send fails
         peer.JoinScript();
     }
 }
@@ -331,6 +331,42 @@ TEST(TelnetClient, DisconnectInsideTheHandlerThenRelease) {
     EXPECT_FALSE(l.client->IsConnected());
     EXPECT_TRUE(l.peer.WaitEof());
     l.client.reset();
+}
+
+TEST(TelnetClient, ReleaseWhileTheReadThreadIsBlockedSendingAnswers) {
+    // A peer that floods option requests and never reads: the answers fill the socket buffers
+    // and the read thread's send blocks. The release must not wait for the send time-out.
+    Link l("127.0.4.24");
+    const int small = 4096;
+    ASSERT_TRUE(l.Open());
+    ::setsockopt(l.peer.ConnectionFd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    std::atomic<qint64> sent{0};
+    l.peer.RunScript([&](ScriptPeer& p) {
+        QByteArray block;
+        for (int i = 0; i < 1000; ++i)
+            block += B({255, 253, 1});
+        while (p.Send(block))
+            sent += block.size();
+    });
+    // Wait until nothing has moved for a second: the read thread no longer receives.
+    qint64 last = -1;
+    TReplyTimer quiet, total;
+    quiet.Start();
+    total.Start();
+    while (!quiet.Elapsed(1000) && !total.Elapsed(60000)) {
+        WaitForEvents(10);
+        if (sent != last) {
+            last = sent;
+            quiet.Start();
+        }
+    }
+    ASSERT_FALSE(total.Elapsed(60000));
+    TReplyTimer t;
+    t.Start();
+    l.client.reset();
+    EXPECT_LT(t.ElapsedMs(), 1000u);
+    l.peer.ShutdownConnection();
+    l.peer.JoinScript();
 }
 
 }  // namespace

@@ -197,6 +197,22 @@ TEST(TelnetClient, PeerCloseHandsOverTheLastDataThenEnds) {
     }
 }
 
+TEST(TelnetClient, ResetConnectionEndsTheThreadAndIsConnectedFalse) {
+    Link l("127.0.4.25");
+    ASSERT_TRUE(l.Open());
+    l.peer.Send("x");
+    ASSERT_TRUE(l.WaitData("x"));
+    // An abortive close: the client's receive fails with a reset instead of an orderly end.
+    const linger hard{1, 0};
+    ::setsockopt(l.peer.ConnectionFd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    l.peer.CloseConnection();
+    ASSERT_TRUE(PumpUntil([&] { return !l.client->ReadThreadError().isEmpty(); }));
+    EXPECT_TRUE(l.client->ReadThreadError().startsWith("Socket Error # 104\r\n"))
+        << l.client->ReadThreadError().toStdString();
+    EXPECT_FALSE(l.client->IsConnected());
+    EXPECT_THROW(l.client->SendChar('x'), EConnClosedGracefully);
+}
+
 TEST(TelnetClient, ConnectTwiceDisconnectAndConnectAgain) {
     Link l("127.0.4.17");
     int disconnects = 0;

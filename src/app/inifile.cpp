@@ -14,13 +14,15 @@ const char* const kEncoding = "Shift_JIS";
 
 QString Decode(const QByteArray& bytes) {
     QStringDecoder dec(kEncoding);
-    if (!dec.isValid()) return QString::fromLocal8Bit(bytes);
+    if (!dec.isValid())
+        return QString::fromLocal8Bit(bytes);
     return dec.decode(bytes);
 }
 
 QByteArray Encode(const QString& text) {
     QStringEncoder enc(kEncoding);
-    if (!enc.isValid()) return text.toLocal8Bit();
+    if (!enc.isValid())
+        return text.toLocal8Bit();
     return enc.encode(text);
 }
 
@@ -28,7 +30,8 @@ QByteArray Encode(const QString& text) {
 
 TIniFile::TIniFile(const QString& path) : path_(path) {
     QFile f(path);
-    if (f.open(QIODevice::ReadOnly)) Parse(Decode(f.readAll()));
+    if (f.open(QIODevice::ReadOnly))
+        Parse(Decode(f.readAll()));
 }
 
 void TIniFile::Parse(const QString& text) {
@@ -36,7 +39,8 @@ void TIniFile::Parse(const QString& text) {
     const QStringList raw = text.split(QLatin1Char('\n'));
     for (const QString& r : raw) {
         const QString line = r.trimmed();  // also drops the CR of a CR LF ending
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';'))) continue;
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
+            continue;
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
             const QString name = line.mid(1, line.size() - 2).trimmed();
             // A repeated section continues the first one, so that nothing of it is lost.
@@ -47,7 +51,8 @@ void TIniFile::Parse(const QString& text) {
             }
             continue;
         }
-        if (!current) continue;  // before the first section
+        if (!current)
+            continue;  // before the first section
         const int eq = static_cast<int>(line.indexOf(QLatin1Char('=')));
         if (eq < 0) {
             current->lines.push_back(Line{QString(), line});
@@ -64,24 +69,29 @@ void TIniFile::Parse(const QString& text) {
 
 TIniFile::Section* TIniFile::FindSection(const QString& name) {
     for (Section& s : sections_)
-        if (s.name.compare(name, Qt::CaseInsensitive) == 0) return &s;
+        if (s.name.compare(name, Qt::CaseInsensitive) == 0)
+            return &s;
     return nullptr;
 }
 
 const TIniFile::Section* TIniFile::FindSection(const QString& name) const {
     for (const Section& s : sections_)
-        if (s.name.compare(name, Qt::CaseInsensitive) == 0) return &s;
+        if (s.name.compare(name, Qt::CaseInsensitive) == 0)
+            return &s;
     return nullptr;
 }
 
-bool TIniFile::SectionExists(const QString& section) const { return FindSection(section); }
+bool TIniFile::SectionExists(const QString& section) const {
+    return FindSection(section);
+}
 
-QString TIniFile::ReadString(const QString& section, const QString& key,
-                             const QString& def) const {
+QString TIniFile::ReadString(const QString& section, const QString& key, const QString& def) const {
     const Section* s = FindSection(section);
-    if (!s) return def;
+    if (!s)
+        return def;
     for (const Line& l : s->lines)
-        if (!l.key.isEmpty() && l.key.compare(key, Qt::CaseInsensitive) == 0) return l.text;
+        if (!l.key.isEmpty() && l.key.compare(key, Qt::CaseInsensitive) == 0)
+            return l.text;
     return def;
 }
 
@@ -89,14 +99,19 @@ bool TIniFile::ParseInteger(const QString& value, int* out) {
     if (value.size() > 2 && value[0] == QLatin1Char('0') &&
         (value[1] == QLatin1Char('x') || value[1] == QLatin1Char('X'))) {
         const QString digits = value.mid(2);
-        if (digits.size() > 8) return false;
+        if (digits.size() > 8)
+            return false;
         uint32_t v = 0;
         for (QChar c : digits) {
             int d;
-            if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) d = c.unicode() - '0';
-            else if (c >= QLatin1Char('a') && c <= QLatin1Char('f')) d = c.unicode() - 'a' + 10;
-            else if (c >= QLatin1Char('A') && c <= QLatin1Char('F')) d = c.unicode() - 'A' + 10;
-            else return false;
+            if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                d = c.unicode() - '0';
+            else if (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+                d = c.unicode() - 'a' + 10;
+            else if (c >= QLatin1Char('A') && c <= QLatin1Char('F'))
+                d = c.unicode() - 'A' + 10;
+            else
+                return false;
             v = v * 16u + static_cast<uint32_t>(d);
         }
         *out = static_cast<int>(v);  // eight digits are the 32-bit pattern, as written
@@ -108,7 +123,8 @@ bool TIniFile::ParseInteger(const QString& value, int* out) {
 int TIniFile::ReadInteger(const QString& section, const QString& key, int def) const {
     const QString v = ReadString(section, key, QString());
     int out = 0;
-    if (v.isEmpty() || !ParseInteger(v, &out)) return def;
+    if (v.isEmpty() || !ParseInteger(v, &out))
+        return def;
     return out;
 }
 
@@ -138,8 +154,10 @@ QString TIniFile::Text() const {
     for (const Section& s : sections_) {
         out += QLatin1Char('[') + s.name + QLatin1Char(']') + crlf;
         for (const Line& l : s.lines) {
-            if (l.key.isEmpty()) out += l.text + crlf;
-            else out += l.key + QLatin1Char('=') + l.text + crlf;
+            if (l.key.isEmpty())
+                out += l.text + crlf;
+            else
+                out += l.key + QLatin1Char('=') + l.text + crlf;
         }
         out += crlf;
     }
@@ -160,9 +178,11 @@ void TIniFile::UpdateFile() const {
 QString IniPathForExecutable(const QString& exePath) {
     int nameStart = 0;
     for (int i = 0; i < exePath.size(); ++i)
-        if (exePath[i] == QLatin1Char('/') || exePath[i] == QLatin1Char('\\')) nameStart = i + 1;
+        if (exePath[i] == QLatin1Char('/') || exePath[i] == QLatin1Char('\\'))
+            nameStart = i + 1;
     const int dot = static_cast<int>(exePath.lastIndexOf(QLatin1Char('.')));
     // A dot that starts the file name (a hidden file) is not an extension.
-    if (dot > nameStart) return exePath.left(dot + 1) + QStringLiteral("ini");
+    if (dot > nameStart)
+        return exePath.left(dot + 1) + QStringLiteral("ini");
     return exePath + QStringLiteral(".ini");
 }

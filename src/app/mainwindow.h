@@ -29,7 +29,7 @@ class TTelNetCont1Dlg;
 class TNetC1AppForm : public QMainWindow {
     Q_OBJECT
 
-public:
+  public:
     // `iniPath` empty: the path beside the running executable.
     explicit TNetC1AppForm(const QString& iniPath = QString(), QWidget* parent = nullptr);
     ~TNetC1AppForm() override;
@@ -81,10 +81,10 @@ public:
     // The error box every command shows for an error it caught.
     static void ShowErrorBox(QWidget* parent, const QString& message);
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void BuildWindow();
     void BuildMenus();
     void BuildToolBar();

@@ -29,13 +29,19 @@ void AcceptNextMessageBox(QString* text, QString* title, int timeoutMs) {
     OnNextModal(
         [=](QWidget* w) {
             auto* box = qobject_cast<QMessageBox*>(w);
-            if (!box) return;
-            if (text) *text = box->text();
-            if (title) *title = box->windowTitle();
+            if (!box)
+                return;
+            if (text)
+                *text = box->text();
+            if (title)
+                *title = box->windowTitle();
             QAbstractButton* b = box->defaultButton();
-            if (!b && !box->buttons().isEmpty()) b = box->buttons().first();
-            if (b) b->click();
-            else box->close();
+            if (!b && !box->buttons().isEmpty())
+                b = box->buttons().first();
+            if (b)
+                b->click();
+            else
+                box->close();
         },
         timeoutMs);
 }

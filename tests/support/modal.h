@@ -13,5 +13,4 @@ void OnNextModal(std::function<void(QWidget*)> action, int timeoutMs = 10000);
 
 // Closes the next message box with its default (or only) button, storing its text and window
 // title when asked.
-void AcceptNextMessageBox(QString* text = nullptr, QString* title = nullptr,
-                          int timeoutMs = 10000);
+void AcceptNextMessageBox(QString* text = nullptr, QString* title = nullptr, int timeoutMs = 10000);

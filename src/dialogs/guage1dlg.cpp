@@ -7,10 +7,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "dialogs/fonts.h"
+
 TGuage1Dlg::TGuage1Dlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setWindowTitle(QStringLiteral("変換実行中"));
-    setFont(QFont(QStringLiteral("ＭＳ Ｐゴシック")));
+    setFont(DialogFont());
 
     label1_ = new QLabel(this);
     label1_->setAlignment(Qt::AlignCenter);

@@ -290,16 +290,6 @@ QByteArray ReadFile(const QString& path) {
 
 }  // namespace
 
-TEST(ReaderComDebug, FlowControlMapping) {
-    EXPECT_EQ(FlowControlFromIni(1), TFlowControl::RtsCts);
-    EXPECT_EQ(FlowControlFromIni(2), TFlowControl::XonXoff);
-    EXPECT_EQ(FlowControlFromIni(0), TFlowControl::None);
-    EXPECT_EQ(FlowControlFromIni(3), TFlowControl::None);
-    EXPECT_EQ(FlowControlToIni(TFlowControl::RtsCts), 1);
-    EXPECT_EQ(FlowControlToIni(TFlowControl::XonXoff), 2);
-    EXPECT_EQ(FlowControlToIni(TFlowControl::None), 0);
-}
-
 TEST(ReaderComDebug, ReadAtCreationFixedValuesWrittenInPlaceAtRelease) {
     const QString path = TempPath("comdebug") + ".ini";
     WriteFile(path,
@@ -328,21 +318,6 @@ TEST(ReaderComDebug, ReadAtCreationFixedValuesWrittenInPlaceAtRelease) {
               "ParityBits=0\r\nByteSize=8\r\nStopBits=0\r\nIDNo=0\r\nfDispRecInfo=0\r\n"
               "fDispTxInfo=0\r\nfWrDebug1=0\r\nfDispCont1=0\r\nTCPPort=4321\r\n\r\n"
               "[Tail]\r\nx=y\r\n\r\n");
-    QFile::remove(path);
-}
-
-TEST(ReaderComDebug, NewFileGetsTheSectionInTableOrder) {
-    const QString path = TempPath("comdebug") + ".ini";
-    {
-        TTComXDlg link(nullptr, 3000, nullptr, path);  // released by its destructor
-        EXPECT_EQ(link.TCPServAddr(), "10.16.77.170");
-        EXPECT_EQ(link.TCPServPort(), 10777);
-    }
-    EXPECT_EQ(ReadFile(path),
-              "[ComDebug]\r\nBaudRate=19200\r\nParityBits=0\r\nByteSize=8\r\nStopBits=0\r\n"
-              "FlowCont=0\r\nIDNo=0\r\nfDispRecInfo=0\r\nfDispTxInfo=0\r\nfWrDebug1=0\r\n"
-              "fDispCont1=0\r\nTCPPort=3000\r\nTCPServPort=10777\r\n"
-              "TCPServAddr=10.16.77.170\r\n\r\n");
     QFile::remove(path);
 }
 

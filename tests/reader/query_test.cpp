@@ -181,17 +181,6 @@ TEST_F(RomQuery, StrayBytesAndAFrameSplitOverSeveralWrites) {
     ExpectIniAfterQuery();
 }
 
-TEST_F(RomQuery, BurstLargerThanTheRingStillGivesTheVersion) {
-    Start("127.0.0.88", {"--burst", "40000", "--version", "V9"});
-    BoxWatcher boxes;
-    Run();
-    EXPECT_EQ(boxes.texts, QStringList{"ROMバージョン: V9"});
-    int taken = 0;
-    for (const QString& l : Log())
-        taken += l.toInt() > 0 ? 1 : 0;
-    EXPECT_GE(taken, 40);  // read events of at most 1024 bytes each
-}
-
 TEST_F(RomQuery, NackGivesItsReasonAndNoBox) {
     Start("127.0.0.83", {"--nack", "5", "--tag-error", "0x10"});
     BoxWatcher boxes;
@@ -202,15 +191,6 @@ TEST_F(RomQuery, NackGivesItsReasonAndNoBox) {
                                                     "(doesn\xE2\x80\x99t exist)."),
                                   "NACK 受信"}));
     ExpectIniAfterQuery();
-}
-
-TEST_F(RomQuery, UidFrameEndsTheWaitAsANack) {
-    Start("127.0.0.85", {"--uid", "0102030405060708"});
-    BoxWatcher boxes;
-    Run();
-    EXPECT_TRUE(boxes.texts.isEmpty());
-    const QStringList log = Log();
-    EXPECT_EQ(log.mid(log.size() - 2), (QStringList{"UID: 01 02 03 04 05 06 07 08 ", "NACK 受信"}));
 }
 
 TEST_F(RomQuery, SilenceTimesOut) {

@@ -1,10 +1,14 @@
 #include "app/inifile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <cerrno>
+#include <cstring>
 
 #include "app/exceptions.h"
 
@@ -24,6 +28,80 @@ QByteArray Encode(const QString& text) {
     if (!enc.isValid())
         return text.toLocal8Bit();
     return enc.encode(text);
+}
+
+// Owns one descriptor.
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    // Closes now, reporting the result (a delayed write error can show up only here).
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+// Replaces the file at `path` with `bytes` so that the file is, at every moment, either the
+// old one whole or the new one whole. Returns an error text, empty on success.
+QString WriteWholeFile(const QString& path, const QByteArray& bytes) {
+    // Write through a symbolic link to its target, so that the link stays a link.
+    const QFileInfo info(path);
+    const QString target = info.isSymLink() ? info.symLinkTarget() : path;
+    const QByteArray finalName = QFile::encodeName(target);
+    QByteArray tempName = finalName + ".XXXXXX";
+
+    // The temporary file lies in the same folder, so that the rename below cannot cross file
+    // systems and is atomic.
+    Fd fd(::mkstemp(tempName.data()));
+    if (fd.get() < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    auto fail = [&](int err) {
+        ::unlink(tempName.constData());
+        return QString::fromLocal8Bit(std::strerror(err));
+    };
+    // Keep the old file's permissions; a new file gets the usual ones.
+    struct stat st {};
+    mode_t mode = 0;
+    if (::stat(finalName.constData(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    if (::fchmod(fd.get(), mode) != 0)
+        return fail(errno);
+    // Every byte must reach the file: a short write (a full disk) is a failure, never a
+    // truncated settings file.
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            ::write(fd.get(), bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return fail(n < 0 ? errno : ENOSPC);
+        done += n;
+    }
+    // On disk before the rename, so that a crash cannot leave an empty file behind it.
+    if (::fsync(fd.get()) != 0)
+        return fail(errno);
+    if (!fd.Close())
+        return fail(errno);
+    if (::rename(tempName.constData(), finalName.constData()) != 0)
+        return fail(errno);
+    return QString();
 }
 
 }  // namespace
@@ -165,14 +243,9 @@ QString TIniFile::Text() const {
 }
 
 void TIniFile::UpdateFile() const {
-    // QSaveFile writes a temporary file beside the target and renames it over the old file on
-    // commit; on any failure the old file is left as it was.
-    QSaveFile f(path_);
-    const QByteArray bytes = Encode(Text());
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
-        throw EFCreateError(
-            QStringLiteral("Cannot create file \"%1\". %2").arg(path_, f.errorString()));
-    }
+    const QString error = WriteWholeFile(path_, Encode(Text()));
+    if (!error.isEmpty())
+        throw EFCreateError(QStringLiteral("Cannot create file \"%1\". %2").arg(path_, error));
 }
 
 QString IniPathForExecutable(const QString& exePath) {

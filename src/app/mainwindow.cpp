@@ -86,8 +86,7 @@ QAction* TNetC1AppForm::AddItem(QMenu* menu, const QString& name, const QString&
     QAction* a = menu->addAction(caption);
     a->setObjectName(name);
     if (handler) {
-        connect(a, &QAction::triggered, this,
-                [this, handler] { RunCommand([this, handler] { (this->*handler)(); }); });
+        connect(a, &QAction::triggered, this, [this, name, handler] { RunItem(name, handler); });
     }
     return a;
 }
@@ -157,11 +156,12 @@ void TNetC1AppForm::BuildToolBar() {
         toolBar1_->widgetForAction(a)->setObjectName(QLatin1String(name));
         return a;
     };
-    QAction* set = button("BtTelnetSet1", QStyle::SP_FileDialogContentsView,
-                          [this] { RunCommand([this] { MnChecktelnet2Click(); }); });
+    QAction* set = button("BtTelnetSet1", QStyle::SP_FileDialogContentsView, [this] {
+        RunItem(QStringLiteral("BtTelnetSet1"), &TNetC1AppForm::MnChecktelnet2Click);
+    });
     SetHint(set, QStringLiteral("設定確認＆設定"));
     button("BtSetTCPIP", QStyle::SP_DriveNetIcon,
-           [this] { RunCommand([this] { MnSetTCPIP1Click(); }); });
+           [this] { RunItem(QStringLiteral("BtSetTCPIP"), &TNetC1AppForm::MnSetTCPIP1Click); });
     toolBar1_->addSeparator()->setObjectName(QStringLiteral("ToolButton1"));
     button("BtExit", QStyle::SP_DialogCloseButton, [this] { BtExitClick(); });
 }
@@ -193,8 +193,8 @@ void TNetC1AppForm::BindFunctionKeys() {
         auto* sc = new QShortcut(QKeySequence(k.key), this);
         sc->setContext(Qt::ApplicationShortcut);
         const auto handler = k.handler;
-        connect(sc, &QShortcut::activated, this,
-                [this, handler] { RunCommand([this, handler] { (this->*handler)(); }); });
+        const QString name = QLatin1String(k.item);
+        connect(sc, &QShortcut::activated, this, [this, name, handler] { RunItem(name, handler); });
     }
 }
 
@@ -204,6 +204,13 @@ QAction* TNetC1AppForm::Action(const QString& name) const {
 
 QToolButton* TNetC1AppForm::ToolButton(const QString& name) const {
     return findChild<QToolButton*>(name);
+}
+
+void TNetC1AppForm::RunItem(const QString& item, void (TNetC1AppForm::*handler)()) {
+    RunCommand([this, item, handler] {
+        emit CommandStarted(item);
+        (this->*handler)();
+    });
 }
 
 void TNetC1AppForm::AddLogLine(const QString& text) {

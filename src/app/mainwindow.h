@@ -81,6 +81,10 @@ class TNetC1AppForm : public QMainWindow {
     // The error box every command shows for an error it caught.
     static void ShowErrorBox(QWidget* parent, const QString& message);
 
+  signals:
+    // A menu item, function key or toolbar button started its command (the item's name).
+    void CommandStarted(const QString& item);
+
   protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -91,6 +95,8 @@ class TNetC1AppForm : public QMainWindow {
     void BindFunctionKeys();
     QAction* AddItem(class QMenu* menu, const QString& name, const QString& caption,
                      void (TNetC1AppForm::*handler)());
+    // Runs the handler of a menu item as a command.
+    void RunItem(const QString& item, void (TNetC1AppForm::*handler)());
     void FormCloseQuery();
     // Destroys the serial session, if there is one (closing its port).
     void ReleaseSerialSession();

@@ -85,6 +85,20 @@ TEntryDialog::TEntryDialog(QWidget* parent) : QDialog(parent) {
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 }
 
+void TEntryDialog::AddButtonRow(QBoxLayout* into, const QString& okText, QPushButton** ok,
+                                QPushButton** cancel) {
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    *ok = MakeButton(okText, this);
+    (*ok)->setDefault(true);
+    *cancel = MakeButton(QStringLiteral("キャンセル"), this);
+    row->addWidget(*ok);
+    row->addWidget(*cancel);
+    into->addLayout(row);
+    connect(*ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(*cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
 void TEntryDialog::accept() {
     // A number text field keeps the focus while its number is out of range; accepting the
     // dialog with such a number would send it to the board, so the dialog refuses too.
@@ -202,18 +216,9 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     defaultRow->addStretch();
     top->addLayout(defaultRow);
     top->addWidget(MakeLine(this));
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    OKBtn = MakeButton(QStringLiteral("設定"), this);
-    OKBtn->setDefault(true);
-    CancelBtn = MakeButton(QStringLiteral("キャンセル"), this);
-    buttons->addWidget(OKBtn);
-    buttons->addWidget(CancelBtn);
-    top->addLayout(buttons);
+    AddButtonRow(top, QStringLiteral("設定"), &OKBtn, &CancelBtn);
 
     connect(BtDefault, &QPushButton::clicked, this, [this] { BtDefaultClick(); });
-    connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
-    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TParaSet1Dlg::HideMacRow() {
@@ -333,16 +338,7 @@ TSetMac1Dlg::TSetMac1Dlg(QWidget* parent) : TEntryDialog(parent) {
     row->addWidget(EdMacAdr3);
     row->addStretch();
     top->addLayout(row);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    OKBtn = MakeButton(QStringLiteral("設定"), this);
-    OKBtn->setDefault(true);
-    CancelBtn = MakeButton(QStringLiteral("キャンセル"), this);
-    buttons->addWidget(OKBtn);
-    buttons->addWidget(CancelBtn);
-    top->addLayout(buttons);
-    connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
-    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+    AddButtonRow(top, QStringLiteral("設定"), &OKBtn, &CancelBtn);
 }
 
 void TSetMac1Dlg::FillFrom(const TBoardParams& p) {
@@ -368,14 +364,7 @@ TSetTCPIPDlg::TSetTCPIPDlg(QWidget* parent) : TEntryDialog(parent) {
     TFmtEdit* ip[4];
     left->addLayout(IpRow(this, ip));
     left->addStretch();
-    auto* okRow = new QHBoxLayout;
-    OKBtn = MakeButton(QStringLiteral("OK"), this);
-    OKBtn->setDefault(true);
-    CancelBtn = MakeButton(QStringLiteral("キャンセル"), this);
-    okRow->addStretch();
-    okRow->addWidget(OKBtn);
-    okRow->addWidget(CancelBtn);
-    left->addLayout(okRow);
+    AddButtonRow(left, QStringLiteral("OK"), &OKBtn, &CancelBtn);
     top->addLayout(left);
     auto* right = new QVBoxLayout;
     BtBoard = MakeButton(QStringLiteral("Default1(Board)"), this);
@@ -390,8 +379,6 @@ TSetTCPIPDlg::TSetTCPIPDlg(QWidget* parent) : TEntryDialog(parent) {
     EdTCPIP1_4 = ip[3];
     connect(BtBoard, &QPushButton::clicked, this, [this] { BtBoardClick(); });
     connect(BtReset, &QPushButton::clicked, this, [this] { BtResetClick(); });
-    connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
-    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TSetTCPIPDlg::FillFrom(const TBoardParams& p) {
@@ -435,16 +422,7 @@ TInputIntDlg::TInputIntDlg(QWidget* parent) : TEntryDialog(parent) {
     inner->addWidget(STTitle);
     inner->addWidget(IntEd);
     top->addWidget(panel);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    OKBtn = MakeButton(QStringLiteral("OK"), this);
-    OKBtn->setDefault(true);
-    CancelBtn = MakeButton(QStringLiteral("キャンセル"), this);
-    buttons->addWidget(OKBtn);
-    buttons->addWidget(CancelBtn);
-    top->addLayout(buttons);
-    connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
-    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+    AddButtonRow(top, QStringLiteral("OK"), &OKBtn, &CancelBtn);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -28,6 +28,10 @@ class TEntryDialog : public QDialog {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    // Appends a right-aligned row with the accepting button (the default one) and
+    // "キャンセル" (also Escape).
+    void AddButtonRow(class QBoxLayout* into, const QString& okText, QPushButton** ok,
+                      QPushButton** cancel);
 };
 
 // The board parameter dialog.

@@ -9,6 +9,7 @@
 void OnNextModal(std::function<void(QWidget*)> action, int timeoutMs) {
     QPointer<QWidget> before = QApplication::activeModalWidget();
     auto* timer = new QTimer(qApp);
+    timer->setObjectName(QStringLiteral("modal-watcher"));
     auto waited = std::make_shared<int>(0);
     QObject::connect(timer, &QTimer::timeout, timer, [=]() {
         QWidget* w = QApplication::activeModalWidget();
@@ -44,4 +45,11 @@ void AcceptNextMessageBox(QString* text, QString* title, int timeoutMs) {
                 box->close();
         },
         timeoutMs);
+}
+
+void CancelModalWatchers() {
+    for (QTimer* t : qApp->findChildren<QTimer*>(QStringLiteral("modal-watcher"))) {
+        t->stop();
+        t->deleteLater();
+    }
 }

@@ -128,7 +128,9 @@ class TTcpConnection {
     std::atomic<bool> readerAttached_{false};
     bool disconnectNoticed_ = true;  // guarded by m_
     TFileDescriptor wake_;           // eventfd
-    QByteArray input_;               // reader thread only (owner only while no reader runs)
+    // Received bytes not yet taken: at most one receive (RecvBufferSize), since each read pass
+    // takes it whole. Reader thread only (the owner only while no reader runs).
+    QByteArray input_;
 };
 
 class TTcpClient : public TTcpConnection {

@@ -154,13 +154,6 @@ TEST(TelnetFilter, EndlessSubNegotiationHoldsBoundedMemory) {
     EXPECT_EQ(Joined(r.answers), kDumbAnswer);
 }
 
-TEST(TelnetFilter, ResetReturnsToData) {
-    TTelnetFilter f;
-    f.Feed(B({255, 250, 24, 1}));
-    f.Reset();
-    EXPECT_EQ(f.Feed("abc").data, QByteArray("abc"));
-}
-
 TEST(TelnetWire, CrRuleAndIacDoubling) {
     using telnet::WireBytes;
     EXPECT_EQ(WireBytes('\r', false), QByteArray("\r\n"));

@@ -2,8 +2,8 @@
 // measured against netboard-sim. "netboard-bench serial" or "telnet" runs one part only.
 #include <QApplication>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 
 #include "benches.h"
 
@@ -12,7 +12,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const char* only = argc > 1 ? argv[1] : "";
     int rc = 0;
-    if (!*only || !std::strcmp(only, "serial")) rc |= RunSerialBench();
-    if (!*only || !std::strcmp(only, "telnet")) rc |= RunTelnetBench();
+    if (!*only || !std::strcmp(only, "serial"))
+        rc |= RunSerialBench();
+    if (!*only || !std::strcmp(only, "telnet"))
+        rc |= RunTelnetBench();
     return rc;
 }

@@ -7,25 +7,25 @@
 #include <exception>
 
 class Exception : public std::exception {
-public:
+  public:
     explicit Exception(const QString& message) : message_(message), utf8_(message.toUtf8()) {}
     const QString& Message() const { return message_; }
     const char* what() const noexcept override { return utf8_.constData(); }
 
-private:
+  private:
     QString message_;
     QByteArray utf8_;
 };
 
 // A text that is not an integer where one is required.
 class EConvertError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 
 // A file that cannot be written.
 class EFCreateError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 

@@ -1,14 +1,14 @@
 #include "app/guicall.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QObject>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <cerrno>
-#include <cstring>
-#include <sys/eventfd.h>
-#include <unistd.h>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <unordered_set>
@@ -23,7 +23,7 @@ struct TGuiCall::State {
     std::mutex m;
     std::condition_variable cv;
     bool shut = false;
-    QObject* pump = nullptr;  // set at construction, before any worker sees the state
+    QObject* pump = nullptr;               // set at construction, before any worker sees the state
     std::unordered_set<Request*> waiting;  // requests whose workers are blocked in Call()
 };
 
@@ -40,7 +40,7 @@ struct Request {
 // an eventfd watched by a socket notifier, so that no Qt object is created on a worker thread;
 // the requests themselves pass through the pump's own locked queue.
 class Pump : public QObject {
-public:
+  public:
     static Pump* Instance() {
         static QPointer<Pump> pump;
         if (!pump) {
@@ -52,7 +52,8 @@ public:
 
     ~Pump() override {
         delete notifier_;
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
 
     void Post(std::shared_ptr<Request> r) {
@@ -66,9 +67,10 @@ public:
         [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
     }
 
-private:
+  private:
     Pump() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-        if (fd_ < 0) qFatal("eventfd: %s", std::strerror(errno));
+        if (fd_ < 0)
+            qFatal("eventfd: %s", std::strerror(errno));
         notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read);
         connect(notifier_, &QSocketNotifier::activated, this, [this] { Drain(); });
     }
@@ -80,7 +82,8 @@ private:
             std::shared_ptr<Request> r;
             {
                 std::lock_guard<std::mutex> lk(qm_);
-                if (queue_.empty()) return;
+                if (queue_.empty())
+                    return;
                 r = std::move(queue_.front());
                 queue_.pop_front();
             }
@@ -92,7 +95,8 @@ private:
         {
             std::lock_guard<std::mutex> lk(r.state->m);
             // Cancelled by Shutdown(): the worker has gone; the function must not run.
-            if (r.finished) return;
+            if (r.finished)
+                return;
         }
         r.fn();  // Shutdown() runs on this thread too, so it cannot interleave with the check.
         {
@@ -115,7 +119,9 @@ TGuiCall::TGuiCall() : state_(std::make_shared<State>()) {
     state_->pump = Pump::Instance();  // created here, on the GUI thread
 }
 
-TGuiCall::~TGuiCall() { Shutdown(); }
+TGuiCall::~TGuiCall() {
+    Shutdown();
+}
 
 bool TGuiCall::Call(std::function<void()> fn) {
     // From here on only the shared state is used: the TGuiCall may be destroyed while we wait.
@@ -125,7 +131,8 @@ bool TGuiCall::Call(std::function<void()> fn) {
     r->state = state;
     {
         std::lock_guard<std::mutex> lk(state->m);
-        if (state->shut) return false;
+        if (state->shut)
+            return false;
         state->waiting.insert(r.get());
     }
     static_cast<Pump*>(state->pump)->Post(r);
@@ -144,7 +151,8 @@ void TGuiCall::Shutdown() {
     {
         std::lock_guard<std::mutex> lk(state_->m);
         state_->shut = true;
-        for (Request* r : state_->waiting) r->finished = true;
+        for (Request* r : state_->waiting)
+            r->finished = true;
     }
     state_->cv.notify_all();
 }

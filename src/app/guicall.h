@@ -17,7 +17,7 @@
 #include <memory>
 
 class TGuiCall {
-public:
+  public:
     TGuiCall();
     ~TGuiCall();
     TGuiCall(const TGuiCall&) = delete;
@@ -32,6 +32,6 @@ public:
 
     struct State;
 
-private:
+  private:
     std::shared_ptr<State> state_;
 };

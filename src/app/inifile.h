@@ -17,7 +17,7 @@
 #include <vector>
 
 class TIniFile {
-public:
+  public:
     // Reads `path`; an absent or unreadable file is an empty one.
     explicit TIniFile(const QString& path);
 
@@ -41,9 +41,9 @@ public:
     // Parses a value the way ReadInteger does.
     static bool ParseInteger(const QString& value, int* out);
 
-private:
+  private:
     struct Line {
-        QString key;  // empty for a line without "="
+        QString key;   // empty for a line without "="
         QString text;  // the whole line for a line without "="; the value for an entry
     };
     struct Section {

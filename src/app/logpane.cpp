@@ -15,22 +15,27 @@ int TLogPane::LineCount() const {
 
 QStringList TLogPane::Lines() const {
     QStringList lines = memo_->toPlainText().split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
     return lines;
 }
 
-void TLogPane::Clear() { memo_->clear(); }
+void TLogPane::Clear() {
+    memo_->clear();
+}
 
 void TLogPane::Append(const QString& text) {
     QTextCursor c(memo_->document());
     c.movePosition(QTextCursor::End);
     // A text typed by the operator may lack its final line break; the new line starts afresh.
-    if (memo_->document()->lastBlock().length() > 1) c.insertText(QStringLiteral("\n"));
+    if (memo_->document()->lastBlock().length() > 1)
+        c.insertText(QStringLiteral("\n"));
     c.insertText(text + QLatin1Char('\n'));
     memo_->verticalScrollBar()->setValue(memo_->verticalScrollBar()->maximum());
 }
 
 void TLogPane::AddLine(const QString& text, int limit) {
-    if (LineCount() >= limit) Clear();
+    if (LineCount() >= limit)
+        Clear();
     Append(text);
 }

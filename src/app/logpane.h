@@ -15,7 +15,7 @@
 class QPlainTextEdit;
 
 class TLogPane {
-public:
+  public:
     explicit TLogPane(QPlainTextEdit* memo) : memo_(memo) {}
 
     int LineCount() const;
@@ -28,7 +28,7 @@ public:
 
     QPlainTextEdit* Widget() const { return memo_; }
 
-private:
+  private:
     QPlainTextEdit* memo_;
 };
 

@@ -1,1 +1,17 @@
-int main() { return 0; }
+// Start-up: the main window and the about box, then the message loop until the main window
+// has closed.
+#include <QApplication>
+
+#include "app/mainwindow.h"
+#include "dialogs/dialogs.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("netboard-config"));
+    TNetC1AppForm form;
+    TAboutBox about(&form);
+    about.hide();
+    form.SetAboutBox(&about);
+    form.show();
+    return QApplication::exec();
+}

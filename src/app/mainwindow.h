@@ -29,7 +29,7 @@ class TTelNetCont1Dlg;
 class TNetC1AppForm : public QMainWindow {
     Q_OBJECT
 
-public:
+  public:
     // `iniPath` empty: the path beside the running executable.
     explicit TNetC1AppForm(const QString& iniPath = QString(), QWidget* parent = nullptr);
     ~TNetC1AppForm() override;
@@ -81,16 +81,22 @@ public:
     // The error box every command shows for an error it caught.
     static void ShowErrorBox(QWidget* parent, const QString& message);
 
-protected:
+  signals:
+    // A menu item, function key or toolbar button started its command (the item's name).
+    void CommandStarted(const QString& item);
+
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void BuildWindow();
     void BuildMenus();
     void BuildToolBar();
     void BindFunctionKeys();
     QAction* AddItem(class QMenu* menu, const QString& name, const QString& caption,
                      void (TNetC1AppForm::*handler)());
+    // Runs the handler of a menu item as a command.
+    void RunItem(const QString& item, void (TNetC1AppForm::*handler)());
     void FormCloseQuery();
     // Destroys the serial session, if there is one (closing its port).
     void ReleaseSerialSession();

@@ -15,7 +15,7 @@ using TickSource = std::function<uint32_t()>;
 uint32_t SystemTickCount();
 
 class TReplyTimer {
-public:
+  public:
     explicit TReplyTimer(TickSource tick = SystemTickCount) : tick_(std::move(tick)) {}
 
     void Start() { start_ = tick_(); }
@@ -30,7 +30,7 @@ public:
     }
     void SetTickSource(TickSource tick) { tick_ = std::move(tick); }
 
-private:
+  private:
     TickSource tick_;
     uint32_t start_ = 0;
 };

@@ -4,7 +4,10 @@
 
 const char* const kOptionSection = "Option";
 
-#define NB_KEY(m) TSettingKey{#m, &TBoardParams::m}
+#define NB_KEY(m)            \
+    TSettingKey {            \
+#m, &TBoardParams::m \
+    }
 const TSettingKey kIntSettingKeys[25] = {
     NB_KEY(ComPort),      NB_KEY(MacAddr_1),   NB_KEY(MacAddr_2),  NB_KEY(MacAddr_3),
     NB_KEY(TCPIP1_1),     NB_KEY(TCPIP1_2),    NB_KEY(TCPIP1_3),   NB_KEY(TCPIP1_4),
@@ -24,8 +27,7 @@ void LoadSettings(const TIniFile& ini, TBoardParams* params) {
     const TBoardParams defaults;
     const QString section = QLatin1String(kOptionSection);
     for (const TSettingKey& k : kIntSettingKeys) {
-        params->*k.member =
-            ini.ReadInteger(section, QLatin1String(k.name), defaults.*k.member);
+        params->*k.member = ini.ReadInteger(section, QLatin1String(k.name), defaults.*k.member);
         if (k.member == &TBoardParams::ComPort)
             params->TelnetPass =
                 ini.ReadString(section, QStringLiteral("TelnetPass"), defaults.TelnetPass);

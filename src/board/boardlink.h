@@ -10,7 +10,7 @@
 #include <QString>
 
 class TBoardLink {
-public:
+  public:
     virtual ~TBoardLink() = default;
 
     // Forgets the bytes received so far; the next answer is collected from the start.

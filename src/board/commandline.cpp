@@ -7,10 +7,14 @@
 #include "app/exceptions.h"
 #include "app/settings.h"
 
-QString DecText(int value) { return QString::number(value); }
+QString DecText(int value) {
+    return QString::number(value);
+}
 
 QString HexText(int value) {
-    return QString::number(static_cast<uint32_t>(value), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    return QString::number(static_cast<uint32_t>(value), 16)
+        .toUpper()
+        .rightJustified(2, QLatin1Char('0'));
 }
 
 QByteArray MacText(const TBoardParams& p) {
@@ -31,12 +35,12 @@ struct KeywordLabel {
 };
 
 const KeywordLabel kLabels[] = {
-    {"madr", "MACアドレス"},           {"l_ip", "IPアドレス"},
-    {"l_pt", "Port値"},                {"f_ip", "IPアドレス(接続先)"},
-    {"f_pt", "Port値(接続先)"},        {"mask", "マスク長"},
-    {"conn", "自動接続"},              {"bps", "通信スピード(RS232C)"},
-    {"timv", "送信タイミング"},        {"keep", "Keep"},
-    {"timr", "timr"},                  {"save", "SAVE"},
+    {"madr", "MACアドレス"},    {"l_ip", "IPアドレス"},
+    {"l_pt", "Port値"},         {"f_ip", "IPアドレス(接続先)"},
+    {"f_pt", "Port値(接続先)"}, {"mask", "マスク長"},
+    {"conn", "自動接続"},       {"bps", "通信スピード(RS232C)"},
+    {"timv", "送信タイミング"}, {"keep", "Keep"},
+    {"timr", "timr"},           {"save", "SAVE"},
     {"qelmoT4", "qelmoT4"},
 };
 
@@ -45,20 +49,32 @@ const KeywordLabel kLabels[] = {
 QByteArray BuildCommandLine(const char* keyword, const TBoardParams& p) {
     const QString k = QLatin1String(keyword);
     QString line;
-    if (k == "madr=") line = k + QString::fromLatin1(MacText(p));
-    else if (k == "l_ip=") line = k + Ip(p.TCPIP1_1, p.TCPIP1_2, p.TCPIP1_3, p.TCPIP1_4);
-    else if (k == "l_pt=") line = k + DecText(p.TCPPort1);
-    else if (k == "f_ip=") line = k + Ip(p.TCPIP2_1, p.TCPIP2_2, p.TCPIP2_3, p.TCPIP2_4);
-    else if (k == "f_pt=") line = k + DecText(p.TCPPort2);
-    else if (k == "mask=") line = k + DecText(p.TCPmask);
-    else if (k == "conn=") line = k + DecText(p.fAutoConnect);
+    if (k == "madr=")
+        line = k + QString::fromLatin1(MacText(p));
+    else if (k == "l_ip=")
+        line = k + Ip(p.TCPIP1_1, p.TCPIP1_2, p.TCPIP1_3, p.TCPIP1_4);
+    else if (k == "l_pt=")
+        line = k + DecText(p.TCPPort1);
+    else if (k == "f_ip=")
+        line = k + Ip(p.TCPIP2_1, p.TCPIP2_2, p.TCPIP2_3, p.TCPIP2_4);
+    else if (k == "f_pt=")
+        line = k + DecText(p.TCPPort2);
+    else if (k == "mask=")
+        line = k + DecText(p.TCPmask);
+    else if (k == "conn=")
+        line = k + DecText(p.fAutoConnect);
     else if (k == "bps=")
         line = p.SpeedIndex == 2 ? "bps=17" : p.SpeedIndex == 1 ? "bps=16" : "bps=15";
-    else if (k == "timv=") line = k + DecText(p.TxTiming);
-    else if (k == "keep=") line = k + DecText(p.fKeepAlive);
-    else if (k == "timr=") line = k + DecText(p.ChkTiming);
-    else if (k == "save" || k == "exit" || k == "qelmoT4") line = k;
-    else throw std::invalid_argument(std::string("unknown board keyword: ") + keyword);
+    else if (k == "timv=")
+        line = k + DecText(p.TxTiming);
+    else if (k == "keep=")
+        line = k + DecText(p.fKeepAlive);
+    else if (k == "timr=")
+        line = k + DecText(p.ChkTiming);
+    else if (k == "save" || k == "exit" || k == "qelmoT4")
+        line = k;
+    else
+        throw std::invalid_argument(std::string("unknown board keyword: ") + keyword);
     return line.toLatin1() + "\r\n";
 }
 
@@ -72,7 +88,8 @@ QString CommandLabel(const char* keyword) {
 }
 
 QString OutcomeLine(const char* keyword, bool ok) {
-    return CommandLabel(keyword) + QChar(0x3000) + (ok ? QStringLiteral("OK!!") : QStringLiteral("NG!!"));
+    return CommandLabel(keyword) + QChar(0x3000) +
+           (ok ? QStringLiteral("OK!!") : QStringLiteral("NG!!"));
 }
 
 void IncrementMacAddress(TBoardParams* p) {
@@ -86,7 +103,8 @@ void IncrementMacAddress(TBoardParams* p) {
         *byte = static_cast<int>(next);
         return false;
     };
-    if (step(&p->MacAddr_3) && step(&p->MacAddr_2)) step(&p->MacAddr_1);
+    if (step(&p->MacAddr_3) && step(&p->MacAddr_2))
+        step(&p->MacAddr_1);
 }
 
 int HexGroupValue(const QString& text) {
@@ -95,9 +113,12 @@ int HexGroupValue(const QString& text) {
     for (int i = static_cast<int>(text.size()) - 1; i >= 0; --i) {
         const ushort c = text[i].unicode();
         uint32_t digit = 0;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
         value += digit * weight;
         weight *= 16u;
     }
@@ -117,18 +138,22 @@ std::array<int, N + 1> SplitGroups(const QString& text, Convert convert) {
     for (; taken < N; ++taken) {
         const int sep = static_cast<int>(
             std::max(rest.lastIndexOf(QLatin1Char('.')), rest.lastIndexOf(QLatin1Char('-'))));
-        if (sep <= 0) break;
+        if (sep <= 0)
+            break;
         out[N - taken] = convert(rest.mid(sep + 1));
         rest.truncate(sep);
     }
-    if (taken < N) return std::array<int, N + 1>{};
+    if (taken < N)
+        return std::array<int, N + 1>{};
     out[0] = convert(rest);
     return out;
 }
 
 }  // namespace
 
-std::array<int, 6> SplitMacText(const QString& text) { return SplitGroups<5>(text, HexGroupValue); }
+std::array<int, 6> SplitMacText(const QString& text) {
+    return SplitGroups<5>(text, HexGroupValue);
+}
 
 std::array<int, 4> SplitIpText(const QString& text) {
     return SplitGroups<3>(text, [](const QString& g) { return StrToInt(g); });

@@ -9,8 +9,8 @@
 struct TBoardParams;
 
 // Keywords of the setting lines, in the order a full configuration sends them after "madr=".
-inline constexpr const char* kSettingOrder[10] = {"l_ip=", "l_pt=", "f_ip=", "f_pt=", "mask=",
-                                                  "conn=", "bps=",  "timv=", "keep=", "timr="};
+inline constexpr const char* kSettingOrder[10] = {
+    "l_ip=", "l_pt=", "f_ip=", "f_pt=", "mask=", "conn=", "bps=", "timv=", "keep=", "timr="};
 
 inline constexpr const char* kWakeLine = "\r\n";
 inline constexpr const char* kBannerOk = "------------- 設定　OK! -----------------";

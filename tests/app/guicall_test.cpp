@@ -19,7 +19,8 @@ bool PumpUntil(Pred done) {
     TReplyTimer t;
     t.Start();
     while (!done()) {
-        if (t.Elapsed(5000)) return false;
+        if (t.Elapsed(5000))
+            return false;
         WaitForEvents(5);
     }
     return true;
@@ -52,7 +53,8 @@ TEST(GuiCall, ShutdownReleasesAWaitingWorkerWithoutRunningTheCall) {
     bool ran = false;
     TGuiCall* raw = call.get();
     std::thread worker([&, raw] { result = raw->Call([&] { ran = true; }) ? 1 : 0; });
-    while (call->WaitingWorkers() == 0) std::this_thread::yield();
+    while (call->WaitingWorkers() == 0)
+        std::this_thread::yield();
     // Destroy before the GUI thread ever processes the posted call.
     call.reset();
     worker.join();
@@ -102,13 +104,15 @@ TEST(GuiCall, ManyWorkersManyCallsWhileDestroyingRepeatedly) {
         TGuiCall* raw = call.get();
         for (int w = 0; w < 3; ++w) {
             workers.emplace_back([&, raw] {
-                while (!stop && raw->Call([&] { ++counter; })) ++calls;
+                while (!stop && raw->Call([&] { ++counter; }))
+                    ++calls;
             });
         }
         PumpUntil([&] { return calls.load() > 30; });
         call->Shutdown();
         stop = true;
-        for (auto& t : workers) t.join();
+        for (auto& t : workers)
+            t.join();
         call.reset();
         EXPECT_GE(counter, calls.load());
     }

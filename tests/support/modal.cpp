@@ -9,6 +9,7 @@
 void OnNextModal(std::function<void(QWidget*)> action, int timeoutMs) {
     QPointer<QWidget> before = QApplication::activeModalWidget();
     auto* timer = new QTimer(qApp);
+    timer->setObjectName(QStringLiteral("modal-watcher"));
     auto waited = std::make_shared<int>(0);
     QObject::connect(timer, &QTimer::timeout, timer, [=]() {
         QWidget* w = QApplication::activeModalWidget();
@@ -29,13 +30,26 @@ void AcceptNextMessageBox(QString* text, QString* title, int timeoutMs) {
     OnNextModal(
         [=](QWidget* w) {
             auto* box = qobject_cast<QMessageBox*>(w);
-            if (!box) return;
-            if (text) *text = box->text();
-            if (title) *title = box->windowTitle();
+            if (!box)
+                return;
+            if (text)
+                *text = box->text();
+            if (title)
+                *title = box->windowTitle();
             QAbstractButton* b = box->defaultButton();
-            if (!b && !box->buttons().isEmpty()) b = box->buttons().first();
-            if (b) b->click();
-            else box->close();
+            if (!b && !box->buttons().isEmpty())
+                b = box->buttons().first();
+            if (b)
+                b->click();
+            else
+                box->close();
         },
         timeoutMs);
+}
+
+void CancelModalWatchers() {
+    for (QTimer* t : qApp->findChildren<QTimer*>(QStringLiteral("modal-watcher"))) {
+        t->stop();
+        t->deleteLater();
+    }
 }

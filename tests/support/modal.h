@@ -11,7 +11,10 @@ class QWidget;
 // `timeoutMs`), runs `action` on it once.
 void OnNextModal(std::function<void(QWidget*)> action, int timeoutMs = 10000);
 
+// Stops every watcher that is still waiting (call at the end of a test, so that a watcher
+// whose dialog never came cannot answer the next test's dialog).
+void CancelModalWatchers();
+
 // Closes the next message box with its default (or only) button, storing its text and window
 // title when asked.
-void AcceptNextMessageBox(QString* text = nullptr, QString* title = nullptr,
-                          int timeoutMs = 10000);
+void AcceptNextMessageBox(QString* text = nullptr, QString* title = nullptr, int timeoutMs = 10000);

@@ -2,14 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QUuid>
-#include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QDir>
+#include <QUuid>
+#include <cerrno>
+#include <csignal>
 #include <vector>
 
 SimProcess::SimProcess(const QStringList& args) {
@@ -20,9 +20,11 @@ SimProcess::SimProcess(const QStringList& args) {
     }
     std::vector<QByteArray> store;
     store.push_back(QByteArray(NB_SIM_PATH));
-    for (const QString& a : args) store.push_back(a.toLocal8Bit());
+    for (const QString& a : args)
+        store.push_back(a.toLocal8Bit());
     std::vector<char*> argv;
-    for (QByteArray& s : store) argv.push_back(s.data());
+    for (QByteArray& s : store)
+        argv.push_back(s.data());
     argv.push_back(nullptr);
 
     pid_ = fork();
@@ -48,7 +50,8 @@ SimProcess::SimProcess(const QStringList& args) {
         }
         char c;
         const ssize_t n = read(outFd_, &c, 1);
-        if (n <= 0) break;
+        if (n <= 0)
+            break;
         if (c == '\n') {
             firstLine_ = QString::fromLocal8Bit(line);
             return;
@@ -59,7 +62,8 @@ SimProcess::SimProcess(const QStringList& args) {
 }
 
 int SimProcess::Stop() {
-    if (pid_ <= 0) return -1;
+    if (pid_ <= 0)
+        return -1;
     kill(pid_, SIGTERM);
     int status = 0;
     for (int i = 0; i < 200; ++i) {
@@ -78,7 +82,8 @@ int SimProcess::Stop() {
 
 SimProcess::~SimProcess() {
     Stop();
-    if (outFd_ >= 0) close(outFd_);
+    if (outFd_ >= 0)
+        close(outFd_);
 }
 
 QString TempPath(const QString& stem) {

@@ -1,13 +1,13 @@
 // Runs netboard-sim as a separate process for end-to-end tests.
 #pragma once
 
+#include <sys/types.h>
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-#include <sys/types.h>
 
 class SimProcess {
-public:
+  public:
     // Starts "netboard-sim <args>" and waits (up to 10 s) for the first line it prints on its
     // standard output (the terminal path, or the address it listens on). Fails the current test
     // when it does not start.
@@ -22,7 +22,7 @@ public:
     // Stops the process (SIGTERM, then SIGKILL after 2 s) and returns its exit status.
     int Stop();
 
-private:
+  private:
     pid_t pid_ = -1;
     int outFd_ = -1;
     QString firstLine_;

@@ -16,82 +16,113 @@ const char* const kBoardSwitchHelp =
 bool ParseBoardSwitch(int argc, char** argv, int* i, BoardBehaviour* b) {
     const char* a = argv[*i];
     auto next = [&]() -> const char* { return *i + 1 < argc ? argv[++*i] : ""; };
-    if (!std::strcmp(a, "--silent")) b->silent = true;
-    else if (!std::strcmp(a, "--no-echo")) b->echo = false;
-    else if (!std::strcmp(a, "--lowercase")) b->lowercase = true;
-    else if (!std::strcmp(a, "--garbage")) b->garbage = true;
-    else if (!std::strcmp(a, "--refuse")) b->refuse.insert(QByteArray(next()));
-    else if (!std::strcmp(a, "--hangup-after")) b->hangupAfterLines = std::atoi(next());
-    else if (!std::strcmp(a, "--query-crlf")) b->queryEnd = "\r\n";
-    else if (!std::strcmp(a, "--transcript")) b->transcriptPath = QString::fromLocal8Bit(next());
-    else return false;
+    if (!std::strcmp(a, "--silent"))
+        b->silent = true;
+    else if (!std::strcmp(a, "--no-echo"))
+        b->echo = false;
+    else if (!std::strcmp(a, "--lowercase"))
+        b->lowercase = true;
+    else if (!std::strcmp(a, "--garbage"))
+        b->garbage = true;
+    else if (!std::strcmp(a, "--refuse"))
+        b->refuse.insert(QByteArray(next()));
+    else if (!std::strcmp(a, "--hangup-after"))
+        b->hangupAfterLines = std::atoi(next());
+    else if (!std::strcmp(a, "--query-crlf"))
+        b->queryEnd = "\r\n";
+    else if (!std::strcmp(a, "--transcript"))
+        b->transcriptPath = QString::fromLocal8Bit(next());
+    else
+        return false;
     return true;
 }
 
 BoardModel::BoardModel(BoardBehaviour behaviour) : b_(std::move(behaviour)) {
     // The board's factory settings: the defaults of the tool's settings file.
-    current_ = {{"madr", "02-5A-C3-00-01-C9"}, {"l_ip", "10.16.77.170"}, {"l_pt", "10777"},
-                {"f_ip", "10.16.77.171"},      {"f_pt", "3335"},         {"mask", "16"},
-                {"conn", "1"},                 {"bps", "16"},            {"timv", "10"},
-                {"keep", "1"},                 {"timr", "1"}};
+    current_ = {{"madr", "02-5A-C3-00-01-C9"},
+                {"l_ip", "10.16.77.170"},
+                {"l_pt", "10777"},
+                {"f_ip", "10.16.77.171"},
+                {"f_pt", "3335"},
+                {"mask", "16"},
+                {"conn", "1"},
+                {"bps", "16"},
+                {"timv", "10"},
+                {"keep", "1"},
+                {"timr", "1"}};
     saved_ = current_;
 }
 
 BoardModel::Output BoardModel::Feed(const QByteArray& in) {
     Output out;
     for (char c : in) {
-        if (out.hangup) break;
-        if (b_.echo) out.bytes.append(c);
+        if (out.hangup)
+            break;
+        if (b_.echo)
+            out.bytes.append(c);
         if (c == '\r') {
             sawCr_ = true;
             continue;
         }
         if (c == '\n') {
-            if (!sawCr_) continue;  // a stray LF (the telnet CR rule) ends nothing
+            if (!sawCr_)
+                continue;  // a stray LF (the telnet CR rule) ends nothing
             sawCr_ = false;
             const QByteArray line = line_;
             line_.clear();
             ++lines_;
             Transcribe(line);
             out.bytes.append(Answer(line));
-            if (b_.hangupAfterLines >= 0 && lines_ >= b_.hangupAfterLines) out.hangup = true;
+            if (b_.hangupAfterLines >= 0 && lines_ >= b_.hangupAfterLines)
+                out.hangup = true;
             continue;
         }
         if (sawCr_) {  // CR followed by something else: the CR ended a line without LF
             sawCr_ = false;
         }
         // Bound the line: a peer that never ends its line must not grow memory without limit.
-        if (line_.size() < 4096) line_.append(c);
+        if (line_.size() < 4096)
+            line_.append(c);
     }
     return out;
 }
 
 QByteArray BoardModel::Answer(const QByteArray& line) {
-    if (b_.silent) return {};
+    if (b_.silent)
+        return {};
     const QByteArray ok = b_.lowercase ? ">ok" : ">OK";
     const QByteArray ng = ">NG";
-    if (b_.garbage) return QByteArray("\x01#?garbage\xff", 11);
+    if (b_.garbage)
+        return QByteArray("\x01#?garbage\xff", 11);
     const int eq = line.indexOf('=');
     const QByteArray keyword = eq >= 0 ? line.left(eq) : line;
-    if (b_.refuse.contains(line) || b_.refuse.contains(keyword)) return ng;
-    if (line.isEmpty()) return ">";
+    if (b_.refuse.contains(line) || b_.refuse.contains(keyword))
+        return ng;
+    if (line.isEmpty())
+        return ">";
     if (line == "save") {
         saved_ = current_;
         return ok;
     }
-    if (line == "exit") return {};  // leaves the command mode; nothing is awaited
-    if (line == "qelmoT4") return ok;
+    if (line == "exit")
+        return {};  // leaves the command mode; nothing is awaited
+    if (line == "qelmoT4")
+        return ok;
     if (eq >= 0) {
-        if (!current_.contains(keyword)) return ng;
+        if (!current_.contains(keyword))
+            return ng;
         current_[keyword] = line.mid(eq + 1);
         return ok;
     }
-    if (current_.contains(line)) return ">" + current_.value(line) + b_.queryEnd;
+    if (current_.contains(line))
+        return ">" + current_.value(line) + b_.queryEnd;
     return ng;
 }
 
 void BoardModel::Transcribe(const QByteArray& line) {
-    if (b_.transcriptPath.isEmpty()) return;
+    if (b_.transcriptPath.isEmpty())
+        return;
     QFile f(b_.transcriptPath);
-    if (f.open(QIODevice::Append)) f.write(line + "\n");
+    if (f.open(QIODevice::Append))
+        f.write(line + "\n");
 }

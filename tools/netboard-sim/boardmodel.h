@@ -12,14 +12,14 @@
 
 // Ways to misbehave, for tests. The transports parse them from the command line.
 struct BoardBehaviour {
-    bool echo = true;          // echo every character received
-    bool silent = false;       // never answer (the echo still follows `echo`)
-    bool lowercase = false;    // answer "ok" instead of "OK"
-    bool garbage = false;      // answer garbage instead of the expected answer
-    QSet<QByteArray> refuse;   // lines (without terminator) or keywords answered ">NG"
-    int hangupAfterLines = -1; // hang up after this many complete lines (-1: never)
+    bool echo = true;            // echo every character received
+    bool silent = false;         // never answer (the echo still follows `echo`)
+    bool lowercase = false;      // answer "ok" instead of "OK"
+    bool garbage = false;        // answer garbage instead of the expected answer
+    QSet<QByteArray> refuse;     // lines (without terminator) or keywords answered ">NG"
+    int hangupAfterLines = -1;   // hang up after this many complete lines (-1: never)
     QByteArray queryEnd = "\r";  // what ends a query answer
-    QString transcriptPath;    // append every received line here
+    QString transcriptPath;      // append every received line here
 };
 
 // Parses one common board switch at argv[*i] (advancing *i past its argument); false when the
@@ -30,7 +30,7 @@ bool ParseBoardSwitch(int argc, char** argv, int* i, BoardBehaviour* b);
 extern const char* const kBoardSwitchHelp;
 
 class BoardModel {
-public:
+  public:
     explicit BoardModel(BoardBehaviour behaviour);
 
     struct Output {
@@ -46,7 +46,7 @@ public:
     QByteArray SavedValue(const QByteArray& key) const { return saved_.value(key); }
     int LinesReceived() const { return lines_; }
 
-private:
+  private:
     QByteArray Answer(const QByteArray& line);
     void Transcribe(const QByteArray& line);
 

@@ -17,9 +17,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const char* mode = argv[1];
-    if (!std::strcmp(mode, "serial")) return RunSerial(argc - 2, argv + 2);
-    if (!std::strcmp(mode, "telnet")) return RunTelnet(argc - 2, argv + 2);
-    if (!std::strcmp(mode, "reader")) return RunReader(argc - 2, argv + 2);
+    if (!std::strcmp(mode, "serial"))
+        return RunSerial(argc - 2, argv + 2);
+    if (!std::strcmp(mode, "telnet"))
+        return RunTelnet(argc - 2, argv + 2);
+    if (!std::strcmp(mode, "reader"))
+        return RunReader(argc - 2, argv + 2);
     std::fprintf(stderr, "netboard-sim: unknown mode %s\n", mode);
     return 2;
 }

@@ -1,0 +1,317 @@
+#include "app/mainwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <memory>
+
+#include "app/beep.h"
+#include "app/exceptions.h"
+#include "app/inifile.h"
+#include "dialogs/dialogs.h"
+#include "dialogs/fonts.h"
+
+namespace {
+
+const char* const kCaption = "ネットワークボード設定プログラム";
+
+// Splits a hint "short|long" into the tool tip and the status bar text; a hint without "|"
+// serves as both.
+void SetHint(QAction* a, const QString& hint) {
+    const int bar = static_cast<int>(hint.indexOf(QLatin1Char('|')));
+    a->setToolTip(bar < 0 ? hint : hint.left(bar));
+    a->setStatusTip(bar < 0 ? hint : hint.mid(bar + 1));
+}
+
+}  // namespace
+
+TNetC1AppForm::TNetC1AppForm(const QString& iniPath, QWidget* parent) : QMainWindow(parent) {
+    BuildWindow();
+    params_.TelnetPass.clear();
+    iniPath_ =
+        iniPath.isEmpty() ? IniPathForExecutable(QApplication::applicationFilePath()) : iniPath;
+    params_ = LoadSettings(iniPath_);
+    // No serial session yet: it is created by the first command that needs it.
+    static const char* const kHidden[] = {"MnCheckConfg1", "N5",     "COMP1", "MnTest",
+                                          "MnSet1",        "N3",     "MAC1",  "N6",
+                                          "telnetMAC1",    "telnet1"};
+    for (const char* name : kHidden)
+        Action(QLatin1String(name))->setVisible(false);
+}
+
+TNetC1AppForm::~TNetC1AppForm() {
+    ReleaseSerialSession();
+}
+
+void TNetC1AppForm::BuildWindow() {
+    setWindowTitle(QString::fromUtf8(kCaption));
+    setObjectName(QStringLiteral("NetC1AppForm"));
+    move(556, 134);
+    resize(533, 455);
+    BuildMenus();
+    BuildToolBar();
+
+    pageControl1_ = new QTabWidget(this);
+    pageControl1_->setObjectName(QStringLiteral("PageControl1"));
+    pageControl1_->setFont(LogFont());
+    memo1_ = new QPlainTextEdit;
+    memo1_->setObjectName(QStringLiteral("Memo1"));
+    memo1_->setFont(LogFont());
+    memo1_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QPalette pal = memo1_->palette();
+    pal.setColor(QPalette::Base, pal.color(QPalette::Button));
+    memo1_->setPalette(pal);
+    pageControl1_->addTab(memo1_, QStringLiteral("ログ"));
+    pageControl1_->widget(0)->setObjectName(QStringLiteral("TabSheet1"));
+    setCentralWidget(pageControl1_);
+    log_ = TLogPane(memo1_);
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    statusBar()->setSizeGripEnabled(false);
+    BindFunctionKeys();
+}
+
+QAction* TNetC1AppForm::AddItem(QMenu* menu, const QString& name, const QString& caption,
+                                void (TNetC1AppForm::*handler)()) {
+    QAction* a = menu->addAction(caption);
+    a->setObjectName(name);
+    if (handler) {
+        connect(a, &QAction::triggered, this, [this, name, handler] { RunItem(name, handler); });
+    }
+    return a;
+}
+
+void TNetC1AppForm::BuildMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    auto separator = [](QMenu* m, const char* name) {
+        m->addSeparator()->setObjectName(QLatin1String(name));
+    };
+
+    QMenu* file = bar->addMenu(QStringLiteral("ファイル(&F)"));
+    file->menuAction()->setObjectName(QStringLiteral("File1"));
+    SetHint(file->menuAction(), QStringLiteral("ファイルに関連した機能"));
+    AddItem(file, "ROM1", QStringLiteral("ROMバージョン"), &TNetC1AppForm::ROM1Click);
+    separator(file, "N1");
+    QAction* exit = AddItem(file, "FileExitItem", QStringLiteral("終了(&X)"), nullptr);
+    SetHint(exit, QStringLiteral("終了|アプリケーション終了"));
+    // Exit is not a command of its own: while a command runs the close waits for its end.
+    connect(exit, &QAction::triggered, this, [this] { FileExit1Execute(); });
+
+    QMenu* check = bar->addMenu(QStringLiteral("検査＆チェック"));
+    check->menuAction()->setObjectName(QStringLiteral("Check1"));
+    AddItem(check, "MnSet1", QStringLiteral("設定(+MACアドレス)..."), &TNetC1AppForm::MnSet1Click);
+    AddItem(check, "N3", QStringLiteral("設定..."), &TNetC1AppForm::N3Click);
+    AddItem(check, "MnCheckConfg1", QStringLiteral("設定確認＆設定..."),
+            &TNetC1AppForm::MnCheckConfg1Click);
+    separator(check, "N5");
+    AddItem(check, "MAC1", QStringLiteral("MACアドレス再設定..."), &TNetC1AppForm::MAC1Click);
+    separator(check, "N6");
+    AddItem(check, "telnetMAC1", QStringLiteral("設定（telnet +MACアドレス）"),
+            &TNetC1AppForm::telnetMAC1Click);
+    AddItem(check, "telnet1", QStringLiteral("設定(telnet)"), &TNetC1AppForm::telnet1Click);
+    AddItem(check, "MnChecktelnet2", QStringLiteral("設定確認＆設定(telnet)"),
+            &TNetC1AppForm::MnChecktelnet2Click);
+
+    QMenu* test = bar->addMenu(QStringLiteral("テスト(&T)"));
+    test->menuAction()->setObjectName(QStringLiteral("MnTest"));
+    AddItem(test, "MnSetIP1", QStringLiteral("IPアドレス"), &TNetC1AppForm::MnSetIP1Click);
+    AddItem(test, "N2", QStringLiteral("ポート"), &TNetC1AppForm::N2Click);
+    AddItem(test, "IP1", QStringLiteral("Telnet"), &TNetC1AppForm::IP1Click);
+
+    QMenu* env = bar->addMenu(QStringLiteral("環境(&Z)"));
+    env->menuAction()->setObjectName(QStringLiteral("Z1"));
+    AddItem(env, "COMP1", QStringLiteral("COMポートの設定(&P)"), &TNetC1AppForm::COMP1Click);
+    AddItem(env, "MnSetTCPIP1", QStringLiteral("Telnet先のTCP/IPの設定"),
+            &TNetC1AppForm::MnSetTCPIP1Click);
+
+    QMenu* help = bar->addMenu(QStringLiteral("ヘルプ(&H)"));
+    help->menuAction()->setObjectName(QStringLiteral("Help1"));
+    SetHint(help->menuAction(), QStringLiteral("ヘルプトピック"));
+    QAction* about = AddItem(help, "HelpAboutItem", QStringLiteral("バージョン情報(&A)..."),
+                             &TNetC1AppForm::HelpAbout1Execute);
+    SetHint(about, QStringLiteral("バージョン情報|バージョンなど固有の情報を表示"));
+}
+
+void TNetC1AppForm::BuildToolBar() {
+    toolBar1_ = addToolBar(QStringLiteral("ToolBar1"));
+    toolBar1_->setObjectName(QStringLiteral("ToolBar1"));
+    toolBar1_->setMovable(false);
+    toolBar1_->setFixedHeight(30);
+    toolBar1_->setIconSize(QSize(16, 16));
+    auto button = [this](const char* name, QStyle::StandardPixmap icon, auto handler) {
+        QAction* a = toolBar1_->addAction(style()->standardIcon(icon), QString());
+        a->setObjectName(QLatin1String(name));
+        connect(a, &QAction::triggered, this, handler);
+        toolBar1_->widgetForAction(a)->setObjectName(QLatin1String(name));
+        return a;
+    };
+    QAction* set = button("BtTelnetSet1", QStyle::SP_FileDialogContentsView, [this] {
+        RunItem(QStringLiteral("BtTelnetSet1"), &TNetC1AppForm::MnChecktelnet2Click);
+    });
+    SetHint(set, QStringLiteral("設定確認＆設定"));
+    button("BtSetTCPIP", QStyle::SP_DriveNetIcon,
+           [this] { RunItem(QStringLiteral("BtSetTCPIP"), &TNetC1AppForm::MnSetTCPIP1Click); });
+    toolBar1_->addSeparator()->setObjectName(QStringLiteral("ToolButton1"));
+    button("BtExit", QStyle::SP_DialogCloseButton, [this] { BtExitClick(); });
+}
+
+void TNetC1AppForm::BindFunctionKeys() {
+    // The keys are bound to the window rather than to the menu items, because a hidden item's
+    // own shortcut never fires, and the configuration commands are hidden. Application-wide
+    // keys also work while a menu of the window is open; a modal dialog still blocks them.
+    struct Key {
+        Qt::Key key;
+        const char* item;
+        void (TNetC1AppForm::*handler)();
+    };
+    static const Key kKeys[] = {
+        {Qt::Key_F2, "MnSet1", &TNetC1AppForm::MnSet1Click},
+        {Qt::Key_F3, "MAC1", &TNetC1AppForm::MAC1Click},
+        {Qt::Key_F4, "telnetMAC1", &TNetC1AppForm::telnetMAC1Click},
+        {Qt::Key_F5, "N3", &TNetC1AppForm::N3Click},
+        {Qt::Key_F6, "telnet1", &TNetC1AppForm::telnet1Click},
+        {Qt::Key_F7, "MnCheckConfg1", &TNetC1AppForm::MnCheckConfg1Click},
+        {Qt::Key_F8, "MnChecktelnet2", &TNetC1AppForm::MnChecktelnet2Click},
+    };
+    for (const Key& k : kKeys) {
+        // The item shows its key; the item's own shortcut is given a context in which it never
+        // matches, so that it cannot clash with the window's key.
+        QAction* item = Action(QLatin1String(k.item));
+        item->setShortcut(QKeySequence(k.key));
+        item->setShortcutContext(Qt::WidgetShortcut);
+        auto* sc = new QShortcut(QKeySequence(k.key), this);
+        sc->setContext(Qt::ApplicationShortcut);
+        const auto handler = k.handler;
+        const QString name = QLatin1String(k.item);
+        connect(sc, &QShortcut::activated, this, [this, name, handler] { RunItem(name, handler); });
+    }
+}
+
+QAction* TNetC1AppForm::Action(const QString& name) const {
+    return findChild<QAction*>(name);
+}
+
+QToolButton* TNetC1AppForm::ToolButton(const QString& name) const {
+    return findChild<QToolButton*>(name);
+}
+
+void TNetC1AppForm::RunItem(const QString& item, void (TNetC1AppForm::*handler)()) {
+    RunCommand([this, item, handler] {
+        emit CommandStarted(item);
+        (this->*handler)();
+    });
+}
+
+void TNetC1AppForm::AddLogLine(const QString& text) {
+    log_.AddLine(text, kMainLogLimit);
+}
+
+void TNetC1AppForm::ShowErrorBox(QWidget* parent, const QString& message) {
+    QMessageBox::critical(parent, QString::fromUtf8(kCaption), message);
+}
+
+bool TNetC1AppForm::RunCommand(const std::function<void()>& body) {
+    if (running_ || closing_) {
+        // The waits of a running command process events; a second command would interleave
+        // its exchange with the first one's on the same link.
+        SystemBeep();
+        return false;
+    }
+    // A function key may arrive while a menu of this window is open.
+    while (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
+    running_ = true;
+    try {
+        body();
+    } catch (const Exception& e) {
+        running_ = false;
+        ShowErrorBox(this, e.Message());
+    } catch (const std::exception& e) {
+        running_ = false;
+        ShowErrorBox(this, QString::fromUtf8(e.what()));
+    } catch (...) {
+        running_ = false;
+        ShowErrorBox(this, QStringLiteral("Unknown error"));
+    }
+    running_ = false;
+    if (closePending_) {
+        closePending_ = false;
+        close();
+    }
+    return true;
+}
+
+void TNetC1AppForm::closeEvent(QCloseEvent* event) {
+    if (running_) {
+        // The running command still uses the links and dialogs a close would destroy; the
+        // close happens as soon as it ends.
+        closePending_ = true;
+        event->ignore();
+        return;
+    }
+    if (closing_) {
+        event->accept();
+        return;
+    }
+    try {
+        FormCloseQuery();
+    } catch (const Exception& e) {
+        // The settings could not be written: keep the window (and the settings in memory), so
+        // that nothing is lost; the old file is still whole.
+        ShowErrorBox(this, e.Message());
+        event->ignore();
+        return;
+    }
+    closing_ = true;
+    event->accept();
+}
+
+void TNetC1AppForm::FormCloseQuery() {
+    SaveSettings(iniPath_, params_);
+    ReleaseSerialSession();
+}
+
+void TNetC1AppForm::FileExit1Execute() {
+    close();
+}
+
+void TNetC1AppForm::BtExitClick() {
+    close();
+}
+
+void TNetC1AppForm::HelpAbout1Execute() {
+    if (aboutBox_)
+        aboutBox_->exec();
+}
+
+void TNetC1AppForm::COMP1Click() {
+    auto dlg = std::make_unique<TInputIntDlg>(this);
+    dlg->setWindowTitle(QStringLiteral("ＣＯＭポートの設定"));
+    dlg->STTitle->setText(QStringLiteral("ポート番号を入力してください"));
+    dlg->IntEd->SetRadix(10);
+    dlg->IntEd->SetRange(0, 255);
+    dlg->IntEd->SetValue(params_.ComPort);
+    if (dlg->exec() != QDialog::Accepted)
+        return;
+    params_.ComPort = dlg->IntEd->Value();
+    OpenSerialPort(params_.ComPort);
+}
+
+void TNetC1AppForm::MnSetTCPIP1Click() {
+    auto dlg = std::make_unique<TSetTCPIPDlg>(this);
+    dlg->FillFrom(params_);
+    if (dlg->exec() != QDialog::Accepted)
+        return;
+    dlg->CopyTo(&params_);
+}

@@ -1,0 +1,486 @@
+#include "dialogs/dialogs.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "app/beep.h"
+#include "app/exceptions.h"
+#include "app/settings.h"
+#include "board/commandline.h"
+#include "dialogs/fonts.h"
+#include "version.h"
+
+namespace {
+
+QLabel* MakeLabel(const QString& text, QWidget* parent) {
+    return new QLabel(text, parent);
+}
+
+TIntEdit* MakeInt(QWidget* parent, int min, int max, int radix) {
+    auto* e = new TIntEdit(parent);
+    e->SetRadix(radix);
+    e->SetRange(min, max);
+    e->setMinimumWidth(radix == -16 ? 44 : 90);
+    return e;
+}
+
+TFmtEdit* MakeIpField(QWidget* parent) {
+    auto* e = new TFmtEdit(parent);
+    e->SetRange(QStringLiteral("0"), QStringLiteral("255"));
+    e->setFixedWidth(40);
+    return e;
+}
+
+QFrame* MakeLine(QWidget* parent) {
+    auto* f = new QFrame(parent);
+    f->setFrameShape(QFrame::HLine);
+    f->setFrameShadow(QFrame::Sunken);
+    return f;
+}
+
+// Four number text fields with "：" between them, in one row.
+QHBoxLayout* IpRow(QWidget* parent, TFmtEdit** fields) {
+    auto* row = new QHBoxLayout;
+    for (int i = 0; i < 4; ++i) {
+        fields[i] = MakeIpField(parent);
+        if (i)
+            row->addWidget(MakeLabel(QStringLiteral("："), parent));
+        row->addWidget(fields[i]);
+    }
+    row->addStretch();
+    return row;
+}
+
+QPushButton* MakeButton(const QString& text, QWidget* parent) {
+    auto* b = new QPushButton(text, parent);
+    b->setAutoDefault(false);
+    return b;
+}
+
+}  // namespace
+
+void CenterOnScreen(QWidget* w) {
+    QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect avail = screen->availableGeometry();
+    const QSize size = w->frameGeometry().size();
+    w->move(avail.center() - QPoint(size.width() / 2, size.height() / 2));
+}
+
+TEntryDialog::TEntryDialog(QWidget* parent) : QDialog(parent) {
+    setFont(DialogFont());
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+}
+
+void TEntryDialog::AddButtonRow(QBoxLayout* into, const QString& okText, QPushButton** ok,
+                                QPushButton** cancel) {
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    *ok = MakeButton(okText, this);
+    (*ok)->setDefault(true);
+    *cancel = MakeButton(QStringLiteral("キャンセル"), this);
+    row->addWidget(*ok);
+    row->addWidget(*cancel);
+    into->addLayout(row);
+    connect(*ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(*cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TEntryDialog::accept() {
+    // A number text field keeps the focus while its number is out of range; accepting the
+    // dialog with such a number would send it to the board, so the dialog refuses too.
+    for (TFmtEdit* f : findChildren<TFmtEdit*>()) {
+        if (f->isVisible() && !f->InRange()) {
+            SystemBeep();
+            f->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+    QDialog::accept();
+}
+
+void TEntryDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    CenterOnScreen(this);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Board parameter dialog
+
+TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
+    setWindowTitle(QStringLiteral("ネットワークボードの設定"));
+    auto* top = new QVBoxLayout(this);
+
+    // MAC row
+    Label11 = MakeLabel(QStringLiteral("MACアドレス"), this);
+    top->addWidget(Label11);
+    auto* macRow = new QHBoxLayout;
+    EdMacAdr01 = MakeInt(this, 0, 255, -16);
+    EdMacAdr02 = MakeInt(this, 0, 255, -16);
+    EdMacAdr03 = MakeInt(this, 0, 255, -16);
+    EdMacAdr1 = MakeInt(this, 0, 255, -16);
+    EdMacAdr2 = MakeInt(this, 0, 255, -16);
+    EdMacAdr3 = MakeInt(this, 0, 255, -16);
+    Label20 = MakeLabel(QStringLiteral("-"), this);
+    Label21 = MakeLabel(QStringLiteral("-"), this);
+    Label22 = MakeLabel(QStringLiteral("-"), this);
+    Label17 = MakeLabel(QStringLiteral("-"), this);
+    Label18 = MakeLabel(QStringLiteral("-"), this);
+    // The first three bytes are fixed; they are shown, never typed, never read back.
+    EdMacAdr01->SetEditorEnabled(false);
+    EdMacAdr02->SetEditorEnabled(false);
+    EdMacAdr03->SetEditorEnabled(false);
+    EdMacAdr01->SetValue(2);
+    EdMacAdr02->SetValue(90);
+    EdMacAdr03->SetValue(195);
+    QWidget* macItems[] = {EdMacAdr01, Label20, EdMacAdr02, Label21, EdMacAdr03, Label22,
+                           EdMacAdr1,  Label17, EdMacAdr2,  Label18, EdMacAdr3};
+    for (QWidget* w : macItems)
+        macRow->addWidget(w);
+    macRow->addStretch();
+    top->addLayout(macRow);
+    top->addWidget(MakeLine(this));
+
+    auto* grid = new QGridLayout;
+    int r = 0;
+    TFmtEdit* ip1[4];
+    TFmtEdit* ip2[4];
+    grid->addWidget(MakeLabel(QStringLiteral("TCP/IP"), this), r, 0);
+    grid->addLayout(IpRow(this, ip1), r++, 1, 1, 2);
+    EdPort1 = MakeInt(this, 0, 2147483647, -10);
+    grid->addWidget(MakeLabel(QStringLiteral("PORT"), this), r, 0);
+    grid->addWidget(EdPort1, r++, 1);
+    grid->addWidget(MakeLabel(QStringLiteral("TCP/IP（接続先）"), this), r, 0);
+    grid->addLayout(IpRow(this, ip2), r++, 1, 1, 2);
+    EdPort2 = MakeInt(this, 0, 2147483647, -10);
+    grid->addWidget(MakeLabel(QStringLiteral("PORT（接続先）"), this), r, 0);
+    grid->addWidget(EdPort2, r++, 1);
+    Edmask = MakeInt(this, 0, 32, -10);
+    grid->addWidget(MakeLabel(QStringLiteral("マスク長"), this), r, 0);
+    grid->addWidget(Edmask, r, 1);
+    grid->addWidget(MakeLabel(QStringLiteral("(マスク有効桁数)"), this), r++, 2);
+    CBAutoConnect = new QCheckBox(QStringLiteral("自動接続モード使用"), this);
+    grid->addWidget(CBAutoConnect, r++, 0, 1, 3);
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->addItems(
+        {QStringLiteral("9600bps"), QStringLiteral("19.2kbps"), QStringLiteral("38.4kbps")});
+    ComboBox1->setPlaceholderText(QStringLiteral("19200"));
+    ComboBox1->setCurrentIndex(-1);
+    grid->addWidget(MakeLabel(QStringLiteral("通信スピード"), this), r, 0);
+    grid->addWidget(ComboBox1, r++, 1);
+    EdTxTiming = MakeInt(this, -2147483647, 2147483647, -10);
+    grid->addWidget(MakeLabel(QStringLiteral("送信タイミング"), this), r, 0);
+    grid->addWidget(EdTxTiming, r, 1);
+    grid->addWidget(MakeLabel(QStringLiteral("ms"), this), r++, 2);
+    auto* keepBox = new QGroupBox(QStringLiteral("キープ・アライブ"), this);
+    auto* keepRow = new QHBoxLayout(keepBox);
+    RGKeepOff = new QRadioButton(QStringLiteral("OFF"), keepBox);
+    RGKeepOn = new QRadioButton(QStringLiteral("ON"), keepBox);
+    keepRow->addWidget(RGKeepOff);
+    keepRow->addWidget(RGKeepOn);
+    RGKeep = new QButtonGroup(this);
+    RGKeep->addButton(RGKeepOff, 0);
+    RGKeep->addButton(RGKeepOn, 1);
+    grid->addWidget(keepBox, r++, 0, 1, 3);
+    EdChkTimer = MakeInt(this, -2147483647, 2147483647, -10);
+    grid->addWidget(MakeLabel(QStringLiteral("無通信監視タイマー"), this), r, 0);
+    grid->addWidget(EdChkTimer, r, 1);
+    grid->addWidget(MakeLabel(QStringLiteral("min"), this), r++, 2);
+    top->addLayout(grid);
+    EdTCPIP1_1 = ip1[0];
+    EdTCPIP1_2 = ip1[1];
+    EdTCPIP1_3 = ip1[2];
+    EdTCPIP1_4 = ip1[3];
+    EdTCPIP2_1 = ip2[0];
+    EdTCPIP2_2 = ip2[1];
+    EdTCPIP2_3 = ip2[2];
+    EdTCPIP2_4 = ip2[3];
+
+    BtDefault = MakeButton(QStringLiteral("出荷時設定"), this);
+    BtDefault->hide();
+    auto* defaultRow = new QHBoxLayout;
+    defaultRow->addWidget(BtDefault);
+    defaultRow->addStretch();
+    top->addLayout(defaultRow);
+    top->addWidget(MakeLine(this));
+    AddButtonRow(top, QStringLiteral("設定"), &OKBtn, &CancelBtn);
+
+    connect(BtDefault, &QPushButton::clicked, this, [this] { BtDefaultClick(); });
+}
+
+void TParaSet1Dlg::HideMacRow() {
+    QWidget* row[] = {EdMacAdr01, EdMacAdr02, EdMacAdr03, Label20, Label21, Label22,
+                      EdMacAdr1,  EdMacAdr2,  EdMacAdr3,  Label11, Label17, Label18};
+    for (QWidget* w : row)
+        w->hide();
+}
+
+int TParaSet1Dlg::SpeedIndex() const {
+    return ComboBox1->currentIndex();
+}
+
+void TParaSet1Dlg::SetSpeedIndex(int index) {
+    // An index that names no entry leaves the list without a selection.
+    ComboBox1->setCurrentIndex(index >= 0 && index < ComboBox1->count() ? index : -1);
+}
+
+int TParaSet1Dlg::KeepIndex() const {
+    return RGKeep->checkedId();
+}
+
+void TParaSet1Dlg::SetKeepIndex(int index) {
+    // Below -1 means none; beyond the last button selects the last one.
+    if (index >= 2)
+        index = 1;
+    if (index < 0) {
+        RGKeep->setExclusive(false);
+        RGKeepOff->setChecked(false);
+        RGKeepOn->setChecked(false);
+        RGKeep->setExclusive(true);
+        return;
+    }
+    RGKeep->button(index)->setChecked(true);
+}
+
+void TParaSet1Dlg::FillFrom(const TBoardParams& p) {
+    EdMacAdr1->SetValue(p.MacAddr_1);
+    EdMacAdr2->SetValue(p.MacAddr_2);
+    EdMacAdr3->SetValue(p.MacAddr_3);
+    EdTCPIP1_1->setText(DecText(p.TCPIP1_1));
+    EdTCPIP1_2->setText(DecText(p.TCPIP1_2));
+    EdTCPIP1_3->setText(DecText(p.TCPIP1_3));
+    EdTCPIP1_4->setText(DecText(p.TCPIP1_4));
+    EdPort1->SetValue(p.TCPPort1);
+    EdTCPIP2_1->setText(DecText(p.TCPIP2_1));
+    EdTCPIP2_2->setText(DecText(p.TCPIP2_2));
+    EdTCPIP2_3->setText(DecText(p.TCPIP2_3));
+    EdTCPIP2_4->setText(DecText(p.TCPIP2_4));
+    EdPort2->SetValue(p.TCPPort2);
+    Edmask->SetValue(p.TCPmask);
+    CBAutoConnect->setChecked(p.fAutoConnect != 0);
+    SetSpeedIndex(p.SpeedIndex);
+    EdTxTiming->SetValue(p.TxTiming);
+    SetKeepIndex(p.fKeepAlive);
+    EdChkTimer->SetValue(p.ChkTiming);
+}
+
+void TParaSet1Dlg::CopyTo(TBoardParams* p) {
+    p->MacAddr_1 = EdMacAdr1->Value();
+    p->MacAddr_2 = EdMacAdr2->Value();
+    p->MacAddr_3 = EdMacAdr3->Value();
+    p->TCPIP1_1 = StrToInt(EdTCPIP1_1->text());
+    p->TCPIP1_2 = StrToInt(EdTCPIP1_2->text());
+    p->TCPIP1_3 = StrToInt(EdTCPIP1_3->text());
+    p->TCPIP1_4 = StrToInt(EdTCPIP1_4->text());
+    p->TCPPort1 = EdPort1->Value();
+    p->TCPIP2_1 = StrToInt(EdTCPIP2_1->text());
+    p->TCPIP2_2 = StrToInt(EdTCPIP2_2->text());
+    p->TCPIP2_3 = StrToInt(EdTCPIP2_3->text());
+    p->TCPIP2_4 = StrToInt(EdTCPIP2_4->text());
+    p->TCPPort2 = EdPort2->Value();
+    p->TCPmask = Edmask->Value();
+    p->fAutoConnect = CBAutoConnect->isChecked() ? 1 : 0;
+    p->SpeedIndex = SpeedIndex();
+    p->TxTiming = EdTxTiming->Value();
+    p->fKeepAlive = KeepIndex();
+    p->ChkTiming = EdChkTimer->Value();
+}
+
+void TParaSet1Dlg::BtDefaultClick() {
+    EdTCPIP1_1->setText(QStringLiteral("10"));
+    EdTCPIP1_2->setText(QStringLiteral("16"));
+    EdTCPIP1_3->setText(QStringLiteral("77"));
+    EdTCPIP1_4->setText(QStringLiteral("170"));
+    EdPort1->SetValue(10777);
+    EdTCPIP2_1->setText(QStringLiteral("10"));
+    EdTCPIP2_2->setText(QStringLiteral("16"));
+    EdTCPIP2_3->setText(QStringLiteral("77"));
+    EdTCPIP2_4->setText(QStringLiteral("171"));
+    EdPort2->SetValue(3335);
+    Edmask->SetValue(16);
+    CBAutoConnect->setChecked(true);
+    SetSpeedIndex(1);
+    EdTxTiming->SetValue(10);
+    SetKeepIndex(1);
+    EdChkTimer->SetValue(1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// MAC address dialog
+
+TSetMac1Dlg::TSetMac1Dlg(QWidget* parent) : TEntryDialog(parent) {
+    setWindowTitle(QStringLiteral("MACアドレスの再設定"));
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(MakeLabel(QStringLiteral("MACアドレス"), this));
+    auto* row = new QHBoxLayout;
+    FixedPrefix = MakeLabel(QStringLiteral("02-5A-C3-"), this);
+    EdMacAdr1 = MakeInt(this, 0, 255, -16);
+    EdMacAdr2 = MakeInt(this, 0, 255, -16);
+    EdMacAdr3 = MakeInt(this, 0, 255, -16);
+    row->addWidget(FixedPrefix);
+    row->addWidget(EdMacAdr1);
+    row->addWidget(MakeLabel(QStringLiteral("-"), this));
+    row->addWidget(EdMacAdr2);
+    row->addWidget(MakeLabel(QStringLiteral("-"), this));
+    row->addWidget(EdMacAdr3);
+    row->addStretch();
+    top->addLayout(row);
+    AddButtonRow(top, QStringLiteral("設定"), &OKBtn, &CancelBtn);
+}
+
+void TSetMac1Dlg::FillFrom(const TBoardParams& p) {
+    EdMacAdr1->SetValue(p.MacAddr_1);
+    EdMacAdr2->SetValue(p.MacAddr_2);
+    EdMacAdr3->SetValue(p.MacAddr_3);
+}
+
+void TSetMac1Dlg::CopyTo(TBoardParams* p) {
+    p->MacAddr_1 = EdMacAdr1->Value();
+    p->MacAddr_2 = EdMacAdr2->Value();
+    p->MacAddr_3 = EdMacAdr3->Value();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Telnet target dialog
+
+TSetTCPIPDlg::TSetTCPIPDlg(QWidget* parent) : TEntryDialog(parent) {
+    setWindowTitle(QStringLiteral("TCP/IP アドレスの設定"));
+    auto* top = new QHBoxLayout(this);
+    auto* left = new QVBoxLayout;
+    left->addWidget(MakeLabel(QStringLiteral("Telnet先のTCP/IP"), this));
+    TFmtEdit* ip[4];
+    left->addLayout(IpRow(this, ip));
+    left->addStretch();
+    AddButtonRow(left, QStringLiteral("OK"), &OKBtn, &CancelBtn);
+    top->addLayout(left);
+    auto* right = new QVBoxLayout;
+    BtBoard = MakeButton(QStringLiteral("Default1(Board)"), this);
+    BtReset = MakeButton(QStringLiteral("Default2(Reset)"), this);
+    right->addWidget(BtBoard);
+    right->addWidget(BtReset);
+    right->addStretch();
+    top->addLayout(right);
+    EdTCPIP1_1 = ip[0];
+    EdTCPIP1_2 = ip[1];
+    EdTCPIP1_3 = ip[2];
+    EdTCPIP1_4 = ip[3];
+    connect(BtBoard, &QPushButton::clicked, this, [this] { BtBoardClick(); });
+    connect(BtReset, &QPushButton::clicked, this, [this] { BtResetClick(); });
+}
+
+void TSetTCPIPDlg::FillFrom(const TBoardParams& p) {
+    EdTCPIP1_1->setText(DecText(p.TCPIP1_1));
+    EdTCPIP1_2->setText(DecText(p.TCPIP1_2));
+    EdTCPIP1_3->setText(DecText(p.TCPIP1_3));
+    EdTCPIP1_4->setText(DecText(p.TCPIP1_4));
+}
+
+void TSetTCPIPDlg::CopyTo(TBoardParams* p) {
+    p->TCPIP1_1 = StrToInt(EdTCPIP1_1->text());
+    p->TCPIP1_2 = StrToInt(EdTCPIP1_2->text());
+    p->TCPIP1_3 = StrToInt(EdTCPIP1_3->text());
+    p->TCPIP1_4 = StrToInt(EdTCPIP1_4->text());
+}
+
+void TSetTCPIPDlg::BtBoardClick() {
+    EdTCPIP1_1->setText(QStringLiteral("10"));
+    EdTCPIP1_2->setText(QStringLiteral("16"));
+    EdTCPIP1_3->setText(QStringLiteral("77"));
+    EdTCPIP1_4->setText(QStringLiteral("170"));
+}
+
+void TSetTCPIPDlg::BtResetClick() {
+    EdTCPIP1_1->setText(QStringLiteral("192"));
+    EdTCPIP1_2->setText(QStringLiteral("168"));
+    EdTCPIP1_3->setText(QStringLiteral("0"));
+    EdTCPIP1_4->setText(QStringLiteral("1"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Integer entry dialog
+
+TInputIntDlg::TInputIntDlg(QWidget* parent) : TEntryDialog(parent) {
+    auto* top = new QVBoxLayout(this);
+    auto* panel = new QFrame(this);
+    panel->setFrameShape(QFrame::StyledPanel);
+    auto* inner = new QVBoxLayout(panel);
+    STTitle = MakeLabel(QString(), panel);
+    IntEd = new TIntEdit(panel);
+    inner->addWidget(STTitle);
+    inner->addWidget(IntEd);
+    top->addWidget(panel);
+    AddButtonRow(top, QStringLiteral("OK"), &OKBtn, &CancelBtn);
+}
+
+// ---------------------------------------------------------------------------------------------
+// About box
+
+QString VersionInfo(int key) {
+    switch (key) {
+        case 0:
+            return QString();  // no company name is recorded
+        case 1:
+            return QString::fromUtf8(nb::version::FileDescription);
+        case 2:
+            return QString::fromUtf8(nb::version::FileVersion);
+        case 3:
+            return QStringLiteral("netboard-config");
+        case 4:
+            return QString::fromUtf8(nb::version::LegalCopyright);
+        case 5:
+            return QStringLiteral("netboard-config");
+        case 7:
+            return QString::fromUtf8(nb::version::ProductName);
+        default:
+            return QString::fromUtf8(nb::version::FileVersion);  // ProductVersion
+    }
+}
+
+TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("バージョン情報"));
+    setFont(DialogFont());
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    auto* top = new QVBoxLayout(this);
+    auto* row = new QHBoxLayout;
+    auto* icon = new QLabel(this);
+    icon->setPixmap(style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(32, 32));
+    row->addWidget(icon, 0, Qt::AlignTop);
+    auto* texts = new QVBoxLayout;
+    ProductName = MakeLabel(VersionInfo(7), this);
+    Version = MakeLabel(QStringLiteral("     Version ") + VersionInfo(2), this);
+    Copyright = MakeLabel(VersionInfo(4), this);
+    texts->addWidget(ProductName);
+    texts->addWidget(Version);
+    texts->addWidget(Copyright);
+    row->addLayout(texts);
+    top->addLayout(row);
+    Comments = MakeLabel(VersionInfo(1), this);
+    Comments->setAlignment(Qt::AlignCenter);
+    top->addWidget(Comments);
+    OKButton = new QPushButton(QStringLiteral("OK"), this);
+    OKButton->setDefault(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(OKButton);
+    buttons->addStretch();
+    top->addLayout(buttons);
+    connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void TAboutBox::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    CenterOnScreen(this);
+}

@@ -1,0 +1,171 @@
+// The entry dialogs and the about box. Each is created by the command that needs it, filled
+// from the board parameter record in one place, shown modally, and copied back in one place
+// only when it is accepted.
+#pragma once
+
+#include <QDialog>
+
+#include "dialogs/intedit.h"
+
+class QAbstractButton;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+struct TBoardParams;
+
+// Base of the entry dialogs: the dialog font, centred on the screen, and no acceptance while
+// one of its number text fields holds a number outside its range (the focus goes back there).
+class TEntryDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit TEntryDialog(QWidget* parent);
+    void accept() override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    // Appends a right-aligned row with the accepting button (the default one) and
+    // "キャンセル" (also Escape).
+    void AddButtonRow(class QBoxLayout* into, const QString& okText, QPushButton** ok,
+                      QPushButton** cancel);
+};
+
+// The board parameter dialog.
+class TParaSet1Dlg : public TEntryDialog {
+    Q_OBJECT
+
+  public:
+    explicit TParaSet1Dlg(QWidget* parent = nullptr);
+
+    // Hides the MAC row: the six MAC fields, the five "-" labels and the "MACアドレス" label.
+    void HideMacRow();
+    // Fills every field from the record.
+    void FillFrom(const TBoardParams& p);
+    // Copies every field into the record in field order. A number text field that is not a
+    // decimal integer throws EConvertError; the members before it keep their new values.
+    void CopyTo(TBoardParams* p);
+    // The list's entry index and the radio buttons' index (-1 when none is selected).
+    int SpeedIndex() const;
+    void SetSpeedIndex(int index);
+    int KeepIndex() const;
+    void SetKeepIndex(int index);
+
+    TIntEdit* EdMacAdr01;
+    TIntEdit* EdMacAdr02;
+    TIntEdit* EdMacAdr03;
+    TIntEdit* EdMacAdr1;
+    TIntEdit* EdMacAdr2;
+    TIntEdit* EdMacAdr3;
+    QLabel* Label11;  // "MACアドレス"
+    QLabel* Label20;  // the "-" labels of the MAC row
+    QLabel* Label21;
+    QLabel* Label22;
+    QLabel* Label17;
+    QLabel* Label18;
+    TFmtEdit* EdTCPIP1_1;
+    TFmtEdit* EdTCPIP1_2;
+    TFmtEdit* EdTCPIP1_3;
+    TFmtEdit* EdTCPIP1_4;
+    TIntEdit* EdPort1;
+    TFmtEdit* EdTCPIP2_1;
+    TFmtEdit* EdTCPIP2_2;
+    TFmtEdit* EdTCPIP2_3;
+    TFmtEdit* EdTCPIP2_4;
+    TIntEdit* EdPort2;
+    TIntEdit* Edmask;
+    QCheckBox* CBAutoConnect;
+    QComboBox* ComboBox1;
+    QButtonGroup* RGKeep;
+    QRadioButton* RGKeepOff;
+    QRadioButton* RGKeepOn;
+    TIntEdit* EdTxTiming;
+    TIntEdit* EdChkTimer;
+    QPushButton* BtDefault;
+    QPushButton* OKBtn;
+    QPushButton* CancelBtn;
+
+    // "出荷時設定": the factory settings into the fields (not the MAC fields).
+    void BtDefaultClick();
+};
+
+// The MAC address dialog.
+class TSetMac1Dlg : public TEntryDialog {
+    Q_OBJECT
+
+  public:
+    explicit TSetMac1Dlg(QWidget* parent = nullptr);
+    void FillFrom(const TBoardParams& p);
+    void CopyTo(TBoardParams* p);
+
+    TIntEdit* EdMacAdr1;
+    TIntEdit* EdMacAdr2;
+    TIntEdit* EdMacAdr3;
+    QLabel* FixedPrefix;  // "02-5A-C3-"
+    QPushButton* OKBtn;
+    QPushButton* CancelBtn;
+};
+
+// The telnet target dialog.
+class TSetTCPIPDlg : public TEntryDialog {
+    Q_OBJECT
+
+  public:
+    explicit TSetTCPIPDlg(QWidget* parent = nullptr);
+    void FillFrom(const TBoardParams& p);
+    // Converts the four texts in order into TCPIP1_1..TCPIP1_4; a text that is not a decimal
+    // integer throws EConvertError, the fields before it having been stored.
+    void CopyTo(TBoardParams* p);
+
+    void BtBoardClick();  // "Default1(Board)": 10.16.77.170
+    void BtResetClick();  // "Default2(Reset)": 192.168.0.1
+
+    TFmtEdit* EdTCPIP1_1;
+    TFmtEdit* EdTCPIP1_2;
+    TFmtEdit* EdTCPIP1_3;
+    TFmtEdit* EdTCPIP1_4;
+    QPushButton* BtBoard;
+    QPushButton* BtReset;
+    QPushButton* OKBtn;
+    QPushButton* CancelBtn;
+};
+
+// The integer entry dialog: a title line and one integer field.
+class TInputIntDlg : public TEntryDialog {
+    Q_OBJECT
+
+  public:
+    explicit TInputIntDlg(QWidget* parent = nullptr);
+
+    QLabel* STTitle;
+    TIntEdit* IntEd;
+    QPushButton* OKBtn;
+    QPushButton* CancelBtn;
+};
+
+// The about box: product name, version, legal notice and description of this build.
+class TAboutBox : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit TAboutBox(QWidget* parent = nullptr);
+
+    QLabel* ProductName;
+    QLabel* Version;
+    QLabel* Copyright;
+    QLabel* Comments;
+    QPushButton* OKButton;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+};
+
+// The text of one version key of this build (0 CompanyName, 1 FileDescription, 2 FileVersion,
+// 3 InternalName, 4 LegalCopyright, 5 OriginalFilename, 6 ProductVersion, 7 ProductName; any
+// larger number ProductVersion).
+QString VersionInfo(int key);
+
+void CenterOnScreen(QWidget* w);

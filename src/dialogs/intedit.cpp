@@ -1,0 +1,279 @@
+#include "dialogs/intedit.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QRegularExpressionValidator>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QValidator>
+#include <limits>
+
+#include "app/beep.h"
+
+namespace intedit {
+
+namespace {
+int Base(int radix) {
+    const int b = radix < 0 ? -radix : radix;
+    return b < 2 ? 10 : b > 36 ? 36 : b;
+}
+int DigitValue(QChar c) {
+    const ushort u = c.toUpper().unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'A' && u <= 'Z')
+        return u - 'A' + 10;
+    return -1;
+}
+}  // namespace
+
+QString Format(int value, int radix) {
+    const int base = Base(radix);
+    if (radix < 0)
+        return QString::number(static_cast<qlonglong>(value), base).toUpper();
+    return QString::number(static_cast<qulonglong>(static_cast<uint32_t>(value)), base).toUpper();
+}
+
+bool Parse(const QString& text, int radix, int64_t* value) {
+    const int base = Base(radix);
+    int i = 0;
+    bool negative = false;
+    if (radix < 0 && i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i >= text.size())
+        return false;
+    // Saturate well beyond 32 bits so that an overlong number still clamps to the right bound.
+    const int64_t cap = int64_t{1} << 40;
+    int64_t v = 0;
+    for (; i < text.size(); ++i) {
+        const int d = DigitValue(text[i]);
+        if (d < 0 || d >= base)
+            return false;
+        v = v * base + d;
+        if (v > cap)
+            v = cap;
+    }
+    *value = negative ? -v : v;
+    return true;
+}
+
+int64_t Clamp(int64_t v, int min, int max, int radix, bool* clamped) {
+    // Unsigned fields compare the 32-bit patterns of their bounds as unsigned numbers.
+    const int64_t lo = radix < 0 ? int64_t{min} : int64_t{static_cast<uint32_t>(min)};
+    const int64_t hi = radix < 0 ? int64_t{max} : int64_t{static_cast<uint32_t>(max)};
+    *clamped = true;
+    if (v < lo)
+        return lo;
+    if (v > hi)
+        return hi;
+    *clamped = false;
+    return v;
+}
+
+bool Typeable(QChar c, int radix) {
+    if (radix < 0 && (c == '+' || c == '-'))
+        return true;
+    const int d = DigitValue(c);
+    return d >= 0 && d < Base(radix);
+}
+
+}  // namespace intedit
+
+TIntEdit::TIntEdit(QWidget* parent)
+    : QWidget(parent),
+      edit_(new QLineEdit(this)),
+      up_(new QToolButton(this)),
+      down_(new QToolButton(this)) {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addWidget(edit_);
+    auto* buttons = new QVBoxLayout;
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->setSpacing(0);
+    for (QToolButton* b : {up_, down_}) {
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setAutoRepeat(true);
+        b->setFixedSize(16, 11);
+        buttons->addWidget(b);
+    }
+    up_->setArrowType(Qt::UpArrow);
+    down_->setArrowType(Qt::DownArrow);
+    row->addLayout(buttons);
+    setFocusProxy(edit_);
+    edit_->installEventFilter(this);
+    connect(up_, &QToolButton::clicked, this, [this] { Step(+1); });
+    connect(down_, &QToolButton::clicked, this, [this] { Step(-1); });
+    Show(0);
+}
+
+void TIntEdit::SetRadix(int radix) {
+    radix_ = radix;
+    Show(value_);
+}
+
+void TIntEdit::SetMinValue(int v) {
+    SetRange(v, max_);
+}
+void TIntEdit::SetMaxValue(int v) {
+    SetRange(min_, v);
+}
+
+void TIntEdit::SetRange(int min, int max) {
+    min_ = min;
+    max_ = max;
+}
+
+void TIntEdit::SetEditorEnabled(bool on) {
+    editorEnabled_ = on;
+    edit_->setReadOnly(!on);
+}
+
+QString TIntEdit::Text() const {
+    return edit_->text();
+}
+
+void TIntEdit::Show(int v) {
+    value_ = v;
+    edit_->setText(intedit::Format(v, radix_));
+}
+
+void TIntEdit::SetValue(int v) {
+    bool clamped = false;
+    const int64_t in = Signed() ? int64_t{v} : int64_t{static_cast<uint32_t>(v)};
+    const int64_t c = intedit::Clamp(in, min_, max_, radix_, &clamped);
+    if (clamped)
+        SystemBeep();
+    Show(static_cast<int>(static_cast<uint32_t>(c)));
+}
+
+void TIntEdit::Commit() {
+    int64_t parsed = 0;
+    if (!intedit::Parse(edit_->text(), radix_, &parsed)) {
+        // An empty field, or a lone sign, is 0; anything else cannot be typed.
+        parsed = 0;
+    }
+    bool clamped = false;
+    const int64_t c = intedit::Clamp(parsed, min_, max_, radix_, &clamped);
+    if (clamped)
+        SystemBeep();
+    const int v = static_cast<int>(static_cast<uint32_t>(c));
+    if (clamped || edit_->text() != intedit::Format(v, radix_))
+        Show(v);
+    value_ = v;
+}
+
+int TIntEdit::Value() {
+    Commit();
+    return value_;
+}
+
+void TIntEdit::Step(int delta) {
+    if (!isEnabled())
+        return;
+    Commit();
+    int64_t v = Signed() ? int64_t{value_} : int64_t{static_cast<uint32_t>(value_)};
+    bool clamped = false;
+    v = intedit::Clamp(v + delta, min_, max_, radix_, &clamped);
+    Show(static_cast<int>(static_cast<uint32_t>(v)));
+}
+
+bool TIntEdit::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != edit_)
+        return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(event);
+        if (k->key() == Qt::Key_Up || k->key() == Qt::Key_Down) {
+            Step(k->key() == Qt::Key_Up ? +1 : -1);
+            return true;
+        }
+        const QString t = k->text();
+        const bool printable = t.size() == 1 && t[0].isPrint() &&
+                               !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+        if (printable) {
+            if (!editorEnabled_)
+                return true;  // read-only: nothing is typed
+            if (!intedit::Typeable(t[0], radix_)) {
+                SystemBeep();
+                return true;
+            }
+            edit_->insert(t.toUpper());
+            return true;
+        }
+    } else if (event->type() == QEvent::FocusOut) {
+        Commit();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TIntEdit::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::EnabledChange) {
+        up_->setEnabled(isEnabled());
+        down_->setEnabled(isEnabled());
+    }
+    QWidget::changeEvent(event);
+}
+
+namespace {
+
+// The leading number of a text: an optional sign and the digits after it; no digits give 0.
+// Saturates beyond 32 bits.
+int64_t LeadingNumber(const QString& text) {
+    int i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    int64_t v = 0;
+    for (; i < text.size() && text[i].isDigit() && text[i].unicode() < 128; ++i) {
+        v = v * 10 + (text[i].unicode() - '0');
+        if (v > (int64_t{1} << 40))
+            v = int64_t{1} << 40;
+    }
+    return negative ? -v : v;
+}
+
+}  // namespace
+
+TFmtEdit::TFmtEdit(QWidget* parent) : QLineEdit(parent) {
+    // Pasted text obeys the same character set as typed text.
+    setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[-+0-9]*")), this));
+}
+
+void TFmtEdit::SetRange(const QString& minText, const QString& maxText) {
+    minText_ = minText;
+    maxText_ = maxText;
+}
+
+bool TFmtEdit::InRange() const {
+    const int64_t v = LeadingNumber(text());
+    return v >= LeadingNumber(minText_) && v <= LeadingNumber(maxText_);
+}
+
+void TFmtEdit::keyPressEvent(QKeyEvent* event) {
+    const QString t = event->text();
+    const bool printable = t.size() == 1 && t[0].isPrint() &&
+                           !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+    if (printable && !QStringLiteral("+-0123456789").contains(t[0])) {
+        SystemBeep();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+void TFmtEdit::focusOutEvent(QFocusEvent* event) {
+    QLineEdit::focusOutEvent(event);
+    // Moving the focus from inside a focus change confuses the widget that is receiving it;
+    // take it back as soon as the change is complete.
+    if (!InRange() && event->reason() != Qt::ActiveWindowFocusReason &&
+        event->reason() != Qt::PopupFocusReason) {
+        QTimer::singleShot(0, this, [this] {
+            if (!InRange() && isVisible())
+                setFocus(Qt::OtherFocusReason);
+        });
+    }
+}

@@ -1,0 +1,103 @@
+// The two numeric entry fields of the dialogs.
+//
+// TIntEdit holds a signed 32-bit value in a number base: |Radix| (2..36) is the base; a negative
+// radix means a signed value (+ and - may be typed), a positive one a value shown and compared
+// as unsigned. The text shows the value without leading zeros, letters in upper case. Only
+// digits of the base (letters in either case, turned to upper case) and, when signed, the sign
+// characters can be typed; other printable keys are refused with the beep. A value that is set,
+// or left in the field when the focus moves away, outside MinValue..MaxValue becomes the nearer
+// bound, with the beep. Up/down buttons and the Up/Down keys step by 1 and stop at the bounds.
+// With EditorEnabled false nothing can be typed, pasted or cut, but stepping still works.
+//
+// TFmtEdit is a plain text field for integers: it accepts only "+-0123456789" (other keys are
+// refused with the beep); while its number lies outside MinText..MaxText the focus is kept in
+// it. An empty field counts as 0 for that check; its text is converted by the caller.
+#pragma once
+
+#include <QLineEdit>
+#include <QWidget>
+#include <cstdint>
+
+class QToolButton;
+
+// Pure helpers of TIntEdit's number handling.
+namespace intedit {
+// The value as text in base |radix|: signed (with "-") for a negative radix, as unsigned
+// 32 bits for a positive one; upper-case letters, no leading zeros.
+QString Format(int value, int radix);
+// Parses the field's text. Returns false for an empty text or one without digits. A number
+// beyond 32 bits saturates, so that clamping still picks the nearer bound.
+bool Parse(const QString& text, int radix, int64_t* value);
+// `v` within min..max, compared signed (radix < 0) or unsigned (radix > 0).
+int64_t Clamp(int64_t v, int min, int max, int radix, bool* clamped);
+// Whether `c` can be typed into a field of this radix.
+bool Typeable(QChar c, int radix);
+}  // namespace intedit
+
+class TIntEdit : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit TIntEdit(QWidget* parent = nullptr);
+
+    int Radix() const { return radix_; }
+    void SetRadix(int radix);
+    int MinValue() const { return min_; }
+    int MaxValue() const { return max_; }
+    void SetMinValue(int v);
+    void SetMaxValue(int v);
+    void SetRange(int min, int max);
+    bool EditorEnabled() const { return editorEnabled_; }
+    void SetEditorEnabled(bool on);
+
+    // The value of the text in the field (applying the range as leaving the field does).
+    int Value();
+    // Sets the value; outside the range it becomes the nearer bound, with the beep.
+    void SetValue(int v);
+    QString Text() const;
+    QLineEdit* Editor() const { return edit_; }
+    QToolButton* UpButton() const { return up_; }
+    QToolButton* DownButton() const { return down_; }
+
+    // Steps the value by `delta` (+1 or -1), stopping at the bounds.
+    void Step(int delta);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    bool Signed() const { return radix_ < 0; }
+    // Puts the text's value in range and shows it; beeps when it had to be changed.
+    void Commit();
+    void Show(int v);
+
+    QLineEdit* edit_;
+    QToolButton* up_;
+    QToolButton* down_;
+    int radix_ = -10;
+    int min_ = -2147483647;
+    int max_ = 2147483647;
+    int value_ = 0;
+    bool editorEnabled_ = true;
+};
+
+class TFmtEdit : public QLineEdit {
+    Q_OBJECT
+
+  public:
+    explicit TFmtEdit(QWidget* parent = nullptr);
+
+    void SetRange(const QString& minText, const QString& maxText);
+    // The leading number of the text (an optional sign and digits; empty or no digits count
+    // as 0) lies within the range.
+    bool InRange() const;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+  private:
+    QString minText_ = QStringLiteral("0");
+    QString maxText_ = QStringLiteral("255");
+};

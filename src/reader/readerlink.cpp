@@ -1,0 +1,212 @@
+#include "reader/readerlink.h"
+
+#include <QHBoxLayout>
+#include <QHostAddress>
+#include <QPushButton>
+#include <QTcpSocket>
+#include <QTimer>
+#include <algorithm>
+#include <exception>
+
+#include "app/inifile.h"
+#include "app/logpane.h"
+
+TTComXDlg::TTComXDlg(QWidget* owner, int tcpPort, TLogPane* log, const QString& iniPath)
+    : QDialog(owner), log_(log), iniPath_(iniPath), frames_(this) {
+    setWindowTitle(QStringLiteral("デバッグ用"));
+    okButton_ = new QPushButton(QStringLiteral("OK"), this);
+    cancelButton_ = new QPushButton(QStringLiteral("キャンセル"), this);
+    auto* buttons = new QHBoxLayout(this);
+    buttons->addStretch();
+    buttons->addWidget(okButton_);
+    buttons->addWidget(cancelButton_);
+    connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
+
+    if (!iniPath_.isEmpty())
+        values_ = ReadComDebug(TIniFile(iniPath_));
+    // What was read has no say: the link always works with these values.
+    values_.BaudRate = 19200;
+    values_.ParityBits = 0;
+    values_.ByteSize = 8;
+    values_.StopBits = 0;
+    values_.FlowCont = TFlowControl::None;
+    values_.TagBlockSize = 4;
+    values_.TagMydBlockSize = 8;
+    values_.TimerInterval = kTimer1IntervalMs;
+    values_.IDNo = 0;
+    values_.fDispRecInfo = 0;
+    values_.fDispTxInfo = 0;
+    values_.fWrDebug1 = 0;
+    values_.fDispCont1 = 0;
+    values_.TCPPort = tcpPort;
+
+    clientSocket1_ = new QTcpSocket(this);
+    clientSocket1_->setReadBufferSize(kSocketBufferSize);
+    connect(clientSocket1_, &QTcpSocket::connected, this, &TTComXDlg::ClientSocket1Connect);
+    connect(clientSocket1_, &QTcpSocket::disconnected, this, &TTComXDlg::ClientSocket1Disconnect);
+    connect(clientSocket1_, &QTcpSocket::errorOccurred, this, &TTComXDlg::ClientSocket1Error);
+    connect(clientSocket1_, &QTcpSocket::readyRead, this, &TTComXDlg::ClientSocket1Read);
+
+    reconnectTimer_ = new QTimer(this);
+    reconnectTimer_->setSingleShot(true);
+    connect(reconnectTimer_, &QTimer::timeout, this, &TTComXDlg::Activate);
+
+    timer1_ = new QTimer(this);
+    timer1_->setInterval(kTimer1IntervalMs);
+    connect(timer1_, &QTimer::timeout, this, &TTComXDlg::Timer1Timer);
+    timer1_->start();
+}
+
+TTComXDlg::~TTComXDlg() {
+    try {
+        FormDestroy();
+    } catch (const std::exception&) {
+        // Destruction cannot report; the owner calls FormDestroy itself to see the error.
+    }
+}
+
+void TTComXDlg::FormDestroy() {
+    if (released_)
+        return;
+    released_ = true;
+    timer1_->stop();
+    reconnectTimer_->stop();
+    // Closing below must not run handlers of a link that is going away.
+    disconnect(clientSocket1_, nullptr, this, nullptr);
+
+    std::exception_ptr failure;
+    if (!iniPath_.isEmpty()) {
+        try {
+            TIniFile ini(iniPath_);
+            WriteComDebug(&ini, values_);
+            ini.UpdateFile();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    clientSocket1_->abort();
+    connected_ = false;
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TTComXDlg::OpenLink() {
+    connected_ = false;
+    reconnectTimer_->stop();
+    clientSocket1_->abort();
+    Activate();
+
+    linkTimer_.Start();
+    bool first = true;
+    for (;;) {
+        WaitForEvents(first ? 0 : linkTimer_.RemainingMs(kConnectTimeoutMs));
+        first = false;
+        if (connected_)
+            return;
+        if (linkTimer_.Elapsed(kConnectTimeoutMs)) {
+            LogLine(QStringLiteral("コネクト待ち　タイムオーバー"));
+            return;
+        }
+    }
+}
+
+void TTComXDlg::Activate() {
+    if (released_)
+        return;
+    QHostAddress addr;
+    const int port = values_.TCPServPort;
+    // Only a dotted IPv4 address is an address here: a text that is not one must never turn
+    // into a name lookup, and a port outside 1..65535 never into some other port. Either
+    // fails like a connect that cannot be made.
+    if (!addr.setAddress(values_.TCPServAddr) || addr.protocol() != QAbstractSocket::IPv4Protocol ||
+        port < 1 || port > 65535) {
+        QMetaObject::invokeMethod(
+            this, [this] { ClientSocket1Error(QAbstractSocket::HostNotFoundError); },
+            Qt::QueuedConnection);
+        return;
+    }
+    clientSocket1_->connectToHost(addr, static_cast<quint16>(port));
+}
+
+int TTComXDlg::SendBlock(const uint8_t* bytes, int count) {
+    if (!connected_ || count <= 0)
+        return 0;
+    const qint64 n = clientSocket1_->write(reinterpret_cast<const char*>(bytes), count);
+    if (n < 0)
+        return 0;
+    clientSocket1_->flush();
+    return static_cast<int>(n);
+}
+
+void TTComXDlg::LogLine(const QString& text) {
+    if (!log_)
+        return;
+    log_->AddLine(text, kLinkLogLimit);
+}
+
+void TTComXDlg::ClientSocket1Connect() {
+    LogLine(QStringLiteral("ClientSocket1Connect"));
+    connected_ = true;
+}
+
+void TTComXDlg::ClientSocket1Disconnect() {
+    LogLine(QStringLiteral("ClientSocket1Disconnect"));
+    connected_ = false;
+}
+
+void TTComXDlg::ClientSocket1Error(QAbstractSocket::SocketError error) {
+    if (released_)
+        return;
+    // A peer that closes the connection is not an error here: the disconnect event that
+    // follows reports it, and the link does not reconnect.
+    if (error == QAbstractSocket::RemoteHostClosedError)
+        return;
+    if (clientSocket1_->state() != QAbstractSocket::UnconnectedState)
+        clientSocket1_->abort();
+    reconnectTimer_->start(kReconnectDelayMs);
+    LogLine(QStringLiteral("ClientSocket1Error"));
+}
+
+void TTComXDlg::ClientSocket1Read() {
+    const qint64 waiting = clientSocket1_->bytesAvailable();
+    LogLine(QString::number(waiting));
+    if (waiting <= 0)
+        return;
+    const int take = static_cast<int>(std::min<qint64>({waiting, kReadChunk, ring_.Room()}));
+    if (take > 0) {
+        uint8_t buf[kReadChunk];
+        const qint64 got = clientSocket1_->read(reinterpret_cast<char*>(buf), take);
+        if (got > 0)
+            ring_.Write(buf, static_cast<int>(got));
+    }
+    // The socket signals only new arrivals, so what is left needs a read event of its own.
+    // With the ring full it waits for the extractor (RingDrained) instead of spinning.
+    if (clientSocket1_->bytesAvailable() > 0 && ring_.Room() > 0)
+        PostRead();
+}
+
+void TTComXDlg::RingDrained() {
+    if (!released_ && clientSocket1_->bytesAvailable() > 0)
+        PostRead();
+}
+
+void TTComXDlg::PostRead() {
+    if (readPosted_)
+        return;
+    readPosted_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            readPosted_ = false;
+            // A read event of the socket's own may have taken the bytes meanwhile.
+            if (!released_ && clientSocket1_->bytesAvailable() > 0)
+                ClientSocket1Read();
+        },
+        Qt::QueuedConnection);
+}
+
+void TTComXDlg::Timer1Timer() {
+    if (connected_)
+        ExtractFrames();
+}

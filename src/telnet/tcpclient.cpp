@@ -1,0 +1,305 @@
+#include "telnet/tcpclient.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <QStringList>
+#include <cerrno>
+#include <cstring>
+
+#include "app/replytimer.h"
+#include "telnet/telneterrors.h"
+
+ESocketError::ESocketError(int code, const QString& text)
+    : Exception(QStringLiteral("Socket Error # %1\r\n%2").arg(code).arg(text)), code_(code) {}
+
+ESocketError ESocketError::FromErrno(int err) {
+    return ESocketError(err, QString::fromLocal8Bit(std::strerror(err)));
+}
+
+void TFileDescriptor::Close() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+bool ParseDottedIPv4(const QString& text, in_addr* addr) {
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    uint32_t value = 0;
+    for (const QString& p : parts) {
+        if (p.isEmpty() || p.size() > 3)
+            return false;
+        int n = 0;
+        for (QChar c : p) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+            n = n * 10 + (c.unicode() - '0');
+        }
+        if (n > 255)
+            return false;
+        value = (value << 8) | static_cast<uint32_t>(n);
+    }
+    addr->s_addr = htonl(value);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TTcpConnection
+
+TTcpConnection::TTcpConnection() {
+    // The reader waits on the socket and on this counter, so that a stop request reaches a
+    // reader blocked without a time limit.
+    wake_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wake_.Valid())
+        throw ESocketError::FromErrno(errno);
+}
+
+TTcpConnection::~TTcpConnection() {
+    // The derived client has joined its reader by now; shut the sending direction down so the
+    // peer sees an orderly end, then the descriptor closes with the handle.
+    std::lock_guard<std::mutex> lk(m_);
+    if (handle_.allocated)
+        ::shutdown(handle_.socket.Fd(), SHUT_WR);
+    handle_.allocated = false;
+}
+
+bool TTcpConnection::SocketOpen() const {
+    std::lock_guard<std::mutex> lk(m_);
+    return handle_.allocated;
+}
+
+void TTcpConnection::ResetConnection() {
+    std::lock_guard<std::mutex> lk(m_);
+    handle_.socket.Close();
+    handle_.allocated = false;
+    handle_.local = {};
+    handle_.peer = {};
+    input_.clear();
+    closedByPeer_ = false;
+    disconnectNoticed_ = true;  // nothing to report until a new connection has been closed
+    uint64_t drained = 0;
+    [[maybe_unused]] const ssize_t n = ::read(wake_.Fd(), &drained, sizeof drained);
+}
+
+void TTcpConnection::Adopt(int fd, const sockaddr_in& local, const sockaddr_in& peer) {
+    std::lock_guard<std::mutex> lk(m_);
+    handle_.socket.Reset(fd);
+    handle_.allocated = true;
+    handle_.local = local;
+    handle_.peer = peer;
+    disconnectNoticed_ = false;
+}
+
+void TTcpConnection::DetachReader() {
+    std::lock_guard<std::mutex> lk(m_);
+    readerAttached_ = false;
+    if (!handle_.allocated)
+        handle_.socket.Close();
+}
+
+bool TTcpConnection::CloseLocked() {
+    closedByPeer_ = true;
+    if (!handle_.allocated)
+        return false;
+    ::shutdown(handle_.socket.Fd(), SHUT_WR);
+    handle_.allocated = false;
+    if (!readerAttached_)
+        handle_.socket.Close();
+    return true;
+}
+
+bool TTcpConnection::CloseSocket() {
+    std::lock_guard<std::mutex> lk(m_);
+    return CloseLocked();
+}
+
+bool TTcpConnection::TakeDisconnectNotice() {
+    std::lock_guard<std::mutex> lk(m_);
+    if (handle_.allocated || disconnectNoticed_)
+        return false;
+    disconnectNoticed_ = true;
+    return true;
+}
+
+void TTcpConnection::WakeReader() {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wake_.Fd(), &one, sizeof one);
+}
+
+void TTcpConnection::InterruptSending() {
+    // Only the owner's thread changes the descriptor, so reading it here needs no lock.
+    if (handle_.socket.Valid())
+        ::shutdown(handle_.socket.Fd(), SHUT_WR);
+}
+
+TTcpConnection::WaitResult TTcpConnection::WaitReadable() {
+    // The descriptor stays valid while a reader is attached (see CloseLocked).
+    pollfd fds[2] = {{handle_.socket.Fd(), POLLIN, 0}, {wake_.Fd(), POLLIN, 0}};
+    const int r = ::poll(fds, 2, -1);
+    if (r < 0)
+        return WaitResult::Failed;
+    if (fds[1].revents)
+        return WaitResult::Woken;
+    return WaitResult::Readable;
+}
+
+int TTcpConnection::ReceiveOnce() {
+    char buf[RecvBufferSize];
+    ssize_t n;
+    do {
+        n = ::recv(handle_.socket.Fd(), buf, sizeof buf, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        throw ESocketError::FromErrno(errno);
+    input_.append(buf, static_cast<int>(n));
+    return static_cast<int>(n);
+}
+
+QByteArray TTcpConnection::TakeInput() {
+    QByteArray chunk;
+    chunk.swap(input_);
+    return chunk;
+}
+
+void TTcpConnection::Write(const QByteArray& bytes) {
+    if (bytes.isEmpty())
+        return;
+    std::lock_guard<std::mutex> lk(m_);
+    if (closedByPeer_ || !handle_.allocated) {
+        CloseLocked();
+        throw EConnClosedGracefully();
+    }
+    const char* p = bytes.constData();
+    size_t left = static_cast<size_t>(bytes.size());
+    while (left > 0) {
+        const ssize_t n = ::send(handle_.socket.Fd(), p, left, MSG_NOSIGNAL);
+        if (n < 0) {
+            const int err = errno;
+            if (err == EINTR)
+                continue;
+            // A socket that was shut down or reset takes nothing more: close it first.
+            if (err == EPIPE || err == ECONNRESET || err == ESHUTDOWN)
+                CloseLocked();
+            // EAGAIN here is the send time-out: the peer stopped taking bytes.
+            throw ESocketError::FromErrno(err == EAGAIN || err == EWOULDBLOCK ? ETIMEDOUT : err);
+        }
+        if (n == 0) {
+            closedByPeer_ = true;
+            throw EConnClosedGracefully();
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// TTcpClient
+
+namespace {
+
+// Resolves `host` to an IPv4 address: a dotted address directly, anything else by name.
+in_addr ResolveHost(const QString& host) {
+    in_addr addr{};
+    if (ParseDottedIPv4(host, &addr))
+        return addr;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    const int rc = ::getaddrinfo(host.toLocal8Bit().constData(), nullptr, &hints, &res);
+    if (rc != 0 || !res) {
+        const int code = rc == EAI_SYSTEM ? errno : rc;
+        throw ESocketError(code, QString::fromLocal8Bit(::gai_strerror(rc)));
+    }
+    addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr;
+    ::freeaddrinfo(res);
+    return addr;
+}
+
+void SetBlocking(int fd, bool blocking) {
+    const int flags = ::fcntl(fd, F_GETFL, 0);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) < 0)
+        throw ESocketError::FromErrno(errno);
+}
+
+}  // namespace
+
+void TTcpClient::Connect() {
+    if (SocketOpen())
+        throw EAlreadyConnected();
+    ResetConnection();
+
+    // An IPv4 stream socket, non-blocking for now so that the connect can be bounded in time.
+    TFileDescriptor sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!sock.Valid())
+        throw ESocketError::FromErrno(errno);
+    const int fd = sock.Fd();
+
+    // Bound to the chosen local address (any by default) and a port the system picks.
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = 0;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (!BoundIP.isEmpty())
+        local.sin_addr = ResolveHost(BoundIP);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+        throw ESocketError::FromErrno(errno);
+
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<uint16_t>(Port));
+    peer.sin_addr = ResolveHost(Host);
+
+    if (!UseNagle) {
+        const int one = 1;
+        if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0)
+            throw ESocketError::FromErrno(errno);
+    }
+
+    // The connect itself, waited for at most kConnectTimeoutMs: a peer that drops the
+    // handshake would otherwise block the caller for minutes.
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
+        if (errno != EINPROGRESS)
+            throw ESocketError::FromErrno(errno);
+        TReplyTimer timer;
+        timer.Start();
+        for (;;) {
+            const uint32_t left = timer.RemainingMs(kConnectTimeoutMs);
+            if (left == 0)
+                throw ESocketError::FromErrno(ETIMEDOUT);
+            pollfd p{fd, POLLOUT, 0};
+            const int r = ::poll(&p, 1, static_cast<int>(left));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r < 0)
+                throw ESocketError::FromErrno(errno);
+            if (r > 0)
+                break;
+        }
+        int err = 0;
+        socklen_t len = sizeof err;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+            err = errno;
+        if (err != 0)
+            throw ESocketError::FromErrno(err);
+    }
+
+    // Blocking from here on, as the reader and the writers expect, with a bound on sends.
+    SetBlocking(fd, true);
+    timeval tv{kSendTimeoutMs / 1000, (kSendTimeoutMs % 1000) * 1000};
+    if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0)
+        throw ESocketError::FromErrno(errno);
+    socklen_t len = sizeof local;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len);
+
+    Adopt(sock.Release(), local, peer);  // the connection owns the descriptor now
+    if (OnConnected)
+        OnConnected(this);
+}

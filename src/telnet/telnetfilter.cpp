@@ -1,0 +1,174 @@
+#include "telnet/telnetfilter.h"
+
+namespace telnet {
+
+QByteArray WireBytes(unsigned char c, bool peerIsTelnet) {
+    if (c == '\r')
+        return peerIsTelnet ? QByteArray("\r") : QByteArray("\r\n");
+    // A lone 255 would start a command at a telnet server; doubled it stays one data byte.
+    if (c == kIac && peerIsTelnet)
+        return QByteArray(2, static_cast<char>(kIac));
+    return QByteArray(1, static_cast<char>(c));
+}
+
+QByteArray OptionAnswer(unsigned char request, unsigned char option) {
+    unsigned char answer = 0;
+    switch (request) {
+        case kWill:  // we let the server echo and mark records; nothing else
+            answer = (option == kOptEcho || option == kOptEndOfRecord) ? kDo : kDont;
+            break;
+        case kWont:
+            answer = kDont;
+            break;
+        case kDo:  // we only report a terminal type and accept the echo option
+            answer = (option == kOptEcho || option == kOptTerminalType) ? kWill : kWont;
+            break;
+        default:  // DONT
+            answer = kWont;
+            break;
+    }
+    QByteArray out;
+    out.append(static_cast<char>(kIac));
+    out.append(static_cast<char>(answer));
+    out.append(static_cast<char>(option));
+    return out;
+}
+
+}  // namespace telnet
+
+using namespace telnet;
+
+void TTelnetFilter::Reset() {
+    state_ = State::Data;
+    subOption_ = -1;
+    parameter_.clear();
+    parameterOverflow_ = false;
+}
+
+void TTelnetFilter::AppendParameter(char c) {
+    if (parameter_.size() < kMaxParameter) {
+        parameter_.append(c);
+    } else {
+        parameterOverflow_ = true;
+    }
+}
+
+void TTelnetFilter::HandleSubNegotiation(Result* r) {
+    const bool send = !parameterOverflow_ && parameter_.size() == 1 &&
+                      static_cast<unsigned char>(parameter_[0]) == kSubSend;
+    if (subOption_ == kOptTerminalType && send) {
+        const QByteArray terminal = terminal_.isEmpty() ? QByteArray("dumb") : terminal_;
+        QByteArray out;
+        out.append(static_cast<char>(kIac));
+        out.append(static_cast<char>(kSb));
+        out.append(static_cast<char>(kOptTerminalType));
+        out.append(static_cast<char>(kSubIs));
+        for (char c : terminal) {
+            out.append(c);
+            if (static_cast<unsigned char>(c) == kIac)
+                out.append(c);
+        }
+        out.append(static_cast<char>(kIac));
+        out.append(static_cast<char>(kSe));
+        r->answers.push_back(out);
+    }
+    subOption_ = -1;
+}
+
+TTelnetFilter::Result TTelnetFilter::Feed(const QByteArray& chunk) {
+    Result r;
+    r.data.reserve(chunk.size());
+    for (char ch : chunk) {
+        const auto b = static_cast<unsigned char>(ch);
+        switch (state_) {
+            case State::Data:
+                if (b == kIac) {
+                    r.sawIac = true;
+                    state_ = State::Command;
+                } else {
+                    r.data.append(ch);
+                }
+                break;
+            case State::Command:
+                switch (b) {
+                    case kIac:
+                        r.data.append(ch);
+                        state_ = State::Data;
+                        break;
+                    case kDont:
+                        state_ = State::Dont;
+                        break;
+                    case kDo:
+                        state_ = State::Do;
+                        break;
+                    case kWont:
+                        state_ = State::Wont;
+                        break;
+                    case kWill:
+                        state_ = State::Will;
+                        break;
+                    case kSb:
+                        parameter_.clear();
+                        parameterOverflow_ = false;
+                        state_ = State::Sb;
+                        break;
+                    default:  // EOR, SE, NOP, GA and the rest carry nothing for us
+                        state_ = State::Data;
+                        break;
+                }
+                break;
+            case State::Will:
+                r.answers.push_back(OptionAnswer(kWill, b));
+                state_ = State::Data;
+                break;
+            case State::Wont:
+                r.answers.push_back(OptionAnswer(kWont, b));
+                state_ = State::Data;
+                break;
+            case State::Do:
+                r.answers.push_back(OptionAnswer(kDo, b));
+                state_ = State::Data;
+                break;
+            case State::Dont:
+                r.answers.push_back(OptionAnswer(kDont, b));
+                state_ = State::Data;
+                break;
+            case State::Sb:
+                if (b == kIac) {
+                    state_ = State::SbIac;
+                } else {
+                    subOption_ = b;
+                    parameter_.clear();
+                    parameterOverflow_ = false;
+                    state_ = State::SbData;
+                }
+                break;
+            case State::SbIac:  // IAC where the option should be: the byte after it is dropped
+                state_ = State::Data;
+                break;
+            case State::SbData:
+                if (b == kIac) {
+                    state_ = State::SbDataIac;
+                } else {
+                    AppendParameter(ch);
+                }
+                break;
+            case State::SbDataIac:
+                if (b == kSe) {
+                    HandleSubNegotiation(&r);
+                    state_ = State::Data;
+                } else if (b == kSb) {
+                    HandleSubNegotiation(&r);
+                    state_ = State::Sb;
+                } else if (b == kIac) {
+                    AppendParameter(ch);
+                    state_ = State::SbData;
+                } else {  // not a valid end: the sub-negotiation is dropped
+                    subOption_ = -1;
+                    state_ = State::Data;
+                }
+                break;
+        }
+    }
+    return r;
+}

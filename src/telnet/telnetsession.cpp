@@ -1,0 +1,333 @@
+#include "telnet/telnetsession.h"
+
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QScreen>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <algorithm>
+#include <cstring>
+
+#include "app/exceptions.h"
+#include "app/logpane.h"
+#include "app/settings.h"
+#include "telnet/telnetclient.h"
+
+int TTelNetCont1Dlg::dispRecInfo_ = 1;
+
+namespace {
+
+const char* const kPasswordPrompt = "PASSWORD:";
+constexpr int kPasswordPromptLength = 9;
+
+// The log's text encoding: what the board sends is shown as the operator's system shows text.
+QString DecodeText(const QByteArray& bytes) {
+    QStringDecoder dec("Shift_JIS");
+    return dec.isValid() ? dec.decode(bytes) : QString::fromLatin1(bytes);
+}
+
+QByteArray EncodeText(const QString& text) {
+    QStringEncoder enc("Shift_JIS");
+    return enc.isValid() ? QByteArray(enc.encode(text)) : text.toLatin1();
+}
+
+// "XX " for every byte, uppercase.
+QString HexDump(const QByteArray& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    QString out;
+    out.reserve(bytes.size() * 3);
+    for (char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        out.append(QLatin1Char(digits[b >> 4]));
+        out.append(QLatin1Char(digits[b & 15]));
+        out.append(QLatin1Char(' '));
+    }
+    return out;
+}
+
+// Received text as one log entry: its line breaks (CR LF, CR or LF) become the pane's, and NUL
+// bytes (telnet pads a bare CR with one) are left out.
+QString ReceivedText(const QByteArray& bytes) {
+    QByteArray t = bytes;
+    t.replace("\r\n", "\n");
+    t.replace('\r', '\n');
+    t.replace(QByteArray(1, '\0'), QByteArray());
+    return DecodeText(t);
+}
+
+}  // namespace
+
+TTelNetCont1Dlg::TTelNetCont1Dlg(QWidget* owner, TLogPane* log, const TBoardParams& params)
+    : QDialog(owner), telnet1_(std::make_unique<TTelnetClient>()), log_(log) {
+    BuildWindow();
+
+    // 1. A fresh session; the logging flag follows the record.
+    replyLine_.clear();
+    count_ = 0;
+    dispRecInfo_ = params.fDispRecInfo;
+
+    // 2. The board's telnet service.
+    telnet1_->Host = params.OwnIpText();
+    telnet1_->Port = kPort;
+    telnet1_->Terminal = "dumb";
+    telnet1_->OnConnect = [this] { Telnet1Connect(); };
+    telnet1_->OnConnected = [this](TTcpConnection*) { Telnet1Connected(); };
+    telnet1_->OnDataAvailable = [this](TTelnetClient*, const QByteArray& b) {
+        Telnet1DataAvailable(b);
+    };
+
+    // 3. Connect; a failure leaves the constructor with the client's error.
+    telnet1_->Connect();
+
+    // 4.-5. Log in when the board asks for the password.
+    if (WaitPassword())
+        SendText(EncodeText(params.TelnetPass) + "\r\n");
+}
+
+TTelNetCont1Dlg::~TTelNetCont1Dlg() {
+    // The client goes first: its read thread is joined before the buffer it fills goes.
+    telnet1_.reset();
+}
+
+void TTelNetCont1Dlg::BuildWindow() {
+    setWindowTitle(QStringLiteral("テルネットの制御"));
+    setFixedSize(313, 214);
+    okButton_ = new QPushButton(QStringLiteral("OK"), this);
+    okButton_->setObjectName(QStringLiteral("OKBtn"));
+    okButton_->setGeometry(79, 180, 75, 25);
+    okButton_->setDefault(true);
+    cancelButton_ = new QPushButton(QStringLiteral("キャンセル"), this);
+    cancelButton_->setObjectName(QStringLiteral("CancelBtn"));
+    cancelButton_->setGeometry(159, 180, 75, 25);
+    connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TTelNetCont1Dlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {
+        QRect r = frameGeometry();
+        r.moveCenter(s->availableGeometry().center());
+        move(r.topLeft());
+    }
+}
+
+void TTelNetCont1Dlg::done(int result) {
+    FormClose();
+    QDialog::done(result);
+}
+
+void TTelNetCont1Dlg::Telnet1Connect() {
+    LogLine(QStringLiteral("Connect"));
+}
+
+void TTelNetCont1Dlg::Telnet1Connected() {
+    LogLine(QStringLiteral("Connected"));
+}
+
+void TTelNetCont1Dlg::Telnet1DataAvailable(const QByteArray& buffer) {
+    if (log_ && log_->LineCount() == 0)
+        log_->Append(QString());
+    // The buffer holds what one command line's answer needs; bytes beyond it are dropped
+    // (the callers clear it before every line).
+    const int room = kReceiveCapacity - count_;
+    const int take = std::min(room, static_cast<int>(buffer.size()));
+    if (take > 0) {
+        std::memcpy(buffer_.data() + count_, buffer.constData(), static_cast<size_t>(take));
+        count_ += take;
+    }
+    if (dispRecInfo_ != 0) {
+        LogLine(QStringLiteral("RX0;") + HexDump(buffer));
+        LogLine(QStringLiteral("RX:") + ReceivedText(buffer));
+    }
+}
+
+void TTelNetCont1Dlg::LogLine(const QString& text) {
+    if (!log_)
+        return;
+    log_->AddLine(text, kLinkLogLimit);
+}
+
+bool TTelNetCont1Dlg::SendText(const QByteArray& text) {
+    for (char c : text) {
+        try {
+            telnet1_->SendChar(static_cast<unsigned char>(c));
+        } catch (const Exception&) {
+            break;  // the wait that follows reports the missing answer
+        }
+    }
+    if (dispRecInfo_ != 0)
+        LogLine(QStringLiteral("TX:") + HexDump(text));
+    return true;
+}
+
+void TTelNetCont1Dlg::WaitPass(bool progressed) {
+    WaitForEvents(progressed ? 0 : timer_.RemainingMs(kReplyLimitMs));
+}
+
+int TTelNetCont1Dlg::Find(char c, int from) const {
+    for (int i = std::max(from, 0); i < count_; ++i) {
+        if (buffer_[static_cast<size_t>(i)] == c)
+            return i;
+    }
+    return -1;
+}
+
+bool TTelNetCont1Dlg::WaitPassword() {
+    timer_.Start();
+    int pos = 0;
+    bool found = false;
+    bool progressed = false;
+    for (;;) {
+        WaitPass(progressed);
+        progressed = false;
+        if (!found) {
+            // Only the first "P" is examined.
+            const int p = Find('P', pos);
+            if (p >= 0) {
+                found = true;
+                pos = p;
+                progressed = true;
+            } else {
+                pos = std::max(pos, count_);
+            }
+        } else if (count_ >= pos + kPasswordPromptLength) {
+            return std::memcmp(buffer_.data() + pos, kPasswordPrompt, kPasswordPromptLength) == 0;
+        }
+        if (timer_.Elapsed(kReplyLimitMs)) {
+            LogLine(QString::fromUtf8(kTimeoutLine));
+            return false;
+        }
+    }
+}
+
+bool TTelNetCont1Dlg::WaitReply(int start, const QByteArray& expected) {
+    timer_.Start();
+    // The answer is looked for only past the echo of the line just sent, even when the echo
+    // has not fully arrived in the first pass.
+    int pos = std::max(start, 0);
+    bool found = false;
+    bool progressed = false;
+    const int n = static_cast<int>(expected.size());
+    for (;;) {
+        WaitPass(progressed);
+        progressed = false;
+        if (!found) {
+            const int p = Find('>', pos);
+            if (p >= 0) {
+                found = true;
+                pos = p;
+                progressed = true;
+            } else {
+                pos = std::max(pos, count_);
+            }
+        } else if (count_ >= pos + n) {
+            return std::memcmp(buffer_.data() + pos, expected.constData(),
+                               static_cast<size_t>(n)) == 0;
+        }
+        if (timer_.Elapsed(kReplyLimitMs)) {
+            LogLine(QString::fromUtf8(kTimeoutLine));
+            return false;
+        }
+    }
+}
+
+bool TTelNetCont1Dlg::ReadReplyLine() {
+    replyLine_.clear();
+    timer_.Start();
+    int pos = 0;
+    bool found = false;
+    bool done = false;
+    bool progressed = false;
+    for (;;) {
+        WaitPass(progressed);
+        progressed = false;
+        if (!found) {
+            const int p = Find('>', pos);
+            if (p >= 0) {
+                found = true;
+                pos = p + 1;
+                progressed = true;
+            } else {
+                pos = std::max(pos, count_);
+            }
+        } else {
+            while (pos < count_) {
+                const char c = buffer_[static_cast<size_t>(pos)];
+                if (c == '\r') {
+                    done = true;
+                    break;
+                }
+                replyLine_.append(QLatin1Char(c));
+                ++pos;
+            }
+        }
+        // Tested before completion: a line completed as the limit passes counts as a time-out.
+        if (timer_.Elapsed(kReplyLimitMs)) {
+            LogLine(QString::fromUtf8(kTimeoutLine));
+            return false;
+        }
+        if (done)
+            return true;
+    }
+}
+
+bool TTelNetCont1Dlg::ReadZeroReplyLine(int minimum) {
+    replyLine_.clear();
+    timer_.Start();
+    int pos = 0;
+    bool found = false;
+    bool done = false;
+    bool progressed = false;
+    for (;;) {
+        WaitPass(progressed);
+        progressed = false;
+        if (!found) {
+            if (count_ >= minimum) {
+                int i = pos;
+                for (; i < count_; ++i) {
+                    if (buffer_[static_cast<size_t>(i)] != '>')
+                        continue;
+                    if (i + 1 >= count_)
+                        break;  // its next byte has not arrived: look again
+                    if (buffer_[static_cast<size_t>(i) + 1] == '0') {
+                        found = true;
+                        progressed = true;
+                        break;
+                    }
+                }
+                pos = found ? i + 1 : i;
+            }
+        } else {
+            while (pos < count_) {
+                const char c = buffer_[static_cast<size_t>(pos)];
+                if (c == '\r') {
+                    done = true;
+                    break;
+                }
+                replyLine_.append(QLatin1Char(c));
+                ++pos;
+            }
+        }
+        if (timer_.Elapsed(kReplyLimitMs)) {
+            LogLine(QString::fromUtf8(kTimeoutLine));
+            return false;
+        }
+        if (done)
+            return true;
+    }
+}
+
+bool TTelNetCont1Dlg::Connected() {
+    return telnet1_->IsConnected();
+}
+
+void TTelNetCont1Dlg::FormClose() {
+    if (!Connected())
+        return;
+    try {
+        telnet1_->Disconnect();
+    } catch (const Exception&) {
+        // The connection is going anyway.
+    }
+}

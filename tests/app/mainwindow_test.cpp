@@ -1,0 +1,361 @@
+// The main window: menus, function keys, toolbar, log pane, the one-command-at-a-time dispatch,
+// the error box, and closing.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <csignal>
+
+#include "app/beep.h"
+#include "app/exceptions.h"
+#include "app/mainwindow.h"
+#include "app/replytimer.h"
+#include "dialogs/dialogs.h"
+#include "support/modal.h"
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    QTemporaryDir dir;
+    QString ini = dir.filePath("netboard-config.ini");
+    std::unique_ptr<TNetC1AppForm> form;
+
+    void SetUp() override {
+        form = std::make_unique<TNetC1AppForm>(ini);
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    }
+    void TearDown() override {
+        CancelModalWatchers();
+        if (form && form->isVisible())
+            form->close();
+    }
+
+    // Visible captions of a menu, separators as "-".
+    static QStringList Visible(const QList<QAction*>& actions) {
+        QStringList out;
+        for (QAction* a : actions)
+            if (a->isVisible())
+                out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        return out;
+    }
+    QMenu* MenuOf(const char* name) { return form->Action(QLatin1String(name))->menu(); }
+
+    // Processes events for `ms` milliseconds: a command that waits, as a procedure does.
+    static void Wait(int ms) {
+        TReplyTimer t;
+        t.Start();
+        while (!t.Elapsed(static_cast<uint32_t>(ms)))
+            WaitForEvents(t.RemainingMs(ms));
+    }
+};
+
+TEST_F(MainWindowTest, WindowLayoutAndVisibleMenus) {
+    EXPECT_EQ(form->windowTitle(), "ネットワークボード設定プログラム");
+    EXPECT_EQ(Visible(form->menuBar()->actions()),
+              (QStringList{"ファイル(&F)", "検査＆チェック", "環境(&Z)", "ヘルプ(&H)"}));
+    EXPECT_EQ(Visible(MenuOf("File1")->actions()), (QStringList{"ROMバージョン", "-", "終了(&X)"}));
+    EXPECT_EQ(Visible(MenuOf("Check1")->actions()), (QStringList{"設定確認＆設定(telnet)"}));
+    EXPECT_EQ(Visible(MenuOf("Z1")->actions()), (QStringList{"Telnet先のTCP/IPの設定"}));
+    EXPECT_EQ(Visible(MenuOf("Help1")->actions()), (QStringList{"バージョン情報(&A)..."}));
+    // The hidden items are all there, in menu order.
+    QStringList all;
+    for (QAction* a : MenuOf("Check1")->actions())
+        all << a->objectName();
+    EXPECT_EQ(all, (QStringList{"MnSet1", "N3", "MnCheckConfg1", "N5", "MAC1", "N6", "telnetMAC1",
+                                "telnet1", "MnChecktelnet2"}));
+    EXPECT_FALSE(form->Action("MnTest")->isVisible());
+    EXPECT_EQ(form->Action("MnSet1")->text(), "設定(+MACアドレス)...");
+    EXPECT_EQ(form->Action("telnetMAC1")->text(), "設定（telnet +MACアドレス）");
+    EXPECT_EQ(form->Action("COMP1")->text(), "COMポートの設定(&P)");
+    EXPECT_EQ(form->Action("MnChecktelnet2")->shortcut(), QKeySequence(Qt::Key_F8));
+
+    // Hints: tool tip, then the status bar text.
+    EXPECT_EQ(form->Action("FileExitItem")->toolTip(), "終了");
+    EXPECT_EQ(form->Action("FileExitItem")->statusTip(), "アプリケーション終了");
+    EXPECT_EQ(form->Action("HelpAboutItem")->statusTip(), "バージョンなど固有の情報を表示");
+    EXPECT_EQ(form->Action("File1")->statusTip(), "ファイルに関連した機能");
+    EXPECT_EQ(form->Action("Help1")->toolTip(), "ヘルプトピック");
+    EXPECT_TRUE(form->Action("ROM1")->statusTip().isEmpty());
+
+    // Toolbar: three buttons and a separator.
+    auto* bar = form->findChild<QToolBar*>("ToolBar1");
+    QStringList tools;
+    for (QAction* a : bar->actions())
+        tools << (a->isSeparator() ? "-" : a->objectName());
+    EXPECT_EQ(tools, (QStringList{"BtTelnetSet1", "BtSetTCPIP", "-", "BtExit"}));
+    EXPECT_EQ(form->ToolButton("BtTelnetSet1")->toolTip(), "設定確認＆設定");
+
+    auto* pages = form->findChild<QTabWidget*>("PageControl1");
+    EXPECT_EQ(pages->count(), 1);
+    EXPECT_EQ(pages->tabText(0), "ログ");
+    EXPECT_FALSE(form->Memo1()->isReadOnly());
+    EXPECT_EQ(form->Memo1()->palette().color(QPalette::Base),
+              form->Memo1()->palette().color(QPalette::Button));
+    // A monospaced font that holds Japanese: the one asked for, or the installed CJK mono font.
+    const QString family = QFontInfo(form->Memo1()->font()).family();
+    EXPECT_TRUE(family.contains("ゴシック") || family.contains("Gothic") ||
+                family.contains("Mono CJK"))
+        << family.toStdString();
+    EXPECT_TRUE(QFontMetrics(form->Memo1()->font()).inFontUcs4(0x30ED));
+}
+
+TEST_F(MainWindowTest, StatusBarShowsTheLongHint) {
+    form->Action("FileExitItem")->showStatusText(form.get());
+    EXPECT_EQ(form->statusBar()->currentMessage(), "アプリケーション終了");
+}
+
+TEST_F(MainWindowTest, FunctionKeysRunTheirCommandsWithTheMenuClosedOrOpen) {
+    QSignalSpy started(form.get(), &TNetC1AppForm::CommandStarted);
+    const std::pair<Qt::Key, const char*> keys[] = {
+        {Qt::Key_F2, "MnSet1"},        {Qt::Key_F3, "MAC1"},
+        {Qt::Key_F4, "telnetMAC1"},    {Qt::Key_F5, "N3"},
+        {Qt::Key_F6, "telnet1"},       {Qt::Key_F7, "MnCheckConfg1"},
+        {Qt::Key_F8, "MnChecktelnet2"}};
+    for (const auto& [key, item] : keys) {
+        started.clear();
+        QTest::keyClick(form.get(), key);
+        ASSERT_EQ(started.size(), 1) << item;
+        EXPECT_EQ(started.at(0).at(0).toString(), item);
+
+        // Again with the menu open: the key reaches the window's command, the menu closes.
+        started.clear();
+        QMenu* menu = MenuOf("Check1");
+        menu->popup(form->mapToGlobal(QPoint(10, 10)));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+        QTest::keyClick(QApplication::activePopupWidget(), key);
+        ASSERT_EQ(started.size(), 1) << item << " with the menu open";
+        EXPECT_EQ(started.at(0).at(0).toString(), item);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    }
+}
+
+TEST_F(MainWindowTest, TestMenuAndComPortItemAreOutOfReach) {
+    QSignalSpy started(form.get(), &TNetC1AppForm::CommandStarted);
+    // The mnemonic of the hidden test menu opens nothing.
+    QTest::keyClick(form.get(), Qt::Key_T, Qt::AltModifier);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    // In the environment menu, the COM port item's mnemonic does nothing.
+    QTest::keyClick(form.get(), Qt::Key_Z, Qt::AltModifier);
+    QWidget* popup = QApplication::activePopupWidget();
+    ASSERT_NE(popup, nullptr);
+    QTest::keyClick(popup, Qt::Key_P);
+    EXPECT_TRUE(started.isEmpty());
+    if (QApplication::activePopupWidget())
+        QApplication::activePopupWidget()->close();
+    // No visible route leads to them: every visible item's menu is one of the four.
+    for (QAction* a : form->menuBar()->actions()) {
+        if (a->isVisible()) {
+            EXPECT_NE(a->objectName(), "MnTest");
+        }
+    }
+    EXPECT_FALSE(form->Action("COMP1")->isVisible());
+    EXPECT_FALSE(form->Action("MnSetIP1")->isVisible() && form->Action("MnTest")->isVisible());
+}
+
+TEST_F(MainWindowTest, LogPaneEmptiesAtThousandLines) {
+    for (int i = 1; i <= 1000; ++i)
+        form->AddLogLine(QString::number(i));
+    EXPECT_EQ(form->LogPane()->LineCount(), 1000);
+    EXPECT_EQ(form->LogPane()->Lines().last(), "1000");
+    form->AddLogLine("next");
+    EXPECT_EQ(form->LogPane()->Lines(), QStringList{"next"});
+    // Text typed by the operator counts too, and a new line never joins it.
+    form->Memo1()->clear();
+    form->Memo1()->setFocus();
+    QTest::keyClicks(form->Memo1(), "typed");
+    EXPECT_EQ(form->LogPane()->LineCount(), 1);
+    form->AddLogLine("after");
+    EXPECT_EQ(form->LogPane()->Lines(), (QStringList{"typed", "after"}));
+    form->LogPane()->Clear();
+    form->AddLogLine("");
+    EXPECT_EQ(form->LogPane()->LineCount(), 1);
+}
+
+TEST_F(MainWindowTest, ASecondCommandDuringAWaitIsRefusedWithTheBeep) {
+    QSignalSpy started(form.get(), &TNetC1AppForm::CommandStarted);
+    const int beeps = SystemBeepCount();
+    bool innerRan = false;
+    form->RunCommand([&] {
+        QTimer::singleShot(50, form.get(), [&] { QTest::keyClick(form.get(), Qt::Key_F8); });
+        QTimer::singleShot(100, form.get(), [&] { form->ToolButton("BtSetTCPIP")->click(); });
+        QTimer::singleShot(150, form.get(), [&] { form->RunCommand([&] { innerRan = true; }); });
+        Wait(300);
+    });
+    EXPECT_FALSE(innerRan);
+    EXPECT_TRUE(started.isEmpty());
+    EXPECT_EQ(SystemBeepCount() - beeps, 3);
+    // Once the command has ended, commands run again.
+    QTest::keyClick(form.get(), Qt::Key_F8);
+    EXPECT_EQ(started.size(), 1);
+}
+
+TEST_F(MainWindowTest, CloseDuringACommandHappensWhenItEndsAndSavesThen) {
+    bool fileDuringCommand = true;
+    form->Params().TCPPort2 = 4242;
+    form->RunCommand([&] {
+        QTimer::singleShot(50, form.get(), [&] { form->Action("FileExitItem")->trigger(); });
+        QTimer::singleShot(100, form.get(), [&] { form->close(); });
+        Wait(300);
+        fileDuringCommand = QFile::exists(ini);
+        EXPECT_TRUE(form->isVisible());
+    });
+    EXPECT_FALSE(fileDuringCommand);
+    EXPECT_FALSE(form->isVisible());
+    ASSERT_TRUE(QFile::exists(ini));
+    EXPECT_EQ(LoadSettings(ini).TCPPort2, 4242);
+}
+
+TEST_F(MainWindowTest, CloseSavesTheSettingsFromExitToolbarAndCloseButton) {
+    form->Params().MacAddr_3 = 7;
+    form->ToolButton("BtExit")->click();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(LoadSettings(ini).MacAddr_3, 7);
+    // A window closed by its close button saves the same way, and a second close does nothing.
+    QFile::remove(ini);
+    auto again = std::make_unique<TNetC1AppForm>(ini);
+    again->show();
+    EXPECT_EQ(again->Params().MacAddr_3, 201);
+    again->Params().fSetInit = 1;
+    again->close();
+    EXPECT_EQ(LoadSettings(ini).fSetInit, 1);
+    QFile::remove(ini);
+    again->close();
+    EXPECT_FALSE(QFile::exists(ini));
+}
+
+TEST_F(MainWindowTest, AFailedSaveShowsTheErrorBoxKeepsTheWindowAndTheOldFile) {
+    form->close();
+    const QByteArray before = [&] {
+        QFile f(ini);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }();
+    form = std::make_unique<TNetC1AppForm>(ini);
+    form->show();
+    form->Params().TelnetPass = QString(400, QLatin1Char('p'));
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 64;
+    QString text;
+    AcceptNextMessageBox(&text);
+    setrlimit(RLIMIT_FSIZE, &small);
+    form->close();
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, SIG_DFL);
+    EXPECT_TRUE(text.startsWith("Cannot create file")) << text.toStdString();
+    EXPECT_TRUE(form->isVisible());
+    QFile f(ini);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), before);
+    form->close();
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainWindowTest, ErrorsOfACommandShowTheErrorBox) {
+    QString text;
+    QString title;
+    AcceptNextMessageBox(&text, &title);
+    form->RunCommand([] { throw EConvertError("'abc' is not a valid integer value"); });
+    EXPECT_EQ(text, "'abc' is not a valid integer value");
+    EXPECT_EQ(title, "ネットワークボード設定プログラム");
+    EXPECT_FALSE(form->CommandRunning());
+}
+
+TEST_F(MainWindowTest, TelnetTargetCommandStoresFieldsUpToABadOne) {
+    form->Params().TCPIP1_1 = 1;
+    OnNextModal([](QWidget* w) {
+        auto* d = qobject_cast<TSetTCPIPDlg*>(w);
+        ASSERT_NE(d, nullptr);
+        EXPECT_EQ(d->EdTCPIP1_1->text(), "1");
+        d->EdTCPIP1_1->setText("127");
+        d->EdTCPIP1_2->setFocus();
+        d->EdTCPIP1_2->clear();
+        QTest::keyClicks(d->EdTCPIP1_2, "1-2");
+        QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+    });
+    QString text;
+    QTimer::singleShot(0, [&] { AcceptNextMessageBox(&text); });
+    form->ToolButton("BtSetTCPIP")->click();
+    EXPECT_EQ(text, "'1-2' is not a valid integer value");
+    EXPECT_EQ(form->Params().TCPIP1_1, 127);
+    EXPECT_EQ(form->Params().TCPIP1_2, 16);
+    // A dialog that creates the error is gone; a cancelled one changes nothing.
+    EXPECT_TRUE(form->findChildren<TSetTCPIPDlg*>().isEmpty());
+    OnNextModal([](QWidget* w) {
+        auto* d = qobject_cast<TSetTCPIPDlg*>(w);
+        QTest::mouseClick(d->BtReset, Qt::LeftButton);
+        QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
+    });
+    form->Action("MnSetTCPIP1")->trigger();
+    EXPECT_EQ(form->Params().OwnIpText(), "127.16.77.170");
+    OnNextModal([](QWidget* w) {
+        auto* d = qobject_cast<TSetTCPIPDlg*>(w);
+        QTest::mouseClick(d->BtReset, Qt::LeftButton);
+        QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+    });
+    form->Action("MnSetTCPIP1")->trigger();
+    EXPECT_EQ(form->Params().OwnIpText(), "192.168.0.1");
+}
+
+TEST_F(MainWindowTest, ComPortDialogShowsTheNumberAndStoresIt) {
+    form->Params().ComPort = -1;
+    QString caption, title, shown;
+    OnNextModal([&](QWidget* w) {
+        auto* d = qobject_cast<TInputIntDlg*>(w);
+        ASSERT_NE(d, nullptr);
+        caption = d->windowTitle();
+        title = d->STTitle->text();
+        shown = d->IntEd->Text();
+        QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
+    });
+    form->RunCommand([&] { form->COMP1Click(); });
+    EXPECT_EQ(caption, "ＣＯＭポートの設定");
+    EXPECT_EQ(title, "ポート番号を入力してください");
+    EXPECT_EQ(shown, "255");
+    EXPECT_EQ(form->Params().ComPort, -1);
+    OnNextModal([&](QWidget* w) {
+        auto* d = qobject_cast<TInputIntDlg*>(w);
+        d->IntEd->Editor()->selectAll();
+        QTest::keyClicks(d->IntEd->Editor(), "300");
+        QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        // Port 255 has no device here: the open failure's box, if any, is answered too.
+        AcceptNextMessageBox(nullptr, nullptr, 2000);
+    });
+    form->RunCommand([&] { form->COMP1Click(); });
+    EXPECT_EQ(form->Params().ComPort, 255);
+}
+
+TEST_F(MainWindowTest, AboutShowsTheAboutBoxModally) {
+    TAboutBox about(form.get());
+    form->SetAboutBox(&about);
+    bool shown = false;
+    OnNextModal([&](QWidget* w) {
+        shown = w == &about;
+        about.OKButton->click();
+    });
+    form->Action("HelpAboutItem")->trigger();
+    EXPECT_TRUE(shown);
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+// The settings store: INI format rules, the board parameter record, the INI path and the
+// atomic save.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <QDir>
+#include <QFile>
+#include <QStringDecoder>
+#include <QTemporaryDir>
+#include <csignal>
+
+#include "app/exceptions.h"
+#include "app/inifile.h"
+#include "app/settings.h"
+
+namespace {
+
+QByteArray ReadBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+class SettingsTest : public ::testing::Test {
+  protected:
+    QTemporaryDir dir;
+    QString ini = dir.filePath("netboard-config.ini");
+};
+
+TEST_F(SettingsTest, FirstRunGivesDefaultsAndSaveWritesAll26KeysInOrder) {
+    const TBoardParams p = LoadSettings(ini);
+    EXPECT_EQ(p.ComPort, 1);
+    EXPECT_EQ(p.TelnetPass, "KXW");
+    EXPECT_EQ(p.MacAddr_3, 201);
+    EXPECT_EQ(p.TCPIP2_4, 171);
+    EXPECT_EQ(p.TCPPort1, 10777);
+    EXPECT_EQ(p.fSetInit, 0);
+    SaveSettings(ini, p);
+    const QByteArray expected =
+        "[Option]\r\nComPort=1\r\nTelnetPass=KXW\r\nMacAddr_1=0\r\nMacAddr_2=1\r\n"
+        "MacAddr_3=201\r\nTCPIP1_1=10\r\nTCPIP1_2=16\r\nTCPIP1_3=77\r\nTCPIP1_4=170\r\n"
+        "TCPIP2_1=10\r\nTCPIP2_2=16\r\nTCPIP2_3=77\r\nTCPIP2_4=171\r\nTCPPort1=10777\r\n"
+        "TCPPort2=3335\r\nTCPmask=16\r\nfAutoConnect=1\r\nSpeedIndex=1\r\nTxTiming=10\r\n"
+        "fKeepAlive=1\r\nChkTiming=1\r\nfDispRecInfo=1\r\nfDispTxInfo=1\r\nfWrDebug1=0\r\n"
+        "fDispCont1=1\r\nfSetInit=0\r\n\r\n";
+    EXPECT_EQ(ReadBytes(ini), expected);
+}
+
+TEST_F(SettingsTest, ValuesAreReadByTheFormatRules) {
+    WriteBytes(ini,
+               "stray=before any section\r\n"
+               "  [option]  \r\n"
+               "; a comment\r\n"
+               "  MacAddr_3 = 0xC9  \r\n"
+               "ComPort=abc\r\n"
+               "tcpport1=1234\r\n"
+               "TCPPort2=0x\r\n"  // two characters: not hexadecimal, not an integer
+               "TCPmask=+24\r\n"
+               "TxTiming=-5\r\n"
+               "ChkTiming=0xFFFFFFFF\r\n"
+               "fSetInit=99999999999\r\n"
+               "SpeedIndex=\r\n"
+               "TelnetPass= se cret \r\n");
+    const TBoardParams p = LoadSettings(ini);
+    EXPECT_EQ(p.MacAddr_3, 201);
+    EXPECT_EQ(p.ComPort, 1);
+    EXPECT_EQ(p.TCPPort1, 1234);
+    EXPECT_EQ(p.TCPPort2, 3335);
+    EXPECT_EQ(p.TCPmask, 24);
+    EXPECT_EQ(p.TxTiming, -5);
+    EXPECT_EQ(p.ChkTiming, -1);
+    EXPECT_EQ(p.fSetInit, 0);
+    EXPECT_EQ(p.SpeedIndex, 1);
+    EXPECT_EQ(p.TelnetPass, "se cret");
+}
+
+TEST_F(SettingsTest, SaveKeepsOtherSectionsAndLinesDropsCommentsAndAppendsNewKeys) {
+    WriteBytes(ini,
+               "junk before the first section\r\n"
+               "[ComDebug]\r\n"
+               "BaudRate=19200\r\n"
+               "; comment that goes\r\n"
+               "a line without an equals sign\r\n"
+               "\r\n"
+               "[OPTION]\r\n"
+               "tcpport1=1234\r\n"
+               "Custom=kept\r\n"
+               "[Tail]\r\n"
+               "x=1\r\n");
+    TBoardParams p = LoadSettings(ini);
+    p.TCPPort1 = 4321;
+    SaveSettings(ini, p);
+    const QString text = QString::fromLatin1(ReadBytes(ini));
+    EXPECT_TRUE(
+        text.startsWith("[ComDebug]\r\nBaudRate=19200\r\na line without an equals sign\r\n"
+                        "\r\n[OPTION]\r\nTCPPort1=4321\r\nCustom=kept\r\nComPort=1\r\n"))
+        << text.toStdString();
+    EXPECT_TRUE(text.endsWith("fSetInit=0\r\n\r\n[Tail]\r\nx=1\r\n\r\n")) << text.toStdString();
+    EXPECT_FALSE(text.contains("comment"));
+    EXPECT_FALSE(text.contains("junk"));
+    EXPECT_EQ(text.count("TCPPort1="), 1);
+}
+
+TEST_F(SettingsTest, TextIsShiftJisOnDisk) {
+    TBoardParams p;
+    p.TelnetPass = QStringLiteral("パス");
+    SaveSettings(ini, p);
+    const QByteArray bytes = ReadBytes(ini);
+    // パ is 83 70 and ス is 83 58 in Shift-JIS.
+    EXPECT_TRUE(bytes.contains(QByteArray("TelnetPass=\x83\x70\x83\x58\r\n")));
+    EXPECT_EQ(LoadSettings(ini).TelnetPass, QStringLiteral("パス"));
+}
+
+TEST_F(SettingsTest, IniWritesIntoNewAndExistingSections) {
+    TIniFile f(ini);
+    f.WriteInteger("A", "k1", 1);
+    f.WriteString("B", "k2", "two");
+    f.WriteInteger("a", "K1", 5);  // same section and key, other letter case
+    EXPECT_EQ(f.Text(), "[A]\r\nK1=5\r\n\r\n[B]\r\nk2=two\r\n\r\n");
+    EXPECT_EQ(f.ReadInteger("A", "k1", 0), 5);
+    EXPECT_EQ(f.ReadString("b", "K2", "?"), "two");
+    EXPECT_EQ(f.ReadString("C", "k", "def"), "def");
+}
+
+TEST(IniPath, ExtensionOfTheFileNameOnly) {
+    EXPECT_EQ(IniPathForExecutable("/opt/nb/netboard-config"), "/opt/nb/netboard-config.ini");
+    EXPECT_EQ(IniPathForExecutable("/home/u/.local/bin/netboard-config"),
+              "/home/u/.local/bin/netboard-config.ini");
+    EXPECT_EQ(IniPathForExecutable("C:\\tools\\config.exe"), "C:\\tools\\config.ini");
+    EXPECT_EQ(IniPathForExecutable("/a.b/c.d/prog.bin"), "/a.b/c.d/prog.ini");
+    EXPECT_EQ(IniPathForExecutable("/x/.hidden"), "/x/.hidden.ini");
+    EXPECT_EQ(IniPathForExecutable("prog"), "prog.ini");
+}
+
+TEST_F(SettingsTest, AFailedSaveThrowsAndLeavesTheOldFileWhole) {
+    TBoardParams p;
+    SaveSettings(ini, p);
+    const QByteArray before = ReadBytes(ini);
+    // A disk that fills mid-write: limit the size of files this process may write.
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    p.TelnetPass = QString(500, QLatin1Char('x'));
+    bool threw = false;
+    try {
+        SaveSettings(ini, p);
+    } catch (const EFCreateError& e) {
+        threw = true;
+        EXPECT_TRUE(e.Message().startsWith("Cannot create file")) << e.what();
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, SIG_DFL);
+    EXPECT_TRUE(threw);
+    EXPECT_EQ(ReadBytes(ini), before);
+    // No temporary file is left behind.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"netboard-config.ini"});
+}
+
+TEST(StrToInt, ConvertsDecimalAndRejectsTheRest) {
+    EXPECT_EQ(StrToInt("0"), 0);
+    EXPECT_EQ(StrToInt("-2147483648"), INT32_MIN);
+    EXPECT_EQ(StrToInt("2147483647"), INT32_MAX);
+    EXPECT_EQ(StrToInt(" +12"), 12);
+    for (const char* bad : {"", "-", "1-2", "2147483648", "12 ", "0x10", "abc", "１２"}) {
+        try {
+            StrToInt(QString::fromUtf8(bad));
+            ADD_FAILURE() << bad;
+        } catch (const EConvertError& e) {
+            EXPECT_EQ(
+                e.Message(),
+                QStringLiteral("'%1' is not a valid integer value").arg(QString::fromUtf8(bad)));
+        }
+    }
+}
+
+}  // namespace

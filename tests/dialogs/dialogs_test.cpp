@@ -1,0 +1,340 @@
+// The numeric entry fields and the entry dialogs, driven through real key and mouse events.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/beep.h"
+#include "app/exceptions.h"
+#include "app/settings.h"
+#include "dialogs/dialogs.h"
+#include "dialogs/intedit.h"
+
+namespace {
+
+// A window with two fields, so that the focus can leave the first one.
+struct Form {
+    QWidget window;
+    TIntEdit* edit = new TIntEdit(&window);
+    TFmtEdit* fmt = new TFmtEdit(&window);
+    QLineEdit* other = new QLineEdit(&window);
+    Form() {
+        auto* l = new QVBoxLayout(&window);
+        l->addWidget(edit);
+        l->addWidget(fmt);
+        l->addWidget(other);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+    void Type(QWidget* w, const QString& text) {
+        w->setFocus();
+        QTest::keyClicks(w, text);
+    }
+};
+
+TEST(IntEditFormat, RadixDisplay) {
+    EXPECT_EQ(intedit::Format(10, -16), "A");
+    EXPECT_EQ(intedit::Format(255, -16), "FF");
+    EXPECT_EQ(intedit::Format(-255, -16), "-FF");
+    EXPECT_EQ(intedit::Format(-1, 10), "4294967295");
+    EXPECT_EQ(intedit::Format(-1, 16), "FFFFFFFF");
+    EXPECT_EQ(intedit::Format(INT32_MIN, -10), "-2147483648");
+    EXPECT_EQ(intedit::Format(35, -36), "Z");
+}
+
+TEST(IntEdit, KeysOfTheRadixOnlyUppercasedAndOthersBeep) {
+    Form f;
+    f.edit->SetRadix(-16);
+    f.edit->SetRange(0, 255);
+    f.edit->Editor()->clear();
+    const int beeps = SystemBeepCount();
+    f.Type(f.edit->Editor(), "c");
+    f.Type(f.edit->Editor(), "G");
+    f.Type(f.edit->Editor(), ".");
+    f.Type(f.edit->Editor(), "9");
+    EXPECT_EQ(f.edit->Text(), "C9");
+    EXPECT_EQ(SystemBeepCount() - beeps, 2);
+    EXPECT_EQ(f.edit->Value(), 201);
+}
+
+TEST(IntEdit, SignOnlyForSignedRadix) {
+    Form f;
+    f.edit->SetRadix(10);
+    f.edit->SetRange(0, 255);
+    f.edit->Editor()->clear();
+    const int beeps = SystemBeepCount();
+    f.Type(f.edit->Editor(), "-+7a");
+    EXPECT_EQ(f.edit->Text(), "7");
+    EXPECT_EQ(SystemBeepCount() - beeps, 3);
+    f.edit->SetRadix(-10);
+    f.edit->SetRange(-100, 100);
+    f.edit->Editor()->clear();
+    f.Type(f.edit->Editor(), "-12");
+    EXPECT_EQ(f.edit->Value(), -12);
+}
+
+TEST(IntEdit, LeavingTheFieldClampsToTheNearerBoundWithBeep) {
+    Form f;
+    f.edit->SetRadix(-16);
+    f.edit->SetRange(0, 255);
+    f.edit->Editor()->clear();
+    f.Type(f.edit->Editor(), "300");
+    const int beeps = SystemBeepCount();
+    f.other->setFocus();
+    QApplication::processEvents();
+    EXPECT_EQ(f.edit->Text(), "FF");
+    EXPECT_EQ(SystemBeepCount() - beeps, 1);
+    // An overlong number still goes to the upper bound; an empty field is 0.
+    f.edit->Editor()->clear();
+    f.Type(f.edit->Editor(), "FFFFFFFFFFFFFFFF");
+    EXPECT_EQ(f.edit->Value(), 255);
+    f.edit->Editor()->clear();
+    EXPECT_EQ(f.edit->Value(), 0);
+    EXPECT_EQ(f.edit->Text(), "0");
+}
+
+TEST(IntEdit, SetValueClampsAndUnsignedComparesUnsigned) {
+    Form f;
+    f.edit->SetRadix(-16);
+    f.edit->SetRange(0, 255);
+    int beeps = SystemBeepCount();
+    f.edit->SetValue(300);
+    EXPECT_EQ(f.edit->Text(), "FF");
+    EXPECT_EQ(SystemBeepCount() - beeps, 1);
+    f.edit->SetValue(10);
+    EXPECT_EQ(f.edit->Text(), "A");
+    // -1 in an unsigned field is 4294967295: above the maximum.
+    f.edit->SetRadix(10);
+    beeps = SystemBeepCount();
+    f.edit->SetValue(-1);
+    EXPECT_EQ(f.edit->Text(), "255");
+    EXPECT_EQ(SystemBeepCount() - beeps, 1);
+    f.edit->SetValue(0);
+    EXPECT_EQ(f.edit->Value(), 0);
+}
+
+TEST(IntEdit, ArrowsAndButtonsStepAndStopAtTheBounds) {
+    Form f;
+    f.edit->SetRadix(10);
+    f.edit->SetRange(0, 2);
+    f.edit->SetValue(1);
+    f.edit->Editor()->setFocus();
+    QTest::keyClick(f.edit->Editor(), Qt::Key_Up);
+    QTest::keyClick(f.edit->Editor(), Qt::Key_Up);
+    EXPECT_EQ(f.edit->Value(), 2);
+    QTest::mouseClick(f.edit->DownButton(), Qt::LeftButton);
+    QTest::mouseClick(f.edit->DownButton(), Qt::LeftButton);
+    QTest::mouseClick(f.edit->DownButton(), Qt::LeftButton);
+    EXPECT_EQ(f.edit->Value(), 0);
+    QTest::mouseClick(f.edit->UpButton(), Qt::LeftButton);
+    EXPECT_EQ(f.edit->Value(), 1);
+}
+
+TEST(IntEdit, EditorDisabledRefusesTypingPastingCuttingButSteps) {
+    Form f;
+    f.edit->SetRadix(-16);
+    f.edit->SetRange(0, 255);
+    f.edit->SetValue(0x5A);
+    f.edit->SetEditorEnabled(false);
+    QApplication::clipboard()->setText("12");
+    f.edit->Editor()->setFocus();
+    f.edit->Editor()->selectAll();
+    QTest::keyClicks(f.edit->Editor(), "7");
+    QTest::keyClick(f.edit->Editor(), Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(f.edit->Editor(), Qt::Key_X, Qt::ControlModifier);
+    QTest::keyClick(f.edit->Editor(), Qt::Key_Backspace);
+    EXPECT_EQ(f.edit->Text(), "5A");
+    QTest::keyClick(f.edit->Editor(), Qt::Key_Up);
+    EXPECT_EQ(f.edit->Text(), "5B");
+    QTest::mouseClick(f.edit->DownButton(), Qt::LeftButton);
+    EXPECT_EQ(f.edit->Value(), 0x5A);
+    // A disabled field does nothing, buttons included.
+    f.edit->setEnabled(false);
+    EXPECT_FALSE(f.edit->UpButton()->isEnabled());
+    f.edit->Step(+1);
+    EXPECT_EQ(f.edit->Value(), 0x5A);
+}
+
+TEST(FmtEdit, DigitsAndSignsOnlyAndFocusKeptWhileOutOfRange) {
+    Form f;
+    const int beeps = SystemBeepCount();
+    f.Type(f.fmt, "2a5.6");
+    EXPECT_EQ(f.fmt->text(), "256");
+    EXPECT_EQ(SystemBeepCount() - beeps, 2);
+    f.other->setFocus();
+    QApplication::processEvents();
+    QApplication::processEvents();
+    EXPECT_TRUE(f.fmt->hasFocus());
+    QTest::keyClick(f.fmt, Qt::Key_Backspace);
+    f.other->setFocus();
+    QApplication::processEvents();
+    EXPECT_TRUE(f.other->hasFocus());
+    // Empty counts as 0; a text such as 1-2 passes on its leading number.
+    f.fmt->clear();
+    EXPECT_TRUE(f.fmt->InRange());
+    f.fmt->setText("1-2");
+    EXPECT_TRUE(f.fmt->InRange());
+    f.fmt->setText("-1");
+    EXPECT_FALSE(f.fmt->InRange());
+    f.fmt->setText("99999999999999999999");
+    EXPECT_FALSE(f.fmt->InRange());
+}
+
+TEST(ParaSet1Dlg, CreationStateFillAndCopyBack) {
+    TParaSet1Dlg d;
+    // The state before anything fills it.
+    EXPECT_EQ(d.EdMacAdr01->Text(), "2");
+    EXPECT_EQ(d.EdMacAdr02->Text(), "5A");
+    EXPECT_EQ(d.EdMacAdr03->Text(), "C3");
+    EXPECT_FALSE(d.EdMacAdr01->EditorEnabled());
+    EXPECT_EQ(d.EdTCPIP1_1->text(), "");
+    EXPECT_EQ(d.EdPort1->Text(), "0");
+    EXPECT_EQ(d.ComboBox1->currentIndex(), -1);
+    EXPECT_EQ(d.ComboBox1->placeholderText(), "19200");
+    EXPECT_EQ(d.KeepIndex(), -1);
+    EXPECT_FALSE(d.CBAutoConnect->isChecked());
+    EXPECT_TRUE(d.BtDefault->isHidden());
+
+    TBoardParams p;
+    p.MacAddr_1 = 300;  // shown as FF, with a beep
+    p.TCPIP2_4 = 9;
+    p.SpeedIndex = 2;
+    p.fKeepAlive = 0;
+    p.fAutoConnect = 5;
+    p.TCPmask = 40;
+    const int beeps = SystemBeepCount();
+    d.FillFrom(p);
+    EXPECT_EQ(SystemBeepCount() - beeps, 2);
+    EXPECT_EQ(d.EdMacAdr1->Text(), "FF");
+    EXPECT_EQ(d.EdMacAdr3->Text(), "C9");
+    EXPECT_EQ(d.EdTCPIP2_4->text(), "9");
+    EXPECT_EQ(d.ComboBox1->currentText(), "38.4kbps");
+    EXPECT_TRUE(d.RGKeepOff->isChecked());
+    EXPECT_TRUE(d.CBAutoConnect->isChecked());
+
+    TBoardParams out;
+    d.CopyTo(&out);
+    EXPECT_EQ(out.MacAddr_1, 255);
+    EXPECT_EQ(out.MacAddr_3, 201);
+    EXPECT_EQ(out.TCPIP2_4, 9);
+    EXPECT_EQ(out.TCPmask, 32);
+    EXPECT_EQ(out.SpeedIndex, 2);
+    EXPECT_EQ(out.fKeepAlive, 0);
+    EXPECT_EQ(out.fAutoConnect, 1);
+
+    // Unselected list and radio buttons read back as -1.
+    d.SetSpeedIndex(7);
+    d.SetKeepIndex(-1);
+    d.CopyTo(&out);
+    EXPECT_EQ(out.SpeedIndex, -1);
+    EXPECT_EQ(out.fKeepAlive, -1);
+}
+
+TEST(ParaSet1Dlg, ConversionErrorStopsTheCopyHalfway) {
+    TParaSet1Dlg d;
+    TBoardParams p;
+    p.TCPIP1_1 = 1;
+    d.FillFrom(p);
+    d.EdTCPIP1_2->setText("1-2");
+    d.EdPort1->SetValue(1234);
+    TBoardParams out;
+    out.TCPIP1_1 = 99;
+    out.TCPPort1 = 99;
+    try {
+        d.CopyTo(&out);
+        ADD_FAILURE();
+    } catch (const EConvertError& e) {
+        EXPECT_EQ(e.Message(), "'1-2' is not a valid integer value");
+    }
+    EXPECT_EQ(out.TCPIP1_1, 1);   // before the bad field
+    EXPECT_EQ(out.TCPPort1, 99);  // after it
+}
+
+TEST(ParaSet1Dlg, FactorySettingsFillFieldsNotMacAndCancelChangesNothing) {
+    TParaSet1Dlg d;
+    TBoardParams p;
+    p.TCPIP1_1 = 192;
+    p.TCPPort2 = 1;
+    p.MacAddr_2 = 7;
+    p.SpeedIndex = 0;
+    d.FillFrom(p);
+    d.BtDefault->show();
+    d.show();
+    QTest::mouseClick(d.BtDefault, Qt::LeftButton);
+    EXPECT_EQ(d.EdTCPIP1_1->text(), "10");
+    EXPECT_EQ(d.EdTCPIP2_4->text(), "171");
+    EXPECT_EQ(d.EdPort2->Value(), 3335);
+    EXPECT_EQ(d.SpeedIndex(), 1);
+    EXPECT_EQ(d.KeepIndex(), 1);
+    EXPECT_EQ(d.EdMacAdr2->Value(), 7);
+    QTest::mouseClick(d.CancelBtn, Qt::LeftButton);
+    EXPECT_EQ(d.result(), QDialog::Rejected);
+}
+
+TEST(ParaSet1Dlg, HidesTheMacRowAndRefusesOutOfRangeNumbers) {
+    TParaSet1Dlg d;
+    d.HideMacRow();
+    d.FillFrom(TBoardParams());
+    d.show();
+    EXPECT_FALSE(d.EdMacAdr1->isVisible());
+    EXPECT_FALSE(d.Label11->isVisible());
+    EXPECT_FALSE(d.Label18->isVisible());
+    EXPECT_TRUE(d.EdTCPIP1_1->isVisible());
+    d.EdTCPIP1_3->setText("256");
+    QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+    EXPECT_TRUE(d.isVisible());  // not accepted
+    d.EdTCPIP1_3->setText("255");
+    QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+}
+
+TEST(SetTCPIPDlg, PresetsAndCopy) {
+    TSetTCPIPDlg d;
+    EXPECT_EQ(d.windowTitle(), "TCP/IP アドレスの設定");
+    d.FillFrom(TBoardParams());
+    QTest::mouseClick(d.BtReset, Qt::LeftButton);
+    TBoardParams p;
+    d.CopyTo(&p);
+    EXPECT_EQ(p.OwnIpText(), "192.168.0.1");
+    QTest::mouseClick(d.BtBoard, Qt::LeftButton);
+    d.CopyTo(&p);
+    EXPECT_EQ(p.OwnIpText(), "10.16.77.170");
+}
+
+TEST(SetMac1Dlg, ShowsTheFixedPrefixAndHexBytes) {
+    TSetMac1Dlg d;
+    TBoardParams p;
+    p.MacAddr_1 = 10;
+    p.MacAddr_2 = 11;
+    p.MacAddr_3 = 12;
+    d.FillFrom(p);
+    EXPECT_EQ(d.FixedPrefix->text(), "02-5A-C3-");
+    EXPECT_EQ(d.EdMacAdr1->Text(), "A");
+    EXPECT_EQ(d.EdMacAdr3->Text(), "C");
+    d.EdMacAdr3->SetValue(13);
+    d.CopyTo(&p);
+    EXPECT_EQ(p.MacAddr_3, 13);
+}
+
+TEST(AboutBox, ShowsTheBuildsVersionTexts) {
+    TAboutBox box;
+    EXPECT_EQ(box.windowTitle(), "バージョン情報");
+    EXPECT_TRUE(box.Version->text().startsWith("     Version "));
+    EXPECT_GT(box.Version->text().size(), 13);
+    EXPECT_FALSE(box.ProductName->text().isEmpty());
+    EXPECT_EQ(box.Copyright->text(), VersionInfo(4));
+    EXPECT_EQ(box.Comments->text(), VersionInfo(1));
+    EXPECT_EQ(VersionInfo(99), VersionInfo(6));
+}
+
+}  // namespace

@@ -1,0 +1,422 @@
+// The telnet session against netboard-sim and against scripted boards, on port 23 of its own
+// loopback address 127.0.4.N per test: login, the waits and reads, the log lines and the
+// receive buffer's bound.
+#include "telnet/telnetsession.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <memory>
+
+#include "app/logpane.h"
+#include "app/settings.h"
+#include "scriptpeer.h"
+#include "support/modal.h"
+#include "support/simprocess.h"
+#include "telnet/telneterrors.h"
+
+namespace {
+
+const QString kTimeout = QString::fromUtf8(kTimeoutLine);
+
+QString Address(int n) {
+    return QStringLiteral("127.0.4.%1").arg(n);
+}
+
+TBoardParams ParamsFor(int n) {
+    TBoardParams p;
+    p.TCPIP1_1 = 127;
+    p.TCPIP1_2 = 0;
+    p.TCPIP1_3 = 4;
+    p.TCPIP1_4 = n;
+    return p;
+}
+
+std::unique_ptr<SimProcess> StartSim(int n, const QStringList& extra = {}) {
+    QStringList args{"telnet", "--address", Address(n), "--port", "23"};
+    args += extra;
+    return std::make_unique<SimProcess>(args);
+}
+
+// A scripted board on port 23: asks "PASSWORD:" and takes the password line, which arrives as
+// "KXW" CR LF LF since the board sends no IAC.
+void Login(ScriptPeer& p) {
+    ASSERT_TRUE(p.Accept());
+    p.Send("PASSWORD:");
+    ASSERT_EQ(p.Read(6), QByteArray("KXW\r\n\n"));
+}
+
+struct Pane {
+    QPlainTextEdit memo;
+    TLogPane log{&memo};
+    int Count(const QString& line) const { return static_cast<int>(log.Lines().count(line)); }
+    bool HasPrefix(const QString& prefix) const {
+        for (const QString& l : log.Lines())
+            if (l.startsWith(prefix))
+                return true;
+        return false;
+    }
+};
+
+class TelnetSession : public ::testing::Test {
+  protected:
+    std::unique_ptr<TTelNetCont1Dlg> Open(const TBoardParams& params) {
+        return std::make_unique<TTelNetCont1Dlg>(nullptr, &pane.log, params);
+    }
+    std::unique_ptr<TTelNetCont1Dlg> Open(int n) { return Open(ParamsFor(n)); }
+    // One command line, as the procedures send it.
+    static void Send(TTelNetCont1Dlg& s, const QByteArray& line) {
+        s.ClearReceived();
+        s.SendText(line);
+    }
+    Pane pane;
+};
+
+TEST_F(TelnetSession, LogsInAndExchangesLines) {
+    const QString transcript = TempPath("telnet-transcript");
+    auto sim = StartSim(100, {"--transcript", transcript});
+    ASSERT_TRUE(sim->Started());
+    auto s = Open(100);
+    const QStringList lines = pane.log.Lines();
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines[0], QStringLiteral("Connect"));
+    EXPECT_EQ(lines[1], QStringLiteral("Connected"));
+    EXPECT_TRUE(lines.contains("PASSWORD:"));
+    EXPECT_TRUE(pane.HasPrefix("RX0;0D 0A 50 41 53 53 57 4F 52 44 3A "));
+    EXPECT_EQ(pane.Count(QStringLiteral("TX:4B 58 57 0D 0A ")), 1);
+    EXPECT_EQ(pane.Count(kTimeout), 0);
+    EXPECT_TRUE(s->Connected());
+
+    // The board answers only after a login.
+    Send(*s, "\r\n");
+    EXPECT_TRUE(s->WaitPrompt());
+    Send(*s, "mask=24\r\n");
+    EXPECT_TRUE(s->WaitOk(9));
+    Send(*s, "save\r\n");
+    EXPECT_TRUE(s->WaitReply(6, ">OK"));
+    Send(*s, "l_ip\r\n");
+    EXPECT_TRUE(s->ReadReplyLine());
+    EXPECT_EQ(s->ReplyLine(), QStringLiteral("10.16.77.170"));
+    Send(*s, "madr\r\n");
+    EXPECT_TRUE(s->ReadZeroReplyLine(6));
+    EXPECT_EQ(s->ReplyLine(), QStringLiteral("02-5A-C3-00-01-C9"));
+    EXPECT_EQ(pane.Count(kTimeout), 0);
+    s.reset();
+
+    QFile f(transcript);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("\nmask=24\nsave\nl_ip\nmadr\n"));
+    QFile::remove(transcript);
+}
+
+TEST_F(TelnetSession, AWordWithCapitalPBeforeThePromptEndsTheWaitWithoutLogin) {
+    auto sim = StartSim(101, {"--please"});
+    ASSERT_TRUE(sim->Started());
+    TReplyTimer t;
+    t.Start();
+    auto s = Open(101);
+    EXPECT_LT(t.ElapsedMs(), 1500u);
+    EXPECT_FALSE(pane.HasPrefix("TX:"));
+    EXPECT_EQ(pane.Count(kTimeout), 0);
+    EXPECT_TRUE(s->Connected());
+}
+
+TEST_F(TelnetSession, NoPromptTimesOutAndStaysConnected) {
+    auto sim = StartSim(102, {"--no-password"});
+    ASSERT_TRUE(sim->Started());
+    TReplyTimer t;
+    t.Start();
+    auto s = Open(102);
+    EXPECT_GE(t.ElapsedMs(), 2000u);
+    EXPECT_LT(t.ElapsedMs(), 3000u);
+    EXPECT_EQ(pane.Count(kTimeout), 1);
+    EXPECT_FALSE(pane.HasPrefix("TX:"));
+    EXPECT_TRUE(s->Connected());
+    Send(*s, "save\r\n");
+    EXPECT_TRUE(s->WaitOk(6));
+}
+
+TEST_F(TelnetSession, AnswerOtherThanExpectedIsFalseAtOnceWithoutALogLine) {
+    auto sim = StartSim(103, {"--lowercase", "--refuse", "mask"});
+    ASSERT_TRUE(sim->Started());
+    auto s = Open(103);
+    TReplyTimer t;
+    t.Start();
+    Send(*s, "save\r\n");
+    EXPECT_FALSE(s->WaitOk(6));  // ">ok"
+    Send(*s, "mask=8\r\n");
+    EXPECT_FALSE(s->WaitOk(8));  // ">NG"
+    EXPECT_LT(t.ElapsedMs(), 1000u);
+    EXPECT_EQ(pane.Count(kTimeout), 0);
+}
+
+TEST_F(TelnetSession, WaitReplyLooksOnlyPastTheStartIndex) {
+    // The echo holds a ">" before the start index and arrives in two pieces, the first shorter
+    // than the start index.
+    ScriptPeer p("127.0.4.104", 23);
+    ASSERT_TRUE(p.Listening());
+    p.RunScript([](ScriptPeer& b) {
+        Login(b);
+        if (b.Read(6) != "x>y\r\n\n")
+            return;
+        b.Send("x");
+        ::usleep(150000);
+        b.Send(">y\r\n>OK");
+    });
+    auto s = Open(104);
+    Send(*s, "x>y\r\n");
+    EXPECT_TRUE(s->WaitReply(5, ">OK"));
+    p.JoinScript();
+}
+
+TEST_F(TelnetSession, SilentBoardTimesOutEachRead) {
+    auto sim = StartSim(105, {"--no-password", "--silent", "--no-echo"});
+    ASSERT_TRUE(sim->Started());
+    auto s = Open(105);
+    pane.log.Clear();
+    Send(*s, "l_ip\r\n");
+    TReplyTimer t;
+    t.Start();
+    EXPECT_FALSE(s->ReadReplyLine());
+    EXPECT_GE(t.ElapsedMs(), 2000u);
+    EXPECT_LT(t.ElapsedMs(), 3000u);
+    EXPECT_TRUE(s->ReplyLine().isEmpty());
+    EXPECT_EQ(pane.Count(kTimeout), 1);
+}
+
+TEST_F(TelnetSession, ZeroReplyLinePassesOverOtherAnswers) {
+    auto sim = StartSim(106);
+    ASSERT_TRUE(sim->Started());
+    auto s = Open(106);
+    Send(*s, "madr=12-34-56-78-9A-BC\r\n");
+    ASSERT_TRUE(s->WaitOk(24));
+    pane.log.Clear();
+    Send(*s, "madr\r\n");
+    EXPECT_FALSE(s->ReadZeroReplyLine(6));
+    EXPECT_EQ(pane.Count(kTimeout), 1);
+    // The plain read takes it.
+    Send(*s, "madr\r\n");
+    EXPECT_TRUE(s->ReadReplyLine());
+    EXPECT_EQ(s->ReplyLine(), QStringLiteral("12-34-56-78-9A-BC"));
+}
+
+TEST_F(TelnetSession, ZeroReplyLineWaitsForTheByteAfterATrailingPrompt) {
+    ScriptPeer p("127.0.4.107", 23);
+    p.RunScript([](ScriptPeer& b) {
+        Login(b);
+        if (b.Read(7) != "madr\r\n\n")
+            return;
+        b.Send("madr\r\n>x>");
+        ::usleep(150000);
+        b.Send("05-AB\r\n");
+        if (b.Read(7) != "madr\r\n\n")
+            return;
+        b.Send(">01\r");  // 4 bytes: fewer than the minimum 6, never searched
+    });
+    auto s = Open(107);
+    Send(*s, "madr\r\n");
+    EXPECT_TRUE(s->ReadZeroReplyLine(6));
+    EXPECT_EQ(s->ReplyLine(), QStringLiteral("05-AB"));
+    pane.log.Clear();
+    Send(*s, "madr\r\n");
+    EXPECT_FALSE(s->ReadZeroReplyLine(6));
+    EXPECT_EQ(pane.Count(kTimeout), 1);
+    p.JoinScript();
+}
+
+TEST_F(TelnetSession, LineCompletedAsTheLimitPassesIsATimeOut) {
+    auto sim = StartSim(108, {"--query-crlf"});
+    ASSERT_TRUE(sim->Started());
+    auto s = Open(108);
+    pane.log.Clear();
+    // The tick stands still until the whole value has been collected, then jumps to the limit:
+    // the CR is taken in the very pass in which the 2000 ms are reached.
+    TTelNetCont1Dlg* raw = s.get();
+    s->SetTickSource([raw] { return raw->ReplyLine() == "10.16.77.170" ? 2000u : 0u; });
+    Send(*s, "l_ip\r\n");
+    EXPECT_FALSE(s->ReadReplyLine());
+    EXPECT_EQ(s->ReplyLine(), QStringLiteral("10.16.77.170"));
+    EXPECT_EQ(pane.Count(kTimeout), 1);
+    // One tick short of the limit it is a line.
+    s->SetTickSource([raw] { return raw->ReplyLine() == "10.16.77.170" ? 1999u : 0u; });
+    Send(*s, "l_ip\r\n");
+    EXPECT_TRUE(s->ReadReplyLine());
+}
+
+TEST_F(TelnetSession, LogFormats) {
+    ScriptPeer p("127.0.4.109", 23);
+    p.RunScript([](ScriptPeer& b) {
+        Login(b);
+        b.Send("\x4F\x4B\x0D\x0A");
+        ::usleep(100000);
+        b.Send(QByteArray("\xFF\xF1", 2));  // a chunk of telnet commands only
+        ::usleep(100000);
+        b.Send(QByteArray("\x82\xFF\xFF", 3));  // 0x82 and a doubled IAC
+    });
+    auto s = Open(109);
+    ASSERT_TRUE(PumpUntil([&] { return s->ReceivedCount() >= 9 + 4 + 2; }));
+    p.JoinScript();
+    const QStringList lines = pane.log.Lines();
+    const int ok = static_cast<int>(lines.indexOf("RX0;4F 4B 0D 0A "));
+    ASSERT_GE(ok, 0);
+    EXPECT_EQ(lines.mid(ok, 5), QStringList({"RX0;4F 4B 0D 0A ", "RX:OK", "", "RX0;", "RX:"}));
+    EXPECT_EQ(pane.Count("RX0;82 FF "), 1);
+
+    Send(*s, "save\r\n");
+    EXPECT_EQ(pane.log.Lines().last(), QStringLiteral("TX:73 61 76 65 0D 0A "));
+    Send(*s, QByteArray("\x82\r\n"));
+    EXPECT_EQ(pane.log.Lines().last(), QStringLiteral("TX:82 0D 0A "));
+
+    // Data arriving at an empty pane is preceded by one empty line.
+    pane.log.Clear();
+    s.reset();
+}
+
+TEST_F(TelnetSession, EmptyPaneGetsAnEmptyLineFirstAndLoggingCanBeOff) {
+    ScriptPeer p("127.0.4.110", 23);
+    p.RunScript([](ScriptPeer& b) {
+        Login(b);
+        ::usleep(100000);
+        b.Send("z");
+    });
+    TBoardParams params = ParamsFor(110);
+    params.fDispRecInfo = 0;
+    auto s = Open(params);
+    EXPECT_EQ(pane.log.Lines(), QStringList({"Connect", "Connected"}));
+    EXPECT_EQ(TTelNetCont1Dlg::DispRecInfo(), 0);
+    pane.log.Clear();
+    ASSERT_TRUE(PumpUntil([&] { return s->ReceivedCount() >= 10; }));
+    p.JoinScript();
+    EXPECT_EQ(pane.log.Lines(), QStringList({""}));
+    EXPECT_EQ(s->Received(), QByteArray("PASSWORD:z"));
+}
+
+TEST_F(TelnetSession, LogPaneIsClearedAt250Lines) {
+    auto sim = StartSim(111);
+    ASSERT_TRUE(sim->Started());
+    auto s = Open(111);
+    pane.log.Clear();
+    for (int i = 0; i < 249; ++i)
+        pane.log.Append(QString::number(i));
+    s->LogLine("a");
+    EXPECT_EQ(pane.log.LineCount(), 250);
+    EXPECT_EQ(pane.log.Lines().last(), QStringLiteral("a"));
+    s->LogLine("b");
+    EXPECT_EQ(pane.log.Lines(), QStringList({"b"}));
+}
+
+TEST_F(TelnetSession, ReceiveBufferKeepsItsFirst16000Bytes) {
+    ScriptPeer p("127.0.4.112", 23);
+    QByteArray flood;
+    for (int i = 0; i < 20000; ++i)
+        flood.append(static_cast<char>('a' + i % 26));
+    p.RunScript([flood](ScriptPeer& b) {
+        Login(b);
+        b.Send(flood);
+        ::usleep(300000);
+        b.Send("next");
+    });
+    TBoardParams params = ParamsFor(112);
+    params.fDispRecInfo = 0;
+    auto s = Open(params);
+    s->ClearReceived();
+    ASSERT_TRUE(PumpUntil([&] { return s->ReceivedCount() == 16000; }));
+    PumpFor(100);
+    EXPECT_EQ(s->Received(), flood.left(16000));
+    // After a clear the next bytes start at the front again.
+    s->ClearReceived();
+    ASSERT_TRUE(PumpUntil([&] { return s->ReceivedCount() == 4; }));
+    EXPECT_EQ(s->Received(), QByteArray("next"));
+    p.JoinScript();
+}
+
+TEST_F(TelnetSession, ConnectFailureLeavesTheConstructorWithItsError) {
+    try {
+        Open(113);
+        FAIL() << "opened without a board";
+    } catch (const ETelnetConnectError& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("server not responding"));
+    }
+    EXPECT_EQ(pane.log.Lines(), QStringList({"Connect"}));
+}
+
+TEST_F(TelnetSession, WindowAndClose) {
+    auto sim = StartSim(114);
+    ASSERT_TRUE(sim->Started());
+    auto s = Open(114);
+    EXPECT_FALSE(s->isVisible());
+    EXPECT_EQ(s->windowTitle(), QStringLiteral("テルネットの制御"));
+    EXPECT_EQ(s->size(), QSize(313, 214));
+    auto* ok = s->findChild<QPushButton*>("OKBtn");
+    auto* cancel = s->findChild<QPushButton*>("CancelBtn");
+    ASSERT_TRUE(ok && cancel);
+    EXPECT_EQ(ok->text(), QStringLiteral("OK"));
+    EXPECT_EQ(cancel->text(), QStringLiteral("キャンセル"));
+    EXPECT_EQ(ok->geometry(), QRect(79, 180, 75, 25));
+    EXPECT_EQ(cancel->geometry(), QRect(159, 180, 75, 25));
+    EXPECT_TRUE(ok->isDefault());
+
+    OnNextModal([](QWidget* w) { w->findChild<QPushButton*>("CancelBtn")->click(); });
+    EXPECT_EQ(s->exec(), QDialog::Rejected);
+    EXPECT_FALSE(s->Connected());
+    s->FormClose();  // closing again does nothing
+}
+
+TEST_F(TelnetSession, BoardThatHangsUpAfterLogin) {
+    auto sim = StartSim(115, {"--hangup-after-login"});
+    ASSERT_TRUE(sim->Started());
+    auto s = Open(115);
+    EXPECT_TRUE(PumpUntil([&] { return !s->Connected(); }));
+    Send(*s, "save\r\n");  // nothing goes out, and nothing is thrown
+    pane.log.Clear();
+    EXPECT_FALSE(s->WaitOk(6));
+    EXPECT_EQ(pane.Count(kTimeout), 1);
+}
+
+TEST_F(TelnetSession, WrongPasswordIsNotReportedByTheOpen) {
+    // The open sends the configured password and returns; a board that refuses it and hangs
+    // up leaves a session that is no longer connected.
+    auto sim = StartSim(121, {"--password", "OTHER", "--hangup-wrong"});
+    ASSERT_TRUE(sim->Started());
+    auto s = Open(121);
+    EXPECT_EQ(pane.Count("TX:4B 58 57 0D 0A "), 1);
+    EXPECT_TRUE(PumpUntil([&] { return !s->Connected(); }));
+}
+
+TEST_F(TelnetSession, SplitNegotiationAndAPlainBoard) {
+    for (const QStringList& mode : {QStringList{"--split"}, QStringList{"--no-iac"}}) {
+        const int n = mode[0] == "--split" ? 116 : 117;
+        auto sim = StartSim(n, mode);
+        ASSERT_TRUE(sim->Started());
+        pane.log.Clear();
+        auto s = Open(n);
+        EXPECT_EQ(pane.Count("TX:4B 58 57 0D 0A "), 1) << mode[0].toStdString();
+        Send(*s, "\r\n");
+        EXPECT_TRUE(s->WaitPrompt()) << mode[0].toStdString();
+        Send(*s, "save\r\n");
+        EXPECT_TRUE(s->WaitOk(6)) << mode[0].toStdString();
+        if (n == 117) {
+            // A board that never sent IAC gets CR LF for CR: it answers after the CR LF and
+            // echoes the extra LF after its answer (which may come in a later chunk, as may
+            // the extra LF of the wake line before). The dump shows the text, not the wire.
+            EXPECT_TRUE(PumpUntil([&] { return s->Received().endsWith("save\r\n>OK\n"); }))
+                << s->Received().toHex(' ').constData();
+            EXPECT_EQ(pane.log.Lines().filter("TX:").last(),
+                      QStringLiteral("TX:73 61 76 65 0D 0A "));
+        }
+    }
+}
+
+TEST_F(TelnetSession, WithoutALogPane) {
+    auto sim = StartSim(118);
+    ASSERT_TRUE(sim->Started());
+    auto s = std::make_unique<TTelNetCont1Dlg>(nullptr, nullptr, ParamsFor(118));
+    s->ClearReceived();
+    s->SendText("save\r\n");
+    EXPECT_TRUE(s->WaitOk(6));
+}
+
+}  // namespace

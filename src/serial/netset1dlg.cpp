@@ -1,6 +1,5 @@
 #include "serial/netset1dlg.h"
 
-#include <QApplication>
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPushButton>
@@ -10,6 +9,13 @@
 
 #include "app/logpane.h"
 #include "serial/commx.h"
+
+namespace {
+
+// The program's caption, which the main window's error box bears as well.
+const char* const kOpenErrorTitle = "ネットワークボード設定プログラム";
+
+}  // namespace
 
 TNetSet1Dlg::TNetSet1Dlg(TLogPane* log, QWidget* parent)
     : QDialog(parent), commX1_(new TCommX(this)), timer1_(new QTimer(this)), log_(log) {
@@ -55,7 +61,7 @@ void TNetSet1Dlg::OpenPort(int portNo) {
         commX1_->PortOpen();
     } catch (const ECommError&) {
         // The driver's own text is not shown: the operator is told which port and what to do.
-        QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(),
+        QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kOpenErrorTitle),
                         OpenErrorText(commX1_->PortNo()), QMessageBox::Ok, parentWidget());
         box.exec();
     }

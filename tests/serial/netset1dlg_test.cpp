@@ -70,12 +70,13 @@ TEST_F(SessionTest, APortThatDoesNotOpenIsToldInAMessageBox) {
     session = std::make_unique<TNetSet1Dlg>(&log);
     session->CommX1()->SetIniPath(ini.Path());
     for (int port : {5, 0}) {
-        QString text;
+        QString text, title;
         int buttons = -1;
         OnNextModal([&](QWidget* w) {
             auto* box = qobject_cast<QMessageBox*>(w);
             ASSERT_NE(box, nullptr);
             text = box->text();
+            title = box->windowTitle();
             buttons = static_cast<int>(box->buttons().size());
             box->buttons().first()->click();
         });
@@ -84,6 +85,7 @@ TEST_F(SessionTest, APortThatDoesNotOpenIsToldInAMessageBox) {
                                        "  ポートを及びパラメータ設定を再確認してください。")
                             .arg(port));
         EXPECT_EQ(buttons, 1);
+        EXPECT_EQ(title, QStringLiteral("ネットワークボード設定プログラム"));
         EXPECT_FALSE(session->CommX1()->IsOpen());
     }
     EXPECT_EQ(log.LineCount(), 0);

@@ -1,0 +1,167 @@
+// The main window's serial side against netboard-sim: the session's life, the COM port command
+// and the two serial test commands.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "app/inifile.h"
+#include "app/mainwindow.h"
+#include "dialogs/dialogs.h"
+#include "ptypair.h"
+#include "serial/commx.h"
+#include "serial/netset1dlg.h"
+#include "support/modal.h"
+#include "support/simprocess.h"
+
+namespace {
+
+const QString kOk = QStringLiteral("コマンドＯＫ！！");
+const QString kNg = QStringLiteral("コマンドＮＧ！！");
+const QString kTimeout = QStringLiteral("レスポンス待ち　タイムオーバー");
+
+class MainWindowSerialTest : public ::testing::Test {
+  protected:
+    // A board on port `port` of the window's own INI file.
+    std::unique_ptr<SimProcess> Board(int port, QStringList switches = {}) {
+        auto sim = std::make_unique<SimProcess>(QStringList{"serial"} + switches);
+        if (sim->Started())
+            Map(port, sim->FirstLine());
+        return sim;
+    }
+    void Map(int port, const QString& device) {
+        TIniFile f(ini);
+        f.WriteString("ComPorts", QStringLiteral("COM%1").arg(port), device);
+        f.UpdateFile();
+    }
+    void MakeWindow(int comPort) {
+        form = std::make_unique<TNetC1AppForm>(ini);
+        form->Params().ComPort = comPort;
+    }
+    QStringList Log() const { return form->LogPane()->Lines(); }
+    void TearDown() override { CancelModalWatchers(); }
+
+    QTemporaryDir dir;
+    QString ini = dir.filePath("netboard-config.ini");
+    QString transcript = dir.filePath("transcript.txt");
+    std::unique_ptr<TNetC1AppForm> form;
+};
+
+QStringList Transcript(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(f.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+}  // namespace
+
+TEST_F(MainWindowSerialTest, TheSessionIsCreatedOnFirstUseOpenedAtComPortAndReleasedAtClose) {
+    auto sim = Board(4, {"--transcript", transcript});
+    ASSERT_TRUE(sim->Started());
+    MakeWindow(4);
+    EXPECT_TRUE(form->findChildren<TNetSet1Dlg*>().isEmpty());
+    EXPECT_TRUE(form->RunCommand([&] { form->MnSetIP1Click(); }));
+    EXPECT_EQ(Log(), QStringList{kOk});
+    EXPECT_EQ(Transcript(transcript), QStringList{"l_ip=10.16.77.170"});
+
+    const auto sessions = form->findChildren<TNetSet1Dlg*>();
+    ASSERT_EQ(sessions.size(), 1);
+    EXPECT_FALSE(sessions[0]->isVisible());
+    EXPECT_EQ(form->SerialSession(), sessions[0]);
+    EXPECT_EQ(sessions[0]->CommX1()->PortNo(), 4);
+    EXPECT_TRUE(sessions[0]->CommX1()->IsOpen());
+
+    form->close();
+    EXPECT_TRUE(form->findChildren<TNetSet1Dlg*>().isEmpty());
+    // The port is free again.
+    TCommX other;
+    other.SetIniPath(ini);
+    other.SetPortNo(4);
+    EXPECT_NO_THROW(other.PortOpen());
+}
+
+TEST_F(MainWindowSerialTest, TheTestCommandsAgainstABoard) {
+    auto sim = Board(4, {"--query-crlf"});
+    ASSERT_TRUE(sim->Started());
+    MakeWindow(4);
+    form->Action("N2")->trigger();
+    EXPECT_EQ(Log(), (QStringList{kOk, "02-5A-C3-00-01-C9"}));
+    form->Action("MnSetIP1")->trigger();
+    EXPECT_EQ(Log(), (QStringList{kOk, "02-5A-C3-00-01-C9", kOk}));
+}
+
+TEST_F(MainWindowSerialTest, AnAnswerNotRecognisedLogsNoOkLine) {
+    auto sim = Board(4, {"--lowercase"});
+    ASSERT_TRUE(sim->Started());
+    MakeWindow(4);
+    form->Action("MnSetIP1")->trigger();
+    EXPECT_TRUE(Log().isEmpty());
+}
+
+TEST_F(MainWindowSerialTest, ASilentBoardGivesTheTimeOutLineThenNg) {
+    auto sim = Board(4, {"--silent"});
+    ASSERT_TRUE(sim->Started());
+    MakeWindow(4);
+    form->Action("N2")->trigger();
+    EXPECT_EQ(Log(), (QStringList{kTimeout, kNg}));
+}
+
+TEST_F(MainWindowSerialTest, APortThatDoesNotOpenIsToldOnceAndTheCommandRunsOut) {
+    Map(4, dir.filePath("no-such-tty"));
+    MakeWindow(4);
+    QString text, title;
+    AcceptNextMessageBox(&text, &title);
+    form->Action("MnSetIP1")->trigger();
+    EXPECT_EQ(text, QStringLiteral("COM4がオープン出来ません!!\n\n"
+                                   "  ポートを及びパラメータ設定を再確認してください。"));
+    EXPECT_EQ(title, QStringLiteral("ネットワークボード設定プログラム"));
+    EXPECT_EQ(Log(), QStringList{kTimeout});
+    EXPECT_FALSE(form->SerialSession()->CommX1()->IsOpen());
+}
+
+TEST_F(MainWindowSerialTest, TheComPortCommandReopensAtTheEnteredNumber) {
+    auto first = Board(4, {"--transcript", transcript});
+    const QString other = dir.filePath("other.txt");
+    auto second = Board(6, {"--transcript", other});
+    ASSERT_TRUE(first->Started() && second->Started());
+    MakeWindow(4);
+    form->Action("MnSetIP1")->trigger();
+    OnNextModal([&](QWidget* w) {
+        auto* d = qobject_cast<TInputIntDlg*>(w);
+        ASSERT_NE(d, nullptr);
+        d->IntEd->SetValue(6);
+        d->OKBtn->click();
+    });
+    EXPECT_TRUE(form->RunCommand([&] { form->COMP1Click(); }));
+    EXPECT_EQ(form->Params().ComPort, 6);
+    EXPECT_EQ(form->SerialSession()->CommX1()->PortNo(), 6);
+    form->Action("MnSetIP1")->trigger();
+    EXPECT_EQ(Log(), (QStringList{kOk, kOk}));
+    EXPECT_EQ(Transcript(transcript).size(), 1);
+    EXPECT_EQ(Transcript(other).size(), 1);
+    // Without a session the command creates it, opening only the entered port.
+    form.reset();
+    MakeWindow(4);
+    form->OpenSerialPort(6);
+    EXPECT_EQ(form->findChildren<TNetSet1Dlg*>().size(), 1);
+    EXPECT_EQ(form->SerialSession()->CommX1()->PortNo(), 6);
+}
+
+TEST_F(MainWindowSerialTest, AfterTheDeviceVanishedTheNextCommandOpensThePortAgain) {
+    auto sim = Board(4, {"--hangup-after", "1"});
+    ASSERT_TRUE(sim->Started());
+    MakeWindow(4);
+    form->Action("MnSetIP1")->trigger();
+    const QString lost = QStringLiteral("COM4が切断されました");
+    ASSERT_TRUE(PumpUntil([&] { return Log().contains(lost); }));
+    EXPECT_EQ(Log(), (QStringList{kOk, lost}));
+    sim = Board(4);  // plugged back in
+    ASSERT_TRUE(sim->Started());
+    form->Action("MnSetIP1")->trigger();
+    EXPECT_EQ(Log(), (QStringList{kOk, lost, kOk}));
+}

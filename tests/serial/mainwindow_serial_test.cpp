@@ -95,14 +95,6 @@ TEST_F(MainWindowSerialTest, TheTestCommandsAgainstABoard) {
     EXPECT_EQ(Log(), (QStringList{kOk, "02-5A-C3-00-01-C9", kOk}));
 }
 
-TEST_F(MainWindowSerialTest, AnAnswerNotRecognisedLogsNoOkLine) {
-    auto sim = Board(4, {"--lowercase"});
-    ASSERT_TRUE(sim->Started());
-    MakeWindow(4);
-    form->Action("MnSetIP1")->trigger();
-    EXPECT_TRUE(Log().isEmpty());
-}
-
 TEST_F(MainWindowSerialTest, ASilentBoardGivesTheTimeOutLineThenNg) {
     auto sim = Board(4, {"--silent"});
     ASSERT_TRUE(sim->Started());

@@ -256,12 +256,12 @@ TEST_F(SessionTest, TheTransmitDumpLogsOneLinePerSendWhenSwitchedOn) {
 }
 
 TEST_F(SessionTest, LogLineEmptiesAPaneOf1000LinesAndNeedsNoPane) {
-    TNetSet1Dlg session(&log);
+    TNetSet1Dlg logging(&log);
     for (int i = 0; i < 999; ++i)
         log.Append(QString::number(i));
-    session.LogLine("1000th");
+    logging.LogLine("1000th");
     EXPECT_EQ(log.LineCount(), 1000);
-    session.LogLine("1001st");
+    logging.LogLine("1001st");
     EXPECT_EQ(log.Lines(), QStringList{"1001st"});
     TNetSet1Dlg quiet(nullptr);
     quiet.SetTransmitDump(1);

@@ -52,8 +52,15 @@ pid_t StartProgram(const QStringList& args) {
     for (QByteArray& a : store)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    // In a process group of its own, so that killing the group takes its children too.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
     pid_t pid = -1;
-    return posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
+    const int rc = posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    return rc == 0 ? pid : -1;
 }
 
 int WaitProgram(pid_t pid) {
@@ -228,7 +235,7 @@ TEST_F(CommXTest, ASecondOpenOfTheDeviceFails) {
         return WaitProgram(StartProgram({"flock", "-n", "-E", "42", path, "true"})) == 42;
     }));
     EXPECT_EQ(ErrorOf([&] { comm.PortOpen(); }), kOpenFailed);
-    kill(holder, SIGKILL);
+    kill(-holder, SIGKILL);
     WaitProgram(holder);
     EXPECT_NO_THROW(comm.PortOpen());
 }

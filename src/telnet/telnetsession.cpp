@@ -232,7 +232,7 @@ bool TTelNetCont1Dlg::WaitReply(int start, const QByteArray& expected) {
     }
 }
 
-bool TTelNetCont1Dlg::ReadReplyLine() {
+bool TTelNetCont1Dlg::ReadLine(const std::function<bool(int* pos)>& findStart) {
     replyLine_.clear();
     timer_.Start();
     int pos = 0;
@@ -243,14 +243,7 @@ bool TTelNetCont1Dlg::ReadReplyLine() {
         WaitPass(progressed);
         progressed = false;
         if (!found) {
-            const int p = Find('>', pos);
-            if (p >= 0) {
-                found = true;
-                pos = p + 1;
-                progressed = true;
-            } else {
-                pos = std::max(pos, count_);
-            }
+            found = progressed = findStart(&pos);
         } else {
             while (pos < count_) {
                 const char c = buffer_[static_cast<size_t>(pos)];
@@ -272,50 +265,40 @@ bool TTelNetCont1Dlg::ReadReplyLine() {
     }
 }
 
-bool TTelNetCont1Dlg::ReadZeroReplyLine(int minimum) {
-    replyLine_.clear();
-    timer_.Start();
-    int pos = 0;
-    bool found = false;
-    bool done = false;
-    bool progressed = false;
-    for (;;) {
-        WaitPass(progressed);
-        progressed = false;
-        if (!found) {
-            if (count_ >= minimum) {
-                int i = pos;
-                for (; i < count_; ++i) {
-                    if (buffer_[static_cast<size_t>(i)] != '>')
-                        continue;
-                    if (i + 1 >= count_)
-                        break;  // its next byte has not arrived: look again
-                    if (buffer_[static_cast<size_t>(i) + 1] == '0') {
-                        found = true;
-                        progressed = true;
-                        break;
-                    }
-                }
-                pos = found ? i + 1 : i;
-            }
-        } else {
-            while (pos < count_) {
-                const char c = buffer_[static_cast<size_t>(pos)];
-                if (c == '\r') {
-                    done = true;
-                    break;
-                }
-                replyLine_.append(QLatin1Char(c));
-                ++pos;
-            }
-        }
-        if (timer_.Elapsed(kReplyLimitMs)) {
-            LogLine(QString::fromUtf8(kTimeoutLine));
+bool TTelNetCont1Dlg::ReadReplyLine() {
+    // The line starts after the first ">".
+    return ReadLine([this](int* pos) {
+        const int p = Find('>', *pos);
+        if (p < 0) {
+            *pos = std::max(*pos, count_);
             return false;
         }
-        if (done)
-            return true;
-    }
+        *pos = p + 1;
+        return true;
+    });
+}
+
+bool TTelNetCont1Dlg::ReadZeroReplyLine(int minimum) {
+    // The line starts at the "0" of the first ">" directly followed by "0", looked for once at
+    // least `minimum` bytes have arrived.
+    return ReadLine([this, minimum](int* pos) {
+        if (count_ < minimum)
+            return false;
+        for (int i = *pos; i < count_; ++i) {
+            if (buffer_[static_cast<size_t>(i)] != '>')
+                continue;
+            if (i + 1 >= count_) {
+                *pos = i;  // its next byte has not arrived: look again
+                return false;
+            }
+            if (buffer_[static_cast<size_t>(i) + 1] == '0') {
+                *pos = i + 1;
+                return true;
+            }
+        }
+        *pos = count_;
+        return false;
+    });
 }
 
 bool TTelNetCont1Dlg::Connected() {

@@ -13,6 +13,7 @@
 #include <QDialog>
 #include <QString>
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "app/replytimer.h"
@@ -86,6 +87,9 @@ class TTelNetCont1Dlg : public QDialog, public TBoardLink {
     void Telnet1Connected();
     void Telnet1DataAvailable(const QByteArray& buffer);
     bool WaitPassword();
+    // Reads ReplyLine: `findStart` looks for the line's start from *pos on, advancing *pos, and
+    // returns true with *pos on the line's first byte; then bytes are taken up to the CR.
+    bool ReadLine(const std::function<bool(int* pos)>& findStart);
     // One pass's event wait: none right after a pass that made progress (what it found may
     // already be complete), else until an event arrives or the time limit is reached.
     void WaitPass(bool progressed);

@@ -9,22 +9,10 @@
 #include <thread>
 
 #include "app/replytimer.h"
+#include "support/pump.h"
 
 namespace {
 
-// Processes events until `done` holds or 5 s pass. The condition may be set by a worker
-// without any event, so each pass waits at most 5 ms.
-template <typename Pred>
-bool PumpUntil(Pred done) {
-    TReplyTimer t;
-    t.Start();
-    while (!done()) {
-        if (t.Elapsed(5000))
-            return false;
-        WaitForEvents(5);
-    }
-    return true;
-}
 
 TEST(GuiCall, RunsOnTheGuiThreadAndBlocksTheWorkerUntilDone) {
     TGuiCall call;

@@ -28,6 +28,7 @@
 #include "app/replytimer.h"
 #include "dialogs/dialogs.h"
 #include "support/modal.h"
+#include "support/pump.h"
 
 namespace {
 
@@ -59,13 +60,6 @@ class MainWindowTest : public ::testing::Test {
     }
     QMenu* MenuOf(const char* name) { return form->Action(QLatin1String(name))->menu(); }
 
-    // Processes events for `ms` milliseconds: a command that waits, as a procedure does.
-    static void Wait(int ms) {
-        TReplyTimer t;
-        t.Start();
-        while (!t.Elapsed(static_cast<uint32_t>(ms)))
-            WaitForEvents(t.RemainingMs(ms));
-    }
 };
 
 TEST_F(MainWindowTest, WindowLayoutAndVisibleMenus) {
@@ -198,7 +192,7 @@ TEST_F(MainWindowTest, ASecondCommandDuringAWaitIsRefusedWithTheBeep) {
         QTimer::singleShot(50, form.get(), [&] { QTest::keyClick(form.get(), Qt::Key_F8); });
         QTimer::singleShot(100, form.get(), [&] { form->ToolButton("BtSetTCPIP")->click(); });
         QTimer::singleShot(150, form.get(), [&] { form->RunCommand([&] { innerRan = true; }); });
-        Wait(300);
+        PumpFor(300);
     });
     EXPECT_FALSE(innerRan);
     EXPECT_TRUE(started.isEmpty());
@@ -214,7 +208,7 @@ TEST_F(MainWindowTest, CloseDuringACommandHappensWhenItEndsAndSavesThen) {
     form->RunCommand([&] {
         QTimer::singleShot(50, form.get(), [&] { form->Action("FileExitItem")->trigger(); });
         QTimer::singleShot(100, form.get(), [&] { form->close(); });
-        Wait(300);
+        PumpFor(300);
         fileDuringCommand = QFile::exists(ini);
         EXPECT_TRUE(form->isVisible());
     });

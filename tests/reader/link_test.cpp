@@ -21,30 +21,13 @@
 #include "dialogs/guage1dlg.h"
 #include "reader/comdebug.h"
 #include "reader/readerlink.h"
+#include "support/pump.h"
 #include "support/simprocess.h"
 
 using reader::TReceiveRing;
 
 namespace {
 
-template <typename Pred>
-bool PumpUntil(Pred done, uint32_t limitMs = 5000) {
-    TReplyTimer t;
-    t.Start();
-    while (!done()) {
-        if (t.Elapsed(limitMs))
-            return false;
-        WaitForEvents(t.RemainingMs(limitMs) < 20 ? t.RemainingMs(limitMs) : 20);
-    }
-    return true;
-}
-
-void PumpFor(uint32_t ms) {
-    TReplyTimer t;
-    t.Start();
-    while (!t.Elapsed(ms))
-        WaitForEvents(t.RemainingMs(ms));
-}
 
 // Filler that never holds an STX, with a value that changes along the stream so that a lost
 // or repeated stretch shows.

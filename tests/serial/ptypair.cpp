@@ -99,27 +99,3 @@ void PortIni::Map(int port, const QString& device) {
     ini.UpdateFile();
 }
 
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-    TReplyTimer t;
-    t.Start();
-    while (!done()) {
-        if (t.Elapsed(static_cast<uint32_t>(timeoutMs)))
-            return false;
-        // Conditions set by other threads come without an event: look again every 5 ms.
-        WaitForEvents(5);
-    }
-    return true;
-}
-
-void PumpFor(int ms) {
-    TReplyTimer t;
-    t.Start();
-    while (!t.Elapsed(static_cast<uint32_t>(ms)))
-        WaitForEvents(t.RemainingMs(static_cast<uint32_t>(ms)));
-}
-
-double ProcessCpuMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}

@@ -2,6 +2,8 @@
 // as its COM port, the test plays the far end on the master side.
 #pragma once
 
+#include "support/pump.h"
+
 #include <QByteArray>
 #include <QString>
 #include <functional>
@@ -51,9 +53,3 @@ class PortIni {
     QString path_;
 };
 
-// Processes GUI events until `done` holds or `timeoutMs` pass.
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
-// Processes GUI events for `ms`.
-void PumpFor(int ms);
-// CPU time of the whole process so far, in ms.
-double ProcessCpuMs();

@@ -151,21 +151,3 @@ void ScriptPeer::JoinScript() {
         script_.join();
 }
 
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-    TReplyTimer t;
-    t.Start();
-    while (!done()) {
-        if (t.Elapsed(static_cast<uint32_t>(timeoutMs)))
-            return false;
-        // The condition may change without an event (a worker's flag): look again soon.
-        WaitForEvents(5);
-    }
-    return true;
-}
-
-void PumpFor(int ms) {
-    TReplyTimer t;
-    t.Start();
-    while (!t.Elapsed(static_cast<uint32_t>(ms)))
-        WaitForEvents(t.RemainingMs(static_cast<uint32_t>(ms)));
-}

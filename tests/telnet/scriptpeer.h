@@ -3,6 +3,8 @@
 // process GUI events, so the client's hand-overs keep flowing; on a script thread they only wait.
 #pragma once
 
+#include "support/pump.h"
+
 #include <QByteArray>
 #include <atomic>
 #include <functional>
@@ -44,7 +46,3 @@ class ScriptPeer {
     std::thread script_;
 };
 
-// Processes GUI events until `done()` holds or `timeoutMs` pass.
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
-// Processes GUI events for `ms` milliseconds.
-void PumpFor(int ms);

@@ -174,34 +174,15 @@ int TTelNetCont1Dlg::Find(char c, int from) const {
 }
 
 bool TTelNetCont1Dlg::WaitPassword() {
-    timer_.Start();
-    int pos = 0;
-    bool found = false;
-    bool progressed = false;
-    for (;;) {
-        WaitPass(progressed);
-        progressed = false;
-        if (!found) {
-            // Only the first "P" is examined.
-            const int p = Find('P', pos);
-            if (p >= 0) {
-                found = true;
-                pos = p;
-                progressed = true;
-            } else {
-                pos = std::max(pos, count_);
-            }
-        } else if (count_ >= pos + kPasswordPromptLength) {
-            return std::memcmp(buffer_.data() + pos, kPasswordPrompt, kPasswordPromptLength) == 0;
-        }
-        if (timer_.Elapsed(kReplyLimitMs)) {
-            LogLine(QString::fromUtf8(kTimeoutLine));
-            return false;
-        }
-    }
+    // Only the first "P" is examined.
+    return WaitMarked(0, 'P', QByteArray::fromRawData(kPasswordPrompt, kPasswordPromptLength));
 }
 
 bool TTelNetCont1Dlg::WaitReply(int start, const QByteArray& expected) {
+    return WaitMarked(start, '>', expected);
+}
+
+bool TTelNetCont1Dlg::WaitMarked(int start, char mark, const QByteArray& expected) {
     timer_.Start();
     // The answer is looked for only past the echo of the line just sent, even when the echo
     // has not fully arrived in the first pass.
@@ -213,7 +194,7 @@ bool TTelNetCont1Dlg::WaitReply(int start, const QByteArray& expected) {
         WaitPass(progressed);
         progressed = false;
         if (!found) {
-            const int p = Find('>', pos);
+            const int p = Find(mark, pos);
             if (p >= 0) {
                 found = true;
                 pos = p;
@@ -222,6 +203,7 @@ bool TTelNetCont1Dlg::WaitReply(int start, const QByteArray& expected) {
                 pos = std::max(pos, count_);
             }
         } else if (count_ >= pos + n) {
+            // A complete answer ends the wait at once, without a time-out test.
             return std::memcmp(buffer_.data() + pos, expected.constData(),
                                static_cast<size_t>(n)) == 0;
         }

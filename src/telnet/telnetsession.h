@@ -87,6 +87,9 @@ class TTelNetCont1Dlg : public QDialog, public TBoardLink {
     void Telnet1Connected();
     void Telnet1DataAvailable(const QByteArray& buffer);
     bool WaitPassword();
+    // Waits until the first `mark` at or after `start` has arrived with as many bytes as
+    // `expected` holds, and compares them with it (the mark included).
+    bool WaitMarked(int start, char mark, const QByteArray& expected);
     // Reads ReplyLine: `findStart` looks for the line's start from *pos on, advancing *pos, and
     // returns true with *pos on the line's first byte; then bytes are taken up to the CR.
     bool ReadLine(const std::function<bool(int* pos)>& findStart);

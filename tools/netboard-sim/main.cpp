@@ -6,6 +6,7 @@
 //   netboard-sim reader [switches]   reader answering the ROM version request over TCP
 //
 // "netboard-sim MODE --help" lists the switches of a mode.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -16,6 +17,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: netboard-sim serial|telnet|reader [switches]\n");
         return 2;
     }
+    // A peer that hangs up must end a write with an error, not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
     const char* mode = argv[1];
     if (!std::strcmp(mode, "serial"))
         return RunSerial(argc - 2, argv + 2);

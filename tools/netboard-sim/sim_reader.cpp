@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "modes.h"
+#include "simio.h"
 
 namespace {
 
@@ -187,31 +188,18 @@ std::vector<uint8_t> Answer(const ReaderBehaviour& b, const std::vector<uint8_t>
     return Frame(id, 0x30, data);
 }
 
-bool SendAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = send(fd, p, n, MSG_NOSIGNAL);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
 bool SendAnswer(const ReaderBehaviour& b, int fd, const std::vector<uint8_t>& frame) {
     std::vector<uint8_t> before = b.stray;
     before.insert(before.end(), static_cast<size_t>(b.burst > 0 ? b.burst : 0), 0x55);
-    if (!before.empty() && !SendAll(fd, before.data(), before.size()))
+    if (!before.empty() && !WriteAll(fd, before.data(), before.size()))
         return false;
     if (b.split <= 0)
-        return SendAll(fd, frame.data(), frame.size());
+        return WriteAll(fd, frame.data(), frame.size());
     for (size_t at = 0; at < frame.size(); at += static_cast<size_t>(b.split)) {
         if (at > 0)
             usleep(static_cast<useconds_t>(b.splitDelayMs) * 1000u);
         const size_t n = std::min(frame.size() - at, static_cast<size_t>(b.split));
-        if (!SendAll(fd, frame.data() + at, n))
+        if (!WriteAll(fd, frame.data() + at, n))
             return false;
     }
     return true;

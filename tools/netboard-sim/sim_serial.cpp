@@ -17,6 +17,7 @@
 
 #include "boardmodel.h"
 #include "modes.h"
+#include "simio.h"
 
 namespace {
 
@@ -26,19 +27,6 @@ const char* const kHelp =
     "%s"
     "  --byte-delay MS     send every byte on its own, MS ms apart\n"
     "  --reply-delay MS    wait MS ms between the echo of a line and the answer\n";
-
-bool WriteAll(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
 
 void SleepMs(int ms) {
     if (ms > 0)

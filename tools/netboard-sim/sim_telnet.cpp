@@ -16,6 +16,7 @@
 
 #include "boardmodel.h"
 #include "modes.h"
+#include "simio.h"
 
 namespace {
 
@@ -228,18 +229,10 @@ class Connection {
     }
 
     bool Write(const char* p, size_t n) {
-        while (n > 0) {
-            const ssize_t w = ::send(fd_, p, n, MSG_NOSIGNAL);
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0) {
-                alive_ = false;
-                return false;
-            }
-            p += w;
-            n -= static_cast<size_t>(w);
-        }
-        return true;
+        if (WriteAll(fd_, p, n))
+            return true;
+        alive_ = false;
+        return false;
     }
 
     int fd_;

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/inifile.h"
+#include "core/inifile.h"
 #include "benches.h"
 #include "serial/commx.h"
 #include "serial/netset1dlg.h"

@@ -18,8 +18,8 @@
 #include <ctime>
 #include <vector>
 
-#include "app/logpane.h"
-#include "app/settings.h"
+#include "core/logpane.h"
+#include "core/settings.h"
 #include "benches.h"
 #include "board/commandline.h"
 #include "telnet/telnetfilter.h"

@@ -16,15 +16,14 @@
 #include <QToolButton>
 #include <memory>
 
-#include "app/beep.h"
-#include "app/exceptions.h"
-#include "app/inifile.h"
+#include "core/beep.h"
+#include "core/errorbox.h"
+#include "core/exceptions.h"
+#include "core/inifile.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/fonts.h"
 
 namespace {
-
-const char* const kCaption = "ネットワークボード設定プログラム";
 
 // Splits a hint "short|long" into the tool tip and the status bar text; a hint without "|"
 // serves as both.
@@ -55,7 +54,7 @@ TNetC1AppForm::~TNetC1AppForm() {
 }
 
 void TNetC1AppForm::BuildWindow() {
-    setWindowTitle(QString::fromUtf8(kCaption));
+    setWindowTitle(QString::fromUtf8(kProgramCaption));
     setObjectName(QStringLiteral("NetC1AppForm"));
     move(556, 134);
     resize(533, 455);
@@ -215,10 +214,6 @@ void TNetC1AppForm::RunItem(const QString& item, void (TNetC1AppForm::*handler)(
 
 void TNetC1AppForm::AddLogLine(const QString& text) {
     log_.AddLine(text, kMainLogLimit);
-}
-
-void TNetC1AppForm::ShowErrorBox(QWidget* parent, const QString& message) {
-    QMessageBox::critical(parent, QString::fromUtf8(kCaption), message);
 }
 
 bool TNetC1AppForm::RunCommand(const std::function<void()>& body) {

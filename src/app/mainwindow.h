@@ -13,8 +13,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/logpane.h"
-#include "app/settings.h"
+#include "core/logpane.h"
+#include "core/settings.h"
 
 class QAction;
 class QLabel;
@@ -77,9 +77,6 @@ class TNetC1AppForm : public QMainWindow {
     // The menu and toolbar items, by their names (for tests).
     QAction* Action(const QString& name) const;
     QToolButton* ToolButton(const QString& name) const;
-
-    // The error box every command shows for an error it caught.
-    static void ShowErrorBox(QWidget* parent, const QString& message);
 
   signals:
     // A menu item, function key or toolbar button started its command (the item's name).

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "app/exceptions.h"
-#include "app/settings.h"
+#include "core/exceptions.h"
+#include "core/settings.h"
 
 QString DecText(int value) {
     return QString::number(value);

@@ -15,9 +15,9 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "app/beep.h"
-#include "app/exceptions.h"
-#include "app/settings.h"
+#include "core/beep.h"
+#include "core/exceptions.h"
+#include "core/settings.h"
 #include "board/commandline.h"
 #include "dialogs/fonts.h"
 #include "version.h"

@@ -10,7 +10,7 @@
 #include <QValidator>
 #include <limits>
 
-#include "app/beep.h"
+#include "core/beep.h"
 
 namespace intedit {
 

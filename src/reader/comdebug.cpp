@@ -1,6 +1,6 @@
 #include "reader/comdebug.h"
 
-#include "app/inifile.h"
+#include "core/inifile.h"
 
 const char* const kComDebugSection = "ComDebug";
 

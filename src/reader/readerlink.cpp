@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <exception>
 
-#include "app/inifile.h"
-#include "app/logpane.h"
+#include "core/inifile.h"
+#include "core/logpane.h"
 
 TTComXDlg::TTComXDlg(QWidget* owner, int tcpPort, TLogPane* log, const QString& iniPath)
     : QDialog(owner), log_(log), iniPath_(iniPath), frames_(this) {

@@ -21,7 +21,7 @@
 #include <QDialog>
 #include <QString>
 
-#include "app/replytimer.h"
+#include "core/replytimer.h"
 #include "reader/comdebug.h"
 #include "reader/readerframes.h"
 #include "reader/readerprotocol.h"

@@ -1,6 +1,6 @@
 #include "reader/readerprotocol.h"
 
-#include "app/replytimer.h"
+#include "core/replytimer.h"
 
 using namespace reader;
 

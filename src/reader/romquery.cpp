@@ -7,8 +7,8 @@
 #include <QStatusBar>
 #include <memory>
 
-#include "app/replytimer.h"
-#include "app/settings.h"
+#include "core/replytimer.h"
+#include "core/settings.h"
 #include "dialogs/guage1dlg.h"
 #include "reader/readerlink.h"
 

@@ -2,7 +2,7 @@
 
 #include <sys/ioctl.h>
 
-#include "app/inifile.h"
+#include "core/inifile.h"
 
 namespace commline {
 

@@ -16,9 +16,9 @@
 #include <chrono>
 #include <system_error>
 
-#include "app/guicall.h"
-#include "app/inifile.h"
-#include "app/replytimer.h"
+#include "core/guicall.h"
+#include "core/inifile.h"
+#include "core/replytimer.h"
 
 namespace {
 

@@ -41,7 +41,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/exceptions.h"
+#include "core/exceptions.h"
 #include "serial/commline.h"
 
 // Errors of the driver: a port that cannot be opened or a line setting the device refuses.

@@ -7,15 +7,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/logpane.h"
+#include "core/errorbox.h"
+#include "core/logpane.h"
 #include "serial/commx.h"
-
-namespace {
-
-// The program's caption, which the main window's error box bears as well.
-const char* const kOpenErrorTitle = "ネットワークボード設定プログラム";
-
-}  // namespace
 
 TNetSet1Dlg::TNetSet1Dlg(TLogPane* log, QWidget* parent)
     : QDialog(parent), commX1_(new TCommX(this)), timer1_(new QTimer(this)), log_(log) {
@@ -61,7 +55,7 @@ void TNetSet1Dlg::OpenPort(int portNo) {
         commX1_->PortOpen();
     } catch (const ECommError&) {
         // The driver's own text is not shown: the operator is told which port and what to do.
-        QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kOpenErrorTitle),
+        QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kProgramCaption),
                         OpenErrorText(commX1_->PortNo()), QMessageBox::Ok, parentWidget());
         box.exec();
     }

@@ -19,7 +19,7 @@
 #include <array>
 #include <cstdint>
 
-#include "app/replytimer.h"
+#include "core/replytimer.h"
 #include "board/boardlink.h"
 
 class QTimer;

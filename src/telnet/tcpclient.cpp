@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/replytimer.h"
+#include "core/replytimer.h"
 #include "telnet/telneterrors.h"
 
 ESocketError::ESocketError(int code, const QString& text)

@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "app/guicall.h"
+#include "core/guicall.h"
 #include "telnet/telneterrors.h"
 
 void TTelnetReadThread::Run() {

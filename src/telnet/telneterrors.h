@@ -1,7 +1,7 @@
 // Errors of the TCP connection and the telnet client, with their exact messages.
 #pragma once
 
-#include "app/exceptions.h"
+#include "core/exceptions.h"
 
 // A failing socket call: "Socket Error # <code>\r\n<short text>".
 class ESocketError : public Exception {

@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/exceptions.h"
-#include "app/logpane.h"
-#include "app/settings.h"
+#include "core/exceptions.h"
+#include "core/logpane.h"
+#include "core/settings.h"
 #include "telnet/telnetclient.h"
 
 int TTelNetCont1Dlg::dispRecInfo_ = 1;

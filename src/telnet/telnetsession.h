@@ -16,7 +16,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/replytimer.h"
+#include "core/replytimer.h"
 #include "board/boardlink.h"
 
 class QPushButton;

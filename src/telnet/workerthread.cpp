@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "app/exceptions.h"
+#include "core/exceptions.h"
 
 TWorkerThread::~TWorkerThread() {
     Join();

@@ -22,10 +22,10 @@
 #include <QToolButton>
 #include <csignal>
 
-#include "app/beep.h"
-#include "app/exceptions.h"
+#include "core/beep.h"
+#include "core/exceptions.h"
 #include "app/mainwindow.h"
-#include "app/replytimer.h"
+#include "core/replytimer.h"
 #include "dialogs/dialogs.h"
 #include "support/modal.h"
 #include "support/pump.h"

@@ -4,8 +4,8 @@
 
 #include <climits>
 
-#include "app/exceptions.h"
-#include "app/settings.h"
+#include "core/exceptions.h"
+#include "core/settings.h"
 #include "board/commandline.h"
 
 namespace {

@@ -13,9 +13,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/beep.h"
-#include "app/exceptions.h"
-#include "app/settings.h"
+#include "core/beep.h"
+#include "core/exceptions.h"
+#include "core/settings.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/intedit.h"
 

@@ -5,7 +5,7 @@
 #include <QTimer>
 #include <vector>
 
-#include "app/replytimer.h"
+#include "core/replytimer.h"
 #include "reader/readerframes.h"
 #include "reader/readerprotocol.h"
 

@@ -14,10 +14,10 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/exceptions.h"
-#include "app/inifile.h"
-#include "app/logpane.h"
-#include "app/replytimer.h"
+#include "core/exceptions.h"
+#include "core/inifile.h"
+#include "core/logpane.h"
+#include "core/replytimer.h"
 #include "dialogs/guage1dlg.h"
 #include "reader/comdebug.h"
 #include "reader/readerlink.h"

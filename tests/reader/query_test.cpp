@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "app/mainwindow.h"
-#include "app/replytimer.h"
+#include "core/replytimer.h"
 #include "dialogs/guage1dlg.h"
 #include "support/simprocess.h"
 

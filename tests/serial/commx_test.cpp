@@ -20,7 +20,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/replytimer.h"
+#include "core/replytimer.h"
 #include "ptypair.h"
 
 namespace {

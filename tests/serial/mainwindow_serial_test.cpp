@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "app/inifile.h"
+#include "core/inifile.h"
 #include "app/mainwindow.h"
 #include "dialogs/dialogs.h"
 #include "ptypair.h"

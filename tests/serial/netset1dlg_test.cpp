@@ -10,7 +10,7 @@
 #include <chrono>
 #include <memory>
 
-#include "app/logpane.h"
+#include "core/logpane.h"
 #include "ptypair.h"
 #include "serial/commx.h"
 #include "support/modal.h"

@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "app/inifile.h"
-#include "app/replytimer.h"
+#include "core/inifile.h"
+#include "core/replytimer.h"
 
 PtyPair::PtyPair() {
     // Non-blocking, so that a write to a full line can let the GUI thread empty it.

@@ -2,7 +2,7 @@
 
 #include <time.h>
 
-#include "app/replytimer.h"
+#include "core/replytimer.h"
 
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
     TReplyTimer t;

@@ -10,7 +10,7 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include "app/replytimer.h"
+#include "core/replytimer.h"
 
 namespace {
 

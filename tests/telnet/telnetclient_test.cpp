@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/replytimer.h"
+#include "core/replytimer.h"
 #include "scriptpeer.h"
 #include "telnet/telneterrors.h"
 

@@ -11,8 +11,8 @@
 #include <QPushButton>
 #include <memory>
 
-#include "app/logpane.h"
-#include "app/settings.h"
+#include "core/logpane.h"
+#include "core/settings.h"
 #include "scriptpeer.h"
 #include "support/modal.h"
 #include "support/simprocess.h"

@@ -1,4 +1,4 @@
-#include "app/exceptions.h"
+#include "core/exceptions.h"
 
 bool TryStrToInt(const QString& text, int* value) {
     int i = 0;

@@ -1,4 +1,4 @@
-#include "app/guicall.h"
+#include "core/guicall.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "app/beep.h"
+#include "core/beep.h"
 
 #include <QApplication>
 

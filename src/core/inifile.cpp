@@ -1,4 +1,4 @@
-#include "app/inifile.h"
+#include "core/inifile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/exceptions.h"
+#include "core/exceptions.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/guicall.h"
+#include "core/guicall.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/replytimer.h"
+#include "core/replytimer.h"
 #include "support/pump.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <QTemporaryDir>
 #include <csignal>
 
-#include "app/exceptions.h"
-#include "app/inifile.h"
-#include "app/settings.h"
+#include "core/exceptions.h"
+#include "core/inifile.h"
+#include "core/settings.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/logpane.h"
+#include "core/logpane.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>

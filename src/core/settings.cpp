@@ -1,6 +1,6 @@
-#include "app/settings.h"
+#include "core/settings.h"
 
-#include "app/inifile.h"
+#include "core/inifile.h"
 
 const char* const kOptionSection = "Option";
 

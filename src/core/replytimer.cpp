@@ -1,4 +1,4 @@
-#include "app/replytimer.h"
+#include "core/replytimer.h"
 
 #include <time.h>
 #include <QCoreApplication>

@@ -240,6 +240,11 @@ bool TNetC1AppForm::RunCommand(const std::function<void()>& body) {
         ShowErrorBox(this, QStringLiteral("Unknown error"));
     }
     running_ = false;
+    if (!pendingError_.isEmpty()) {
+        const QString message = pendingError_;
+        pendingError_.clear();
+        ShowErrorBox(this, message);
+    }
     if (closePending_) {
         closePending_ = false;
         close();

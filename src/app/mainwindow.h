@@ -23,8 +23,11 @@ class QTabWidget;
 class QToolBar;
 class QToolButton;
 class TAboutBox;
+class TBoardLink;
 class TNetSet1Dlg;
+class TParaSet1Dlg;
 class TTelNetCont1Dlg;
+struct TProcedureHooks;
 
 class TNetC1AppForm : public QMainWindow {
     Q_OBJECT
@@ -69,8 +72,12 @@ class TNetC1AppForm : public QMainWindow {
     void HelpAbout1Execute();
     void BtExitClick();
 
-    // The serial session, created with the log pane and opened at ComPort on first use.
+    // The serial session, created with the log pane on first use (its port is not opened here).
     TNetSet1Dlg* SerialSession();
+    // The serial session with its port open: opened at ComPort when it is closed or its device
+    // vanished. Null when it cannot be opened (the session has shown why); the command then
+    // sends nothing.
+    TNetSet1Dlg* SerialLink();
     // (Re)opens the serial session's port at `portNo` (the COM port command's second half).
     void OpenSerialPort(int portNo);
 
@@ -86,6 +93,27 @@ class TNetC1AppForm : public QMainWindow {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    // Releases a telnet session and clears the window's reference to it.
+    struct SessionRelease {
+        TNetC1AppForm* form;
+        void operator()(TTelNetCont1Dlg* s) const;
+    };
+    using TelnetSessionPtr = std::unique_ptr<TTelNetCont1Dlg, SessionRelease>;
+
+    // A telnet session to the record's own address, connected and logged in, window hidden. A
+    // connect failure throws the client's error.
+    TelnetSessionPtr OpenTelnetSession();
+    // What the procedures need of this window: its log, the MAC counter's save, the "NULL" box.
+    TProcedureHooks Hooks();
+    // Saves the record at once (after a MAC address change); a failure is shown in the error box
+    // once the running command has ended.
+    void SaveMacCounter();
+    // The write commands of both links: the parameter dialog filled from the record, then the
+    // write and its banner once it is confirmed.
+    void WriteCommand(TBoardLink& link, bool withMac);
+    // Reads the board's settings over `link` into a check-and-set dialog (not yet shown).
+    std::unique_ptr<TParaSet1Dlg> CheckAndSetDialog(TBoardLink& link, bool disableMac);
+
     void BuildWindow();
     void BuildMenus();
     void BuildToolBar();
@@ -109,6 +137,9 @@ class TNetC1AppForm : public QMainWindow {
     // The session of the running telnet command, if any; that command releases it.
     TTelNetCont1Dlg* telNetCont1Dlg_ = nullptr;
 
+    // An error that arose inside the running command but must not stop it (the MAC counter's
+    // save); shown in the error box when the command ends.
+    QString pendingError_;
     bool running_ = false;
     bool closePending_ = false;
     bool closing_ = false;

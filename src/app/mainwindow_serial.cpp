@@ -1,8 +1,8 @@
 // The main window's serial-link commands and the serial session's life.
 //
 // The session comes into being with the first command that needs it, with the log pane as its
-// log and the port named by ComPort opened (an open failure is shown in a message box and the
-// command goes on with the port closed, its waits running out). It lives until the window
+// log. Every serial command opens its port at ComPort when it finds it closed; when that fails
+// (shown in a message box) the command sends nothing. The session lives until the window
 // closes. Port numbers are mapped to devices through the window's own INI file.
 #include "app/mainwindow.h"
 #include "board/commandline.h"
@@ -13,21 +13,22 @@ TNetSet1Dlg* TNetC1AppForm::SerialSession() {
     if (!netSet1Dlg_) {
         netSet1Dlg_ = new TNetSet1Dlg(LogPane(), this);
         netSet1Dlg_->CommX1()->SetIniPath(iniPath_);
-        netSet1Dlg_->OpenPort(params_.ComPort);
-    } else if (netSet1Dlg_->CommX1()->LineLost()) {
-        // The device vanished (an adapter pulled out): try it again, so that plugging it back
-        // in is enough; the COM port command is out of the operator's reach.
-        netSet1Dlg_->OpenPort(params_.ComPort);
     }
     return netSet1Dlg_;
 }
 
+TNetSet1Dlg* TNetC1AppForm::SerialLink() {
+    TNetSet1Dlg* s = SerialSession();
+    // A port that did not open at first (an adapter not yet plugged in, a mapping fixed in the
+    // settings file since) or whose device vanished is tried again: the COM port command is out
+    // of the operator's reach, so plugging the adapter in must be enough.
+    if (!s->CommX1()->IsOpen() || s->CommX1()->LineLost())
+        s->OpenPort(params_.ComPort);
+    return s->CommX1()->IsOpen() ? s : nullptr;
+}
+
 void TNetC1AppForm::OpenSerialPort(int portNo) {
-    if (!netSet1Dlg_) {
-        netSet1Dlg_ = new TNetSet1Dlg(LogPane(), this);
-        netSet1Dlg_->CommX1()->SetIniPath(iniPath_);
-    }
-    netSet1Dlg_->OpenPort(portNo);
+    SerialSession()->OpenPort(portNo);
 }
 
 void TNetC1AppForm::ReleaseSerialSession() {
@@ -37,7 +38,9 @@ void TNetC1AppForm::ReleaseSerialSession() {
 }
 
 void TNetC1AppForm::MnSetIP1Click() {
-    TNetSet1Dlg* s = SerialSession();
+    TNetSet1Dlg* s = SerialLink();
+    if (!s)
+        return;
     const QByteArray line = "l_ip=10.16.77.170\r\n";
     s->ClearReceived();
     s->SendText(line);
@@ -47,7 +50,9 @@ void TNetC1AppForm::MnSetIP1Click() {
 }
 
 void TNetC1AppForm::N2Click() {
-    TNetSet1Dlg* s = SerialSession();
+    TNetSet1Dlg* s = SerialLink();
+    if (!s)
+        return;
     s->ClearReceived();
     s->SendText("madr\r\n");
     if (s->ReadReplyLine()) {

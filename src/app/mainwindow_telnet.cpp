@@ -8,12 +8,6 @@
 // releases the session when the window has been closed. A connect failure leaves here as the
 // client's error, which RunCommand shows in the error box.
 void TNetC1AppForm::IP1Click() {
-    auto session = std::make_unique<TTelNetCont1Dlg>(this, LogPane(), params_);
-    telNetCont1Dlg_ = session.get();
-    // The reference goes with the session, also when the dialog's event loop ends abnormally.
-    struct ClearRef {
-        TTelNetCont1Dlg** ref;
-        ~ClearRef() { *ref = nullptr; }
-    } clear{&telNetCont1Dlg_};
+    auto session = OpenTelnetSession();
     session->exec();
 }

@@ -15,10 +15,11 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "board/commandline.h"
+#include "board/procedures.h"
 #include "core/beep.h"
 #include "core/exceptions.h"
 #include "core/settings.h"
-#include "board/commandline.h"
 #include "dialogs/fonts.h"
 #include "version.h"
 
@@ -316,6 +317,54 @@ void TParaSet1Dlg::BtDefaultClick() {
     EdTxTiming->SetValue(10);
     SetKeepIndex(1);
     EdChkTimer->SetValue(1);
+}
+
+void TParaSet1Dlg::PrepareForCheckAndSet(bool disableMac, bool showDefault) {
+    EdMacAdr1->SetEditorEnabled(false);
+    EdMacAdr2->SetEditorEnabled(false);
+    EdMacAdr3->SetEditorEnabled(false);
+    if (disableMac) {
+        for (TIntEdit* e : {EdMacAdr01, EdMacAdr02, EdMacAdr03, EdMacAdr1, EdMacAdr2, EdMacAdr3})
+            e->setEnabled(false);
+    }
+    BtDefault->setVisible(showDefault);
+}
+
+void TParaSet1Dlg::FillFromBoard(const TBoardReadback& board) {
+    auto ip = [](TFmtEdit* const(&fields)[4], const std::array<int, 4>& v) {
+        for (int i = 0; i < 4; ++i)
+            fields[i]->setText(DecText(v[static_cast<size_t>(i)]));
+    };
+    if (board.mac) {
+        TIntEdit* const fields[] = {EdMacAdr01, EdMacAdr02, EdMacAdr03,
+                                    EdMacAdr1,  EdMacAdr2,  EdMacAdr3};
+        for (size_t i = 0; i < 6; ++i)
+            fields[i]->SetValue((*board.mac)[i]);
+    }
+    if (board.ownIp) {
+        TFmtEdit* const fields[4] = {EdTCPIP1_1, EdTCPIP1_2, EdTCPIP1_3, EdTCPIP1_4};
+        ip(fields, *board.ownIp);
+    }
+    if (board.ownPort)
+        EdPort1->SetValue(*board.ownPort);
+    if (board.destIp) {
+        TFmtEdit* const fields[4] = {EdTCPIP2_1, EdTCPIP2_2, EdTCPIP2_3, EdTCPIP2_4};
+        ip(fields, *board.destIp);
+    }
+    if (board.destPort)
+        EdPort2->SetValue(*board.destPort);
+    if (board.mask)
+        Edmask->SetValue(*board.mask);
+    if (board.autoConnect)
+        CBAutoConnect->setChecked(*board.autoConnect != 0);
+    if (board.bps)
+        SetSpeedIndex(SpeedIndexForBps(*board.bps));
+    if (board.txTiming)
+        EdTxTiming->SetValue(*board.txTiming);
+    if (board.keepAlive)
+        SetKeepIndex(*board.keepAlive);
+    if (board.chkTiming)
+        EdChkTimer->SetValue(*board.chkTiming);
 }
 
 // ---------------------------------------------------------------------------------------------

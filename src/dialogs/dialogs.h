@@ -16,6 +16,7 @@ class QLabel;
 class QPushButton;
 class QRadioButton;
 struct TBoardParams;
+struct TBoardReadback;
 
 // Base of the entry dialogs: the dialog font, centred on the screen, and no acceptance while
 // one of its number text fields holds a number outside its range (the focus goes back there).
@@ -90,6 +91,13 @@ class TParaSet1Dlg : public TEntryDialog {
 
     // "出荷時設定": the factory settings into the fields (not the MAC fields).
     void BtDefaultClick();
+
+    // The dialog of a check-and-set: the MAC fields cannot be typed into (with `disableMac` all
+    // six are disabled too), and "出荷時設定" is shown when `showDefault`. The fields keep their
+    // creation state until FillFromBoard fills them.
+    void PrepareForCheckAndSet(bool disableMac, bool showDefault);
+    // Fills the fields whose values the board gave; the others keep what they hold.
+    void FillFromBoard(const TBoardReadback& board);
 };
 
 // The MAC address dialog.

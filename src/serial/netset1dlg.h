@@ -44,6 +44,7 @@ class TNetSet1Dlg : public QDialog, public TBoardLink {
     // (Re)opens the port at `portNo`; a failure is shown in a message box and leaves it closed.
     void OpenPort(int portNo);
 
+    const TLinkStyle& Style() const override { return kSerialStyle; }
     void ClearReceived() override;
     // Hands the bytes to the driver; with the transmit dump on, logs "TX:" and each byte as two
     // uppercase hex digits and a blank. The driver's result (false while the port is closed).

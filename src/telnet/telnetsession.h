@@ -41,6 +41,7 @@ class TTelNetCont1Dlg : public QDialog, public TBoardLink {
     ~TTelNetCont1Dlg() override;
 
     // TBoardLink
+    const TLinkStyle& Style() const override { return kTelnetStyle; }
     void ClearReceived() override { count_ = 0; }
     // Sends the bytes one at a time by the client's CR rule, then logs "TX:" and the bytes in
     // hexadecimal. A send error stops the sending silently. Always true.
@@ -50,6 +51,8 @@ class TTelNetCont1Dlg : public QDialog, public TBoardLink {
     bool WaitOk(int lineLength) override { return WaitReply(lineLength, ">OK"); }
     // ReplyLine := the text after the first ">" up to CR.
     bool ReadReplyLine() override;
+    // The MAC address reply must begin with "0": ReadZeroReplyLine(lineLength).
+    bool ReadMacReplyLine(int lineLength) override { return ReadZeroReplyLine(lineLength); }
     QString ReplyLine() const override { return replyLine_; }
     // Appends a line to the log pane, emptying it first when it holds 250 lines.
     void LogLine(const QString& text) override;

@@ -51,6 +51,19 @@ TEST(BoardModel, Misbehaviours) {
     EXPECT_TRUE(out.hangup);
     EXPECT_EQ(out.bytes, "save\r\n>OK");
 
+    // Starting values, a value that is acknowledged but kept, a wake line without prompt; the
+    // board's own address is a loopback one unless set.
+    BoardBehaviour set;
+    set.start["mask"] = "8";
+    set.ignore.insert("conn");
+    set.noPrompt = true;
+    BoardModel m(set);
+    EXPECT_EQ(m.Feed("\r\n").bytes, "\r\n");
+    EXPECT_EQ(m.Feed("mask\r\n").bytes, "mask\r\n>8\r");
+    EXPECT_EQ(m.Feed("conn=0\r\n").bytes, "conn=0\r\n>OK");
+    EXPECT_EQ(m.Value("conn"), "1");
+    EXPECT_EQ(m.Value("l_ip"), "127.0.0.1");
+
     BoardBehaviour crlf;
     crlf.queryEnd = "\r\n";
     EXPECT_EQ(BoardModel(crlf).Feed("l_pt\r\n").bytes, "l_pt\r\n>10777\r\n");

@@ -103,7 +103,7 @@ TEST_F(MainWindowSerialTest, ASilentBoardGivesTheTimeOutLineThenNg) {
     EXPECT_EQ(Log(), (QStringList{kTimeout, kNg}));
 }
 
-TEST_F(MainWindowSerialTest, APortThatDoesNotOpenIsToldOnceAndTheCommandRunsOut) {
+TEST_F(MainWindowSerialTest, APortThatDoesNotOpenEndsTheCommandAndTheNextOneTriesAgain) {
     Map(4, dir.filePath("no-such-tty"));
     MakeWindow(4);
     QString text, title;
@@ -112,8 +112,13 @@ TEST_F(MainWindowSerialTest, APortThatDoesNotOpenIsToldOnceAndTheCommandRunsOut)
     EXPECT_EQ(text, QStringLiteral("COM4がオープン出来ません!!\n\n"
                                    "  ポートを及びパラメータ設定を再確認してください。"));
     EXPECT_EQ(title, QStringLiteral("ネットワークボード設定プログラム"));
-    EXPECT_EQ(Log(), QStringList{kTimeout});
+    EXPECT_EQ(Log(), QStringList{});  // nothing sent, nothing awaited
     EXPECT_FALSE(form->SerialSession()->CommX1()->IsOpen());
+    // The adapter is plugged in: the next command opens the port without the COM port command.
+    auto sim = Board(4);
+    ASSERT_TRUE(sim->Started());
+    form->Action("MnSetIP1")->trigger();
+    EXPECT_EQ(Log(), QStringList{kOk});
 }
 
 TEST_F(MainWindowSerialTest, TheComPortCommandReopensAtTheEnteredNumber) {

@@ -26,6 +26,34 @@ void OnNextModal(std::function<void(QWidget*)> action, int timeoutMs) {
     timer->start(10);
 }
 
+namespace {
+
+void PressDefault(QMessageBox* box) {
+    QAbstractButton* b = box->defaultButton();
+    if (!b && !box->buttons().isEmpty())
+        b = box->buttons().first();
+    if (b)
+        b->click();
+    else
+        box->close();
+}
+
+}  // namespace
+
+void DismissEveryMessageBox(QStringList* texts) {
+    auto* timer = new QTimer(qApp);
+    timer->setObjectName(QStringLiteral("modal-watcher"));
+    QObject::connect(timer, &QTimer::timeout, timer, [=]() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        if (texts)
+            texts->append(box->text());
+        PressDefault(box);
+    });
+    timer->start(10);
+}
+
 void AcceptNextMessageBox(QString* text, QString* title, int timeoutMs) {
     OnNextModal(
         [=](QWidget* w) {
@@ -36,13 +64,7 @@ void AcceptNextMessageBox(QString* text, QString* title, int timeoutMs) {
                 *text = box->text();
             if (title)
                 *title = box->windowTitle();
-            QAbstractButton* b = box->defaultButton();
-            if (!b && !box->buttons().isEmpty())
-                b = box->buttons().first();
-            if (b)
-                b->click();
-            else
-                box->close();
+            PressDefault(box);
         },
         timeoutMs);
 }

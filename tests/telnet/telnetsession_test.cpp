@@ -99,7 +99,7 @@ TEST_F(TelnetSession, LogsInAndExchangesLines) {
     EXPECT_TRUE(s->WaitReply(6, ">OK"));
     Send(*s, "l_ip\r\n");
     EXPECT_TRUE(s->ReadReplyLine());
-    EXPECT_EQ(s->ReplyLine(), QStringLiteral("10.16.77.170"));
+    EXPECT_EQ(s->ReplyLine(), Address(100));  // the board is reached where it says it is
     Send(*s, "madr\r\n");
     EXPECT_TRUE(s->ReadZeroReplyLine(6));
     EXPECT_EQ(s->ReplyLine(), QStringLiteral("02-5A-C3-00-01-C9"));
@@ -235,13 +235,13 @@ TEST_F(TelnetSession, LineCompletedAsTheLimitPassesIsATimeOut) {
     // The tick stands still until the whole value has been collected, then jumps to the limit:
     // the CR is taken in the very pass in which the 2000 ms are reached.
     TTelNetCont1Dlg* raw = s.get();
-    s->SetTickSource([raw] { return raw->ReplyLine() == "10.16.77.170" ? 2000u : 0u; });
+    s->SetTickSource([raw] { return raw->ReplyLine() == Address(108) ? 2000u : 0u; });
     Send(*s, "l_ip\r\n");
     EXPECT_FALSE(s->ReadReplyLine());
-    EXPECT_EQ(s->ReplyLine(), QStringLiteral("10.16.77.170"));
+    EXPECT_EQ(s->ReplyLine(), Address(108));
     EXPECT_EQ(pane.Count(kTimeout), 1);
     // One tick short of the limit it is a line.
-    s->SetTickSource([raw] { return raw->ReplyLine() == "10.16.77.170" ? 1999u : 0u; });
+    s->SetTickSource([raw] { return raw->ReplyLine() == Address(108) ? 1999u : 0u; });
     Send(*s, "l_ip\r\n");
     EXPECT_TRUE(s->ReadReplyLine());
 }

@@ -8,10 +8,15 @@ const char* const kBoardSwitchHelp =
     "  --no-echo           do not echo received characters\n"
     "  --lowercase         answer \"ok\" instead of \"OK\"\n"
     "  --garbage           answer garbage instead of the expected answer\n"
+    "  --no-prompt         give the wake line (an empty line) no answer at all\n"
     "  --refuse LINE       answer \">NG\" to LINE (a whole line or its keyword, e.g. mask)\n"
     "  --hangup-after N    hang up after N complete lines\n"
     "  --query-crlf        end query answers with CR LF instead of CR\n"
-    "  --transcript FILE   append every received line to FILE\n";
+    "  --transcript FILE   append every received line to FILE\n"
+    "  --raw FILE          append every received command byte to FILE, terminators included\n"
+    "  --set KEY=VALUE     start with VALUE for the setting KEY (madr, l_ip, ..., timr);\n"
+    "                      l_ip starts as a loopback address unless set\n"
+    "  --ignore KEY        acknowledge KEY= lines with OK but keep the old value\n";
 
 bool ParseBoardSwitch(int argc, char** argv, int* i, BoardBehaviour* b) {
     const char* a = argv[*i];
@@ -24,6 +29,8 @@ bool ParseBoardSwitch(int argc, char** argv, int* i, BoardBehaviour* b) {
         b->lowercase = true;
     else if (!std::strcmp(a, "--garbage"))
         b->garbage = true;
+    else if (!std::strcmp(a, "--no-prompt"))
+        b->noPrompt = true;
     else if (!std::strcmp(a, "--refuse"))
         b->refuse.insert(QByteArray(next()));
     else if (!std::strcmp(a, "--hangup-after"))
@@ -32,15 +39,26 @@ bool ParseBoardSwitch(int argc, char** argv, int* i, BoardBehaviour* b) {
         b->queryEnd = "\r\n";
     else if (!std::strcmp(a, "--transcript"))
         b->transcriptPath = QString::fromLocal8Bit(next());
+    else if (!std::strcmp(a, "--raw"))
+        b->rawPath = QString::fromLocal8Bit(next());
+    else if (!std::strcmp(a, "--set")) {
+        const QByteArray kv(next());
+        const int eq = kv.indexOf('=');
+        if (eq <= 0)
+            return false;
+        b->start[kv.left(eq)] = kv.mid(eq + 1);
+    } else if (!std::strcmp(a, "--ignore"))
+        b->ignore.insert(QByteArray(next()));
     else
         return false;
     return true;
 }
 
 BoardModel::BoardModel(BoardBehaviour behaviour) : b_(std::move(behaviour)) {
-    // The board's factory settings: the defaults of the tool's settings file.
+    // The board's factory settings: the defaults of the tool's settings file, but for its own
+    // address, which is a loopback one: the tool connects to what a check-and-set reads here.
     current_ = {{"madr", "02-5A-C3-00-01-C9"},
-                {"l_ip", "10.16.77.170"},
+                {"l_ip", "127.0.0.1"},
                 {"l_pt", "10777"},
                 {"f_ip", "10.16.77.171"},
                 {"f_pt", "3335"},
@@ -50,11 +68,14 @@ BoardModel::BoardModel(BoardBehaviour behaviour) : b_(std::move(behaviour)) {
                 {"timv", "10"},
                 {"keep", "1"},
                 {"timr", "1"}};
+    for (auto it = b_.start.cbegin(); it != b_.start.cend(); ++it)
+        current_[it.key()] = it.value();
     saved_ = current_;
 }
 
 BoardModel::Output BoardModel::Feed(const QByteArray& in) {
     Output out;
+    Record(in);
     for (char c : in) {
         if (out.hangup)
             break;
@@ -99,7 +120,7 @@ QByteArray BoardModel::Answer(const QByteArray& line) {
     if (b_.refuse.contains(line) || b_.refuse.contains(keyword))
         return ng;
     if (line.isEmpty())
-        return ">";
+        return b_.noPrompt ? QByteArray() : QByteArray(">");
     if (line == "save") {
         saved_ = current_;
         return ok;
@@ -111,7 +132,8 @@ QByteArray BoardModel::Answer(const QByteArray& line) {
     if (eq >= 0) {
         if (!current_.contains(keyword))
             return ng;
-        current_[keyword] = line.mid(eq + 1);
+        if (!b_.ignore.contains(keyword))
+            current_[keyword] = line.mid(eq + 1);
         return ok;
     }
     if (current_.contains(line))
@@ -125,4 +147,12 @@ void BoardModel::Transcribe(const QByteArray& line) {
     QFile f(b_.transcriptPath);
     if (f.open(QIODevice::Append))
         f.write(line + "\n");
+}
+
+void BoardModel::Record(const QByteArray& bytes) {
+    if (b_.rawPath.isEmpty() || bytes.isEmpty())
+        return;
+    QFile f(b_.rawPath);
+    if (f.open(QIODevice::Append))
+        f.write(bytes);
 }

@@ -12,20 +12,24 @@
 
 // Ways to misbehave, for tests. The transports parse them from the command line.
 struct BoardBehaviour {
-    bool echo = true;            // echo every character received
-    bool silent = false;         // never answer (the echo still follows `echo`)
-    bool lowercase = false;      // answer "ok" instead of "OK"
-    bool garbage = false;        // answer garbage instead of the expected answer
-    QSet<QByteArray> refuse;     // lines (without terminator) or keywords answered ">NG"
-    int hangupAfterLines = -1;   // hang up after this many complete lines (-1: never)
-    QByteArray queryEnd = "\r";  // what ends a query answer
-    QString transcriptPath;      // append every received line here
+    bool echo = true;                    // echo every character received
+    bool silent = false;                 // never answer (the echo still follows `echo`)
+    bool lowercase = false;              // answer "ok" instead of "OK"
+    bool garbage = false;                // answer garbage instead of the expected answer
+    bool noPrompt = false;               // the wake line (an empty line) gets no answer at all
+    QSet<QByteArray> refuse;             // lines (without terminator) or keywords answered ">NG"
+    int hangupAfterLines = -1;           // hang up after this many complete lines (-1: never)
+    QByteArray queryEnd = "\r";          // what ends a query answer
+    QString transcriptPath;              // append every received line here
+    QString rawPath;                     // append every received command byte here, as it arrived
+    QMap<QByteArray, QByteArray> start;  // starting values of settings, by query name
+    QSet<QByteArray> ignore;             // settings acknowledged with ">OK" but kept unchanged
 };
 
 // Parses one common board switch at argv[*i] (advancing *i past its argument); false when the
 // switch is not a common one. Common switches:
-//   --silent  --no-echo  --lowercase  --garbage  --refuse LINE  --hangup-after N
-//   --query-crlf  --transcript FILE
+//   --silent  --no-echo  --lowercase  --garbage  --no-prompt  --refuse LINE  --hangup-after N
+//   --query-crlf  --transcript FILE  --raw FILE  --set KEY=VALUE  --ignore KEY
 bool ParseBoardSwitch(int argc, char** argv, int* i, BoardBehaviour* b);
 extern const char* const kBoardSwitchHelp;
 
@@ -49,6 +53,7 @@ class BoardModel {
   private:
     QByteArray Answer(const QByteArray& line);
     void Transcribe(const QByteArray& line);
+    void Record(const QByteArray& bytes);
 
     BoardBehaviour b_;
     QMap<QByteArray, QByteArray> current_;

@@ -34,6 +34,7 @@ struct TelnetOptions {
     bool hangupAfterLogin = false;
     bool mute = false;   // send nothing at all
     bool split = false;  // every byte in its own write, a little apart
+    int dropConnection = 0;  // close this connection (counted from 1) at once, saying nothing
     int splitGapUs = 1000;
     BoardBehaviour board;
 };
@@ -49,7 +50,8 @@ const char* const kHelp =
     "  --hangup-wrong       hang up at once on a wrong password (default: ask again, 3 tries)\n"
     "  --hangup-after-login hang up right after a correct password\n"
     "  --mute               send nothing at all (no options, prompt, echo or answer)\n"
-    "  --split              send every byte in its own write, about 1 ms apart\n";
+    "  --split              send every byte in its own write, about 1 ms apart\n"
+    "  --drop-connection N  close the N-th connection at once, before the password prompt\n";
 
 // Server side of the telnet command filter: drops commands from what the client sends and
 // notes what the board reacts to.
@@ -275,6 +277,8 @@ int RunTelnet(int argc, char** argv) {
             o.mute = true;
         else if (!std::strcmp(a, "--split"))
             o.split = true;
+        else if (!std::strcmp(a, "--drop-connection"))
+            o.dropConnection = std::atoi(next());
         else {
             std::fprintf(stderr, "%s%s", kHelp, kBoardSwitchHelp);
             return std::strcmp(a, "--help") ? 2 : 0;
@@ -306,7 +310,11 @@ int RunTelnet(int argc, char** argv) {
     std::printf("%s:%d\n", text, ntohs(addr.sin_port));
     std::fflush(stdout);
 
+    // The board's own address is the one it is reached at, unless told otherwise.
+    if (!o.board.start.contains("l_ip"))
+        o.board.start["l_ip"] = text;
     BoardModel model(o.board);
+    int connections = 0;
     for (;;) {
         const int fd = ::accept4(ls, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
@@ -318,7 +326,8 @@ int RunTelnet(int argc, char** argv) {
         // Small writes go out at once, so that split output really arrives in pieces.
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         std::fprintf(stderr, "netboard-sim: connection\n");
-        Connection(fd, o, &model).Serve();
+        if (++connections != o.dropConnection)
+            Connection(fd, o, &model).Serve();
         ::close(fd);
         std::fprintf(stderr, "netboard-sim: connection closed\n");
     }

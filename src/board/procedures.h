@@ -1,0 +1,83 @@
+// The configuration procedures: the sequences of command lines that write a board's settings,
+// rewrite its MAC address and read its settings back, with their log lines, banners and record
+// updates. They are written once and run over either link; what differs between the serial and
+// the telnet procedures is asked of the link (TLinkStyle). No dialog or window is touched here:
+// the main window shows the dialogs and hands the procedures the confirmed record.
+//
+// Thread rules: GUI thread only (the links' waits process GUI events).
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+#include <functional>
+#include <optional>
+
+#include "board/boardlink.h"
+
+struct TBoardParams;
+
+// What a procedure needs of its caller besides the link and the record.
+struct TProcedureHooks {
+    // Appends one of the procedure's own lines to the log pane (the link logs its own lines).
+    std::function<void(const QString&)> log;
+    // Called right after the record's MAC address changed (entered or counted on), so that the
+    // counter outlives a crash. Must not throw.
+    std::function<void()> macChanged;
+    // Shows the "NULL" box and returns when the operator has closed it.
+    std::function<void()> nullBox;
+};
+
+// The result of a procedure: OK, or the keyword of the first line that failed ("wake", "madr",
+// "l_ip", ..., "save", "qelmoT4").
+struct TOutcome {
+    bool ok = false;
+    QByteArray failed;
+};
+
+// Sends a full configuration: the wake line, with the MAC address the "madr=" line, the ten
+// setting lines and "save", each answered before the next is sent, then "exit" where the link
+// sends it. Logs one outcome line per setting line; on success also the "madr=" line where
+// the link logs it there, and with the MAC address counts the record's address on.
+TOutcome WriteBoardSettings(TBoardLink& link, TBoardParams* params, bool withMac,
+                            const TProcedureHooks& hooks);
+
+// A write command after its dialog was confirmed: WriteBoardSettings, the banner, and where the
+// link logs it there, the "madr=" line after the banner.
+TOutcome RunWriteCommand(TBoardLink& link, TBoardParams* params, bool withMac,
+                         const TProcedureHooks& hooks);
+
+// The write of a confirmed check-and-set: WriteBoardSettings without the MAC address and the
+// banner; no "madr=" line after it.
+TOutcome RunCheckAndSetWrite(TBoardLink& link, TBoardParams* params, const TProcedureHooks& hooks);
+
+// The MAC address rewrite after its dialog was confirmed and the entered bytes were stored: the
+// wake line, the mode line "qelmoT4" (its failure does not stop the rewrite), "madr=", "save"
+// and "exit"; then the banner and, on success, the "madr=" line and the increment.
+TOutcome RewriteMacAddress(TBoardLink& link, TBoardParams* params, const TProcedureHooks& hooks);
+
+// A board's settings as read back, each present once its query was answered.
+struct TBoardReadback {
+    std::optional<std::array<int, 6>> mac;
+    std::optional<std::array<int, 4>> ownIp;
+    std::optional<int> ownPort;
+    std::optional<std::array<int, 4>> destIp;
+    std::optional<int> destPort;
+    std::optional<int> mask;
+    std::optional<int> autoConnect;
+    std::optional<int> bps;
+    std::optional<int> txTiming;
+    std::optional<int> keepAlive;
+    std::optional<int> chkTiming;
+};
+
+// The check-and-set reading: wakes the board (with a 100 ms pause), then sends the eleven
+// queries in order, each answered before the next, logging one outcome line per query and
+// stopping at the first that gets no reply line. A reply that is not a decimal integer where
+// one is expected throws EConvertError. Where the link says so, the own IP address and port are
+// stored into the record as soon as they are read.
+TOutcome ReadBoardSettings(TBoardLink& link, TBoardParams* params, TBoardReadback* out,
+                           const TProcedureHooks& hooks);
+
+// The speed list's entry for a "bps" reply: 2 for 17, 1 for 16, 0 for anything else.
+int SpeedIndexForBps(int bps);

@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <memory>
 
+#include "board/productionrecord.h"
 #include "core/beep.h"
 #include "core/errorbox.h"
 #include "core/exceptions.h"
@@ -41,6 +42,7 @@ TNetC1AppForm::TNetC1AppForm(const QString& iniPath, QWidget* parent) : QMainWin
     iniPath_ =
         iniPath.isEmpty() ? IniPathForExecutable(QApplication::applicationFilePath()) : iniPath;
     params_ = LoadSettings(iniPath_);
+    record_ = std::make_unique<TProductionRecord>(TProductionRecord::PathBesideIni(iniPath_));
     // No serial session yet: it is created by the first command that needs it.
     static const char* const kHidden[] = {"MnCheckConfg1", "N5",     "COMP1", "MnTest",
                                           "MnSet1",        "N3",     "MAC1",  "N6",

@@ -26,7 +26,10 @@ class TAboutBox;
 class TBoardLink;
 class TNetSet1Dlg;
 class TParaSet1Dlg;
+class TProductionRecord;
 class TTelNetCont1Dlg;
+struct TBoardReadback;
+struct TOutcome;
 struct TProcedureHooks;
 
 class TNetC1AppForm : public QMainWindow {
@@ -49,6 +52,9 @@ class TNetC1AppForm : public QMainWindow {
     // caught and shown in the error box; a close requested meanwhile happens afterwards.
     bool RunCommand(const std::function<void()>& body);
     bool CommandRunning() const { return running_; }
+
+    // The production record beside the settings file, read at start.
+    TProductionRecord& ProductionRecord() { return *record_; }
 
     // The about box created at start-up (hidden until asked for).
     void SetAboutBox(TAboutBox* box) { aboutBox_ = box; }
@@ -109,10 +115,19 @@ class TNetC1AppForm : public QMainWindow {
     // once the running command has ended.
     void SaveMacCounter();
     // The write commands of both links: the parameter dialog filled from the record, then the
-    // write and its banner once it is confirmed.
-    void WriteCommand(TBoardLink& link, bool withMac);
+    // write and its banner once it is confirmed. `telnet` names the command in the record.
+    void WriteCommand(TBoardLink& link, bool withMac, bool telnet);
     // Reads the board's settings over `link` into a check-and-set dialog (not yet shown).
-    std::unique_ptr<TParaSet1Dlg> CheckAndSetDialog(TBoardLink& link, bool disableMac);
+    std::unique_ptr<TParaSet1Dlg> CheckAndSetDialog(TBoardLink& link, bool disableMac,
+                                                    TBoardReadback* board);
+    // True when `mac` was never given to a board before, or the operator wants it given again.
+    bool MayGiveMacAddress(const QString& mac);
+    // Appends a command's line to the production record; a failure is shown once the command
+    // has ended.
+    void RecordCommand(const char* command, const QString& link, const QString& mac,
+                       const QString& ownIp, const TOutcome& outcome);
+    // Shows `message` in the error box once the running command has ended.
+    void ShowAfterCommand(const QString& message);
 
     void BuildWindow();
     void BuildMenus();
@@ -140,6 +155,7 @@ class TNetC1AppForm : public QMainWindow {
     // An error that arose inside the running command but must not stop it (the MAC counter's
     // save); shown in the error box when the command ends.
     QString pendingError_;
+    std::unique_ptr<TProductionRecord> record_;
     bool running_ = false;
     bool closePending_ = false;
     bool closing_ = false;

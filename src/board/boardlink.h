@@ -39,6 +39,8 @@ class TBoardLink {
     virtual ~TBoardLink() = default;
 
     virtual const TLinkStyle& Style() const = 0;
+    // The link as the production record names it: "COM4 /dev/ttyUSB0", "127.0.0.5:23".
+    virtual QString Description() const { return {}; }
 
     // Forgets the bytes received so far; the next answer is collected from the start.
     virtual void ClearReceived() = 0;

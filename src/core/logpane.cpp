@@ -32,6 +32,8 @@ void TLogPane::Append(const QString& text) {
         c.insertText(QStringLiteral("\n"));
     c.insertText(text + QLatin1Char('\n'));
     memo_->verticalScrollBar()->setValue(memo_->verticalScrollBar()->maximum());
+    if (echo_)
+        echo_(text);
 }
 
 void TLogPane::AddLine(const QString& text, int limit) {

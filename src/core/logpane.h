@@ -11,6 +11,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class QPlainTextEdit;
 
@@ -28,8 +29,12 @@ class TLogPane {
 
     QPlainTextEdit* Widget() const { return memo_; }
 
+    // Every appended line is also handed to `echo` (a program without a window prints them).
+    void SetEcho(std::function<void(const QString&)> echo) { echo_ = std::move(echo); }
+
   private:
     QPlainTextEdit* memo_;
+    std::function<void(const QString&)> echo_;
 };
 
 // Line limits of the panes' writers.

@@ -343,11 +343,16 @@ QString TCustomCommX::EffectiveIniPath() const {
     return IniPathForExecutable(QCoreApplication::applicationFilePath());
 }
 
+QString TCustomCommX::DevicePath() const {
+    return deviceOverride_.isEmpty() ? commline::DevicePath(portNo_, EffectiveIniPath())
+                                     : deviceOverride_;
+}
+
 void TCustomCommX::PortOpen() {
     if (port_)
         throw ECommError(kMsgAlreadyOpen);
 
-    const QString path = commline::DevicePath(portNo_, EffectiveIniPath());
+    const QString path = DevicePath();
     if (path.isEmpty())
         throw ECommError(kMsgOpen);
     // Non-blocking: the open must not wait for a carrier, and every later wait is our own,

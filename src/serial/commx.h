@@ -217,6 +217,10 @@ class TCustomCommX : public QObject {
     // the program's own INI file.
     void SetIniPath(const QString& path) { iniPath_ = path; }
     QString IniPath() const { return iniPath_; }
+    // A device to open whatever the port number (empty, the default: the port's own device).
+    void SetDeviceOverride(const QString& path) { deviceOverride_ = path; }
+    // The device the port number (or the override) names; empty for port 0.
+    QString DevicePath() const;
     void SetModemLineProbe(TModemLineProbe probe) { probe_ = std::move(probe); }
 
     // Throws ECommError; a failure after the device was opened closes it again.
@@ -274,6 +278,7 @@ class TCustomCommX : public QObject {
     void ApplyRestLines();
     void SetModemLine(int line, bool on);
     QString EffectiveIniPath() const;
+    QString deviceOverride_;
 
     // Transmit queue, for the transmit thread (under queueLock_).
     bool TakeBlock(std::vector<uint8_t>* block, bool wait, const std::atomic<bool>& stop);

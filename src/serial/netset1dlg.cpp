@@ -61,6 +61,10 @@ void TNetSet1Dlg::OpenPort(int portNo) {
     }
 }
 
+QString TNetSet1Dlg::Description() const {
+    return QStringLiteral("COM%1 %2").arg(commX1_->PortNo()).arg(commX1_->DevicePath());
+}
+
 void TNetSet1Dlg::ClearReceived() {
     count_ = 0;
 }

@@ -45,6 +45,8 @@ class TNetSet1Dlg : public QDialog, public TBoardLink {
     void OpenPort(int portNo);
 
     const TLinkStyle& Style() const override { return kSerialStyle; }
+    // "COM<n> <device>".
+    QString Description() const override;
     void ClearReceived() override;
     // Hands the bytes to the driver; with the transmit dump on, logs "TX:" and each byte as two
     // uppercase hex digits and a blank. The driver's result (false while the port is closed).

@@ -117,6 +117,10 @@ void TTelNetCont1Dlg::done(int result) {
     QDialog::done(result);
 }
 
+QString TTelNetCont1Dlg::Description() const {
+    return QStringLiteral("%1:%2").arg(telnet1_->Host).arg(telnet1_->Port);
+}
+
 void TTelNetCont1Dlg::Telnet1Connect() {
     LogLine(QStringLiteral("Connect"));
 }

@@ -42,6 +42,8 @@ class TTelNetCont1Dlg : public QDialog, public TBoardLink {
 
     // TBoardLink
     const TLinkStyle& Style() const override { return kTelnetStyle; }
+    // "<address>:23".
+    QString Description() const override;
     void ClearReceived() override { count_ = 0; }
     // Sends the bytes one at a time by the client's CR rule, then logs "TX:" and the bytes in
     // hexadecimal. A send error stops the sending silently. Always true.

@@ -3,3 +3,4 @@
 
 int RunSerialBench();
 int RunTelnetBench();
+int RunRecordBench();

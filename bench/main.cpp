@@ -16,5 +16,7 @@ int main(int argc, char** argv) {
         rc |= RunSerialBench();
     if (!*only || !std::strcmp(only, "telnet"))
         rc |= RunTelnetBench();
+    if (!*only || !std::strcmp(only, "record"))
+        rc |= RunRecordBench();
     return rc;
 }

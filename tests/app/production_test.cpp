@@ -1,0 +1,233 @@
+// The production record and the reused-address guard, through the main window against substitute
+// boards on a pseudo-terminal and over telnet.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+#include "app/mainwindow.h"
+#include "board/productionrecord.h"
+#include "core/inifile.h"
+#include "dialogs/dialogs.h"
+#include "support/modal.h"
+#include "support/printers.h"
+#include "support/simprocess.h"
+
+namespace {
+
+const QString kGood = QStringLiteral("127.0.8.10");
+const QString kBad = QStringLiteral("127.0.8.11");
+
+class ProductionTest : public ::testing::Test {
+  protected:
+    // Two boards on each link: one answers everything, one refuses "save".
+    void SetUp() override {
+        const QString addr[2] = {kGood, kBad};
+        for (int i = 0; i < 2; ++i) {
+            const QStringList refuse = i ? QStringList{"--refuse", "save"} : QStringList{};
+            serial[i] = std::make_unique<SimProcess>(
+                QStringList{"serial", "--transcript", dir.filePath(QString("serial%1").arg(i))} +
+                refuse);
+            telnet[i] = std::make_unique<SimProcess>(
+                QStringList{"telnet", "--address", addr[i], "--port", "23"} + refuse);
+            ASSERT_TRUE(serial[i]->Started() && telnet[i]->Started());
+        }
+        TIniFile f(ini);
+        f.WriteString("ComPorts", "COM4", serial[0]->FirstLine());
+        f.WriteString("ComPorts", "COM5", serial[1]->FirstLine());
+        f.WriteInteger("Option", "ComPort", 4);
+        f.WriteInteger("Option", "fDispRecInfo", 0);
+        f.UpdateFile();
+        OwnAddress(kGood);
+    }
+    void TearDown() override { CancelModalWatchers(); }
+
+    void OwnAddress(const QString& a) {
+        if (!form) {
+            form = std::make_unique<TNetC1AppForm>(ini);
+            form->show();
+        }
+        const QStringList n = a.split('.');
+        form->Params().TCPIP1_1 = n[0].toInt();
+        form->Params().TCPIP1_2 = n[1].toInt();
+        form->Params().TCPIP1_3 = n[2].toInt();
+        form->Params().TCPIP1_4 = n[3].toInt();
+    }
+    // Presses a function key and confirms the command's dialog with its default button; `then`
+    // runs first, so that it can wait for what follows the dialog.
+    void Press(Qt::Key key, const std::function<void()>& then = {}) {
+        OnNextModal([then](QWidget* w) {
+            if (then)
+                then();
+            for (QPushButton* b : w->findChildren<QPushButton*>())
+                if (b->isDefault() && b->isVisible())
+                    return QTest::mouseClick(b, Qt::LeftButton);
+        });
+        QApplication::setActiveWindow(form.get());
+        QTest::keyClick(form.get(), key);
+    }
+    QStringList RecordLines() const {
+        QFile f(csv);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromLatin1(f.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    }
+
+    QTemporaryDir dir;
+    QString ini = dir.filePath("netboard-config.ini");
+    QString csv = dir.filePath("netboard-config-record.csv");
+    std::unique_ptr<SimProcess> serial[2], telnet[2];
+    std::unique_ptr<TNetC1AppForm> form;
+};
+
+TEST_F(ProductionTest, EveryCommandThatReachedABoardLeavesOneLine) {
+    struct Row {
+        Qt::Key key;
+        bool bad;  // the board that refuses "save"
+        const char* line;  // command,link,mac,own_ip,result,failed (link: S serial, T telnet)
+    };
+    // The MAC address counts on after each successful write with it; a check-and-set records
+    // the address it read back.
+    const Row rows[] = {
+        {Qt::Key_F2, false, "write-mac,S,02-5A-C3-00-01-C9,127.0.8.10,OK,"},
+        {Qt::Key_F2, true, "write-mac,S,02-5A-C3-00-01-CA,127.0.8.10,NG,save"},
+        {Qt::Key_F5, false, "write,S,,127.0.8.10,OK,"},
+        {Qt::Key_F5, true, "write,S,,127.0.8.10,NG,save"},
+        {Qt::Key_F3, false, "mac-rewrite,S,02-5A-C3-00-01-CA,,OK,"},
+        {Qt::Key_F3, true, "mac-rewrite,S,02-5A-C3-00-01-CB,,NG,save"},
+        {Qt::Key_F4, false, "telnet-write-mac,T,02-5A-C3-00-01-CB,127.0.8.10,OK,"},
+        {Qt::Key_F4, true, "telnet-write-mac,T,02-5A-C3-00-01-CC,127.0.8.11,NG,save"},
+        {Qt::Key_F6, false, "telnet-write,T,,127.0.8.10,OK,"},
+        {Qt::Key_F6, true, "telnet-write,T,,127.0.8.11,NG,save"},
+        {Qt::Key_F7, false, "check-set,S,02-5A-C3-00-01-CA,127.0.8.10,OK,"},
+        {Qt::Key_F7, true, "check-set,S,02-5A-C3-00-01-CB,127.0.8.10,NG,save"},
+        {Qt::Key_F8, false, "telnet-check-set,T,02-5A-C3-00-01-CB,127.0.8.10,OK,"},
+        {Qt::Key_F8, true, "telnet-check-set,T,02-5A-C3-00-01-CC,127.0.8.11,NG,save"},
+    };
+    int port = 4;
+    QStringList expected;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(QString(r.line).toStdString());
+        const bool isTelnet = QString(r.line).contains(",T,");
+        OwnAddress(r.bad && isTelnet ? kBad : kGood);
+        if (!isTelnet && port != (r.bad ? 5 : 4)) {
+            port = r.bad ? 5 : 4;
+            form->Params().ComPort = port;
+            form->OpenSerialPort(port);
+        }
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+        Press(r.key);
+        const QStringList lines = RecordLines();
+        ASSERT_EQ(lines.size(), expected.size() + 2);  // the header and one more line
+        EXPECT_EQ(lines.first(), TProductionRecord::kHeader);
+        const QString last = lines.last();
+        const QString link =
+            isTelnet ? (r.bad ? kBad : kGood) + ":23"
+                     : QString("COM%1 %2").arg(port).arg(serial[r.bad]->FirstLine());
+        EXPECT_EQ(last.section(',', 1), QString(r.line).replace(isTelnet ? ",T," : ",S,",
+                                                                 "," + link + ","));
+        const QDateTime t = QDateTime::fromString(last.section(',', 0, 0), Qt::ISODate);
+        EXPECT_TRUE(t >= before && t <= QDateTime::currentDateTime()) << last.toStdString();
+        expected << last;
+    }
+    // Cancelled commands reach no board and leave no line.
+    OnNextModal([](QWidget* w) { w->findChild<QPushButton*>("CancelBtn")->click(); });
+    QTest::keyClick(form.get(), Qt::Key_F5);
+    EXPECT_EQ(RecordLines().size(), expected.size() + 1);
+}
+
+TEST_F(ProductionTest, AReusedAddressIsGivenOnlyWhenTheOperatorSaysSo) {
+    // A record copied from another PC: it gave 00-01-C9 already; a malformed line is skipped.
+    QFile f(csv);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(TProductionRecord::kHeader) + "\r\n" + "garbage,,\r\n" +
+            "2026-01-02T03:04:05+09:00,write-mac,COM1 /dev/ttyS0,02-5A-C3-00-01-C9,"
+            "10.16.77.170,OK,\r\n");
+    f.close();
+    form.reset();
+    OwnAddress(kGood);
+    struct Row {
+        Qt::Key key;
+        int mac3;             // the record's last MAC byte before the command
+        const char* answer;   // the answer to the question, or null: no question expected
+        bool sent;
+    };
+    const Row rows[] = {
+        {Qt::Key_F2, 0xC9, "いいえ", false}, {Qt::Key_F3, 0xC9, "いいえ", false},
+        {Qt::Key_F4, 0xC9, "いいえ", false}, {Qt::Key_F2, 0xC9, "はい", true},
+        {Qt::Key_F2, 0x10, nullptr, true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.mac3);
+        form->Params().MacAddr_3 = r.mac3;
+        const int before = RecordLines().size();
+        const qint64 heard = QFileInfo(dir.filePath("serial0")).size();
+        QString question;
+        bool defaultIsNo = false;
+        // The dialog first, then the question.
+        OnNextModal([&](QWidget* w) {
+            OnNextModal([&](QWidget* q) {
+                auto* box = qobject_cast<QMessageBox*>(q);
+                ASSERT_NE(box, nullptr);
+                question = box->text();
+                defaultIsNo = box->defaultButton()->text() == "いいえ";
+                for (QAbstractButton* b : box->buttons())
+                    if (b->text() == QString::fromUtf8(r.answer))
+                        QTest::mouseClick(b, Qt::LeftButton);
+            });
+            for (QPushButton* b : w->findChildren<QPushButton*>())
+                if (b->isDefault() && b->isVisible())
+                    return QTest::mouseClick(b, Qt::LeftButton);
+        });
+        QApplication::setActiveWindow(form.get());
+        QTest::keyClick(form.get(), r.key);
+        CancelModalWatchers();
+        if (r.answer) {
+            EXPECT_TRUE(question.contains("02-5A-C3-00-01-C9")) << question.toStdString();
+            EXPECT_TRUE(question.contains("2026/01/02 03:04:05")) << question.toStdString();
+            EXPECT_TRUE(defaultIsNo);
+        } else {
+            EXPECT_TRUE(question.isEmpty());
+        }
+        EXPECT_EQ(RecordLines().size(), before + (r.sent ? 1 : 0));
+        if (r.key != Qt::Key_F4)  // the serial board heard nothing unless the answer was yes
+            EXPECT_EQ(QFileInfo(dir.filePath("serial0")).size() > heard, r.sent);
+    }
+}
+
+TEST_F(ProductionTest, ARecordThatCannotBeWrittenIsToldAndTheResultStands) {
+    ASSERT_TRUE(QDir().mkdir(csv));  // a folder where the file should be
+    QString text;
+    Press(Qt::Key_F5, [&] { AcceptNextMessageBox(&text); });
+    EXPECT_TRUE(text.startsWith(QStringLiteral("製造記録 %1 に書き込めません").arg(csv)))
+        << text.toStdString();
+    EXPECT_EQ(form->LogPane()->Lines().last(),
+              QStringLiteral("------------- 設定　OK! -----------------"));
+}
+
+TEST(ProductionRecord, LinesRoundTripAndOddFieldsStayAscii) {
+    const QDateTime t = QDateTime::fromString("2026-12-07T10:11:12+09:00", Qt::ISODate);
+    const TRecordLine in{t, "write", "COM4 /dev/ttyUSB0,\"x\" é", "", "127.0.0.1", false, "mask"};
+    const QString text = TProductionRecord::Format(in);
+    EXPECT_EQ(text, "2026-12-07T10:11:12+09:00,write,\"COM4 /dev/ttyUSB0,\"\"x\"\" ?\",,"
+                    "127.0.0.1,NG,mask");
+    TRecordLine out;
+    QString time;
+    ASSERT_TRUE(TProductionRecord::Parse(text, &out, &time));
+    EXPECT_EQ(out.link, "COM4 /dev/ttyUSB0,\"x\" ?");
+    EXPECT_EQ(time, "2026-12-07T10:11:12+09:00");
+    for (const char* bad : {"", "a,b,c", "2026-12-07T10:11:12,write,l,02-5A,ip,OK,",
+                            "not a time,write,l,,ip,OK,", "2026-12-07T10:11:12,w,l,,ip,MAYBE,",
+                            "\"unclosed,write,l,,ip,OK,"})
+        EXPECT_FALSE(TProductionRecord::Parse(bad, &out, &time)) << bad;
+}
+
+}  // namespace

@@ -69,6 +69,19 @@ bool IsMacText(const QString& s) {
     return true;
 }
 
+// "YYYY-MM-DDTHH:MM:SS" at the start: enough to tell a time from anything else without the cost
+// of a full parse for every line of a long record.
+bool LooksLikeTime(const QString& s) {
+    static const QString shape = QStringLiteral("0000-00-00T00:00:00");
+    if (s.size() < shape.size())
+        return false;
+    for (int i = 0; i < shape.size(); ++i) {
+        if (shape[i] == QLatin1Char('0') ? !s[i].isDigit() : s[i] != shape[i])
+            return false;
+    }
+    return true;
+}
+
 QString TimeText(const QDateTime& t) {
     return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate);
 }
@@ -84,12 +97,14 @@ TProductionRecord::TProductionRecord(QString path) : path_(std::move(path)) {
     QFile f(path_);
     if (!f.open(QIODevice::ReadOnly))
         return;
-    while (!f.atEnd()) {
-        const QString text = QString::fromLatin1(f.readLine()).trimmed();
-        TRecordLine line;
-        QString time;
-        if (Parse(text, &line, &time) && line.ok && !line.mac.isEmpty())
-            given_.insert(line.mac, time);
+    const QByteArray all = f.readAll();
+    for (const QByteArray& raw : all.split('\n')) {
+        QStringList fields;
+        // Only OK lines with an address count; the time is checked by its shape alone.
+        if (!SplitCsv(QString::fromLatin1(raw).trimmed(), &fields) || fields.size() != 7 ||
+            fields[5] != QLatin1String("OK") || !IsMacText(fields[3]) || !LooksLikeTime(fields[0]))
+            continue;
+        given_.insert(fields[3], fields[0]);
     }
 }
 
@@ -120,7 +135,7 @@ bool TProductionRecord::Parse(const QString& text, TRecordLine* line, QString* t
     if (!f[3].isEmpty() && !IsMacText(f[3]))
         return false;
     const QDateTime t = QDateTime::fromString(f[0], Qt::ISODate);
-    if (!t.isValid())
+    if (!LooksLikeTime(f[0]) || !t.isValid())
         return false;
     *timeText = f[0];
     *line = {t, f[1], f[2], f[3], f[4], f[5] == QLatin1String("OK"), f[6]};

@@ -91,7 +91,7 @@ class ProductionTest : public ::testing::Test {
 TEST_F(ProductionTest, EveryCommandThatReachedABoardLeavesOneLine) {
     struct Row {
         Qt::Key key;
-        bool bad;  // the board that refuses "save"
+        bool bad;          // the board that refuses "save"
         const char* line;  // command,link,mac,own_ip,result,failed (link: S serial, T telnet)
     };
     // The MAC address counts on after each successful write with it; a check-and-set records
@@ -129,11 +129,11 @@ TEST_F(ProductionTest, EveryCommandThatReachedABoardLeavesOneLine) {
         ASSERT_EQ(lines.size(), expected.size() + 2);  // the header and one more line
         EXPECT_EQ(lines.first(), TProductionRecord::kHeader);
         const QString last = lines.last();
-        const QString link =
-            isTelnet ? (r.bad ? kBad : kGood) + ":23"
-                     : QString("COM%1 %2").arg(port).arg(serial[r.bad]->FirstLine());
-        EXPECT_EQ(last.section(',', 1), QString(r.line).replace(isTelnet ? ",T," : ",S,",
-                                                                 "," + link + ","));
+        const QString link = isTelnet
+                                 ? (r.bad ? kBad : kGood) + ":23"
+                                 : QString("COM%1 %2").arg(port).arg(serial[r.bad]->FirstLine());
+        EXPECT_EQ(last.section(',', 1),
+                  QString(r.line).replace(isTelnet ? ",T," : ",S,", "," + link + ","));
         const QDateTime t = QDateTime::fromString(last.section(',', 0, 0), Qt::ISODate);
         EXPECT_TRUE(t >= before && t <= QDateTime::currentDateTime()) << last.toStdString();
         expected << last;
@@ -156,8 +156,8 @@ TEST_F(ProductionTest, AReusedAddressIsGivenOnlyWhenTheOperatorSaysSo) {
     OwnAddress(kGood);
     struct Row {
         Qt::Key key;
-        int mac3;             // the record's last MAC byte before the command
-        const char* answer;   // the answer to the question, or null: no question expected
+        int mac3;            // the record's last MAC byte before the command
+        const char* answer;  // the answer to the question, or null: no question expected
         bool sent;
     };
     const Row rows[] = {
@@ -217,16 +217,17 @@ TEST(ProductionRecord, LinesRoundTripAndOddFieldsStayAscii) {
     const QDateTime t = QDateTime::fromString("2026-12-07T10:11:12+09:00", Qt::ISODate);
     const TRecordLine in{t, "write", "COM4 /dev/ttyUSB0,\"x\" é", "", "127.0.0.1", false, "mask"};
     const QString text = TProductionRecord::Format(in);
-    EXPECT_EQ(text, "2026-12-07T10:11:12+09:00,write,\"COM4 /dev/ttyUSB0,\"\"x\"\" ?\",,"
-                    "127.0.0.1,NG,mask");
+    EXPECT_EQ(text,
+              "2026-12-07T10:11:12+09:00,write,\"COM4 /dev/ttyUSB0,\"\"x\"\" ?\",,"
+              "127.0.0.1,NG,mask");
     TRecordLine out;
     QString time;
     ASSERT_TRUE(TProductionRecord::Parse(text, &out, &time));
     EXPECT_EQ(out.link, "COM4 /dev/ttyUSB0,\"x\" ?");
     EXPECT_EQ(time, "2026-12-07T10:11:12+09:00");
-    for (const char* bad : {"", "a,b,c", "2026-12-07T10:11:12,write,l,02-5A,ip,OK,",
-                            "not a time,write,l,,ip,OK,", "2026-12-07T10:11:12,w,l,,ip,MAYBE,",
-                            "\"unclosed,write,l,,ip,OK,"})
+    for (const char* bad :
+         {"", "a,b,c", "2026-12-07T10:11:12,write,l,02-5A,ip,OK,", "not a time,write,l,,ip,OK,",
+          "2026-12-07T10:11:12,w,l,,ip,MAYBE,", "\"unclosed,write,l,,ip,OK,"})
         EXPECT_FALSE(TProductionRecord::Parse(bad, &out, &time)) << bad;
 }
 

@@ -28,7 +28,7 @@ run)
     install_missing
     cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DNB_BUILD_TESTS=OFF -DNB_BUILD_BENCH=OFF
-    cmake --build build/release -j"$jobs" --target netboard-config
+    cmake --build build/release -j"$jobs" --target netboard-config netboard-cli
     exec build/release/src/netboard-config
     ;;
 test)

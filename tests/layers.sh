@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fails when a source folder includes from a folder above its own layer. Layers, bottom up:
-# core; board and dialogs; the links serial, telnet and reader; app on top.
+# core; board and dialogs; the links serial, telnet and reader; app and cli on top.
 set -euo pipefail
 src="$1/src"
 declare -A allowed=(
@@ -10,6 +10,7 @@ declare -A allowed=(
     [serial]="core board dialogs serial"
     [telnet]="core board dialogs telnet"
     [reader]="core board dialogs reader"
+    [cli]="core board dialogs serial telnet reader cli"
 )
 status=0
 for dir in "${!allowed[@]}"; do

@@ -1,0 +1,191 @@
+#include "cli/cliargs.h"
+
+#include <QRegularExpression>
+
+const char* const kCliHelp =
+    "usage: netboard-cli serial (--port N | --device PATH) COMMAND [switches]\n"
+    "       netboard-cli telnet [--address A.B.C.D] COMMAND [switches]\n"
+    "\n"
+    "Configures a network board without a window, with the settings of the program's INI\n"
+    "file. The log lines go to standard output, errors to standard error.\n"
+    "\n"
+    "Commands:\n"
+    "  write [--mac]            write the settings (with --mac also the next MAC address\n"
+    "                           of the counter, which then counts on)\n"
+    "  mac-rewrite [--mac XX-XX-XX]\n"
+    "                           give the board a new MAC address (serial only); without\n"
+    "                           --mac the counter's address\n"
+    "  read                     read the board's settings and print them as key=value\n"
+    "                           lines; writes nothing\n"
+    "  rom-version              ask the reader behind the board for its ROM version (at\n"
+    "                           the board's own IP address and TCP port)\n"
+    "\n"
+    "Links:\n"
+    "  --port N                 the COM port number (its device from section ComPorts)\n"
+    "  --device PATH            the serial device to open\n"
+    "  --address A.B.C.D        the board's own IP address for this run only: where telnet\n"
+    "                           connects and what l_ip= writes; not saved\n"
+    "\n"
+    "Switches (anywhere on the line):\n"
+    "  --ini FILE               the settings file (default: netboard-config.ini beside\n"
+    "                           this program); the production record lies beside it\n"
+    "  --verify                 after write: read the settings back and compare them\n"
+    "  --allow-reuse            write a MAC address the production record shows as given\n"
+    "  --help                   show this text\n"
+    "\n"
+    "Exit status: 0 OK, 1 NG (or a refused reused address), 2 usage or link error.\n";
+
+std::optional<std::array<int, 4>> ParseIpv4(const QString& text) {
+    static const QRegularExpression re(
+        QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
+    const QRegularExpressionMatch m = re.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    std::array<int, 4> ip{};
+    for (int i = 0; i < 4; ++i) {
+        ip[i] = m.captured(i + 1).toInt();
+        if (ip[i] > 255)
+            return std::nullopt;
+    }
+    return ip;
+}
+
+std::optional<std::array<int, 3>> ParseMacBytes(const QString& text) {
+    static const QRegularExpression re(
+        QStringLiteral("^([0-9A-Fa-f]{1,2})-([0-9A-Fa-f]{1,2})-([0-9A-Fa-f]{1,2})$"));
+    const QRegularExpressionMatch m = re.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    std::array<int, 3> mac{};
+    for (int i = 0; i < 3; ++i)
+        mac[i] = m.captured(i + 1).toInt(nullptr, 16);
+    return mac;
+}
+
+namespace {
+
+struct Word {
+    const char* text;
+    TCliCommand command;
+};
+const Word kCommands[] = {{"write", TCliCommand::Write},
+                          {"mac-rewrite", TCliCommand::MacRewrite},
+                          {"read", TCliCommand::Read},
+                          {"rom-version", TCliCommand::RomVersion}};
+
+// Checks what only makes sense together once the whole line is read.
+QString CheckCombination(const TCliArgs& a, bool macGiven) {
+    if (a.link == TCliLink::None)
+        return QStringLiteral("no link given (serial or telnet)");
+    if (a.command == TCliCommand::None)
+        return QStringLiteral("no command given (write, mac-rewrite, read or rom-version)");
+    if (a.link == TCliLink::Serial) {
+        if (a.port.has_value() == !a.device.isEmpty())
+            return QStringLiteral("serial needs exactly one of --port N and --device PATH");
+        if (a.address)
+            return QStringLiteral("--address belongs to telnet");
+    } else {
+        if (a.port || !a.device.isEmpty())
+            return QStringLiteral("--port and --device belong to serial");
+        if (a.command == TCliCommand::MacRewrite)
+            return QStringLiteral("mac-rewrite runs over serial only");
+    }
+    if (a.verify && a.command != TCliCommand::Write)
+        return QStringLiteral("--verify belongs to write");
+    if (macGiven && a.command != TCliCommand::Write && a.command != TCliCommand::MacRewrite)
+        return QStringLiteral("--mac belongs to write and mac-rewrite");
+    if (a.command == TCliCommand::Write && a.mac)
+        return QStringLiteral("write --mac takes no address: the counter gives it");
+    if (a.command == TCliCommand::MacRewrite && macGiven && !a.mac)
+        return QStringLiteral("mac-rewrite --mac needs an address XX-XX-XX");
+    return {};
+}
+
+}  // namespace
+
+bool ParseCliArgs(const QStringList& args, TCliArgs* out, QString* error) {
+    TCliArgs a;
+    // --help wins, whatever else the line holds.
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        out->help = true;
+        return true;
+    }
+    bool macGiven = false;
+    auto fail = [&](const QString& text) {
+        *error = text;
+        return false;
+    };
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& s = args[i];
+        // "--name=value" and "--name value" are the same.
+        QString name = s;
+        std::optional<QString> inlineValue;
+        if (s.startsWith(QLatin1String("--")) && s.contains(QLatin1Char('='))) {
+            name = s.left(s.indexOf(QLatin1Char('=')));
+            inlineValue = s.mid(s.indexOf(QLatin1Char('=')) + 1);
+        }
+        bool missing = false;
+        auto value = [&]() -> QString {
+            if (inlineValue)
+                return *inlineValue;
+            if (i + 1 < args.size())
+                return args[++i];
+            missing = true;
+            return {};
+        };
+        if (name == QLatin1String("--verify") && !inlineValue) {
+            a.verify = true;
+        } else if (name == QLatin1String("--allow-reuse") && !inlineValue) {
+            a.allowReuse = true;
+        } else if (name == QLatin1String("--ini")) {
+            a.ini = value();
+            if (missing || a.ini.isEmpty())
+                return fail(QStringLiteral("--ini needs a file"));
+        } else if (name == QLatin1String("--device")) {
+            a.device = value();
+            if (missing || a.device.isEmpty())
+                return fail(QStringLiteral("--device needs a path"));
+        } else if (name == QLatin1String("--port")) {
+            const QString v = value();
+            bool ok = false;
+            const int n = v.toInt(&ok);
+            if (missing || !ok || n < 1 || n > 255 || !v.at(0).isDigit())
+                return fail(QStringLiteral("--port needs a number from 1 to 255, not '%1'").arg(v));
+            a.port = n;
+        } else if (name == QLatin1String("--address")) {
+            const QString v = value();
+            a.address = ParseIpv4(v);
+            if (missing || !a.address)
+                return fail(QStringLiteral("--address needs A.B.C.D, not '%1'").arg(v));
+        } else if (name == QLatin1String("--mac")) {
+            // A flag after write, an address after mac-rewrite: the next word is taken only
+            // when it is an address.
+            macGiven = true;
+            a.withMac = true;
+            if (inlineValue || (i + 1 < args.size() && ParseMacBytes(args[i + 1]))) {
+                const QString v = value();
+                a.mac = ParseMacBytes(v);
+                if (!a.mac)
+                    return fail(QStringLiteral("--mac needs XX-XX-XX, not '%1'").arg(v));
+            }
+        } else if (s.startsWith(QLatin1Char('-'))) {
+            return fail(QStringLiteral("unknown switch %1").arg(s));
+        } else if (a.link == TCliLink::None &&
+                   (s == QLatin1String("serial") || s == QLatin1String("telnet"))) {
+            a.link = s == QLatin1String("serial") ? TCliLink::Serial : TCliLink::Telnet;
+        } else if (a.link != TCliLink::None && a.command == TCliCommand::None) {
+            for (const Word& w : kCommands)
+                if (s == QLatin1String(w.text))
+                    a.command = w.command;
+            if (a.command == TCliCommand::None)
+                return fail(QStringLiteral("unknown command %1").arg(s));
+        } else {
+            return fail(QStringLiteral("unexpected word %1").arg(s));
+        }
+    }
+    const QString problem = CheckCombination(a, macGiven);
+    if (!problem.isEmpty())
+        return fail(problem);
+    *out = a;
+    return true;
+}

@@ -1,0 +1,36 @@
+// The command line of netboard-cli: which link, which command, and the switches. Parsing does
+// no I/O; a line that cannot be run gives an error text for a usage error (exit status 2).
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <optional>
+
+enum class TCliLink { None, Serial, Telnet };
+enum class TCliCommand { None, Write, MacRewrite, Read, RomVersion };
+
+struct TCliArgs {
+    TCliLink link = TCliLink::None;
+    TCliCommand command = TCliCommand::None;
+    std::optional<int> port;                    // --port N
+    QString device;                             // --device PATH
+    std::optional<std::array<int, 4>> address;  // --address A.B.C.D
+    bool withMac = false;                       // write --mac
+    std::optional<std::array<int, 3>> mac;      // mac-rewrite --mac XX-XX-XX
+    QString ini;                                // --ini FILE (empty: the window's settings file)
+    bool verify = false;
+    bool allowReuse = false;
+    bool help = false;
+};
+
+// Parses the arguments after the program name. On a usage error returns false with a one-line
+// `error`. --help anywhere wins over everything else.
+bool ParseCliArgs(const QStringList& args, TCliArgs* out, QString* error);
+
+// "A.B.C.D" with four decimal groups of 0 to 255.
+std::optional<std::array<int, 4>> ParseIpv4(const QString& text);
+// "XX-XX-XX": three hexadecimal bytes of one or two digits.
+std::optional<std::array<int, 3>> ParseMacBytes(const QString& text);
+
+extern const char* const kCliHelp;

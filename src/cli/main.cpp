@@ -1,0 +1,52 @@
+// netboard-cli: the configuration commands without a window, for production lines. See
+// kCliHelp for the command line.
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+
+#include "cli/cliargs.h"
+#include "cli/clirun.h"
+
+namespace {
+
+// The platform's notes (a missing runtime folder, fonts of the display-less platform) are not
+// this program's messages: standard error carries only its own lines and Qt's real errors.
+void QtMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        PrintError(text);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    TCliArgs parsed;
+    QString error;
+    if (!ParseCliArgs(args, &parsed, &error)) {
+        PrintError(error + QStringLiteral(" (--help lists the usage)"));
+        return kExitUsage;
+    }
+    if (parsed.help) {
+        std::fputs(kCliHelp, stdout);
+        return kExitOk;
+    }
+    if (!parsed.ini.isEmpty() && !QFileInfo(parsed.ini).isFile()) {
+        // A mistyped name must not start a fresh MAC counter and an empty record.
+        PrintError(QStringLiteral("settings file %1 not found").arg(parsed.ini));
+        return kExitUsage;
+    }
+    // The links are dialogs, so a GUI application is needed, but never a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(QtMessages);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("netboard-cli"));
+    // Without --ini, the window's settings file: the same counter, ports and record.
+    const QString ini = parsed.ini.isEmpty() ? QDir(QCoreApplication::applicationDirPath())
+                                                   .filePath(QStringLiteral("netboard-config.ini"))
+                                             : parsed.ini;
+    return RunCli(parsed, ini);
+}

@@ -35,31 +35,36 @@ const char* const kCliHelp =
     "\n"
     "Exit status: 0 OK, 1 NG (or a refused reused address), 2 usage or link error.\n";
 
-std::optional<std::array<int, 4>> ParseIpv4(const QString& text) {
-    static const QRegularExpression re(
-        QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
+namespace {
+
+// The groups of `text` captured by `re`, as numbers in `base`, each at most `max`.
+template <size_t N>
+std::optional<std::array<int, N>> Groups(const QString& text, const QRegularExpression& re,
+                                         int base, int max) {
     const QRegularExpressionMatch m = re.match(text);
     if (!m.hasMatch())
         return std::nullopt;
-    std::array<int, 4> ip{};
-    for (int i = 0; i < 4; ++i) {
-        ip[i] = m.captured(i + 1).toInt();
-        if (ip[i] > 255)
+    std::array<int, N> values{};
+    for (size_t i = 0; i < N; ++i) {
+        values[i] = m.captured(static_cast<int>(i) + 1).toInt(nullptr, base);
+        if (values[i] > max)
             return std::nullopt;
     }
-    return ip;
+    return values;
+}
+
+}  // namespace
+
+std::optional<std::array<int, 4>> ParseIpv4(const QString& text) {
+    static const QRegularExpression re(
+        QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
+    return Groups<4>(text, re, 10, 255);
 }
 
 std::optional<std::array<int, 3>> ParseMacBytes(const QString& text) {
     static const QRegularExpression re(
         QStringLiteral("^([0-9A-Fa-f]{1,2})-([0-9A-Fa-f]{1,2})-([0-9A-Fa-f]{1,2})$"));
-    const QRegularExpressionMatch m = re.match(text);
-    if (!m.hasMatch())
-        return std::nullopt;
-    std::array<int, 3> mac{};
-    for (int i = 0; i < 3; ++i)
-        mac[i] = m.captured(i + 1).toInt(nullptr, 16);
-    return mac;
+    return Groups<3>(text, re, 16, 255);
 }
 
 namespace {

@@ -14,9 +14,16 @@ QString Joined(const std::array<int, N>& values, bool hex, QChar separator) {
     return parts.join(separator);
 }
 
-QString Number(const std::optional<int>& v) {
-    return v ? DecText(*v) : QString();
-}
+// The settings read back as one decimal number each.
+struct NumberKey {
+    const char* key;
+    std::optional<int> TBoardReadback::*member;
+};
+const NumberKey kNumberKeys[] = {
+    {"l_pt", &TBoardReadback::ownPort},   {"f_pt", &TBoardReadback::destPort},
+    {"mask", &TBoardReadback::mask},      {"conn", &TBoardReadback::autoConnect},
+    {"bps", &TBoardReadback::bps},        {"timv", &TBoardReadback::txTiming},
+    {"keep", &TBoardReadback::keepAlive}, {"timr", &TBoardReadback::chkTiming}};
 
 }  // namespace
 
@@ -28,22 +35,9 @@ QString ReadbackText(const char* key, const TBoardReadback& b) {
         return b.ownIp ? Joined(*b.ownIp, false, QLatin1Char('.')) : QString();
     if (k == QLatin1String("f_ip"))
         return b.destIp ? Joined(*b.destIp, false, QLatin1Char('.')) : QString();
-    if (k == QLatin1String("l_pt"))
-        return Number(b.ownPort);
-    if (k == QLatin1String("f_pt"))
-        return Number(b.destPort);
-    if (k == QLatin1String("mask"))
-        return Number(b.mask);
-    if (k == QLatin1String("conn"))
-        return Number(b.autoConnect);
-    if (k == QLatin1String("bps"))
-        return Number(b.bps);
-    if (k == QLatin1String("timv"))
-        return Number(b.txTiming);
-    if (k == QLatin1String("keep"))
-        return Number(b.keepAlive);
-    if (k == QLatin1String("timr"))
-        return Number(b.chkTiming);
+    for (const NumberKey& n : kNumberKeys)
+        if (k == QLatin1String(n.key))
+            return (b.*n.member) ? DecText(*(b.*n.member)) : QString();
     return {};
 }
 

@@ -244,7 +244,14 @@ class TCliRun {
         LinkPtr link = OpenBoardLink();
         TBoardParams scratch = params_;  // nothing read is kept
         TBoardReadback board;
-        const TOutcome out = ReadBoardSettings(*link, &scratch, &board, Hooks());
+        TOutcome out;
+        try {
+            out = ReadBoardSettings(*link, &scratch, &board, Hooks());
+        } catch (const Exception&) {
+            for (const QString& line : ReadbackLines(board))
+                PrintLine(line);  // what was read before the reply that is not a number
+            throw;
+        }
         for (const QString& line : ReadbackLines(board))
             PrintLine(line);
         if (!out.ok)

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <csignal>
 #include <cstdio>
 
 #include "cli/cliargs.h"
@@ -20,6 +21,9 @@ void QtMessages(QtMsgType type, const QMessageLogContext&, const QString& text) 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Output to a pipe whose reader has gone (a script cut short, "| head") must not kill the
+    // run between the board's "save" and the saved counter and record line.
+    std::signal(SIGPIPE, SIG_IGN);
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);

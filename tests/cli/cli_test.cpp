@@ -3,6 +3,8 @@
 // MAC counter, and that the settings file's own address is never changed.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <QDateTime>
 #include <QFile>
 #include <QProcess>
@@ -12,6 +14,9 @@
 #include "core/inifile.h"
 #include "core/settings.h"
 #include "support/simprocess.h"
+
+#include <csignal>
+#include <vector>
 
 namespace {
 
@@ -38,6 +43,41 @@ CliRun RunCliProcess(const QStringList& args) {
     r.out = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
+}
+
+// Runs netboard-cli with its standard output a pipe whose reader has already gone; the exit
+// status, or -1 when it was killed by a signal or did not end.
+int RunCliIntoClosedPipe(const QStringList& args) {
+    std::vector<QByteArray> store{QByteArray(NB_CLI_PATH)};
+    for (const QString& a : args)
+        store.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& a : store)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        close(fds[0]);
+        close(fds[1]);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(fds[0]);
+    close(fds[1]);
+    int status = 0;
+    for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 10) {
+        if (waited > 60000) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        usleep(10000);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // A station of its own: a settings file in a temporary folder, its own IP address on loopback.
@@ -223,6 +263,19 @@ INSTANTIATE_TEST_SUITE_P(Boards, CliRuns, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<Row>& p) {
                              return std::string(p.param.name);
                          });
+
+// A reader of the output that has gone does not stop the run: the board is written, the
+// counter and the record line are saved.
+TEST(CliOutput, ClosedPipeDoesNotCutTheRunShort) {
+    Station station(122, {});
+    SimProcess sim({"serial"});
+    ASSERT_TRUE(sim.Started());
+    EXPECT_EQ(RunCliIntoClosedPipe({"serial", "--device", sim.FirstLine(), "write", "--mac",
+                                    "--ini", station.Ini()}),
+              0);
+    EXPECT_EQ(station.LastRecord(), "write-mac,OK,,02-5A-C3-00-01-C9");
+    EXPECT_EQ(station.Counter(), "00-01-CA");
+}
 
 // Lines that cannot run give status 2, a single line on standard error, and touch nothing.
 TEST(CliUsage, BadLinesGiveStatusTwo) {

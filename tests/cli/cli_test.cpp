@@ -16,7 +16,6 @@
 #include "support/simprocess.h"
 
 #include <csignal>
-#include <vector>
 
 namespace {
 
@@ -48,13 +47,7 @@ CliRun RunCliProcess(const QStringList& args) {
 // Runs netboard-cli with its standard output a pipe whose reader has already gone; the exit
 // status, or -1 when it was killed by a signal or did not end.
 int RunCliIntoClosedPipe(const QStringList& args) {
-    std::vector<QByteArray> store{QByteArray(NB_CLI_PATH)};
-    for (const QString& a : args)
-        store.push_back(a.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& a : store)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    ExecArgv argv(NB_CLI_PATH, args);
     int fds[2];
     if (pipe(fds) != 0)
         return -1;
@@ -63,7 +56,7 @@ int RunCliIntoClosedPipe(const QStringList& args) {
         dup2(fds[1], 1);
         close(fds[0]);
         close(fds[1]);
-        execv(argv[0], argv.data());
+        execv(argv.Data()[0], argv.Data());
         _exit(127);
     }
     close(fds[0]);

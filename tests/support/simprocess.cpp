@@ -12,25 +12,27 @@
 #include <csignal>
 #include <vector>
 
+ExecArgv::ExecArgv(const QByteArray& program, const QStringList& args) {
+    store_.push_back(program);
+    for (const QString& a : args)
+        store_.push_back(a.toLocal8Bit());
+    for (QByteArray& a : store_)
+        argv_.push_back(a.data());
+    argv_.push_back(nullptr);
+}
+
 SimProcess::SimProcess(const QStringList& args) {
     int pipefd[2];
     if (pipe2(pipefd, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "pipe failed";
         return;
     }
-    std::vector<QByteArray> store;
-    store.push_back(QByteArray(NB_SIM_PATH));
-    for (const QString& a : args)
-        store.push_back(a.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& s : store)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
+    ExecArgv argv(NB_SIM_PATH, args);
 
     pid_ = fork();
     if (pid_ == 0) {
         dup2(pipefd[1], 1);
-        execv(argv[0], argv.data());
+        execv(argv.Data()[0], argv.Data());
         _exit(127);
     }
     close(pipefd[1]);

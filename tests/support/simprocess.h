@@ -5,6 +5,19 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <vector>
+
+// The argument vector of an exec call: `program`, then `args`, then the closing null; valid
+// while the holder lives.
+class ExecArgv {
+  public:
+    ExecArgv(const QByteArray& program, const QStringList& args);
+    char** Data() { return argv_.data(); }
+
+  private:
+    std::vector<QByteArray> store_;
+    std::vector<char*> argv_;
+};
 
 class SimProcess {
   public:

@@ -55,7 +55,11 @@ QStringList ReadbackDifferences(const TBoardParams& written, const TBoardReadbac
                                 bool withMac) {
     QStringList out;
     auto compare = [&](const char* key, const QString& sent, const QString& read) {
-        if (read != sent)
+        // Automatic connection is on for any value but 0: a board may answer 2 for on.
+        const bool same = qstrcmp(key, "conn") == 0 && !read.isNull()
+                              ? (sent != QLatin1String("0")) == (read != QLatin1String("0"))
+                              : read == sent;
+        if (!same)
             out << QStringLiteral("%1 written %2, read %3")
                        .arg(QLatin1String(key), sent,
                             read.isNull() ? QStringLiteral("nothing") : read);

@@ -18,6 +18,7 @@ QString ReadbackText(const char* key, const TBoardReadback& board);
 // "key=value" for every value read, in query order.
 QStringList ReadbackLines(const TBoardReadback& board);
 // "mask written 16, read 24" for every setting whose value read differs from the value the
-// write sent (or was not read); with `withMac` also the last three MAC bytes.
+// write sent (or was not read); with `withMac` also the last three MAC bytes. "conn" compares
+// as on (not 0) or off.
 QStringList ReadbackDifferences(const TBoardParams& written, const TBoardReadback& board,
                                 bool withMac);

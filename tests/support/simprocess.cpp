@@ -4,11 +4,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <QDir>
 #include <QUuid>
 #include <cerrno>
+#include <csignal>
 #include <csignal>
 #include <vector>
 
@@ -31,6 +33,9 @@ SimProcess::SimProcess(const QStringList& args) {
 
     pid_ = fork();
     if (pid_ == 0) {
+        // The board goes with the test, also when the test crashes or is killed: a board left
+        // behind would hold its address for the next run.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(pipefd[1], 1);
         execv(argv.Data()[0], argv.Data());
         _exit(127);

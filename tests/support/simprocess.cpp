@@ -11,7 +11,6 @@
 #include <QUuid>
 #include <cerrno>
 #include <csignal>
-#include <csignal>
 #include <vector>
 
 ExecArgv::ExecArgv(const QByteArray& program, const QStringList& args) {
@@ -31,11 +30,14 @@ SimProcess::SimProcess(const QStringList& args) {
     }
     ExecArgv argv(NB_SIM_PATH, args);
 
+    const pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
         // The board goes with the test, also when the test crashes or is killed: a board left
         // behind would hold its address for the next run.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)  // the test ended before the request took hold
+            _exit(127);
         dup2(pipefd[1], 1);
         execv(argv.Data()[0], argv.Data());
         _exit(127);

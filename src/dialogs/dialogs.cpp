@@ -103,10 +103,12 @@ void TEntryDialog::AddButtonRow(QBoxLayout* into, const QString& okText, QPushBu
 void TEntryDialog::accept() {
     // A number text field keeps the focus while its number is out of range; accepting the
     // dialog with such a number would send it to the board, so the dialog refuses too.
+    // The field that has the focus keeps it if it is one of them.
+    auto* focused = qobject_cast<TFmtEdit*>(focusWidget());
     for (TFmtEdit* f : findChildren<TFmtEdit*>()) {
         if (f->isVisible() && !f->InRange()) {
             SystemBeep();
-            f->setFocus(Qt::OtherFocusReason);
+            (focused && !focused->InRange() ? focused : f)->TakeFocusBack();
             return;
         }
     }

@@ -3,11 +3,11 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QRegularExpressionValidator>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QValidator>
+#include <functional>
 #include <limits>
 
 #include "core/beep.h"
@@ -74,7 +74,13 @@ int64_t Clamp(int64_t v, int min, int max, int radix, bool* clamped) {
     return v;
 }
 
+QChar Narrow(QChar c) {
+    const ushort u = c.unicode();
+    return u >= 0xFF10 && u <= 0xFF19 ? QChar(u - 0xFF10 + '0') : c;
+}
+
 bool Typeable(QChar c, int radix) {
+    c = Narrow(c);
     if (radix < 0 && (c == '+' || c == '-'))
         return true;
     const int d = DigitValue(c);
@@ -82,6 +88,40 @@ bool Typeable(QChar c, int radix) {
 }
 
 }  // namespace intedit
+
+namespace {
+
+// Holds a field's text to a character rule whichever way the text comes in (typed, pasted,
+// dropped or composed by an input method): full-width digits become ASCII digits, letters
+// upper case, and a change that brings in any other character is refused whole (the field
+// then emits inputRejected, which sounds the beep).
+class CharRuleValidator : public QValidator {
+  public:
+    CharRuleValidator(std::function<bool(QChar)> allowed, QObject* parent)
+        : QValidator(parent), allowed_(std::move(allowed)) {}
+
+    State validate(QString& input, int& /*pos*/) const override {
+        for (qsizetype i = 0; i < input.size(); ++i) {
+            const QChar c = intedit::Narrow(input[i]).toUpper();
+            if (!allowed_(c))
+                return Invalid;
+            if (c != input[i])
+                input[i] = c;
+        }
+        // Acceptable, not Intermediate: Enter in the field must still reach the dialog.
+        return Acceptable;
+    }
+
+  private:
+    std::function<bool(QChar)> allowed_;
+};
+
+void HoldToCharRule(QLineEdit* edit, std::function<bool(QChar)> allowed) {
+    edit->setValidator(new CharRuleValidator(std::move(allowed), edit));
+    QObject::connect(edit, &QLineEdit::inputRejected, edit, [] { SystemBeep(); });
+}
+
+}  // namespace
 
 TIntEdit::TIntEdit(QWidget* parent)
     : QWidget(parent),
@@ -106,6 +146,7 @@ TIntEdit::TIntEdit(QWidget* parent)
     row->addLayout(buttons);
     setFocusProxy(edit_);
     edit_->installEventFilter(this);
+    HoldToCharRule(edit_, [this](QChar c) { return intedit::Typeable(c, radix_); });
     connect(up_, &QToolButton::clicked, this, [this] { Step(+1); });
     connect(down_, &QToolButton::clicked, this, [this] { Step(-1); });
     Show(0);
@@ -236,12 +277,18 @@ int64_t LeadingNumber(const QString& text) {
     return negative ? -v : v;
 }
 
+bool FmtTypeable(QChar c) {
+    return QStringLiteral("+-0123456789").contains(intedit::Narrow(c));
+}
+
+// Set while a number text field takes the focus back, so that the field losing it does not
+// take it back in turn (two fields out of range would pass the focus to and fro for ever).
+bool g_takingFocusBack = false;
+
 }  // namespace
 
 TFmtEdit::TFmtEdit(QWidget* parent) : QLineEdit(parent) {
-    // Pasted text obeys the same character set as typed text.
-    setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[-+0-9]*")), this));
+    HoldToCharRule(this, FmtTypeable);
 }
 
 void TFmtEdit::SetRange(const QString& minText, const QString& maxText) {
@@ -258,7 +305,7 @@ void TFmtEdit::keyPressEvent(QKeyEvent* event) {
     const QString t = event->text();
     const bool printable = t.size() == 1 && t[0].isPrint() &&
                            !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
-    if (printable && !QStringLiteral("+-0123456789").contains(t[0])) {
+    if (printable && !FmtTypeable(t[0])) {
         SystemBeep();
         return;
     }
@@ -269,11 +316,17 @@ void TFmtEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
     // Moving the focus from inside a focus change confuses the widget that is receiving it;
     // take it back as soon as the change is complete.
-    if (!InRange() && event->reason() != Qt::ActiveWindowFocusReason &&
+    if (!InRange() && !g_takingFocusBack && event->reason() != Qt::ActiveWindowFocusReason &&
         event->reason() != Qt::PopupFocusReason) {
         QTimer::singleShot(0, this, [this] {
             if (!InRange() && isVisible())
-                setFocus(Qt::OtherFocusReason);
+                TakeFocusBack();
         });
     }
+}
+
+void TFmtEdit::TakeFocusBack() {
+    g_takingFocusBack = true;
+    setFocus(Qt::OtherFocusReason);
+    g_takingFocusBack = false;
 }

@@ -11,7 +11,12 @@
 //
 // TFmtEdit is a plain text field for integers: it accepts only "+-0123456789" (other keys are
 // refused with the beep); while its number lies outside MinText..MaxText the focus is kept in
-// it. An empty field counts as 0 for that check; its text is converted by the caller.
+// it, but never taken back from another field that keeps it for the same reason. An empty
+// field counts as 0 for that check; its text is converted by the caller.
+//
+// Both fields hold pasted, dropped and input-method text to the rules of typed keys: full-width
+// digits count as their ASCII digits, and text with any other character is refused whole, with
+// the beep.
 #pragma once
 
 #include <QLineEdit>
@@ -30,8 +35,11 @@ QString Format(int value, int radix);
 bool Parse(const QString& text, int radix, int64_t* value);
 // `v` within min..max, compared signed (radix < 0) or unsigned (radix > 0).
 int64_t Clamp(int64_t v, int min, int max, int radix, bool* clamped);
-// Whether `c` can be typed into a field of this radix.
+// Whether `c` can be typed into a field of this radix (a full-width digit counts as its ASCII
+// digit).
 bool Typeable(QChar c, int radix);
+// A full-width digit as its ASCII digit; any other character as it is.
+QChar Narrow(QChar c);
 }  // namespace intedit
 
 class TIntEdit : public QWidget {
@@ -98,6 +106,11 @@ class TFmtEdit : public QLineEdit {
     void focusOutEvent(QFocusEvent* event) override;
 
   private:
+    // Puts the focus back into this field; a field that loses the focus meanwhile does not
+    // take it back in turn.
+    void TakeFocusBack();
+    friend class TEntryDialog;
+
     QString minText_ = QStringLiteral("0");
     QString maxText_ = QStringLiteral("255");
 };

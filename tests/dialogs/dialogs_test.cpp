@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -188,6 +189,72 @@ TEST(FmtEdit, DigitsAndSignsOnlyAndFocusKeptWhileOutOfRange) {
     EXPECT_FALSE(f.fmt->InRange());
     f.fmt->setText("99999999999999999999");
     EXPECT_FALSE(f.fmt->InRange());
+}
+
+TEST(NumberFields, PastedAndComposedTextObeyTheTypedKeyRules) {
+    enum Route { kPaste, kCompose };
+    const struct {
+        int radix;  // 0: the number text field
+        Route route;
+        const char* text;
+        const char* shown;  // after the field held "7", all selected
+        int beeps;
+    } rows[] = {
+        {10, kPaste, "abc", "7", 1},     {10, kPaste, "12x", "7", 1},
+        {10, kPaste, "0x10", "7", 1},    {10, kPaste, "１２３", "123", 0},
+        {10, kPaste, "45", "45", 0},     {10, kCompose, "１２３", "123", 0},
+        {10, kCompose, "abc", "7", 1},   {10, kCompose, "-1", "7", 1},
+        {-16, kPaste, "fe", "FE", 0},    {-16, kCompose, "ｆ", "7", 1},
+        {-10, kCompose, "-１", "-1", 0}, {0, kPaste, "abc", "7", 1},
+        {0, kPaste, "１２", "12", 0},    {0, kCompose, "２５５", "255", 0},
+        {0, kCompose, "1.5", "7", 1},
+    };
+    for (const auto& row : rows) {
+        Form f;
+        QLineEdit* line = row.radix ? f.edit->Editor() : f.fmt;
+        f.edit->SetRadix(row.radix ? row.radix : 10);
+        f.edit->SetRange(-100, 65535);
+        line->setText("7");
+        line->setFocus();
+        line->selectAll();
+        const QString text = QString::fromUtf8(row.text);
+        const int beeps = SystemBeepCount();
+        if (row.route == kPaste) {
+            QApplication::clipboard()->setText(text);
+            QTest::keyClick(line, Qt::Key_V, Qt::ControlModifier);
+        } else {
+            QInputMethodEvent commit;
+            commit.setCommitString(text);
+            QApplication::sendEvent(line, &commit);
+        }
+        EXPECT_EQ(line->text(), row.shown) << row.radix << " " << row.text;
+        EXPECT_EQ(SystemBeepCount() - beeps, row.beeps) << row.radix << " " << row.text;
+    }
+}
+
+TEST(SetTCPIPDlg, TwoOutOfRangeFieldsDoNotFightForTheFocus) {
+    TSetTCPIPDlg d;
+    TBoardParams p;
+    p.TCPIP1_1 = 300;
+    p.TCPIP1_2 = 999;
+    d.FillFrom(p);
+    d.show();
+    QApplication::setActiveWindow(&d);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+    d.EdTCPIP1_1->setFocus();
+    int changes = 0;
+    QObject::connect(qApp, &QApplication::focusChanged, &d, [&] { ++changes; });
+    QTest::mouseClick(d.EdTCPIP1_2, Qt::LeftButton);
+    QTest::qWait(200);
+    // The field being left keeps the focus; the other one does not take it back.
+    EXPECT_TRUE(d.EdTCPIP1_1->hasFocus());
+    EXPECT_LE(changes, 2);
+    // Once the first is put right, the focus can move to the second, which then holds it.
+    d.EdTCPIP1_1->setText("30");
+    QTest::mouseClick(d.EdTCPIP1_2, Qt::LeftButton);
+    QTest::mouseClick(d.EdTCPIP1_3, Qt::LeftButton);
+    QTest::qWait(50);
+    EXPECT_TRUE(d.EdTCPIP1_2->hasFocus());
 }
 
 TEST(ParaSet1Dlg, CreationStateFillAndCopyBack) {

@@ -3,10 +3,12 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QValidator>
+#include <algorithm>
 #include <functional>
 #include <limits>
 
@@ -149,12 +151,24 @@ TIntEdit::TIntEdit(QWidget* parent)
     HoldToCharRule(edit_, [this](QChar c) { return intedit::Typeable(c, radix_); });
     connect(up_, &QToolButton::clicked, this, [this] { Step(+1); });
     connect(down_, &QToolButton::clicked, this, [this] { Step(-1); });
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     Show(0);
+    FitWidth();
 }
 
 void TIntEdit::SetRadix(int radix) {
     radix_ = radix;
     Show(value_);
+    FitWidth();
+}
+
+void TIntEdit::FitWidth() {
+    // As wide as the longest text of the range, plus the frame and the text margins.
+    const QFontMetrics fm(edit_->font());
+    const int text = std::max(fm.horizontalAdvance(intedit::Format(min_, radix_)),
+                              fm.horizontalAdvance(intedit::Format(max_, radix_)));
+    const int frame = edit_->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit_);
+    edit_->setFixedWidth(text + 2 * frame + 10);
 }
 
 void TIntEdit::SetMinValue(int v) {
@@ -167,6 +181,7 @@ void TIntEdit::SetMaxValue(int v) {
 void TIntEdit::SetRange(int min, int max) {
     min_ = min;
     max_ = max;
+    FitWidth();
 }
 
 void TIntEdit::SetEditorEnabled(bool on) {
@@ -252,6 +267,8 @@ bool TIntEdit::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TIntEdit::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange)
+        FitWidth();
     if (event->type() == QEvent::EnabledChange) {
         up_->setEnabled(isEnabled());
         down_->setEnabled(isEnabled());

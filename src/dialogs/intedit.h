@@ -17,6 +17,8 @@
 // Both fields hold pasted, dropped and input-method text to the rules of typed keys: full-width
 // digits count as their ASCII digits, and text with any other character is refused whole, with
 // the beep.
+//
+// TIntEdit is as wide as the longest value of its range in its base.
 #pragma once
 
 #include <QLineEdit>
@@ -79,6 +81,8 @@ class TIntEdit : public QWidget {
     // Puts the text's value in range and shows it; beeps when it had to be changed.
     void Commit();
     void Show(int v);
+    // Sizes the text to the longest value of the range in the current base.
+    void FitWidth();
 
     QLineEdit* edit_;
     QToolButton* up_;

@@ -13,11 +13,14 @@
 #include <QTest>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <functional>
+#include <memory>
 
 #include "core/beep.h"
 #include "core/exceptions.h"
 #include "core/settings.h"
 #include "dialogs/dialogs.h"
+#include "dialogs/guage1dlg.h"
 #include "dialogs/intedit.h"
 
 namespace {
@@ -391,6 +394,55 @@ TEST(SetMac1Dlg, ShowsTheFixedPrefixAndHexBytes) {
     d.EdMacAdr3->SetValue(13);
     d.CopyTo(&p);
     EXPECT_EQ(p.MacAddr_3, 13);
+}
+
+TEST(Dialogs, KeepAFixedSizeThatFitsTheirFields) {
+    const struct {
+        const char* name;
+        std::function<QDialog*()> make;
+        int maxWidth;
+    } rows[] = {
+        {"parameter", [] { return new TParaSet1Dlg; }, 420},
+        {"parameter without MAC",
+         [] {
+             auto* d = new TParaSet1Dlg;
+             d->HideMacRow();
+             return d;
+         },
+         420},
+        {"MAC", [] { return new TSetMac1Dlg; }, 420},
+        {"telnet target", [] { return new TSetTCPIPDlg; }, 420},
+        {"integer", [] { return new TInputIntDlg; }, 420},
+        {"progress", [] { return new TGuage1Dlg; }, 420},
+        {"about", [] { return new TAboutBox; }, 420},
+    };
+    for (const auto& row : rows) {
+        std::unique_ptr<QDialog> d(row.make());
+        d->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(d.get()));
+        EXPECT_EQ(d->minimumSize(), d->maximumSize()) << row.name;
+        EXPECT_EQ(d->size(), d->minimumSize()) << row.name;
+        EXPECT_LE(d->width(), row.maxWidth) << row.name;
+        EXPECT_FALSE(d->windowFlags() & Qt::WindowMaximizeButtonHint) << row.name;
+        // Each integer field is as wide as its widest value, and not much wider.
+        for (TIntEdit* e : d->findChildren<TIntEdit*>()) {
+            if (!e->isVisible())
+                continue;
+            const QFontMetrics fm(e->Editor()->font());
+            const int widest =
+                std::max(fm.horizontalAdvance(intedit::Format(e->MinValue(), e->Radix())),
+                         fm.horizontalAdvance(intedit::Format(e->MaxValue(), e->Radix())));
+            EXPECT_GE(e->Editor()->width(), widest) << row.name;
+            EXPECT_LE(e->width(), widest + 40) << row.name;
+        }
+    }
+    // The progress window has no close box and no system menu, whatever the window manager
+    // adds to titled windows: it shows its caption itself.
+    TGuage1Dlg progress;
+    EXPECT_TRUE(progress.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(progress.Caption()->text(), "変換実行中");
+    progress.setWindowTitle("しばらくお待ちください");
+    EXPECT_EQ(progress.Caption()->text(), "しばらくお待ちください");
 }
 
 TEST(AboutBox, ShowsTheBuildsVersionTexts) {

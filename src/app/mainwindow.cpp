@@ -66,6 +66,7 @@ TNetC1AppForm::~TNetC1AppForm() {
 
 void TNetC1AppForm::BuildWindow() {
     setWindowTitle(QString::fromUtf8(kProgramCaption));
+    setWindowIcon(ProgramIcon());
     setObjectName(QStringLiteral("NetC1AppForm"));
     move(556, 134);
     resize(533, 455);

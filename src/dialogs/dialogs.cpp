@@ -80,6 +80,13 @@ QPushButton* MakeButton(const QString& text, QWidget* parent) {
 
 }  // namespace
 
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (int size : {16, 32, 48, 256})
+        icon.addFile(QStringLiteral(":/icons/netboard-config-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
 void CenterOnScreen(QWidget* w) {
     QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
     if (!screen)
@@ -517,7 +524,8 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     top->setSizeConstraint(QLayout::SetFixedSize);
     auto* row = new QHBoxLayout;
     auto* icon = new QLabel(this);
-    icon->setPixmap(style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(32, 32));
+    icon->setObjectName(QStringLiteral("ProgramIcon"));
+    icon->setPixmap(ProgramIcon().pixmap(32, 32));
     row->addWidget(icon, 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout;
     ProductName = MakeLabel(VersionInfo(7), this);

@@ -75,6 +75,7 @@ class MainWindowTest : public ::testing::Test {
 
 TEST_F(MainWindowTest, WindowLayoutAndVisibleMenus) {
     EXPECT_EQ(form->windowTitle(), "ネットワークボード設定プログラム");
+    EXPECT_EQ(form->windowIcon().pixmap(32, 32).toImage(), ProgramIcon().pixmap(32, 32).toImage());
     EXPECT_EQ(Visible(form->menuBar()->actions()),
               (QStringList{"ファイル(&F)", "検査＆チェック", "環境(&Z)", "ヘルプ(&H)"}));
     EXPECT_EQ(Visible(MenuOf("File1")->actions()), (QStringList{"ROMバージョン", "-", "終了(&X)"}));

@@ -454,6 +454,11 @@ TEST(AboutBox, ShowsTheBuildsVersionTexts) {
     EXPECT_EQ(box.Copyright->text(), VersionInfo(4));
     EXPECT_EQ(box.Comments->text(), VersionInfo(1));
     EXPECT_EQ(VersionInfo(99), VersionInfo(6));
+    // The program's own icon, not one of the style's.
+    EXPECT_EQ(ProgramIcon().availableSizes().size(), 4);
+    const QPixmap shown = box.findChild<QLabel*>("ProgramIcon")->pixmap();
+    ASSERT_FALSE(shown.isNull());
+    EXPECT_EQ(shown.toImage(), ProgramIcon().pixmap(32, 32).toImage());
 }
 
 }  // namespace

@@ -99,13 +99,17 @@ namespace {
 // then emits inputRejected, which sounds the beep).
 class CharRuleValidator : public QValidator {
   public:
-    CharRuleValidator(std::function<bool(QChar)> allowed, QObject* parent)
-        : QValidator(parent), allowed_(std::move(allowed)) {}
+    // `allowed` tells whether a character may stand in a field of the radix given.
+    CharRuleValidator(bool (*allowed)(QChar, int), int radix, QObject* parent)
+        : QValidator(parent), allowed_(allowed), radix_(radix) {}
+    // The validator keeps its own copy of the radix: the line edit may ask it while the field
+    // that owns both is being destroyed.
+    void SetRadix(int radix) { radix_ = radix; }
 
     State validate(QString& input, int& /*pos*/) const override {
         for (qsizetype i = 0; i < input.size(); ++i) {
             const QChar c = intedit::Narrow(input[i]).toUpper();
-            if (!allowed_(c))
+            if (!allowed_(c, radix_))
                 return Invalid;
             if (c != input[i])
                 input[i] = c;
@@ -115,12 +119,15 @@ class CharRuleValidator : public QValidator {
     }
 
   private:
-    std::function<bool(QChar)> allowed_;
+    bool (*allowed_)(QChar, int);
+    int radix_;
 };
 
-void HoldToCharRule(QLineEdit* edit, std::function<bool(QChar)> allowed) {
-    edit->setValidator(new CharRuleValidator(std::move(allowed), edit));
+CharRuleValidator* HoldToCharRule(QLineEdit* edit, bool (*allowed)(QChar, int), int radix) {
+    auto* v = new CharRuleValidator(allowed, radix, edit);
+    edit->setValidator(v);
     QObject::connect(edit, &QLineEdit::inputRejected, edit, [] { SystemBeep(); });
+    return v;
 }
 
 }  // namespace
@@ -148,7 +155,7 @@ TIntEdit::TIntEdit(QWidget* parent)
     row->addLayout(buttons);
     setFocusProxy(edit_);
     edit_->installEventFilter(this);
-    HoldToCharRule(edit_, [this](QChar c) { return intedit::Typeable(c, radix_); });
+    validator_ = HoldToCharRule(edit_, intedit::Typeable, radix_);
     connect(up_, &QToolButton::clicked, this, [this] { Step(+1); });
     connect(down_, &QToolButton::clicked, this, [this] { Step(-1); });
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -158,6 +165,7 @@ TIntEdit::TIntEdit(QWidget* parent)
 
 void TIntEdit::SetRadix(int radix) {
     radix_ = radix;
+    static_cast<CharRuleValidator*>(validator_)->SetRadix(radix);
     Show(value_);
     FitWidth();
 }
@@ -294,7 +302,7 @@ int64_t LeadingNumber(const QString& text) {
     return negative ? -v : v;
 }
 
-bool FmtTypeable(QChar c) {
+bool FmtTypeable(QChar c, int /*radix*/ = 10) {
     return QStringLiteral("+-0123456789").contains(intedit::Narrow(c));
 }
 
@@ -305,7 +313,7 @@ bool g_takingFocusBack = false;
 }  // namespace
 
 TFmtEdit::TFmtEdit(QWidget* parent) : QLineEdit(parent) {
-    HoldToCharRule(this, FmtTypeable);
+    HoldToCharRule(this, FmtTypeable, 10);
 }
 
 void TFmtEdit::SetRange(const QString& minText, const QString& maxText) {

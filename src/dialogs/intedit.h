@@ -87,6 +87,7 @@ class TIntEdit : public QWidget {
     QLineEdit* edit_;
     QToolButton* up_;
     QToolButton* down_;
+    class QValidator* validator_ = nullptr;  // owned by edit_; holds pasted text to the radix
     int radix_ = -10;
     int min_ = -2147483647;
     int max_ = 2147483647;

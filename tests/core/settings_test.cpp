@@ -240,7 +240,8 @@ TEST_F(SettingsTest, AFileTheUserCannotWriteOrReadIsNeverReplaced) {
                 .toUtf8();
         });
         chmod(QFile::encodeName(dir.path()).constData(), 0700);
-        EXPECT_EQ(outcome, QByteArray(row.outcome)) << std::oct << row.fileMode << " " << row.dirMode;
+        EXPECT_EQ(outcome, QByteArray(row.outcome))
+            << std::oct << row.fileMode << " " << row.dirMode;
         const QByteArray after = ReadBytes(ini);
         struct stat st {};
         stat(QFile::encodeName(ini).constData(), &st);

@@ -1,7 +1,9 @@
 #include "dialogs/intedit.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QStyle>
 #include <QTimer>
@@ -123,9 +125,46 @@ class CharRuleValidator : public QValidator {
     int radix_;
 };
 
+// An input method's composition replaces the selection as soon as it starts; when its text is
+// then refused, the field gets back what it held before the composition began (not an empty
+// field, which would count as 0).
+class CompositionGuard : public QObject {
+  public:
+    explicit CompositionGuard(QLineEdit* edit) : QObject(edit), edit_(edit) {
+        edit->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != edit_ || event->type() != QEvent::InputMethod)
+            return false;
+        auto* im = static_cast<QInputMethodEvent*>(event);
+        if (!composing_)
+            before_ = edit_->text();
+        composing_ = !im->preeditString().isEmpty();
+        QString commit = im->commitString();
+        int pos = 0;
+        if (commit.isEmpty() || !edit_->validator() ||
+            edit_->validator()->validate(commit, pos) != QValidator::Invalid)
+            return false;
+        const QString before = before_;  // the event below passes through here again
+        QInputMethodEvent end;           // ends the composition without text
+        QCoreApplication::sendEvent(edit_, &end);
+        edit_->setText(before);
+        SystemBeep();
+        return true;
+    }
+
+  private:
+    QLineEdit* edit_;
+    QString before_;
+    bool composing_ = false;
+};
+
 CharRuleValidator* HoldToCharRule(QLineEdit* edit, bool (*allowed)(QChar, int), int radix) {
     auto* v = new CharRuleValidator(allowed, radix, edit);
     edit->setValidator(v);
+    new CompositionGuard(edit);
     QObject::connect(edit, &QLineEdit::inputRejected, edit, [] { SystemBeep(); });
     return v;
 }

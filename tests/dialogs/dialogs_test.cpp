@@ -226,6 +226,9 @@ TEST(NumberFields, PastedAndComposedTextObeyTheTypedKeyRules) {
             QApplication::clipboard()->setText(text);
             QTest::keyClick(line, Qt::Key_V, Qt::ControlModifier);
         } else {
+            // Composing replaces the selection at once; the commit comes after.
+            QInputMethodEvent preedit(QStringLiteral("ａ"), {});
+            QApplication::sendEvent(line, &preedit);
             QInputMethodEvent commit;
             commit.setCommitString(text);
             QApplication::sendEvent(line, &commit);

@@ -8,6 +8,9 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("netboard-config"));
+    // The icon of every window, and the desktop entry that carries it into the desktop menu.
+    QApplication::setWindowIcon(ProgramIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("netboard-config"));
     TNetC1AppForm form;
     TAboutBox about(&form);
     about.hide();

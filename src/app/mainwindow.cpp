@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
@@ -41,7 +42,15 @@ TNetC1AppForm::TNetC1AppForm(const QString& iniPath, QWidget* parent) : QMainWin
     params_.TelnetPass.clear();
     iniPath_ =
         iniPath.isEmpty() ? IniPathForExecutable(QApplication::applicationFilePath()) : iniPath;
-    params_ = LoadSettings(iniPath_);
+    QString readError;
+    params_ = LoadSettings(iniPath_, &readError);
+    if (!readError.isEmpty()) {
+        // The record holds the defaults; the file keeps its settings, since no save of this run
+        // replaces it.
+        ShowErrorBox(this,
+                     readError + QStringLiteral("\n設定ファイルを読めないため、既定の設定で"
+                                                "起動します。このファイルには保存しません。"));
+    }
     record_ = std::make_unique<TProductionRecord>(TProductionRecord::PathBesideIni(iniPath_));
     // No serial session yet: it is created by the first command that needs it.
     static const char* const kHidden[] = {"MnCheckConfg1", "N5",     "COMP1", "MnTest",
@@ -57,6 +66,7 @@ TNetC1AppForm::~TNetC1AppForm() {
 
 void TNetC1AppForm::BuildWindow() {
     setWindowTitle(QString::fromUtf8(kProgramCaption));
+    setWindowIcon(ProgramIcon());
     setObjectName(QStringLiteral("NetC1AppForm"));
     move(556, 134);
     resize(533, 455);
@@ -147,7 +157,11 @@ void TNetC1AppForm::BuildMenus() {
 void TNetC1AppForm::BuildToolBar() {
     toolBar1_ = addToolBar(QStringLiteral("ToolBar1"));
     toolBar1_->setObjectName(QStringLiteral("ToolBar1"));
+    // The toolbar is always complete: it cannot be moved, floated or hidden.
     toolBar1_->setMovable(false);
+    toolBar1_->setFloatable(false);
+    toolBar1_->setContextMenuPolicy(Qt::PreventContextMenu);
+    toolBar1_->toggleViewAction()->setVisible(false);
     toolBar1_->setFixedHeight(30);
     toolBar1_->setIconSize(QSize(16, 16));
     auto button = [this](const char* name, QStyle::StandardPixmap icon, auto handler) {
@@ -168,9 +182,12 @@ void TNetC1AppForm::BuildToolBar() {
 }
 
 void TNetC1AppForm::BindFunctionKeys() {
-    // The keys are bound to the window rather than to the menu items, because a hidden item's
-    // own shortcut never fires, and the configuration commands are hidden. Application-wide
-    // keys also work while a menu of the window is open; a modal dialog still blocks them.
+    // A hidden item's own shortcut never fires, and most configuration commands are hidden, so
+    // each key has two bindings of which exactly one is live: the item's own shortcut while the
+    // item is visible (it also shows the key in the menu), a window key while it is hidden. Two
+    // live bindings of one key would make the key ambiguous, and then neither would run. Both
+    // are application-wide, so they also work while a menu of the window is open or the menu
+    // bar holds the keyboard; a modal dialog still blocks them.
     struct Key {
         Qt::Key key;
         const char* item;
@@ -186,17 +203,23 @@ void TNetC1AppForm::BindFunctionKeys() {
         {Qt::Key_F8, "MnChecktelnet2", &TNetC1AppForm::MnChecktelnet2Click},
     };
     for (const Key& k : kKeys) {
-        // The item shows its key; the item's own shortcut is given a context in which it never
-        // matches, so that it cannot clash with the window's key.
         QAction* item = Action(QLatin1String(k.item));
         item->setShortcut(QKeySequence(k.key));
-        item->setShortcutContext(Qt::WidgetShortcut);
+        item->setShortcutContext(Qt::ApplicationShortcut);
         auto* sc = new QShortcut(QKeySequence(k.key), this);
         sc->setContext(Qt::ApplicationShortcut);
         const auto handler = k.handler;
         const QString name = QLatin1String(k.item);
         connect(sc, &QShortcut::activated, this, [this, name, handler] { RunItem(name, handler); });
+        auto follow = [item, sc] { sc->setEnabled(!item->isVisible()); };
+        connect(item, &QAction::visibleChanged, sc, follow);
+        follow();
     }
+}
+
+QMenu* TNetC1AppForm::createPopupMenu() {
+    // No menu to hide the toolbar (or anything else) with.
+    return nullptr;
 }
 
 QAction* TNetC1AppForm::Action(const QString& name) const {
@@ -269,14 +292,30 @@ void TNetC1AppForm::closeEvent(QCloseEvent* event) {
     try {
         FormCloseQuery();
     } catch (const Exception& e) {
-        // The settings could not be written: keep the window (and the settings in memory), so
-        // that nothing is lost; the old file is still whole.
+        // The settings could not be written (the old file is still whole). The operator may
+        // keep the window, and the settings in memory, to put the cause right, or close
+        // without saving: a save that keeps failing must not make the program unclosable.
         ShowErrorBox(this, e.Message());
-        event->ignore();
-        return;
+        if (!AskCloseWithoutSaving()) {
+            event->ignore();
+            return;
+        }
+        ReleaseSerialSession();
     }
     closing_ = true;
     event->accept();
+}
+
+bool TNetC1AppForm::AskCloseWithoutSaving() {
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kProgramCaption),
+                    QStringLiteral("設定を保存できませんでした。\n保存せずに終了しますか？"),
+                    QMessageBox::NoButton, this);
+    QPushButton* yes = box.addButton(QStringLiteral("はい"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("いいえ"), QMessageBox::NoRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
 }
 
 void TNetC1AppForm::FormCloseQuery() {

@@ -18,6 +18,7 @@
 
 class QAction;
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QTabWidget;
 class QToolBar;
@@ -91,6 +92,9 @@ class TNetC1AppForm : public QMainWindow {
     QAction* Action(const QString& name) const;
     QToolButton* ToolButton(const QString& name) const;
 
+    // The window offers no context menu of toolbars: the toolbar is always shown.
+    QMenu* createPopupMenu() override;
+
   signals:
     // A menu item, function key or toolbar button started its command (the item's name).
     void CommandStarted(const QString& item);
@@ -138,6 +142,8 @@ class TNetC1AppForm : public QMainWindow {
     // Runs the handler of a menu item as a command.
     void RunItem(const QString& item, void (TNetC1AppForm::*handler)());
     void FormCloseQuery();
+    // After a failed save: asks whether to close without saving ("いいえ" is the default).
+    bool AskCloseWithoutSaving();
     // Destroys the serial session, if there is one (closing its port).
     void ReleaseSerialSession();
 

@@ -52,6 +52,57 @@ class Fd {
     int fd_;
 };
 
+QString ErrnoText(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// Reads the whole file at `path` into `bytes`. Returns false with `error` empty when the file
+// does not exist, false with `error` set when it exists but cannot be read.
+bool ReadWholeFile(const QString& path, QByteArray* bytes, QString* error) {
+    // Non-blocking, so that a FIFO at the path cannot stall the program.
+    Fd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            *error = ErrnoText(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        *error = ErrnoText(errno);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        *error = ErrnoText(EISDIR);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = QStringLiteral("Not a regular file");
+        return false;
+    }
+    if (st.st_size > TIniFile::kMaxFileSize) {
+        *error = ErrnoText(EFBIG);
+        return false;
+    }
+    bytes->clear();
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *error = ErrnoText(errno);
+            return false;
+        }
+        if (n == 0)
+            return true;
+        if (bytes->size() + n > TIniFile::kMaxFileSize) {
+            *error = ErrnoText(EFBIG);
+            return false;
+        }
+        bytes->append(buf, n);
+    }
+}
+
 // Replaces the file at `path` with `bytes` so that the file is, at every moment, either the
 // old one whole or the new one whole. Returns an error text, empty on success.
 QString WriteWholeFile(const QString& path, const QByteArray& bytes) {
@@ -61,20 +112,38 @@ QString WriteWholeFile(const QString& path, const QByteArray& bytes) {
     const QByteArray finalName = QFile::encodeName(target);
     QByteArray tempName = finalName + ".XXXXXX";
 
+    // The rename below needs only the folder's permission; a file this user may not write is
+    // not replaced behind the user's back.
+    struct stat st {};
+    const bool exists = ::stat(finalName.constData(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode))
+        return ErrnoText(EISDIR);
+    if (exists && ::faccessat(AT_FDCWD, finalName.constData(), W_OK, AT_EACCESS) != 0)
+        return ErrnoText(errno);
+
     // The temporary file lies in the same folder, so that the rename below cannot cross file
     // systems and is atomic.
     Fd fd(::mkstemp(tempName.data()));
-    if (fd.get() < 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
+    if (fd.get() < 0) {
+        const int err = errno;
+        return QStringLiteral("The temporary file cannot be created in the folder \"%1\": %2")
+            .arg(QFileInfo(QFile::decodeName(finalName)).absolutePath(), ErrnoText(err));
+    }
     auto fail = [&](int err) {
         ::unlink(tempName.constData());
-        return QString::fromLocal8Bit(std::strerror(err));
+        return ErrnoText(err);
     };
-    // Keep the old file's permissions; a new file gets the usual ones.
-    struct stat st {};
+    // Keep the old file's owner, group and permissions as far as this user may; a new file
+    // gets the usual ones.
     mode_t mode = 0;
-    if (::stat(finalName.constData(), &st) == 0) {
+    if (exists) {
         mode = st.st_mode & 07777;
+        // Each may fail for an ordinary user (another owner, a group the user is not in); the
+        // file then belongs to the user, as any file the user creates.
+        if (::fchown(fd.get(), static_cast<uid_t>(-1), st.st_gid) != 0) {
+        }
+        if (::fchown(fd.get(), st.st_uid, static_cast<gid_t>(-1)) != 0) {
+        }
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);
@@ -107,16 +176,26 @@ QString WriteWholeFile(const QString& path, const QByteArray& bytes) {
 }  // namespace
 
 TIniFile::TIniFile(const QString& path) : path_(path) {
-    QFile f(path);
-    if (f.open(QIODevice::ReadOnly))
-        Parse(Decode(f.readAll()));
+    QByteArray bytes;
+    if (ReadWholeFile(path, &bytes, &readError_))
+        Parse(bytes);
 }
 
-void TIniFile::Parse(const QString& text) {
+void TIniFile::Parse(const QByteArray& bytes) {
     Section* current = nullptr;
-    const QStringList raw = text.split(QLatin1Char('\n'));
-    for (const QString& r : raw) {
-        const QString line = r.trimmed();  // also drops the CR of a CR LF ending
+    const qsizetype n = bytes.size();
+    qsizetype pos = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    while (pos < n) {
+        // A line ends at CR LF, LF or CR.
+        qsizetype end = pos;
+        while (end < n && bytes[end] != '\r' && bytes[end] != '\n')
+            ++end;
+        const QByteArray raw = bytes.mid(pos, end - pos).trimmed();
+        pos = end + 1;
+        if (end < n && bytes[end] == '\r' && pos < n && bytes[pos] == '\n')
+            ++pos;
+
+        const QString line = Decode(raw).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
             continue;
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
@@ -124,24 +203,20 @@ void TIniFile::Parse(const QString& text) {
             // A repeated section continues the first one, so that nothing of it is lost.
             current = FindSection(name);
             if (!current) {
-                sections_.push_back(Section{name, {}});
+                sections_.push_back(Section{name, raw, {}});
                 current = &sections_.back();
             }
             continue;
         }
         if (!current)
             continue;  // before the first section
-        const int eq = static_cast<int>(line.indexOf(QLatin1Char('=')));
-        if (eq < 0) {
-            current->lines.push_back(Line{QString(), line});
-        } else {
-            QString key = line.left(eq).trimmed();
-            if (key.isEmpty()) {
-                current->lines.push_back(Line{QString(), line});
-            } else {
-                current->lines.push_back(Line{key, line.mid(eq + 1).trimmed()});
-            }
-        }
+        // "=" is never part of a two-byte Shift-JIS character, so the split is safe in bytes.
+        const qsizetype eq = raw.indexOf('=');
+        const QString key = eq < 0 ? QString() : Decode(raw.left(eq)).trimmed();
+        if (key.isEmpty())
+            current->lines.push_back(Line{QString(), QString(), raw});
+        else
+            current->lines.push_back(Line{key, Decode(raw.mid(eq + 1)).trimmed(), raw});
     }
 }
 
@@ -169,7 +244,7 @@ QString TIniFile::ReadString(const QString& section, const QString& key, const Q
         return def;
     for (const Line& l : s->lines)
         if (!l.key.isEmpty() && l.key.compare(key, Qt::CaseInsensitive) == 0)
-            return l.text;
+            return l.value;
     return def;
 }
 
@@ -209,33 +284,36 @@ int TIniFile::ReadInteger(const QString& section, const QString& key, int def) c
 void TIniFile::WriteString(const QString& section, const QString& key, const QString& value) {
     Section* s = FindSection(section);
     if (!s) {
-        sections_.push_back(Section{section, {}});
+        sections_.push_back(Section{section, QByteArray(), {}});
         s = &sections_.back();
     }
     for (Line& l : s->lines) {
         if (!l.key.isEmpty() && l.key.compare(key, Qt::CaseInsensitive) == 0) {
+            if (l.key == key && l.value == value)
+                return;  // unchanged: the line keeps its bytes
             l.key = key;
-            l.text = value;
+            l.value = value;
+            l.raw.clear();
             return;
         }
     }
-    s->lines.push_back(Line{key, value});
+    s->lines.push_back(Line{key, value, QByteArray()});
 }
 
 void TIniFile::WriteInteger(const QString& section, const QString& key, int value) {
     WriteString(section, key, QString::number(value));
 }
 
-QString TIniFile::Text() const {
-    QString out;
-    const QLatin1String crlf("\r\n");
+QByteArray TIniFile::Bytes() const {
+    QByteArray out;
+    const char* const crlf = "\r\n";
     for (const Section& s : sections_) {
-        out += QLatin1Char('[') + s.name + QLatin1Char(']') + crlf;
+        out += s.rawHeader.isEmpty() ? Encode(QLatin1Char('[') + s.name + QLatin1Char(']'))
+                                     : s.rawHeader;
+        out += crlf;
         for (const Line& l : s.lines) {
-            if (l.key.isEmpty())
-                out += l.text + crlf;
-            else
-                out += l.key + QLatin1Char('=') + l.text + crlf;
+            out += l.raw.isEmpty() ? Encode(l.key + QLatin1Char('=') + l.value) : l.raw;
+            out += crlf;
         }
         out += crlf;
     }
@@ -243,7 +321,12 @@ QString TIniFile::Text() const {
 }
 
 void TIniFile::UpdateFile() const {
-    const QString error = WriteWholeFile(path_, Encode(Text()));
+    // A file that exists but could not be read was taken as empty: writing it would replace
+    // everything in it.
+    const QString error =
+        readError_.isEmpty()
+            ? WriteWholeFile(path_, Bytes())
+            : QStringLiteral("It could not be read (%1) and is left as it is.").arg(readError_);
     if (!error.isEmpty())
         throw EFCreateError(QStringLiteral("Cannot create file \"%1\". %2").arg(path_, error));
 }

@@ -1,27 +1,37 @@
 // The INI file store: the whole file held in memory, read and rewritten whole.
 //
-// Format: lines end with CR LF (a bare LF is accepted when reading); each line is trimmed;
-// empty lines and lines starting with ";" are dropped; "[name]" starts a section; inside a
-// section "key=value" is an entry (key and value trimmed) and any other line is carried along
-// unchanged; lines before the first section are dropped. Section and key names match without
-// regard to letter case. Text is Shift-JIS on disk.
+// Format: lines end with CR LF, a bare LF or a bare CR when reading (always CR LF when
+// writing); a leading UTF-8 byte-order mark is skipped; each line is trimmed; empty lines and
+// lines starting with ";" are dropped; "[name]" starts a section; inside a section "key=value"
+// is an entry (key and value trimmed) and any other line is carried along unchanged; lines
+// before the first section are dropped. Section and key names match without regard to letter
+// case. Text is Shift-JIS on disk.
+//
+// Every line that is not rewritten keeps its bytes exactly as read, whatever their encoding,
+// so that sections of other parts of the program (and of other tools) survive a save. An entry
+// written with the key spelt as in the file and its value unchanged counts as not rewritten.
 //
 // Writing rewrites the file whole: each section as "[name]", its lines in order, then one
 // empty line. Existing entries are replaced in place, new ones appended to their section, new
 // sections appended to the file. The file is written to a temporary file in the same folder
-// and renamed over the old one, so a failed save leaves the old file whole.
+// and renamed over the old one, so a failed save leaves the old file whole. A file that exists
+// but is not writable for this user, and a file that exists but could not be read, are never
+// replaced: the save fails with EFCreateError instead.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
-#include <QStringList>
 #include <vector>
 
 class TIniFile {
   public:
-    // Reads `path`; an absent or unreadable file is an empty one.
+    // Reads `path`; an absent file is an empty one. A file that exists but cannot be read is
+    // empty too, ReadError() tells why, and UpdateFile() refuses to replace it.
     explicit TIniFile(const QString& path);
 
     const QString& FileName() const { return path_; }
+    // Why an existing file could not be read; empty when it was read or is absent.
+    const QString& ReadError() const { return readError_; }
 
     QString ReadString(const QString& section, const QString& key, const QString& def) const;
     // A value of more than two characters beginning "0x" or "0X" is hexadecimal (up to eight
@@ -33,29 +43,35 @@ class TIniFile {
     void WriteString(const QString& section, const QString& key, const QString& value);
     void WriteInteger(const QString& section, const QString& key, int value);
 
-    // The file's text as it would be written (lines joined by CR LF).
-    QString Text() const;
+    // The file's bytes as they would be written.
+    QByteArray Bytes() const;
     // Writes the file; throws EFCreateError when it cannot be written.
     void UpdateFile() const;
 
     // Parses a value the way ReadInteger does.
     static bool ParseInteger(const QString& value, int* out);
 
+    // Files above this size are not read (and so never replaced).
+    static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+
   private:
     struct Line {
-        QString key;   // empty for a line without "="
-        QString text;  // the whole line for a line without "="; the value for an entry
+        QString key;     // empty for a line without a key
+        QString value;   // the value of an entry
+        QByteArray raw;  // the line as read; empty once the program has rewritten it
     };
     struct Section {
         QString name;
+        QByteArray rawHeader;  // the "[name]" line as read; empty for a new section
         std::vector<Line> lines;
     };
 
     Section* FindSection(const QString& name);
     const Section* FindSection(const QString& name) const;
-    void Parse(const QString& text);
+    void Parse(const QByteArray& bytes);
 
     QString path_;
+    QString readError_;
     std::vector<Section> sections_;
 };
 

@@ -1,6 +1,20 @@
 #include "core/settings.h"
 
+#include <QHash>
+
+#include "core/exceptions.h"
 #include "core/inifile.h"
+
+namespace {
+
+// The files LoadSettings could not read in this run, with the cause. Saving the record over
+// one of them would replace its settings with defaults.
+QHash<QString, QString>& UnreadFiles() {
+    static QHash<QString, QString> files;
+    return files;
+}
+
+}  // namespace
 
 const char* const kOptionSection = "Option";
 
@@ -34,13 +48,25 @@ void LoadSettings(const TIniFile& ini, TBoardParams* params) {
     }
 }
 
-TBoardParams LoadSettings(const QString& iniPath) {
+TBoardParams LoadSettings(const QString& iniPath, QString* readError) {
     TBoardParams p;
-    LoadSettings(TIniFile(iniPath), &p);
+    const TIniFile ini(iniPath);
+    LoadSettings(ini, &p);
+    if (!ini.ReadError().isEmpty()) {
+        UnreadFiles().insert(iniPath, ini.ReadError());
+        if (readError)
+            *readError =
+                QStringLiteral("Cannot read file \"%1\". %2").arg(iniPath, ini.ReadError());
+    }
     return p;
 }
 
 void SaveSettings(const QString& iniPath, const TBoardParams& params) {
+    const auto unread = UnreadFiles().constFind(iniPath);
+    if (unread != UnreadFiles().constEnd())
+        throw EFCreateError(QStringLiteral("Cannot create file \"%1\". It could not be read when "
+                                           "the program started (%2) and is left as it is.")
+                                .arg(iniPath, *unread));
     // Read the file again, so that whatever else was written meanwhile (other sections) stays.
     TIniFile ini(iniPath);
     const QString section = QLatin1String(kOptionSection);

@@ -48,10 +48,17 @@ extern const TSettingKey kIntSettingKeys[25];
 extern const char* const kOptionSection;  // "Option"
 
 // Reads section "Option" of the INI file at `iniPath`; anything missing or not an integer
-// keeps its default.
-TBoardParams LoadSettings(const QString& iniPath);
+// keeps its default. A file that exists but cannot be read gives the defaults, sets
+// `readError` (when given) to a message naming the file and the cause, and is never replaced
+// by SaveSettings for the rest of the run: the record then holds defaults, not the file's
+// settings.
+TBoardParams LoadSettings(const QString& iniPath, QString* readError = nullptr);
 void LoadSettings(const TIniFile& ini, TBoardParams* params);
 // Writes every key of the record to section "Option", keeping the rest of the file, and
-// rewrites the file. Throws EFCreateError when the file cannot be written (the old file then
+// rewrites the file. Throws EFCreateError when the file cannot be written, is not writable
+// for this user, cannot be read now or could not be read by LoadSettings (the old file then
 // stays whole).
+//
+// Thread rules: GUI thread only (LoadSettings and SaveSettings share the record of files that
+// must not be replaced).
 void SaveSettings(const QString& iniPath, const TBoardParams& params);

@@ -33,7 +33,6 @@ TIntEdit* MakeInt(QWidget* parent, int min, int max, int radix) {
     auto* e = new TIntEdit(parent);
     e->SetRadix(radix);
     e->SetRange(min, max);
-    e->setMinimumWidth(radix == -16 ? 44 : 90);
     return e;
 }
 
@@ -64,6 +63,15 @@ QHBoxLayout* IpRow(QWidget* parent, TFmtEdit** fields) {
     return row;
 }
 
+// A field with its unit right after it.
+QHBoxLayout* WithUnit(QWidget* field, const QString& unit, QWidget* parent) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(field);
+    row->addWidget(MakeLabel(unit, parent));
+    row->addStretch();
+    return row;
+}
+
 QPushButton* MakeButton(const QString& text, QWidget* parent) {
     auto* b = new QPushButton(text, parent);
     b->setAutoDefault(false);
@@ -71,6 +79,13 @@ QPushButton* MakeButton(const QString& text, QWidget* parent) {
 }
 
 }  // namespace
+
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (int size : {16, 32, 48, 256})
+        icon.addFile(QStringLiteral(":/icons/netboard-config-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
 
 void CenterOnScreen(QWidget* w) {
     QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
@@ -103,10 +118,12 @@ void TEntryDialog::AddButtonRow(QBoxLayout* into, const QString& okText, QPushBu
 void TEntryDialog::accept() {
     // A number text field keeps the focus while its number is out of range; accepting the
     // dialog with such a number would send it to the board, so the dialog refuses too.
+    // The field that has the focus keeps it if it is one of them.
+    auto* focused = qobject_cast<TFmtEdit*>(focusWidget());
     for (TFmtEdit* f : findChildren<TFmtEdit*>()) {
         if (f->isVisible() && !f->InRange()) {
             SystemBeep();
-            f->setFocus(Qt::OtherFocusReason);
+            (focused && !focused->InRange() ? focused : f)->TakeFocusBack();
             return;
         }
     }
@@ -124,6 +141,7 @@ void TEntryDialog::showEvent(QShowEvent* event) {
 TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     setWindowTitle(QStringLiteral("ネットワークボードの設定"));
     auto* top = new QVBoxLayout(this);
+    top->setSizeConstraint(QLayout::SetFixedSize);
 
     // MAC row
     Label11 = MakeLabel(QStringLiteral("MACアドレス"), this);
@@ -171,8 +189,7 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     grid->addWidget(EdPort2, r++, 1);
     Edmask = MakeInt(this, 0, 32, -10);
     grid->addWidget(MakeLabel(QStringLiteral("マスク長"), this), r, 0);
-    grid->addWidget(Edmask, r, 1);
-    grid->addWidget(MakeLabel(QStringLiteral("(マスク有効桁数)"), this), r++, 2);
+    grid->addLayout(WithUnit(Edmask, QStringLiteral("(マスク有効桁数)"), this), r++, 1, 1, 2);
     CBAutoConnect = new QCheckBox(QStringLiteral("自動接続モード使用"), this);
     grid->addWidget(CBAutoConnect, r++, 0, 1, 3);
     ComboBox1 = new QComboBox(this);
@@ -184,8 +201,7 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     grid->addWidget(ComboBox1, r++, 1);
     EdTxTiming = MakeInt(this, -2147483647, 2147483647, -10);
     grid->addWidget(MakeLabel(QStringLiteral("送信タイミング"), this), r, 0);
-    grid->addWidget(EdTxTiming, r, 1);
-    grid->addWidget(MakeLabel(QStringLiteral("ms"), this), r++, 2);
+    grid->addLayout(WithUnit(EdTxTiming, QStringLiteral("ms"), this), r++, 1, 1, 2);
     auto* keepBox = new QGroupBox(QStringLiteral("キープ・アライブ"), this);
     auto* keepRow = new QHBoxLayout(keepBox);
     RGKeepOff = new QRadioButton(QStringLiteral("OFF"), keepBox);
@@ -198,8 +214,7 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     grid->addWidget(keepBox, r++, 0, 1, 3);
     EdChkTimer = MakeInt(this, -2147483647, 2147483647, -10);
     grid->addWidget(MakeLabel(QStringLiteral("無通信監視タイマー"), this), r, 0);
-    grid->addWidget(EdChkTimer, r, 1);
-    grid->addWidget(MakeLabel(QStringLiteral("min"), this), r++, 2);
+    grid->addLayout(WithUnit(EdChkTimer, QStringLiteral("min"), this), r++, 1, 1, 2);
     top->addLayout(grid);
     EdTCPIP1_1 = ip1[0];
     EdTCPIP1_2 = ip1[1];
@@ -373,6 +388,7 @@ void TParaSet1Dlg::FillFromBoard(const TBoardReadback& board) {
 TSetMac1Dlg::TSetMac1Dlg(QWidget* parent) : TEntryDialog(parent) {
     setWindowTitle(QStringLiteral("MACアドレスの再設定"));
     auto* top = new QVBoxLayout(this);
+    top->setSizeConstraint(QLayout::SetFixedSize);
     top->addWidget(MakeLabel(QStringLiteral("MACアドレス"), this));
     auto* row = new QHBoxLayout;
     FixedPrefix = MakeLabel(QStringLiteral("02-5A-C3-"), this);
@@ -408,6 +424,7 @@ void TSetMac1Dlg::CopyTo(TBoardParams* p) {
 TSetTCPIPDlg::TSetTCPIPDlg(QWidget* parent) : TEntryDialog(parent) {
     setWindowTitle(QStringLiteral("TCP/IP アドレスの設定"));
     auto* top = new QHBoxLayout(this);
+    top->setSizeConstraint(QLayout::SetFixedSize);
     auto* left = new QVBoxLayout;
     left->addWidget(MakeLabel(QStringLiteral("Telnet先のTCP/IP"), this));
     TFmtEdit* ip[4];
@@ -463,6 +480,7 @@ void TSetTCPIPDlg::BtResetClick() {
 
 TInputIntDlg::TInputIntDlg(QWidget* parent) : TEntryDialog(parent) {
     auto* top = new QVBoxLayout(this);
+    top->setSizeConstraint(QLayout::SetFixedSize);
     auto* panel = new QFrame(this);
     panel->setFrameShape(QFrame::StyledPanel);
     auto* inner = new QVBoxLayout(panel);
@@ -503,9 +521,11 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     setFont(DialogFont());
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     auto* top = new QVBoxLayout(this);
+    top->setSizeConstraint(QLayout::SetFixedSize);
     auto* row = new QHBoxLayout;
     auto* icon = new QLabel(this);
-    icon->setPixmap(style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(32, 32));
+    icon->setObjectName(QStringLiteral("ProgramIcon"));
+    icon->setPixmap(ProgramIcon().pixmap(32, 32));
     row->addWidget(icon, 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout;
     ProductName = MakeLabel(VersionInfo(7), this);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
 
 #include "dialogs/intedit.h"
 
@@ -177,3 +178,6 @@ class TAboutBox : public QDialog {
 QString VersionInfo(int key);
 
 void CenterOnScreen(QWidget* w);
+
+// The program's own icon, in every size it is drawn in.
+QIcon ProgramIcon();

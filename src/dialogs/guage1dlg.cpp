@@ -3,21 +3,40 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
+#include "dialogs/dialogs.h"
 #include "dialogs/fonts.h"
 
-TGuage1Dlg::TGuage1Dlg(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
-    setWindowTitle(QStringLiteral("変換実行中"));
+TGuage1Dlg::TGuage1Dlg(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
     setFont(DialogFont());
 
-    label1_ = new QLabel(this);
-    label1_->setAlignment(Qt::AlignCenter);
+    auto* border = new QFrame(this);
+    border->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    border->setLineWidth(2);
 
-    panel2_ = new QFrame(this);
+    caption_ = new QLabel(border);
+    caption_->setObjectName(QStringLiteral("Caption"));
+    caption_->setAutoFillBackground(true);
+    caption_->setContentsMargins(6, 3, 6, 3);
+    QPalette pal = caption_->palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Highlight));
+    pal.setColor(QPalette::WindowText, pal.color(QPalette::HighlightedText));
+    caption_->setPalette(pal);
+    QFont bold = caption_->font();
+    bold.setBold(true);
+    caption_->setFont(bold);
+    caption_->installEventFilter(this);
+
+    label1_ = new QLabel(border);
+    label1_->setAlignment(Qt::AlignCenter);
+    label1_->setMinimumWidth(280);
+
+    panel2_ = new QFrame(border);
     panel2_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     progressBar1_ = new QProgressBar(panel2_);
     progressBar1_->setRange(0, 100);
@@ -25,15 +44,25 @@ TGuage1Dlg::TGuage1Dlg(QWidget* parent)
     auto* panelLayout = new QVBoxLayout(panel2_);
     panelLayout->addWidget(progressBar1_);
 
-    button1_ = new QPushButton(QStringLiteral("&Cancel"), this);
+    button1_ = new QPushButton(QStringLiteral("&Cancel"), border);
     button1_->setAutoDefault(false);
     connect(button1_, &QPushButton::clicked, this, &TGuage1Dlg::Button1Click);
 
+    auto* inner = new QVBoxLayout;
+    inner->setContentsMargins(9, 8, 9, 9);
+    inner->addWidget(label1_);
+    inner->addWidget(panel2_);
+    inner->addWidget(button1_, 0, Qt::AlignHCenter);
+    auto* framed = new QVBoxLayout(border);
+    framed->setContentsMargins(2, 2, 2, 2);
+    framed->setSpacing(0);
+    framed->addWidget(caption_);
+    framed->addLayout(inner);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(label1_);
-    layout->addWidget(panel2_);
-    layout->addWidget(button1_, 0, Qt::AlignHCenter);
-    setMinimumWidth(300);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(border);
+    setWindowTitle(QStringLiteral("変換実行中"));
 }
 
 void TGuage1Dlg::Button1Click() {
@@ -47,6 +76,23 @@ void TGuage1Dlg::reject() {
 void TGuage1Dlg::showEvent(QShowEvent* event) {
     running_ = true;
     QDialog::showEvent(event);
+    CenterOnScreen(this);
+}
+
+void TGuage1Dlg::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowTitleChange)
+        caption_->setText(windowTitle());
+    QDialog::changeEvent(event);
+}
+
+bool TGuage1Dlg::eventFilter(QObject* watched, QEvent* event) {
+    // Dragging the caption strip moves the window, as a title bar would.
+    if (watched == caption_ && event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && windowHandle()) {
+        windowHandle()->startSystemMove();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TGuage1Dlg::closeEvent(QCloseEvent* event) {

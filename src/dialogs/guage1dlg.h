@@ -2,8 +2,11 @@
 // bar on a lowered panel and a Cancel button. Its caller keeps the GUI running and polls
 // Running(), which turns false once Cancel has been pressed.
 //
-// It has no system menu and no close box; Escape and a close request from the window system
-// count as Cancel, so the window never goes away behind its caller's back.
+// It has no system menu and no close box. Window managers may add both to any window with a
+// title bar whatever the window asks for, so the window has no frame from the window system:
+// it draws its own raised border and caption strip (the strip also moves the window when
+// dragged). Escape and a close request from the window system count as Cancel, so the window
+// never goes away behind its caller's back. It is centred on the screen and keeps its size.
 //
 // Thread rules: GUI thread only.
 #pragma once
@@ -28,16 +31,21 @@ class TGuage1Dlg : public QDialog {
     QFrame* Panel2() const { return panel2_; }
     QProgressBar* ProgressBar1() const { return progressBar1_; }
     QPushButton* Button1() const { return button1_; }
+    // The caption strip, showing the window title.
+    QLabel* Caption() const { return caption_; }
 
     void reject() override;  // Escape: Cancel
 
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void Button1Click();
 
+    QLabel* caption_ = nullptr;
     QLabel* label1_ = nullptr;
     QFrame* panel2_ = nullptr;
     QProgressBar* progressBar1_ = nullptr;

@@ -1,13 +1,17 @@
 #include "dialogs/intedit.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
-#include <QRegularExpressionValidator>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QValidator>
+#include <algorithm>
+#include <functional>
 #include <limits>
 
 #include "core/beep.h"
@@ -74,7 +78,13 @@ int64_t Clamp(int64_t v, int min, int max, int radix, bool* clamped) {
     return v;
 }
 
+QChar Narrow(QChar c) {
+    const ushort u = c.unicode();
+    return u >= 0xFF10 && u <= 0xFF19 ? QChar(u - 0xFF10 + '0') : c;
+}
+
 bool Typeable(QChar c, int radix) {
+    c = Narrow(c);
     if (radix < 0 && (c == '+' || c == '-'))
         return true;
     const int d = DigitValue(c);
@@ -82,6 +92,84 @@ bool Typeable(QChar c, int radix) {
 }
 
 }  // namespace intedit
+
+namespace {
+
+// Holds a field's text to a character rule whichever way the text comes in (typed, pasted,
+// dropped or composed by an input method): full-width digits become ASCII digits, letters
+// upper case, and a change that brings in any other character is refused whole (the field
+// then emits inputRejected, which sounds the beep).
+class CharRuleValidator : public QValidator {
+  public:
+    // `allowed` tells whether a character may stand in a field of the radix given.
+    CharRuleValidator(bool (*allowed)(QChar, int), int radix, QObject* parent)
+        : QValidator(parent), allowed_(allowed), radix_(radix) {}
+    // The validator keeps its own copy of the radix: the line edit may ask it while the field
+    // that owns both is being destroyed.
+    void SetRadix(int radix) { radix_ = radix; }
+
+    State validate(QString& input, int& /*pos*/) const override {
+        for (qsizetype i = 0; i < input.size(); ++i) {
+            const QChar c = intedit::Narrow(input[i]).toUpper();
+            if (!allowed_(c, radix_))
+                return Invalid;
+            if (c != input[i])
+                input[i] = c;
+        }
+        // Acceptable, not Intermediate: Enter in the field must still reach the dialog.
+        return Acceptable;
+    }
+
+  private:
+    bool (*allowed_)(QChar, int);
+    int radix_;
+};
+
+// An input method's composition replaces the selection as soon as it starts; when its text is
+// then refused, the field gets back what it held before the composition began (not an empty
+// field, which would count as 0).
+class CompositionGuard : public QObject {
+  public:
+    explicit CompositionGuard(QLineEdit* edit) : QObject(edit), edit_(edit) {
+        edit->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != edit_ || event->type() != QEvent::InputMethod)
+            return false;
+        auto* im = static_cast<QInputMethodEvent*>(event);
+        if (!composing_)
+            before_ = edit_->text();
+        composing_ = !im->preeditString().isEmpty();
+        QString commit = im->commitString();
+        int pos = 0;
+        if (commit.isEmpty() || !edit_->validator() ||
+            edit_->validator()->validate(commit, pos) != QValidator::Invalid)
+            return false;
+        const QString before = before_;  // the event below passes through here again
+        QInputMethodEvent end;           // ends the composition without text
+        QCoreApplication::sendEvent(edit_, &end);
+        edit_->setText(before);
+        SystemBeep();
+        return true;
+    }
+
+  private:
+    QLineEdit* edit_;
+    QString before_;
+    bool composing_ = false;
+};
+
+CharRuleValidator* HoldToCharRule(QLineEdit* edit, bool (*allowed)(QChar, int), int radix) {
+    auto* v = new CharRuleValidator(allowed, radix, edit);
+    edit->setValidator(v);
+    new CompositionGuard(edit);
+    QObject::connect(edit, &QLineEdit::inputRejected, edit, [] { SystemBeep(); });
+    return v;
+}
+
+}  // namespace
 
 TIntEdit::TIntEdit(QWidget* parent)
     : QWidget(parent),
@@ -106,14 +194,28 @@ TIntEdit::TIntEdit(QWidget* parent)
     row->addLayout(buttons);
     setFocusProxy(edit_);
     edit_->installEventFilter(this);
+    validator_ = HoldToCharRule(edit_, intedit::Typeable, radix_);
     connect(up_, &QToolButton::clicked, this, [this] { Step(+1); });
     connect(down_, &QToolButton::clicked, this, [this] { Step(-1); });
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     Show(0);
+    FitWidth();
 }
 
 void TIntEdit::SetRadix(int radix) {
     radix_ = radix;
+    static_cast<CharRuleValidator*>(validator_)->SetRadix(radix);
     Show(value_);
+    FitWidth();
+}
+
+void TIntEdit::FitWidth() {
+    // As wide as the longest text of the range, plus the frame and the text margins.
+    const QFontMetrics fm(edit_->font());
+    const int text = std::max(fm.horizontalAdvance(intedit::Format(min_, radix_)),
+                              fm.horizontalAdvance(intedit::Format(max_, radix_)));
+    const int frame = edit_->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit_);
+    edit_->setFixedWidth(text + 2 * frame + 10);
 }
 
 void TIntEdit::SetMinValue(int v) {
@@ -126,6 +228,7 @@ void TIntEdit::SetMaxValue(int v) {
 void TIntEdit::SetRange(int min, int max) {
     min_ = min;
     max_ = max;
+    FitWidth();
 }
 
 void TIntEdit::SetEditorEnabled(bool on) {
@@ -211,6 +314,8 @@ bool TIntEdit::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TIntEdit::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange)
+        FitWidth();
     if (event->type() == QEvent::EnabledChange) {
         up_->setEnabled(isEnabled());
         down_->setEnabled(isEnabled());
@@ -236,12 +341,18 @@ int64_t LeadingNumber(const QString& text) {
     return negative ? -v : v;
 }
 
+bool FmtTypeable(QChar c, int /*radix*/ = 10) {
+    return QStringLiteral("+-0123456789").contains(intedit::Narrow(c));
+}
+
+// Set while a number text field takes the focus back, so that the field losing it does not
+// take it back in turn (two fields out of range would pass the focus to and fro for ever).
+bool g_takingFocusBack = false;
+
 }  // namespace
 
 TFmtEdit::TFmtEdit(QWidget* parent) : QLineEdit(parent) {
-    // Pasted text obeys the same character set as typed text.
-    setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[-+0-9]*")), this));
+    HoldToCharRule(this, FmtTypeable, 10);
 }
 
 void TFmtEdit::SetRange(const QString& minText, const QString& maxText) {
@@ -258,7 +369,7 @@ void TFmtEdit::keyPressEvent(QKeyEvent* event) {
     const QString t = event->text();
     const bool printable = t.size() == 1 && t[0].isPrint() &&
                            !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
-    if (printable && !QStringLiteral("+-0123456789").contains(t[0])) {
+    if (printable && !FmtTypeable(t[0])) {
         SystemBeep();
         return;
     }
@@ -269,11 +380,17 @@ void TFmtEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
     // Moving the focus from inside a focus change confuses the widget that is receiving it;
     // take it back as soon as the change is complete.
-    if (!InRange() && event->reason() != Qt::ActiveWindowFocusReason &&
+    if (!InRange() && !g_takingFocusBack && event->reason() != Qt::ActiveWindowFocusReason &&
         event->reason() != Qt::PopupFocusReason) {
         QTimer::singleShot(0, this, [this] {
             if (!InRange() && isVisible())
-                setFocus(Qt::OtherFocusReason);
+                TakeFocusBack();
         });
     }
+}
+
+void TFmtEdit::TakeFocusBack() {
+    g_takingFocusBack = true;
+    setFocus(Qt::OtherFocusReason);
+    g_takingFocusBack = false;
 }

@@ -11,7 +11,14 @@
 //
 // TFmtEdit is a plain text field for integers: it accepts only "+-0123456789" (other keys are
 // refused with the beep); while its number lies outside MinText..MaxText the focus is kept in
-// it. An empty field counts as 0 for that check; its text is converted by the caller.
+// it, but never taken back from another field that keeps it for the same reason. An empty
+// field counts as 0 for that check; its text is converted by the caller.
+//
+// Both fields hold pasted, dropped and input-method text to the rules of typed keys: full-width
+// digits count as their ASCII digits, and text with any other character is refused whole, with
+// the beep.
+//
+// TIntEdit is as wide as the longest value of its range in its base.
 #pragma once
 
 #include <QLineEdit>
@@ -30,8 +37,11 @@ QString Format(int value, int radix);
 bool Parse(const QString& text, int radix, int64_t* value);
 // `v` within min..max, compared signed (radix < 0) or unsigned (radix > 0).
 int64_t Clamp(int64_t v, int min, int max, int radix, bool* clamped);
-// Whether `c` can be typed into a field of this radix.
+// Whether `c` can be typed into a field of this radix (a full-width digit counts as its ASCII
+// digit).
 bool Typeable(QChar c, int radix);
+// A full-width digit as its ASCII digit; any other character as it is.
+QChar Narrow(QChar c);
 }  // namespace intedit
 
 class TIntEdit : public QWidget {
@@ -71,10 +81,13 @@ class TIntEdit : public QWidget {
     // Puts the text's value in range and shows it; beeps when it had to be changed.
     void Commit();
     void Show(int v);
+    // Sizes the text to the longest value of the range in the current base.
+    void FitWidth();
 
     QLineEdit* edit_;
     QToolButton* up_;
     QToolButton* down_;
+    class QValidator* validator_ = nullptr;  // owned by edit_; holds pasted text to the radix
     int radix_ = -10;
     int min_ = -2147483647;
     int max_ = 2147483647;
@@ -98,6 +111,11 @@ class TFmtEdit : public QLineEdit {
     void focusOutEvent(QFocusEvent* event) override;
 
   private:
+    // Puts the focus back into this field; a field that loses the focus meanwhile does not
+    // take it back in turn.
+    void TakeFocusBack();
+    friend class TEntryDialog;
+
     QString minText_ = QStringLiteral("0");
     QString maxText_ = QStringLiteral("255");
 };

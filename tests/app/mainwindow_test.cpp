@@ -5,6 +5,8 @@
 #include <sys/resource.h>
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -22,15 +24,15 @@
 #include <QToolButton>
 #include <csignal>
 
+#include "app/mainwindow.h"
 #include "core/beep.h"
 #include "core/exceptions.h"
 #include "core/inifile.h"
-#include "app/mainwindow.h"
 #include "core/replytimer.h"
 #include "dialogs/dialogs.h"
 #include "support/modal.h"
-#include "support/pump.h"
 #include "support/printers.h"
+#include "support/pump.h"
 
 namespace {
 
@@ -69,11 +71,11 @@ class MainWindowTest : public ::testing::Test {
         return out;
     }
     QMenu* MenuOf(const char* name) { return form->Action(QLatin1String(name))->menu(); }
-
 };
 
 TEST_F(MainWindowTest, WindowLayoutAndVisibleMenus) {
     EXPECT_EQ(form->windowTitle(), "ネットワークボード設定プログラム");
+    EXPECT_EQ(form->windowIcon().pixmap(32, 32).toImage(), ProgramIcon().pixmap(32, 32).toImage());
     EXPECT_EQ(Visible(form->menuBar()->actions()),
               (QStringList{"ファイル(&F)", "検査＆チェック", "環境(&Z)", "ヘルプ(&H)"}));
     EXPECT_EQ(Visible(MenuOf("File1")->actions()), (QStringList{"ROMバージョン", "-", "終了(&X)"}));
@@ -122,6 +124,26 @@ TEST_F(MainWindowTest, WindowLayoutAndVisibleMenus) {
     EXPECT_TRUE(QFontMetrics(form->Memo1()->font()).inFontUcs4(0x30ED));
 }
 
+TEST_F(MainWindowTest, TheToolbarCannotBeHiddenMovedOrFloated) {
+    auto* bar = form->findChild<QToolBar*>("ToolBar1");
+    EXPECT_FALSE(bar->isMovable());
+    EXPECT_FALSE(bar->isFloatable());
+    // A right click on the toolbar, on a button and beside the toolbar offers nothing to hide.
+    const QPoint inside = form->ToolButton("BtExit")->geometry().center();
+    for (QWidget* w :
+         {static_cast<QWidget*>(bar), static_cast<QWidget*>(form->ToolButton("BtExit")),
+          static_cast<QWidget*>(form->statusBar())}) {
+        QTest::mouseClick(w, Qt::RightButton, {}, w == bar ? QPoint(bar->width() - 5, 5) : inside);
+        QContextMenuEvent ev(QContextMenuEvent::Mouse, QPoint(2, 2), w->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(w, &ev);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << w->metaObject()->className();
+        if (QApplication::activePopupWidget())
+            QApplication::activePopupWidget()->close();
+    }
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_TRUE(form->createPopupMenu() == nullptr);
+}
+
 TEST_F(MainWindowTest, StatusBarShowsTheLongHint) {
     form->Action("FileExitItem")->showStatusText(form.get());
     EXPECT_EQ(form->statusBar()->currentMessage(), "アプリケーション終了");
@@ -135,24 +157,33 @@ TEST_F(MainWindowTest, FunctionKeysRunTheirCommandsWithTheMenuClosedOrOpen) {
         {Qt::Key_F4, "telnetMAC1"},    {Qt::Key_F5, "N3"},
         {Qt::Key_F6, "telnet1"},       {Qt::Key_F7, "MnCheckConfg1"},
         {Qt::Key_F8, "MnChecktelnet2"}};
+    // How the operator may have left the menu bar before pressing the key.
+    enum Route { kMenuClosed, kMenuOpen, kAltF, kAltTap };
     for (const auto& [key, item] : keys) {
-        started.clear();
-        // The window manager gives the window back its activation when the command's box closes.
-        QApplication::setActiveWindow(form.get());
-        QTest::keyClick(form.get(), key);
-        ASSERT_EQ(started.size(), 1) << item;
-        EXPECT_EQ(started.at(0).at(0).toString(), item);
-
-        // Again with the menu open: the key reaches the window's command, the menu closes.
-        started.clear();
-        QApplication::setActiveWindow(form.get());
-        QMenu* menu = MenuOf("Check1");
-        menu->popup(form->mapToGlobal(QPoint(10, 10)));
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
-        QTest::keyClick(QApplication::activePopupWidget(), key);
-        ASSERT_EQ(started.size(), 1) << item << " with the menu open";
-        EXPECT_EQ(started.at(0).at(0).toString(), item);
-        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        for (Route route : {kMenuClosed, kMenuOpen, kAltF, kAltTap}) {
+            started.clear();
+            // The window manager gives the window back its activation when the command's box
+            // closes.
+            QApplication::setActiveWindow(form.get());
+            if (route == kMenuOpen) {
+                QMenu* menu = MenuOf("Check1");
+                menu->popup(form->mapToGlobal(QPoint(10, 10)));
+                ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+            } else if (route == kAltF) {
+                QTest::keyClick(form.get(), Qt::Key_F, Qt::AltModifier);
+                ASSERT_NE(QApplication::activePopupWidget(), nullptr);
+            } else if (route == kAltTap) {
+                QTest::keyClick(form.get(), Qt::Key_Alt);
+                ASSERT_TRUE(form->menuBar()->hasFocus());
+            }
+            QWidget* target = QApplication::activePopupWidget();
+            QTest::keyClick(target ? target : QApplication::focusWidget(), key);
+            ASSERT_EQ(started.size(), 1) << item << " route " << route;
+            EXPECT_EQ(started.at(0).at(0).toString(), item);
+            EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+            if (form->menuBar()->hasFocus())
+                QTest::keyClick(form->menuBar(), Qt::Key_Escape);
+        }
     }
 }
 
@@ -251,34 +282,90 @@ TEST_F(MainWindowTest, CloseSavesTheSettingsFromExitToolbarAndCloseButton) {
     EXPECT_FALSE(QFile::exists(ini));
 }
 
-TEST_F(MainWindowTest, AFailedSaveShowsTheErrorBoxKeepsTheWindowAndTheOldFile) {
+// Answers the next message boxes in turn, each with the button captioned answers[i] (its
+// default button when that is empty), and collects their texts.
+void AnswerBoxes(QStringList answers, QStringList* texts) {
+    if (answers.isEmpty())
+        return;
+    OnNextModal([answers, texts](QWidget* w) mutable {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        ASSERT_NE(box, nullptr);
+        texts->append(box->text());
+        const QString want = answers.takeFirst();
+        QAbstractButton* button = box->defaultButton();
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == want)
+                button = b;
+        AnswerBoxes(answers, texts);  // watches for the box after this one
+        button->click();
+    });
+}
+
+TEST_F(MainWindowTest, AFailedSaveShowsTheCauseAndAsksWhetherToCloseWithoutSaving) {
     form->close();
-    const QByteArray before = [&] {
-        QFile f(ini);
-        f.open(QIODevice::ReadOnly);
-        return f.readAll();
-    }();
-    form = std::make_unique<TNetC1AppForm>(ini);
-    form->show();
-    form->Params().TelnetPass = QString(400, QLatin1Char('p'));
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 64;
-    QString text;
-    AcceptNextMessageBox(&text);
-    setrlimit(RLIMIT_FSIZE, &small);
-    form->close();
-    setrlimit(RLIMIT_FSIZE, &old);
-    signal(SIGXFSZ, SIG_DFL);
-    EXPECT_TRUE(text.startsWith("Cannot create file")) << text.toStdString();
-    EXPECT_TRUE(form->isVisible());
-    QFile f(ini);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), before);
-    form->close();
-    EXPECT_FALSE(form->isVisible());
+    const QByteArray old = "[Option]\r\nComPort=3\r\n";
+    const QString question =
+        QStringLiteral("設定を保存できませんでした。\n保存せずに終了しますか？");
+    enum Cause { kMissingFolder, kFolderAtThePath, kDiskFull };
+    const struct {
+        Cause cause;
+        QString path;
+        QString atStart;  // the box at start-up, if any
+        QString atClose;  // the error box of the close
+    } rows[] = {
+        {kMissingFolder, dir.filePath("gone/n.ini"), "",
+         QStringLiteral("Cannot create file \"%1\". The temporary file cannot be created in the "
+                        "folder \"%2\": No such file or directory")
+             .arg(dir.filePath("gone/n.ini"), dir.filePath("gone"))},
+        {kFolderAtThePath, dir.filePath("d.ini"),
+         QStringLiteral("Cannot read file \"%1\". Is a directory").arg(dir.filePath("d.ini")),
+         QStringLiteral("Cannot create file \"%1\". It could not be read when the program started "
+                        "(Is a directory) and is left as it is.")
+             .arg(dir.filePath("d.ini"))},
+        {kDiskFull, ini, "", QStringLiteral("Cannot create file \"%1\". File too large").arg(ini)},
+    };
+    for (const auto& row : rows) {
+        QStringList texts;
+        if (row.cause == kFolderAtThePath) {
+            ASSERT_TRUE(QDir().mkpath(row.path));
+        }
+        if (row.cause == kDiskFull) {
+            QFile f(ini);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(old);
+        }
+        if (!row.atStart.isEmpty())
+            AnswerBoxes({""}, &texts);
+        form = std::make_unique<TNetC1AppForm>(row.path);
+        CancelModalWatchers();
+        // The start-up box names the file and the cause.
+        EXPECT_EQ(texts.size(), row.atStart.isEmpty() ? 0 : 1);
+        EXPECT_TRUE(texts.isEmpty() || texts[0].startsWith(row.atStart)) << texts[0].toStdString();
+        form->show();
+        form->Params().TelnetPass = QString(400, QLatin1Char('p'));
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit small = saved;
+        small.rlim_cur = 64;
+        signal(SIGXFSZ, SIG_IGN);
+        if (row.cause == kDiskFull)
+            setrlimit(RLIMIT_FSIZE, &small);
+        // The default answer keeps the window; "はい" closes it without saving.
+        for (const char* answer : {"", "はい"}) {
+            texts.clear();
+            AnswerBoxes({"", QString::fromUtf8(answer)}, &texts);
+            form->close();
+            EXPECT_EQ(texts, (QStringList{row.atClose, question})) << row.path.toStdString();
+            EXPECT_EQ(form->isVisible(), !*answer) << row.path.toStdString();
+        }
+        setrlimit(RLIMIT_FSIZE, &saved);
+        signal(SIGXFSZ, SIG_DFL);
+        if (row.cause == kDiskFull) {
+            QFile f(ini);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            EXPECT_EQ(f.readAll(), old);
+        }
+    }
 }
 
 TEST_F(MainWindowTest, ErrorsOfACommandShowTheErrorBox) {

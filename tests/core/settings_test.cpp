@@ -2,12 +2,18 @@
 // atomic save.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <pwd.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <csignal>
+#include <functional>
 
 #include "core/exceptions.h"
 #include "core/inifile.h"
@@ -121,10 +127,148 @@ TEST_F(SettingsTest, IniWritesIntoNewAndExistingSections) {
     f.WriteInteger("A", "k1", 1);
     f.WriteString("B", "k2", "two");
     f.WriteInteger("a", "K1", 5);  // same section and key, other letter case
-    EXPECT_EQ(f.Text(), "[A]\r\nK1=5\r\n\r\n[B]\r\nk2=two\r\n\r\n");
+    EXPECT_EQ(f.Bytes(), "[A]\r\nK1=5\r\n\r\n[B]\r\nk2=two\r\n\r\n");
     EXPECT_EQ(f.ReadInteger("A", "k1", 0), 5);
     EXPECT_EQ(f.ReadString("b", "K2", "?"), "two");
     EXPECT_EQ(f.ReadString("C", "k", "def"), "def");
+}
+
+TEST_F(SettingsTest, LinesNotRewrittenKeepTheirBytesAndAnyLineEndIsRead) {
+    const struct {
+        const char* name;
+        QByteArray file;
+        int port;              // TCPPort1 as loaded
+        QByteArray savedHead;  // how the saved file begins
+    } rows[] = {
+        {"UTF-8, Latin-1, a cut and an NEC character in another section",
+         "[ComDebug]\r\nu=\xC3\xBC\xE2\x82\xAC\r\nl=\xE9\x7F\r\ncut=\x83\r\nnec=\xED\x40\r\n"
+         "[\xC3\xBC]\r\nno key \xFC\xFC\r\n[Option]\r\nTCPPort1=5\r\n",
+         5,
+         "[ComDebug]\r\nu=\xC3\xBC\xE2\x82\xAC\r\nl=\xE9\x7F\r\ncut=\x83\r\nnec=\xED\x40\r\n\r\n"
+         "[\xC3\xBC]\r\nno key \xFC\xFC\r\n\r\n[Option]\r\nTCPPort1=5\r\nComPort=1\r\n"},
+        {"byte-order mark", "\xEF\xBB\xBF[Option]\r\nTCPPort1=6\r\n", 6,
+         "[Option]\r\nTCPPort1=6\r\nComPort=1\r\n"},
+        {"CR only", "[X]\ra=1\r[Option]\rTCPPort1=7\r", 7,
+         "[X]\r\na=1\r\n\r\n[Option]\r\nTCPPort1=7\r\nComPort=1\r\n"},
+        {"LF and mixed", "[X]\na=1\r\n\r[Option]\n\rTCPPort1=8", 8,
+         "[X]\r\na=1\r\n\r\n[Option]\r\nTCPPort1=8\r\nComPort=1\r\n"},
+        {"own key unchanged keeps its bytes", "[Option]\r\nTelnetPass=\xED\x40\x83\r\n", 10777,
+         "[Option]\r\nTelnetPass=\xED\x40\x83\r\nComPort=1\r\n"},
+    };
+    for (const auto& row : rows) {
+        WriteBytes(ini, row.file);
+        QString error;
+        const TBoardParams p = LoadSettings(ini, &error);
+        EXPECT_EQ(p.TCPPort1, row.port) << row.name;
+        EXPECT_TRUE(error.isEmpty()) << row.name;
+        SaveSettings(ini, p);
+        const QByteArray saved = ReadBytes(ini);
+        EXPECT_TRUE(saved.startsWith(row.savedHead)) << row.name << "\n" << saved.toStdString();
+        EXPECT_EQ(saved.count("TCPPort1="), 1) << row.name;
+        EXPECT_EQ(LoadSettings(ini).TCPPort1, row.port) << row.name;
+    }
+}
+
+// Runs `body` in a forked child as the user nobody (root ignores permission bits) and returns
+// what it returned. The child ends with _exit, so no test or Qt teardown runs twice.
+QByteArray RunAsNobody(const std::function<QByteArray()>& body) {
+    int fds[2];
+    if (pipe(fds) != 0)
+        return "pipe failed";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        QByteArray out;
+        const passwd* pw = getpwnam("nobody");
+        if (geteuid() == 0 && (!pw || setgroups(0, nullptr) != 0 ||
+                               setresgid(pw->pw_gid, pw->pw_gid, pw->pw_gid) != 0 ||
+                               setresuid(pw->pw_uid, pw->pw_uid, pw->pw_uid) != 0))
+            out = "cannot become nobody";
+        else
+            out = body();
+        const ssize_t ignored = write(fds[1], out.constData(), static_cast<size_t>(out.size()));
+        (void)ignored;
+        _exit(0);
+    }
+    close(fds[1]);
+    QByteArray out;
+    char buf[512];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
+        out.append(buf, n);
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return out;
+}
+
+TEST_F(SettingsTest, AFileTheUserCannotWriteOrReadIsNeverReplaced) {
+    const passwd* pw = getpwnam("nobody");
+    ASSERT_NE(pw, nullptr);
+    const QByteArray original = "[Option]\r\nTelnetPass=secret\r\n[ComDebug]\r\nx=1\r\n";
+    const struct {
+        mode_t fileMode, dirMode;
+        const char* outcome;  // what load and save report, as the child sees them
+    } rows[] = {
+        {0444, 0777, "read ok; Cannot create file \"INI\". Permission denied"},
+        {0000, 0777,
+         "Cannot read file \"INI\". Permission denied; Cannot create file \"INI\". It could not "
+         "be read when the program started (Permission denied) and is left as it is."},
+        {0644, 0555,
+         "read ok; Cannot create file \"INI\". The temporary file cannot be created in the "
+         "folder \"DIR\": Permission denied"},
+        {0640, 0777, "read ok; saved"},
+    };
+    for (const auto& row : rows) {
+        WriteBytes(ini, original);
+        ASSERT_EQ(chown(QFile::encodeName(ini).constData(), pw->pw_uid, pw->pw_gid), 0);
+        ASSERT_EQ(chown(QFile::encodeName(dir.path()).constData(), pw->pw_uid, pw->pw_gid), 0);
+        chmod(QFile::encodeName(ini).constData(), row.fileMode);
+        chmod(QFile::encodeName(dir.path()).constData(), row.dirMode);
+        const QByteArray outcome = RunAsNobody([&] {
+            QString error;
+            TBoardParams p = LoadSettings(ini, &error);
+            QString out = error.isEmpty() ? QStringLiteral("read ok") : error;
+            p.TCPPort1 = 4321;
+            try {
+                SaveSettings(ini, p);
+                out += QStringLiteral("; saved");
+            } catch (const EFCreateError& e) {
+                out += QStringLiteral("; ") + e.Message();
+            }
+            return out.replace(ini, QStringLiteral("INI"))
+                .replace(dir.path(), QStringLiteral("DIR"))
+                .toUtf8();
+        });
+        chmod(QFile::encodeName(dir.path()).constData(), 0700);
+        EXPECT_EQ(outcome, QByteArray(row.outcome))
+            << std::oct << row.fileMode << " " << row.dirMode;
+        const QByteArray after = ReadBytes(ini);
+        struct stat st {};
+        stat(QFile::encodeName(ini).constData(), &st);
+        if (QByteArray(row.outcome).endsWith("saved")) {
+            // Replaced, with the owner, group and mode of the old file.
+            EXPECT_TRUE(after.contains("TCPPort1=4321\r\n"));
+            EXPECT_TRUE(after.contains("TelnetPass=secret\r\n"));
+            EXPECT_EQ(st.st_gid, pw->pw_gid);
+        } else {
+            EXPECT_EQ(after, original) << std::oct << row.fileMode;
+        }
+        EXPECT_EQ(st.st_mode & 07777, row.fileMode);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"netboard-config.ini"});
+    }
+}
+
+TEST_F(SettingsTest, AFileUnreadableAtLoadIsNotReplacedLaterInTheRun) {
+    // A folder where the file should be cannot be read, even by root.
+    ASSERT_TRUE(QDir().mkpath(ini));
+    QString error;
+    const TBoardParams p = LoadSettings(ini, &error);
+    EXPECT_EQ(error, QStringLiteral("Cannot read file \"%1\". Is a directory").arg(ini));
+    EXPECT_EQ(p.TelnetPass, "KXW");
+    ASSERT_TRUE(QDir().rmdir(ini));
+    WriteBytes(ini, "[Option]\r\nTelnetPass=secret\r\n");
+    EXPECT_THROW(SaveSettings(ini, p), EFCreateError);
+    EXPECT_EQ(ReadBytes(ini), "[Option]\r\nTelnetPass=secret\r\n");
 }
 
 TEST(IniPath, ExtensionOfTheFileNameOnly) {

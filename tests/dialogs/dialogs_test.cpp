@@ -6,17 +6,21 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <functional>
+#include <memory>
 
 #include "core/beep.h"
 #include "core/exceptions.h"
 #include "core/settings.h"
 #include "dialogs/dialogs.h"
+#include "dialogs/guage1dlg.h"
 #include "dialogs/intedit.h"
 
 namespace {
@@ -190,6 +194,75 @@ TEST(FmtEdit, DigitsAndSignsOnlyAndFocusKeptWhileOutOfRange) {
     EXPECT_FALSE(f.fmt->InRange());
 }
 
+TEST(NumberFields, PastedAndComposedTextObeyTheTypedKeyRules) {
+    enum Route { kPaste, kCompose };
+    const struct {
+        int radix;  // 0: the number text field
+        Route route;
+        const char* text;
+        const char* shown;  // after the field held "7", all selected
+        int beeps;
+    } rows[] = {
+        {10, kPaste, "abc", "7", 1},     {10, kPaste, "12x", "7", 1},
+        {10, kPaste, "0x10", "7", 1},    {10, kPaste, "１２３", "123", 0},
+        {10, kPaste, "45", "45", 0},     {10, kCompose, "１２３", "123", 0},
+        {10, kCompose, "abc", "7", 1},   {10, kCompose, "-1", "7", 1},
+        {-16, kPaste, "fe", "FE", 0},    {-16, kCompose, "ｆ", "7", 1},
+        {-10, kCompose, "-１", "-1", 0}, {0, kPaste, "abc", "7", 1},
+        {0, kPaste, "１２", "12", 0},    {0, kCompose, "２５５", "255", 0},
+        {0, kCompose, "1.5", "7", 1},
+    };
+    for (const auto& row : rows) {
+        Form f;
+        QLineEdit* line = row.radix ? f.edit->Editor() : f.fmt;
+        f.edit->SetRadix(row.radix ? row.radix : 10);
+        f.edit->SetRange(-100, 65535);
+        line->setText("7");
+        line->setFocus();
+        line->selectAll();
+        const QString text = QString::fromUtf8(row.text);
+        const int beeps = SystemBeepCount();
+        if (row.route == kPaste) {
+            QApplication::clipboard()->setText(text);
+            QTest::keyClick(line, Qt::Key_V, Qt::ControlModifier);
+        } else {
+            // Composing replaces the selection at once; the commit comes after.
+            QInputMethodEvent preedit(QStringLiteral("ａ"), {});
+            QApplication::sendEvent(line, &preedit);
+            QInputMethodEvent commit;
+            commit.setCommitString(text);
+            QApplication::sendEvent(line, &commit);
+        }
+        EXPECT_EQ(line->text(), row.shown) << row.radix << " " << row.text;
+        EXPECT_EQ(SystemBeepCount() - beeps, row.beeps) << row.radix << " " << row.text;
+    }
+}
+
+TEST(SetTCPIPDlg, TwoOutOfRangeFieldsDoNotFightForTheFocus) {
+    TSetTCPIPDlg d;
+    TBoardParams p;
+    p.TCPIP1_1 = 300;
+    p.TCPIP1_2 = 999;
+    d.FillFrom(p);
+    d.show();
+    QApplication::setActiveWindow(&d);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+    d.EdTCPIP1_1->setFocus();
+    int changes = 0;
+    QObject::connect(qApp, &QApplication::focusChanged, &d, [&] { ++changes; });
+    QTest::mouseClick(d.EdTCPIP1_2, Qt::LeftButton);
+    QTest::qWait(200);
+    // The field being left keeps the focus; the other one does not take it back.
+    EXPECT_TRUE(d.EdTCPIP1_1->hasFocus());
+    EXPECT_LE(changes, 2);
+    // Once the first is put right, the focus can move to the second, which then holds it.
+    d.EdTCPIP1_1->setText("30");
+    QTest::mouseClick(d.EdTCPIP1_2, Qt::LeftButton);
+    QTest::mouseClick(d.EdTCPIP1_3, Qt::LeftButton);
+    QTest::qWait(50);
+    EXPECT_TRUE(d.EdTCPIP1_2->hasFocus());
+}
+
 TEST(ParaSet1Dlg, CreationStateFillAndCopyBack) {
     TParaSet1Dlg d;
     // The state before anything fills it.
@@ -326,6 +399,55 @@ TEST(SetMac1Dlg, ShowsTheFixedPrefixAndHexBytes) {
     EXPECT_EQ(p.MacAddr_3, 13);
 }
 
+TEST(Dialogs, KeepAFixedSizeThatFitsTheirFields) {
+    const struct {
+        const char* name;
+        std::function<QDialog*()> make;
+        int maxWidth;
+    } rows[] = {
+        {"parameter", [] { return new TParaSet1Dlg; }, 420},
+        {"parameter without MAC",
+         [] {
+             auto* d = new TParaSet1Dlg;
+             d->HideMacRow();
+             return d;
+         },
+         420},
+        {"MAC", [] { return new TSetMac1Dlg; }, 420},
+        {"telnet target", [] { return new TSetTCPIPDlg; }, 420},
+        {"integer", [] { return new TInputIntDlg; }, 420},
+        {"progress", [] { return new TGuage1Dlg; }, 420},
+        {"about", [] { return new TAboutBox; }, 420},
+    };
+    for (const auto& row : rows) {
+        std::unique_ptr<QDialog> d(row.make());
+        d->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(d.get()));
+        EXPECT_EQ(d->minimumSize(), d->maximumSize()) << row.name;
+        EXPECT_EQ(d->size(), d->minimumSize()) << row.name;
+        EXPECT_LE(d->width(), row.maxWidth) << row.name;
+        EXPECT_FALSE(d->windowFlags() & Qt::WindowMaximizeButtonHint) << row.name;
+        // Each integer field is as wide as its widest value, and not much wider.
+        for (TIntEdit* e : d->findChildren<TIntEdit*>()) {
+            if (!e->isVisible())
+                continue;
+            const QFontMetrics fm(e->Editor()->font());
+            const int widest =
+                std::max(fm.horizontalAdvance(intedit::Format(e->MinValue(), e->Radix())),
+                         fm.horizontalAdvance(intedit::Format(e->MaxValue(), e->Radix())));
+            EXPECT_GE(e->Editor()->width(), widest) << row.name;
+            EXPECT_LE(e->width(), widest + 40) << row.name;
+        }
+    }
+    // The progress window has no close box and no system menu, whatever the window manager
+    // adds to titled windows: it shows its caption itself.
+    TGuage1Dlg progress;
+    EXPECT_TRUE(progress.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(progress.Caption()->text(), "変換実行中");
+    progress.setWindowTitle("しばらくお待ちください");
+    EXPECT_EQ(progress.Caption()->text(), "しばらくお待ちください");
+}
+
 TEST(AboutBox, ShowsTheBuildsVersionTexts) {
     TAboutBox box;
     EXPECT_EQ(box.windowTitle(), "バージョン情報");
@@ -335,6 +457,11 @@ TEST(AboutBox, ShowsTheBuildsVersionTexts) {
     EXPECT_EQ(box.Copyright->text(), VersionInfo(4));
     EXPECT_EQ(box.Comments->text(), VersionInfo(1));
     EXPECT_EQ(VersionInfo(99), VersionInfo(6));
+    // The program's own icon, not one of the style's.
+    EXPECT_EQ(ProgramIcon().availableSizes().size(), 4);
+    const QPixmap shown = box.findChild<QLabel*>("ProgramIcon")->pixmap();
+    ASSERT_FALSE(shown.isNull());
+    EXPECT_EQ(shown.toImage(), ProgramIcon().pixmap(32, 32).toImage());
 }
 
 }  // namespace

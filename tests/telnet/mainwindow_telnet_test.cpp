@@ -73,6 +73,7 @@ const QString kNgBanner = QStringLiteral("///////////// 設定　NG! ///////////
 const QString kMacOk = QStringLiteral("MACアドレス　OK!!");
 const QString kSaveOk = QStringLiteral("SAVE　OK!!");
 const QString kServerNotResponding = QStringLiteral("server not responding");
+const QStringList kNothingListens = {"(nothing listens at the address)"};
 const QStringList kSession = {"Connect", "Connected"};
 // The outcome lines of the ten settings, in the order they are sent and queried.
 const QStringList kSettingsOk = {
@@ -309,13 +310,13 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
         bool toolbar;     // the toolbar button instead of F8
         bool confirm;     // the dialog's answer
         Qt::Key next;     // a write command run afterwards and confirmed (0: none)
-        QString shown;    // the dialog's own address and mask fields
+        QString shown;    // the dialog's own address and mask fields (empty: no dialog)
         QStringList sent;
         QStringList sentSecond;  // what the second board receives
         QStringList log;
         QString record;
         int minMs;    // the command lasts at least this long
-        QString box;  // the error box, when nothing listens at the address
+        QString box;  // the error box that ends the command
     } rows[] = {
         // The values shown are the board's, and they are what is written.
         {"answered and confirmed",
@@ -410,7 +411,7 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
          {}},
         {"connect refused",
          46,
-         {},
+         kNothingListens,
          0,
          false,
          true,
@@ -422,23 +423,52 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
          "127.0.8.46:10777 mask 16 mac 01-C9",
          0,
          kServerNotResponding},
+        // The own address and port read before the reply that is not a number stay stored.
+        {"reply not a number",
+         47,
+         {"--set", "l_ip=127.0.8.67", "--set", "l_pt=10999", "--set", "f_pt=x1"},
+         0,
+         false,
+         true,
+         Qt::Key(0),
+         {},
+         kQueries.mid(0, 6),
+         {},
+         kSession + QStringList{kMacOk} + kSettingsOk.mid(0, 3),
+         "127.0.8.67:10999 mask 16 mac 01-C9",
+         0,
+         "'x1' is not a valid integer value"},
+        // Nothing listens at the address read back: the values shown are not stored.
+        {"second connect refused",
+         48,
+         {"--set", "l_ip=127.0.8.68", "--set", "mask=24"},
+         0,
+         false,
+         true,
+         Qt::Key(0),
+         "127.0.8.68 mask 24",
+         kQueries,
+         {},
+         readOk + QStringList{"Connect"},
+         "127.0.8.68:10777 mask 16 mac 01-C9",
+         0,
+         kServerNotResponding},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         std::unique_ptr<SimProcess> sim, second;
-        if (row.box.isEmpty())
+        if (row.sim != kNothingListens)
             sim = Board(row.n, row.sim);
         if (row.second)
             second = Board(row.second, {});
         MakeWindow(row.n, 0);
         QString shown, box;
-        bool sessionOpen = true, macEnabled = true;
-        if (row.box.isEmpty()) {
+        bool sessionOpen = false, macEnabled = false;
+        if (!row.shown.isEmpty()) {
             // No session is open while the operator looks at the values; the MAC fields are
             // shown but cannot be changed.
             Answer(row.confirm, [&](TParaSet1Dlg* d) {
                 sessionOpen = !form->findChildren<TTelNetCont1Dlg*>().isEmpty();
-                macEnabled = false;
                 for (TIntEdit* e : {d->EdMacAdr01, d->EdMacAdr02, d->EdMacAdr03, d->EdMacAdr1,
                                     d->EdMacAdr2, d->EdMacAdr3})
                     macEnabled |= e->isEnabled();
@@ -446,6 +476,8 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
                                     d->EdTCPIP1_3->text(), d->EdTCPIP1_4->text()}
                             .join('.') +
                         QStringLiteral(" mask %1").arg(d->Edmask->Value());
+                if (!row.box.isEmpty())
+                    AcceptNextMessageBox(&box);
             });
         } else {
             AcceptNextMessageBox(&box);
@@ -461,8 +493,8 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
         EXPECT_LT(t.elapsed(), row.minMs + 6000);
         EXPECT_EQ(box, row.box);
         EXPECT_EQ(shown, row.shown);
-        EXPECT_EQ(sessionOpen, !row.box.isEmpty());
-        EXPECT_EQ(macEnabled, !row.box.isEmpty());
+        EXPECT_FALSE(sessionOpen);
+        EXPECT_FALSE(macEnabled);
         ExpectEnded();
         if (row.next) {
             Answer(true);

@@ -229,8 +229,7 @@ int RunTelnetCommandBench() {
         std::printf(
             "telnet-command:   wake line, pause and l_ip: %.2f ms (floor %.2f); each line from "
             "l_pt to save: median %.2f ms (floor %.3f); banner after save: %.3f ms\n",
-            Median(first), Median(floorFirst), Median(perLine), Median(floorLine),
-            Median(banner));
+            Median(first), Median(floorFirst), Median(perLine), Median(floorLine), Median(banner));
     }
     return 0;
 }

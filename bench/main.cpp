@@ -1,6 +1,6 @@
 // netboard-bench: prints the CPU time a silent wait burns and the latency of the links' waits,
-// measured against netboard-sim. "netboard-bench serial", "telnet" or "telnet-command" runs one
-// part only.
+// measured against netboard-sim. "netboard-bench serial", "telnet", "record" or "telnet-command"
+// runs one part only.
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>

@@ -87,8 +87,8 @@ QString Address(int n) {
     return QStringLiteral("127.0.8.%1").arg(n);
 }
 
-// The wake line, the ten setting lines of the settings file's defaults (own address and port
-// as given, mask and destination port as given) and "save".
+// What a write sends: the wake line, with a MAC address its line, the ten setting lines (the
+// settings file's defaults but for the values given) and "save".
 QStringList WriteLines(const QString& ownIp, const QString& mac = {}, int port = 10777,
                        int mask = 16, int destPort = 3335) {
     QStringList l{""};
@@ -104,7 +104,7 @@ QStringList WriteLines(const QString& ownIp, const QString& mac = {}, int port =
     return l;
 }
 
-// What a procedure line of the log looks like as "TX:" and the bytes of `line` CR LF.
+// The session's log line for sending `line` and CR LF: "TX:" and each byte in hexadecimal.
 QString Tx(const QString& line) {
     QString s = QStringLiteral("TX:");
     for (char c : (line.toLatin1() + "\r\n"))
@@ -195,7 +195,6 @@ class TelnetCommandTest : public ::testing::Test {
 
 TEST_F(TelnetCommandTest, WritesWithAndWithoutTheMacAddress) {
     const QString c9 = "02-5A-C3-00-01-C9";
-    const auto ip = [](int n) { return Address(n); };
     // The log of a write that every line answered, after the session's own lines.
     const auto okLog = [&](bool mac, const QString& macLine) {
         return kSession + (mac ? QStringList{kMacOk} : QStringList{}) + kSettingsOk +
@@ -203,7 +202,7 @@ TEST_F(TelnetCommandTest, WritesWithAndWithoutTheMacAddress) {
     };
     const auto logged = [&](int n) {  // F6 with fDispRecInfo 1: the sent bytes in the log
         QStringList l = kSession + QStringList{Tx("KXW"), Tx("")};
-        const QStringList sent = WriteLines(ip(n)).mid(1);
+        const QStringList sent = WriteLines(Address(n)).mid(1);
         for (int i = 0; i < sent.size(); ++i)
             l << Tx(sent[i]) << (i < kSettingsOk.size() ? kSettingsOk[i] : kSaveOk);
         return l + QStringList{kOkBanner, "madr=" + c9};
@@ -225,7 +224,7 @@ TEST_F(TelnetCommandTest, WritesWithAndWithoutTheMacAddress) {
          {},
          0,
          true,
-         WriteLines(ip(20)),
+         WriteLines(Address(20)),
          okLog(false, c9),
          "127.0.8.20:10777 mask 16 mac 01-C9"},
         {"F6 answered by a board without telnet commands",
@@ -234,7 +233,7 @@ TEST_F(TelnetCommandTest, WritesWithAndWithoutTheMacAddress) {
          {"--no-iac"},
          0,
          true,
-         WriteLines(ip(21)),
+         WriteLines(Address(21)),
          okLog(false, c9),
          "127.0.8.21:10777 mask 16 mac 01-C9"},
         {"F6 answered, session logging on",
@@ -243,7 +242,7 @@ TEST_F(TelnetCommandTest, WritesWithAndWithoutTheMacAddress) {
          {},
          1,
          true,
-         WriteLines(ip(22)),
+         WriteLines(Address(22)),
          logged(22),
          "127.0.8.22:10777 mask 16 mac 01-C9"},
         // The counter is counted on and saved to the settings file at once.
@@ -253,7 +252,7 @@ TEST_F(TelnetCommandTest, WritesWithAndWithoutTheMacAddress) {
          {},
          0,
          true,
-         WriteLines(ip(23), c9),
+         WriteLines(Address(23), c9),
          okLog(true, "02-5A-C3-00-01-CA"),
          "127.0.8.23:10777 mask 16 mac 01-CA"},
         {"F6 wake line without a prompt",
@@ -271,7 +270,7 @@ TEST_F(TelnetCommandTest, WritesWithAndWithoutTheMacAddress) {
          {"--no-prompt"},
          0,
          true,
-         WriteLines(ip(25), c9),
+         WriteLines(Address(25), c9),
          kSession + QStringList{kTimeout, kMacOk} + kSettingsOk +
              QStringList{kSaveOk, kOkBanner, "madr=02-5A-C3-00-01-CA"},
          "127.0.8.25:10777 mask 16 mac 01-CA"},
@@ -299,7 +298,7 @@ TEST_F(TelnetCommandTest, WritesWithAndWithoutTheMacAddress) {
          {"--refuse", "mask"},
          0,
          true,
-         WriteLines(ip(28)).mid(0, 6),
+         WriteLines(Address(28)).mid(0, 6),
          kSession + kSettingsOk.mid(0, 4) + QStringList{"マスク長　NG!!", kNgBanner},
          "127.0.8.28:10777 mask 16 mac 01-C9"},
         {"F4 MAC address refused",
@@ -308,7 +307,7 @@ TEST_F(TelnetCommandTest, WritesWithAndWithoutTheMacAddress) {
          {"--refuse", "madr"},
          0,
          true,
-         WriteLines(ip(29), c9).mid(0, 2),
+         WriteLines(Address(29), c9).mid(0, 2),
          kSession + QStringList{"MACアドレス　NG!!", kNgBanner},
          "127.0.8.29:10777 mask 16 mac 01-C9"},
         // The board hangs up after answering the fourth line; the fifth runs out.
@@ -318,7 +317,7 @@ TEST_F(TelnetCommandTest, WritesWithAndWithoutTheMacAddress) {
          {"--hangup-after", "4"},
          0,
          true,
-         WriteLines(ip(30)).mid(0, 4),
+         WriteLines(Address(30)).mid(0, 4),
          kSession + kSettingsOk.mid(0, 3) +
              QStringList{kTimeout, "Port値(接続先)　NG!!", kNgBanner},
          "127.0.8.30:10777 mask 16 mac 01-C9"},
@@ -374,7 +373,6 @@ TEST_F(TelnetCommandTest, WritesWithAndWithoutTheMacAddress) {
 }
 
 TEST_F(TelnetCommandTest, CheckAndSet) {
-    const auto ip = [](int n) { return Address(n); };
     const QStringList readOk = kSession + QStringList{kMacOk} + kSettingsOk;
     struct Row {
         const char* name;
@@ -402,7 +400,7 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
          true,
          Qt::Key(0),
          "127.0.8.40 mask 24",
-         kQueries + WriteLines(ip(40), {}, 10888, 24, 4000),
+         kQueries + WriteLines(Address(40), {}, 10888, 24, 4000),
          {},
          readOk + kSession + kSettingsOk + QStringList{kSaveOk, kOkBanner},
          "127.0.8.40:10888 mask 24 mac 02-10",
@@ -447,7 +445,7 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
          Qt::Key_F6,
          "127.0.8.63 mask 16",
          kQueries,
-         WriteLines(ip(63)),
+         WriteLines(Address(63)),
          readOk + kSession + kSettingsOk +
              QStringList{kSaveOk, kOkBanner, "madr=02-5A-C3-00-01-C9"},
          "127.0.8.63:10777 mask 16 mac 01-C9",
@@ -462,7 +460,7 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
          Qt::Key(0),
          "127.0.8.64 mask 16",
          kQueries,
-         WriteLines(ip(64)),
+         WriteLines(Address(64)),
          readOk + kSession + kSettingsOk + QStringList{kSaveOk, kOkBanner},
          "127.0.8.64:10777 mask 16 mac 01-C9",
          0,

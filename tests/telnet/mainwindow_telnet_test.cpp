@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
@@ -137,9 +138,12 @@ class TelnetCommandTest : public ::testing::Test {
         QFile f(RawPath(n));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-    // The main window with a settings file of its own holding the board's address.
+    // The main window with a folder of its own (settings file, production record), the board's
+    // address in its settings.
     void MakeWindow(int n, int logging) {
-        ini = dir.filePath(QStringLiteral("netboard-config-%1.ini").arg(n));
+        const QString folder = QStringLiteral("window-%1").arg(n);
+        ASSERT_TRUE(QDir(dir.path()).mkpath(folder));
+        ini = dir.filePath(folder + "/netboard-config.ini");
         TIniFile f(ini);
         const int own[] = {127, 0, 8, n};
         for (int i = 0; i < 4; ++i)
@@ -337,7 +341,7 @@ TEST_F(TelnetCommandTest, WritesWithAndWithoutTheMacAddress) {
         std::unique_ptr<SimProcess> sim;
         if (listens)
             sim = Board(row.n, row.sim);
-        MakeWindow(row.n, row.logging);
+        ASSERT_NO_FATAL_FAILURE(MakeWindow(row.n, row.logging));
         bool sessionOpen = false;
         QString box;
         if (listens) {
@@ -533,7 +537,7 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
             sim = Board(row.n, row.sim);
         if (row.second)
             second = Board(row.second, {});
-        MakeWindow(row.n, 0);
+        ASSERT_NO_FATAL_FAILURE(MakeWindow(row.n, 0));
         QString shown, box;
         bool sessionOpen = false, macEnabled = false;
         if (!row.shown.isEmpty()) {

@@ -2,6 +2,8 @@
 // writes F4 (with the MAC address) and F6, and the check-and-set F8 / toolbar button.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -12,7 +14,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <csignal>
 #include <memory>
+#include <thread>
 
 #include "app/mainwindow.h"
 #include "core/inifile.h"
@@ -64,6 +68,25 @@ TEST(TelnetTestCommand, ConnectFailureShowsServerNotResponding) {
     EXPECT_EQ(text, QStringLiteral("server not responding"));
     EXPECT_FALSE(w.CommandRunning());
     EXPECT_TRUE(w.findChildren<TTelNetCont1Dlg*>().isEmpty());
+}
+
+// What a test that crashes or is killed leaves behind: a board whose SimProcess is never
+// destroyed. It must end with the thread that started it, not hold its address for later runs.
+TEST(SimProcessTest, ABoardEndsWithTheThreadThatStartedIt) {
+    alignas(SimProcess) static unsigned char store[sizeof(SimProcess)];
+    pid_t pid = -1;
+    std::thread([&] {
+        pid =
+            (new (store) SimProcess({"telnet", "--address", "127.0.8.69", "--port", "23"}))->Pid();
+    }).join();
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    const bool ended = PumpUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 3000);
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    EXPECT_TRUE(ended && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 }
 
 // The configuration commands, end to end: boards at 127.0.8.N, port 23.

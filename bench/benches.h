@@ -4,3 +4,4 @@
 int RunSerialBench();
 int RunTelnetBench();
 int RunRecordBench();
+int RunTelnetCommandBench();

@@ -1,5 +1,6 @@
 // netboard-bench: prints the CPU time a silent wait burns and the latency of the links' waits,
-// measured against netboard-sim. "netboard-bench serial" or "telnet" runs one part only.
+// measured against netboard-sim. "netboard-bench serial", "telnet", "record" or "telnet-command"
+// runs one part only.
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -18,5 +19,7 @@ int main(int argc, char** argv) {
         rc |= RunTelnetBench();
     if (!*only || !std::strcmp(only, "record"))
         rc |= RunRecordBench();
+    if (!*only || !std::strcmp(only, "telnet-command"))
+        rc |= RunTelnetCommandBench();
     return rc;
 }

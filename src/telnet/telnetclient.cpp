@@ -100,9 +100,14 @@ bool TTelnetClient::IsConnected() {
     return SocketOpen();
 }
 
-void TTelnetClient::SendChar(unsigned char c) {
+void TTelnetClient::SendChars(const QByteArray& text) {
+    const bool telnet = peerIsTelnet_.load();
+    QByteArray wire;
+    wire.reserve(text.size() * 2);
+    for (char c : text)
+        wire += telnet::WireBytes(static_cast<unsigned char>(c), telnet);
     try {
-        Write(telnet::WireBytes(c, peerIsTelnet_.load()));
+        Write(wire);
     } catch (const Exception&) {
         RaiseDisconnected();  // when the failure closed the connection
         throw;

@@ -95,6 +95,21 @@ QByteArray ScriptPeer::Read(int n, int timeoutMs) {
     return got;
 }
 
+QByteArray ScriptPeer::ReadOnce(int timeoutMs) {
+    TReplyTimer t;
+    t.Start();
+    while (!t.Elapsed(static_cast<uint32_t>(timeoutMs))) {
+        pollfd p{connFd_, POLLIN, 0};
+        if (::poll(&p, 1, 5) > 0) {
+            char buf[4096];
+            const ssize_t r = ::recv(connFd_, buf, sizeof buf, 0);
+            return r > 0 ? QByteArray(buf, static_cast<int>(r)) : QByteArray();
+        }
+        PumpIfGui();
+    }
+    return {};
+}
+
 QByteArray ScriptPeer::ReadUntilQuiet(int quietMs, int timeoutMs) {
     QByteArray got;
     TReplyTimer total, quiet;
@@ -139,7 +154,8 @@ void ScriptPeer::CloseConnection() {
 }
 
 void ScriptPeer::ShutdownConnection() {
-    if (connFd_ >= 0) ::shutdown(connFd_, SHUT_RDWR);
+    if (connFd_ >= 0)
+        ::shutdown(connFd_, SHUT_RDWR);
 }
 
 void ScriptPeer::RunScript(std::function<void(ScriptPeer&)> script) {
@@ -150,4 +166,3 @@ void ScriptPeer::JoinScript() {
     if (script_.joinable())
         script_.join();
 }
-

@@ -25,6 +25,8 @@ class ScriptPeer {
     bool Send(const QByteArray& bytes);
     // Reads until `n` bytes have come or `timeoutMs` passed; returns what came.
     QByteArray Read(int n, int timeoutMs = 3000);
+    // The bytes of one receive, once any have come within `timeoutMs` (empty if none).
+    QByteArray ReadOnce(int timeoutMs = 3000);
     // Reads until a quiet period of `quietMs` (or `timeoutMs` in all).
     QByteArray ReadUntilQuiet(int quietMs = 200, int timeoutMs = 3000);
     // True when the peer has seen the connection's end (EOF) within `timeoutMs`.
@@ -45,4 +47,3 @@ class ScriptPeer {
     int port_ = 0;
     std::thread script_;
 };
-

@@ -229,13 +229,15 @@ TEST_F(CommXTest, ASecondOpenOfTheDeviceFails) {
     comm.PortClose();
     other.PortOpen();
     other.PortClose();
-    const pid_t holder = StartProgram({"flock", "-o", path, "sleep", "30"});
+    // The holder is one process (no fork): once it has been reaped its descriptor, and with it
+    // the lock, is gone, with no child left behind that might still hold it.
+    const pid_t holder = StartProgram({"flock", "--no-fork", path, "sleep", "30"});
     ASSERT_GT(holder, 0);
     ASSERT_TRUE(PumpUntil([&] {
         return WaitProgram(StartProgram({"flock", "-n", "-E", "42", path, "true"})) == 42;
     }));
     EXPECT_EQ(ErrorOf([&] { comm.PortOpen(); }), kOpenFailed);
-    kill(-holder, SIGKILL);
+    kill(holder, SIGKILL);
     WaitProgram(holder);
     EXPECT_NO_THROW(comm.PortOpen());
 }

@@ -7,16 +7,13 @@
 // where they started. "netboard-soak [serial-cycles [telnet-sessions]]", default 1000 and 500.
 #include <arpa/inet.h>
 #include <dirent.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 #include <QApplication>
 #include <QPlainTextEdit>
-#include <QTemporaryDir>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -27,10 +24,10 @@
 
 #include "core/exceptions.h"
 #include "core/guicall.h"
-#include "core/inifile.h"
 #include "core/logpane.h"
 #include "core/replytimer.h"
 #include "core/settings.h"
+#include "ptyline.h"
 #include "serial/commx.h"
 #include "telnet/telnetsession.h"
 
@@ -68,26 +65,12 @@ bool Report(const char* part, const Counts& before, const Counts& after, int run
 
 bool SerialSoak(int cycles) {
     const Counts before;
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[256];
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
-        ptsname_r(master, name, sizeof name) != 0) {
+    auto pty = std::make_unique<TPtyLine>();
+    if (!pty->Ok()) {
         std::printf("soak serial: no pseudo-terminal\n");
         return false;
     }
-    // Our own descriptor of the terminal side keeps the master from hanging up between opens.
-    const int terminal = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios t{};
-    tcgetattr(terminal, &t);
-    cfmakeraw(&t);
-    tcsetattr(terminal, TCSANOW, &t);
-    QTemporaryDir dir;
-    const QString ini = dir.filePath("soak.ini");
-    {
-        TIniFile f(ini);
-        f.WriteString("ComPorts", "COM1", QString::fromLocal8Bit(name));
-        f.UpdateFile();
-    }
+    const int master = pty->Master();
 
     // The far end: writes into the line all the time and drains what the port sends.
     std::atomic<bool> stop{false};
@@ -115,7 +98,7 @@ bool SerialSoak(int cycles) {
     int failures = 0;
     {
         TCommX comm;
-        comm.SetIniPath(ini);
+        comm.SetIniPath(pty->IniPath());
         comm.SetPortNo(1);
         comm.SetFlowCtrl(cfcNone);
         comm.SetOnReceive([&](TCustomCommX* c, int size) {
@@ -138,9 +121,7 @@ bool SerialSoak(int cycles) {
     const double seconds = Seconds(t0);
     stop = true;
     far.join();
-    close(terminal);
-    close(master);
-    dir.remove();
+    pty.reset();
     const Counts after;
     char what[200];
     std::snprintf(what, sizeof what,

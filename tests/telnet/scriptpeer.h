@@ -5,6 +5,7 @@
 
 #include "support/pump.h"
 
+#include <sys/types.h>
 #include <QByteArray>
 #include <atomic>
 #include <functional>
@@ -42,6 +43,10 @@ class ScriptPeer {
     void JoinScript();
 
   private:
+    // One receive once the connection is readable within `timeoutMs` (processing events as the
+    // waits do); -2 when it did not become readable.
+    ssize_t ReceiveWithin(char* buf, size_t size, int timeoutMs);
+
     int listenFd_ = -1;
     int connFd_ = -1;
     int port_ = 0;

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cerrno>
+#include <functional>
 
 #include "telnet/telnetfilter.h"
 
@@ -89,22 +90,19 @@ void WireTap::Relay() {
                 break;
             if (p[2].revents)
                 break;
-            if (p[0].revents) {
-                const ssize_t n = ::recv(client, buf, sizeof buf, 0);
+            // One receive from `from` passed on to `to` and recorded; false once a side ends.
+            auto pass = [&buf](int from, int to, const std::function<void(QByteArray)>& record) {
+                const ssize_t n = ::recv(from, buf, sizeof buf, 0);
                 if (n <= 0)
-                    break;
-                clientChunks_.emplace_back(buf, static_cast<int>(n));
-                if (!SendAll(server, buf, n))
-                    break;
-            }
-            if (p[1].revents) {
-                const ssize_t n = ::recv(server, buf, sizeof buf, 0);
-                if (n <= 0)
-                    break;
-                serverBytes_.append(buf, static_cast<int>(n));
-                if (!SendAll(client, buf, n))
-                    break;
-            }
+                    return false;
+                record(QByteArray(buf, static_cast<int>(n)));
+                return SendAll(to, buf, n);
+            };
+            if (p[0].revents &&
+                !pass(client, server, [this](QByteArray b) { clientChunks_.push_back(b); }))
+                break;
+            if (p[1].revents && !pass(server, client, [this](QByteArray b) { serverBytes_ += b; }))
+                break;
         }
     }
     if (client >= 0)

@@ -687,6 +687,9 @@ TEST_F(CommXTest, HalfDuplexSwitchesRtsOnceAroundEachBatch) {
         EXPECT_GE(MsBetween(t0, rts[0].second), 49);
         EXPECT_LT(MsBetween(t0, rts[0].second), 300);
         EXPECT_GE(MsBetween(rts[0].second, firstAt), 8);  // one character time later
-        EXPECT_GE(MsBetween(firstAt, rts[1].second), 8);
+        // Switched back a character time after the last byte was handed to the line: both
+        // moments are taken on the driver's thread, since this thread's own reading of the
+        // bytes may come late on a loaded machine.
+        EXPECT_GE(MsBetween(rts[0].second, rts[1].second), 2 * 8);
     }
 }

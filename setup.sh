@@ -5,8 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
+# busybox-static carries the telnetd that the interop tests run (Debian's plain busybox has none).
 packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgtest-dev
-          fonts-noto-cjk)
+          fonts-noto-cjk busybox-static)
 
 install_missing() {
     local missing=()

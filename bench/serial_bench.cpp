@@ -3,13 +3,10 @@
 //
 // The board is played by a thread of this program on the master side of the terminal, so that
 // the moment of its last byte is known exactly.
-#include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 #include <QByteArray>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -19,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/inifile.h"
 #include "benches.h"
+#include "ptyline.h"
 #include "serial/commx.h"
 #include "serial/netset1dlg.h"
 
@@ -93,37 +90,21 @@ class Board {
 }  // namespace
 
 int RunSerialBench() {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[256];
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
-        ptsname_r(master, name, sizeof name) != 0) {
+    const TPtyLine pty;
+    if (!pty.Ok()) {
         std::printf("serial: no pseudo-terminal\n");
         return 1;
-    }
-    // Our own descriptor of the terminal side keeps the master from hanging up between opens.
-    const int terminal = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios t{};
-    tcgetattr(terminal, &t);
-    cfmakeraw(&t);
-    tcsetattr(terminal, TCSANOW, &t);
-
-    QTemporaryDir dir;
-    const QString ini = dir.filePath("bench.ini");
-    {
-        TIniFile f(ini);
-        f.WriteString("ComPorts", "COM1", QString::fromLocal8Bit(name));
-        f.UpdateFile();
     }
     int rc = 0;
     {
         TNetSet1Dlg session(nullptr);
-        session.CommX1()->SetIniPath(ini);
+        session.CommX1()->SetIniPath(pty.IniPath());
         session.OpenPort(1);
         if (!session.CommX1()->IsOpen()) {
             std::printf("serial: the terminal does not open\n");
             return 1;
         }
-        Board board(master);
+        Board board(pty.Master());
         const QByteArray line = "l_ip=10.16.77.170\r\n";
 
         // 1. Silent waits: the whole process's CPU time over each 2000 ms wait.
@@ -171,7 +152,5 @@ int RunSerialBench() {
             median < 1000 ? "met" : "MISSED");
         rc |= median < 1000 && recognised == kRounds ? 0 : 1;
     }
-    close(terminal);
-    close(master);
     return rc;
 }

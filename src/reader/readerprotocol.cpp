@@ -1,6 +1,6 @@
 #include "reader/readerprotocol.h"
 
-#include "core/replytimer.h"
+#include <algorithm>
 
 using namespace reader;
 
@@ -17,10 +17,14 @@ bool TReaderFrames::WaitResponse() {
     timer.Start();
     // The first pass only takes what is already pending, so a reply that is already in the
     // ring is seen without blocking; later passes sleep in the event loop until something
-    // happens (a read event, a Timer1 tick) or the time is up.
+    // happens (a read event, a Timer1 tick), the time is up, or a partial frame's idle time
+    // runs out, so that a stray STX is dropped before a reply that follows it is taken.
     bool first = true;
     for (;;) {
-        WaitForEvents(first ? 0 : timer.RemainingMs(kResponseTimeoutMs));
+        uint32_t wait = first ? 0 : timer.RemainingMs(kResponseTimeoutMs);
+        if (inFrame_)
+            wait = std::min(wait, IdleLeftMs());
+        WaitForEvents(wait);
         first = false;
         ExtractFrames();
         if (responseReceived_) {
@@ -49,13 +53,11 @@ void TReaderFrames::ExtractFrames() {
     const int write = ring.WritePos();  // snapshot: bytes written meanwhile wait for next call
     int read = ring.ReadPos();
     if (read == write) {
-        if (idle_ > 0)
-            --idle_;
-        if (idle_ == 0)
+        if (inFrame_ && IdleLeftMs() == 0)
             inFrame_ = false;  // the rest of this frame is not coming
         return;
     }
-    idle_ = kIdleReload;
+    lastByteTick_ = tick_();
     while (read != write) {
         const uint8_t b = ring.At(read);
         read = (read + 1) % TReceiveRing::kSize;
@@ -63,6 +65,13 @@ void TReaderFrames::ExtractFrames() {
         TakeByte(b);
     }
     port_->RingDrained();
+}
+
+uint32_t TReaderFrames::IdleLeftMs() const {
+    if (!inFrame_)
+        return 0;
+    const uint32_t idle = tick_() - lastByteTick_;
+    return idle >= kIdleAbandonMs ? 0 : kIdleAbandonMs - idle;
 }
 
 void TReaderFrames::TakeByte(uint8_t b) {

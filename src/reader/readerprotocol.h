@@ -13,9 +13,8 @@
 #include <array>
 #include <cstdint>
 
+#include "core/replytimer.h"
 #include "reader/readerframes.h"
-
-class TReplyTimer;
 
 // What the protocol needs of the link that carries it.
 class TReaderPort {
@@ -34,11 +33,13 @@ class TReaderPort {
 
 class TReaderFrames {
   public:
-    static constexpr int kIdleReload = 100;  // empty extractor calls before a partial
-                                             // frame is abandoned
+    // A partial frame that gets no new byte for this long is abandoned, counted in time
+    // rather than in extractor calls, since the calls come at the pace of events.
+    static constexpr uint32_t kIdleAbandonMs = 100;
     static constexpr uint32_t kResponseTimeoutMs = 2000;
 
-    explicit TReaderFrames(TReaderPort* port) : port_(port) {}
+    explicit TReaderFrames(TReaderPort* port, TickSource tick = SystemTickCount)
+        : port_(port), tick_(std::move(tick)) {}
 
     // Sends the ROM version request with the link's ID, records it as the last command and
     // clears the response-received flag.
@@ -51,14 +52,18 @@ class TReaderFrames {
     bool WaitResponse();
 
     // Consumes every byte written to the ring since the last call, decoding complete frames.
-    // Returns at once when called while already running.
+    // A call that finds no new byte drops a partial frame whose last byte came
+    // kIdleAbandonMs or more ago. Returns at once when called while already running.
     void ExtractFrames();
+    // Milliseconds until a pending partial frame may be abandoned (0 when none is pending).
+    uint32_t IdleLeftMs() const;
 
     const QString& VersionText() const { return versionText_; }
     bool ResponseReceived() const { return responseReceived_; }
     int LastCommand() const { return lastCommand_; }
     bool InFrame() const { return inFrame_; }
-    int IdleCountdown() const { return idle_; }
+    // For tests: the clock of the idle abandonment.
+    void SetTickSource(TickSource tick) { tick_ = std::move(tick); }
 
   private:
     void TakeByte(uint8_t b);
@@ -77,6 +82,7 @@ class TReaderFrames {
     int crIndex_ = 7;
     bool inFrame_ = false;
 
-    int idle_ = kIdleReload;
+    TickSource tick_;
+    uint32_t lastByteTick_ = 0;  // when the extractor last took a byte
     bool extractorIdle_ = true;
 };

@@ -204,11 +204,14 @@ void TTcpConnection::Write(const QByteArray& bytes) {
 
 namespace {
 
-// Resolves `host` to an IPv4 address: a dotted address directly, anything else by name.
-in_addr ResolveHost(const QString& host) {
+// Resolves `host` to an IPv4 address: a dotted address directly, anything else by name when
+// `byName` allows it.
+in_addr ResolveHost(const QString& host, bool byName) {
     in_addr addr{};
     if (ParseDottedIPv4(host, &addr))
         return addr;
+    if (!byName)
+        throw ESocketError::FromErrno(EDESTADDRREQ);
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -248,14 +251,14 @@ void TTcpClient::Connect() {
     local.sin_port = 0;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     if (!BoundIP.isEmpty())
-        local.sin_addr = ResolveHost(BoundIP);
+        local.sin_addr = ResolveHost(BoundIP, ResolveNames);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
         throw ESocketError::FromErrno(errno);
 
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<uint16_t>(Port));
-    peer.sin_addr = ResolveHost(Host);
+    peer.sin_addr = ResolveHost(Host, ResolveNames);
 
     if (!UseNagle) {
         const int one = 1;

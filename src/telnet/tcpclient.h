@@ -142,12 +142,16 @@ class TTcpClient : public TTcpConnection {
     int Port = 0;
     QString BoundIP;  // empty: any local address; the local port is chosen by the system
     bool UseNagle = true;
+    // False: a Host (or BoundIP) that is not a dotted IPv4 address fails the connect with an
+    // ESocketError instead of being looked up by name.
+    bool ResolveNames = true;
 
     // After a successful TCP connect, on the owner's thread.
     std::function<void(TTcpConnection* sender)> OnConnected;
 
     // Connects, blocking the calling thread for at most kConnectTimeoutMs (plus name
-    // resolution when Host is not a dotted address). Throws EAlreadyConnected when a socket is
-    // open, ESocketError when a step fails (the socket is then closed).
+    // resolution when Host is not a dotted address and ResolveNames is set). Throws
+    // EAlreadyConnected when a socket is open, ESocketError when a step fails (the socket is then
+    // closed).
     virtual void Connect();
 };

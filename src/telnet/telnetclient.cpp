@@ -1,5 +1,6 @@
 #include "telnet/telnetclient.h"
 
+#include <exception>
 #include <system_error>
 
 #include "core/guicall.h"
@@ -100,9 +101,14 @@ bool TTelnetClient::IsConnected() {
     return SocketOpen();
 }
 
-void TTelnetClient::SendChar(unsigned char c) {
+void TTelnetClient::SendChars(const QByteArray& text) {
+    const bool telnet = peerIsTelnet_.load();
+    QByteArray wire;
+    wire.reserve(text.size() * 2);
+    for (char c : text)
+        wire += telnet::WireBytes(static_cast<unsigned char>(c), telnet);
     try {
-        Write(telnet::WireBytes(c, peerIsTelnet_.load()));
+        Write(wire);
     } catch (const Exception&) {
         RaiseDisconnected();  // when the failure closed the connection
         throw;
@@ -159,8 +165,15 @@ void TTelnetClient::ReadPass(TTelnetReadThread* thread) {
     const TTelnetFilter::Result r = filter_.Feed(TakeInput());
     if (r.sawIac)
         peerIsTelnet_ = true;
-    for (const QByteArray& answer : r.answers)
-        Write(answer);
+    // A failed answer (a peer that has just reset) ends the thread, but only after the data
+    // that came with the request has been handed over: that data arrived and must not be lost.
+    std::exception_ptr answerFailure;
+    try {
+        for (const QByteArray& answer : r.answers)
+            Write(answer);
+    } catch (const Exception&) {
+        answerFailure = std::current_exception();
+    }
 
     // 4. The data part, also when empty, runs the owner's handler; we wait for it.
     auto nil = std::make_shared<bool>(false);
@@ -184,6 +197,8 @@ void TTelnetClient::ReadPass(TTelnetReadThread* thread) {
     }
     if (*nil)
         throw EOnDataAvailableIsNil();
+    if (answerFailure)
+        std::rethrow_exception(answerFailure);
 
     // 5. A closed connection ends the thread once its last data has been handed over.
     if (ClosedByPeer() || !SocketOpen()) {

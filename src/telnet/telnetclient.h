@@ -66,7 +66,11 @@ class TTelnetClient : public TTcpClient {
     // False once the connection has been closed, by either side.
     bool IsConnected();
     // Writes one character by the CR rule (see telnet::WireBytes). Throws as Write().
-    void SendChar(unsigned char c);
+    void SendChar(unsigned char c) { SendChars(QByteArray(1, static_cast<char>(c))); }
+    // Writes the characters of `text` by the CR rule in one write, so that a line leaves in one
+    // piece: a server that takes each received segment as a unit then sees CR LF together
+    // instead of a line ended twice. Throws as Write().
+    void SendChars(const QByteArray& text);
 
     // The server has sent at least one IAC on this connection.
     bool PeerIsTelnet() const { return peerIsTelnet_.load(); }

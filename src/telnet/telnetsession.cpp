@@ -68,6 +68,9 @@ TTelNetCont1Dlg::TTelNetCont1Dlg(QWidget* owner, TLogPane* log, const TBoardPara
 
     // 2. The board's telnet service.
     telnet1_->Host = params.OwnIpText();
+    // The target is four numbers from the settings; a text that is no dotted IPv4 address (a
+    // hand-edited 300 or -1) fails like an unreachable board instead of going to a resolver.
+    telnet1_->ResolveNames = false;
     telnet1_->Port = kPort;
     telnet1_->Terminal = "dumb";
     telnet1_->OnConnect = [this] { Telnet1Connect(); };
@@ -153,12 +156,13 @@ void TTelNetCont1Dlg::LogLine(const QString& text) {
 }
 
 bool TTelNetCont1Dlg::SendText(const QByteArray& text) {
-    for (char c : text) {
-        try {
-            telnet1_->SendChar(static_cast<unsigned char>(c));
-        } catch (const Exception&) {
-            break;  // the wait that follows reports the missing answer
-        }
+    // One write for the whole text: sent a byte at a time, a line's CR and LF could leave in
+    // separate segments, which some servers take as two line ends (an extra prompt in the next
+    // answer), and Nagle's algorithm held the rest of a line behind the peer's delayed ACK.
+    try {
+        telnet1_->SendChars(text);
+    } catch (const Exception&) {
+        // the wait that follows reports the missing answer
     }
     if (dispRecInfo_ != 0)
         LogLine(QStringLiteral("TX:") + HexDump(text));

@@ -16,8 +16,8 @@
 #include <functional>
 #include <memory>
 
-#include "core/replytimer.h"
 #include "board/boardlink.h"
+#include "core/replytimer.h"
 
 class QPushButton;
 class TLogPane;
@@ -45,7 +45,7 @@ class TTelNetCont1Dlg : public QDialog, public TBoardLink {
     // "<address>:23".
     QString Description() const override;
     void ClearReceived() override { count_ = 0; }
-    // Sends the bytes one at a time by the client's CR rule, then logs "TX:" and the bytes in
+    // Sends the bytes by the client's CR rule in one write, then logs "TX:" and the bytes in
     // hexadecimal. A send error stops the sending silently. Always true.
     bool SendText(const QByteArray& text) override;
     // WaitReply(2, ">"). The procedures pause 100 ms after the wake line themselves.

@@ -221,21 +221,33 @@ TEST(ReaderExtract, OverlongFrameIsDroppedWithTheByteAfterIt) {
     EXPECT_EQ(port.log, QStringList{"コマンドのＩＤ値のエラー"});
 }
 
-TEST(ReaderExtract, PartialFrameIsAbandonedAfter100EmptyCalls) {
-    for (int empty : {99, 100}) {
+TEST(ReaderExtract, PartialFrameIsAbandonedAfter100MsWithoutANewByte) {
+    // Rows: ms from the first part to a call that finds nothing, ms from the first part to a
+    // second part that arrives before that, and whether the frame still decodes.
+    struct Row {
+        uint32_t emptyCallAt;
+        int moreAt;  // -1: no second part before the empty call
+        bool decoded;
+    };
+    for (const Row& r : {Row{99, -1, true}, Row{100, -1, false}, Row{5000, -1, false},
+                         Row{150, 60, true}, Row{160, 60, false}}) {
         FakePort port;
-        TReaderFrames frames(&port);
+        uint32_t now = 1000;
+        TReaderFrames frames(&port, [&now] { return now; });
         frames.SendRomVersionRequest();
-        port.Feed(kVersionReply.left(5));
+        port.Feed(kVersionReply.left(3));
         frames.ExtractFrames();
-        for (int i = 0; i < empty; ++i)
+        if (r.moreAt >= 0) {
+            now = 1000 + static_cast<uint32_t>(r.moreAt);
+            port.Feed(kVersionReply.mid(3, 2));
             frames.ExtractFrames();
-        EXPECT_EQ(frames.InFrame(), empty == 99) << empty;
-        port.Feed(kVersionReply.mid(5));
+        }
+        now = 1000 + r.emptyCallAt;
         frames.ExtractFrames();
-        EXPECT_EQ(frames.ResponseReceived(), empty == 99) << empty;
-        // New bytes reload the countdown.
-        EXPECT_EQ(frames.IdleCountdown(), TReaderFrames::kIdleReload);
+        EXPECT_EQ(frames.InFrame(), r.decoded) << r.emptyCallAt;
+        port.Feed(kVersionReply.mid(r.moreAt >= 0 ? 5 : 3));
+        frames.ExtractFrames();
+        EXPECT_EQ(frames.ResponseReceived(), r.decoded) << r.emptyCallAt;
     }
 }
 

@@ -28,7 +28,6 @@ using reader::TReceiveRing;
 
 namespace {
 
-
 // Filler that never holds an STX, with a value that changes along the stream so that a lost
 // or repeated stretch shows.
 QByteArray Pattern(int n) {
@@ -194,6 +193,27 @@ TEST(ReaderLink, BytesSentJustBeforeThePeerClosesAreAllTaken) {
     EXPECT_TRUE(lines.contains("1500") && lines.contains("476")) << lines.join('|').toStdString();
     EXPECT_TRUE(lines.contains("ClientSocket1Disconnect"));
     EXPECT_EQ(RingBytes(f.link.Ring(), 0, 1500), data);
+}
+
+TEST(ReaderLink, AReplyAfterAStrayStxIsReadInsideTheWait) {
+    // The stray STX starts a frame that never ends; it is dropped after 100 ms without a new
+    // byte, however seldom the wait's events come, so the reply that follows decodes.
+    for (int delayMs : {300, 800, 1500}) {
+        Peer peer("127.0.11.1");
+        LinkFixture f;
+        f.ConnectTo("127.0.11.1", peer.Port());
+        QTcpSocket* conn = peer.Accept();
+        QTimer::singleShot(20, conn, [conn] { conn->write("\x02", 1); });
+        QTimer::singleShot(20 + delayMs, conn, [conn] {
+            conn->write(reader::BuildFrame(0, reader::kReplyAck, QByteArray("\x90V1.00")));
+        });
+        f.link.SendRomVersionRequest();
+        TReplyTimer t;
+        t.Start();
+        EXPECT_TRUE(f.link.WaitResponse()) << delayMs;
+        EXPECT_LT(t.ElapsedMs(), static_cast<uint32_t>(delayMs + 300)) << delayMs;
+        EXPECT_EQ(f.link.VersionText(), "V1.00") << delayMs;
+    }
 }
 
 TEST(ReaderLink, RefusedConnectRetriesPacedUntilTheConnectWaitEnds) {

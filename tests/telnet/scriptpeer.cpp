@@ -95,6 +95,24 @@ QByteArray ScriptPeer::Read(int n, int timeoutMs) {
     return got;
 }
 
+ssize_t ScriptPeer::ReceiveWithin(char* buf, size_t size, int timeoutMs) {
+    TReplyTimer t;
+    t.Start();
+    while (!t.Elapsed(static_cast<uint32_t>(timeoutMs))) {
+        pollfd p{connFd_, POLLIN, 0};
+        if (::poll(&p, 1, 5) > 0)
+            return ::recv(connFd_, buf, size, 0);
+        PumpIfGui();
+    }
+    return -2;
+}
+
+QByteArray ScriptPeer::ReadOnce(int timeoutMs) {
+    char buf[4096];
+    const ssize_t r = ReceiveWithin(buf, sizeof buf, timeoutMs);
+    return r > 0 ? QByteArray(buf, static_cast<int>(r)) : QByteArray();
+}
+
 QByteArray ScriptPeer::ReadUntilQuiet(int quietMs, int timeoutMs) {
     QByteArray got;
     TReplyTimer total, quiet;
@@ -119,17 +137,15 @@ QByteArray ScriptPeer::ReadUntilQuiet(int quietMs, int timeoutMs) {
 bool ScriptPeer::WaitEof(int timeoutMs) {
     TReplyTimer t;
     t.Start();
-    while (!t.Elapsed(static_cast<uint32_t>(timeoutMs))) {
-        pollfd p{connFd_, POLLIN, 0};
-        if (::poll(&p, 1, 5) > 0) {
-            char buf[4096];
-            const ssize_t r = ::recv(connFd_, buf, sizeof buf, 0);
-            if (r <= 0)
-                return true;
-        }
-        PumpIfGui();
+    for (;;) {
+        char buf[4096];
+        const uint32_t left = t.RemainingMs(static_cast<uint32_t>(timeoutMs));
+        const ssize_t r = left > 0 ? ReceiveWithin(buf, sizeof buf, static_cast<int>(left)) : -2;
+        if (r == -2)
+            return false;
+        if (r <= 0)
+            return true;
     }
-    return false;
 }
 
 void ScriptPeer::CloseConnection() {
@@ -139,7 +155,8 @@ void ScriptPeer::CloseConnection() {
 }
 
 void ScriptPeer::ShutdownConnection() {
-    if (connFd_ >= 0) ::shutdown(connFd_, SHUT_RDWR);
+    if (connFd_ >= 0)
+        ::shutdown(connFd_, SHUT_RDWR);
 }
 
 void ScriptPeer::RunScript(std::function<void(ScriptPeer&)> script) {
@@ -150,4 +167,3 @@ void ScriptPeer::JoinScript() {
     if (script_.joinable())
         script_.join();
 }
-

@@ -5,6 +5,7 @@
 
 #include "support/pump.h"
 
+#include <sys/types.h>
 #include <QByteArray>
 #include <atomic>
 #include <functional>
@@ -25,6 +26,8 @@ class ScriptPeer {
     bool Send(const QByteArray& bytes);
     // Reads until `n` bytes have come or `timeoutMs` passed; returns what came.
     QByteArray Read(int n, int timeoutMs = 3000);
+    // The bytes of one receive, once any have come within `timeoutMs` (empty if none).
+    QByteArray ReadOnce(int timeoutMs = 3000);
     // Reads until a quiet period of `quietMs` (or `timeoutMs` in all).
     QByteArray ReadUntilQuiet(int quietMs = 200, int timeoutMs = 3000);
     // True when the peer has seen the connection's end (EOF) within `timeoutMs`.
@@ -40,9 +43,12 @@ class ScriptPeer {
     void JoinScript();
 
   private:
+    // One receive once the connection is readable within `timeoutMs` (processing events as the
+    // waits do); -2 when it did not become readable.
+    ssize_t ReceiveWithin(char* buf, size_t size, int timeoutMs);
+
     int listenFd_ = -1;
     int connFd_ = -1;
     int port_ = 0;
     std::thread script_;
 };
-

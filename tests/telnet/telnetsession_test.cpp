@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+#include <netdb.h>
 #include <unistd.h>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <atomic>
 #include <memory>
 
 #include "core/logpane.h"
@@ -17,6 +20,17 @@
 #include "support/modal.h"
 #include "support/simprocess.h"
 #include "telnet/telneterrors.h"
+
+// Every name lookup of this process is counted, so a test can tell that none was made.
+std::atomic<int> g_nameLookups{0};
+
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints,
+                           addrinfo** res) {
+    ++g_nameLookups;
+    using Fn = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+    static const auto real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    return real(node, service, hints, res);
+}
 
 namespace {
 
@@ -341,6 +355,72 @@ TEST_F(TelnetSession, ConnectFailureLeavesTheConstructorWithItsError) {
         EXPECT_EQ(e.Message(), QStringLiteral("server not responding"));
     }
     EXPECT_EQ(pane.log.Lines(), QStringList({"Connect"}));
+}
+
+TEST_F(TelnetSession, TargetThatIsNoDottedAddressNeverReachesTheResolver) {
+    for (const std::array<int, 4>& ip : {std::array<int, 4>{300, 16, 77, 170},
+                                         {-1, 16, 77, 170},
+                                         {127, 0, 4, 256},
+                                         {127, -0, 4, -7}}) {
+        TBoardParams params;
+        params.TCPIP1_1 = ip[0];
+        params.TCPIP1_2 = ip[1];
+        params.TCPIP1_3 = ip[2];
+        params.TCPIP1_4 = ip[3];
+        pane.log.Clear();
+        const int lookups = g_nameLookups;
+        try {
+            Open(params);
+            ADD_FAILURE() << params.OwnIpText().toStdString() << " opened";
+        } catch (const ETelnetConnectError& e) {
+            EXPECT_EQ(e.Message(), QStringLiteral("server not responding"));
+        }
+        EXPECT_EQ(g_nameLookups, lookups) << params.OwnIpText().toStdString();
+        EXPECT_EQ(pane.log.Lines(), QStringList({"Connect"}));
+    }
+}
+
+TEST_F(TelnetSession, EachTextLeavesInOneWriteByTheCrRule) {
+    // Rows: whether the board has sent IAC, the text, the bytes the board receives in one go.
+    struct Row {
+        bool telnet;
+        QByteArray text, wire;
+    };
+    const std::vector<Row> rows = {
+        {false, "save\r\n", "save\r\n\n"},
+        {false, "x\ry", "x\r\ny"},
+        {true, "\r\n", "\r\n"},
+        {true, "madr=02-5A-C3-00-01-C9\r\n", "madr=02-5A-C3-00-01-C9\r\n"},
+        {true,
+         QByteArray("a\xff"
+                    "b\r\n"),
+         QByteArray("a\xff\xff"
+                    "b\r\n")},
+    };
+    for (bool telnet : {false, true}) {
+        ScriptPeer p(telnet ? "127.0.11.2" : "127.0.11.3", 23);
+        p.RunScript([telnet](ScriptPeer& b) {
+            ASSERT_TRUE(b.Accept());
+            if (telnet) {  // WILL ECHO, answered with DO ECHO
+                b.Send(QByteArray("\xff\xfb\x01", 3));
+                ASSERT_EQ(b.Read(3), QByteArray("\xff\xfd\x01", 3));
+            }
+            b.Send("PASSWORD:");
+            EXPECT_EQ(b.ReadOnce(), telnet ? QByteArray("KXW\r\n") : QByteArray("KXW\r\n\n"));
+        });
+        TBoardParams params = ParamsFor(0);
+        params.TCPIP1_2 = 0;
+        params.TCPIP1_3 = 11;
+        params.TCPIP1_4 = telnet ? 2 : 3;
+        auto s = Open(params);
+        p.JoinScript();
+        for (const Row& r : rows) {
+            if (r.telnet != telnet)
+                continue;
+            Send(*s, r.text);
+            EXPECT_EQ(p.ReadOnce(), r.wire) << r.text.toHex(' ').constData();
+        }
+    }
 }
 
 TEST_F(TelnetSession, WindowAndClose) {

@@ -44,10 +44,10 @@ inline TSplitInput SplitInput(const uint8_t* data, size_t size) {
 }  // namespace fuzz
 
 // Stops the run with a message when a property does not hold; libFuzzer saves the input.
-#define FUZZ_CHECK(cond)                                                                       \
-    do {                                                                                       \
-        if (!(cond)) {                                                                         \
+#define FUZZ_CHECK(cond)                                                                     \
+    do {                                                                                     \
+        if (!(cond)) {                                                                       \
             std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                      \
-        }                                                                                      \
+            std::abort();                                                                    \
+        }                                                                                    \
     } while (0)

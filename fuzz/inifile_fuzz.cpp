@@ -9,6 +9,7 @@
 
 #include "chunks.h"
 #include "core/inifile.h"
+#include "core/settings.h"
 
 namespace {
 
@@ -61,5 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(second.ReadString(QStringLiteral("Option"), QStringLiteral("TelnetPass"),
                                  QStringLiteral("-")) == pass);
     FUZZ_CHECK(second.Text() == first.Text());
+
+    // The settings record reads the same from both, whatever the values were.
+    TBoardParams before, after;
+    LoadSettings(first, &before);
+    LoadSettings(second, &after);
+    FUZZ_CHECK(before.TelnetPass == after.TelnetPass && after.TelnetPass == pass);
+    for (const TSettingKey& k : kIntSettingKeys)
+        FUZZ_CHECK(before.*k.member == after.*k.member);
+    FUZZ_CHECK(after.ComPort == port);
     return 0;
 }

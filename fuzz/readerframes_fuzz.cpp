@@ -39,9 +39,14 @@ void Deliver(TFuzzPort* port, TReaderFrames* frames, const QByteArray& chunk) {
     }
 }
 
-const int kRingStarts[8] = {0, 1, 100, reader::TReceiveRing::kSize / 2,
-                            reader::TReceiveRing::kSize - 262, reader::TReceiveRing::kSize - 7,
-                            reader::TReceiveRing::kSize - 2, reader::TReceiveRing::kSize - 1};
+const int kRingStarts[8] = {0,
+                            1,
+                            100,
+                            reader::TReceiveRing::kSize / 2,
+                            reader::TReceiveRing::kSize - 262,
+                            reader::TReceiveRing::kSize - 7,
+                            reader::TReceiveRing::kSize - 2,
+                            reader::TReceiveRing::kSize - 1};
 
 }  // namespace
 

@@ -1,11 +1,15 @@
-// The INI store on any file: read it, change two entries of "Option", save, and read the saved
-// file again. The second reading must hold exactly what the first one held after the changes,
-// so every value, line and section survives a save (only the changed entries differ).
+// The INI store on any file. The file is read and saved unchanged, and read and saved again
+// with two entries of "Option" changed, and the saved file is read and saved once more:
+// - saving what was saved gives the same bytes (every value, line and section survives);
+// - the settings record reads the same from the saved file as from the changed store;
+// - the change touches section "Option" only: the other sections stay byte for byte.
 #include <stdlib.h>
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
+#include <QStringDecoder>
 #include <cstring>
+#include <utility>
 
 #include "chunks.h"
 #include "core/inifile.h"
@@ -26,10 +30,52 @@ const QString& WorkFile() {
     return path;
 }
 
-void WriteRaw(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
+void WriteRaw(const QByteArray& bytes) {
+    QFile f(WorkFile());
     FUZZ_CHECK(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     FUZZ_CHECK(f.write(bytes) == bytes.size());
+}
+
+QByteArray ReadRaw() {
+    QFile f(WorkFile());
+    FUZZ_CHECK(f.open(QIODevice::ReadOnly));
+    return f.readAll();
+}
+
+// The bytes of the file after a save of `ini`.
+QByteArray Saved(const TIniFile& ini) {
+    ini.UpdateFile();
+    return ReadRaw();
+}
+
+// Where section "Option" stands in saved bytes: from the start of its header line to the start
+// of the next section's header line (or the end). {-1, -1} when there is not exactly one.
+std::pair<qsizetype, qsizetype> OptionSpan(const QByteArray& bytes) {
+    QStringDecoder decode("Shift_JIS");
+    std::pair<qsizetype, qsizetype> span{-1, -1};
+    int found = 0;
+    for (qsizetype pos = 0; pos < bytes.size();) {
+        qsizetype end = bytes.indexOf('\n', pos);
+        end = end < 0 ? bytes.size() : end + 1;
+        const QString line = QString(decode.decode(bytes.mid(pos, end - pos))).trimmed();
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            const bool option = line.mid(1, line.size() - 2)
+                                    .trimmed()
+                                    .compare(QLatin1String("Option"), Qt::CaseInsensitive) == 0;
+            if (span.first >= 0 && span.second < 0)
+                span.second = pos;
+            if (option) {
+                ++found;
+                span = {pos, -1};
+            }
+        }
+        pos = end;
+    }
+    if (found != 1)
+        return {-1, -1};
+    if (span.second < 0)
+        span.second = bytes.size();
+    return span;
 }
 
 }  // namespace
@@ -49,27 +95,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray file(reinterpret_cast<const char*>(data + 5 + passLength),
                           static_cast<qsizetype>(size - 5 - passLength));
 
-    const QString& path = WorkFile();
-    WriteRaw(path, file);
-    TIniFile first(path);
-    first.WriteInteger(QStringLiteral("Option"), QStringLiteral("ComPort"), port);
-    first.WriteString(QStringLiteral("Option"), QStringLiteral("TelnetPass"), pass);
-    first.UpdateFile();
+    WriteRaw(file);
+    TIniFile changed(WorkFile());
+    const QByteArray unchanged = Saved(changed);
+    changed.WriteInteger(QStringLiteral("Option"), QStringLiteral("ComPort"), port);
+    changed.WriteString(QStringLiteral("Option"), QStringLiteral("TelnetPass"), pass);
+    const QByteArray saved = Saved(changed);
 
-    const TIniFile second(path);
-    FUZZ_CHECK(second.ReadInteger(QStringLiteral("Option"), QStringLiteral("ComPort"), ~port) ==
-               port);
-    FUZZ_CHECK(second.ReadString(QStringLiteral("Option"), QStringLiteral("TelnetPass"),
-                                 QStringLiteral("-")) == pass);
-    FUZZ_CHECK(second.Text() == first.Text());
+    const TIniFile reread(WorkFile());
+    FUZZ_CHECK(Saved(reread) == saved);
 
-    // The settings record reads the same from both, whatever the values were.
     TBoardParams before, after;
-    LoadSettings(first, &before);
-    LoadSettings(second, &after);
-    FUZZ_CHECK(before.TelnetPass == after.TelnetPass && after.TelnetPass == pass);
+    LoadSettings(changed, &before);
+    LoadSettings(reread, &after);
+    FUZZ_CHECK(after.ComPort == port && after.TelnetPass == pass);
+    FUZZ_CHECK(before.TelnetPass == after.TelnetPass);
     for (const TSettingKey& k : kIntSettingKeys)
         FUZZ_CHECK(before.*k.member == after.*k.member);
-    FUZZ_CHECK(after.ComPort == port);
+
+    // Without a section "Option" the new one goes after all the others.
+    const auto [from, to] = OptionSpan(unchanged);
+    if (from < 0) {
+        FUZZ_CHECK(saved.startsWith(unchanged));
+    } else if (OptionSpan(saved).first == from) {
+        FUZZ_CHECK(saved.left(from) == unchanged.left(from));
+        FUZZ_CHECK(saved.endsWith(unchanged.mid(to)));
+    }
     return 0;
 }

@@ -7,7 +7,7 @@
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
-#include <QStringDecoder>
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -49,31 +49,33 @@ QByteArray Saved(const TIniFile& ini) {
 }
 
 // Where section "Option" stands in saved bytes: from the start of its header line to the start
-// of the next section's header line (or the end). {-1, -1} when there is not exactly one.
+// of the next section's header line (or the end). {-1, -1} when there is none, {-2, -2} when
+// it is not plain to see: more than one, or a line with "[" and bytes other than printable
+// ASCII (where the store's decoding and trimming would decide).
 std::pair<qsizetype, qsizetype> OptionSpan(const QByteArray& bytes) {
-    QStringDecoder decode("Shift_JIS");
     std::pair<qsizetype, qsizetype> span{-1, -1};
-    int found = 0;
     for (qsizetype pos = 0; pos < bytes.size();) {
         qsizetype end = bytes.indexOf('\n', pos);
         end = end < 0 ? bytes.size() : end + 1;
-        const QString line = QString(decode.decode(bytes.mid(pos, end - pos))).trimmed();
-        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
-            const bool option = line.mid(1, line.size() - 2)
-                                    .trimmed()
-                                    .compare(QLatin1String("Option"), Qt::CaseInsensitive) == 0;
+        const QByteArray raw = bytes.mid(pos, end - pos);
+        const QByteArray line = raw.trimmed();
+        if (line.contains('[') && std::any_of(line.begin(), line.end(), [](char c) {
+                return (c < 0x20 && c != '\t') || c > 0x7E;
+            }))
+            return {-2, -2};
+        if (line.startsWith('[') && line.endsWith(']')) {
             if (span.first >= 0 && span.second < 0)
                 span.second = pos;
-            if (option) {
-                ++found;
-                span = {pos, -1};
+            if (line.mid(1, line.size() - 2).trimmed().compare("Option", Qt::CaseInsensitive) ==
+                0) {
+                if (span.first >= 0)
+                    return {-2, -2};
+                span.first = pos;
             }
         }
         pos = end;
     }
-    if (found != 1)
-        return {-1, -1};
-    if (span.second < 0)
+    if (span.first >= 0 && span.second < 0)
         span.second = bytes.size();
     return span;
 }
@@ -115,9 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Without a section "Option" the new one goes after all the others.
     const auto [from, to] = OptionSpan(unchanged);
-    if (from < 0) {
+    if (from == -1) {
         FUZZ_CHECK(saved.startsWith(unchanged));
-    } else if (OptionSpan(saved).first == from) {
+    } else if (from >= 0) {
         FUZZ_CHECK(saved.left(from) == unchanged.left(from));
         FUZZ_CHECK(saved.endsWith(unchanged.mid(to)));
     }

@@ -28,7 +28,7 @@ fi
 max_len() {
     case "$1" in
     replyparsers) echo 256 ;;
-    telnetfilter) echo 600 ;;
+    telnetfilter | readerframes) echo 600 ;;
     *) echo 1200 ;;
     esac
 }

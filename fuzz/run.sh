@@ -42,9 +42,9 @@ run_one() {
     fi
     mkdir -p "$build/corpus/$name" "$build/artifacts"
     local log="$build/artifacts/$name.log"
-    # Workers write their own logs; one process keeps to one core.
-    if ! "$exe" -max_total_time="$seconds" -timeout=10 -max_len="$(max_len "$name")" -print_final_stats=1 \
-        -artifact_prefix="$build/artifacts/$name-" "$@" \
+    # One process without workers, so a run keeps to one core.
+    if ! "$exe" -max_total_time="$seconds" -timeout=10 -max_len="$(max_len "$name")" \
+        -print_final_stats=1 -artifact_prefix="$build/artifacts/$name-" "$@" \
         "$build/corpus/$name" "$here/corpus/$name" >"$log" 2>&1; then
         tail -n 60 "$log" >&2
         echo "fuzz_$name FAILED (log: $log)" >&2

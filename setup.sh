@@ -2,12 +2,13 @@
 # Set-up for a fresh Debian machine, run as root from the source folder.
 #   ./setup.sh run    install what is missing, build, and start netboard-config
 #   ./setup.sh test   install what is missing, build with the sanitizers, and run every test
+#                     (the fuzz harnesses for a short time each)
 set -euo pipefail
 cd "$(dirname "$0")"
 
 # busybox-static carries the telnetd that the interop tests run (Debian's plain busybox has none).
 packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgtest-dev
-          fonts-noto-cjk busybox-static)
+          fonts-noto-cjk busybox-static clang-14 libclang-rt-14-dev)
 
 install_missing() {
     local missing=()
@@ -42,6 +43,11 @@ test)
     cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DNB_SANITIZE=thread -DNB_BUILD_BENCH=OFF
     cmake --build build/tsan -j"$jobs" --target thread-tests
     ctest --test-dir build/tsan --output-on-failure -L threads
+    # The fuzz harnesses (clang, libFuzzer), each run for a short time, two at once.
+    cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+        -DNB_FUZZ=ON
+    cmake --build build/fuzz -j"$jobs"
+    ctest --test-dir build/fuzz --output-on-failure -j2
     ;;
 *)
     echo "usage: $0 run|test" >&2

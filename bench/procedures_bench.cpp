@@ -1,9 +1,9 @@
-// A full write with MAC address (F2) through the main window against netboard-sim serial, which
-// answers at once: the wake line, "madr=", the ten setting lines, "save" and "exit", timed from
-// the dialog's confirmation to the banner, per line sent. Set against a bare client that sends
-// the same lines on the same terminal and reads the same answers, to tell the board and the
-// terminal from our own code; the settings file's save after the MAC address increment is timed
-// on its own.
+// The write commands through the main window against netboard-sim serial, which answers at
+// once: F2 (the wake line, "madr=", the ten setting lines, "save" and "exit") and F5 (the same
+// without "madr=" and without the settings save that follows the MAC address increment), timed
+// from the dialog's confirmation to the banner, per line sent. Set against a bare client that
+// sends the same lines on the same terminal and reads the same answers, to tell the board and
+// the terminal from our own code; the settings save is also timed on its own.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
@@ -109,8 +110,16 @@ const Answer kNeverShown = [](QWidget* w) {
     ADD_FAILURE() << "a dialog was shown";
     CancelButton(w)->click();
 };
-Answer EnterMac(int b1, int b2, int b3) {
+// The settings file becomes a folder, so that every save fails (the port is open by now).
+void BreakSettingsFile(QWidget* dialog) {
+    const QString ini = qobject_cast<TNetC1AppForm*>(dialog->parentWidget())->IniPath();
+    QFile::remove(ini);
+    QDir().mkpath(ini + "/in-the-way");
+}
+Answer EnterMac(int b1, int b2, int b3, bool breakSettings = false) {
     return Confirm([=](QWidget* w) {
+        if (breakSettings)
+            BreakSettingsFile(w);
         auto* d = qobject_cast<TSetMac1Dlg*>(w);
         d->EdMacAdr1->SetValue(b1);
         d->EdMacAdr2->SetValue(b2);
@@ -128,7 +137,7 @@ struct Row {
     QStringList log;         // in order
     QString record;          // afterwards (Describe)
     QString savedMac;        // in the settings file on disk before any close
-    QStringList boxes = {};  // message boxes, in order
+    QStringList boxes = {};  // message boxes, in order ("%INI" for the settings file's path)
 };
 
 class ProceduresE2eTest : public ::testing::Test {
@@ -171,7 +180,7 @@ class ProceduresE2eTest : public ::testing::Test {
         EXPECT_EQ(form.LogPane()->Lines(), r.log);
         EXPECT_EQ(Describe(p), r.record);
         EXPECT_EQ(Describe(LoadSettings(ini)).left(8), r.savedMac);
-        EXPECT_EQ(boxes, r.boxes);
+        EXPECT_EQ(boxes, QStringList(r.boxes).replaceInStrings("%INI", ini));
     }
     void TearDown() override { CancelModalWatchers(); }
 };
@@ -265,6 +274,10 @@ TEST_F(ProceduresE2eTest, MacAddressRewrite) {
         {"save refused", Qt::Key_F3, {"--refuse", "save"}, mac, enter, sent.mid(0, 4),
          {"qelmoT4　OK!!", kMacOk, "SAVE　NG!!", kNgBanner}, "0A-0B-0C" + rest, "0A-0B-0C"},
         {"cancel", Qt::Key_F3, {}, mac, kCancel, {}, {}, "00-01-C9" + rest, "00-01-C9"},
+        // A save that fails is shown once the command has ended; what the board did stands.
+        {"settings file not writable", Qt::Key_F3, {}, mac, EnterMac(10, 11, 12, true), sent,
+         {"qelmoT4　OK!!", kMacOk, "SAVE　OK!!", kOkBanner, "madr=02-5A-C3-0A-0B-0C"},
+         "0A-0B-0D" + rest, "00-01-C9", {"Cannot create file \"%INI\". Is a directory"}},
     };
     for (const Row& r : rows)
         Check(r, own);

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
@@ -18,6 +19,7 @@
 #include <memory>
 
 #include "app/mainwindow.h"
+#include "board/productionrecord.h"
 #include "core/inifile.h"
 #include "core/settings.h"
 #include "dialogs/dialogs.h"
@@ -61,6 +63,29 @@ QStringList Received(const QString& path) {
     QStringList lines = QString::fromLatin1(f.readAll()).split('\n');
     lines.removeLast();  // after the last line's end
     return lines;
+}
+
+// The production record's lines as "command mac own-ip result failed".
+QStringList Produced(const QString& ini) {
+    QFile f(TProductionRecord::PathBesideIni(ini));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QStringList out;
+    const QStringList lines = QString::fromLatin1(f.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    for (const QString& text : lines.mid(1)) {  // after the header
+        TRecordLine l;
+        QString time;
+        out << (TProductionRecord::Parse(text, &l, &time)
+                    ? QStringList{l.command, l.mac, l.ownIp, l.ok ? "OK" : "NG", l.failed}.join(' ')
+                    : "malformed: " + text);
+    }
+    return out;
+}
+
+// A line of Produced(): `failed` empty for OK.
+QString Made(const QString& command, const QString& mac, const QString& ownIp,
+             const QString& failed = {}) {
+    return QStringList{command, mac, ownIp, failed.isEmpty() ? "OK" : "NG", failed}.join(' ');
 }
 
 // Until CancelModalWatchers(): runs `answer` on the first dialog that comes up, and closes
@@ -130,14 +155,16 @@ Answer EnterMac(int b1, int b2, int b3, bool breakSettings = false) {
 struct Row {
     const char* name;
     Qt::Key key;
-    QStringList sim;         // the board's switches
-    std::array<int, 3> mac;  // the record's MAC bytes before the command
-    Answer answer;           // what the operator does in the command's dialog
-    QStringList received;    // by the board, in order
-    QStringList log;         // in order
-    QString record;          // afterwards (Describe)
-    QString savedMac;        // in the settings file on disk before any close
-    QStringList boxes = {};  // message boxes, in order ("%INI" for the settings file's path)
+    QStringList sim;           // the board's switches
+    std::array<int, 3> mac;    // the record's MAC bytes before the command
+    Answer answer;             // what the operator does in the command's dialog
+    QStringList received;      // by the board, in order
+    QStringList log;           // in order
+    QString record;            // afterwards (Describe)
+    QString savedMac;          // in the settings file on disk before any close
+    QStringList produced;      // the production record's lines (Produced)
+    QStringList boxes = {};    // message boxes, in order ("%INI" for the settings file's path)
+    bool givenBefore = false;  // the starting MAC address was given at 2026-01-02 03:04:05
 };
 
 class ProceduresE2eTest : public ::testing::Test {
@@ -154,6 +181,13 @@ class ProceduresE2eTest : public ::testing::Test {
             TIniFile f(ini);
             f.WriteString("ComPorts", "COM3", sim.FirstLine());
             f.UpdateFile();
+        }
+        if (r.givenBefore) {
+            const QString mac =
+                QString::asprintf("02-5A-C3-%02X-%02X-%02X", r.mac[0], r.mac[1], r.mac[2]);
+            TProductionRecord(TProductionRecord::PathBesideIni(ini))
+                .Append({QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)), "write-mac", "COM3", mac,
+                         ownIp, true, ""});
         }
         TNetC1AppForm form(ini);
         form.show();
@@ -180,6 +214,7 @@ class ProceduresE2eTest : public ::testing::Test {
         EXPECT_EQ(form.LogPane()->Lines(), r.log);
         EXPECT_EQ(Describe(p), r.record);
         EXPECT_EQ(Describe(LoadSettings(ini)).left(8), r.savedMac);
+        EXPECT_EQ(Produced(ini), r.produced);
         EXPECT_EQ(boxes, QStringList(r.boxes).replaceInStrings("%INI", ini));
     }
     void TearDown() override { CancelModalWatchers(); }
@@ -218,36 +253,45 @@ TEST_F(ProceduresE2eTest, WriteWithAndWithoutMacAddress) {
         d->EdPort1->SetValue(2001);
         d->EdTCPIP2_2->clear();
     });
+    auto withMac = [&](const QString& mac, const QString& failed = {}) {
+        return Made("write-mac", "02-5A-C3-" + mac, own, failed);
+    };
     const std::array<int, 3> mac = {0, 1, 201};
     const QStringList all = sent("00-01-C9");
     const Row rows[] = {
         {"with MAC", Qt::Key_F2, {}, mac, Confirm(), all, logged("00-01-C9"),
-         "00-01-CA" + rest, "00-01-CA"},
+         "00-01-CA" + rest, "00-01-CA", {withMac("00-01-C9")}},
         {"without MAC", Qt::Key_F5, {}, mac, Confirm(), sent(""), logged("00-01-C9", false),
-         "00-01-C9" + rest, "00-01-C9"},
+         "00-01-C9" + rest, "00-01-C9", {Made("write", "", own)}},
         {"from 00-01-FF", Qt::Key_F2, {}, {0, 1, 255}, Confirm(), sent("00-01-FF"),
-         logged("00-01-FF"), "00-02-00" + rest, "00-02-00"},
+         logged("00-01-FF"), "00-02-00" + rest, "00-02-00", {withMac("00-01-FF")}},
         {"from FF-FF-FF", Qt::Key_F2, {}, {255, 255, 255}, Confirm(), sent("FF-FF-FF"),
-         logged("FF-FF-FF"), "00-00-00" + rest, "00-00-00"},
-        {"cancel", Qt::Key_F2, {}, mac, kCancel, {}, {}, "00-01-C9" + rest, "00-01-C9"},
+         logged("FF-FF-FF"), "00-00-00" + rest, "00-00-00", {withMac("FF-FF-FF")}},
+        {"cancel", Qt::Key_F2, {}, mac, kCancel, {}, {}, "00-01-C9" + rest, "00-01-C9", {}},
+        // An address given before goes again only when the operator says so (default: no).
+        {"given before", Qt::Key_F2, {}, mac, Confirm(), {}, {}, "00-01-C9" + rest, "00-01-C9",
+         {withMac("00-01-C9")},
+         {"MACアドレス 02-5A-C3-00-01-C9 は 2026/01/02 03:04:05 に書き込み済みです。\n"
+          "同じアドレスをもう一度書き込みますか？"}, true},
         {"edited values", Qt::Key_F5, {}, mac, edit,
          QStringList{"", "l_ip=" + own, "l_pt=2001"} + lines.mid(2, 4) +
              QStringList{"bps=17", "timv=10", "keep=0", "timr=1", "save", "exit"},
          logged("00-01-C9", false), "00-01-C9 127.0.8.1:2001 10.16.77.171:3335 16 1 2 10 0 1",
-         "00-01-C9"},
+         "00-01-C9", {Made("write", "", own)}},
         // The fields before the one that is not a number are stored; nothing is sent.
         {"field not a number", Qt::Key_F5, {}, mac, emptyDestIp, {}, {},
-         "00-01-C9 127.0.8.1:2001 10.16.77.171:3335 16 1 1 10 1 1", "00-01-C9",
+         "00-01-C9 127.0.8.1:2001 10.16.77.171:3335 16 1 1 10 1 1", "00-01-C9", {},
          {"'' is not a valid integer value"}},
         {"mask refused", Qt::Key_F2, {"--refuse", "mask"}, mac, Confirm(), all.mid(0, 7),
          QStringList{kMacOk} + kOkLines.mid(0, 4) + QStringList{"マスク長　NG!!", kNgBanner},
-         "00-01-C9" + rest, "00-01-C9"},
+         "00-01-C9" + rest, "00-01-C9", {withMac("00-01-C9", "mask")}},
         {"save refused", Qt::Key_F2, {"--refuse", "save"}, mac, Confirm(), all.mid(0, 13),
          QStringList{kMacOk} + kOkLines + QStringList{"SAVE　NG!!", kNgBanner},
-         "00-01-C9" + rest, "00-01-C9"},
+         "00-01-C9" + rest, "00-01-C9", {withMac("00-01-C9", "save")}},
         // Two waits run out: the prompt's and the "madr=" line's.
         {"silent board", Qt::Key_F2, {"--silent"}, mac, Confirm(), all.mid(0, 2),
-         {kTimeout, kTimeout, "MACアドレス　NG!!", kNgBanner}, "00-01-C9" + rest, "00-01-C9"},
+         {kTimeout, kTimeout, "MACアドレス　NG!!", kNgBanner}, "00-01-C9" + rest, "00-01-C9",
+         {withMac("00-01-C9", "madr")}},
     };
     for (const Row& r : rows)
         Check(r, own);
@@ -259,25 +303,32 @@ TEST_F(ProceduresE2eTest, MacAddressRewrite) {
     const QStringList sent = {"", "qelmoT4", "madr=02-5A-C3-0A-0B-0C", "save", "exit"};
     const std::array<int, 3> mac = {0, 1, 201};
     const Answer enter = EnterMac(10, 11, 12);
+    const QString kCannotSave = "Cannot create file \"%INI\". Is a directory";
+    auto made = [](const QString& mac, const QString& failed = {}) {
+        return QStringList{Made("mac-rewrite", "02-5A-C3-" + mac, "", failed)};
+    };
     const Row rows[] = {
         {"rewrite", Qt::Key_F3, {}, mac, enter, sent,
          {"qelmoT4　OK!!", kMacOk, "SAVE　OK!!", kOkBanner, "madr=02-5A-C3-0A-0B-0C"},
-         "0A-0B-0D" + rest, "0A-0B-0D"},
+         "0A-0B-0D" + rest, "0A-0B-0D", made("0A-0B-0C")},
         // A refused mode line does not stop the rewrite.
         {"mode line refused, from FF-FF-FF", Qt::Key_F3, {"--refuse", "qelmoT4"}, mac,
          EnterMac(255, 255, 255), {"", "qelmoT4", "madr=02-5A-C3-FF-FF-FF", "save", "exit"},
          {"qelmoT4　NG!!", kMacOk, "SAVE　OK!!", kOkBanner, "madr=02-5A-C3-FF-FF-FF"},
-         "00-00-00" + rest, "00-00-00"},
+         "00-00-00" + rest, "00-00-00", made("FF-FF-FF")},
         // The entered bytes stay, in the record and on disk, whatever the board says.
         {"madr refused", Qt::Key_F3, {"--refuse", "madr"}, mac, enter, sent.mid(0, 3),
-         {"qelmoT4　OK!!", "MACアドレス　NG!!", kNgBanner}, "0A-0B-0C" + rest, "0A-0B-0C"},
+         {"qelmoT4　OK!!", "MACアドレス　NG!!", kNgBanner}, "0A-0B-0C" + rest, "0A-0B-0C",
+         made("0A-0B-0C", "madr")},
         {"save refused", Qt::Key_F3, {"--refuse", "save"}, mac, enter, sent.mid(0, 4),
-         {"qelmoT4　OK!!", kMacOk, "SAVE　NG!!", kNgBanner}, "0A-0B-0C" + rest, "0A-0B-0C"},
-        {"cancel", Qt::Key_F3, {}, mac, kCancel, {}, {}, "00-01-C9" + rest, "00-01-C9"},
-        // A save that fails is shown once the command has ended; what the board did stands.
+         {"qelmoT4　OK!!", kMacOk, "SAVE　NG!!", kNgBanner}, "0A-0B-0C" + rest, "0A-0B-0C",
+         made("0A-0B-0C", "save")},
+        {"cancel", Qt::Key_F3, {}, mac, kCancel, {}, {}, "00-01-C9" + rest, "00-01-C9", {}},
+        // Both saves fail (the entered bytes' and the next address's); they are shown once the
+        // command has ended, and what the board did stands.
         {"settings file not writable", Qt::Key_F3, {}, mac, EnterMac(10, 11, 12, true), sent,
          {"qelmoT4　OK!!", kMacOk, "SAVE　OK!!", kOkBanner, "madr=02-5A-C3-0A-0B-0C"},
-         "0A-0B-0D" + rest, "00-01-C9", {"Cannot create file \"%INI\". Is a directory"}},
+         "0A-0B-0D" + rest, "00-01-C9", made("0A-0B-0C"), {kCannotSave + "\n\n" + kCannotSave}},
     };
     for (const Row& r : rows)
         Check(r, own);
@@ -307,17 +358,18 @@ TEST_F(ProceduresE2eTest, CheckAndSet) {
                             "mask=24", "conn=0", "bps=17", "timv=20", "keep=0", "timr=5", "save",
                             "exit"},
          readLog + written("12-34-56"), "12-34-56 127.0.8.4:2001 127.0.8.5:2002 24 0 2 20 0 5",
-         "00-01-C9"},
-        {"cancel", Qt::Key_F7, board, mac, kCancel, read, readLog, "00-01-C9" + rest, "00-01-C9"},
+         "00-01-C9", {Made("check-set", "02-5A-C3-12-34-56", "127.0.8.4")}},
+        {"cancel", Qt::Key_F7, board, mac, kCancel, read, readLog, "00-01-C9" + rest, "00-01-C9",
+         {}},
         // The "NULL" box, then six zeros.
         {"madr 0", Qt::Key_F7, board + QStringList{"--set", "madr=0"}, mac, Confirm(),
          read + writeDefaults, readLog + written("00-00-00"), "00-00-00" + rest, "00-01-C9",
-         {"NULL"}},
+         {Made("check-set", "00-00-00-00-00-00", own)}, {"NULL"}},
         // The empty destination address stops the copy: the fields before it are stored, and
         // nothing is written.
         {"stopped at l_pt", Qt::Key_F7, board + QStringList{"--mute", "l_pt"}, mac, Confirm(),
          read.mid(0, 4), {kMacOk, kOkLines[0], kTimeout, "Port値　NG!!"},
-         "00-01-C9 127.0.8.3:0 10.16.77.171:3335 16 1 1 10 1 1", "00-01-C9",
+         "00-01-C9 127.0.8.3:0 10.16.77.171:3335 16 1 1 10 1 1", "00-01-C9", {},
          {"'' is not a valid integer value"}},
         // The speed and keep-alive no reply filled are written as "no selection".
         {"stopped at bps", Qt::Key_F7, board + QStringList{"--mute", "bps"}, mac, Confirm(),
@@ -325,10 +377,11 @@ TEST_F(ProceduresE2eTest, CheckAndSet) {
              QStringList{"bps=15", "timv=0", "keep=-1", "timr=0", "save", "exit"},
          readLog.mid(0, 7) + QStringList{kTimeout, "通信スピード(RS232C)　NG!!"} +
              written("00-01-C9"),
-         "00-01-C9 127.0.8.3:10777 10.16.77.171:3335 16 1 -1 0 -1 0", "00-01-C9"},
+         "00-01-C9 127.0.8.3:10777 10.16.77.171:3335 16 1 -1 0 -1 0", "00-01-C9",
+         {Made("check-set", "02-5A-C3-00-01-C9", own)}},
         // A reply that is not a number ends the command before the dialog.
         {"garbage reply", Qt::Key_F7, board + QStringList{"--set", "l_pt=#?garbage"}, mac,
-         kNeverShown, read.mid(0, 4), {kMacOk, kOkLines[0]}, "00-01-C9" + rest, "00-01-C9",
+         kNeverShown, read.mid(0, 4), {kMacOk, kOkLines[0]}, "00-01-C9" + rest, "00-01-C9", {},
          {"'#?garbage' is not a valid integer value"}},
     };
     for (const Row& r : rows)

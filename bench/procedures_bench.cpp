@@ -119,13 +119,18 @@ Runs TimeWrites(TNetC1AppForm& form, void (TNetC1AppForm::*command)(), int lines
     for (int i = 0; i <= kRounds; ++i) {
         form.RunCommand([&] { (form.*command)(); });
         const double cpu = CpuMs() - cpu0;
-        if (form.LogPane()->Lines().last() != banner)
-            ++r.failed;
-        else if (i > 0) {
+        if (form.LogPane()->Lines().last() != banner) {
+            if (!r.failed++) {  // the first failure's log, to tell why
+                const QStringList log = form.LogPane()->Lines();
+                std::printf(
+                    "procedures: a write failed: %s\n",
+                    qPrintable(log.mid(std::max<qsizetype>(0, log.size() - 6)).join(" | ")));
+            }
+        } else if (i > 0) {
             r.wall.push_back((bannerAt - confirmed) / lines);
             r.cpu.push_back(cpu / lines);
         }
-        Idle(20);
+        Idle(50);
     }
     QObject::disconnect(logged);
     return r;
@@ -177,7 +182,7 @@ int RunProceduresBench() {
     tcsetattr(fd, TCSANOW, &t);
     const TBoardParams p;
     for (int i = 0; i <= kRounds; ++i) {
-        usleep(20000);  // the echo of "exit" is in, and goes
+        usleep(50000);  // the echo of "exit" is in, and goes
         tcflush(fd, TCIOFLUSH);
         const double t0 = NowMs();
         if (!BareWrite(fd, p))

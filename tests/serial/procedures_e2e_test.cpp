@@ -303,7 +303,8 @@ TEST_F(ProceduresE2eTest, MacAddressRewrite) {
     const QStringList sent = {"", "qelmoT4", "madr=02-5A-C3-0A-0B-0C", "save", "exit"};
     const std::array<int, 3> mac = {0, 1, 201};
     const Answer enter = EnterMac(10, 11, 12);
-    const QString kCannotSave = "Cannot create file \"%INI\". Is a directory";
+    const QString kCannotSave =
+        "Cannot create file \"%INI\". It could not be read (Is a directory) and is left as it is.";
     auto made = [](const QString& mac, const QString& failed = {}) {
         return QStringList{Made("mac-rewrite", "02-5A-C3-" + mac, "", failed)};
     };

@@ -5,3 +5,4 @@ int RunSerialBench();
 int RunTelnetBench();
 int RunRecordBench();
 int RunTelnetCommandBench();
+int RunProceduresBench();

@@ -1,6 +1,6 @@
 // netboard-bench: prints the CPU time a silent wait burns and the latency of the links' waits,
-// measured against netboard-sim. "netboard-bench serial", "telnet", "record" or "telnet-command"
-// runs one part only.
+// measured against netboard-sim. "netboard-bench serial", "telnet", "record", "telnet-command"
+// or "procedures" runs one part only.
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -21,5 +21,7 @@ int main(int argc, char** argv) {
         rc |= RunRecordBench();
     if (!*only || !std::strcmp(only, "telnet-command"))
         rc |= RunTelnetCommandBench();
+    if (!*only || !std::strcmp(only, "procedures"))
+        rc |= RunProceduresBench();
     return rc;
 }

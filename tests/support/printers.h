@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <ostream>
 
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -10,4 +11,10 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 }
 inline void PrintTo(const QByteArray& b, std::ostream* os) {
     *os << '"' << b.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& l, std::ostream* os) {
+    *os << "{ ";
+    for (const QString& s : l)
+        *os << '"' << s.toStdString() << "\" ";
+    *os << '}';
 }

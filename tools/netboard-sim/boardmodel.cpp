@@ -10,6 +10,7 @@ const char* const kBoardSwitchHelp =
     "  --garbage           answer garbage instead of the expected answer\n"
     "  --no-prompt         give the wake line (an empty line) no answer at all\n"
     "  --refuse LINE       answer \">NG\" to LINE (a whole line or its keyword, e.g. mask)\n"
+    "  --mute LINE         give LINE (a whole line, e.g. the query bps) no answer at all\n"
     "  --hangup-after N    hang up after N complete lines\n"
     "  --query-crlf        end query answers with CR LF instead of CR\n"
     "  --transcript FILE   append every received line to FILE\n"
@@ -33,6 +34,8 @@ bool ParseBoardSwitch(int argc, char** argv, int* i, BoardBehaviour* b) {
         b->noPrompt = true;
     else if (!std::strcmp(a, "--refuse"))
         b->refuse.insert(QByteArray(next()));
+    else if (!std::strcmp(a, "--mute"))
+        b->mute.insert(QByteArray(next()));
     else if (!std::strcmp(a, "--hangup-after"))
         b->hangupAfterLines = std::atoi(next());
     else if (!std::strcmp(a, "--query-crlf"))
@@ -109,7 +112,7 @@ BoardModel::Output BoardModel::Feed(const QByteArray& in) {
 }
 
 QByteArray BoardModel::Answer(const QByteArray& line) {
-    if (b_.silent)
+    if (b_.silent || b_.mute.contains(line))
         return {};
     const QByteArray ok = b_.lowercase ? ">ok" : ">OK";
     const QByteArray ng = ">NG";

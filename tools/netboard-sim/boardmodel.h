@@ -18,6 +18,7 @@ struct BoardBehaviour {
     bool garbage = false;                // answer garbage instead of the expected answer
     bool noPrompt = false;               // the wake line (an empty line) gets no answer at all
     QSet<QByteArray> refuse;             // lines (without terminator) or keywords answered ">NG"
+    QSet<QByteArray> mute;               // whole lines (without terminator) given no answer
     int hangupAfterLines = -1;           // hang up after this many complete lines (-1: never)
     QByteArray queryEnd = "\r";          // what ends a query answer
     QString transcriptPath;              // append every received line here
@@ -28,7 +29,8 @@ struct BoardBehaviour {
 
 // Parses one common board switch at argv[*i] (advancing *i past its argument); false when the
 // switch is not a common one. Common switches:
-//   --silent  --no-echo  --lowercase  --garbage  --no-prompt  --refuse LINE  --hangup-after N
+//   --silent  --no-echo  --lowercase  --garbage  --no-prompt  --refuse LINE  --mute LINE
+//   --hangup-after N
 //   --query-crlf  --transcript FILE  --raw FILE  --set KEY=VALUE  --ignore KEY
 bool ParseBoardSwitch(int argc, char** argv, int* i, BoardBehaviour* b);
 extern const char* const kBoardSwitchHelp;

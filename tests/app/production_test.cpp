@@ -198,8 +198,9 @@ TEST_F(ProductionTest, AReusedAddressIsGivenOnlyWhenTheOperatorSaysSo) {
             EXPECT_TRUE(question.isEmpty());
         }
         EXPECT_EQ(RecordLines().size(), before + (r.sent ? 1 : 0));
-        if (r.key != Qt::Key_F4)  // the serial board heard nothing unless the answer was yes
+        if (r.key != Qt::Key_F4) {  // the serial board heard nothing unless the answer was yes
             EXPECT_EQ(QFileInfo(dir.filePath("serial0")).size() > heard, r.sent);
+        }
     }
 }
 

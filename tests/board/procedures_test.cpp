@@ -381,8 +381,9 @@ TEST(Procedures, CheckAndSetReading) {
                 sent << "(mac read)";
         }
         EXPECT_EQ(link.events, sent);
-        if (!r.throws)
+        if (!r.throws) {
             EXPECT_EQ(out.ok, r.answered == 11);
+        }
         // Only over telnet does the own address reach the record, as soon as it is read.
         const bool stored = r.telnet && r.answered >= 2;
         EXPECT_EQ(p.OwnIpText(), stored ? "127.0.0.9" : TBoardParams{}.OwnIpText());
@@ -393,8 +394,9 @@ TEST(Procedures, CheckAndSetReading) {
             EXPECT_EQ(SpeedIndexForBps(*rb.bps), 2);
             EXPECT_EQ(p.TCPPort1, r.telnet ? 4001 : 10777);
         }
-        if (r.answered == 11 && r.script["madr"] == "0")
+        if (r.answered == 11 && r.script["madr"] == "0") {
             EXPECT_EQ(*rb.mac, (std::array<int, 6>{}));
+        }
         EXPECT_EQ(rb.ownPort.has_value(), r.answered > 2);
     }
     EXPECT_EQ(SpeedIndexForBps(15), 0);

@@ -305,8 +305,8 @@ TEST_F(ProceduresE2eTest, MacAddressRewrite) {
     const Answer enter = EnterMac(10, 11, 12);
     const QString kCannotSave =
         "Cannot create file \"%INI\". It could not be read (Is a directory) and is left as it is.";
-    auto made = [](const QString& mac, const QString& failed = {}) {
-        return QStringList{Made("mac-rewrite", "02-5A-C3-" + mac, "", failed)};
+    auto made = [](const QString& bytes, const QString& failed = {}) {
+        return QStringList{Made("mac-rewrite", "02-5A-C3-" + bytes, "", failed)};
     };
     const Row rows[] = {
         {"rewrite", Qt::Key_F3, {}, mac, enter, sent,

@@ -18,6 +18,7 @@
 #include <ctime>
 #include <vector>
 
+#include "bareclient.h"
 #include "benches.h"
 #include "board/commandline.h"
 #include "core/logpane.h"
@@ -124,60 +125,13 @@ bool SessionRun(TLogPane* log, int logging, double* openMs = nullptr, double* wa
     return ok;
 }
 
-// The same exchange with a bare blocking socket on one thread: no read thread, no hand-over,
-// no event loop, no log.
+// The same exchange with the bare client: no read thread, no hand-over, no event loop, no log.
 bool BaselineRun() {
     const TBoardParams p = BenchParams(0);
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(23);
-    inet_pton(AF_INET, kAddress, &a.sin_addr);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        return false;
-    }
-    TTelnetFilter filter;
-    bool telnet = false;
-    QByteArray data;
-    auto receive = [&] {
-        char buf[32768];
-        const ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            return false;
-        const auto r = filter.Feed(QByteArray(buf, static_cast<int>(n)));
-        telnet |= r.sawIac;
-        for (const QByteArray& ans : r.answers)
-            send(fd, ans.constData(), ans.size(), 0);
-        data += r.data;
-        return true;
-    };
-    // Each line in one send, as the session sends it.
-    auto sendText = [&](const QByteArray& text) {
-        QByteArray w;
-        for (char c : text)
-            w += telnet::WireBytes(static_cast<unsigned char>(c), telnet);
-        send(fd, w.constData(), w.size(), 0);
-    };
-    auto answered = [&](int start, const QByteArray& expected) {
-        const int at = static_cast<int>(data.indexOf('>', start));
-        return at >= 0 && data.size() >= at + expected.size();
-    };
-    bool ok = true;
-    while (ok && !data.contains("PASSWORD:"))
-        ok = receive();
-    sendText(p.TelnetPass.toLatin1() + "\r\n");
-    data.clear();
-    sendText(kWakeLine);
-    while (ok && !answered(2, ">"))
-        ok = receive();
-    for (const QByteArray& line : ConfigurationLines(p)) {
-        data.clear();
-        sendText(line);
-        while (ok && !answered(static_cast<int>(line.size()), ">OK"))
-            ok = receive();
-    }
-    close(fd);
+    TBareTelnet client(kAddress, false);
+    bool ok = client.Login(p.TelnetPass.toLatin1()) && client.Exchange(kWakeLine, ">") >= 0;
+    for (const QByteArray& line : ConfigurationLines(p))
+        ok = ok && client.Exchange(line, ">OK") >= 0;
     return ok;
 }
 

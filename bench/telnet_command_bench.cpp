@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/mainwindow.h"
+#include "bareclient.h"
 #include "benches.h"
 #include "board/commandline.h"
 #include "core/inifile.h"
@@ -105,68 +106,22 @@ bool RunF6(TNetC1AppForm* form, std::vector<double>* lineMs) {
     return form->LogPane()->Lines().contains(banner);
 }
 
-// The floor's client: one blocking socket on one thread, each line in one write. Returns the
-// twelve round trips in ms (empty on a failure).
+// The floor: the bare client, each line in one write and without Nagle's wait (the login's
+// negotiation answers would otherwise hold the password line and the wake line back). Returns
+// the twelve round trips in ms (empty on a failure).
 std::vector<double> FloorRoundTrips(const TBoardParams& p) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(23);
-    inet_pton(AF_INET, kBoard, &a.sin_addr);
-    // A floor: no segment waits for the acknowledgement of an earlier one (Nagle), as the
-    // login's negotiation answers would otherwise hold the password line and the wake line back.
-    const int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    TBareTelnet client(kBoard, true);
     std::vector<double> trips;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        return trips;
-    }
-    TTelnetFilter filter;
-    bool telnet = false;
-    QByteArray data;
-    const auto receive = [&] {
-        char buf[4096];
-        const ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            return false;
-        const auto r = filter.Feed(QByteArray(buf, static_cast<int>(n)));
-        telnet |= r.sawIac;
-        for (const QByteArray& ans : r.answers)
-            send(fd, ans.constData(), static_cast<size_t>(ans.size()), MSG_NOSIGNAL);
-        data += r.data;
-        return true;
-    };
-    const auto sendLine = [&](const QByteArray& text) {
-        QByteArray w;
-        for (char c : text)
-            w += telnet::WireBytes(static_cast<unsigned char>(c), telnet);
-        send(fd, w.constData(), static_cast<size_t>(w.size()), MSG_NOSIGNAL);
-    };
-    // Answered: the first ">" from `start` on, followed by as many bytes as `expected` has.
+    bool ok = client.Login(p.TelnetPass.toLatin1());
     const auto exchange = [&](const QByteArray& line, const QByteArray& expected) {
-        data.clear();
-        const double t0 = NowMs();
-        sendLine(line);
-        for (;;) {
-            const int at = static_cast<int>(data.indexOf('>', line.size()));
-            if (at >= 0 && data.size() >= at + expected.size())
-                break;
-            if (!receive())
-                return false;
-        }
-        trips.push_back(NowMs() - t0);
-        return true;
+        const double ms = ok ? client.Exchange(line, expected) : -1;
+        ok = ms >= 0;
+        trips.push_back(ms);
     };
-    bool ok = true;
-    while (ok && !data.contains("PASSWORD:"))
-        ok = receive();
-    sendLine(p.TelnetPass.toLatin1() + "\r\n");
-    ok = ok && exchange(kWakeLine, ">");
+    exchange(kWakeLine, ">");
     for (const char* k : kSettingOrder)
-        ok = ok && exchange(BuildCommandLine(k, p), ">OK");
-    ok = ok && exchange(BuildCommandLine("save", p), ">OK");
-    close(fd);
+        exchange(BuildCommandLine(k, p), ">OK");
+    exchange(BuildCommandLine("save", p), ">OK");
     if (!ok)
         trips.clear();
     return trips;

@@ -10,6 +10,7 @@
 #include "board/commandline.h"
 #include "board/procedures.h"
 #include "board/productionrecord.h"
+#include "board/readback.h"
 #include "core/errorbox.h"
 #include "core/exceptions.h"
 #include "dialogs/dialogs.h"
@@ -19,16 +20,6 @@
 namespace {
 
 const char* const kDisconnected = "接続が切断されました";
-
-// The MAC address a check-and-set read back, as the record shows it.
-QString MacReadBack(const TBoardReadback& board) {
-    if (!board.mac)
-        return {};
-    QStringList groups;
-    for (int v : *board.mac)
-        groups << HexText(v);
-    return groups.join(QLatin1Char('-'));
-}
 
 }  // namespace
 
@@ -115,9 +106,7 @@ void TNetC1AppForm::WriteCommand(TBoardLink& link, bool withMac, bool telnet) {
         return;
     const QString ownIp = params_.OwnIpText();
     const TOutcome out = RunWriteCommand(link, &params_, withMac, Hooks());
-    static const char* const kCommands[2][2] = {{"write", "write-mac"},
-                                                {"telnet-write", "telnet-write-mac"}};
-    RecordCommand(kCommands[telnet][withMac], link.Description(), mac, ownIp, out);
+    RecordCommand(WriteCommandName(telnet, withMac), link.Description(), mac, ownIp, out);
 }
 
 void TNetC1AppForm::MnSet1Click() {
@@ -177,7 +166,8 @@ void TNetC1AppForm::MnCheckConfg1Click() {
         return;
     dlg->CopyTo(&params_);
     const TOutcome out = RunCheckAndSetWrite(*s, &params_, Hooks());
-    RecordCommand("check-set", s->Description(), MacReadBack(board), params_.OwnIpText(), out);
+    RecordCommand("check-set", s->Description(), ReadbackText("madr", board), params_.OwnIpText(),
+                  out);
 }
 
 void TNetC1AppForm::MnChecktelnet2Click() {
@@ -197,17 +187,17 @@ void TNetC1AppForm::MnChecktelnet2Click() {
     try {
         session = OpenTelnetSession();
     } catch (const Exception&) {
-        RecordCommand("telnet-check-set", target, MacReadBack(board), QString(), refused);
+        RecordCommand("telnet-check-set", target, ReadbackText("madr", board), QString(), refused);
         throw;
     }
     if (!session->Connected()) {
         AddLogLine(QString::fromUtf8(kDisconnected));
         AddLogLine(QString::fromUtf8(kBannerNg));
-        RecordCommand("telnet-check-set", target, MacReadBack(board), QString(), refused);
+        RecordCommand("telnet-check-set", target, ReadbackText("madr", board), QString(), refused);
         return;
     }
     dlg->CopyTo(&params_);
     const TOutcome out = RunCheckAndSetWrite(*session, &params_, Hooks());
-    RecordCommand("telnet-check-set", session->Description(), MacReadBack(board),
+    RecordCommand("telnet-check-set", session->Description(), ReadbackText("madr", board),
                   params_.OwnIpText(), out);
 }

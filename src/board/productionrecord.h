@@ -25,6 +25,13 @@ struct TRecordLine {
     QString failed;  // keyword of the first line that failed; empty on OK
 };
 
+// The record's name of a write command: write, write-mac, telnet-write, telnet-write-mac.
+inline const char* WriteCommandName(bool telnet, bool withMac) {
+    static const char* const kNames[2][2] = {{"write", "write-mac"},
+                                             {"telnet-write", "telnet-write-mac"}};
+    return kNames[telnet][withMac];
+}
+
 class TProductionRecord {
   public:
     static constexpr const char* kHeader = "time,command,link,mac,own_ip,result,failed";

@@ -10,8 +10,8 @@
 #include "board/commandline.h"
 #include "board/procedures.h"
 #include "board/productionrecord.h"
+#include "board/readback.h"
 #include "cli/cliargs.h"
-#include "cli/readback.h"
 #include "core/exceptions.h"
 #include "core/inifile.h"
 #include "core/logpane.h"
@@ -192,10 +192,8 @@ class TCliRun {
             out = {false, "verify"};
             Hooks().log(QString::fromUtf8(kBannerNg));
         }
-        static const char* const kCommands[2][2] = {{"write", "write-mac"},
-                                                    {"telnet-write", "telnet-write-mac"}};
-        RecordCommand(kCommands[a_.link == TCliLink::Telnet][withMac], link->Description(), mac,
-                      written.OwnIpText(), out.ok, out.failed);
+        RecordCommand(WriteCommandName(a_.link == TCliLink::Telnet, withMac), link->Description(),
+                      mac, written.OwnIpText(), out.ok, out.failed);
         return out.ok ? kExitOk : kExitNg;
     }
 

@@ -1,4 +1,4 @@
-#include "cli/readback.h"
+#include "board/readback.h"
 
 #include "board/commandline.h"
 #include "board/procedures.h"

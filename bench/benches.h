@@ -6,3 +6,5 @@ int RunTelnetBench();
 int RunRecordBench();
 int RunTelnetCommandBench();
 int RunProceduresBench();
+// The child process of the record bench's start-up figure.
+int RunWindowStartup(const char* ini);

@@ -11,6 +11,8 @@
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
+    if (argc > 2 && !std::strcmp(argv[1], "window-startup"))
+        return RunWindowStartup(argv[2]);
     const char* only = argc > 1 ? argv[1] : "";
     int rc = 0;
     if (!*only || !std::strcmp(only, "serial"))

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fails when a source folder includes from a folder above its own layer. Layers, bottom up:
-# core; board and dialogs; the links serial, telnet and reader; app and cli on top.
+# core; board and dialogs; the ledger; the links serial, telnet and reader; the command runner;
+# app and cli on top.
 set -euo pipefail
 src="$1/src"
 declare -A allowed=(
@@ -10,7 +11,9 @@ declare -A allowed=(
     [serial]="core board dialogs serial"
     [telnet]="core board dialogs telnet"
     [reader]="core board dialogs reader"
-    [cli]="core board dialogs serial telnet reader cli"
+    [ledger]="core board ledger"
+    [runner]="core board ledger serial telnet reader runner"
+    [cli]="core board dialogs ledger serial telnet reader runner cli"
 )
 status=0
 for dir in "${!allowed[@]}"; do

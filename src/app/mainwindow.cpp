@@ -17,7 +17,6 @@
 #include <QToolButton>
 #include <memory>
 
-#include "board/productionrecord.h"
 #include "core/beep.h"
 #include "core/errorbox.h"
 #include "core/exceptions.h"
@@ -51,7 +50,14 @@ TNetC1AppForm::TNetC1AppForm(const QString& iniPath, QWidget* parent) : QMainWin
                      readError + QStringLiteral("\n設定ファイルを読めないため、既定の設定で"
                                                 "起動します。このファイルには保存しません。"));
     }
-    record_ = std::make_unique<TProductionRecord>(TProductionRecord::PathBesideIni(iniPath_));
+    try {
+        Runner().Ledger();
+    } catch (const Exception& e) {
+        // The window still opens; every command that would reach a board refuses with this
+        // error until the ledger can be opened.
+        AddLogLine(e.Message());
+    }
+    ShowNextAddress();
     // No serial session yet: it is created by the first command that needs it.
     static const char* const kHidden[] = {"MnCheckConfg1", "N5",     "COMP1", "MnTest",
                                           "MnSet1",        "N3",     "MAC1",  "N6",
@@ -89,6 +95,10 @@ void TNetC1AppForm::BuildWindow() {
     log_ = TLogPane(memo1_);
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setSizeGripEnabled(false);
+    // The hints keep the left of the bar; the address the next board gets stands at the right.
+    nextAddress_ = new QLabel(this);
+    nextAddress_->setObjectName(QStringLiteral("NextMacAddress"));
+    statusBar()->addPermanentWidget(nextAddress_);
     BindFunctionKeys();
 }
 
@@ -265,6 +275,7 @@ bool TNetC1AppForm::RunCommand(const std::function<void()>& body) {
         ShowErrorBox(this, QStringLiteral("Unknown error"));
     }
     running_ = false;
+    ShowNextAddress();
     if (!pendingError_.isEmpty()) {
         const QString message = pendingError_;
         pendingError_.clear();
@@ -319,7 +330,20 @@ bool TNetC1AppForm::AskCloseWithoutSaving() {
 }
 
 void TNetC1AppForm::FormCloseQuery() {
-    SaveSettings(iniPath_, params_);
+    // The MAC counter is the file's: every change of it was written at once under the ledger's
+    // lock, and another process may have moved it on since. The rest of the record is saved
+    // under the same lock, so that such a change never falls between this read and write.
+    const auto save = [this] { SaveSettings(iniPath_, params_, /*writeCounter=*/false); };
+    TLedger* ledger = nullptr;
+    try {
+        ledger = &Runner().Ledger();
+    } catch (const Exception&) {
+        // Without a ledger no command has changed the counter; the save goes on without it.
+    }
+    if (ledger)
+        ledger->WithWriteLock(save);
+    else
+        save();
     ReleaseSerialSession();
 }
 

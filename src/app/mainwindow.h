@@ -15,6 +15,7 @@
 
 #include "core/logpane.h"
 #include "core/settings.h"
+#include "runner/commandrunner.h"
 
 class QAction;
 class QLabel;
@@ -27,13 +28,10 @@ class TAboutBox;
 class TBoardLink;
 class TNetSet1Dlg;
 class TParaSet1Dlg;
-class TProductionRecord;
 class TTelNetCont1Dlg;
-struct TBoardReadback;
-struct TOutcome;
-struct TProcedureHooks;
 
-class TNetC1AppForm : public QMainWindow {
+// The window is the command runner's face (TCommandUi) and its source of links (TLinkSource).
+class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSource {
     Q_OBJECT
 
   public:
@@ -54,8 +52,8 @@ class TNetC1AppForm : public QMainWindow {
     bool RunCommand(const std::function<void()>& body);
     bool CommandRunning() const { return running_; }
 
-    // The production record beside the settings file, read at start.
-    TProductionRecord& ProductionRecord() { return *record_; }
+    // The command runner, with the production ledger beside the settings file.
+    TCommandRunner& Runner();
 
     // The about box created at start-up (hidden until asked for).
     void SetAboutBox(TAboutBox* box) { aboutBox_ = box; }
@@ -84,7 +82,7 @@ class TNetC1AppForm : public QMainWindow {
     // The serial session with its port open: opened at ComPort when it is closed or its device
     // vanished. Null when it cannot be opened (the session has shown why); the command then
     // sends nothing.
-    TNetSet1Dlg* SerialLink();
+    TNetSet1Dlg* OpenSerialSession();
     // (Re)opens the serial session's port at `portNo` (the COM port command's second half).
     void OpenSerialPort(int portNo);
 
@@ -103,35 +101,25 @@ class TNetC1AppForm : public QMainWindow {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    // Releases a telnet session and clears the window's reference to it.
-    struct SessionRelease {
-        TNetC1AppForm* form;
-        void operator()(TTelNetCont1Dlg* s) const;
-    };
-    using TelnetSessionPtr = std::unique_ptr<TTelNetCont1Dlg, SessionRelease>;
-
-    // A telnet session to the record's own address, connected and logged in, window hidden. A
-    // connect failure throws the client's error.
-    TelnetSessionPtr OpenTelnetSession();
-    // What the procedures need of this window: its log, the MAC counter's save, the "NULL" box.
-    TProcedureHooks Hooks();
-    // Saves the record at once (after a MAC address change); a failure is shown in the error box
-    // once the running command has ended.
-    void SaveMacCounter();
-    // The write commands of both links: the parameter dialog filled from the record, then the
-    // write and its banner once it is confirmed. `telnet` names the command in the record.
-    void WriteCommand(TBoardLink& link, bool withMac, bool telnet);
-    // Reads the board's settings over `link` into a check-and-set dialog (not yet shown).
-    std::unique_ptr<TParaSet1Dlg> CheckAndSetDialog(TBoardLink& link, bool disableMac,
-                                                    TBoardReadback* board);
-    // True when `mac` was never given to a board before, or the operator wants it given again.
-    bool MayGiveMacAddress(const QString& mac);
-    // Appends a command's line to the production record; a failure is shown once the command
-    // has ended.
-    void RecordCommand(const char* command, const QString& link, const QString& mac,
-                       const QString& ownIp, const TOutcome& outcome);
+    // TCommandUi
+    TLogPane* Log() override;
+    bool ShowsAddress() const override { return true; }
+    bool ConfirmWrite(TBoardParams* params, bool withMac) override;
+    bool ConfirmMacAddress(TBoardParams* params) override;
+    bool ConfirmCheckAndSet(const TBoardReadback& board, bool telnet,
+                            TBoardParams* edited) override;
+    // Asks whether to give the address again; "いいえ" is the default.
+    bool MayReuse(const QString& mac, const TAddressInfo& info) override;
+    void NullBox() override;
     // Shows `message` in the error box once the running command has ended.
-    void ShowAfterCommand(const QString& message);
+    void ShowAfterCommand(const QString& message) override;
+    // TLinkSource: the serial session with its port open; a telnet session of the command's
+    // own, its window hidden.
+    TBoardLink* SerialLink() override;
+    std::unique_ptr<TBoardLink> TelnetLink(const TBoardParams& params) override;
+
+    // The status bar's next MAC address, as the settings file and the ledger have it now.
+    void ShowNextAddress();
 
     void BuildWindow();
     void BuildMenus();
@@ -155,13 +143,12 @@ class TNetC1AppForm : public QMainWindow {
     QToolBar* toolBar1_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
     TNetSet1Dlg* netSet1Dlg_ = nullptr;  // owned; released by ReleaseSerialSession()
-    // The session of the running telnet command, if any; that command releases it.
-    TTelNetCont1Dlg* telNetCont1Dlg_ = nullptr;
+    QLabel* nextAddress_ = nullptr;      // in the status bar
 
     // An error that arose inside the running command but must not stop it (the MAC counter's
     // save); shown in the error box when the command ends.
     QString pendingError_;
-    std::unique_ptr<TProductionRecord> record_;
+    std::unique_ptr<TCommandRunner> runner_;
     bool running_ = false;
     bool closePending_ = false;
     bool closing_ = false;

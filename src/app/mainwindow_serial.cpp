@@ -17,7 +17,7 @@ TNetSet1Dlg* TNetC1AppForm::SerialSession() {
     return netSet1Dlg_;
 }
 
-TNetSet1Dlg* TNetC1AppForm::SerialLink() {
+TNetSet1Dlg* TNetC1AppForm::OpenSerialSession() {
     TNetSet1Dlg* s = SerialSession();
     // A port that did not open at first (an adapter not yet plugged in, a mapping fixed in the
     // settings file since) or whose device vanished is tried again: the COM port command is out
@@ -25,6 +25,10 @@ TNetSet1Dlg* TNetC1AppForm::SerialLink() {
     if (!s->CommX1()->IsOpen() || s->CommX1()->LineLost())
         s->OpenPort(params_.ComPort);
     return s->CommX1()->IsOpen() ? s : nullptr;
+}
+
+TBoardLink* TNetC1AppForm::SerialLink() {
+    return OpenSerialSession();
 }
 
 void TNetC1AppForm::OpenSerialPort(int portNo) {
@@ -38,7 +42,7 @@ void TNetC1AppForm::ReleaseSerialSession() {
 }
 
 void TNetC1AppForm::MnSetIP1Click() {
-    TNetSet1Dlg* s = SerialLink();
+    TNetSet1Dlg* s = OpenSerialSession();
     if (!s)
         return;
     const QByteArray line = "l_ip=10.16.77.170\r\n";
@@ -50,7 +54,7 @@ void TNetC1AppForm::MnSetIP1Click() {
 }
 
 void TNetC1AppForm::N2Click() {
-    TNetSet1Dlg* s = SerialLink();
+    TNetSet1Dlg* s = OpenSerialSession();
     if (!s)
         return;
     s->ClearReceived();

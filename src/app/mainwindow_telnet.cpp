@@ -8,6 +8,6 @@
 // releases the session when the window has been closed. A connect failure leaves here as the
 // client's error, which RunCommand shows in the error box.
 void TNetC1AppForm::IP1Click() {
-    auto session = OpenTelnetSession();
-    session->exec();
+    TTelNetCont1Dlg session(this, LogPane(), params_);
+    session.exec();
 }

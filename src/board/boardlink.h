@@ -62,6 +62,8 @@ class TBoardLink {
     virtual void LogLine(const QString& text) = 0;
     // A plain sleep of the GUI thread: received data waits for the next wait.
     virtual void Pause(int ms);
+    // False once a connection-based link has lost its peer.
+    virtual bool Connected() { return true; }
 };
 
 inline constexpr const char* kTimeoutLine = "レスポンス待ち　タイムオーバー";

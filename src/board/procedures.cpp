@@ -37,6 +37,13 @@ bool Exchange(TBoardLink& link, const char* keyword, const TBoardParams& p,
     return ok;
 }
 
+// "save": from the moment it goes out the board may keep what it was sent.
+bool Save(TBoardLink& link, const TBoardParams& p, const TProcedureHooks& hooks) {
+    if (hooks.saveSending)
+        hooks.saveSending();
+    return Exchange(link, "save", p, hooks);
+}
+
 QString MacLine(const TBoardParams& p) {
     return QStringLiteral("madr=") + QString::fromLatin1(MacText(p));
 }
@@ -74,7 +81,7 @@ TOutcome WriteBoardSettings(TBoardLink& link, TBoardParams* params, bool withMac
         failed = ok ? nullptr : keyword;
     }
     if (ok) {
-        ok = Exchange(link, "save", *params, hooks);
+        ok = Save(link, *params, hooks);
         failed = ok ? nullptr : "save";
         if (ok) {
             if (style.macLineAfterSave)
@@ -110,7 +117,7 @@ TOutcome RewriteMacAddress(TBoardLink& link, TBoardParams* params, const TProced
     TOutcome r{true, {}};
     if (!Exchange(link, "madr=", *params, hooks))
         r = Failed("madr");
-    else if (!Exchange(link, "save", *params, hooks))
+    else if (!Save(link, *params, hooks))
         r = Failed("save");
     else
         Send(link, BuildCommandLine("exit", *params));

@@ -26,6 +26,8 @@ struct TProcedureHooks {
     std::function<void()> macChanged;
     // Shows the "NULL" box and returns when the operator has closed it.
     std::function<void()> nullBox;
+    // Called just before "save" is sent: from then on the board may keep what it was sent.
+    std::function<void()> saveSending;
 };
 
 // The result of a procedure: OK, or the keyword of the first line that failed ("wake", "madr",

@@ -5,6 +5,7 @@
 const char* const kCliHelp =
     "usage: netboard-cli serial (--port N | --device PATH) COMMAND [switches]\n"
     "       netboard-cli telnet [--address A.B.C.D] COMMAND [switches]\n"
+    "       netboard-cli record (status | export [--since DATE]) [--ini FILE]\n"
     "\n"
     "Configures a network board without a window, with the settings of the program's INI\n"
     "file. The log lines go to standard output, errors to standard error.\n"
@@ -20,6 +21,12 @@ const char* const kCliHelp =
     "  rom-version              ask the reader behind the board for its ROM version (at\n"
     "                           the board's own IP address and TCP port)\n"
     "\n"
+    "The production ledger (name-ledger.sqlite beside the settings file):\n"
+    "  record status            the next MAC address, the counts and the ledger's path\n"
+    "  record export [--since DATE]\n"
+    "                           every row (from DATE on: YYYY-MM-DD or an ISO 8601 time)\n"
+    "                           as CSV on standard output\n"
+    "\n"
     "Links:\n"
     "  --port N                 the COM port number (its device from section ComPorts)\n"
     "  --device PATH            the serial device to open\n"
@@ -30,7 +37,7 @@ const char* const kCliHelp =
     "  --ini FILE               the settings file (default: netboard-config.ini beside\n"
     "                           this program); the production record lies beside it\n"
     "  --verify                 after write: read the settings back and compare them\n"
-    "  --allow-reuse            write a MAC address the production record shows as given\n"
+    "  --allow-reuse            write a MAC address the ledger shows as given before\n"
     "  --help                   show this text\n"
     "\n"
     "Exit status: 0 OK, 1 NG (or a refused reused address), 2 usage or link error.\n";
@@ -77,11 +84,32 @@ const Word kCommands[] = {{"write", TCliCommand::Write},
                           {"mac-rewrite", TCliCommand::MacRewrite},
                           {"read", TCliCommand::Read},
                           {"rom-version", TCliCommand::RomVersion}};
+const Word kRecordCommands[] = {{"status", TCliCommand::RecordStatus},
+                                {"export", TCliCommand::RecordExport}};
+
+// "YYYY-MM-DD" (local midnight) or an ISO 8601 time.
+QDateTime ParseSince(const QString& text) {
+    const QDate day = QDate::fromString(text, Qt::ISODate);
+    if (day.isValid() && text.size() == 10)
+        return day.startOfDay();
+    return QDateTime::fromString(text, Qt::ISODate);
+}
 
 // Checks what only makes sense together once the whole line is read.
 QString CheckCombination(const TCliArgs& a, bool macGiven) {
     if (a.link == TCliLink::None)
         return QStringLiteral("no link given (serial or telnet)");
+    if (a.link == TCliLink::Record) {
+        if (a.command == TCliCommand::None)
+            return QStringLiteral("record needs status or export");
+        if (a.port || !a.device.isEmpty() || a.address || a.verify || a.allowReuse || macGiven)
+            return QStringLiteral("record takes only --ini (and export --since)");
+        if (a.since.isValid() && a.command != TCliCommand::RecordExport)
+            return QStringLiteral("--since belongs to record export");
+        return {};
+    }
+    if (a.since.isValid())
+        return QStringLiteral("--since belongs to record export");
     if (a.command == TCliCommand::None)
         return QStringLiteral("no command given (write, mac-rewrite, read or rom-version)");
     if (a.link == TCliLink::Serial) {
@@ -173,15 +201,29 @@ bool ParseCliArgs(const QStringList& args, TCliArgs* out, QString* error) {
                 if (!a.mac)
                     return fail(QStringLiteral("--mac needs XX-XX-XX, not '%1'").arg(v));
             }
+        } else if (name == QLatin1String("--since")) {
+            const QString v = value();
+            a.since = ParseSince(v);
+            if (missing || !a.since.isValid())
+                return fail(QStringLiteral("--since needs a date YYYY-MM-DD, not '%1'").arg(v));
         } else if (s.startsWith(QLatin1Char('-'))) {
             return fail(QStringLiteral("unknown switch %1").arg(s));
         } else if (a.link == TCliLink::None &&
-                   (s == QLatin1String("serial") || s == QLatin1String("telnet"))) {
-            a.link = s == QLatin1String("serial") ? TCliLink::Serial : TCliLink::Telnet;
+                   (s == QLatin1String("serial") || s == QLatin1String("telnet") ||
+                    s == QLatin1String("record"))) {
+            a.link = s == QLatin1String("serial")   ? TCliLink::Serial
+                     : s == QLatin1String("telnet") ? TCliLink::Telnet
+                                                    : TCliLink::Record;
         } else if (a.link != TCliLink::None && a.command == TCliCommand::None) {
-            for (const Word& w : kCommands)
-                if (s == QLatin1String(w.text))
-                    a.command = w.command;
+            auto find = [&](const auto& words) {
+                for (const Word& w : words)
+                    if (s == QLatin1String(w.text))
+                        a.command = w.command;
+            };
+            if (a.link == TCliLink::Record)
+                find(kRecordCommands);
+            else
+                find(kCommands);
             if (a.command == TCliCommand::None)
                 return fail(QStringLiteral("unknown command %1").arg(s));
         } else {

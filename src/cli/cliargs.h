@@ -2,13 +2,14 @@
 // no I/O; a line that cannot be run gives an error text for a usage error (exit status 2).
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <array>
 #include <optional>
 
-enum class TCliLink { None, Serial, Telnet };
-enum class TCliCommand { None, Write, MacRewrite, Read, RomVersion };
+enum class TCliLink { None, Serial, Telnet, Record };
+enum class TCliCommand { None, Write, MacRewrite, Read, RomVersion, RecordStatus, RecordExport };
 
 struct TCliArgs {
     TCliLink link = TCliLink::None;
@@ -19,6 +20,7 @@ struct TCliArgs {
     bool withMac = false;                       // write --mac
     std::optional<std::array<int, 3>> mac;      // mac-rewrite --mac XX-XX-XX
     QString ini;                                // --ini FILE (empty: the window's settings file)
+    QDateTime since;                            // record export --since DATE
     bool verify = false;
     bool allowReuse = false;
     bool help = false;

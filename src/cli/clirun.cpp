@@ -1,24 +1,21 @@
 #include "cli/clirun.h"
 
-#include <QDateTime>
 #include <QPlainTextEdit>
-#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
 
 #include "board/commandline.h"
+#include "board/macaddress.h"
 #include "board/procedures.h"
-#include "board/productionrecord.h"
 #include "board/readback.h"
 #include "cli/cliargs.h"
 #include "core/exceptions.h"
-#include "core/inifile.h"
 #include "core/logpane.h"
-#include "core/replytimer.h"
 #include "core/settings.h"
 #include "reader/readerlink.h"
 #include "reader/romquery.h"
+#include "runner/commandrunner.h"
 #include "serial/commx.h"
 #include "serial/netset1dlg.h"
 #include "telnet/telnetsession.h"
@@ -42,33 +39,16 @@ class ELinkError : public Exception {
     using Exception::Exception;
 };
 
-// After "exit" the board echoes it (and may say more) with nothing awaiting it; the read-back
-// must start once the line has been quiet for a while, or those bytes are taken for answers.
-void SettleAfterExit(TNetSet1Dlg& session) {
-    constexpr uint32_t kQuietMs = 300;
-    constexpr uint32_t kLimitMs = 2000;
-    TReplyTimer total;
-    TReplyTimer quiet;
-    total.Start();
-    quiet.Start();
-    int seen = session.ReceivedCount();
-    while (!total.Elapsed(kLimitMs)) {
-        // Until the first byte only the overall limit counts, so the wait never spins.
-        const uint32_t left = total.RemainingMs(kLimitMs);
-        WaitForEvents(seen > 0 ? std::min(left, quiet.RemainingMs(kQuietMs)) : left);
-        if (session.ReceivedCount() != seen) {
-            seen = session.ReceivedCount();
-            quiet.Start();
-        } else if (seen > 0 && quiet.Elapsed(kQuietMs)) {
-            return;
-        }
-    }
-}
-
-class TCliRun {
+// The command line's face of the command runner: no dialog (the settings file's values are
+// the confirmed ones), a switch in place of the question, standard error in place of a box.
+class TCliRun : private TCommandUi, private TLinkSource {
   public:
     TCliRun(const TCliArgs& args, const QString& iniPath)
-        : a_(args), ini_(iniPath), params_(LoadSettings(iniPath)) {
+        : a_(args),
+          ini_(iniPath),
+          params_(LoadSettings(iniPath)),
+          runner_(static_cast<TCommandUi&>(*this), static_cast<TLinkSource&>(*this), params_,
+                  iniPath) {
         if (a_.address) {
             // The target of this run only: it is never saved, since only the MAC counter is.
             params_.TCPIP1_1 = (*a_.address)[0];
@@ -84,11 +64,15 @@ class TCliRun {
             case TCliCommand::Write:
                 return Write();
             case TCliCommand::MacRewrite:
-                return MacRewrite();
+                return Status(runner_.MacRewrite());
             case TCliCommand::Read:
                 return Read();
             case TCliCommand::RomVersion:
                 return RomVersion();
+            case TCliCommand::RecordStatus:
+                return RecordStatus();
+            case TCliCommand::RecordExport:
+                return RecordExport();
             case TCliCommand::None:
                 break;
         }
@@ -96,165 +80,97 @@ class TCliRun {
     }
 
   private:
-    using LinkPtr = std::unique_ptr<TBoardLink>;
-
-    LinkPtr OpenBoardLink() {
-        if (a_.link == TCliLink::Telnet) {
-            try {
-                return LinkPtr(new TTelNetCont1Dlg(nullptr, &log_, params_));
-            } catch (const Exception& e) {
-                throw ELinkError(QStringLiteral("cannot connect to %1:%2: %3")
-                                     .arg(params_.OwnIpText())
-                                     .arg(TTelNetCont1Dlg::kPort)
-                                     .arg(e.Message()));
-            }
+    // TCommandUi
+    TLogPane* Log() override { return &log_; }
+    bool ShowsAddress() const override { return false; }
+    bool ConfirmWrite(TBoardParams*, bool) override { return true; }
+    bool ConfirmMacAddress(TBoardParams* params) override {
+        if (a_.mac) {
+            params->MacAddr_1 = (*a_.mac)[0];
+            params->MacAddr_2 = (*a_.mac)[1];
+            params->MacAddr_3 = (*a_.mac)[2];
         }
-        auto s = std::make_unique<TNetSet1Dlg>(&log_);
-        TCommX* port = s->CommX1();
-        port->SetIniPath(ini_);
-        port->SetDeviceOverride(a_.device);
-        port->SetPortNo(a_.port.value_or(params_.ComPort));
-        try {
-            port->PortOpen();
-        } catch (const Exception& e) {
-            throw ELinkError(QStringLiteral("cannot open COM%1 (%2): %3")
-                                 .arg(port->PortNo())
-                                 .arg(port->DevicePath(), e.Message()));
-        }
-        return s;
-    }
-
-    TProcedureHooks Hooks() {
-        TProcedureHooks h;
-        h.log = [this](const QString& line) { log_.AddLine(line, kMainLogLimit); };
-        h.macChanged = [this] { SaveMacCounter(); };
-        h.nullBox = [] { PrintLine(QStringLiteral("NULL")); };
-        return h;
-    }
-
-    // Only the counter is written, so that nothing else of this run (an --address override
-    // above all) reaches the settings file. A failure leaves the board's result standing.
-    void SaveMacCounter() {
-        try {
-            TIniFile ini(ini_);
-            const QString section = QLatin1String(kOptionSection);
-            ini.WriteInteger(section, QStringLiteral("MacAddr_1"), params_.MacAddr_1);
-            ini.WriteInteger(section, QStringLiteral("MacAddr_2"), params_.MacAddr_2);
-            ini.WriteInteger(section, QStringLiteral("MacAddr_3"), params_.MacAddr_3);
-            ini.UpdateFile();
-        } catch (const Exception& e) {
-            PrintError(QStringLiteral("MAC counter not saved: ") + e.Message());
-        }
-    }
-
-    TProductionRecord& Record() {
-        if (!record_)
-            record_.emplace(TProductionRecord::PathBesideIni(ini_));
-        return *record_;
-    }
-
-    // False (with the reason on standard error) when the address was given before and reuse
-    // was not allowed.
-    bool MayGiveMacAddress(const QString& mac) {
-        const std::optional<QString> when = Record().GivenBefore(mac);
-        if (!when)
-            return true;
-        if (!a_.allowReuse) {
-            PrintError(
-                QStringLiteral("MAC address %1 was given on %2; --allow-reuse gives it again")
-                    .arg(mac, *when));
-            return false;
-        }
-        PrintError(QStringLiteral("MAC address %1 was given on %2; given again (--allow-reuse)")
-                       .arg(mac, *when));
         return true;
     }
+    bool ConfirmCheckAndSet(const TBoardReadback&, bool, TBoardParams*) override { return false; }
+    bool MayReuse(const QString& mac, const TAddressInfo& info) override {
+        const QString what =
+            QStringLiteral("MAC address %1 was %2 on %3 by %4%5")
+                .arg(mac,
+                     QLatin1String(info.state == TAddressState::Given
+                                       ? "given"
+                                       : "sent without an answer to save (the board may hold it)"),
+                     info.time, info.command,
+                     info.station.isEmpty() ? QString()
+                                            : QStringLiteral(" at station ") + info.station);
+        PrintError(what + QLatin1String(a_.allowReuse ? "; given again (--allow-reuse)"
+                                                      : "; --allow-reuse gives it again"));
+        refused_ = !a_.allowReuse;
+        return a_.allowReuse;
+    }
+    void NullBox() override { PrintLine(QStringLiteral("NULL")); }
+    void ShowAfterCommand(const QString& message) override { PrintError(message); }
 
-    void RecordCommand(const char* command, const QString& link, const QString& mac,
-                       const QString& ownIp, bool ok, const QByteArray& failed) {
-        try {
-            Record().Append({QDateTime::currentDateTime(), QLatin1String(command), link, mac, ownIp,
-                             ok, QString::fromLatin1(failed)});
-        } catch (const Exception& e) {
-            PrintError(QStringLiteral("production record not written: ") + e.Message());
+    // TLinkSource
+    TBoardLink* SerialLink() override {
+        if (!serial_) {
+            serial_ = std::make_unique<TNetSet1Dlg>(&log_);
+            TCommX* port = serial_->CommX1();
+            port->SetIniPath(ini_);
+            port->SetDeviceOverride(a_.device);
+            port->SetPortNo(a_.port.value_or(params_.ComPort));
+            try {
+                port->PortOpen();
+            } catch (const Exception& e) {
+                throw ELinkError(QStringLiteral("cannot open COM%1 (%2): %3")
+                                     .arg(port->PortNo())
+                                     .arg(port->DevicePath(), e.Message()));
+            }
         }
+        return serial_.get();
+    }
+    std::unique_ptr<TBoardLink> TelnetLink(const TBoardParams& params) override {
+        try {
+            return std::make_unique<TTelNetCont1Dlg>(nullptr, &log_, params);
+        } catch (const Exception& e) {
+            throw ELinkError(QStringLiteral("cannot connect to %1:%2: %3")
+                                 .arg(params.OwnIpText())
+                                 .arg(TTelNetCont1Dlg::kPort)
+                                 .arg(e.Message()));
+        }
+    }
+
+    // The exit status of a command that sends: 0 only when the board's part and its record
+    // are both OK.
+    int Status(const TCommandResult& r) const {
+        if (!r.reached)
+            return refused_ ? kExitNg : kExitUsage;
+        return r.Ok() ? kExitOk : kExitNg;
     }
 
     int Write() {
-        const bool withMac = a_.withMac;
-        const QString mac = withMac ? QString::fromLatin1(MacText(params_)) : QString();
-        if (withMac && !MayGiveMacAddress(mac))
-            return kExitNg;
-        LinkPtr link = OpenBoardLink();
-        const TBoardParams written = params_;
-        TOutcome out = RunWriteCommand(*link, &params_, withMac, Hooks());
-        if (out.ok && a_.verify && !Verify(*link, written, withMac)) {
-            out = {false, "verify"};
-            Hooks().log(QString::fromUtf8(kBannerNg));
-        }
-        RecordCommand(WriteCommandName(a_.link == TCliLink::Telnet, withMac), link->Description(),
-                      mac, written.OwnIpText(), out.ok, out.failed);
-        return out.ok ? kExitOk : kExitNg;
-    }
-
-    // Reads the settings back over the same link and names every value that differs from what
-    // was written on standard error.
-    bool Verify(TBoardLink& link, const TBoardParams& written, bool withMac) {
-        if (auto* serial = dynamic_cast<TNetSet1Dlg*>(&link))
-            SettleAfterExit(*serial);
-        TBoardParams scratch = written;  // the read may store the own address into it
-        TBoardReadback board;
-        TOutcome read;
-        try {
-            read = ReadBoardSettings(link, &scratch, &board, Hooks());
-        } catch (const Exception& e) {
-            PrintError(QStringLiteral("verify: read-back failed: ") + e.Message());
-            return false;
-        }
-        if (!read.ok) {
-            PrintError(QStringLiteral("verify: read-back failed at ") +
-                       QString::fromLatin1(read.failed));
-            return false;
-        }
-        const QStringList differences = ReadbackDifferences(written, board, withMac);
-        for (const QString& d : differences)
+        const TCommandResult r = runner_.Write(a_.link == TCliLink::Telnet, a_.withMac, a_.verify);
+        for (const QString& d : r.differences)
             PrintError(QStringLiteral("verify: ") + d);
-        return differences.isEmpty();
-    }
-
-    int MacRewrite() {
-        if (a_.mac) {
-            params_.MacAddr_1 = (*a_.mac)[0];
-            params_.MacAddr_2 = (*a_.mac)[1];
-            params_.MacAddr_3 = (*a_.mac)[2];
-        }
-        SaveMacCounter();
-        const QString mac = QString::fromLatin1(MacText(params_));
-        if (!MayGiveMacAddress(mac))
-            return kExitNg;
-        LinkPtr link = OpenBoardLink();
-        const TOutcome out = RewriteMacAddress(*link, &params_, Hooks());
-        RecordCommand("mac-rewrite", link->Description(), mac, QString(), out.ok, out.failed);
-        return out.ok ? kExitOk : kExitNg;
+        return Status(r);
     }
 
     int Read() {
-        LinkPtr link = OpenBoardLink();
-        TBoardParams scratch = params_;  // nothing read is kept
-        TBoardReadback board;
-        TOutcome out;
+        TCommandResult r;
         try {
-            out = ReadBoardSettings(*link, &scratch, &board, Hooks());
+            r = runner_.Read(a_.link == TCliLink::Telnet);
+        } catch (const ELinkError&) {
+            throw;
         } catch (const Exception&) {
-            for (const QString& line : ReadbackLines(board))
+            for (const QString& line : ReadbackLines(runner_.LastBoard()))
                 PrintLine(line);  // what was read before the reply that is not a number
             throw;
         }
-        for (const QString& line : ReadbackLines(board))
+        for (const QString& line : ReadbackLines(r.board))
             PrintLine(line);
-        if (!out.ok)
-            PrintError(QStringLiteral("no reply to ") + QString::fromLatin1(out.failed));
-        return out.ok ? kExitOk : kExitNg;
+        if (r.reached && !r.outcome.ok)
+            PrintError(QStringLiteral("no reply to ") + QString::fromLatin1(r.outcome.failed));
+        return Status(r);
     }
 
     int RomVersion() {
@@ -283,12 +199,37 @@ class TCliRun {
         return status;
     }
 
+    int RecordStatus() {
+        TLedger& ledger = runner_.Ledger();
+        const std::optional<int> next = ledger.NextAddress();
+        const TLedgerStats s = ledger.Stats();
+        PrintLine(QStringLiteral("ledger=") + ledger.Path());
+        PrintLine(QStringLiteral("station=") + ledger.Station());
+        PrintLine(QStringLiteral("next=") + (next ? MacTextOfLow(*next) : QStringLiteral("-")));
+        PrintLine(QStringLiteral("rows=%1").arg(s.rows));
+        PrintLine(QStringLiteral("ng=%1").arg(s.ng));
+        PrintLine(QStringLiteral("given=%1").arg(s.given));
+        PrintLine(QStringLiteral("released=%1").arg(s.released));
+        PrintLine(QStringLiteral("burned=%1").arg(s.burned));
+        PrintLine(QStringLiteral("reserved=%1").arg(s.reserved));
+        return kExitOk;
+    }
+
+    int RecordExport() {
+        runner_.Ledger().Export(a_.since, [](const QByteArray& line) {
+            std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+        });
+        return std::fflush(stdout) == 0 ? kExitOk : kExitNg;
+    }
+
     const TCliArgs& a_;
     QString ini_;
     TBoardParams params_;
     QPlainTextEdit memo_;
     TLogPane log_{&memo_};
-    std::optional<TProductionRecord> record_;
+    TCommandRunner runner_;
+    std::unique_ptr<TNetSet1Dlg> serial_;
+    bool refused_ = false;  // the guard refused an address given before
 };
 
 }  // namespace

@@ -61,7 +61,7 @@ TBoardParams LoadSettings(const QString& iniPath, QString* readError) {
     return p;
 }
 
-void SaveSettings(const QString& iniPath, const TBoardParams& params) {
+void SaveSettings(const QString& iniPath, const TBoardParams& params, bool writeCounter) {
     const auto unread = UnreadFiles().constFind(iniPath);
     if (unread != UnreadFiles().constEnd())
         throw EFCreateError(QStringLiteral("Cannot create file \"%1\". It could not be read when "
@@ -71,7 +71,14 @@ void SaveSettings(const QString& iniPath, const TBoardParams& params) {
     TIniFile ini(iniPath);
     const QString section = QLatin1String(kOptionSection);
     for (const TSettingKey& k : kIntSettingKeys) {
-        ini.WriteInteger(section, QLatin1String(k.name), params.*k.member);
+        const bool counter = k.member == &TBoardParams::MacAddr_1 ||
+                             k.member == &TBoardParams::MacAddr_2 ||
+                             k.member == &TBoardParams::MacAddr_3;
+        // A counter entry the file has stays as it is; a missing one is written in its place.
+        const QString absent = QStringLiteral("\n");
+        if (writeCounter || !counter ||
+            ini.ReadString(section, QLatin1String(k.name), absent) == absent)
+            ini.WriteInteger(section, QLatin1String(k.name), params.*k.member);
         if (k.member == &TBoardParams::ComPort)
             ini.WriteString(section, QStringLiteral("TelnetPass"), params.TelnetPass);
     }

@@ -61,4 +61,5 @@ void LoadSettings(const TIniFile& ini, TBoardParams* params);
 //
 // Thread rules: GUI thread only (LoadSettings and SaveSettings share the record of files that
 // must not be replaced).
-void SaveSettings(const QString& iniPath, const TBoardParams& params);
+// Without `writeCounter` the file keeps its own MacAddr_1..3.
+void SaveSettings(const QString& iniPath, const TBoardParams& params, bool writeCounter = true);

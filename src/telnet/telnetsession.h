@@ -67,7 +67,7 @@ class TTelNetCont1Dlg : public QDialog, public TBoardLink {
     bool ReadZeroReplyLine(int minimum);
 
     // The client's is-connected query.
-    bool Connected();
+    bool Connected() override;
     // Disconnects when connected; an error of the disconnect is ignored.
     void FormClose();
 

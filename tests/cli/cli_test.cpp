@@ -10,9 +10,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "board/productionrecord.h"
 #include "core/inifile.h"
 #include "core/settings.h"
+#include "ledger/ledger.h"
+#include "support/ledgerfiles.h"
 #include "support/simprocess.h"
 
 #include <csignal>
@@ -85,20 +86,9 @@ class Station {
             f.write(line.toLatin1() + "\r\n");
     }
     QString Ini() const { return dir_.filePath(QStringLiteral("station.ini")); }
-    QString RecordPath() const { return TProductionRecord::PathBesideIni(Ini()); }
-    // The last record line as "command,result,failed,mac", or "" when there is none.
-    QString LastRecord() const {
-        QFile f(RecordPath());
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        const QStringList lines =
-            QString::fromLatin1(f.readAll()).split("\r\n", Qt::SkipEmptyParts);
-        TRecordLine l;
-        QString time;
-        if (lines.size() < 2 || !TProductionRecord::Parse(lines.last(), &l, &time))
-            return QStringLiteral("unreadable");
-        return QStringList{l.command, l.ok ? "OK" : "NG", l.failed, l.mac}.join(',');
-    }
+    QString LedgerPath() const { return TLedger::PathBesideIni(Ini()); }
+    // The last ledger row as "command,result,failed,mac", or "" when there is none.
+    QString LastRecord() const { return LastLedgerRow(Ini()); }
     QString Counter() const {
         const TBoardParams p = LoadSettings(Ini());
         return QStringLiteral("%1-%2-%3")
@@ -151,9 +141,8 @@ TEST_P(CliRuns, ExitOutputRecordAndCounter) {
     const Row& row = GetParam();
     Station station(row.ip, row.ini);
     if (row.givenBefore)
-        TProductionRecord(station.RecordPath())
-            .Append({QDateTime::fromString("2026-11-30T09:15:00+09:00", Qt::ISODate), "write-mac",
-                     "COM1 /dev/ttyUSB0", "02-5A-C3-00-01-C9", "127.0.0.1", true, ""});
+        WriteOldRecord(station.Ini(), {"2026-11-30T09:15:00+09:00,write-mac,COM1 /dev/ttyUSB0,"
+                                       "02-5A-C3-00-01-C9,127.0.0.1,OK,"});
     std::unique_ptr<SimProcess> sim;
     if (!row.sim.isEmpty()) {
         sim = std::make_unique<SimProcess>(Substituted(row.sim, {}, row.ip));
@@ -218,10 +207,11 @@ const Row kRows[] = {
      kSerial + QStringList{"mac-rewrite"}, {"MacAddr_3=255"}, false, 1, {"SAVE　NG!!"}, kBannerNg,
      "", "mac-rewrite,NG,save,02-5A-C3-00-01-FF", "00-01-FF"},
     {"SerialRead", 108, {"serial"}, kSerial + QStringList{"read"}, {}, false, 0, kReadLines,
-     "timr=1", "", "", "00-01-C9"},
+     "timr=1", "", "read,OK,,", "00-01-C9"},
     {"SerialReadZeroMacPrintsNull", 109, {"serial", "--set", "madr=0"},
      kSerial + QStringList{"read"}, {}, false, 0,
-     {"NULL", "MACアドレス　OK!!", "madr=00-00-00-00-00-00", "timr=1"}, "", "", "", "00-01-C9"},
+     {"NULL", "MACアドレス　OK!!", "madr=00-00-00-00-00-00", "timr=1"}, "", "", "read,OK,,",
+     "00-01-C9"},
     {"SerialGuardRefuses", 110, {"serial"}, kSerial + QStringList{"write", "--mac"}, {}, true, 1,
      {}, "", "02-5A-C3-00-01-C9 was given on 2026-11-30T09:15:00+09:00",
      "write-mac,OK,,02-5A-C3-00-01-C9", "00-01-C9"},
@@ -245,7 +235,7 @@ const Row kRows[] = {
      "telnet-write-mac,OK,,02-5A-C3-00-01-C9", "00-01-CA"},
     {"TelnetRead", 117, kTelnetSim, {"telnet", "read"}, {}, false, 0,
      {"Connected", "madr=02-5A-C3-00-01-C9", "l_ip=127.0.8.117", "mask=16", "timr=1"}, "timr=1",
-     "", "", "00-01-C9"},
+     "", "telnet-read,OK,,", "00-01-C9"},
     {"TelnetConnectRefused", 118, {}, {"telnet", "write"}, {}, false, 2, {}, "",
      "cannot connect to 127.0.8.118:23", "", "00-01-C9"},
     // The reader behind the board, at the board's own address and port.
@@ -308,7 +298,7 @@ TEST(CliUsage, BadLinesGiveStatusTwo) {
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty()) << args.join(' ').toStdString();
     }
-    EXPECT_FALSE(QFile::exists(station.RecordPath()));
+    EXPECT_FALSE(QFile::exists(station.LedgerPath()));
     const CliRun help = RunCliProcess({"telnet", "--help", "--bogus-is-ignored"});
     EXPECT_EQ(help.status, 0);
     for (const char* word :

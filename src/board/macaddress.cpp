@@ -1,0 +1,45 @@
+#include "board/macaddress.h"
+
+#include "core/settings.h"
+
+std::optional<int> MacLowOf(const TBoardParams& p) {
+    for (const int b : {p.MacAddr_1, p.MacAddr_2, p.MacAddr_3}) {
+        if (b < 0 || b > 255)
+            return std::nullopt;
+    }
+    return (p.MacAddr_1 << 16) | (p.MacAddr_2 << 8) | p.MacAddr_3;
+}
+
+void SetMacLow(TBoardParams* p, int low) {
+    p->MacAddr_1 = (low >> 16) & 0xFF;
+    p->MacAddr_2 = (low >> 8) & 0xFF;
+    p->MacAddr_3 = low & 0xFF;
+}
+
+QString MacTextOfLow(int low) {
+    return QStringLiteral("02-5A-C3-%1-%2-%3")
+        .arg((low >> 16) & 0xFF, 2, 16, QLatin1Char('0'))
+        .arg((low >> 8) & 0xFF, 2, 16, QLatin1Char('0'))
+        .arg(low & 0xFF, 2, 16, QLatin1Char('0'))
+        .toUpper();
+}
+
+std::optional<int> MacLowOfText(const QString& text) {
+    const QString t = text.toUpper();
+    if (t.size() != 17 || !t.startsWith(QLatin1String("02-5A-C3-")) || t[11] != '-' || t[14] != '-')
+        return std::nullopt;
+    int low = 0;
+    for (const int at : {9, 12, 15}) {
+        bool ok = false;
+        const int byte = t.mid(at, 2).toInt(&ok, 16);
+        if (!ok || !t[at].isLetterOrNumber() || !t[at + 1].isLetterOrNumber())
+            return std::nullopt;
+        low = (low << 8) | byte;
+    }
+    return low;
+}
+
+bool MacLowAhead(int a, int b) {
+    const int d = (a - b + kMacLowCount) % kMacLowCount;
+    return d > 0 && d < kMacLowCount / 2;
+}

@@ -1,0 +1,128 @@
+#include "board/recordline.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+namespace {
+
+// A field as ASCII: other characters become "?"; a field holding a comma or a quote is quoted.
+QString CsvField(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text)
+        out.append(c.unicode() >= 0x20 && c.unicode() < 0x7F ? c : QLatin1Char('?'));
+    if (out.contains(QLatin1Char(',')) || out.contains(QLatin1Char('"')))
+        out = QLatin1Char('"') + out.replace(QLatin1String("\""), QLatin1String("\"\"")) +
+              QLatin1Char('"');
+    return out;
+}
+
+// Splits one CSV line; false when a quoted field is not closed.
+bool SplitCsv(const QString& line, QStringList* fields) {
+    QString field;
+    bool quoted = false;
+    for (int i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (quoted) {
+            if (c == QLatin1Char('"')) {
+                if (i + 1 < line.size() && line[i + 1] == QLatin1Char('"')) {
+                    field.append(c);
+                    ++i;
+                } else {
+                    quoted = false;
+                }
+            } else {
+                field.append(c);
+            }
+        } else if (c == QLatin1Char('"')) {
+            quoted = true;
+        } else if (c == QLatin1Char(',')) {
+            fields->append(field);
+            field.clear();
+        } else {
+            field.append(c);
+        }
+    }
+    fields->append(field);
+    return !quoted;
+}
+
+}  // namespace
+
+bool IsMacText(const QString& s) {
+    static const QString shape = QStringLiteral("HH-HH-HH-HH-HH-HH");
+    if (s.size() != shape.size())
+        return false;
+    for (int i = 0; i < s.size(); ++i) {
+        const QChar c = s[i];
+        if (shape[i] == QLatin1Char('-') ? c != QLatin1Char('-')
+                                         : !(c.isDigit() || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
+// "YYYY-MM-DDTHH:MM:SS" at the start: enough to tell a time from anything else without the cost
+// of a full parse for every line of a long record.
+bool LooksLikeTime(const QString& s) {
+    static const QString shape = QStringLiteral("0000-00-00T00:00:00");
+    if (s.size() < shape.size())
+        return false;
+    for (int i = 0; i < shape.size(); ++i) {
+        if (shape[i] == QLatin1Char('0') ? !s[i].isDigit() : s[i] != shape[i])
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool GivesMacAddress(const QString& command) {
+    return command == QLatin1String("write-mac") || command == QLatin1String("telnet-write-mac") ||
+           command == QLatin1String("mac-rewrite");
+}
+
+QString RecordTimeText(const QDateTime& t) {
+    return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+QString RecordCsvBesideIni(const QString& iniPath) {
+    const QFileInfo fi(iniPath);
+    const QString name = fi.fileName();
+    const int dot = static_cast<int>(name.lastIndexOf(QLatin1Char('.')));
+    const QString stem = dot > 0 ? name.left(dot) : name;
+    return fi.dir().filePath(stem + QStringLiteral("-record.csv"));
+}
+
+QString FormatRecordLine(const TRecordLine& l, const QString& timeText) {
+    const QStringList fields = {timeText.isEmpty() ? RecordTimeText(l.time) : timeText,
+                                l.command,
+                                l.link,
+                                l.mac,
+                                l.ownIp,
+                                QLatin1String(l.ok ? "OK" : "NG"),
+                                l.failed};
+    QStringList out;
+    for (const QString& f : fields)
+        out << CsvField(f);
+    return out.join(QLatin1Char(','));
+}
+
+bool ParseRecordLine(const QString& text, TRecordLine* line, QString* timeText) {
+    QStringList f;
+    if (!SplitCsv(text, &f) || f.size() != 7)
+        return false;
+    if (f[5] != QLatin1String("OK") && f[5] != QLatin1String("NG"))
+        return false;
+    if (!f[3].isEmpty() && !IsMacText(f[3]))
+        return false;
+    const QDateTime t = QDateTime::fromString(f[0], Qt::ISODate);
+    if (!LooksLikeTime(f[0]) || !t.isValid())
+        return false;
+    *timeText = f[0];
+    *line = {t, f[1], f[2], f[3], f[4], f[5] == QLatin1String("OK"), f[6], QString()};
+    return true;
+}

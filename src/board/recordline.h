@@ -1,0 +1,48 @@
+// A production record line: one configuration command that reached a board, and its CSV form.
+//
+// The CSV form is the one the record file beside the settings file had before the ledger took
+// its place: a header line, then one ASCII line per command with the columns time (ISO 8601
+// local time with offset), command, link, MAC address, own IP address written, result (OK or
+// NG) and the keyword of the first line that failed. `record export` writes it; the first start
+// with the ledger reads an old record file in it once.
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+struct TRecordLine {
+    QDateTime time;   // local time
+    QString command;  // write-mac, write, mac-rewrite, check-set, telnet-write-mac, ...
+    QString link;     // "COM4 /dev/ttyUSB0", "127.0.0.5:23"
+    QString mac;      // "02-5A-C3-00-01-C9", or empty
+    QString ownIp;    // the own IP address written, or empty
+    bool ok = false;
+    QString failed;   // keyword of the first line that failed; empty on OK
+    QString station;  // the station that ran the command (not a CSV column)
+};
+
+// The record's name of a write command: write, write-mac, telnet-write, telnet-write-mac.
+inline const char* WriteCommandName(bool telnet, bool withMac) {
+    static const char* const kNames[2][2] = {{"write", "write-mac"},
+                                             {"telnet-write", "telnet-write-mac"}};
+    return kNames[telnet][withMac];
+}
+
+// True for the commands that give a board its MAC address (a check-and-set only reads it).
+bool GivesMacAddress(const QString& command);
+
+inline constexpr const char* kRecordHeader = "time,command,link,mac,own_ip,result,failed";
+
+// The old record file beside a settings file: "dir/name.ini" gives "dir/name-record.csv".
+QString RecordCsvBesideIni(const QString& iniPath);
+
+// The time column's text of `t`: local time with its offset, to the second.
+QString RecordTimeText(const QDateTime& t);
+// One line as written (without its line end): fields as ASCII (other characters become "?"),
+// a field holding a comma or a quote quoted.
+// `timeText` replaces the time column when given (a stored line keeps its own text).
+QString FormatRecordLine(const TRecordLine& line, const QString& timeText = QString());
+// The fields of a written line; false for a malformed one. `timeText` gets the time as written.
+bool ParseRecordLine(const QString& text, TRecordLine* line, QString* timeText);
+// "HH-HH-HH-HH-HH-HH" with uppercase hexadecimal digits.
+bool IsMacText(const QString& s);

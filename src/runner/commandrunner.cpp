@@ -1,0 +1,365 @@
+#include "runner/commandrunner.h"
+
+#include <QDateTime>
+#include <algorithm>
+
+#include "board/boardlink.h"
+#include "board/commandline.h"
+#include "board/macaddress.h"
+#include "board/readback.h"
+#include "board/recordline.h"
+#include "core/logpane.h"
+#include "core/replytimer.h"
+#include "core/settings.h"
+#include "serial/netset1dlg.h"
+#include "telnet/telnetsession.h"
+
+namespace {
+
+// Another process may reserve or give an address between the look-up and the reservation; the
+// guard then looks again, this many times at most.
+constexpr int kReserveAttempts = 100;
+
+const char* const kDisconnected = "接続が切断されました";
+
+// After "exit" the board echoes it (and may say more) with nothing awaiting it; a read-back must
+// start once the line has been quiet for a while, or those bytes are taken for answers.
+void SettleAfterExit(TNetSet1Dlg& session) {
+    constexpr uint32_t kQuietMs = 300;
+    constexpr uint32_t kLimitMs = 2000;
+    TReplyTimer total;
+    TReplyTimer quiet;
+    total.Start();
+    quiet.Start();
+    int seen = session.ReceivedCount();
+    while (!total.Elapsed(kLimitMs)) {
+        // Until the first byte only the overall limit counts, so the wait never spins.
+        const uint32_t left = total.RemainingMs(kLimitMs);
+        WaitForEvents(seen > 0 ? std::min(left, quiet.RemainingMs(kQuietMs)) : left);
+        if (session.ReceivedCount() != seen) {
+            seen = session.ReceivedCount();
+            quiet.Start();
+        } else if (seen > 0 && quiet.Elapsed(kQuietMs)) {
+            return;
+        }
+    }
+}
+
+// The address's outcome: kept by the board once "save" was acknowledged, possibly kept once it
+// went out unanswered, free again before that.
+TAddressState AddressOutcome(bool saveAcknowledged, bool saveSent) {
+    if (saveAcknowledged)
+        return TAddressState::Given;
+    return saveSent ? TAddressState::Burned : TAddressState::Released;
+}
+
+// True when a "madr" reply held a whole address: after the "NULL" reply or a reply of fewer
+// groups the fields hold zeros, which are no board's address.
+bool WholeMacRead(const TBoardReadback& board) {
+    return board.mac &&
+           std::any_of(board.mac->begin(), board.mac->end(), [](int b) { return b != 0; });
+}
+
+}  // namespace
+
+TCommandRunner::TCommandRunner(TCommandUi& ui, TLinkSource& links, TBoardParams& params,
+                               QString iniPath)
+    : ui_(ui), links_(links), params_(params), iniPath_(std::move(iniPath)) {}
+
+TCommandRunner::~TCommandRunner() = default;
+
+TLedger& TCommandRunner::Ledger() {
+    if (!ledger_) {
+        ledger_ = std::make_unique<TLedger>(iniPath_, TLedger::StationOf(iniPath_),
+                                            [this](const QString& line) { Log(line); });
+    }
+    return *ledger_;
+}
+
+void TCommandRunner::Log(const QString& line) {
+    if (TLogPane* log = ui_.Log())
+        log->AddLine(line, kMainLogLimit);
+}
+
+TProcedureHooks TCommandRunner::Hooks() {
+    TProcedureHooks h;
+    h.log = [this](const QString& line) { Log(line); };
+    h.nullBox = [this] { ui_.NullBox(); };
+    h.saveSending = [this] { saveSent_ = true; };
+    return h;
+}
+
+int TCommandRunner::OfferAddress() {
+    // The file's counter, never a copy older than the file: another process may have moved it.
+    const std::optional<int> counter = Ledger().Counter();
+    if (!counter)
+        return -1;  // out of range: the dialog or the settings check says so
+    const std::optional<int> next = Ledger().NextAddress();
+    SetMacLow(&params_, next.value_or(*counter));
+    return *counter;
+}
+
+void TCommandRunner::FollowCounter() {
+    if (!ledger_)
+        return;
+    if (const std::optional<int> counter = ledger_->Counter())
+        SetMacLow(&params_, *counter);
+}
+
+bool TCommandRunner::ReserveAddress(const QString& command, bool setCounter, bool followCounter) {
+    for (int attempt = 0; attempt < kReserveAttempts; ++attempt) {
+        std::optional<int> low = MacLowOf(params_);
+        if (!low)
+            throw ECommandRefused(QStringLiteral("MACアドレス %1 は範囲外です")
+                                      .arg(QString::fromLatin1(MacText(params_))));
+        const QString mac = MacTextOfLow(*low);
+        const TAddressInfo seen = Ledger().Lookup(*low);
+        if (seen.state == TAddressState::Reserved) {
+            if (!followCounter)
+                throw ECommandRefused(
+                    QStringLiteral("MACアドレス %1 は別の処理が書き込み中です（%2、%3）")
+                        .arg(mac, seen.command, seen.station));
+            if (const std::optional<int> next = Ledger().NextAddress())
+                SetMacLow(&params_, *next);
+            continue;
+        }
+        if ((seen.state == TAddressState::Given || seen.state == TAddressState::Burned) &&
+            !ui_.MayReuse(mac, seen))
+            return false;
+        if (Ledger().Reserve(*low, seen, command, setCounter))
+            return true;
+    }
+    throw ECommandRefused(QStringLiteral("製造記録 %1 が他の処理に更新され続けるため、"
+                                         "MACアドレスを確保できません")
+                              .arg(Ledger().Path()));
+}
+
+TCommandResult TCommandRunner::RunRecorded(const QString& command, TBoardLink& link,
+                                           std::optional<int> low, int counterBase,
+                                           const QString& ownIp, const QString& mac,
+                                           const std::function<TOutcome()>& procedure) {
+    TCommandResult result;
+    result.reached = true;
+    result.mac = low ? MacTextOfLow(*low) : mac;
+    saveSent_ = false;
+    try {
+        result.outcome = procedure();
+    } catch (...) {
+        // The board heard something: the row says so, and an address that may have reached its
+        // store is not offered again without a question.
+        result.outcome = {false, "error"};
+        Record(&result, command, link.Description(), ownIp, low, counterBase, saveSent_);
+        throw;
+    }
+    Record(&result, command, link.Description(), ownIp, low, counterBase, saveSent_);
+    return result;
+}
+
+void TCommandRunner::Record(TCommandResult* result, const QString& command, const QString& link,
+                            const QString& ownIp, std::optional<int> low, int counterBase,
+                            bool saveSent) {
+    const TOutcome& out = result->outcome;
+    const TRecordLine row{
+        QDateTime::currentDateTime(),    command,  link, result->mac, ownIp, out.ok,
+        QString::fromLatin1(out.failed), QString()};
+    // A failed verification comes after an acknowledged "save": the board keeps the address.
+    const bool saved = out.ok || out.failed == "verify";
+    try {
+        if (low)
+            Ledger().Finish(*low, row, AddressOutcome(saved, saveSent), counterBase);
+        else
+            Ledger().Record(row);
+    } catch (const Exception& e) {
+        // What the board did stands; the command is NG for want of its record, and a reserved
+        // address stays reserved, which counts as burned once this process has ended.
+        result->recordError = e.Message();
+        Log(e.Message());
+        Log(QString::fromUtf8(kBannerNg));
+        ui_.ShowAfterCommand(e.Message());
+    }
+    FollowCounter();
+}
+
+TCommandResult TCommandRunner::Write(bool telnet, bool withMac, bool verify) {
+    // A telnet command is connected and logged in while the operator looks at the values.
+    std::unique_ptr<TBoardLink> session;
+    TBoardLink* link = nullptr;
+    if (telnet) {
+        session = links_.TelnetLink(params_);
+        link = session.get();
+    } else if (!(link = links_.SerialLink())) {
+        return {};
+    }
+    const int counterBase = withMac ? OfferAddress() : -1;
+    const std::optional<int> offered = MacLowOf(params_);
+    if (!ui_.ConfirmWrite(&params_, withMac))
+        return {};
+    Ledger().CheckWritable();
+    const QString command = QLatin1String(WriteCommandName(telnet, withMac));
+    std::optional<int> low;
+    if (withMac) {
+        // An address the operator never saw may give way to the next one; one that was shown
+        // and confirmed is sent as it is or not at all.
+        const bool follow = !ui_.ShowsAddress() && MacLowOf(params_) == offered;
+        if (!ReserveAddress(command, false, follow))
+            return {};
+        low = MacLowOf(params_);
+    }
+    const TBoardParams written = params_;
+    QStringList differences;
+    TCommandResult r =
+        RunRecorded(command, *link, low, counterBase, written.OwnIpText(), {}, [&]() -> TOutcome {
+            const TOutcome out = RunWriteCommand(*link, &params_, withMac, Hooks());
+            if (out.ok && verify && !Verify(*link, written, withMac, &differences)) {
+                Log(QString::fromUtf8(kBannerNg));
+                return {false, "verify"};
+            }
+            return out;
+        });
+    r.differences = differences;
+    return r;
+}
+
+TCommandResult TCommandRunner::MacRewrite() {
+    TBoardLink* link = links_.SerialLink();
+    if (!link)
+        return {};
+    OfferAddress();
+    if (!ui_.ConfirmMacAddress(&params_))
+        return {};
+    Ledger().CheckWritable();
+    const QString command = QStringLiteral("mac-rewrite");
+    // The entered address becomes the counter as it is reserved, and only then: a refused
+    // rewrite leaves the counter where it was.
+    bool reserved = false;
+    try {
+        reserved = ReserveAddress(command, true, false);
+    } catch (...) {
+        FollowCounter();
+        throw;
+    }
+    if (!reserved) {
+        FollowCounter();
+        return {};
+    }
+    const std::optional<int> low = MacLowOf(params_);
+    return RunRecorded(command, *link, low, *low, {}, {},
+                       [&] { return RewriteMacAddress(*link, &params_, Hooks()); });
+}
+
+void TCommandRunner::TakeCheckAndSet(const TBoardParams& edited, const TBoardReadback& board) {
+    const TBoardParams before = params_;
+    params_ = edited;
+    if (!WholeMacRead(board)) {
+        // Zeros are no board's address: the counter stays where it was.
+        params_.MacAddr_1 = before.MacAddr_1;
+        params_.MacAddr_2 = before.MacAddr_2;
+        params_.MacAddr_3 = before.MacAddr_3;
+        return;
+    }
+    // The board's own address becomes the counter, as the check-and-set has always done; the
+    // guard asks before it goes to another board.
+    const std::optional<int> low = MacLowOf(params_);
+    if (low && low != Ledger().Counter())
+        Ledger().SetCounter(*low);
+}
+
+TCommandResult TCommandRunner::CheckAndSet(bool telnet) {
+    Ledger().CheckWritable();
+    TBoardReadback board;
+    TBoardParams edited = params_;
+    TBoardLink* link = nullptr;
+    std::unique_ptr<TBoardLink> session;
+    if (!telnet) {
+        if (!(link = links_.SerialLink()))
+            return {};
+        // A reply that is not a number leaves here; the dialog is never shown.
+        ReadBoardSettings(*link, &params_, &board, Hooks());
+        edited = params_;
+        if (!ui_.ConfirmCheckAndSet(board, false, &edited))
+            return {};
+    } else {
+        {
+            std::unique_ptr<TBoardLink> reading = links_.TelnetLink(params_);
+            ReadBoardSettings(*reading, &params_, &board, Hooks());
+        }  // no session is open while the operator looks at the values
+        edited = params_;
+        if (!ui_.ConfirmCheckAndSet(board, true, &edited))
+            return {};
+    }
+    const QString command = QLatin1String(telnet ? "telnet-check-set" : "check-set");
+    const QString mac = ReadbackText("madr", board);
+    if (telnet) {
+        // A second session, to the address as the record now holds it.
+        TCommandResult refused;
+        refused.reached = true;
+        refused.mac = mac;
+        refused.outcome = {false, "connect"};
+        const QString target =
+            QStringLiteral("%1:%2").arg(params_.OwnIpText()).arg(TTelNetCont1Dlg::kPort);
+        try {
+            session = links_.TelnetLink(params_);
+        } catch (...) {
+            Record(&refused, command, target, QString(), std::nullopt, -1, false);
+            throw;
+        }
+        if (!session->Connected()) {
+            Log(QString::fromUtf8(kDisconnected));
+            Log(QString::fromUtf8(kBannerNg));
+            Record(&refused, command, target, QString(), std::nullopt, -1, false);
+            return refused;
+        }
+        link = session.get();
+    }
+    TakeCheckAndSet(edited, board);
+    TCommandResult r = RunRecorded(command, *link, std::nullopt, -1, params_.OwnIpText(), mac,
+                                   [&] { return RunCheckAndSetWrite(*link, &params_, Hooks()); });
+    r.board = board;
+    return r;
+}
+
+TCommandResult TCommandRunner::Read(bool telnet) {
+    Ledger().CheckWritable();
+    std::unique_ptr<TBoardLink> session;
+    TBoardLink* link = nullptr;
+    if (telnet) {
+        session = links_.TelnetLink(params_);
+        link = session.get();
+    } else if (!(link = links_.SerialLink())) {
+        return {};
+    }
+    TBoardParams scratch = params_;  // nothing read is kept
+    TBoardReadback board;
+    TCommandResult r;
+    try {
+        r = RunRecorded(QLatin1String(telnet ? "telnet-read" : "read"), *link, std::nullopt, -1, {},
+                        {}, [&] { return ReadBoardSettings(*link, &scratch, &board, Hooks()); });
+    } catch (...) {
+        lastBoard_ = board;  // what was read before the reply that is not a number
+        throw;
+    }
+    r.board = board;
+    return r;
+}
+
+bool TCommandRunner::Verify(TBoardLink& link, const TBoardParams& written, bool withMac,
+                            QStringList* differences) {
+    if (auto* serial = dynamic_cast<TNetSet1Dlg*>(&link))
+        SettleAfterExit(*serial);
+    TBoardParams scratch = written;  // the read may store the own address into it
+    TBoardReadback board;
+    TOutcome read;
+    try {
+        read = ReadBoardSettings(link, &scratch, &board, Hooks());
+    } catch (const Exception& e) {
+        // The board has saved the write; only its verification failed.
+        *differences << QStringLiteral("read-back failed: ") + e.Message();
+        return false;
+    }
+    if (!read.ok) {
+        *differences << QStringLiteral("read-back failed at ") + QString::fromLatin1(read.failed);
+        return false;
+    }
+    *differences = ReadbackDifferences(written, board, withMac);
+    return differences->isEmpty();
+}

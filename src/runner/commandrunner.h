@@ -1,0 +1,145 @@
+// The configuration commands as the window and netboard-cli both run them: the link, the
+// confirmation of the values, the reused-address guard and the reservation of the MAC address
+// in the production ledger, the procedure, and the ledger row with the address's outcome. What
+// differs between the two faces (a dialog or the command line, a question or a switch, a box or
+// standard error, the log pane or standard output, how a link is opened) is asked of the
+// caller through TCommandUi and TLinkSource.
+//
+// Nothing that gives an address is sent before its reservation is in the ledger; a ledger that
+// cannot be written stops a command before its first byte.
+//
+// Thread rules: GUI thread only (the links' waits process events; the ledger's connection
+// belongs to this thread).
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+#include "board/procedures.h"
+#include "core/exceptions.h"
+#include "ledger/ledger.h"
+
+class TBoardLink;
+class TLogPane;
+struct TBoardParams;
+
+// A command refused before it sent anything (the address is being written by another process
+// right now, the ledger keeps changing under it).
+class ECommandRefused : public Exception {
+  public:
+    using Exception::Exception;
+};
+
+// What differs between the window and netboard-cli.
+class TCommandUi {
+  public:
+    virtual ~TCommandUi() = default;
+    // The log the procedures and the links write to.
+    virtual TLogPane* Log() = 0;
+    // True when the operator sees and may change the address before it is sent (a dialog); the
+    // command then refuses an address another process took meanwhile rather than send another.
+    virtual bool ShowsAddress() const = 0;
+    // The parameter dialog of a write, filled from `params`: true when confirmed, with every
+    // confirmed value in `params`; on false or an error `params` is as it was.
+    virtual bool ConfirmWrite(TBoardParams* params, bool withMac) = 0;
+    // The MAC address dialog of the rewrite: as ConfirmWrite, for MacAddr_1..3.
+    virtual bool ConfirmMacAddress(TBoardParams* params) = 0;
+    // The check-and-set dialog, filled from what the board answered: true when confirmed, with
+    // the dialog's values in `edited` (a copy of the record to start from).
+    virtual bool ConfirmCheckAndSet(const TBoardReadback& board, bool telnet,
+                                    TBoardParams* edited) = 0;
+    // `mac` was given, or burned, before (`info` says when and by which command): true to give
+    // it again.
+    virtual bool MayReuse(const QString& mac, const TAddressInfo& info) = 0;
+    // The "NULL" box of the serial check-and-set; returns when it has been closed.
+    virtual void NullBox() = 0;
+    // An error that does not undo the board's part; the caller shows it when the command ends.
+    virtual void ShowAfterCommand(const QString& message) = 0;
+};
+
+// Where a command's links come from.
+class TLinkSource {
+  public:
+    virtual ~TLinkSource() = default;
+    // The serial link with its port open, or null when it cannot be opened (the source has
+    // told why); the command then sends nothing.
+    virtual TBoardLink* SerialLink() = 0;
+    // A telnet session to the record's own address, connected and logged in. A connect failure
+    // throws.
+    virtual std::unique_ptr<TBoardLink> TelnetLink(const TBoardParams& params) = 0;
+};
+
+// What a command came to.
+struct TCommandResult {
+    bool reached = false;  // something was sent to a board; a row was recorded (or tried)
+    TOutcome outcome;
+    QString mac;              // the address sent or read back, "02-5A-C3-..."
+    QString recordError;      // the ledger or the counter could not be written after the board
+    QStringList differences;  // the verification's differences after a write
+    TBoardReadback board;     // what a read or check-and-set read back
+
+    // OK in every respect: the board's part and its record.
+    bool Ok() const { return reached && outcome.ok && recordError.isEmpty(); }
+};
+
+class TCommandRunner {
+  public:
+    // `params` is the record the commands work on (the window's, or a copy netboard-cli loaded
+    // from `iniPath`); the ledger beside `iniPath` is opened at its first use.
+    TCommandRunner(TCommandUi& ui, TLinkSource& links, TBoardParams& params, QString iniPath);
+    ~TCommandRunner();
+
+    // The ledger, opened (again) when it is not open. Throws ELedgerError.
+    TLedger& Ledger();
+    // The ledger if it is open, without trying to open it.
+    TLedger* OpenLedger() const { return ledger_.get(); }
+
+    // A write (F2, F5 over serial; F4, F6 over telnet; netboard-cli write). With `verify` the
+    // settings are read back after an acknowledged "save" and compared.
+    TCommandResult Write(bool telnet, bool withMac, bool verify = false);
+    // The MAC address rewrite over serial (F3, netboard-cli mac-rewrite).
+    TCommandResult MacRewrite();
+    // Check-and-set (F7 over serial, F8 over telnet).
+    TCommandResult CheckAndSet(bool telnet);
+    // Reads the board's settings and changes nothing (netboard-cli read).
+    TCommandResult Read(bool telnet);
+    // What the last read had read when a reply that is not a number ended it.
+    const TBoardReadback& LastBoard() const { return lastBoard_; }
+
+  private:
+    TProcedureHooks Hooks();
+    // Puts the address a command offers into the record: the counter's, past addresses other
+    // processes hold. Returns the counter it started from.
+    int OfferAddress();
+    // Reserves the record's address for `command`. False (nothing sent) when the operator does
+    // not want an address given before to go again. With `followCounter` an address another
+    // process took meanwhile gives way to the next one.
+    bool ReserveAddress(const QString& command, bool setCounter, bool followCounter);
+    // Runs `procedure` over a reserved address (if any) and records the row with the address's
+    // outcome; `mac` names the address of a command that reserved none (what a check-and-set
+    // read). An error inside the procedure is recorded too, then passed on.
+    TCommandResult RunRecorded(const QString& command, TBoardLink& link, std::optional<int> low,
+                               int counterBase, const QString& ownIp, const QString& mac,
+                               const std::function<TOutcome()>& procedure);
+    // Adds the row (and ends the reservation); a failure is told and makes the result NG.
+    void Record(TCommandResult* result, const QString& command, const QString& link,
+                const QString& ownIp, std::optional<int> low, int counterBase, bool saveSent);
+    // The confirmed check-and-set values replace the record.
+    void TakeCheckAndSet(const TBoardParams& edited, const TBoardReadback& board);
+    // Reads the settings back after a write and compares them.
+    bool Verify(TBoardLink& link, const TBoardParams& written, bool withMac,
+                QStringList* differences);
+    // The record's MAC bytes follow the counter once a command has moved it.
+    void FollowCounter();
+    void Log(const QString& line);
+
+    TCommandUi& ui_;
+    TLinkSource& links_;
+    TBoardParams& params_;
+    QString iniPath_;
+    std::unique_ptr<TLedger> ledger_;
+    bool saveSent_ = false;
+    TBoardReadback lastBoard_;
+};

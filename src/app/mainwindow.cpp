@@ -17,6 +17,7 @@
 #include <QToolButton>
 #include <memory>
 
+#include "app/recordwindow.h"
 #include "core/beep.h"
 #include "core/errorbox.h"
 #include "core/exceptions.h"
@@ -67,6 +68,8 @@ TNetC1AppForm::TNetC1AppForm(const QString& iniPath, QWidget* parent) : QMainWin
 }
 
 TNetC1AppForm::~TNetC1AppForm() {
+    // The record window reads through the runner's ledger, which goes with the members.
+    delete recordWindow_;
     ReleaseSerialSession();
 }
 
@@ -123,6 +126,10 @@ void TNetC1AppForm::BuildMenus() {
     file->menuAction()->setObjectName(QStringLiteral("File1"));
     SetHint(file->menuAction(), QStringLiteral("ファイルに関連した機能"));
     AddItem(file, "ROM1", QStringLiteral("ROMバージョン"), &TNetC1AppForm::ROM1Click);
+    // Not a command: the record window stays open beside the commands and reads the ledger.
+    QAction* record = AddItem(file, "MnRecord", QStringLiteral("製造記録..."), nullptr);
+    SetHint(record, QStringLiteral("製造記録|書き込んだボードの記録を表示"));
+    connect(record, &QAction::triggered, this, [this] { ShowRecordWindow(); });
     separator(file, "N1");
     QAction* exit = AddItem(file, "FileExitItem", QStringLiteral("終了(&X)"), nullptr);
     SetHint(exit, QStringLiteral("終了|アプリケーション終了"));
@@ -276,6 +283,8 @@ bool TNetC1AppForm::RunCommand(const std::function<void()>& body) {
     }
     running_ = false;
     ShowNextAddress();
+    if (recordWindow_)
+        recordWindow_->Refresh();
     if (!pendingError_.isEmpty()) {
         const QString message = pendingError_;
         pendingError_.clear();
@@ -345,6 +354,21 @@ void TNetC1AppForm::FormCloseQuery() {
     else
         save();
     ReleaseSerialSession();
+}
+
+TRecordWindow* TNetC1AppForm::ShowRecordWindow() {
+    try {
+        if (!recordWindow_)
+            recordWindow_ = new TRecordWindow(Runner().Ledger(), this);
+    } catch (const Exception& e) {
+        ShowErrorBox(this, e.Message());
+        return nullptr;
+    }
+    recordWindow_->Refresh();
+    recordWindow_->show();
+    recordWindow_->raise();
+    recordWindow_->activateWindow();
+    return recordWindow_;
 }
 
 void TNetC1AppForm::FileExit1Execute() {

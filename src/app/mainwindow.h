@@ -28,6 +28,7 @@ class TAboutBox;
 class TBoardLink;
 class TNetSet1Dlg;
 class TParaSet1Dlg;
+class TRecordWindow;
 class TTelNetCont1Dlg;
 
 // The window is the command runner's face (TCommandUi) and its source of links (TLinkSource).
@@ -54,6 +55,10 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
 
     // The command runner, with the production ledger beside the settings file.
     TCommandRunner& Runner();
+
+    // Opens (or raises) the production record window; null when the ledger cannot be opened
+    // (the error box has said why).
+    TRecordWindow* ShowRecordWindow();
 
     // The about box created at start-up (hidden until asked for).
     void SetAboutBox(TAboutBox* box) { aboutBox_ = box; }
@@ -142,8 +147,9 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
     QTabWidget* pageControl1_ = nullptr;
     QToolBar* toolBar1_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
-    TNetSet1Dlg* netSet1Dlg_ = nullptr;  // owned; released by ReleaseSerialSession()
-    QLabel* nextAddress_ = nullptr;      // in the status bar
+    TNetSet1Dlg* netSet1Dlg_ = nullptr;      // owned; released by ReleaseSerialSession()
+    QLabel* nextAddress_ = nullptr;          // in the status bar
+    TRecordWindow* recordWindow_ = nullptr;  // a child window, made on first use
 
     // An error that arose inside the running command but must not stop it (the MAC counter's
     // save); shown in the error box when the command ends.

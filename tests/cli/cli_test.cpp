@@ -3,12 +3,18 @@
 // MAC counter, and that the settings file's own address is never changed.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <QDateTime>
 #include <QFile>
 #include <QProcess>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "core/inifile.h"
 #include "core/settings.h"
@@ -29,8 +35,17 @@ struct CliRun {
     QString err;
 };
 
-CliRun RunCliProcess(const QStringList& args) {
+// Runs netboard-cli to its end; `asNobody` runs it as the user nobody, for whom a folder or file
+// of root's is read-only (the tests run as root, who may write anything).
+CliRun RunCliProcess(const QStringList& args, bool asNobody = false) {
     QProcess p;
+    if (asNobody) {
+        p.setChildProcessModifier([] {
+            const passwd* pw = getpwnam("nobody");
+            if (!pw || setgid(pw->pw_gid) != 0 || setuid(pw->pw_uid) != 0)
+                _exit(126);
+        });
+    }
     p.start(QStringLiteral(NB_CLI_PATH), args);
     CliRun r;
     if (!p.waitForFinished(60000)) {
@@ -86,6 +101,14 @@ class Station {
             f.write(line.toLatin1() + "\r\n");
     }
     QString Ini() const { return dir_.filePath(QStringLiteral("station.ini")); }
+    QString Dir() const { return dir_.path(); }
+    // Sets entries of section Option, as an operator editing the file (or restoring it) would.
+    void Set(const QStringList& entries) const {
+        TIniFile f(Ini());
+        for (const QString& e : entries)
+            f.WriteString("Option", e.section('=', 0, 0), e.section('=', 1));
+        f.UpdateFile();
+    }
     QString LedgerPath() const { return TLedger::PathBesideIni(Ini()); }
     // The last ledger row as "command,result,failed,mac", or "" when there is none.
     QString LastRecord() const { return LastLedgerRow(Ini()); }
@@ -305,6 +328,204 @@ TEST(CliUsage, BadLinesGiveStatusTwo) {
          {"serial", "telnet", "--port", "--device", "--address", "write", "--mac", "mac-rewrite",
           "read", "rom-version", "--ini", "--verify", "--allow-reuse", "--help"})
         EXPECT_TRUE(help.out.join('\n').contains(word)) << word;
+}
+
+// What a station's ledger holds after a sequence of runs: given, released, burned, reserved.
+QString Addresses(const QString& ini) {
+    TLedger ledger(ini, QStringLiteral("test"));  // its start burns what ended processes left
+    const TLedgerStats s = ledger.Stats();
+    return QStringLiteral("given=%1 released=%2 burned=%3 reserved=%4")
+        .arg(s.given)
+        .arg(s.released)
+        .arg(s.burned)
+        .arg(s.reserved);
+}
+
+// The "madr=" lines a board's transcript holds.
+int MacLinesHeard(const QString& transcript) {
+    QFile f(transcript);
+    return f.open(QIODevice::ReadOnly) ? static_cast<int>(f.readAll().count("madr=")) : 0;
+}
+
+// Runs in turn on one station, each checked: an address is never given twice, whatever the
+// settings file says, and a failure to keep the record is a failure.
+struct Step {
+    QStringList set;  // entries of section Option written first
+    QStringList cli;  // after "serial --device <board>"
+    int status;
+    QString lastRow;  // the last ledger row afterwards ("" none)
+    QString counter;
+    bool sendsMac;  // the board heard a "madr=" line
+};
+enum class Setup { None, ReadOnlyFolder, ReadOnlyIni, LedgerFullAfterSave };
+struct Sequence {
+    const char* name;
+    QStringList oldRecord;  // an old CSV record beside the settings file
+    bool lastEnded;         // its last line has its line end
+    QStringList sim;
+    Setup setup;
+    std::vector<Step> steps;
+    QString addresses;  // Addresses() at the end ("" no ledger)
+};
+
+void PrintTo(const Sequence& s, std::ostream* os) {
+    *os << s.name;
+}
+
+class CliLedger : public ::testing::TestWithParam<Sequence> {};
+
+TEST_P(CliLedger, RunsInTurn) {
+    const Sequence& q = GetParam();
+    Station station(140, {});
+    if (!q.oldRecord.isEmpty())
+        WriteOldRecord(station.Ini(), q.oldRecord, q.lastEnded);
+    const QString transcript = station.Dir() + "/heard.txt";
+    SimProcess sim(QStringList{"serial", "--transcript", transcript} + q.sim);
+    ASSERT_TRUE(sim.Started());
+    const bool nobody = q.setup == Setup::ReadOnlyFolder || q.setup == Setup::ReadOnlyIni;
+    if (nobody) {
+        const passwd* pw = getpwnam("nobody");
+        ASSERT_NE(pw, nullptr);
+        ASSERT_EQ(chown(sim.FirstLine().toLocal8Bit().constData(), pw->pw_uid, pw->pw_gid), 0);
+        chmod(station.Dir().toLocal8Bit().constData(),
+              q.setup == Setup::ReadOnlyFolder ? 0755 : 0777);
+        chmod(station.Ini().toLocal8Bit().constData(),
+              q.setup == Setup::ReadOnlyFolder ? 0644 : 0444);
+    }
+    if (q.setup == Setup::LedgerFullAfterSave) {
+        // A disk that fills up after "save": every new row fails, nothing else does.
+        { TLedger created(station.Ini(), QStringLiteral("test")); }
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "full");
+        db.setDatabaseName(TLedger::PathBesideIni(station.Ini()));
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(
+            QSqlQuery(db).exec("CREATE TRIGGER full BEFORE INSERT ON commands BEGIN "
+                               "SELECT RAISE(FAIL, 'database or disk is full'); END"));
+        db.close();
+    }
+    for (const Step& step : q.steps) {
+        SCOPED_TRACE(step.cli.join(' ').toStdString());
+        if (!step.set.isEmpty())
+            station.Set(step.set);
+        const int heard = MacLinesHeard(transcript);
+        const CliRun r = RunCliProcess(QStringList{"serial", "--device", sim.FirstLine()} +
+                                           step.cli + QStringList{"--ini", station.Ini()},
+                                       nobody);
+        EXPECT_EQ(r.status, step.status) << r.err.toStdString();
+        EXPECT_EQ(station.LastRecord(), step.lastRow);
+        EXPECT_EQ(station.Counter(), step.counter);
+        EXPECT_EQ(MacLinesHeard(transcript) > heard, step.sendsMac);
+    }
+    if (q.setup == Setup::LedgerFullAfterSave)
+        QSqlDatabase::removeDatabase("full");
+    EXPECT_EQ(QFile::exists(station.LedgerPath()) ? Addresses(station.Ini()) : QString(),
+              q.addresses);
+}
+
+const QString kOldC9 =
+    "2026-11-30T09:15:00+09:00,write-mac,COM1 /dev/ttyUSB0,"
+    "02-5A-C3-00-01-C9,127.0.0.1,OK,";
+const QString kOldCA =
+    "2026-11-30T09:16:00+09:00,write-mac,COM1 /dev/ttyUSB0,"
+    "02-5A-C3-00-01-CA,127.0.0.1,OK,";
+
+// clang-format off
+const Sequence kSequences[] = {
+    // A last line cut off before its line end still counts, and swallows nothing after it.
+    {"CutOffLastLine", {"garbage,", kOldC9, kOldCA}, false, {}, Setup::None, {
+        {{"MacAddr_3=203"}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-00-01-CB", "00-01-CC", true},
+        {{"MacAddr_3=202"}, {"write", "--mac"}, 1, "write-mac,OK,,02-5A-C3-00-01-CB", "00-01-CA", false},
+        {{"MacAddr_3=203"}, {"write", "--mac"}, 1, "write-mac,OK,,02-5A-C3-00-01-CB", "00-01-CB", false}},
+     "given=3 released=0 burned=0 reserved=0"},
+    // A refused rewrite sends nothing and leaves the counter where it was.
+    {"RefusedRewriteKeepsCounter", {kOldC9}, true, {}, Setup::None, {
+        {{"MacAddr_3=208"}, {"mac-rewrite", "--mac", "00-01-C9"}, 1, "write-mac,OK,,02-5A-C3-00-01-C9", "00-01-D0", false},
+        {{}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-00-01-D0", "00-01-D1", true}},
+     "given=2 released=0 burned=0 reserved=0"},
+    // "save" was acknowledged: the board keeps the address even though the check failed, and a
+    // restored settings file does not give it to a second board.
+    {"FailedVerifyStillGives", {}, true, {"--ignore", "mask"}, Setup::None, {
+        {{"TCPmask=24"}, {"write", "--mac", "--verify"}, 1, "write-mac,NG,verify,02-5A-C3-00-01-C9", "00-01-CA", true},
+        {{"MacAddr_3=201"}, {"write", "--mac"}, 1, "write-mac,NG,verify,02-5A-C3-00-01-C9", "00-01-C9", false}},
+     "given=1 released=0 burned=0 reserved=0"},
+    // "save" unanswered: the address is burned, and a second run does not send it again.
+    {"UnansweredSaveBurns", {}, true, {"--mute", "save"}, Setup::None, {
+        {{}, {"write", "--mac"}, 1, "write-mac,NG,save,02-5A-C3-00-01-C9", "00-01-C9", true},
+        {{}, {"write", "--mac"}, 1, "write-mac,NG,save,02-5A-C3-00-01-C9", "00-01-C9", false}},
+     "given=0 released=0 burned=1 reserved=0"},
+    // Neither the counter nor the record can be written: nothing is sent, twice.
+    {"NothingWritable", {}, true, {}, Setup::ReadOnlyFolder, {
+        {{}, {"write", "--mac"}, 1, "", "00-01-C9", false},
+        {{}, {"write", "--mac"}, 1, "", "00-01-C9", false}},
+     ""},
+    // The record can be kept but the counter cannot: nothing is sent.
+    {"CounterNotWritable", {}, true, {}, Setup::ReadOnlyIni, {
+        {{}, {"write", "--mac"}, 1, "", "00-01-C9", false}},
+     "given=0 released=0 burned=0 reserved=0"},
+    // The board took the address but its row cannot be added: NG, and the address is burned.
+    {"LedgerFullAfterSave", {}, true, {}, Setup::LedgerFullAfterSave, {
+        {{}, {"write", "--mac"}, 1, "", "00-01-C9", true}},
+     "given=0 released=0 burned=1 reserved=0"},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Stations, CliLedger, ::testing::ValuesIn(kSequences),
+                         [](const ::testing::TestParamInfo<Sequence>& p) {
+                             return std::string(p.param.name);
+                         });
+
+// A run killed between "save" and its answer leaves its reservation open; the next start burns
+// the address, and it is not sent again.
+TEST(CliLedgerCrash, AKilledRunLeavesItsAddressBurned) {
+    Station station(141, {});
+    const QString transcript = station.Dir() + "/heard.txt";
+    SimProcess sim({"serial", "--transcript", transcript, "--mute", "save"});
+    ASSERT_TRUE(sim.Started());
+    QProcess cli;
+    cli.start(NB_CLI_PATH,
+              {"serial", "--device", sim.FirstLine(), "write", "--mac", "--ini", station.Ini()});
+    QFile heard(transcript);
+    for (int waited = 0;
+         waited < 20000 && !(heard.open(QIODevice::ReadOnly) && heard.readAll().contains("save"));
+         waited += 10) {
+        heard.close();
+        QThread::msleep(10);
+    }
+    cli.kill();  // SIGKILL: no chance to end the reservation
+    cli.waitForFinished();
+    EXPECT_EQ(Addresses(station.Ini()), "given=0 released=0 burned=1 reserved=0");
+    const CliRun again = RunCliProcess(
+        {"serial", "--device", sim.FirstLine(), "write", "--mac", "--ini", station.Ini()});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_TRUE(again.err.contains("02-5A-C3-00-01-C9 was sent without an answer to save"))
+        << again.err.toStdString();
+    EXPECT_EQ(MacLinesHeard(transcript), 1);
+}
+
+// Two processes on one station, each writing 100 boards at the same time from one settings file
+// and one ledger: 200 addresses, each given once, and the counter past them all.
+TEST(CliLedgerCrash, TwoProcessesAtOnceNeverGiveAnAddressTwice) {
+    Station station(142, {});
+    SimProcess a({"serial"}), b({"serial"});
+    ASSERT_TRUE(a.Started() && b.Started());
+    const QString loop = QStringLiteral(
+        "for i in $(seq 100); do \"%1\" serial --device %2 write --mac --ini \"%3\" "
+        ">/dev/null 2>&1 || echo failed; done");
+    QProcess runs[2];
+    runs[0].start("sh", {"-c", loop.arg(NB_CLI_PATH, a.FirstLine(), station.Ini())});
+    runs[1].start("sh", {"-c", loop.arg(NB_CLI_PATH, b.FirstLine(), station.Ini())});
+    for (QProcess& p : runs) {
+        ASSERT_TRUE(p.waitForFinished(240000));
+        EXPECT_EQ(p.readAllStandardOutput(), QByteArray());
+    }
+    QSet<QString> macs;
+    for (const QString& row : LedgerRows(station.Ini())) {
+        EXPECT_TRUE(row.contains(",write-mac,") && row.endsWith(",OK,")) << row.toStdString();
+        macs.insert(row.section(',', 3, 3));
+    }
+    EXPECT_EQ(macs.size(), 200);
+    EXPECT_TRUE(macs.contains("02-5A-C3-00-01-C9") && macs.contains("02-5A-C3-00-02-90"));
+    EXPECT_EQ(station.Counter(), "00-02-91");
 }
 
 }  // namespace

@@ -1,0 +1,138 @@
+#include "app/recordwindow.h"
+
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSqlQuery>
+#include <QSqlQueryModel>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "core/errorbox.h"
+#include "core/exceptions.h"
+#include "ledger/ledger.h"
+
+namespace {
+
+const char* const kHeaders[] = {"日時",        "ステーション", "コマンド", "接続",
+                                "MACアドレス", "IPアドレス",   "結果",     "NG箇所"};
+
+// The search text as the ledger writes addresses: upper case, and "0001C9" as "00-01-C9".
+QString AddressPattern(const QString& text) {
+    QString t = text.trimmed().toUpper();
+    t.remove(QLatin1Char('-')).remove(QLatin1Char(':'));
+    QString out;
+    for (int i = 0; i < t.size(); ++i) {
+        if (i > 0 && (t.size() - i) % 2 == 0)
+            out += QLatin1Char('-');
+        out += t[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
+    : QWidget(parent, Qt::Window), ledger_(ledger) {
+    setObjectName(QStringLiteral("RecordWindow"));
+    setWindowTitle(QStringLiteral("製造記録"));
+    resize(760, 480);
+
+    search_ = new QLineEdit(this);
+    search_->setObjectName(QStringLiteral("EdSearch"));
+    search_->setPlaceholderText(QStringLiteral("例: 00-01-C9"));
+    auto* find = new QPushButton(QStringLiteral("検索"), this);
+    find->setObjectName(QStringLiteral("BtSearch"));
+    connect(find, &QPushButton::clicked, this, [this] { Search(search_->text()); });
+    connect(search_, &QLineEdit::returnPressed, this, [this] { Search(search_->text()); });
+    auto* top = new QHBoxLayout;
+    top->addWidget(new QLabel(QStringLiteral("MACアドレス"), this));
+    top->addWidget(search_, 1);
+    top->addWidget(find);
+
+    model_ = new QSqlQueryModel(this);
+    table_ = new QTableView(this);
+    table_->setObjectName(QStringLiteral("RecordTable"));
+    table_->setModel(model_);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->verticalHeader()->hide();
+    table_->horizontalHeader()->setStretchLastSection(true);
+
+    counts_ = new QLabel(this);
+    counts_->setObjectName(QStringLiteral("LbCounts"));
+    auto* exportButton = new QPushButton(QStringLiteral("CSVに書き出す..."), this);
+    exportButton->setObjectName(QStringLiteral("BtExport"));
+    connect(exportButton, &QPushButton::clicked, this, &TRecordWindow::Export);
+    auto* close = new QPushButton(QStringLiteral("閉じる"), this);
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(counts_, 1);
+    bottom->addWidget(exportButton);
+    bottom->addWidget(close);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(table_, 1);
+    layout->addLayout(bottom);
+    Refresh();
+}
+
+void TRecordWindow::Search(const QString& text) {
+    filter_ = AddressPattern(text);
+    Refresh();
+}
+
+void TRecordWindow::Refresh() {
+    QSqlQuery q(QSqlDatabase::database(ledger_.ConnectionName(), false));
+    // Newest first by the row's number, which the primary key keys: the first screenful comes
+    // at once, the rest as the table scrolls.
+    q.prepare(
+        QStringLiteral("SELECT time, station, command, link, mac, own_ip, result, failed "
+                       "FROM commands WHERE mac LIKE ? ORDER BY id DESC"));
+    q.addBindValue(QLatin1Char('%') + filter_ + QLatin1Char('%'));
+    q.exec();
+    model_->setQuery(std::move(q));
+    for (int i = 0; i < static_cast<int>(std::size(kHeaders)); ++i)
+        model_->setHeaderData(i, Qt::Horizontal, QString::fromUtf8(kHeaders[i]));
+    try {
+        const TLedgerStats s = ledger_.Stats();
+        counts_->setText(QStringLiteral("記録 %1 件　書き込んだボード %2 台　NG %3 件")
+                             .arg(s.rows)
+                             .arg(s.given)
+                             .arg(s.ng));
+    } catch (const Exception& e) {
+        counts_->setText(e.Message());
+    }
+}
+
+bool TRecordWindow::ExportTo(const QString& path) {
+    QSaveFile f(path);
+    bool written = f.open(QIODevice::WriteOnly);
+    try {
+        ledger_.Export(QDateTime(), [&](const QByteArray& line) {
+            written = written && f.write(line) == line.size();
+        });
+    } catch (const Exception& e) {
+        ShowErrorBox(this, e.Message());
+        return false;
+    }
+    // The file appears whole or not at all.
+    if (!written || !f.commit()) {
+        ShowErrorBox(this, QStringLiteral("%1 に書き込めません: %2").arg(path, f.errorString()));
+        return false;
+    }
+    return true;
+}
+
+void TRecordWindow::Export() {
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("製造記録の書き出し"),
+                                                      QStringLiteral("netboard-record.csv"),
+                                                      QStringLiteral("CSV (*.csv)"));
+    if (!path.isEmpty())
+        ExportTo(path);
+}

@@ -1,0 +1,43 @@
+// The production record window (ファイル → 製造記録...): the ledger's rows as a table, newest
+// first, with a search by MAC address, the counts of boards and NG results, and an export to
+// CSV. The table reads the rows a screenful at a time, so it opens at once however long the
+// record is.
+//
+// Thread rules: GUI thread only; it reads through the command runner's ledger connection.
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QSqlQueryModel;
+class QTableView;
+class TLedger;
+
+class TRecordWindow : public QWidget {
+    Q_OBJECT
+
+  public:
+    TRecordWindow(TLedger& ledger, QWidget* parent);
+
+    // Reads the rows and the counts again (after a command has added one).
+    void Refresh();
+    // Shows the rows whose MAC address holds `text` ("01-C9", "0001C9", a whole address);
+    // an empty text shows every row.
+    void Search(const QString& text);
+    // Writes every row as CSV to `path`; false with the reason shown when it cannot.
+    bool ExportTo(const QString& path);
+
+    QTableView* Table() const { return table_; }
+    QLabel* Counts() const { return counts_; }
+
+  private:
+    void Export();
+
+    TLedger& ledger_;
+    QString filter_;
+    QLineEdit* search_ = nullptr;
+    QTableView* table_ = nullptr;
+    QSqlQueryModel* model_ = nullptr;
+    QLabel* counts_ = nullptr;
+};

@@ -18,11 +18,11 @@
 #include <memory>
 
 #include "board/productionrecord.h"
-#include "core/beep.h"
-#include "core/errorbox.h"
 #include "core/exceptions.h"
 #include "core/inifile.h"
+#include "dialogs/beep.h"
 #include "dialogs/dialogs.h"
+#include "dialogs/errorbox.h"
 #include "dialogs/fonts.h"
 
 namespace {

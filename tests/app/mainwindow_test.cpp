@@ -25,10 +25,10 @@
 #include <csignal>
 
 #include "app/mainwindow.h"
-#include "core/beep.h"
 #include "core/exceptions.h"
 #include "core/inifile.h"
 #include "core/replytimer.h"
+#include "dialogs/beep.h"
 #include "dialogs/dialogs.h"
 #include "support/modal.h"
 #include "support/printers.h"

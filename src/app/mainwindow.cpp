@@ -86,7 +86,7 @@ void TNetC1AppForm::BuildWindow() {
     pageControl1_->addTab(memo1_, QStringLiteral("ログ"));
     pageControl1_->widget(0)->setObjectName(QStringLiteral("TabSheet1"));
     setCentralWidget(pageControl1_);
-    log_ = TLogPane(memo1_);
+    log_ = std::make_unique<TMemoLog>(memo1_);
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setSizeGripEnabled(false);
     BindFunctionKeys();
@@ -238,7 +238,7 @@ void TNetC1AppForm::RunItem(const QString& item, void (TNetC1AppForm::*handler)(
 }
 
 void TNetC1AppForm::AddLogLine(const QString& text) {
-    log_.AddLine(text, kMainLogLimit);
+    log_->AddLine(text, kMainLogLimit);
 }
 
 bool TNetC1AppForm::RunCommand(const std::function<void()>& body) {

@@ -13,7 +13,7 @@
 #include <functional>
 #include <memory>
 
-#include "core/logpane.h"
+#include "app/memolog.h"
 #include "core/settings.h"
 
 class QAction;
@@ -43,7 +43,7 @@ class TNetC1AppForm : public QMainWindow {
 
     TBoardParams& Params() { return params_; }
     const QString& IniPath() const { return iniPath_; }
-    TLogPane* LogPane() { return &log_; }
+    TMemoLog* LogPane() { return log_.get(); }
     QPlainTextEdit* Memo1() const { return memo1_; }
 
     // Appends one line to the log pane, emptying it first when it holds 1000 lines.
@@ -150,7 +150,7 @@ class TNetC1AppForm : public QMainWindow {
     QString iniPath_;
     TBoardParams params_;
     QPlainTextEdit* memo1_ = nullptr;
-    TLogPane log_{nullptr};
+    std::unique_ptr<TMemoLog> log_;
     QTabWidget* pageControl1_ = nullptr;
     QToolBar* toolBar1_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;

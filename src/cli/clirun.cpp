@@ -1,7 +1,6 @@
 #include "cli/clirun.h"
 
 #include <QDateTime>
-#include <QPlainTextEdit>
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -12,9 +11,9 @@
 #include "board/productionrecord.h"
 #include "board/readback.h"
 #include "cli/cliargs.h"
+#include "cli/stdoutlog.h"
 #include "core/exceptions.h"
 #include "core/inifile.h"
-#include "core/logpane.h"
 #include "core/replytimer.h"
 #include "core/settings.h"
 #include "reader/readerlink.h"
@@ -76,7 +75,6 @@ class TCliRun {
             params_.TCPIP1_3 = (*a_.address)[2];
             params_.TCPIP1_4 = (*a_.address)[3];
         }
-        log_.SetEcho(PrintLine);
     }
 
     int Run() {
@@ -286,8 +284,7 @@ class TCliRun {
     const TCliArgs& a_;
     QString ini_;
     TBoardParams params_;
-    QPlainTextEdit memo_;
-    TLogPane log_{&memo_};
+    TStdoutLog log_;
     std::optional<TProductionRecord> record_;
 };
 

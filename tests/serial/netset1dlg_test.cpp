@@ -6,13 +6,12 @@
 
 #include <QAbstractButton>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <chrono>
 #include <memory>
 
-#include "core/logpane.h"
 #include "ptypair.h"
 #include "serial/commx.h"
+#include "support/linelog.h"
 #include "support/modal.h"
 #include "support/simprocess.h"
 
@@ -56,8 +55,7 @@ class SessionTest : public ::testing::Test {
         session->SendText(line);
     }
 
-    QPlainTextEdit memo;
-    TLogPane log{&memo};
+    TLineLog log;
     PortIni ini;
     std::unique_ptr<SimProcess> sim;
     std::unique_ptr<TNetSet1Dlg> session;

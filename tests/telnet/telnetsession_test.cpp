@@ -9,14 +9,13 @@
 #include <netdb.h>
 #include <unistd.h>
 #include <QFile>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <atomic>
 #include <memory>
 
-#include "core/logpane.h"
 #include "core/settings.h"
 #include "scriptpeer.h"
+#include "support/linelog.h"
 #include "support/modal.h"
 #include "support/simprocess.h"
 #include "telnet/telneterrors.h"
@@ -64,8 +63,7 @@ void Login(ScriptPeer& p) {
 }
 
 struct Pane {
-    QPlainTextEdit memo;
-    TLogPane log{&memo};
+    TLineLog log;
     int Count(const QString& line) const { return static_cast<int>(log.Lines().count(line)); }
     bool HasPrefix(const QString& prefix) const {
         for (const QString& l : log.Lines())

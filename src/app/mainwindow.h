@@ -82,10 +82,11 @@ class TNetC1AppForm : public QMainWindow {
     // The serial session, created with the log pane on first use (its port is not opened here).
     TNetSet1Dlg* SerialSession();
     // The serial session with its port open: opened at ComPort when it is closed or its device
-    // vanished. Null when it cannot be opened (the session has shown why); the command then
+    // vanished. Null when it cannot be opened (the error box has said why); the command then
     // sends nothing.
     TNetSet1Dlg* SerialLink();
-    // (Re)opens the serial session's port at `portNo` (the COM port command's second half).
+    // (Re)opens the serial session's port at `portNo` (the COM port command's second half); a
+    // port that does not open is shown in the error box and stays closed.
     void OpenSerialPort(int portNo);
 
     // The menu and toolbar items, by their names (for tests).
@@ -110,8 +111,8 @@ class TNetC1AppForm : public QMainWindow {
     };
     using TelnetSessionPtr = std::unique_ptr<TTelNetCont1Dlg, SessionRelease>;
 
-    // A telnet session to the record's own address, connected and logged in, window hidden. A
-    // connect failure throws the client's error.
+    // A telnet session to the record's own address, connected and logged in. A connect failure
+    // throws the client's error.
     TelnetSessionPtr OpenTelnetSession();
     // What the procedures need of this window: its log, the MAC counter's save, the "NULL" box.
     TProcedureHooks Hooks();

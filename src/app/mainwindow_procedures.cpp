@@ -77,12 +77,11 @@ void TNetC1AppForm::SaveMacCounter() {
     }
 }
 
-// Telnet: a session of the command's own, connected and logged in, its window kept hidden. The
-// main window's reference follows the session's life.
+// Telnet: a session of the command's own, connected and logged in. The main window's reference
+// follows the session's life.
 std::unique_ptr<TTelNetCont1Dlg, TNetC1AppForm::SessionRelease> TNetC1AppForm::OpenTelnetSession() {
     std::unique_ptr<TTelNetCont1Dlg, SessionRelease> s(
         new TTelNetCont1Dlg(this, LogPane(), params_), SessionRelease{this});
-    s->hide();
     telNetCont1Dlg_ = s.get();
     return s;
 }

@@ -270,8 +270,6 @@ TEST(ReaderLink, LogLineEmptiesThePaneAt250Lines) {
     EXPECT_EQ(f.pane.Lines(), QStringList{"b"});
     TTComXDlg noPane(nullptr, 1, nullptr, QString());
     noPane.LogLine("nowhere");  // no pane: nothing happens
-    EXPECT_EQ(noPane.windowTitle(), "デバッグ用");
-    EXPECT_TRUE(noPane.findChildren<QPushButton*>().size() == 2);
 }
 
 // --- "ComDebug" ------------------------------------------------------------------------------

@@ -16,6 +16,7 @@
 #include "support/simprocess.h"
 
 #include <csignal>
+#include <vector>
 
 namespace {
 
@@ -28,8 +29,31 @@ struct CliRun {
     QString err;
 };
 
+// netboard-cli needs no window system: every run is made without a display or a Qt platform.
+const QStringList kDisplayVariables = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+
+QProcessEnvironment WithoutDisplay() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& name : kDisplayVariables)
+        env.remove(name);
+    return env;
+}
+
+// The same for execve: this process's environment without those variables.
+std::vector<char*> EnvironWithoutDisplay() {
+    std::vector<char*> env;
+    for (char** e = environ; *e; ++e) {
+        const QString name = QString::fromLocal8Bit(*e).section('=', 0, 0);
+        if (!kDisplayVariables.contains(name))
+            env.push_back(*e);
+    }
+    env.push_back(nullptr);
+    return env;
+}
+
 CliRun RunCliProcess(const QStringList& args) {
     QProcess p;
+    p.setProcessEnvironment(WithoutDisplay());
     p.start(QStringLiteral(NB_CLI_PATH), args);
     CliRun r;
     if (!p.waitForFinished(60000)) {
@@ -48,6 +72,7 @@ CliRun RunCliProcess(const QStringList& args) {
 // status, or -1 when it was killed by a signal or did not end.
 int RunCliIntoClosedPipe(const QStringList& args) {
     ExecArgv argv(NB_CLI_PATH, args);
+    std::vector<char*> env = EnvironWithoutDisplay();
     int fds[2];
     if (pipe(fds) != 0)
         return -1;
@@ -56,7 +81,7 @@ int RunCliIntoClosedPipe(const QStringList& args) {
         dup2(fds[1], 1);
         close(fds[0]);
         close(fds[1]);
-        execv(argv.Data()[0], argv.Data());
+        execve(argv.Data()[0], argv.Data(), env.data());
         _exit(127);
     }
     close(fds[0]);

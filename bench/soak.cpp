@@ -22,9 +22,9 @@
 #include <random>
 #include <thread>
 
+#include "app/memolog.h"
 #include "core/exceptions.h"
 #include "core/guicall.h"
-#include "core/logpane.h"
 #include "core/replytimer.h"
 #include "core/settings.h"
 #include "ptyline.h"
@@ -209,7 +209,7 @@ class FloodPeer {
 
 bool TelnetSoak(int sessions) {
     QPlainTextEdit memo;
-    TLogPane log(&memo);
+    TMemoLog log(&memo);
     TBoardParams params;
     params.TCPIP1_1 = 127;
     params.TCPIP1_2 = 0;

@@ -18,10 +18,10 @@
 #include <ctime>
 #include <vector>
 
+#include "app/memolog.h"
 #include "bareclient.h"
 #include "benches.h"
 #include "board/commandline.h"
-#include "core/logpane.h"
 #include "core/settings.h"
 #include "telnet/telnetfilter.h"
 #include "telnet/telnetsession.h"
@@ -144,7 +144,7 @@ double Median(std::vector<double> v) {
 
 int RunTelnetBench() {
     QPlainTextEdit memo;
-    TLogPane log(&memo);
+    TMemoLog log(&memo);
 
     // 1. A silent board: the password wait of the open and one reply wait both run out.
     {

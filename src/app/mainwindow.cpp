@@ -18,11 +18,11 @@
 #include <memory>
 
 #include "app/recordwindow.h"
-#include "core/beep.h"
-#include "core/errorbox.h"
 #include "core/exceptions.h"
 #include "core/inifile.h"
+#include "dialogs/beep.h"
 #include "dialogs/dialogs.h"
+#include "dialogs/errorbox.h"
 #include "dialogs/fonts.h"
 
 namespace {
@@ -95,7 +95,7 @@ void TNetC1AppForm::BuildWindow() {
     pageControl1_->addTab(memo1_, QStringLiteral("ログ"));
     pageControl1_->widget(0)->setObjectName(QStringLiteral("TabSheet1"));
     setCentralWidget(pageControl1_);
-    log_ = TLogPane(memo1_);
+    log_ = std::make_unique<TMemoLog>(memo1_);
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setSizeGripEnabled(false);
     // The hints keep the left of the bar; the address the next board gets stands at the right.
@@ -255,7 +255,7 @@ void TNetC1AppForm::RunItem(const QString& item, void (TNetC1AppForm::*handler)(
 }
 
 void TNetC1AppForm::AddLogLine(const QString& text) {
-    log_.AddLine(text, kMainLogLimit);
+    log_->AddLine(text, kMainLogLimit);
 }
 
 bool TNetC1AppForm::RunCommand(const std::function<void()>& body) {

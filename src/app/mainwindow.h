@@ -13,7 +13,7 @@
 #include <functional>
 #include <memory>
 
-#include "core/logpane.h"
+#include "app/memolog.h"
 #include "core/settings.h"
 #include "runner/commandrunner.h"
 
@@ -42,7 +42,7 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
 
     TBoardParams& Params() { return params_; }
     const QString& IniPath() const { return iniPath_; }
-    TLogPane* LogPane() { return &log_; }
+    TMemoLog* LogPane() { return log_.get(); }
     QPlainTextEdit* Memo1() const { return memo1_; }
 
     // Appends one line to the log pane, emptying it first when it holds 1000 lines.
@@ -85,10 +85,11 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
     // The serial session, created with the log pane on first use (its port is not opened here).
     TNetSet1Dlg* SerialSession();
     // The serial session with its port open: opened at ComPort when it is closed or its device
-    // vanished. Null when it cannot be opened (the session has shown why); the command then
+    // vanished. Null when it cannot be opened (the error box has said why); the command then
     // sends nothing.
     TNetSet1Dlg* OpenSerialSession();
-    // (Re)opens the serial session's port at `portNo` (the COM port command's second half).
+    // (Re)opens the serial session's port at `portNo` (the COM port command's second half); a
+    // port that does not open is shown in the error box and stays closed.
     void OpenSerialPort(int portNo);
 
     // The menu and toolbar items, by their names (for tests).
@@ -143,7 +144,7 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
     QString iniPath_;
     TBoardParams params_;
     QPlainTextEdit* memo1_ = nullptr;
-    TLogPane log_{nullptr};
+    std::unique_ptr<TMemoLog> log_;
     QTabWidget* pageControl1_ = nullptr;
     QToolBar* toolBar1_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;

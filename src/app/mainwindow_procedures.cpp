@@ -10,9 +10,9 @@
 #include "app/mainwindow.h"
 #include "board/commandline.h"
 #include "board/macaddress.h"
-#include "core/errorbox.h"
 #include "core/exceptions.h"
 #include "dialogs/dialogs.h"
+#include "dialogs/errorbox.h"
 #include "runner/commandrunner.h"
 #include "serial/netset1dlg.h"
 #include "telnet/telnetsession.h"
@@ -97,10 +97,7 @@ void TNetC1AppForm::NullBox() {
 }
 
 std::unique_ptr<TBoardLink> TNetC1AppForm::TelnetLink(const TBoardParams& params) {
-    // Connected and logged in; its window stays hidden.
-    auto session = std::make_unique<TTelNetCont1Dlg>(this, LogPane(), params);
-    session->hide();
-    return session;
+    return std::make_unique<TTelNetCont1Dlg>(this, LogPane(), params);
 }
 
 void TNetC1AppForm::MnSet1Click() {

@@ -2,10 +2,11 @@
 //
 // The session comes into being with the first command that needs it, with the log pane as its
 // log. Every serial command opens its port at ComPort when it finds it closed; when that fails
-// (shown in a message box) the command sends nothing. The session lives until the window
+// (shown in the error box) the command sends nothing. The session lives until the window
 // closes. Port numbers are mapped to devices through the window's own INI file.
 #include "app/mainwindow.h"
 #include "board/commandline.h"
+#include "dialogs/errorbox.h"
 #include "serial/commx.h"
 #include "serial/netset1dlg.h"
 
@@ -23,7 +24,7 @@ TNetSet1Dlg* TNetC1AppForm::OpenSerialSession() {
     // settings file since) or whose device vanished is tried again: the COM port command is out
     // of the operator's reach, so plugging the adapter in must be enough.
     if (!s->CommX1()->IsOpen() || s->CommX1()->LineLost())
-        s->OpenPort(params_.ComPort);
+        OpenSerialPort(params_.ComPort);
     return s->CommX1()->IsOpen() ? s : nullptr;
 }
 
@@ -32,7 +33,12 @@ TBoardLink* TNetC1AppForm::SerialLink() {
 }
 
 void TNetC1AppForm::OpenSerialPort(int portNo) {
-    SerialSession()->OpenPort(portNo);
+    try {
+        SerialSession()->OpenPort(portNo);
+    } catch (const EPortOpenError& e) {
+        // The box names the port and what to check; the program goes on with the port closed.
+        ShowErrorBox(this, e.Message());
+    }
 }
 
 void TNetC1AppForm::ReleaseSerialSession() {

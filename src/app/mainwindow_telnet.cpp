@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "app/mainwindow.h"
+#include "app/telnetwindow.h"
 #include "telnet/telnetsession.h"
 
 // Opens a telnet session to the board (connect and log in), shows its window modally and
@@ -9,5 +10,6 @@
 // client's error, which RunCommand shows in the error box.
 void TNetC1AppForm::IP1Click() {
     TTelNetCont1Dlg session(this, LogPane(), params_);
-    session.exec();
+    TTelnetWindow window(&session, this);
+    window.exec();
 }

@@ -12,8 +12,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "core/errorbox.h"
 #include "core/exceptions.h"
+#include "dialogs/errorbox.h"
 #include "ledger/ledger.h"
 
 namespace {

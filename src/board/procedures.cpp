@@ -48,11 +48,6 @@ QString MacLine(const TBoardParams& p) {
     return QStringLiteral("madr=") + QString::fromLatin1(MacText(p));
 }
 
-void CountMacOn(TBoardParams* p, const TProcedureHooks& hooks) {
-    IncrementMacAddress(p);
-    if (hooks.macChanged)
-        hooks.macChanged();
-}
 
 void LogBanner(bool ok, const TProcedureHooks& hooks) {
     hooks.log(QString::fromUtf8(ok ? kBannerOk : kBannerNg));
@@ -87,7 +82,7 @@ TOutcome WriteBoardSettings(TBoardLink& link, TBoardParams* params, bool withMac
             if (style.macLineAfterSave)
                 hooks.log(MacLine(*params));
             if (withMac)
-                CountMacOn(params, hooks);
+                IncrementMacAddress(params);
         }
     }
     if (ok && style.sendsExit)
@@ -124,7 +119,7 @@ TOutcome RewriteMacAddress(TBoardLink& link, TBoardParams* params, const TProced
     LogBanner(r.ok, hooks);
     if (r.ok) {
         hooks.log(MacLine(*params));
-        CountMacOn(params, hooks);
+        IncrementMacAddress(params);
     }
     return r;
 }

@@ -21,9 +21,6 @@ struct TBoardParams;
 struct TProcedureHooks {
     // Appends one of the procedure's own lines to the log pane (the link logs its own lines).
     std::function<void(const QString&)> log;
-    // Called right after the record's MAC address changed (entered or counted on), so that the
-    // counter outlives a crash. Must not throw.
-    std::function<void()> macChanged;
     // Shows the "NULL" box and returns when the operator has closed it.
     std::function<void()> nullBox;
     // Called just before "save" is sent: from then on the board may keep what it was sent.

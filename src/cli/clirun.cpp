@@ -1,6 +1,5 @@
 #include "cli/clirun.h"
 
-#include <QPlainTextEdit>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -10,8 +9,8 @@
 #include "board/procedures.h"
 #include "board/readback.h"
 #include "cli/cliargs.h"
+#include "cli/stdoutlog.h"
 #include "core/exceptions.h"
-#include "core/logpane.h"
 #include "core/settings.h"
 #include "reader/readerlink.h"
 #include "reader/romquery.h"
@@ -56,7 +55,6 @@ class TCliRun : private TCommandUi, private TLinkSource {
             params_.TCPIP1_3 = (*a_.address)[2];
             params_.TCPIP1_4 = (*a_.address)[3];
         }
-        log_.SetEcho(PrintLine);
     }
 
     int Run() {
@@ -225,8 +223,7 @@ class TCliRun : private TCommandUi, private TLinkSource {
     const TCliArgs& a_;
     QString ini_;
     TBoardParams params_;
-    QPlainTextEdit memo_;
-    TLogPane log_{&memo_};
+    TStdoutLog log_;
     TCommandRunner runner_;
     std::unique_ptr<TNetSet1Dlg> serial_;
     bool refused_ = false;  // the guard refused an address given before

@@ -2,8 +2,8 @@
 // same procedures, record lines, MAC counter and guard), without any dialog, and gives the
 // exit status. Log lines go to standard output, one per line; problems to standard error.
 //
-// Thread rules: GUI thread only, after the QApplication exists (the links are dialogs and
-// their waits process GUI events).
+// Thread rules: GUI thread only, after the QCoreApplication exists (the links' waits process
+// its events).
 #pragma once
 
 #include <QString>

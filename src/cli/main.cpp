@@ -1,6 +1,6 @@
 // netboard-cli: the configuration commands without a window, for production lines. See
 // kCliHelp for the command line.
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <csignal>
@@ -11,8 +11,8 @@
 
 namespace {
 
-// The platform's notes (a missing runtime folder, fonts of the display-less platform) are not
-// this program's messages: standard error carries only its own lines and Qt's real errors.
+// Qt's debug notes and warnings are not this program's messages: standard error carries only
+// its own lines and Qt's real errors.
 void QtMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
     if (type == QtCriticalMsg || type == QtFatalMsg)
         PrintError(text);
@@ -42,12 +42,10 @@ int main(int argc, char** argv) {
         PrintError(QStringLiteral("settings file %1 not found").arg(parsed.ini));
         return kExitUsage;
     }
-    // The links are dialogs, so a GUI application is needed, but never a display.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The links need an event loop, never a window system.
     qInstallMessageHandler(QtMessages);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("netboard-cli"));
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("netboard-cli"));
     // Without --ini, the window's settings file: the same counter, ports and record.
     const QString ini = parsed.ini.isEmpty() ? QDir(QCoreApplication::applicationDirPath())
                                                    .filePath(QStringLiteral("netboard-config.ini"))

@@ -1,40 +1,6 @@
 #include "core/logpane.h"
 
-#include <QPlainTextEdit>
-#include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
-
-int TLogPane::LineCount() const {
-    const QTextDocument* doc = memo_->document();
-    const int blocks = doc->blockCount();
-    // A text that ends with a line break has an empty last block that is not a line.
-    return doc->lastBlock().length() <= 1 ? blocks - 1 : blocks;
-}
-
-QStringList TLogPane::Lines() const {
-    QStringList lines = memo_->toPlainText().split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
-
-void TLogPane::Clear() {
-    memo_->clear();
-}
-
-void TLogPane::Append(const QString& text) {
-    QTextCursor c(memo_->document());
-    c.movePosition(QTextCursor::End);
-    // A text typed by the operator may lack its final line break; the new line starts afresh.
-    if (memo_->document()->lastBlock().length() > 1)
-        c.insertText(QStringLiteral("\n"));
-    c.insertText(text + QLatin1Char('\n'));
-    memo_->verticalScrollBar()->setValue(memo_->verticalScrollBar()->maximum());
-    if (echo_)
-        echo_(text);
-}
+TLogPane::~TLogPane() = default;
 
 void TLogPane::AddLine(const QString& text, int limit) {
     if (LineCount() >= limit)

@@ -1,40 +1,30 @@
-// The log pane: the main window's editable multi-line text field that every procedure and
-// link writes its lines to.
+// The log pane: where every procedure and link writes its lines. The main window's text pane is
+// one implementation, netboard-cli's standard output another; links and procedures know only
+// this interface.
 //
-// Lines are kept the way a line list counts them: every appended line ends with a line break,
-// so an empty pane holds 0 lines and a pane holding one empty line holds 1. Text the operator
-// types counts by the same rule.
+// Lines are counted the way a line list counts them: an empty pane holds 0 lines. An
+// implementation may hold lines that did not come through Append (text the operator typed);
+// LineCount counts those too.
 //
-// Thread rules: GUI thread only. Links hold a plain pointer; the main window owns the pane and
-// outlives every link.
+// Thread rules: GUI thread only. Links hold a plain pointer; the owner of the pane outlives
+// every link that writes to it.
 #pragma once
 
 #include <QString>
-#include <QStringList>
-#include <functional>
-
-class QPlainTextEdit;
 
 class TLogPane {
   public:
-    explicit TLogPane(QPlainTextEdit* memo) : memo_(memo) {}
+    TLogPane() = default;
+    virtual ~TLogPane();
+    TLogPane(const TLogPane&) = delete;
+    TLogPane& operator=(const TLogPane&) = delete;
 
-    int LineCount() const;
-    QStringList Lines() const;
-    void Clear();
-    // Appends `text` as a new last line and keeps it in view.
-    void Append(const QString& text);
+    virtual int LineCount() const = 0;
+    virtual void Clear() = 0;
+    // Appends `text` as a new last line.
+    virtual void Append(const QString& text) = 0;
     // Empties the pane when it already holds `limit` lines or more, then appends `text`.
     void AddLine(const QString& text, int limit);
-
-    QPlainTextEdit* Widget() const { return memo_; }
-
-    // Every appended line is also handed to `echo` (a program without a window prints them).
-    void SetEcho(std::function<void(const QString&)> echo) { echo_ = std::move(echo); }
-
-  private:
-    QPlainTextEdit* memo_;
-    std::function<void(const QString&)> echo_;
 };
 
 // Line limits of the panes' writers.

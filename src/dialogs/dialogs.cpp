@@ -17,9 +17,9 @@
 
 #include "board/commandline.h"
 #include "board/procedures.h"
-#include "core/beep.h"
 #include "core/exceptions.h"
 #include "core/settings.h"
+#include "dialogs/beep.h"
 #include "dialogs/fonts.h"
 #include "version.h"
 

@@ -14,7 +14,7 @@
 #include <functional>
 #include <limits>
 
-#include "core/beep.h"
+#include "dialogs/beep.h"
 
 namespace intedit {
 

@@ -1,8 +1,6 @@
 #include "reader/readerlink.h"
 
-#include <QHBoxLayout>
 #include <QHostAddress>
-#include <QPushButton>
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
@@ -11,18 +9,8 @@
 #include "core/inifile.h"
 #include "core/logpane.h"
 
-TTComXDlg::TTComXDlg(QWidget* owner, int tcpPort, TLogPane* log, const QString& iniPath)
-    : QDialog(owner), log_(log), iniPath_(iniPath), frames_(this) {
-    setWindowTitle(QStringLiteral("デバッグ用"));
-    okButton_ = new QPushButton(QStringLiteral("OK"), this);
-    cancelButton_ = new QPushButton(QStringLiteral("キャンセル"), this);
-    auto* buttons = new QHBoxLayout(this);
-    buttons->addStretch();
-    buttons->addWidget(okButton_);
-    buttons->addWidget(cancelButton_);
-    connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
-
+TTComXDlg::TTComXDlg(QObject* owner, int tcpPort, TLogPane* log, const QString& iniPath)
+    : QObject(owner), log_(log), iniPath_(iniPath), frames_(this) {
     if (!iniPath_.isEmpty())
         values_ = ReadComDebug(TIniFile(iniPath_));
     // What was read has no say: the link always works with these values.

@@ -1,5 +1,5 @@
 // The reader link: one TCP connection to the RFID reader behind a board, created for one ROM
-// version query and released at its end. It is a dialog only by descent and is never shown.
+// version query and released at its end. It shows nothing; its lines go to the log pane.
 //
 // The link owns the socket, the 16384-byte receive ring and the link timer; the protocol
 // (TReaderFrames) takes frames out of the ring, decodes them and waits for replies. Timer1
@@ -18,7 +18,7 @@
 #pragma once
 
 #include <QAbstractSocket>
-#include <QDialog>
+#include <QObject>
 #include <QString>
 
 #include "core/replytimer.h"
@@ -26,12 +26,11 @@
 #include "reader/readerframes.h"
 #include "reader/readerprotocol.h"
 
-class QPushButton;
 class QTcpSocket;
 class QTimer;
 class TLogPane;
 
-class TTComXDlg : public QDialog, private TReaderPort {
+class TTComXDlg : public QObject, private TReaderPort {
     Q_OBJECT
 
   public:
@@ -43,8 +42,9 @@ class TTComXDlg : public QDialog, private TReaderPort {
     static constexpr int kTimer1IntervalMs = 100;
 
     // Reads section "ComDebug" of the INI file at `iniPath` (empty: no INI file), then sets
-    // the fixed values and `tcpPort`; starts Timer1. `log` may be null.
-    TTComXDlg(QWidget* owner, int tcpPort, TLogPane* log, const QString& iniPath);
+    // the fixed values and `tcpPort`; starts Timer1. `log` may be null; `owner` (may be null)
+    // owns the link as its QObject parent.
+    TTComXDlg(QObject* owner, int tcpPort, TLogPane* log, const QString& iniPath);
     // Releases the link (FormDestroy) if the owner has not; a failed INI write is then lost.
     ~TTComXDlg() override;
 
@@ -106,8 +106,6 @@ class TTComXDlg : public QDialog, private TReaderPort {
     QTcpSocket* clientSocket1_ = nullptr;
     QTimer* timer1_ = nullptr;
     QTimer* reconnectTimer_ = nullptr;
-    QPushButton* okButton_ = nullptr;
-    QPushButton* cancelButton_ = nullptr;
     bool connected_ = false;
     bool readPosted_ = false;
     bool released_ = false;

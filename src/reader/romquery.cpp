@@ -1,15 +1,9 @@
 #include "reader/romquery.h"
 
-#include <QLabel>
-#include <QMessageBox>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QStatusBar>
 #include <memory>
 
 #include "core/replytimer.h"
 #include "core/settings.h"
-#include "dialogs/guage1dlg.h"
 #include "reader/readerlink.h"
 
 namespace {
@@ -17,58 +11,48 @@ namespace {
 // Longest block of one pass of the connection wait; any event ends a pass sooner.
 constexpr uint32_t kConnectPassMs = 1000;
 
-// Shows the progress dialog and waits, without a time limit, until the link is connected
-// (true) or Cancel is pressed (false).
-bool AwaitConnection(QWidget* owner, TTComXDlg* link, QStatusBar* statusBar) {
-    const QString connecting = QStringLiteral("TCP/IP 接続中...");
-    auto dlg = std::make_unique<TGuage1Dlg>(owner);
-    dlg->Button1()->setVisible(true);
-    dlg->Panel2()->hide();
-    dlg->ProgressBar1()->hide();
-    dlg->setWindowTitle(QStringLiteral("しばらくお待ちください"));
-    dlg->Label1()->setText(connecting);
-    if (statusBar)
-        statusBar->showMessage(connecting);
-    WaitForEvents(0);
-    dlg->show();
-    dlg->raise();
-    dlg->activateWindow();
-    WaitForEvents(0);
-
+// Waits, without a time limit, until the link is connected (true) or the caller cancels (false).
+bool AwaitConnection(TTComXDlg* link, const TRomQueryHooks& hooks) {
+    if (hooks.waitStarted)
+        hooks.waitStarted(QStringLiteral("TCP/IP 接続中..."));
     // The first pass takes only what is pending, so a link that is already connected goes
     // on at once; later passes sleep until an event (connect, error, Cancel) arrives.
     bool first = true;
+    bool connected = false;
     for (;;) {
         WaitForEvents(first ? 0 : kConnectPassMs);
         first = false;
-        if (!dlg->Running())
-            return false;
+        if (hooks.cancelled && hooks.cancelled())
+            break;
         if (link->Connected()) {
-            dlg->close();
-            return true;
+            connected = true;
+            break;
         }
     }
+    if (hooks.waitEnded)
+        hooks.waitEnded();
+    return connected;
 }
 
 }  // namespace
 
-void RunRomVersionQuery(QWidget* owner, const TBoardParams& params, TLogPane* log,
-                        const QString& iniPath, QStatusBar* statusBar) {
+std::optional<QString> RunRomVersionQuery(QObject* owner, const TBoardParams& params, TLogPane* log,
+                                          const QString& iniPath, const TRomQueryHooks& hooks) {
     auto link = std::make_unique<TTComXDlg>(owner, params.TCPPort1, log, iniPath);
-    link->hide();
     link->SetTCPServPort(params.TCPPort1);
     link->SetTCPServAddr(params.OwnIpText());
     link->OpenLink();
 
-    if (AwaitConnection(owner, link.get(), statusBar)) {
+    std::optional<QString> version;
+    if (AwaitConnection(link.get(), hooks)) {
         link->SendRomVersionRequest();
         if (link->WaitResponse()) {
-            QMessageBox box(QMessageBox::Information, QStringLiteral("情報"),
-                            QString::fromUtf8(kRomVersionPrefix) + link->VersionText(),
-                            QMessageBox::Ok, owner);
-            box.exec();
+            version = link->VersionText();
+            if (hooks.versionReceived)
+                hooks.versionReceived(*version);
         }
     }
     // Released here rather than by the destructor so that a failed INI write is reported.
     link->FormDestroy();
+    return version;
 }

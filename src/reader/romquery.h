@@ -1,21 +1,39 @@
 // The ROM version query: connects to the reader behind the board (the board's own IP address
-// and TCP port), asks for its firmware version and shows it in a message box. Failures are
-// told in the log pane only. While the connection is awaited a progress dialog offers Cancel.
+// and TCP port), asks for its firmware version and hands it to the caller. Failures are told in
+// the log pane only. The connection is awaited without a time limit until it comes or the
+// caller cancels; the caller shows the wait and the version through the hooks.
 //
 // Thread rules: GUI thread only; runs to its end inside the calling command, processing GUI
-// events while it waits.
+// events while it waits (the hooks run on the GUI thread, inside the query).
 #pragma once
 
 #include <QString>
+#include <functional>
+#include <optional>
 
-class QStatusBar;
-class QWidget;
+class QObject;
 class TLogPane;
 struct TBoardParams;
 
 inline constexpr char kRomVersionPrefix[] = "ROMバージョン: ";
 
-// `statusBar` and `log` may be null. Throws EFCreateError when the "ComDebug" section cannot
-// be written at the end.
-void RunRomVersionQuery(QWidget* owner, const TBoardParams& params, TLogPane* log,
-                        const QString& iniPath, QStatusBar* statusBar);
+// How the caller shows the query. Every member may be empty.
+struct TRomQueryHooks {
+    // The connection wait begins; `text` ("TCP/IP 接続中...") says what is awaited. The caller
+    // shows it, with a way to cancel.
+    std::function<void(const QString& text)> waitStarted;
+    // Asked after every pass of the connection wait: true once the operator has cancelled.
+    // Without it the wait lasts until the reader accepts the connection.
+    std::function<bool()> cancelled;
+    // The connection wait has ended, connected or cancelled.
+    std::function<void()> waitEnded;
+    // The reader's version, while the link is still open; returns when the caller has shown it.
+    std::function<void(const QString& version)> versionReceived;
+};
+
+// Runs the query with a reader link owned by `owner` (may be null). `log` may be null. The
+// version text when the reader answered with one; nothing when the wait was cancelled or the
+// reply did not come or was not the version (the log says why). Throws EFCreateError when the
+// "ComDebug" section cannot be written at the end.
+std::optional<QString> RunRomVersionQuery(QObject* owner, const TBoardParams& params, TLogPane* log,
+                                          const QString& iniPath, const TRomQueryHooks& hooks);

@@ -1,28 +1,18 @@
 #include "serial/netset1dlg.h"
 
-#include <QHBoxLayout>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTimer>
 #include <algorithm>
 #include <cstring>
 
-#include "core/errorbox.h"
 #include "core/logpane.h"
 #include "serial/commx.h"
 
-TNetSet1Dlg::TNetSet1Dlg(TLogPane* log, QWidget* parent)
-    : QDialog(parent), commX1_(new TCommX(this)), timer1_(new QTimer(this)), log_(log) {
-    // The host form's own content plays no part; it is never shown.
-    setWindowTitle(QStringLiteral("ダイアログ"));
-    auto* layout = new QHBoxLayout(this);
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
-    layout->addWidget(ok);
-    layout->addWidget(cancel);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    // Present for the form's sake; nothing relies on it, so it does not run and wake the loop.
+EPortOpenError::EPortOpenError(int portNo, const QString& cause)
+    : Exception(TNetSet1Dlg::OpenErrorText(portNo)), portNo_(portNo), cause_(cause) {}
+
+TNetSet1Dlg::TNetSet1Dlg(TLogPane* log, QObject* parent)
+    : QObject(parent), commX1_(new TCommX(this)), timer1_(new QTimer(this)), log_(log) {
+    // Present for the session's sake; nothing relies on it, so it does not run and wake the loop.
     timer1_->setInterval(100);
 
     commX1_->setObjectName(QStringLiteral("CommX1"));
@@ -53,11 +43,9 @@ void TNetSet1Dlg::OpenPort(int portNo) {
     commX1_->SetPortNo(portNo);
     try {
         commX1_->PortOpen();
-    } catch (const ECommError&) {
-        // The driver's own text is not shown: the operator is told which port and what to do.
-        QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kProgramCaption),
-                        OpenErrorText(commX1_->PortNo()), QMessageBox::Ok, parentWidget());
-        box.exec();
+    } catch (const ECommError& e) {
+        // The operator is told which port and what to do; the driver's text is kept as the cause.
+        throw EPortOpenError(commX1_->PortNo(), e.Message());
     }
 }
 

@@ -2,7 +2,8 @@
 // a COM port. It owns the port driver, collects every byte the board sends into its receive
 // buffer, sends command lines, waits for an expected answer or reads a one-line answer after
 // the board's prompt, each within 2000 ms, and writes its own lines (time-outs, transmit dumps)
-// to the log pane. It is hosted by a hidden dialog that is never shown.
+// to the log pane. It shows nothing itself: a port that does not open is reported to the
+// caller, which decides how to tell the operator.
 //
 // Receive buffer: 16388 bytes; the k-th byte since the last ClearReceived is at position k
 // (1 to 16387; position 0 is never used). Bytes that arrive when it is full are dropped.
@@ -14,20 +15,34 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDialog>
+#include <QObject>
 #include <QString>
 #include <array>
 #include <cstdint>
 
-#include "core/replytimer.h"
 #include "board/boardlink.h"
+#include "core/exceptions.h"
+#include "core/replytimer.h"
 
 class QTimer;
 class TCommX;
 class TCustomCommX;
 class TLogPane;
 
-class TNetSet1Dlg : public QDialog, public TBoardLink {
+// A port that cannot be opened. Message() is the text the operator is shown (OpenErrorText);
+// Cause() is the driver's own error text.
+class EPortOpenError : public Exception {
+  public:
+    EPortOpenError(int portNo, const QString& cause);
+    int PortNo() const { return portNo_; }
+    const QString& Cause() const { return cause_; }
+
+  private:
+    int portNo_;
+    QString cause_;
+};
+
+class TNetSet1Dlg : public QObject, public TBoardLink {
     Q_OBJECT
 
   public:
@@ -35,13 +50,13 @@ class TNetSet1Dlg : public QDialog, public TBoardLink {
     static constexpr uint32_t kReplyLimitMs = 2000;
 
     // `log` may be null: the session's own lines are then dropped.
-    explicit TNetSet1Dlg(TLogPane* log, QWidget* parent = nullptr);
+    explicit TNetSet1Dlg(TLogPane* log, QObject* parent = nullptr);
     ~TNetSet1Dlg() override;
 
     TCommX* CommX1() const { return commX1_; }
     QTimer* Timer1() const { return timer1_; }
 
-    // (Re)opens the port at `portNo`; a failure is shown in a message box and leaves it closed.
+    // (Re)opens the port at `portNo`. A failure leaves it closed and throws EPortOpenError.
     void OpenPort(int portNo);
 
     const TLinkStyle& Style() const override { return kSerialStyle; }
@@ -81,7 +96,8 @@ class TNetSet1Dlg : public QDialog, public TBoardLink {
     void CommX1Error(TCustomCommX* Sender, int ErrorState);
     void CommX1LineLost(TCustomCommX* Sender);
 
-    // "COM<n>がオープン出来ません!!" with the advice line, as the open failure shows it.
+    // "COM<n>がオープン出来ません!!" with the advice line: what the operator is told when the
+    // port does not open.
     static QString OpenErrorText(int portNo);
     // The log line written when the port's device vanishes.
     static QString LineLostText(int portNo);

@@ -1,8 +1,5 @@
 #include "telnet/telnetsession.h"
 
-#include <QGuiApplication>
-#include <QPushButton>
-#include <QScreen>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <algorithm>
@@ -57,10 +54,8 @@ QString ReceivedText(const QByteArray& bytes) {
 
 }  // namespace
 
-TTelNetCont1Dlg::TTelNetCont1Dlg(QWidget* owner, TLogPane* log, const TBoardParams& params)
-    : QDialog(owner), telnet1_(std::make_unique<TTelnetClient>()), log_(log) {
-    BuildWindow();
-
+TTelNetCont1Dlg::TTelNetCont1Dlg(QObject* owner, TLogPane* log, const TBoardParams& params)
+    : QObject(owner), telnet1_(std::make_unique<TTelnetClient>()), log_(log) {
     // 1. A fresh session; the logging flag follows the record.
     replyLine_.clear();
     count_ = 0;
@@ -90,34 +85,6 @@ TTelNetCont1Dlg::TTelNetCont1Dlg(QWidget* owner, TLogPane* log, const TBoardPara
 TTelNetCont1Dlg::~TTelNetCont1Dlg() {
     // The client goes first: its read thread is joined before the buffer it fills goes.
     telnet1_.reset();
-}
-
-void TTelNetCont1Dlg::BuildWindow() {
-    setWindowTitle(QStringLiteral("テルネットの制御"));
-    setFixedSize(313, 214);
-    okButton_ = new QPushButton(QStringLiteral("OK"), this);
-    okButton_->setObjectName(QStringLiteral("OKBtn"));
-    okButton_->setGeometry(79, 180, 75, 25);
-    okButton_->setDefault(true);
-    cancelButton_ = new QPushButton(QStringLiteral("キャンセル"), this);
-    cancelButton_->setObjectName(QStringLiteral("CancelBtn"));
-    cancelButton_->setGeometry(159, 180, 75, 25);
-    connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
-}
-
-void TTelNetCont1Dlg::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {
-        QRect r = frameGeometry();
-        r.moveCenter(s->availableGeometry().center());
-        move(r.topLeft());
-    }
-}
-
-void TTelNetCont1Dlg::done(int result) {
-    FormClose();
-    QDialog::done(result);
 }
 
 QString TTelNetCont1Dlg::Description() const {

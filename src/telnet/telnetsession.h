@@ -1,7 +1,8 @@
 // The telnet session: the command/response link to a board over telnet. Opening it connects to
 // the board's own IP address on port 23 and logs in at the board's "PASSWORD:" prompt; then the
-// configuration procedures send command lines and wait for the answers through it. Its window
-// ("テルネットの制御") is shown only by the telnet test command; the procedures keep it hidden.
+// configuration procedures send command lines and wait for the answers through it. It has no
+// window of its own: the telnet test command shows one around it, whose every close runs
+// FormClose.
 //
 // Thread rules: GUI thread only. The client's read thread hands received data over
 // synchronously, so Telnet1DataAvailable runs on the GUI thread, inside the waits (which
@@ -10,7 +11,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDialog>
+#include <QObject>
 #include <QString>
 #include <array>
 #include <functional>
@@ -19,12 +20,11 @@
 #include "board/boardlink.h"
 #include "core/replytimer.h"
 
-class QPushButton;
 class TLogPane;
 class TTelnetClient;
 struct TBoardParams;
 
-class TTelNetCont1Dlg : public QDialog, public TBoardLink {
+class TTelNetCont1Dlg : public QObject, public TBoardLink {
     Q_OBJECT
 
   public:
@@ -36,8 +36,9 @@ class TTelNetCont1Dlg : public QDialog, public TBoardLink {
     // "Connected", waits for "PASSWORD:" and answers it with params.TelnetPass. A connect
     // failure throws the client's error (ETelnetConnectError "server not responding"); a
     // missing prompt is logged as a time-out and leaves the session connected without a login.
-    // `log` may be null (nothing is logged).
-    TTelNetCont1Dlg(QWidget* owner, TLogPane* log, const TBoardParams& params);
+    // `log` may be null (nothing is logged). `owner` (may be null) owns the session as its
+    // QObject parent.
+    TTelNetCont1Dlg(QObject* owner, TLogPane* log, const TBoardParams& params);
     ~TTelNetCont1Dlg() override;
 
     // TBoardLink
@@ -81,13 +82,7 @@ class TTelNetCont1Dlg : public QDialog, public TBoardLink {
     // session from fDispRecInfo.
     static int DispRecInfo() { return dispRecInfo_; }
 
-  protected:
-    // Every close of the window (OK, cancel, Esc, the close button) runs FormClose.
-    void done(int result) override;
-    void showEvent(QShowEvent* event) override;
-
   private:
-    void BuildWindow();
     void Telnet1Connect();
     void Telnet1Connected();
     void Telnet1DataAvailable(const QByteArray& buffer);
@@ -112,6 +107,4 @@ class TTelNetCont1Dlg : public QDialog, public TBoardLink {
     int count_ = 0;
     QString replyLine_;
     TReplyTimer timer_;
-    QPushButton* okButton_ = nullptr;
-    QPushButton* cancelButton_ = nullptr;
 };

@@ -25,10 +25,10 @@
 #include <csignal>
 
 #include "app/mainwindow.h"
-#include "core/beep.h"
 #include "core/exceptions.h"
 #include "core/inifile.h"
 #include "core/replytimer.h"
+#include "dialogs/beep.h"
 #include "dialogs/dialogs.h"
 #include "support/modal.h"
 #include "support/printers.h"
@@ -78,7 +78,8 @@ TEST_F(MainWindowTest, WindowLayoutAndVisibleMenus) {
     EXPECT_EQ(form->windowIcon().pixmap(32, 32).toImage(), ProgramIcon().pixmap(32, 32).toImage());
     EXPECT_EQ(Visible(form->menuBar()->actions()),
               (QStringList{"ファイル(&F)", "検査＆チェック", "環境(&Z)", "ヘルプ(&H)"}));
-    EXPECT_EQ(Visible(MenuOf("File1")->actions()), (QStringList{"ROMバージョン", "-", "終了(&X)"}));
+    EXPECT_EQ(Visible(MenuOf("File1")->actions()),
+              (QStringList{"ROMバージョン", "製造記録...", "-", "終了(&X)"}));
     EXPECT_EQ(Visible(MenuOf("Check1")->actions()), (QStringList{"設定確認＆設定(telnet)"}));
     EXPECT_EQ(Visible(MenuOf("Z1")->actions()), (QStringList{"Telnet先のTCP/IPの設定"}));
     EXPECT_EQ(Visible(MenuOf("Help1")->actions()), (QStringList{"バージョン情報(&A)..."}));

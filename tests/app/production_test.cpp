@@ -4,20 +4,27 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
 #include "app/mainwindow.h"
+#include "app/recordwindow.h"
 #include "board/recordline.h"
 #include "core/inifile.h"
-#include "ledger/ledger.h"
 #include "dialogs/dialogs.h"
+#include "ledger/ledger.h"
 #include "support/ledgerfiles.h"
 #include "support/modal.h"
 #include "support/printers.h"
@@ -106,14 +113,14 @@ class ProductionTest : public ::testing::Test {
 TEST_F(ProductionTest, EveryCommandThatReachedABoardLeavesOneLine) {
     struct Row {
         Qt::Key key;
-        bool bad;          // the board that refuses "save"
-        const char* line;  // command,link,mac,own_ip,result,failed (link: S serial, T telnet)
+        bool bad;           // the board that refuses "save"
+        const char* line;   // command,link,mac,own_ip,result,failed (link: S serial, T telnet)
         bool asks = false;  // the address offered was burned: the operator is asked first
     };
     // The MAC address counts on after each successful write with it; a check-and-set records
     // the address it read back. An address whose "save" went unanswered is burned: the next
     // command that offers it asks first.
-    const Row rows[] = {
+    static const Row kRows[] = {
         {Qt::Key_F2, false, "write-mac,S,02-5A-C3-00-01-C9,127.0.8.10,OK,"},
         {Qt::Key_F2, true, "write-mac,S,02-5A-C3-00-01-CA,127.0.8.10,NG,save"},
         {Qt::Key_F5, false, "write,S,,127.0.8.10,OK,"},
@@ -131,7 +138,7 @@ TEST_F(ProductionTest, EveryCommandThatReachedABoardLeavesOneLine) {
     };
     int port = 4;
     QStringList expected;
-    for (const Row& r : rows) {
+    for (const Row& r : kRows) {
         SCOPED_TRACE(QString(r.line).toStdString());
         const bool isTelnet = QString(r.line).contains(",T,");
         OwnAddress(r.bad && isTelnet ? kBad : kGood);
@@ -157,9 +164,64 @@ TEST_F(ProductionTest, EveryCommandThatReachedABoardLeavesOneLine) {
         expected << last;
     }
     // Cancelled commands reach no board and leave no line.
-    OnNextModal([](QWidget* w) { w->findChild<QPushButton*>("CancelBtn")->click(); });
+    bool cancelled = false;
+    OnNextModal([&](QWidget* w) {
+        auto* dialog = qobject_cast<TParaSet1Dlg*>(w);
+        ASSERT_NE(dialog, nullptr);
+        QTest::mouseClick(dialog->CancelBtn, Qt::LeftButton);
+        cancelled = true;
+    });
+    QApplication::setActiveWindow(form.get());
     QTest::keyClick(form.get(), Qt::Key_F5);
+    EXPECT_TRUE(cancelled);
     EXPECT_EQ(RecordLines().size(), expected.size());
+
+    // The status bar names the next address; the record window shows the rows newest first,
+    // finds an address, counts, and exports through its file dialog what `record export` gives.
+    EXPECT_EQ(form->findChild<QLabel*>("NextMacAddress")->text(),
+              "次のMACアドレス: 02-5A-C3-00-01-CC");
+    form->Action("MnRecord")->trigger();
+    auto* window = form->findChild<TRecordWindow*>();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    QAbstractItemModel* rows = window->Table()->model();
+    EXPECT_EQ(rows->rowCount(), static_cast<int>(std::size(kRows)));
+    EXPECT_EQ(rows->index(0, 2).data().toString(), "telnet-check-set");
+    EXPECT_EQ(window->Counts()->text(), "記録 14 件　書き込んだボード 3 台　NG 7 件");
+    QTest::keyClicks(window->findChild<QLineEdit*>("EdSearch"), "01-ca");
+    QTest::keyClick(window->findChild<QLineEdit*>("EdSearch"), Qt::Key_Return);
+    EXPECT_EQ(rows->rowCount(), 3);
+    const QString exported = dir.filePath("export.csv");
+    OnNextModal([&](QWidget* w) {
+        auto* d = qobject_cast<QFileDialog*>(w);
+        ASSERT_NE(d, nullptr);
+        d->selectFile(exported);
+        auto* buttons = d->findChild<QDialogButtonBox*>();
+        ASSERT_NE(buttons, nullptr);
+        for (QAbstractButton* b : buttons->buttons())
+            if (buttons->buttonRole(b) == QDialogButtonBox::AcceptRole)
+                QTest::mouseClick(b, Qt::LeftButton);
+    });
+    QTest::mouseClick(window->findChild<QPushButton*>("BtExport"), Qt::LeftButton);
+    QFile f(exported);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromLatin1(f.readAll()),
+              QStringList(QStringList{kRecordHeader} + RecordLines()).join("\r\n") + "\r\n");
+}
+
+// The window and netboard-cli on one station take the counter from the settings file as it is
+// when they need it, and never write an older counter over a newer one.
+TEST_F(ProductionTest, TheWindowAndNetboardCliShareOneCounter) {
+    for (int run = 0; run < 2; ++run) {
+        QProcess cli;
+        cli.start(NB_CLI_PATH, {"telnet", "--address", kGood, "write", "--mac", "--ini", ini});
+        ASSERT_TRUE(cli.waitForFinished(60000));
+        EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    }
+    EXPECT_EQ(Press(Qt::Key_F2), "");  // no question: 00-01-CB was never given
+    EXPECT_EQ(RecordLines().value(2).section(',', 3, 3), "02-5A-C3-00-01-CB");
+    form->close();
+    EXPECT_EQ(LoadSettings(ini).MacAddr_3, 0xCC);
 }
 
 TEST_F(ProductionTest, AReusedAddressIsGivenOnlyWhenTheOperatorSaysSo) {
@@ -168,8 +230,9 @@ TEST_F(ProductionTest, AReusedAddressIsGivenOnlyWhenTheOperatorSaysSo) {
     form.reset();
     for (const QString& suffix : {"", "-wal", "-shm"})
         QFile::remove(ledger + suffix);
-    WriteOldRecord(ini, {"garbage,,", "2026-01-02T03:04:05+09:00,write-mac,COM1 /dev/ttyS0,"
-                                      "02-5A-C3-00-01-C9,10.16.77.170,OK,"});
+    WriteOldRecord(ini, {"garbage,,",
+                         "2026-01-02T03:04:05+09:00,write-mac,COM1 /dev/ttyS0,"
+                         "02-5A-C3-00-01-C9,10.16.77.170,OK,"});
     OwnAddress(kGood);
     struct Row {
         Qt::Key key;
@@ -223,8 +286,8 @@ TEST_F(ProductionTest, AReusedAddressIsGivenOnlyWhenTheOperatorSaysSo) {
 
 TEST(ProductionRecord, LinesRoundTripAndOddFieldsStayAscii) {
     const QDateTime t = QDateTime::fromString("2026-12-07T10:11:12+09:00", Qt::ISODate);
-    const TRecordLine in{t,           "write", "COM4 /dev/ttyUSB0,\"x\" é", "", "127.0.0.1",
-                         false,       "mask",  QString()};
+    const TRecordLine in{t,      "write",  "COM4 /dev/ttyUSB0,\"x\" é", "", "127.0.0.1", false,
+                         "mask", QString()};
     const QString text = FormatRecordLine(in);
     EXPECT_EQ(text,
               "2026-12-07T10:11:12+09:00,write,\"COM4 /dev/ttyUSB0,\"\"x\"\" ?\",,"

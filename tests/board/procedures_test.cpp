@@ -82,11 +82,12 @@ class ScriptedLink : public TBoardLink {
 
 struct Recorder {
     QStringList log;
-    int macSaves = 0;
     int nullBoxes = 0;
     TProcedureHooks Hooks() {
-        return {[this](const QString& l) { log << l; }, [this] { ++macSaves; },
-                [this] { ++nullBoxes; }};
+        TProcedureHooks h;
+        h.log = [this](const QString& l) { log << l; };
+        h.nullBox = [this] { ++nullBoxes; };
+        return h;
     }
 };
 
@@ -245,7 +246,6 @@ TEST(Procedures, WriteCommands) {
         EXPECT_EQ(out.failed, QByteArray(r.failed));
         EXPECT_EQ(Mac(p), r.macAfter);
         // Every increment is saved at once.
-        EXPECT_EQ(run.macSaves, out.ok && r.withMac ? 1 : 0);
     }
 }
 
@@ -292,7 +292,6 @@ TEST(Procedures, MacRewrite) {
         EXPECT_EQ(link.events, r.sent);
         EXPECT_EQ(run.log, r.log);
         EXPECT_EQ(Mac(p), r.macAfter);
-        EXPECT_EQ(run.macSaves, QString(r.macAfter) == "10-11-13" ? 1 : 0);
     }
 }
 

@@ -23,6 +23,7 @@
 #include "support/simprocess.h"
 
 #include <csignal>
+#include <vector>
 
 namespace {
 
@@ -35,10 +36,33 @@ struct CliRun {
     QString err;
 };
 
+// netboard-cli needs no window system: every run is made without a display or a Qt platform.
+const QStringList kDisplayVariables = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+
+QProcessEnvironment WithoutDisplay() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& name : kDisplayVariables)
+        env.remove(name);
+    return env;
+}
+
+// The same for execve: this process's environment without those variables.
+std::vector<char*> EnvironWithoutDisplay() {
+    std::vector<char*> env;
+    for (char** e = environ; *e; ++e) {
+        const QString name = QString::fromLocal8Bit(*e).section('=', 0, 0);
+        if (!kDisplayVariables.contains(name))
+            env.push_back(*e);
+    }
+    env.push_back(nullptr);
+    return env;
+}
+
 // Runs netboard-cli to its end; `asNobody` runs it as the user nobody, for whom a folder or file
 // of root's is read-only (the tests run as root, who may write anything).
 CliRun RunCliProcess(const QStringList& args, bool asNobody = false) {
     QProcess p;
+    p.setProcessEnvironment(WithoutDisplay());
     if (asNobody) {
         p.setChildProcessModifier([] {
             const passwd* pw = getpwnam("nobody");
@@ -64,6 +88,7 @@ CliRun RunCliProcess(const QStringList& args, bool asNobody = false) {
 // status, or -1 when it was killed by a signal or did not end.
 int RunCliIntoClosedPipe(const QStringList& args) {
     ExecArgv argv(NB_CLI_PATH, args);
+    std::vector<char*> env = EnvironWithoutDisplay();
     int fds[2];
     if (pipe(fds) != 0)
         return -1;
@@ -72,7 +97,7 @@ int RunCliIntoClosedPipe(const QStringList& args) {
         dup2(fds[1], 1);
         close(fds[0]);
         close(fds[1]);
-        execv(argv.Data()[0], argv.Data());
+        execve(argv.Data()[0], argv.Data(), env.data());
         _exit(127);
     }
     close(fds[0]);
@@ -482,6 +507,7 @@ TEST(CliLedgerCrash, AKilledRunLeavesItsAddressBurned) {
     SimProcess sim({"serial", "--transcript", transcript, "--mute", "save"});
     ASSERT_TRUE(sim.Started());
     QProcess cli;
+    cli.setProcessEnvironment(WithoutDisplay());
     cli.start(NB_CLI_PATH,
               {"serial", "--device", sim.FirstLine(), "write", "--mac", "--ini", station.Ini()});
     QFile heard(transcript);
@@ -512,6 +538,8 @@ TEST(CliLedgerCrash, TwoProcessesAtOnceNeverGiveAnAddressTwice) {
         "for i in $(seq 100); do \"%1\" serial --device %2 write --mac --ini \"%3\" "
         ">/dev/null 2>&1 || echo failed; done");
     QProcess runs[2];
+    for (QProcess& p : runs)
+        p.setProcessEnvironment(WithoutDisplay());
     runs[0].start("sh", {"-c", loop.arg(NB_CLI_PATH, a.FirstLine(), station.Ini())});
     runs[1].start("sh", {"-c", loop.arg(NB_CLI_PATH, b.FirstLine(), station.Ini())});
     for (QProcess& p : runs) {

@@ -16,9 +16,9 @@
 #include <functional>
 #include <memory>
 
-#include "core/beep.h"
 #include "core/exceptions.h"
 #include "core/settings.h"
+#include "dialogs/beep.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/guage1dlg.h"
 #include "dialogs/intedit.h"

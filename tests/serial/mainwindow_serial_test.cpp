@@ -9,8 +9,8 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "core/inifile.h"
 #include "app/mainwindow.h"
+#include "core/inifile.h"
 #include "dialogs/dialogs.h"
 #include "ptypair.h"
 #include "serial/commx.h"
@@ -71,7 +71,6 @@ TEST_F(MainWindowSerialTest, TheSessionIsCreatedOnFirstUseOpenedAtComPortAndRele
 
     const auto sessions = form->findChildren<TNetSet1Dlg*>();
     ASSERT_EQ(sessions.size(), 1);
-    EXPECT_FALSE(sessions[0]->isVisible());
     EXPECT_EQ(form->SerialSession(), sessions[0]);
     EXPECT_EQ(sessions[0]->CommX1()->PortNo(), 4);
     EXPECT_TRUE(sessions[0]->CommX1()->IsOpen());

@@ -4,16 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
-#include <QMessageBox>
-#include <QPlainTextEdit>
 #include <chrono>
 #include <memory>
 
-#include "core/logpane.h"
 #include "ptypair.h"
 #include "serial/commx.h"
-#include "support/modal.h"
+#include "support/linelog.h"
 #include "support/simprocess.h"
 
 namespace {
@@ -56,8 +52,7 @@ class SessionTest : public ::testing::Test {
         session->SendText(line);
     }
 
-    QPlainTextEdit memo;
-    TLogPane log{&memo};
+    TLineLog log;
     PortIni ini;
     std::unique_ptr<SimProcess> sim;
     std::unique_ptr<TNetSet1Dlg> session;
@@ -65,27 +60,22 @@ class SessionTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(SessionTest, APortThatDoesNotOpenIsToldInAMessageBox) {
+TEST_F(SessionTest, APortThatDoesNotOpenIsReportedToTheCaller) {
     ini.Map(5, "/nonexistent/tty");
     session = std::make_unique<TNetSet1Dlg>(&log);
     session->CommX1()->SetIniPath(ini.Path());
     for (int port : {5, 0}) {
-        QString text, title;
-        int buttons = -1;
-        OnNextModal([&](QWidget* w) {
-            auto* box = qobject_cast<QMessageBox*>(w);
-            ASSERT_NE(box, nullptr);
-            text = box->text();
-            title = box->windowTitle();
-            buttons = static_cast<int>(box->buttons().size());
-            box->buttons().first()->click();
-        });
-        session->OpenPort(port);
-        EXPECT_EQ(text, QStringLiteral("COM%1がオープン出来ません!!\n\n"
-                                       "  ポートを及びパラメータ設定を再確認してください。")
-                            .arg(port));
-        EXPECT_EQ(buttons, 1);
-        EXPECT_EQ(title, QStringLiteral("ネットワークボード設定プログラム"));
+        try {
+            session->OpenPort(port);
+            ADD_FAILURE() << "COM" << port << " opened";
+        } catch (const EPortOpenError& e) {
+            EXPECT_EQ(e.Message(),
+                      QStringLiteral("COM%1がオープン出来ません!!\n\n"
+                                     "  ポートを及びパラメータ設定を再確認してください。")
+                          .arg(port));
+            EXPECT_EQ(e.PortNo(), port);
+            EXPECT_FALSE(e.Cause().isEmpty());
+        }
         EXPECT_FALSE(session->CommX1()->IsOpen());
     }
     EXPECT_EQ(log.LineCount(), 0);

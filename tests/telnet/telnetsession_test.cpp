@@ -9,14 +9,14 @@
 #include <netdb.h>
 #include <unistd.h>
 #include <QFile>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <atomic>
 #include <memory>
 
-#include "core/logpane.h"
+#include "app/telnetwindow.h"
 #include "core/settings.h"
 #include "scriptpeer.h"
+#include "support/linelog.h"
 #include "support/modal.h"
 #include "support/simprocess.h"
 #include "telnet/telneterrors.h"
@@ -64,8 +64,7 @@ void Login(ScriptPeer& p) {
 }
 
 struct Pane {
-    QPlainTextEdit memo;
-    TLogPane log{&memo};
+    TLineLog log;
     int Count(const QString& line) const { return static_cast<int>(log.Lines().count(line)); }
     bool HasPrefix(const QString& prefix) const {
         for (const QString& l : log.Lines())
@@ -427,11 +426,11 @@ TEST_F(TelnetSession, WindowAndClose) {
     auto sim = StartSim(114);
     ASSERT_TRUE(sim->Started());
     auto s = Open(114);
-    EXPECT_FALSE(s->isVisible());
-    EXPECT_EQ(s->windowTitle(), QStringLiteral("テルネットの制御"));
-    EXPECT_EQ(s->size(), QSize(313, 214));
-    auto* ok = s->findChild<QPushButton*>("OKBtn");
-    auto* cancel = s->findChild<QPushButton*>("CancelBtn");
+    TTelnetWindow window(s.get());
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("テルネットの制御"));
+    EXPECT_EQ(window.size(), QSize(313, 214));
+    auto* ok = window.findChild<QPushButton*>("OKBtn");
+    auto* cancel = window.findChild<QPushButton*>("CancelBtn");
     ASSERT_TRUE(ok && cancel);
     EXPECT_EQ(ok->text(), QStringLiteral("OK"));
     EXPECT_EQ(cancel->text(), QStringLiteral("キャンセル"));
@@ -440,7 +439,7 @@ TEST_F(TelnetSession, WindowAndClose) {
     EXPECT_TRUE(ok->isDefault());
 
     OnNextModal([](QWidget* w) { w->findChild<QPushButton*>("CancelBtn")->click(); });
-    EXPECT_EQ(s->exec(), QDialog::Rejected);
+    EXPECT_EQ(window.exec(), QDialog::Rejected);
     EXPECT_FALSE(s->Connected());
     s->FormClose();  // closing again does nothing
 }

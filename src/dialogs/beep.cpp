@@ -1,4 +1,4 @@
-#include "core/beep.h"
+#include "dialogs/beep.h"
 
 #include <QApplication>
 

@@ -115,21 +115,24 @@ TIntEdit* TEntryDialog::IntField(Member member, int radix) {
     return e;
 }
 
-QHBoxLayout* TEntryDialog::AddressRow(Member first, TFmtEdit** fields) {
+QHBoxLayout* TEntryDialog::AddressRow(Member first, const QString& name, TFmtEdit** fields) {
     const TBoardSetting* s = SettingOfMember(first);
     auto* row = new QHBoxLayout;
+    std::array<TFmtEdit*, 4> all{};
     for (int i = 0; i < 4; ++i) {
         TFmtEdit* e = new TFmtEdit(this);
         e->SetRange(QString::number(s->min), QString::number(s->max));
+        e->SetFieldName(QStringLiteral("%1（%2）").arg(name).arg(i + 1));
         e->setFixedWidth(40);
         Bind(
             s->members[static_cast<size_t>(i)], [e](int v) { e->setText(DecText(v)); },
-            [e] { return StrToInt(e->text()); });
+            [e] { return e->IntValue(); });
         if (i)
             row->addWidget(MakeLabel(QStringLiteral("："), this));
         row->addWidget(e);
-        fields[i] = e;
+        fields[i] = all[static_cast<size_t>(i)] = e;
     }
+    TFmtEdit::JoinAddressRow(all);
     row->addStretch();
     return row;
 }
@@ -213,7 +216,8 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
         macRow->addWidget(w);
     macRow->addStretch();
     top->addLayout(macRow);
-    top->addWidget(MakeLine(this));
+    MacLine = MakeLine(this);
+    top->addWidget(MacLine);
 
     auto* grid = new QGridLayout;
     int r = 0;
@@ -221,13 +225,13 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     TFmtEdit* ip2[4];
     const QString ownIp = QStringLiteral("TCP/IP");
     grid->addWidget(MakeLabel(ownIp, this), r, 0);
-    grid->addLayout(AddressRow(&TBoardParams::TCPIP1_1, ip1), r++, 1, 1, 2);
+    grid->addLayout(AddressRow(&TBoardParams::TCPIP1_1, ownIp, ip1), r++, 1, 1, 2);
     EdPort1 = IntField(&TBoardParams::TCPPort1);
     grid->addWidget(MakeLabel(QStringLiteral("PORT"), this), r, 0);
     grid->addWidget(EdPort1, r++, 1);
     const QString destIp = QStringLiteral("TCP/IP（接続先）");
     grid->addWidget(MakeLabel(destIp, this), r, 0);
-    grid->addLayout(AddressRow(&TBoardParams::TCPIP2_1, ip2), r++, 1, 1, 2);
+    grid->addLayout(AddressRow(&TBoardParams::TCPIP2_1, destIp, ip2), r++, 1, 1, 2);
     EdPort2 = IntField(&TBoardParams::TCPPort2);
     grid->addWidget(MakeLabel(QStringLiteral("PORT（接続先）"), this), r, 0);
     grid->addWidget(EdPort2, r++, 1);
@@ -292,8 +296,8 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
 }
 
 void TParaSet1Dlg::HideMacRow() {
-    QWidget* row[] = {EdMacAdr01, EdMacAdr02, EdMacAdr03, Label20, Label21, Label22,
-                      EdMacAdr1,  EdMacAdr2,  EdMacAdr3,  Label11, Label17, Label18};
+    QWidget* row[] = {EdMacAdr01, EdMacAdr02, EdMacAdr03, Label20, Label21, Label22, EdMacAdr1,
+                      EdMacAdr2,  EdMacAdr3,  Label11,    Label17, Label18, MacLine};
     for (QWidget* w : row)
         w->hide();
 }
@@ -303,8 +307,12 @@ int TParaSet1Dlg::SpeedIndex() const {
 }
 
 void TParaSet1Dlg::SetSpeedIndex(int index) {
-    // An index that names no entry leaves the list without a selection.
-    ComboBox1->setCurrentIndex(SpeedIndexInList(index) && index < ComboBox1->count() ? index : -1);
+    const bool inList = SpeedIndexInList(index) && index < ComboBox1->count();
+    // The list shows its placeholder while nothing is selected; an empty one would select the
+    // first entry instead, so a blank stands for no text.
+    if (!inList)
+        ComboBox1->setPlaceholderText(QStringLiteral(" "));
+    ComboBox1->setCurrentIndex(inList ? index : -1);
 }
 
 int TParaSet1Dlg::KeepIndex() const {
@@ -410,7 +418,7 @@ TSetTCPIPDlg::TSetTCPIPDlg(QWidget* parent) : TEntryDialog(parent) {
     const QString target = QStringLiteral("Telnet先のTCP/IP");
     left->addWidget(MakeLabel(target, this));
     TFmtEdit* ip[4];
-    left->addLayout(AddressRow(&TBoardParams::TCPIP1_1, ip));
+    left->addLayout(AddressRow(&TBoardParams::TCPIP1_1, target, ip));
     left->addStretch();
     AddButtonRow(left, QStringLiteral("OK"), &OKBtn, &CancelBtn);
     top->addLayout(left);

@@ -393,7 +393,7 @@ TEST_F(MainWindowTest, TelnetTargetCommandStoresFieldsUpToABadOne) {
     QString text;
     QTimer::singleShot(0, [&] { AcceptNextMessageBox(&text); });
     form->ToolButton("BtSetTCPIP")->click();
-    EXPECT_EQ(text, "'1-2' is not a valid integer value");
+    EXPECT_EQ(text, "Telnet先のTCP/IP（2）: '1-2' is not a valid integer value");
     EXPECT_EQ(form->Params().TCPIP1_1, 127);
     EXPECT_EQ(form->Params().TCPIP1_2, 0);
     // A dialog that creates the error is gone; a cancelled one changes nothing.

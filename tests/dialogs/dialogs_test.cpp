@@ -327,7 +327,7 @@ TEST(ParaSet1Dlg, ConversionErrorStopsTheCopyHalfway) {
         d.CopyTo(&out);
         ADD_FAILURE();
     } catch (const EConvertError& e) {
-        EXPECT_EQ(e.Message(), "'1-2' is not a valid integer value");
+        EXPECT_EQ(e.Message(), "TCP/IP（2）: '1-2' is not a valid integer value");
     }
     EXPECT_EQ(out.TCPIP1_1, 1);   // before the bad field
     EXPECT_EQ(out.TCPPort1, 99);  // after it

@@ -281,7 +281,7 @@ TEST_F(ProceduresE2eTest, WriteWithAndWithoutMacAddress) {
         // The fields before the one that is not a number are stored; nothing is sent.
         {"field not a number", Qt::Key_F5, {}, mac, emptyDestIp, {}, {},
          "00-01-C9 127.0.8.1:2001 10.16.77.171:3335 16 1 1 10 1 1", "00-01-C9", {},
-         {"'' is not a valid integer value"}},
+         {"TCP/IP（接続先）（2）: '' is not a valid integer value"}},
         {"mask refused", Qt::Key_F2, {"--refuse", "mask"}, mac, Confirm(), all.mid(0, 7),
          QStringList{kMacOk} + kOkLines.mid(0, 4) + QStringList{"マスク長　NG!!", kNgBanner},
          "00-01-C9" + rest, "00-01-C9", {withMac("00-01-C9", "mask")}},
@@ -371,7 +371,7 @@ TEST_F(ProceduresE2eTest, CheckAndSet) {
         {"stopped at l_pt", Qt::Key_F7, board + QStringList{"--mute", "l_pt"}, mac, Confirm(),
          read.mid(0, 4), {kMacOk, kOkLines[0], kTimeout, "Port値　NG!!"},
          "00-01-C9 127.0.8.3:0 10.16.77.171:3335 16 1 1 10 1 1", "00-01-C9", {},
-         {"'' is not a valid integer value"}},
+         {"TCP/IP（接続先）（1）: '' is not a valid integer value"}},
         // The speed and keep-alive no reply filled are written as "no selection".
         {"stopped at bps", Qt::Key_F7, board + QStringList{"--mute", "bps"}, mac, Confirm(),
          read.mid(0, 9) + QStringList{""} + DefaultWrite(own).mid(0, 6) +

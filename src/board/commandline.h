@@ -13,6 +13,9 @@ inline constexpr const char* kBannerOk = "------------- 設定　OK! -----------
 inline constexpr const char* kBannerNg = "///////////// 設定　NG! /////////////////";
 inline constexpr const char* kTestOk = "コマンドＯＫ！！";
 inline constexpr const char* kTestNg = "コマンドＮＧ！！";
+// Logged before the speed line when the record's speed index names no entry of the list.
+inline constexpr const char* kSpeedOutsideListLine =
+    "通信スピードが一覧にないため、9600bpsを送信します";
 
 // Shortest decimal form with a leading "-" for a negative value.
 QString DecText(int value);

@@ -27,9 +27,13 @@ bool Wake(TBoardLink& link, int pauseMs) {
     return link.WaitPrompt();
 }
 
-// Sends a setting, action or mode line and waits for "OK"; logs its outcome line.
+// Sends a setting, action or mode line and waits for "OK"; logs its outcome line. A speed
+// index that names no entry of the list is told first: the line then asks for 9600 bit/s.
 bool Exchange(TBoardLink& link, const char* keyword, const TBoardParams& p,
               const TProcedureHooks& hooks) {
+    const TBoardSetting* setting = FindSetting(keyword);
+    if (setting && setting->form == TSettingForm::SpeedList && !SpeedIndexInList(p.SpeedIndex))
+        hooks.log(QString::fromUtf8(kSpeedOutsideListLine));
     const QByteArray line = BuildCommandLine(keyword, p);
     Send(link, line);
     const bool ok = link.WaitOk(static_cast<int>(line.size()));

@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "app/mainwindow.h"
+#include "board/commandline.h"
 #include "board/productionrecord.h"
 #include "core/inifile.h"
 #include "core/settings.h"
@@ -372,12 +373,14 @@ TEST_F(ProceduresE2eTest, CheckAndSet) {
          read.mid(0, 4), {kMacOk, kOkLines[0], kTimeout, "Port値　NG!!"},
          "00-01-C9 127.0.8.3:0 10.16.77.171:3335 16 1 1 10 1 1", "00-01-C9", {},
          {"TCP/IP（接続先）（1）: '' is not a valid integer value"}},
-        // The speed and keep-alive no reply filled are written as "no selection".
+        // The speed and keep-alive no reply filled are written as "no selection"; the log says
+        // that the speed line asks for 9600 bit/s.
         {"stopped at bps", Qt::Key_F7, board + QStringList{"--mute", "bps"}, mac, Confirm(),
          read.mid(0, 9) + QStringList{""} + DefaultWrite(own).mid(0, 6) +
              QStringList{"bps=15", "timv=0", "keep=-1", "timr=0", "save", "exit"},
          readLog.mid(0, 7) + QStringList{kTimeout, "通信スピード(RS232C)　NG!!"} +
-             written("00-01-C9"),
+             kOkLines.mid(0, 6) + QStringList{kSpeedOutsideListLine} +
+             written("00-01-C9").mid(6),
          "00-01-C9 127.0.8.3:10777 10.16.77.171:3335 16 1 -1 0 -1 0", "00-01-C9",
          {Made("check-set", "02-5A-C3-00-01-C9", own)}},
         // A reply that is not a number ends the command before the dialog.

@@ -314,15 +314,17 @@ TEST_F(MainWindowTest, AFailedSaveShowsTheCauseAndAsksWhetherToCloseWithoutSavin
         QString atClose;  // the error box of the close
     } rows[] = {
         {kMissingFolder, dir.filePath("gone/n.ini"), "",
-         QStringLiteral("Cannot create file \"%1\". The temporary file cannot be created in the "
-                        "folder \"%2\": No such file or directory")
+         QStringLiteral("設定ファイル \"%1\" に書き込めません。フォルダ \"%2\" に一時ファイルを"
+                        "作れません。No such file or directory")
              .arg(dir.filePath("gone/n.ini"), dir.filePath("gone"))},
         {kFolderAtThePath, dir.filePath("d.ini"),
-         QStringLiteral("Cannot read file \"%1\". Is a directory").arg(dir.filePath("d.ini")),
-         QStringLiteral("Cannot create file \"%1\". It could not be read when the program started "
-                        "(Is a directory) and is left as it is.")
+         QStringLiteral("設定ファイル \"%1\" を読み込めません。Is a directory")
+             .arg(dir.filePath("d.ini")),
+         QStringLiteral("設定ファイル \"%1\" に書き込めません。起動時に読み込めなかったため、"
+                        "そのままにします。Is a directory")
              .arg(dir.filePath("d.ini"))},
-        {kDiskFull, ini, "", QStringLiteral("Cannot create file \"%1\". File too large").arg(ini)},
+        {kDiskFull, ini, "",
+         QStringLiteral("設定ファイル \"%1\" に書き込めません。File too large").arg(ini)},
     };
     for (const auto& row : rows) {
         QStringList texts;

@@ -305,7 +305,8 @@ TEST_F(ProceduresE2eTest, MacAddressRewrite) {
     const std::array<int, 3> mac = {0, 1, 201};
     const Answer enter = EnterMac(10, 11, 12);
     const QString kCannotSave =
-        "Cannot create file \"%INI\". It could not be read (Is a directory) and is left as it is.";
+        "設定ファイル \"%INI\" に書き込めません。読み込めなかったため、そのままにします。Is a "
+        "directory";
     auto made = [](const QString& bytes, const QString& failed = {}) {
         return QStringList{Made("mac-rewrite", "02-5A-C3-" + bytes, "", failed)};
     };

@@ -19,10 +19,10 @@
 
 #include "board/productionrecord.h"
 #include "core/beep.h"
-#include "core/errorbox.h"
 #include "core/exceptions.h"
 #include "core/inifile.h"
 #include "dialogs/dialogs.h"
+#include "dialogs/errorbox.h"
 #include "dialogs/fonts.h"
 
 namespace {

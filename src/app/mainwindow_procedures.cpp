@@ -11,9 +11,9 @@
 #include "board/procedures.h"
 #include "board/productionrecord.h"
 #include "board/readback.h"
-#include "core/errorbox.h"
 #include "core/exceptions.h"
 #include "dialogs/dialogs.h"
+#include "dialogs/errorbox.h"
 #include "serial/netset1dlg.h"
 #include "telnet/telnetsession.h"
 

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/errorbox.h"
 #include "core/logpane.h"
+#include "dialogs/errorbox.h"
 #include "serial/commx.h"
 
 TNetSet1Dlg::TNetSet1Dlg(TLogPane* log, QWidget* parent)

@@ -1,4 +1,4 @@
-#include "core/errorbox.h"
+#include "dialogs/errorbox.h"
 
 #include <QMessageBox>
 

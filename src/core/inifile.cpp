@@ -126,7 +126,7 @@ QString WriteWholeFile(const QString& path, const QByteArray& bytes) {
     Fd fd(::mkstemp(tempName.data()));
     if (fd.get() < 0) {
         const int err = errno;
-        return QStringLiteral("フォルダ \"%1\" に一時ファイルを作れません。%2")
+        return QStringLiteral("フォルダ \"%1\" に一時ファイルを作れません。\n%2")
             .arg(QFileInfo(QFile::decodeName(finalName)).absolutePath(), ErrnoText(err));
     }
     auto fail = [&](int err) {
@@ -326,10 +326,10 @@ void TIniFile::UpdateFile() const {
     const QString error =
         readError_.isEmpty()
             ? WriteWholeFile(path_, Bytes())
-            : QStringLiteral("読み込めなかったため、そのままにします。%1").arg(readError_);
+            : QStringLiteral("読み込めなかったため、そのままにします。\n%1").arg(readError_);
     if (!error.isEmpty())
         throw EFCreateError(
-            QStringLiteral("設定ファイル \"%1\" に書き込めません。%2").arg(path_, error));
+            QStringLiteral("設定ファイル \"%1\" に書き込めません。\n%2").arg(path_, error));
 }
 
 QString IniPathForExecutable(const QString& exePath) {

@@ -55,7 +55,7 @@ TBoardParams LoadSettings(const QString& iniPath, QString* readError) {
     if (!ini.ReadError().isEmpty()) {
         UnreadFiles().insert(iniPath, ini.ReadError());
         if (readError)
-            *readError = QStringLiteral("設定ファイル \"%1\" を読み込めません。%2")
+            *readError = QStringLiteral("設定ファイル \"%1\" を読み込めません。\n%2")
                              .arg(iniPath, ini.ReadError());
     }
     return p;
@@ -64,8 +64,8 @@ TBoardParams LoadSettings(const QString& iniPath, QString* readError) {
 void SaveSettings(const QString& iniPath, const TBoardParams& params) {
     const auto unread = UnreadFiles().constFind(iniPath);
     if (unread != UnreadFiles().constEnd())
-        throw EFCreateError(QStringLiteral("設定ファイル \"%1\" に書き込めません。起動時に"
-                                           "読み込めなかったため、そのままにします。%2")
+        throw EFCreateError(QStringLiteral("設定ファイル \"%1\" に書き込めません。\n起動時に"
+                                           "読み込めなかったため、そのままにします。\n%2")
                                 .arg(iniPath, *unread));
     // Read the file again, so that whatever else was written meanwhile (other sections) stays.
     TIniFile ini(iniPath);

@@ -314,17 +314,17 @@ TEST_F(MainWindowTest, AFailedSaveShowsTheCauseAndAsksWhetherToCloseWithoutSavin
         QString atClose;  // the error box of the close
     } rows[] = {
         {kMissingFolder, dir.filePath("gone/n.ini"), "",
-         QStringLiteral("設定ファイル \"%1\" に書き込めません。フォルダ \"%2\" に一時ファイルを"
-                        "作れません。No such file or directory")
+         QStringLiteral("設定ファイル \"%1\" に書き込めません。\nフォルダ \"%2\" に一時ファイルを"
+                        "作れません。\nNo such file or directory")
              .arg(dir.filePath("gone/n.ini"), dir.filePath("gone"))},
         {kFolderAtThePath, dir.filePath("d.ini"),
-         QStringLiteral("設定ファイル \"%1\" を読み込めません。Is a directory")
+         QStringLiteral("設定ファイル \"%1\" を読み込めません。\nIs a directory")
              .arg(dir.filePath("d.ini")),
-         QStringLiteral("設定ファイル \"%1\" に書き込めません。起動時に読み込めなかったため、"
-                        "そのままにします。Is a directory")
+         QStringLiteral("設定ファイル \"%1\" に書き込めません。\n起動時に読み込めなかったため、"
+                        "そのままにします。\nIs a directory")
              .arg(dir.filePath("d.ini"))},
         {kDiskFull, ini, "",
-         QStringLiteral("設定ファイル \"%1\" に書き込めません。File too large").arg(ini)},
+         QStringLiteral("設定ファイル \"%1\" に書き込めません。\nFile too large").arg(ini)},
     };
     for (const auto& row : rows) {
         QStringList texts;

@@ -305,7 +305,7 @@ TEST_F(ProceduresE2eTest, MacAddressRewrite) {
     const std::array<int, 3> mac = {0, 1, 201};
     const Answer enter = EnterMac(10, 11, 12);
     const QString kCannotSave =
-        "設定ファイル \"%INI\" に書き込めません。読み込めなかったため、そのままにします。Is a "
+        "設定ファイル \"%INI\" に書き込めません。\n読み込めなかったため、そのままにします。\nIs a "
         "directory";
     auto made = [](const QString& bytes, const QString& failed = {}) {
         return QStringList{Made("mac-rewrite", "02-5A-C3-" + bytes, "", failed)};

@@ -14,6 +14,7 @@
 #include "core/exceptions.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/errorbox.h"
+#include "dialogs/messagebox.h"
 #include "serial/netset1dlg.h"
 #include "telnet/telnetsession.h"
 
@@ -60,9 +61,8 @@ TProcedureHooks TNetC1AppForm::Hooks() {
     h.log = [this](const QString& line) { AddLogLine(line); };
     h.macChanged = [this] { SaveMacCounter(); };
     h.nullBox = [this] {
-        QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kProgramCaption),
-                        QStringLiteral("NULL"), QMessageBox::Ok, this);
-        box.exec();
+        ShowMessageBox(this, QString::fromUtf8(kProgramCaption), QStringLiteral("NULL"),
+                       QMessageBox::NoIcon);
     };
     return h;
 }

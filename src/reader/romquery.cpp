@@ -1,7 +1,6 @@
 #include "reader/romquery.h"
 
 #include <QLabel>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -10,6 +9,7 @@
 #include "core/replytimer.h"
 #include "core/settings.h"
 #include "dialogs/guage1dlg.h"
+#include "dialogs/messagebox.h"
 #include "reader/readerlink.h"
 
 namespace {
@@ -63,10 +63,9 @@ void RunRomVersionQuery(QWidget* owner, const TBoardParams& params, TLogPane* lo
     if (AwaitConnection(owner, link.get(), statusBar)) {
         link->SendRomVersionRequest();
         if (link->WaitResponse()) {
-            QMessageBox box(QMessageBox::Information, QStringLiteral("情報"),
-                            QString::fromUtf8(kRomVersionPrefix) + link->VersionText(),
-                            QMessageBox::Ok, owner);
-            box.exec();
+            ShowMessageBox(owner, QStringLiteral("情報"),
+                           QString::fromUtf8(kRomVersionPrefix) + link->VersionText(),
+                           QMessageBox::Information);
         }
     }
     // Released here rather than by the destructor so that a failed INI write is reported.

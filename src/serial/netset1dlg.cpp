@@ -1,7 +1,6 @@
 #include "serial/netset1dlg.h"
 
 #include <QHBoxLayout>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
@@ -9,6 +8,7 @@
 
 #include "core/logpane.h"
 #include "dialogs/errorbox.h"
+#include "dialogs/messagebox.h"
 #include "serial/commx.h"
 
 TNetSet1Dlg::TNetSet1Dlg(TLogPane* log, QWidget* parent)
@@ -55,9 +55,8 @@ void TNetSet1Dlg::OpenPort(int portNo) {
         commX1_->PortOpen();
     } catch (const ECommError&) {
         // The driver's own text is not shown: the operator is told which port and what to do.
-        QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kProgramCaption),
-                        OpenErrorText(commX1_->PortNo()), QMessageBox::Ok, parentWidget());
-        box.exec();
+        ShowMessageBox(parentWidget(), QString::fromUtf8(kProgramCaption),
+                       OpenErrorText(commX1_->PortNo()), QMessageBox::Critical);
     }
 }
 

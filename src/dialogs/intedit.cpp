@@ -429,9 +429,12 @@ void TFmtEdit::Paste() {
 void TFmtEdit::contextMenuEvent(QContextMenuEvent* event) {
     QMenu* menu = createStandardContextMenu();
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    if (auto* paste = menu->findChild<QAction*>(QStringLiteral("edit-paste"))) {
-        disconnect(paste, &QAction::triggered, nullptr, nullptr);
-        connect(paste, &QAction::triggered, this, [this] { Paste(); });
+    for (QAction* a : menu->actions()) {
+        // The standard menu's Paste item is the one connected to paste(), by name or by member
+        // pointer as the Qt version has it.
+        if (disconnect(a, SIGNAL(triggered()), this, SLOT(paste())) ||
+            disconnect(a, &QAction::triggered, this, &QLineEdit::paste))
+            connect(a, &QAction::triggered, this, [this] { Paste(); });
     }
     menu->popup(event->globalPos());
 }

@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
@@ -24,6 +23,7 @@
 #include "dialogs/dialogs.h"
 #include "dialogs/errorbox.h"
 #include "dialogs/fonts.h"
+#include "dialogs/messagebox.h"
 
 namespace {
 
@@ -279,7 +279,7 @@ bool TNetC1AppForm::RunCommand(const std::function<void()>& body) {
         ShowErrorBox(this, QString::fromUtf8(e.what()));
     } catch (...) {
         running_ = false;
-        ShowErrorBox(this, QStringLiteral("Unknown error"));
+        ShowErrorBox(this, QStringLiteral("不明なエラーが発生しました。"));
     }
     running_ = false;
     ShowNextAddress();
@@ -327,15 +327,10 @@ void TNetC1AppForm::closeEvent(QCloseEvent* event) {
 }
 
 bool TNetC1AppForm::AskCloseWithoutSaving() {
-    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kProgramCaption),
-                    QStringLiteral("設定を保存できませんでした。\n保存せずに終了しますか？"),
-                    QMessageBox::NoButton, this);
-    QPushButton* yes = box.addButton(QStringLiteral("はい"), QMessageBox::YesRole);
-    QPushButton* no = box.addButton(QStringLiteral("いいえ"), QMessageBox::NoRole);
-    box.setDefaultButton(no);
-    box.setEscapeButton(no);
-    box.exec();
-    return box.clickedButton() == yes;
+    return ShowMessageBox(this, QString::fromUtf8(kProgramCaption),
+                          QStringLiteral("設定を保存できませんでした。\n保存せずに終了しますか？"),
+                          QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No,
+                          QMessageBox::No) == QMessageBox::Yes;
 }
 
 void TNetC1AppForm::FormCloseQuery() {

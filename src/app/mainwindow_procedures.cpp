@@ -13,6 +13,7 @@
 #include "core/exceptions.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/errorbox.h"
+#include "dialogs/messagebox.h"
 #include "runner/commandrunner.h"
 #include "serial/netset1dlg.h"
 #include "telnet/telnetsession.h"
@@ -81,19 +82,15 @@ bool TNetC1AppForm::MayReuse(const QString& mac, const TAddressInfo& info) {
                   "MACアドレス %1 は %2 に送りましたが、保存の応答がありませんでした"
                   "（%3）。ボードが持っている可能性があります。")
                   .arg(mac, when, by);
-    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kProgramCaption),
-                    what + QStringLiteral("\n同じアドレスをもう一度書き込みますか？"),
-                    QMessageBox::Yes | QMessageBox::No, this);
-    box.button(QMessageBox::Yes)->setText(QStringLiteral("はい"));
-    box.button(QMessageBox::No)->setText(QStringLiteral("いいえ"));
-    box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    return ShowMessageBox(this, QString::fromUtf8(kProgramCaption),
+                          what + QStringLiteral("\n同じアドレスをもう一度書き込みますか？"),
+                          QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No,
+                          QMessageBox::No) == QMessageBox::Yes;
 }
 
 void TNetC1AppForm::NullBox() {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kProgramCaption), QStringLiteral("NULL"),
-                    QMessageBox::Ok, this);
-    box.exec();
+    ShowMessageBox(this, QString::fromUtf8(kProgramCaption), QStringLiteral("NULL"),
+                   QMessageBox::NoIcon);
 }
 
 std::unique_ptr<TBoardLink> TNetC1AppForm::TelnetLink(const TBoardParams& params) {

@@ -11,6 +11,7 @@
 #include "app/mainwindow.h"
 #include "core/replytimer.h"
 #include "dialogs/guage1dlg.h"
+#include "dialogs/messagebox.h"
 #include "reader/romquery.h"
 
 void TNetC1AppForm::ROM1Click() {
@@ -39,9 +40,8 @@ void TNetC1AppForm::ROM1Click() {
         progress.reset();
     };
     hooks.versionReceived = [this](const QString& version) {
-        QMessageBox box(QMessageBox::Information, QStringLiteral("情報"),
-                        QString::fromUtf8(kRomVersionPrefix) + version, QMessageBox::Ok, this);
-        box.exec();
+        ShowMessageBox(this, QStringLiteral("情報"), QString::fromUtf8(kRomVersionPrefix) + version,
+                       QMessageBox::Information);
     };
     RunRomVersionQuery(this, Params(), LogPane(), IniPath(), hooks);
 }

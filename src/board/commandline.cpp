@@ -18,73 +18,50 @@ QString HexText(int value) {
 }
 
 QByteArray MacText(const TBoardParams& p) {
-    return ("02-5A-C3-" + HexText(p.MacAddr_1) + "-" + HexText(p.MacAddr_2) + "-" +
-            HexText(p.MacAddr_3))
-        .toLatin1();
+    return SettingValueText(*SettingOfMember(&TBoardParams::MacAddr_1), p).toLatin1();
 }
 
 namespace {
 
-QString Ip(int a, int b, int c, int d) {
-    return DecText(a) + "." + DecText(b) + "." + DecText(c) + "." + DecText(d);
-}
-
-struct KeywordLabel {
-    const char* keyword;
+// The lines that are no setting, with the labels of their outcome lines ("exit" has none).
+struct ActionWord {
+    const char* word;
     const char* label;
 };
+const ActionWord kActions[] = {{"save", "SAVE"}, {"exit", nullptr}, {"qelmoT4", "qelmoT4"}};
 
-const KeywordLabel kLabels[] = {
-    {"madr", "MACアドレス"},    {"l_ip", "IPアドレス"},
-    {"l_pt", "Port値"},         {"f_ip", "IPアドレス(接続先)"},
-    {"f_pt", "Port値(接続先)"}, {"mask", "マスク長"},
-    {"conn", "自動接続"},       {"bps", "通信スピード(RS232C)"},
-    {"timv", "送信タイミング"}, {"keep", "Keep"},
-    {"timr", "timr"},           {"save", "SAVE"},
-    {"qelmoT4", "qelmoT4"},
-};
+const ActionWord* FindAction(const char* word) {
+    for (const ActionWord& a : kActions)
+        if (std::strcmp(a.word, word) == 0)
+            return &a;
+    return nullptr;
+}
+
+[[noreturn]] void Unknown(const char* keyword) {
+    throw std::invalid_argument(std::string("unknown board keyword: ") + keyword);
+}
 
 }  // namespace
 
 QByteArray BuildCommandLine(const char* keyword, const TBoardParams& p) {
-    const QString k = QLatin1String(keyword);
-    QString line;
-    if (k == "madr=")
-        line = k + QString::fromLatin1(MacText(p));
-    else if (k == "l_ip=")
-        line = k + Ip(p.TCPIP1_1, p.TCPIP1_2, p.TCPIP1_3, p.TCPIP1_4);
-    else if (k == "l_pt=")
-        line = k + DecText(p.TCPPort1);
-    else if (k == "f_ip=")
-        line = k + Ip(p.TCPIP2_1, p.TCPIP2_2, p.TCPIP2_3, p.TCPIP2_4);
-    else if (k == "f_pt=")
-        line = k + DecText(p.TCPPort2);
-    else if (k == "mask=")
-        line = k + DecText(p.TCPmask);
-    else if (k == "conn=")
-        line = k + DecText(p.fAutoConnect);
-    else if (k == "bps=")
-        line = p.SpeedIndex == 2 ? "bps=17" : p.SpeedIndex == 1 ? "bps=16" : "bps=15";
-    else if (k == "timv=")
-        line = k + DecText(p.TxTiming);
-    else if (k == "keep=")
-        line = k + DecText(p.fKeepAlive);
-    else if (k == "timr=")
-        line = k + DecText(p.ChkTiming);
-    else if (k == "save" || k == "exit" || k == "qelmoT4")
-        line = k;
+    QByteArray line;
+    if (const TBoardSetting* s = FindSetting(keyword))
+        line = QByteArray(s->keyword) + '=' + SettingValueText(*s, p).toLatin1();
+    else if (FindAction(keyword))
+        line = keyword;
     else
-        throw std::invalid_argument(std::string("unknown board keyword: ") + keyword);
-    return line.toLatin1() + "\r\n";
+        Unknown(keyword);
+    return line + "\r\n";
 }
 
 QString CommandLabel(const char* keyword) {
     // "mask=" and the query "mask" share their label.
-    const size_t n = std::strcspn(keyword, "=");
-    for (const KeywordLabel& kl : kLabels)
-        if (std::strlen(kl.keyword) == n && std::strncmp(kl.keyword, keyword, n) == 0)
-            return QString::fromUtf8(kl.label);
-    throw std::invalid_argument(std::string("unknown board keyword: ") + keyword);
+    if (const TBoardSetting* s = FindSetting(keyword))
+        return QString::fromUtf8(s->label);
+    const ActionWord* a = FindAction(keyword);
+    if (!a || !a->label)
+        Unknown(keyword);
+    return QString::fromUtf8(a->label);
 }
 
 QString OutcomeLine(const char* keyword, bool ok) {

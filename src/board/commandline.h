@@ -6,17 +6,16 @@
 #include <QString>
 #include <array>
 
-struct TBoardParams;
-
-// Keywords of the setting lines, in the order a full configuration sends them after "madr=".
-inline constexpr const char* kSettingOrder[10] = {
-    "l_ip=", "l_pt=", "f_ip=", "f_pt=", "mask=", "conn=", "bps=", "timv=", "keep=", "timr="};
+#include "board/settingtable.h"
 
 inline constexpr const char* kWakeLine = "\r\n";
 inline constexpr const char* kBannerOk = "------------- 設定　OK! -----------------";
 inline constexpr const char* kBannerNg = "///////////// 設定　NG! /////////////////";
 inline constexpr const char* kTestOk = "コマンドＯＫ！！";
 inline constexpr const char* kTestNg = "コマンドＮＧ！！";
+// Logged before the speed line when the record's speed index names no entry of the list.
+inline constexpr const char* kSpeedOutsideListLine =
+    "通信スピードが一覧にないため、9600bpsを送信します";
 
 // Shortest decimal form with a leading "-" for a negative value.
 QString DecText(int value);
@@ -27,8 +26,9 @@ QString HexText(int value);
 // "02-5A-C3-" and the three low MAC bytes in hexadecimal joined by "-".
 QByteArray MacText(const TBoardParams& p);
 
-// The line for one keyword ("madr=", "l_ip=", ..., "timr=") or action word ("save", "exit",
-// "qelmoT4"), terminator included. Throws std::invalid_argument for an unknown keyword.
+// The line for one setting's keyword, with or without its "=" ("madr=", "l_ip", ...), or
+// action word ("save", "exit", "qelmoT4"), terminator included. Throws std::invalid_argument
+// for an unknown keyword.
 QByteArray BuildCommandLine(const char* keyword, const TBoardParams& p);
 
 // The label of a setting, action or mode line's outcome ("マスク長" for "mask=" and the query

@@ -27,9 +27,13 @@ bool Wake(TBoardLink& link, int pauseMs) {
     return link.WaitPrompt();
 }
 
-// Sends a setting, action or mode line and waits for "OK"; logs its outcome line.
+// Sends a setting, action or mode line and waits for "OK"; logs its outcome line. A speed
+// index that names no entry of the list is told first: the line then asks for 9600 bit/s.
 bool Exchange(TBoardLink& link, const char* keyword, const TBoardParams& p,
               const TProcedureHooks& hooks) {
+    const TBoardSetting* setting = FindSetting(keyword);
+    if (setting && setting->form == TSettingForm::SpeedList && !SpeedIndexInList(p.SpeedIndex))
+        hooks.log(QString::fromUtf8(kSpeedOutsideListLine));
     const QByteArray line = BuildCommandLine(keyword, p);
     Send(link, line);
     const bool ok = link.WaitOk(static_cast<int>(line.size()));
@@ -124,8 +128,10 @@ TOutcome RewriteMacAddress(TBoardLink& link, TBoardParams* params, const TProced
     return r;
 }
 
-int SpeedIndexForBps(int bps) {
-    return bps == 17 ? 2 : bps == 16 ? 1 : 0;
+const std::optional<TReplyValues>& TBoardReadback::Of(const char* keyword) const {
+    static const std::optional<TReplyValues> kNotRead;
+    const TBoardSetting* s = FindSetting(keyword);
+    return s ? values[static_cast<size_t>(s - kBoardSettings)] : kNotRead;
 }
 
 TOutcome ReadBoardSettings(TBoardLink& link, TBoardParams* params, TBoardReadback* out,
@@ -133,55 +139,30 @@ TOutcome ReadBoardSettings(TBoardLink& link, TBoardParams* params, TBoardReadbac
     const TLinkStyle& style = link.Style();
     Wake(link, kReadWakePauseMs);  // its result is not used
 
-    // Each query's reply is converted into the readback (and, where the link says so, into the
-    // record) in the query's own step; a conversion error leaves by EConvertError.
-    using Store = std::function<void(const QString& reply)>;
-    struct Query {
-        const char* keyword;
-        Store store;
-    };
-    const Query queries[] = {
-        {"madr", [&](const QString& r) { out->mac = SplitMacText(r); }},
-        {"l_ip",
-         [&](const QString& r) {
-             out->ownIp = SplitIpText(r);
-             if (style.storesOwnAddressAtOnce) {
-                 params->TCPIP1_1 = (*out->ownIp)[0];
-                 params->TCPIP1_2 = (*out->ownIp)[1];
-                 params->TCPIP1_3 = (*out->ownIp)[2];
-                 params->TCPIP1_4 = (*out->ownIp)[3];
-             }
-         }},
-        {"l_pt",
-         [&](const QString& r) {
-             out->ownPort = StrToInt(r);
-             if (style.storesOwnAddressAtOnce)
-                 params->TCPPort1 = *out->ownPort;
-         }},
-        {"f_ip", [&](const QString& r) { out->destIp = SplitIpText(r); }},
-        {"f_pt", [&](const QString& r) { out->destPort = StrToInt(r); }},
-        {"mask", [&](const QString& r) { out->mask = StrToInt(r); }},
-        {"conn", [&](const QString& r) { out->autoConnect = StrToInt(r); }},
-        {"bps", [&](const QString& r) { out->bps = StrToInt(r); }},
-        {"timv", [&](const QString& r) { out->txTiming = StrToInt(r); }},
-        {"keep", [&](const QString& r) { out->keepAlive = StrToInt(r); }},
-        {"timr", [&](const QString& r) { out->chkTiming = StrToInt(r); }},
-    };
-    for (const Query& q : queries) {
-        const QByteArray line = QByteArray(q.keyword) + kWakeLine;
+    // Each reply is converted into the readback (and, where the link says so, into the record)
+    // in its query's own step; a conversion error leaves by EConvertError.
+    for (int i = 0; i < kBoardSettingCount; ++i) {
+        const TBoardSetting& s = kBoardSettings[i];
+        const QByteArray line = QByteArray(s.keyword) + kWakeLine;
         Send(link, line);
-        const bool isMac = q.keyword == queries[0].keyword;
+        const bool isMac = s.form == TSettingForm::MacAddress;
         const bool read =
             isMac ? link.ReadMacReplyLine(static_cast<int>(line.size())) : link.ReadReplyLine();
         if (!read) {
-            hooks.log(OutcomeLine(q.keyword, false));
-            return Failed(q.keyword);
+            hooks.log(OutcomeLine(s.keyword, false));
+            return Failed(s.keyword);
         }
         const QString reply = link.ReplyLine();
         if (isMac && style.nullBoxForZeroMac && reply == QLatin1String("0") && hooks.nullBox)
             hooks.nullBox();
-        q.store(reply);
-        hooks.log(OutcomeLine(q.keyword, true));
+        auto& values = out->values[static_cast<size_t>(i)];
+        values = ParseReply(s, reply);
+        if (s.ownAddress && style.storesOwnAddressAtOnce) {
+            const std::vector<int> members = MemberValuesOfReply(s, *values);
+            for (size_t m = 0; m < members.size(); ++m)
+                params->*s.members[m] = members[m];
+        }
+        hooks.log(OutcomeLine(s.keyword, true));
     }
     return {true, {}};
 }

@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "board/boardlink.h"
+#include "board/settingtable.h"
 
 struct TBoardParams;
 
@@ -55,19 +56,13 @@ TOutcome RunCheckAndSetWrite(TBoardLink& link, TBoardParams* params, const TProc
 // and "exit"; then the banner and, on success, the "madr=" line and the increment.
 TOutcome RewriteMacAddress(TBoardLink& link, TBoardParams* params, const TProcedureHooks& hooks);
 
-// A board's settings as read back, each present once its query was answered.
+// A board's settings as read back: per row of kBoardSettings, in its order, the numbers of its
+// reply, present once its query was answered.
 struct TBoardReadback {
-    std::optional<std::array<int, 6>> mac;
-    std::optional<std::array<int, 4>> ownIp;
-    std::optional<int> ownPort;
-    std::optional<std::array<int, 4>> destIp;
-    std::optional<int> destPort;
-    std::optional<int> mask;
-    std::optional<int> autoConnect;
-    std::optional<int> bps;
-    std::optional<int> txTiming;
-    std::optional<int> keepAlive;
-    std::optional<int> chkTiming;
+    std::array<std::optional<TReplyValues>, kBoardSettingCount> values;
+
+    // The numbers read for a setting's keyword; empty when it was not read.
+    const std::optional<TReplyValues>& Of(const char* keyword) const;
 };
 
 // The check-and-set reading: wakes the board (with a 100 ms pause), then sends the eleven
@@ -77,6 +72,3 @@ struct TBoardReadback {
 // stored into the record as soon as they are read.
 TOutcome ReadBoardSettings(TBoardLink& link, TBoardParams* params, TBoardReadback* out,
                            const TProcedureHooks& hooks);
-
-// The speed list's entry for a "bps" reply: 2 for 17, 1 for 16, 0 for anything else.
-int SpeedIndexForBps(int bps);

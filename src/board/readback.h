@@ -5,12 +5,10 @@
 #include <QString>
 #include <QStringList>
 
+#include "board/settingtable.h"
+
 struct TBoardParams;
 struct TBoardReadback;
-
-// The query keywords in the order the board is asked.
-inline constexpr const char* kReadbackKeys[11] = {"madr", "l_ip", "l_pt", "f_ip", "f_pt", "mask",
-                                                  "conn", "bps",  "timv", "keep", "timr"};
 
 // The value read for `key` as the board writes it ("02-5A-C3-00-01-C9", "10.16.77.170", "16"),
 // or a null string when it was not read.

@@ -76,7 +76,7 @@ bool ReadWholeFile(const QString& path, QByteArray* bytes, QString* error) {
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
-        *error = QStringLiteral("Not a regular file");
+        *error = QStringLiteral("通常のファイルではありません。");
         return false;
     }
     if (st.st_size > TIniFile::kMaxFileSize) {
@@ -126,7 +126,7 @@ QString WriteWholeFile(const QString& path, const QByteArray& bytes) {
     Fd fd(::mkstemp(tempName.data()));
     if (fd.get() < 0) {
         const int err = errno;
-        return QStringLiteral("The temporary file cannot be created in the folder \"%1\": %2")
+        return QStringLiteral("フォルダ \"%1\" に一時ファイルを作れません。\n%2")
             .arg(QFileInfo(QFile::decodeName(finalName)).absolutePath(), ErrnoText(err));
     }
     auto fail = [&](int err) {
@@ -326,9 +326,10 @@ void TIniFile::UpdateFile() const {
     const QString error =
         readError_.isEmpty()
             ? WriteWholeFile(path_, Bytes())
-            : QStringLiteral("It could not be read (%1) and is left as it is.").arg(readError_);
+            : QStringLiteral("読み込めなかったため、そのままにします。\n%1").arg(readError_);
     if (!error.isEmpty())
-        throw EFCreateError(QStringLiteral("Cannot create file \"%1\". %2").arg(path_, error));
+        throw EFCreateError(
+            QStringLiteral("設定ファイル \"%1\" に書き込めません。\n%2").arg(path_, error));
 }
 
 QString IniPathForExecutable(const QString& exePath) {

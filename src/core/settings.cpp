@@ -55,8 +55,8 @@ TBoardParams LoadSettings(const QString& iniPath, QString* readError) {
     if (!ini.ReadError().isEmpty()) {
         UnreadFiles().insert(iniPath, ini.ReadError());
         if (readError)
-            *readError =
-                QStringLiteral("Cannot read file \"%1\". %2").arg(iniPath, ini.ReadError());
+            *readError = QStringLiteral("設定ファイル \"%1\" を読み込めません。\n%2")
+                             .arg(iniPath, ini.ReadError());
     }
     return p;
 }
@@ -64,8 +64,8 @@ TBoardParams LoadSettings(const QString& iniPath, QString* readError) {
 void SaveSettings(const QString& iniPath, const TBoardParams& params, bool writeCounter) {
     const auto unread = UnreadFiles().constFind(iniPath);
     if (unread != UnreadFiles().constEnd())
-        throw EFCreateError(QStringLiteral("Cannot create file \"%1\". It could not be read when "
-                                           "the program started (%2) and is left as it is.")
+        throw EFCreateError(QStringLiteral("設定ファイル \"%1\" に書き込めません。\n起動時に"
+                                           "読み込めなかったため、そのままにします。\n%2")
                                 .arg(iniPath, *unread));
     // Read the file again, so that whatever else was written meanwhile (other sections) stays.
     TIniFile ini(iniPath);

@@ -17,6 +17,7 @@
 
 #include "board/commandline.h"
 #include "board/procedures.h"
+#include "board/settingtable.h"
 #include "core/exceptions.h"
 #include "core/settings.h"
 #include "dialogs/beep.h"
@@ -36,31 +37,11 @@ TIntEdit* MakeInt(QWidget* parent, int min, int max, int radix) {
     return e;
 }
 
-TFmtEdit* MakeIpField(QWidget* parent) {
-    auto* e = new TFmtEdit(parent);
-    e->SetRange(QStringLiteral("0"), QStringLiteral("255"));
-    e->setFixedWidth(40);
-    return e;
-}
-
 QFrame* MakeLine(QWidget* parent) {
     auto* f = new QFrame(parent);
     f->setFrameShape(QFrame::HLine);
     f->setFrameShadow(QFrame::Sunken);
     return f;
-}
-
-// Four number text fields with "：" between them, in one row.
-QHBoxLayout* IpRow(QWidget* parent, TFmtEdit** fields) {
-    auto* row = new QHBoxLayout;
-    for (int i = 0; i < 4; ++i) {
-        fields[i] = MakeIpField(parent);
-        if (i)
-            row->addWidget(MakeLabel(QStringLiteral("："), parent));
-        row->addWidget(fields[i]);
-    }
-    row->addStretch();
-    return row;
 }
 
 // A field with its unit right after it.
@@ -115,6 +96,68 @@ void TEntryDialog::AddButtonRow(QBoxLayout* into, const QString& okText, QPushBu
     connect(*cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
+void TEntryDialog::Bind(Member member, std::function<void(int)> set, std::function<int()> get) {
+    bindings_.push_back(Binding{member, std::move(set), std::move(get)});
+}
+
+const TEntryDialog::Binding* TEntryDialog::Bound(Member member) const {
+    for (const Binding& b : bindings_)
+        if (b.member == member)
+            return &b;
+    return nullptr;
+}
+
+TIntEdit* TEntryDialog::IntField(Member member, int radix) {
+    const TBoardSetting* s = SettingOfMember(member);
+    TIntEdit* e = MakeInt(this, s->min, s->max, radix);
+    Bind(
+        member, [e](int v) { e->SetValue(v); }, [e] { return e->Value(); });
+    return e;
+}
+
+QHBoxLayout* TEntryDialog::AddressRow(Member first, const QString& name, TFmtEdit** fields) {
+    const TBoardSetting* s = SettingOfMember(first);
+    auto* row = new QHBoxLayout;
+    std::array<TFmtEdit*, 4> all{};
+    for (int i = 0; i < 4; ++i) {
+        TFmtEdit* e = new TFmtEdit(this);
+        e->SetRange(QString::number(s->min), QString::number(s->max));
+        e->SetFieldName(QStringLiteral("%1（%2）").arg(name).arg(i + 1));
+        e->setFixedWidth(40);
+        Bind(
+            s->members[static_cast<size_t>(i)], [e](int v) { e->setText(DecText(v)); },
+            [e] { return e->IntValue(); });
+        if (i)
+            row->addWidget(MakeLabel(QStringLiteral("："), this));
+        row->addWidget(e);
+        fields[i] = all[static_cast<size_t>(i)] = e;
+    }
+    TFmtEdit::JoinAddressRow(all);
+    row->addStretch();
+    return row;
+}
+
+void TEntryDialog::SetMember(Member member, int value) {
+    if (const Binding* b = Bound(member))
+        b->set(value);
+}
+
+void TEntryDialog::FillMembers(const TBoardParams& p, bool withMac) {
+    for (const TBoardSetting& s : kBoardSettings) {
+        if (s.form == TSettingForm::MacAddress && !withMac)
+            continue;
+        for (int i = 0; i < s.MemberCount(); ++i)
+            SetMember(s.members[static_cast<size_t>(i)], p.*s.members[static_cast<size_t>(i)]);
+    }
+}
+
+void TEntryDialog::CopyMembers(TBoardParams* p) {
+    for (const TBoardSetting& s : kBoardSettings)
+        for (int i = 0; i < s.MemberCount(); ++i)
+            if (const Binding* b = Bound(s.members[static_cast<size_t>(i)]))
+                p->*s.members[static_cast<size_t>(i)] = b->get();
+}
+
 void TEntryDialog::accept() {
     // A number text field keeps the focus while its number is out of range; accepting the
     // dialog with such a number would send it to the board, so the dialog refuses too.
@@ -147,12 +190,14 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     Label11 = MakeLabel(QStringLiteral("MACアドレス"), this);
     top->addWidget(Label11);
     auto* macRow = new QHBoxLayout;
-    EdMacAdr01 = MakeInt(this, 0, 255, -16);
-    EdMacAdr02 = MakeInt(this, 0, 255, -16);
-    EdMacAdr03 = MakeInt(this, 0, 255, -16);
-    EdMacAdr1 = MakeInt(this, 0, 255, -16);
-    EdMacAdr2 = MakeInt(this, 0, 255, -16);
-    EdMacAdr3 = MakeInt(this, 0, 255, -16);
+    // The fixed first three bytes hold what a MAC address byte holds.
+    const TBoardSetting* mac = SettingOfMember(&TBoardParams::MacAddr_1);
+    EdMacAdr01 = MakeInt(this, mac->min, mac->max, -16);
+    EdMacAdr02 = MakeInt(this, mac->min, mac->max, -16);
+    EdMacAdr03 = MakeInt(this, mac->min, mac->max, -16);
+    EdMacAdr1 = IntField(&TBoardParams::MacAddr_1, -16);
+    EdMacAdr2 = IntField(&TBoardParams::MacAddr_2, -16);
+    EdMacAdr3 = IntField(&TBoardParams::MacAddr_3, -16);
     Label20 = MakeLabel(QStringLiteral("-"), this);
     Label21 = MakeLabel(QStringLiteral("-"), this);
     Label22 = MakeLabel(QStringLiteral("-"), this);
@@ -171,23 +216,26 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
         macRow->addWidget(w);
     macRow->addStretch();
     top->addLayout(macRow);
-    top->addWidget(MakeLine(this));
+    MacLine = MakeLine(this);
+    top->addWidget(MacLine);
 
     auto* grid = new QGridLayout;
     int r = 0;
     TFmtEdit* ip1[4];
     TFmtEdit* ip2[4];
-    grid->addWidget(MakeLabel(QStringLiteral("TCP/IP"), this), r, 0);
-    grid->addLayout(IpRow(this, ip1), r++, 1, 1, 2);
-    EdPort1 = MakeInt(this, 0, 2147483647, -10);
+    const QString ownIp = QStringLiteral("TCP/IP");
+    grid->addWidget(MakeLabel(ownIp, this), r, 0);
+    grid->addLayout(AddressRow(&TBoardParams::TCPIP1_1, ownIp, ip1), r++, 1, 1, 2);
+    EdPort1 = IntField(&TBoardParams::TCPPort1);
     grid->addWidget(MakeLabel(QStringLiteral("PORT"), this), r, 0);
     grid->addWidget(EdPort1, r++, 1);
-    grid->addWidget(MakeLabel(QStringLiteral("TCP/IP（接続先）"), this), r, 0);
-    grid->addLayout(IpRow(this, ip2), r++, 1, 1, 2);
-    EdPort2 = MakeInt(this, 0, 2147483647, -10);
+    const QString destIp = QStringLiteral("TCP/IP（接続先）");
+    grid->addWidget(MakeLabel(destIp, this), r, 0);
+    grid->addLayout(AddressRow(&TBoardParams::TCPIP2_1, destIp, ip2), r++, 1, 1, 2);
+    EdPort2 = IntField(&TBoardParams::TCPPort2);
     grid->addWidget(MakeLabel(QStringLiteral("PORT（接続先）"), this), r, 0);
     grid->addWidget(EdPort2, r++, 1);
-    Edmask = MakeInt(this, 0, 32, -10);
+    Edmask = IntField(&TBoardParams::TCPmask);
     grid->addWidget(MakeLabel(QStringLiteral("マスク長"), this), r, 0);
     grid->addLayout(WithUnit(Edmask, QStringLiteral("(マスク有効桁数)"), this), r++, 1, 1, 2);
     CBAutoConnect = new QCheckBox(QStringLiteral("自動接続モード使用"), this);
@@ -199,7 +247,7 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     ComboBox1->setCurrentIndex(-1);
     grid->addWidget(MakeLabel(QStringLiteral("通信スピード"), this), r, 0);
     grid->addWidget(ComboBox1, r++, 1);
-    EdTxTiming = MakeInt(this, -2147483647, 2147483647, -10);
+    EdTxTiming = IntField(&TBoardParams::TxTiming);
     grid->addWidget(MakeLabel(QStringLiteral("送信タイミング"), this), r, 0);
     grid->addLayout(WithUnit(EdTxTiming, QStringLiteral("ms"), this), r++, 1, 1, 2);
     auto* keepBox = new QGroupBox(QStringLiteral("キープ・アライブ"), this);
@@ -212,7 +260,7 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     RGKeep->addButton(RGKeepOff, 0);
     RGKeep->addButton(RGKeepOn, 1);
     grid->addWidget(keepBox, r++, 0, 1, 3);
-    EdChkTimer = MakeInt(this, -2147483647, 2147483647, -10);
+    EdChkTimer = IntField(&TBoardParams::ChkTiming);
     grid->addWidget(MakeLabel(QStringLiteral("無通信監視タイマー"), this), r, 0);
     grid->addLayout(WithUnit(EdChkTimer, QStringLiteral("min"), this), r++, 1, 1, 2);
     top->addLayout(grid);
@@ -235,11 +283,21 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     AddButtonRow(top, QStringLiteral("設定"), &OKBtn, &CancelBtn);
 
     connect(BtDefault, &QPushButton::clicked, this, [this] { BtDefaultClick(); });
+
+    Bind(
+        &TBoardParams::fAutoConnect, [this](int v) { CBAutoConnect->setChecked(v != 0); },
+        [this] { return CBAutoConnect->isChecked() ? 1 : 0; });
+    Bind(
+        &TBoardParams::SpeedIndex, [this](int v) { SetSpeedIndex(v); },
+        [this] { return SpeedIndex(); });
+    Bind(
+        &TBoardParams::fKeepAlive, [this](int v) { SetKeepIndex(v); },
+        [this] { return KeepIndex(); });
 }
 
 void TParaSet1Dlg::HideMacRow() {
-    QWidget* row[] = {EdMacAdr01, EdMacAdr02, EdMacAdr03, Label20, Label21, Label22,
-                      EdMacAdr1,  EdMacAdr2,  EdMacAdr3,  Label11, Label17, Label18};
+    QWidget* row[] = {EdMacAdr01, EdMacAdr02, EdMacAdr03, Label20, Label21, Label22, EdMacAdr1,
+                      EdMacAdr2,  EdMacAdr3,  Label11,    Label17, Label18, MacLine};
     for (QWidget* w : row)
         w->hide();
 }
@@ -249,8 +307,12 @@ int TParaSet1Dlg::SpeedIndex() const {
 }
 
 void TParaSet1Dlg::SetSpeedIndex(int index) {
-    // An index that names no entry leaves the list without a selection.
-    ComboBox1->setCurrentIndex(index >= 0 && index < ComboBox1->count() ? index : -1);
+    const bool inList = SpeedIndexInList(index) && index < ComboBox1->count();
+    // The list shows its placeholder while nothing is selected; an empty one would select the
+    // first entry instead, so a blank stands for no text.
+    if (!inList)
+        ComboBox1->setPlaceholderText(QStringLiteral(" "));
+    ComboBox1->setCurrentIndex(inList ? index : -1);
 }
 
 int TParaSet1Dlg::KeepIndex() const {
@@ -272,66 +334,16 @@ void TParaSet1Dlg::SetKeepIndex(int index) {
 }
 
 void TParaSet1Dlg::FillFrom(const TBoardParams& p) {
-    EdMacAdr1->SetValue(p.MacAddr_1);
-    EdMacAdr2->SetValue(p.MacAddr_2);
-    EdMacAdr3->SetValue(p.MacAddr_3);
-    EdTCPIP1_1->setText(DecText(p.TCPIP1_1));
-    EdTCPIP1_2->setText(DecText(p.TCPIP1_2));
-    EdTCPIP1_3->setText(DecText(p.TCPIP1_3));
-    EdTCPIP1_4->setText(DecText(p.TCPIP1_4));
-    EdPort1->SetValue(p.TCPPort1);
-    EdTCPIP2_1->setText(DecText(p.TCPIP2_1));
-    EdTCPIP2_2->setText(DecText(p.TCPIP2_2));
-    EdTCPIP2_3->setText(DecText(p.TCPIP2_3));
-    EdTCPIP2_4->setText(DecText(p.TCPIP2_4));
-    EdPort2->SetValue(p.TCPPort2);
-    Edmask->SetValue(p.TCPmask);
-    CBAutoConnect->setChecked(p.fAutoConnect != 0);
-    SetSpeedIndex(p.SpeedIndex);
-    EdTxTiming->SetValue(p.TxTiming);
-    SetKeepIndex(p.fKeepAlive);
-    EdChkTimer->SetValue(p.ChkTiming);
+    FillMembers(p);
 }
 
 void TParaSet1Dlg::CopyTo(TBoardParams* p) {
-    p->MacAddr_1 = EdMacAdr1->Value();
-    p->MacAddr_2 = EdMacAdr2->Value();
-    p->MacAddr_3 = EdMacAdr3->Value();
-    p->TCPIP1_1 = StrToInt(EdTCPIP1_1->text());
-    p->TCPIP1_2 = StrToInt(EdTCPIP1_2->text());
-    p->TCPIP1_3 = StrToInt(EdTCPIP1_3->text());
-    p->TCPIP1_4 = StrToInt(EdTCPIP1_4->text());
-    p->TCPPort1 = EdPort1->Value();
-    p->TCPIP2_1 = StrToInt(EdTCPIP2_1->text());
-    p->TCPIP2_2 = StrToInt(EdTCPIP2_2->text());
-    p->TCPIP2_3 = StrToInt(EdTCPIP2_3->text());
-    p->TCPIP2_4 = StrToInt(EdTCPIP2_4->text());
-    p->TCPPort2 = EdPort2->Value();
-    p->TCPmask = Edmask->Value();
-    p->fAutoConnect = CBAutoConnect->isChecked() ? 1 : 0;
-    p->SpeedIndex = SpeedIndex();
-    p->TxTiming = EdTxTiming->Value();
-    p->fKeepAlive = KeepIndex();
-    p->ChkTiming = EdChkTimer->Value();
+    CopyMembers(p);
 }
 
 void TParaSet1Dlg::BtDefaultClick() {
-    EdTCPIP1_1->setText(QStringLiteral("10"));
-    EdTCPIP1_2->setText(QStringLiteral("16"));
-    EdTCPIP1_3->setText(QStringLiteral("77"));
-    EdTCPIP1_4->setText(QStringLiteral("170"));
-    EdPort1->SetValue(10777);
-    EdTCPIP2_1->setText(QStringLiteral("10"));
-    EdTCPIP2_2->setText(QStringLiteral("16"));
-    EdTCPIP2_3->setText(QStringLiteral("77"));
-    EdTCPIP2_4->setText(QStringLiteral("171"));
-    EdPort2->SetValue(3335);
-    Edmask->SetValue(16);
-    CBAutoConnect->setChecked(true);
-    SetSpeedIndex(1);
-    EdTxTiming->SetValue(10);
-    SetKeepIndex(1);
-    EdChkTimer->SetValue(1);
+    // The factory settings are the record's defaults.
+    FillMembers(TBoardParams{}, false);
 }
 
 void TParaSet1Dlg::PrepareForCheckAndSet(bool disableMac, bool showDefault) {
@@ -346,40 +358,21 @@ void TParaSet1Dlg::PrepareForCheckAndSet(bool disableMac, bool showDefault) {
 }
 
 void TParaSet1Dlg::FillFromBoard(const TBoardReadback& board) {
-    auto ip = [](TFmtEdit* const(&fields)[4], const std::array<int, 4>& v) {
-        for (int i = 0; i < 4; ++i)
-            fields[i]->setText(DecText(v[static_cast<size_t>(i)]));
-    };
-    if (board.mac) {
-        TIntEdit* const fields[] = {EdMacAdr01, EdMacAdr02, EdMacAdr03,
-                                    EdMacAdr1,  EdMacAdr2,  EdMacAdr3};
-        for (size_t i = 0; i < 6; ++i)
-            fields[i]->SetValue((*board.mac)[i]);
+    for (int i = 0; i < kBoardSettingCount; ++i) {
+        const std::optional<TReplyValues>& values = board.values[static_cast<size_t>(i)];
+        if (!values)
+            continue;
+        const TBoardSetting& s = kBoardSettings[i];
+        if (s.form == TSettingForm::MacAddress && values->size() == 6) {
+            // The first three groups are shown only; the record never takes them.
+            EdMacAdr01->SetValue((*values)[0]);
+            EdMacAdr02->SetValue((*values)[1]);
+            EdMacAdr03->SetValue((*values)[2]);
+        }
+        const std::vector<int> members = MemberValuesOfReply(s, *values);
+        for (size_t m = 0; m < members.size(); ++m)
+            SetMember(s.members[m], members[m]);
     }
-    if (board.ownIp) {
-        TFmtEdit* const fields[4] = {EdTCPIP1_1, EdTCPIP1_2, EdTCPIP1_3, EdTCPIP1_4};
-        ip(fields, *board.ownIp);
-    }
-    if (board.ownPort)
-        EdPort1->SetValue(*board.ownPort);
-    if (board.destIp) {
-        TFmtEdit* const fields[4] = {EdTCPIP2_1, EdTCPIP2_2, EdTCPIP2_3, EdTCPIP2_4};
-        ip(fields, *board.destIp);
-    }
-    if (board.destPort)
-        EdPort2->SetValue(*board.destPort);
-    if (board.mask)
-        Edmask->SetValue(*board.mask);
-    if (board.autoConnect)
-        CBAutoConnect->setChecked(*board.autoConnect != 0);
-    if (board.bps)
-        SetSpeedIndex(SpeedIndexForBps(*board.bps));
-    if (board.txTiming)
-        EdTxTiming->SetValue(*board.txTiming);
-    if (board.keepAlive)
-        SetKeepIndex(*board.keepAlive);
-    if (board.chkTiming)
-        EdChkTimer->SetValue(*board.chkTiming);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -392,9 +385,9 @@ TSetMac1Dlg::TSetMac1Dlg(QWidget* parent) : TEntryDialog(parent) {
     top->addWidget(MakeLabel(QStringLiteral("MACアドレス"), this));
     auto* row = new QHBoxLayout;
     FixedPrefix = MakeLabel(QStringLiteral("02-5A-C3-"), this);
-    EdMacAdr1 = MakeInt(this, 0, 255, -16);
-    EdMacAdr2 = MakeInt(this, 0, 255, -16);
-    EdMacAdr3 = MakeInt(this, 0, 255, -16);
+    EdMacAdr1 = IntField(&TBoardParams::MacAddr_1, -16);
+    EdMacAdr2 = IntField(&TBoardParams::MacAddr_2, -16);
+    EdMacAdr3 = IntField(&TBoardParams::MacAddr_3, -16);
     row->addWidget(FixedPrefix);
     row->addWidget(EdMacAdr1);
     row->addWidget(MakeLabel(QStringLiteral("-"), this));
@@ -407,15 +400,11 @@ TSetMac1Dlg::TSetMac1Dlg(QWidget* parent) : TEntryDialog(parent) {
 }
 
 void TSetMac1Dlg::FillFrom(const TBoardParams& p) {
-    EdMacAdr1->SetValue(p.MacAddr_1);
-    EdMacAdr2->SetValue(p.MacAddr_2);
-    EdMacAdr3->SetValue(p.MacAddr_3);
+    FillMembers(p);
 }
 
 void TSetMac1Dlg::CopyTo(TBoardParams* p) {
-    p->MacAddr_1 = EdMacAdr1->Value();
-    p->MacAddr_2 = EdMacAdr2->Value();
-    p->MacAddr_3 = EdMacAdr3->Value();
+    CopyMembers(p);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -426,9 +415,10 @@ TSetTCPIPDlg::TSetTCPIPDlg(QWidget* parent) : TEntryDialog(parent) {
     auto* top = new QHBoxLayout(this);
     top->setSizeConstraint(QLayout::SetFixedSize);
     auto* left = new QVBoxLayout;
-    left->addWidget(MakeLabel(QStringLiteral("Telnet先のTCP/IP"), this));
+    const QString target = QStringLiteral("Telnet先のTCP/IP");
+    left->addWidget(MakeLabel(target, this));
     TFmtEdit* ip[4];
-    left->addLayout(IpRow(this, ip));
+    left->addLayout(AddressRow(&TBoardParams::TCPIP1_1, target, ip));
     left->addStretch();
     AddButtonRow(left, QStringLiteral("OK"), &OKBtn, &CancelBtn);
     top->addLayout(left);
@@ -448,24 +438,16 @@ TSetTCPIPDlg::TSetTCPIPDlg(QWidget* parent) : TEntryDialog(parent) {
 }
 
 void TSetTCPIPDlg::FillFrom(const TBoardParams& p) {
-    EdTCPIP1_1->setText(DecText(p.TCPIP1_1));
-    EdTCPIP1_2->setText(DecText(p.TCPIP1_2));
-    EdTCPIP1_3->setText(DecText(p.TCPIP1_3));
-    EdTCPIP1_4->setText(DecText(p.TCPIP1_4));
+    FillMembers(p);
 }
 
 void TSetTCPIPDlg::CopyTo(TBoardParams* p) {
-    p->TCPIP1_1 = StrToInt(EdTCPIP1_1->text());
-    p->TCPIP1_2 = StrToInt(EdTCPIP1_2->text());
-    p->TCPIP1_3 = StrToInt(EdTCPIP1_3->text());
-    p->TCPIP1_4 = StrToInt(EdTCPIP1_4->text());
+    CopyMembers(p);
 }
 
 void TSetTCPIPDlg::BtBoardClick() {
-    EdTCPIP1_1->setText(QStringLiteral("10"));
-    EdTCPIP1_2->setText(QStringLiteral("16"));
-    EdTCPIP1_3->setText(QStringLiteral("77"));
-    EdTCPIP1_4->setText(QStringLiteral("170"));
+    // The board's own address as it leaves the factory.
+    FillMembers(TBoardParams{});
 }
 
 void TSetTCPIPDlg::BtResetClick() {

@@ -5,7 +5,10 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <functional>
+#include <vector>
 
+#include "core/settings.h"
 #include "dialogs/intedit.h"
 
 class QAbstractButton;
@@ -16,11 +19,16 @@ class QFrame;
 class QLabel;
 class QPushButton;
 class QRadioButton;
-struct TBoardParams;
+class QHBoxLayout;
 struct TBoardReadback;
+struct TBoardSetting;
 
 // Base of the entry dialogs: the dialog font, centred on the screen, and no acceptance while
 // one of its number text fields holds a number outside its range (the focus goes back there).
+//
+// Each field that shows a member of the board parameter record is bound to it, with the range
+// the settings table gives; filling and copying back run over the bound fields in the table's
+// order.
 class TEntryDialog : public QDialog {
     Q_OBJECT
 
@@ -34,6 +42,34 @@ class TEntryDialog : public QDialog {
     // "キャンセル" (also Escape).
     void AddButtonRow(class QBoxLayout* into, const QString& okText, QPushButton** ok,
                       QPushButton** cancel);
+
+    using Member = int TBoardParams::*;
+    // Binds `member` to the field that shows it.
+    void Bind(Member member, std::function<void(int)> set, std::function<int()> get);
+    // An integer field bound to `member`, with the member's range.
+    TIntEdit* IntField(Member member, int radix = -10);
+    // A row of four number text fields with "：" between them, bound to the four members of
+    // the address setting that `first` belongs to; a whole address pasted into one of them
+    // fills the row. `name` names the fields in conversion errors ("TCP/IP（1）").
+    QHBoxLayout* AddressRow(Member first, const QString& name, TFmtEdit** fields);
+    // Sets the bound field of `member`, if there is one.
+    void SetMember(Member member, int value);
+    // Fills every bound field from the record; without `withMac` the MAC address fields keep
+    // what they hold.
+    void FillMembers(const TBoardParams& p, bool withMac = true);
+    // Copies every bound field into the record in the table's order. A number text field that
+    // is not a decimal integer throws EConvertError naming the field; the members before it
+    // keep their new values.
+    void CopyMembers(TBoardParams* p);
+
+  private:
+    struct Binding {
+        Member member;
+        std::function<void(int)> set;
+        std::function<int()> get;
+    };
+    const Binding* Bound(Member member) const;
+    std::vector<Binding> bindings_;
 };
 
 // The board parameter dialog.
@@ -43,14 +79,18 @@ class TParaSet1Dlg : public TEntryDialog {
   public:
     explicit TParaSet1Dlg(QWidget* parent = nullptr);
 
-    // Hides the MAC row: the six MAC fields, the five "-" labels and the "MACアドレス" label.
+    // Hides the MAC row: the six MAC fields, the five "-" labels, the "MACアドレス" label and
+    // the line under them.
     void HideMacRow();
     // Fills every field from the record.
     void FillFrom(const TBoardParams& p);
     // Copies every field into the record in field order. A number text field that is not a
-    // decimal integer throws EConvertError; the members before it keep their new values.
+    // decimal integer throws EConvertError naming the field; the members before it keep their
+    // new values.
     void CopyTo(TBoardParams* p);
-    // The list's entry index and the radio buttons' index (-1 when none is selected).
+    // The list's entry index and the radio buttons' index (-1 when none is selected). An index
+    // that names no entry leaves the list without a selection and without text, since the
+    // speed line then asks for 9600 bit/s, whatever a text would say.
     int SpeedIndex() const;
     void SetSpeedIndex(int index);
     int KeepIndex() const;
@@ -68,6 +108,7 @@ class TParaSet1Dlg : public TEntryDialog {
     QLabel* Label22;
     QLabel* Label17;
     QLabel* Label18;
+    QFrame* MacLine;  // the line under the MAC row
     TFmtEdit* EdTCPIP1_1;
     TFmtEdit* EdTCPIP1_2;
     TFmtEdit* EdTCPIP1_3;

@@ -1,7 +1,7 @@
 #include "dialogs/errorbox.h"
 
-#include <QMessageBox>
+#include "dialogs/messagebox.h"
 
 void ShowErrorBox(QWidget* parent, const QString& message) {
-    QMessageBox::critical(parent, QString::fromUtf8(kProgramCaption), message);
+    ShowMessageBox(parent, QString::fromUtf8(kProgramCaption), message, QMessageBox::Critical);
 }

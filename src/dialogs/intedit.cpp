@@ -1,10 +1,14 @@
 #include "dialogs/intedit.h"
 
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
@@ -14,6 +18,7 @@
 #include <functional>
 #include <limits>
 
+#include "core/exceptions.h"
 #include "dialogs/beep.h"
 
 namespace intedit {
@@ -234,6 +239,7 @@ void TIntEdit::SetRange(int min, int max) {
 void TIntEdit::SetEditorEnabled(bool on) {
     editorEnabled_ = on;
     edit_->setReadOnly(!on);
+    edit_->setFocusPolicy(on ? Qt::StrongFocus : Qt::NoFocus);
 }
 
 QString TIntEdit::Text() const {
@@ -365,7 +371,79 @@ bool TFmtEdit::InRange() const {
     return v >= LeadingNumber(minText_) && v <= LeadingNumber(maxText_);
 }
 
+int TFmtEdit::IntValue() const {
+    try {
+        return StrToInt(text());
+    } catch (const EConvertError& e) {
+        if (fieldName_.isEmpty())
+            throw;
+        throw EConvertError(fieldName_ + QStringLiteral(": ") + e.Message());
+    }
+}
+
+void TFmtEdit::JoinAddressRow(const std::array<TFmtEdit*, 4>& row) {
+    for (TFmtEdit* f : row)
+        f->row_ = row;
+}
+
+bool TFmtEdit::PasteAddress(const QString& text) {
+    if (!row_[0])
+        return false;
+    const QStringList parts = text.trimmed().split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    QStringList numbers;
+    for (const QString& part : parts) {
+        QString number;
+        for (QChar c : part) {
+            if (!FmtTypeable(c))
+                return false;
+            number += intedit::Narrow(c);
+        }
+        if (std::none_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); }))
+            return false;
+        numbers << number;
+    }
+    for (size_t i = 0; i < row_.size(); ++i)
+        row_[i]->setText(numbers[static_cast<int>(i)]);
+    // The focus goes where typing would have ended, or to the first number out of range, which
+    // would have kept it.
+    TFmtEdit* next = row_.back();
+    for (TFmtEdit* f : row_) {
+        if (!f->InRange()) {
+            next = f;
+            break;
+        }
+    }
+    next->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+void TFmtEdit::Paste() {
+    if (isReadOnly())
+        return;
+    if (!PasteAddress(QGuiApplication::clipboard()->text()))
+        paste();
+}
+
+void TFmtEdit::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu* menu = createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    for (QAction* a : menu->actions()) {
+        // The standard menu's Paste item is the one connected to paste(), by name or by member
+        // pointer as the Qt version has it.
+        if (disconnect(a, SIGNAL(triggered()), this, SLOT(paste())) ||
+            disconnect(a, &QAction::triggered, this, &QLineEdit::paste))
+            connect(a, &QAction::triggered, this, [this] { Paste(); });
+    }
+    menu->popup(event->globalPos());
+}
+
 void TFmtEdit::keyPressEvent(QKeyEvent* event) {
+    if (event == QKeySequence::Paste) {
+        Paste();
+        return;
+    }
     const QString t = event->text();
     const bool printable = t.size() == 1 && t[0].isPrint() &&
                            !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));

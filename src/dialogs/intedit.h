@@ -7,12 +7,16 @@
 // characters can be typed; other printable keys are refused with the beep. A value that is set,
 // or left in the field when the focus moves away, outside MinValue..MaxValue becomes the nearer
 // bound, with the beep. Up/down buttons and the Up/Down keys step by 1 and stop at the bounds.
-// With EditorEnabled false nothing can be typed, pasted or cut, but stepping still works.
+// With EditorEnabled false nothing can be typed, pasted or cut, but the buttons still step it;
+// such a field, like a disabled one, takes no focus, so that the dialog opens on (and Tab goes
+// to) the fields the operator can change.
 //
 // TFmtEdit is a plain text field for integers: it accepts only "+-0123456789" (other keys are
 // refused with the beep); while its number lies outside MinText..MaxText the focus is kept in
 // it, but never taken back from another field that keeps it for the same reason. An empty
-// field counts as 0 for that check; its text is converted by the caller.
+// field counts as 0 for that check; its text is converted by IntValue(), whose error names the
+// field. Four fields joined as an address row take a whole dotted address pasted into any of
+// them: each gets its number, held to the rules of typed keys.
 //
 // Both fields hold pasted, dropped and input-method text to the rules of typed keys: full-width
 // digits count as their ASCII digits, and text with any other character is refused whole, with
@@ -23,6 +27,7 @@
 
 #include <QLineEdit>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 
 class QToolButton;
@@ -106,11 +111,28 @@ class TFmtEdit : public QLineEdit {
     // as 0) lies within the range.
     bool InRange() const;
 
+    // The name conversion errors give the field ("TCP/IP（1）").
+    void SetFieldName(const QString& name) { fieldName_ = name; }
+    // The text as a decimal integer; anything else throws EConvertError, the field's name
+    // before the conversion's own text.
+    int IntValue() const;
+
+    // Joins four fields into an address row (left to right).
+    static void JoinAddressRow(const std::array<TFmtEdit*, 4>& row);
+    // Pastes the clipboard's text: a whole address spreads over the address row, anything else
+    // goes in as a typed text would (and is refused as it would be).
+    void Paste();
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
+    // Spreads a dotted address of four numbers over the address row; false (nothing changed)
+    // for any other text or a field outside a row.
+    bool PasteAddress(const QString& text);
+
     // Puts the focus back into this field; a field that loses the focus meanwhile does not
     // take it back in turn.
     void TakeFocusBack();
@@ -118,4 +140,6 @@ class TFmtEdit : public QLineEdit {
 
     QString minText_ = QStringLiteral("0");
     QString maxText_ = QStringLiteral("255");
+    QString fieldName_;
+    std::array<TFmtEdit*, 4> row_{};  // siblings, destroyed with this field's dialog
 };

@@ -56,8 +56,8 @@ TAddressState AddressOutcome(bool saveAcknowledged, bool saveSent) {
 // True when a "madr" reply held a whole address: after the "NULL" reply or a reply of fewer
 // groups the fields hold zeros, which are no board's address.
 bool WholeMacRead(const TBoardReadback& board) {
-    return board.mac &&
-           std::any_of(board.mac->begin(), board.mac->end(), [](int b) { return b != 0; });
+    const std::optional<TReplyValues>& mac = board.Of("madr");
+    return mac && std::any_of(mac->begin(), mac->end(), [](int b) { return b != 0; });
 }
 
 }  // namespace

@@ -315,15 +315,17 @@ TEST_F(MainWindowTest, AFailedSaveShowsTheCauseAndAsksWhetherToCloseWithoutSavin
         QString atClose;  // the error box of the close
     } rows[] = {
         {kMissingFolder, dir.filePath("gone/n.ini"), "",
-         QStringLiteral("Cannot create file \"%1\". The temporary file cannot be created in the "
-                        "folder \"%2\": No such file or directory")
+         QStringLiteral("設定ファイル \"%1\" に書き込めません。\nフォルダ \"%2\" に一時ファイルを"
+                        "作れません。\nNo such file or directory")
              .arg(dir.filePath("gone/n.ini"), dir.filePath("gone"))},
         {kFolderAtThePath, dir.filePath("d.ini"),
-         QStringLiteral("Cannot read file \"%1\". Is a directory").arg(dir.filePath("d.ini")),
-         QStringLiteral("Cannot create file \"%1\". It could not be read when the program started "
-                        "(Is a directory) and is left as it is.")
+         QStringLiteral("設定ファイル \"%1\" を読み込めません。\nIs a directory")
+             .arg(dir.filePath("d.ini")),
+         QStringLiteral("設定ファイル \"%1\" に書き込めません。\n起動時に読み込めなかったため、"
+                        "そのままにします。\nIs a directory")
              .arg(dir.filePath("d.ini"))},
-        {kDiskFull, ini, "", QStringLiteral("Cannot create file \"%1\". File too large").arg(ini)},
+        {kDiskFull, ini, "",
+         QStringLiteral("設定ファイル \"%1\" に書き込めません。\nFile too large").arg(ini)},
     };
     for (const auto& row : rows) {
         QStringList texts;
@@ -394,7 +396,7 @@ TEST_F(MainWindowTest, TelnetTargetCommandStoresFieldsUpToABadOne) {
     QString text;
     QTimer::singleShot(0, [&] { AcceptNextMessageBox(&text); });
     form->ToolButton("BtSetTCPIP")->click();
-    EXPECT_EQ(text, "'1-2' is not a valid integer value");
+    EXPECT_EQ(text, "Telnet先のTCP/IP（2）: '1-2' is not a valid integer value");
     EXPECT_EQ(form->Params().TCPIP1_1, 127);
     EXPECT_EQ(form->Params().TCPIP1_2, 0);
     // A dialog that creates the error is gone; a cancelled one changes nothing.

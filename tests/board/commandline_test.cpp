@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <utility>
+#include <vector>
 
+#include "board/commandline.h"
+#include "board/settingtable.h"
 #include "core/exceptions.h"
 #include "core/settings.h"
-#include "board/commandline.h"
 
 namespace {
 
@@ -161,6 +164,43 @@ TEST(Parsers, SplitIpText) {
     // A bad group is found even when too few separators follow it.
     EXPECT_THROW(SplitIpText("10.x"), EConvertError);
     EXPECT_THROW(SplitIpText("1.2.3.4.5"), EConvertError);  // "1.2" is the first group
+}
+
+TEST(SettingsCheck, NamesTheFirstMemberOutsideItsDialogRange) {
+    using Set = std::vector<std::pair<int TBoardParams::*, int>>;
+    const struct {
+        Set set;
+        const char* found;  // nullptr: the record passes
+    } rows[] = {
+        {{}, nullptr},
+        {{{&TBoardParams::MacAddr_3, 300}}, "MacAddr_3=300 is outside 0..255"},
+        {{{&TBoardParams::MacAddr_2, -1}}, "MacAddr_2=-1 is outside 0..255"},
+        {{{&TBoardParams::TCPIP1_1, 999}}, "TCPIP1_1=999 is outside 0..255"},
+        {{{&TBoardParams::TCPmask, 77}}, "TCPmask=77 is outside 0..32"},
+        {{{&TBoardParams::SpeedIndex, 9}}, "SpeedIndex=9 is outside 0..2"},
+        {{{&TBoardParams::SpeedIndex, -1}}, "SpeedIndex=-1 is outside 0..2"},
+        {{{&TBoardParams::fKeepAlive, 2}}, "fKeepAlive=2 is outside 0..1"},
+        {{{&TBoardParams::TxTiming, INT_MIN}},
+         "TxTiming=-2147483648 is outside -2147483647..2147483647"},
+        // The first in the order of the settings file.
+        {{{&TBoardParams::TCPmask, 77}, {&TBoardParams::MacAddr_3, 300}},
+         "MacAddr_3=300 is outside 0..255"},
+        // The bounds themselves pass; the COM port and the switches are no board settings.
+        {{{&TBoardParams::MacAddr_1, 255},
+          {&TBoardParams::TCPPort2, INT_MAX},
+          {&TBoardParams::TCPmask, 32},
+          {&TBoardParams::ChkTiming, -INT_MAX},
+          {&TBoardParams::ComPort, -5},
+          {&TBoardParams::fSetInit, 9}},
+         nullptr},
+    };
+    for (const auto& row : rows) {
+        TBoardParams p;
+        for (const auto& [member, value] : row.set)
+            p.*member = value;
+        const std::optional<TSettingRangeError> e = CheckSettings(p);
+        EXPECT_EQ(e ? e->Text() : QString(), row.found ? QString(row.found) : QString());
+    }
 }
 
 }  // namespace

@@ -387,16 +387,16 @@ TEST(Procedures, CheckAndSetReading) {
         const bool stored = r.telnet && r.answered >= 2;
         EXPECT_EQ(p.OwnIpText(), stored ? "127.0.0.9" : TBoardParams{}.OwnIpText());
         if (r.answered == 11 && r.script["madr"] != "0") {
-            EXPECT_EQ(*rb.mac, (std::array<int, 6>{2, 0x5a, 0xc3, 0x12, 0x34, 0x56}));
-            EXPECT_EQ(*rb.destIp, (std::array<int, 4>{192, 168, 3, 4}));
-            EXPECT_EQ(*rb.txTiming, -5);
-            EXPECT_EQ(SpeedIndexForBps(*rb.bps), 2);
+            EXPECT_EQ(*rb.Of("madr"), (TReplyValues{2, 0x5a, 0xc3, 0x12, 0x34, 0x56}));
+            EXPECT_EQ(*rb.Of("f_ip"), (TReplyValues{192, 168, 3, 4}));
+            EXPECT_EQ(*rb.Of("timv"), TReplyValues{-5});
+            EXPECT_EQ(SpeedIndexForBps(rb.Of("bps")->at(0)), 2);
             EXPECT_EQ(p.TCPPort1, r.telnet ? 4001 : 10777);
         }
         if (r.answered == 11 && r.script["madr"] == "0") {
-            EXPECT_EQ(*rb.mac, (std::array<int, 6>{}));
+            EXPECT_EQ(*rb.Of("madr"), TReplyValues(6, 0));
         }
-        EXPECT_EQ(rb.ownPort.has_value(), r.answered > 2);
+        EXPECT_EQ(rb.Of("l_pt").has_value(), r.answered > 2);
     }
     EXPECT_EQ(SpeedIndexForBps(15), 0);
     EXPECT_EQ(SpeedIndexForBps(16), 1);

@@ -209,13 +209,13 @@ TEST_F(SettingsTest, AFileTheUserCannotWriteOrReadIsNeverReplaced) {
         mode_t fileMode, dirMode;
         const char* outcome;  // what load and save report, as the child sees them
     } rows[] = {
-        {0444, 0777, "read ok; Cannot create file \"INI\". Permission denied"},
+        {0444, 0777, "read ok; 設定ファイル \"INI\" に書き込めません。\nPermission denied"},
         {0000, 0777,
-         "Cannot read file \"INI\". Permission denied; Cannot create file \"INI\". It could not "
-         "be read when the program started (Permission denied) and is left as it is."},
+         "設定ファイル \"INI\" を読み込めません。\nPermission denied; 設定ファイル \"INI\" に"
+         "書き込めません。\n起動時に読み込めなかったため、そのままにします。\nPermission denied"},
         {0644, 0555,
-         "read ok; Cannot create file \"INI\". The temporary file cannot be created in the "
-         "folder \"DIR\": Permission denied"},
+         "read ok; 設定ファイル \"INI\" に書き込めません。\nフォルダ \"DIR\" に一時ファイルを"
+         "作れません。\nPermission denied"},
         {0640, 0777, "read ok; saved"},
     };
     for (const auto& row : rows) {
@@ -263,7 +263,8 @@ TEST_F(SettingsTest, AFileUnreadableAtLoadIsNotReplacedLaterInTheRun) {
     ASSERT_TRUE(QDir().mkpath(ini));
     QString error;
     const TBoardParams p = LoadSettings(ini, &error);
-    EXPECT_EQ(error, QStringLiteral("Cannot read file \"%1\". Is a directory").arg(ini));
+    EXPECT_EQ(error,
+              QStringLiteral("設定ファイル \"%1\" を読み込めません。\nIs a directory").arg(ini));
     EXPECT_EQ(p.TelnetPass, "KXW");
     ASSERT_TRUE(QDir().rmdir(ini));
     WriteBytes(ini, "[Option]\r\nTelnetPass=secret\r\n");
@@ -298,7 +299,9 @@ TEST_F(SettingsTest, AFailedSaveThrowsAndLeavesTheOldFileWhole) {
         SaveSettings(ini, p);
     } catch (const EFCreateError& e) {
         threw = true;
-        EXPECT_TRUE(e.Message().startsWith("Cannot create file")) << e.what();
+        EXPECT_TRUE(e.Message().startsWith(
+            QStringLiteral("設定ファイル \"%1\" に書き込めません。").arg(ini)))
+            << e.what();
     }
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, SIG_DFL);

@@ -8,8 +8,10 @@
 #include <QComboBox>
 #include <QInputMethodEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTest>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -20,8 +22,10 @@
 #include "core/settings.h"
 #include "dialogs/beep.h"
 #include "dialogs/dialogs.h"
+#include "dialogs/errorbox.h"
 #include "dialogs/guage1dlg.h"
 #include "dialogs/intedit.h"
+#include "support/modal.h"
 
 namespace {
 
@@ -327,7 +331,7 @@ TEST(ParaSet1Dlg, ConversionErrorStopsTheCopyHalfway) {
         d.CopyTo(&out);
         ADD_FAILURE();
     } catch (const EConvertError& e) {
-        EXPECT_EQ(e.Message(), "'1-2' is not a valid integer value");
+        EXPECT_EQ(e.Message(), "TCP/IP（2）: '1-2' is not a valid integer value");
     }
     EXPECT_EQ(out.TCPIP1_1, 1);   // before the bad field
     EXPECT_EQ(out.TCPPort1, 99);  // after it
@@ -462,6 +466,132 @@ TEST(AboutBox, ShowsTheBuildsVersionTexts) {
     const QPixmap shown = box.findChild<QLabel*>("ProgramIcon")->pixmap();
     ASSERT_FALSE(shown.isNull());
     EXPECT_EQ(shown.toImage(), ProgramIcon().pixmap(32, 32).toImage());
+}
+
+// Shows the dialog and waits until it is the active window, as an operator would find it.
+void ShowActive(QDialog* d) {
+    d->show();
+    QApplication::setActiveWindow(d);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(d));
+}
+
+// Shows `text` in the error box and runs `look` on the box before closing it.
+void LookAtErrorBox(const QString& text, const std::function<void(QMessageBox*)>& look) {
+    OnNextModal([look](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        ASSERT_NE(box, nullptr);
+        look(box);
+        box->close();
+    });
+    ShowErrorBox(nullptr, text);
+    CancelModalWatchers();
+}
+
+// What the operator sees and does, one row per detail of the dialogs and boxes.
+TEST(OperatorView, DialogsAndBoxes) {
+    const struct {
+        const char* name;
+        std::function<void()> check;
+    } rows[] = {
+        {"no line above the fields when the MAC row is hidden",
+         [] {
+             TParaSet1Dlg d;
+             d.HideMacRow();
+             d.FillFrom(TBoardParams());
+             ShowActive(&d);
+             for (QFrame* f : d.findChildren<QFrame*>()) {
+                 if (f->frameShape() == QFrame::HLine && f->isVisible()) {
+                     EXPECT_GT(f->y(), d.EdTCPIP1_1->y());
+                 }
+             }
+         }},
+        {"a box is as wide as its caption and the window manager's buttons",
+         [] {
+             LookAtErrorBox("NULL", [](QMessageBox* box) {
+                 QFont bold = box->font();
+                 bold.setBold(true);
+                 const int caption = QFontMetrics(bold).horizontalAdvance(box->windowTitle());
+                 EXPECT_GE(box->width(), caption + 90);
+             });
+         }},
+        {"a line that fits the screen is not wrapped",
+         [] {
+             const QString line = QString(40, QChar(0x8a2d)) + QStringLiteral("。");
+             LookAtErrorBox(line + "\nす。", [line](QMessageBox* box) {
+                 auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+                 ASSERT_NE(label, nullptr);
+                 EXPECT_GE(label->width(), QFontMetrics(label->font()).horizontalAdvance(line));
+                 EXPECT_TRUE(box->screen()->availableGeometry().contains(box->geometry()));
+             });
+         }},
+        {"a field that is not a number is named",
+         [] {
+             TParaSet1Dlg d;
+             d.FillFrom(TBoardParams());
+             ShowActive(&d);
+             d.EdTCPIP2_3->setFocus();
+             QTest::keyClick(d.EdTCPIP2_3, Qt::Key_A, Qt::ControlModifier);
+             QTest::keyClick(d.EdTCPIP2_3, Qt::Key_Backspace);
+             TBoardParams p;
+             try {
+                 d.CopyTo(&p);
+                 ADD_FAILURE();
+             } catch (const EConvertError& e) {
+                 EXPECT_EQ(e.Message(), "TCP/IP（接続先）（3）: '' is not a valid integer value");
+             }
+         }},
+        {"with MAC address: opens on the first field that can change, Tab skips read-only",
+         [] {
+             TParaSet1Dlg d;
+             d.FillFrom(TBoardParams());
+             ShowActive(&d);
+             EXPECT_EQ(QApplication::focusWidget(), d.EdMacAdr1->Editor());
+             for (int i = 0; i < 3; ++i)
+                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+             EXPECT_EQ(QApplication::focusWidget(), d.EdTCPIP1_1);
+         }},
+        {"check-and-set: opens on the own address",
+         [] {
+             TParaSet1Dlg d;
+             d.PrepareForCheckAndSet(false, false);
+             ShowActive(&d);
+             EXPECT_EQ(QApplication::focusWidget(), d.EdTCPIP1_1);
+         }},
+        {"a whole address pasted fills its row; a partial one is refused",
+         [] {
+             TSetTCPIPDlg d;
+             d.FillFrom(TBoardParams());
+             ShowActive(&d);
+             d.EdTCPIP1_1->setFocus();
+             QApplication::clipboard()->setText(" 192.168.０.300\n");
+             QTest::keyClick(d.EdTCPIP1_1, Qt::Key_V, Qt::ControlModifier);
+             TFmtEdit* const row[] = {d.EdTCPIP1_1, d.EdTCPIP1_2, d.EdTCPIP1_3, d.EdTCPIP1_4};
+             QStringList texts;
+             for (TFmtEdit* f : row)
+                 texts << f->text();
+             EXPECT_EQ(texts.join('|'), "192|168|0|300");
+             EXPECT_EQ(QApplication::focusWidget(), d.EdTCPIP1_4);  // out of range: kept there
+             const int beeps = SystemBeepCount();
+             QApplication::clipboard()->setText("10.1.2");
+             d.EdTCPIP1_4->selectAll();
+             QTest::keyClick(d.EdTCPIP1_4, Qt::Key_V, Qt::ControlModifier);
+             EXPECT_EQ(d.EdTCPIP1_4->text(), "300");
+             EXPECT_EQ(SystemBeepCount() - beeps, 1);
+         }},
+        {"a speed index outside the list shows no entry and no speed",
+         [] {
+             TParaSet1Dlg d;
+             TBoardParams p;
+             p.SpeedIndex = 9;
+             d.FillFrom(p);
+             EXPECT_EQ(d.ComboBox1->currentIndex(), -1);
+             EXPECT_EQ(d.ComboBox1->placeholderText().trimmed(), "");
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.check();
+    }
 }
 
 }  // namespace

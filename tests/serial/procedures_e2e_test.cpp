@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "app/mainwindow.h"
+#include "board/commandline.h"
 #include "board/recordline.h"
 #include "support/ledgerfiles.h"
 #include "core/inifile.h"
@@ -287,7 +288,7 @@ TEST_F(ProceduresE2eTest, WriteWithAndWithoutMacAddress) {
         // A confirm that fails at a field that is not a number stores nothing; nothing is sent.
         {"field not a number", Qt::Key_F5, {}, mac, emptyDestIp, {}, {},
          "00-01-C9" + rest, "00-01-C9", {},
-         {"'' is not a valid integer value"}},
+         {"TCP/IP（接続先）（2）: '' is not a valid integer value"}},
         {"mask refused", Qt::Key_F2, {"--refuse", "mask"}, mac, Confirm(), all.mid(0, 7),
          QStringList{kMacOk} + kOkLines.mid(0, 4) + QStringList{"マスク長　NG!!", kNgBanner},
          "00-01-C9" + rest, "00-01-C9", {withMac("00-01-C9", "mask")}},
@@ -373,13 +374,15 @@ TEST_F(ProceduresE2eTest, CheckAndSet) {
         // The empty destination address stops the copy: nothing is stored, nothing written.
         {"stopped at l_pt", Qt::Key_F7, board + QStringList{"--mute", "l_pt"}, mac, Confirm(),
          read.mid(0, 4), {kMacOk, kOkLines[0], kTimeout, "Port値　NG!!"}, "00-01-C9" + rest,
-         "00-01-C9", {}, {"'' is not a valid integer value"}},
-        // The speed and keep-alive no reply filled are written as "no selection".
+         "00-01-C9", {}, {"TCP/IP（接続先）（1）: '' is not a valid integer value"}},
+        // The speed and keep-alive no reply filled are written as "no selection"; the log says
+        // that the speed line asks for 9600 bit/s.
         {"stopped at bps", Qt::Key_F7, board + QStringList{"--mute", "bps"}, mac, Confirm(),
          read.mid(0, 9) + QStringList{""} + DefaultWrite(own).mid(0, 6) +
              QStringList{"bps=15", "timv=0", "keep=-1", "timr=0", "save", "exit"},
          readLog.mid(0, 7) + QStringList{kTimeout, "通信スピード(RS232C)　NG!!"} +
-             written("00-01-C9"),
+             kOkLines.mid(0, 6) + QStringList{kSpeedOutsideListLine} +
+             written("00-01-C9").mid(6),
          "00-01-C9 127.0.8.3:10777 10.16.77.171:3335 16 1 -1 0 -1 0", "00-01-C9",
          {Made("check-set", "02-5A-C3-00-01-C9", own)}},
         // A reply that is not a number ends the command before the dialog.

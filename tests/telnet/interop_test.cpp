@@ -172,8 +172,8 @@ TEST(TelnetInterop, BusyboxTelnetdWithABoardScript) {
          [&](TTelNetCont1Dlg& s, TBoardParams* p) {
              TBoardReadback r;
              const bool ok = ReadBoardSettings(s, p, &r, hooks).ok;
-             return int(ok && r.bps == 9600 &&
-                        r.mac == std::array<int, 6>{2, 0x5A, 0xC3, 0, 1, 0xC9});
+             return int(ok && r.Of("bps") == TReplyValues{9600} &&
+                        r.Of("madr") == TReplyValues{2, 0x5A, 0xC3, 0, 1, 0xC9});
          },
          1},
     };

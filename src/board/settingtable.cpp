@@ -1,0 +1,146 @@
+#include "board/settingtable.h"
+
+#include <QStringList>
+#include <cstring>
+
+#include "board/commandline.h"
+#include "core/exceptions.h"
+
+int TBoardSetting::MemberCount() const {
+    int n = 0;
+    while (n < static_cast<int>(members.size()) && members[static_cast<size_t>(n)])
+        ++n;
+    return n;
+}
+
+const TBoardSetting* FindSetting(const char* keyword) {
+    const size_t n = std::strcspn(keyword, "=");
+    for (const TBoardSetting& s : kBoardSettings)
+        if (std::strlen(s.keyword) == n && std::strncmp(s.keyword, keyword, n) == 0)
+            return &s;
+    return nullptr;
+}
+
+const TBoardSetting* SettingOfMember(int TBoardParams::*member) {
+    for (const TBoardSetting& s : kBoardSettings)
+        for (int TBoardParams::*m : s.members)
+            if (m && m == member)
+                return &s;
+    return nullptr;
+}
+
+const char* MemberKey(int TBoardParams::*member) {
+    for (const TSettingKey& k : kIntSettingKeys)
+        if (k.member == member)
+            return k.name;
+    return "";
+}
+
+namespace {
+
+template <typename Format>
+QString Joined(const std::vector<int>& values, Format format, QChar separator) {
+    QStringList parts;
+    for (int v : values)
+        parts << format(v);
+    return parts.join(separator);
+}
+
+std::vector<int> MemberValues(const TBoardSetting& s, const TBoardParams& p) {
+    std::vector<int> values;
+    for (int i = 0; i < s.MemberCount(); ++i)
+        values.push_back(p.*s.members[static_cast<size_t>(i)]);
+    return values;
+}
+
+}  // namespace
+
+QString SettingValueText(const TBoardSetting& s, const TBoardParams& p) {
+    const std::vector<int> v = MemberValues(s, p);
+    switch (s.form) {
+        case TSettingForm::MacAddress:
+            return QStringLiteral("02-5A-C3-") + Joined(v, HexText, QLatin1Char('-'));
+        case TSettingForm::IpAddress:
+            return Joined(v, DecText, QLatin1Char('.'));
+        case TSettingForm::SpeedList:
+            return v[0] == 2   ? QStringLiteral("17")
+                   : v[0] == 1 ? QStringLiteral("16")
+                               : QStringLiteral("15");
+        case TSettingForm::Decimal:
+        case TSettingForm::Switch:
+            break;
+    }
+    return DecText(v[0]);
+}
+
+TReplyValues ParseReply(const TBoardSetting& s, const QString& reply) {
+    switch (s.form) {
+        case TSettingForm::MacAddress: {
+            const std::array<int, 6> groups = SplitMacText(reply);
+            return TReplyValues(groups.begin(), groups.end());
+        }
+        case TSettingForm::IpAddress: {
+            const std::array<int, 4> groups = SplitIpText(reply);
+            return TReplyValues(groups.begin(), groups.end());
+        }
+        case TSettingForm::Decimal:
+        case TSettingForm::Switch:
+        case TSettingForm::SpeedList:
+            break;
+    }
+    return {StrToInt(reply)};
+}
+
+QString ReplyText(const TBoardSetting& s, const TReplyValues& values) {
+    switch (s.form) {
+        case TSettingForm::MacAddress:
+            return Joined(values, HexText, QLatin1Char('-'));
+        case TSettingForm::IpAddress:
+            return Joined(values, DecText, QLatin1Char('.'));
+        case TSettingForm::Decimal:
+        case TSettingForm::Switch:
+        case TSettingForm::SpeedList:
+            break;
+    }
+    return values.empty() ? QString() : DecText(values[0]);
+}
+
+std::vector<int> MemberValuesOfReply(const TBoardSetting& s, const TReplyValues& values) {
+    const size_t n = static_cast<size_t>(s.MemberCount());
+    if (values.size() < n)
+        return {};
+    // The members are the last groups: the first three MAC groups are the fixed prefix.
+    std::vector<int> out(values.end() - static_cast<std::ptrdiff_t>(n), values.end());
+    if (s.form == TSettingForm::SpeedList)
+        out[0] = SpeedIndexForBps(out[0]);
+    return out;
+}
+
+int SpeedIndexForBps(int bps) {
+    return bps == 17 ? 2 : bps == 16 ? 1 : 0;
+}
+
+bool SpeedIndexInList(int index) {
+    const TBoardSetting* s = SettingOfMember(&TBoardParams::SpeedIndex);
+    return index >= s->min && index <= s->max;
+}
+
+QString TSettingRangeError::Text() const {
+    return QStringLiteral("%1=%2 is outside %3..%4")
+        .arg(QLatin1String(key))
+        .arg(value)
+        .arg(min)
+        .arg(max);
+}
+
+std::optional<TSettingRangeError> CheckSettings(const TBoardParams& p) {
+    for (const TBoardSetting& s : kBoardSettings) {
+        for (int i = 0; i < s.MemberCount(); ++i) {
+            const int TBoardParams::*m = s.members[static_cast<size_t>(i)];
+            if (p.*m < s.min || p.*m > s.max)
+                return TSettingRangeError{MemberKey(s.members[static_cast<size_t>(i)]), p.*m, s.min,
+                                          s.max};
+        }
+    }
+    return std::nullopt;
+}

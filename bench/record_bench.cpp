@@ -2,9 +2,6 @@
 // netboard-cli serial write (wall time and peak RSS, each run a process of its own, the two
 // ledgers interleaved, medians of 21), and one reservation with its row, as a command makes
 // them (two transactions, each synced to disk).
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <QApplication>
 #include <QDateTime>
@@ -43,28 +40,25 @@ struct Run {
     double maxRssMiB;
 };
 
-// Runs `program` with `args` to its end: wall time and peak RSS of the child.
+// Runs `program` with `args` to its end: wall time, and peak RSS as GNU time reports it (a
+// child of this process would count this process's pages in its own peak; one of time's does
+// not). The time includes time's own start, the same for every run.
 Run Measure(const QByteArray& program, const QList<QByteArray>& args) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.constData()));
+    QProcess p;
+    p.setStandardOutputFile(QProcess::nullDevice());
+    QStringList list = {QStringLiteral("-f"), QStringLiteral("maxrss=%M"),
+                        QString::fromLocal8Bit(program)};
     for (const QByteArray& a : args)
-        argv.push_back(const_cast<char*>(a.constData()));
-    argv.push_back(nullptr);
+        list << QString::fromLocal8Bit(a);
     const double start = NowMs();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage ru{};
-    wait4(pid, &status, 0, &ru);
+    p.start(QStringLiteral("/usr/bin/time"), list);
+    p.waitForFinished(120000);
     const double ms = NowMs() - start;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        std::fprintf(stderr, "  %s exited with %d\n", program.constData(), status);
-    return {ms, ru.ru_maxrss / 1024.0};
+    const QByteArray err = p.readAllStandardError();
+    const int at = static_cast<int>(err.lastIndexOf("maxrss="));
+    if (p.exitCode() != 0 || at < 0)
+        std::fprintf(stderr, "  %s: %s\n", program.constData(), err.constData());
+    return {ms, at < 0 ? 0 : err.mid(at + 7).trimmed().toDouble() / 1024.0};
 }
 
 // A station folder: the settings file and a ledger holding `rows` rows, made by the import of an

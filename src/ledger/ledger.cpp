@@ -165,6 +165,7 @@ TLedger::~TLedger() {
 }
 
 void TLedger::Close() {
+    insertRow_.reset();
     {
         QSqlDatabase db = QSqlDatabase::database(connection_, false);
         if (db.isOpen())
@@ -205,17 +206,27 @@ bool TLedger::ProcessAlive(const QString& token) {
     return ok && pid > 0 && StartTime(pid) == parts[3];
 }
 
-QSqlQuery TLedger::Exec(const char* sql, const QVariantList& values) {
+QSqlQuery TLedger::Prepare(const char* sql) {
     QSqlQuery q(QSqlDatabase::database(connection_, false));
     if (!q.prepare(QLatin1String(sql)))
         Fail(path_, QStringLiteral("を読み書きできません"), q.lastError().text());
-    for (const QVariant& v : values) {
+    return q;
+}
+
+void TLedger::Run(QSqlQuery* q, const QVariantList& values) {
+    for (int i = 0; i < values.size(); ++i) {
         // A null text would be stored as NULL; the ledger's text columns hold "" instead.
+        const QVariant& v = values[i];
         const bool nullText = v.typeId() == QMetaType::QString && v.toString().isNull();
-        q.addBindValue(nullText ? QVariant(QLatin1String("")) : v);
+        q->bindValue(i, nullText ? QVariant(QLatin1String("")) : v);
     }
-    if (!q.exec())
-        Fail(path_, QStringLiteral("に書き込めません"), q.lastError().text());
+    if (!q->exec())
+        Fail(path_, QStringLiteral("に書き込めません"), q->lastError().text());
+}
+
+QSqlQuery TLedger::Exec(const char* sql, const QVariantList& values) {
+    QSqlQuery q = Prepare(sql);
+    Run(&q, values);
     return q;
 }
 
@@ -258,8 +269,11 @@ void TLedger::ImportCsv(const LogFn& log) {
         Fail(csv, QStringLiteral("を読めません"), f.errorString());
     qint64 rows = 0;
     qint64 skipped = 0;
-    // The strongest state each address reached: given beats burned.
-    QHash<int, std::pair<TAddressState, TRecordLine>> states;
+    // A later giving of an address replaces an earlier one; a burning never replaces anything.
+    QSqlQuery given = Prepare(kUpsertAddress);
+    QSqlQuery burned = Prepare(
+        "INSERT INTO addresses (low, state, time, command, station, owner) "
+        "VALUES (?, 'burned', ?, ?, ?, '') ON CONFLICT (low) DO NOTHING");
     // A line is read up to its line end or this many bytes; a longer one is cut and skipped.
     constexpr qint64 kMaxLine = 4096;
     while (!f.atEnd()) {
@@ -287,17 +301,11 @@ void TLedger::ImportCsv(const LogFn& log) {
             continue;
         // As a command's outcome sets it today: an acknowledged "save" gives the address (a
         // failed verification after it included), an unanswered one burns it.
-        const bool given = line.ok || line.failed == QLatin1String("verify");
-        const bool burned = !line.ok && line.failed == QLatin1String("save");
-        if (given)
-            states[*low] = {TAddressState::Given, line};
-        else if (burned && !states.contains(*low))
-            states[*low] = {TAddressState::Burned, line};
+        if (line.ok || line.failed == QLatin1String("verify"))
+            Run(&given, {*low, QLatin1String("given"), timeText, line.command, station_, QString()});
+        else if (line.failed == QLatin1String("save"))
+            Run(&burned, {*low, timeText, line.command, station_});
     }
-    for (auto it = states.cbegin(); it != states.cend(); ++it)
-        Exec(kUpsertAddress,
-             {it.key(), QLatin1String(StateName(it->first)), RecordTimeText(it->second.time),
-              it->second.command, station_, QString()});
     if (log)
         log(QStringLiteral("製造記録 %1 を取り込みました（%2 行、読めない行 %3 行）")
                 .arg(csv)
@@ -327,9 +335,12 @@ void TLedger::BurnAbandoned() {
 }
 
 void TLedger::InsertRow(const TRecordLine& row, const QString& timeText) {
-    Exec(
-        "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, failed) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+    // Prepared once: an import adds millions of rows through it.
+    if (!insertRow_)
+        insertRow_ = std::make_unique<QSqlQuery>(Prepare(
+            "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
+            "failed) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    Run(insertRow_.get(),
         {timeText.isEmpty() ? RecordTimeText(row.time) : timeText, row.time.toSecsSinceEpoch(),
          row.station.isEmpty() ? station_ : row.station, row.command, row.link, row.mac, row.ownIp,
          QLatin1String(row.ok ? "OK" : "NG"), row.failed});

@@ -127,6 +127,8 @@ class TLedger {
     class TTransaction;
     // Runs one statement with its values bound in order; throws ELedgerError naming the file.
     QSqlQuery Exec(const char* sql, const QVariantList& values = {});
+    QSqlQuery Prepare(const char* sql);
+    void Run(QSqlQuery* q, const QVariantList& values);
     void Close();
     void Migrate(const LogFn& log);
     void ImportCsv(const LogFn& log);
@@ -140,4 +142,5 @@ class TLedger {
     QString station_;
     QString connection_;
     QString token_;
+    std::unique_ptr<QSqlQuery> insertRow_;
 };

@@ -25,5 +25,7 @@ int main(int argc, char** argv) {
         rc |= RunTelnetCommandBench();
     if (!*only || !std::strcmp(only, "procedures"))
         rc |= RunProceduresBench();
+    if (!*only || !std::strcmp(only, "cli"))
+        rc |= RunCliBench();
     return rc;
 }

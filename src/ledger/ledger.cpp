@@ -10,6 +10,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSysInfo>
+#include <QThread>
 #include <QVariant>
 #include <atomic>
 #include <limits>
@@ -23,6 +24,8 @@ namespace {
 constexpr int kSchemaVersion = 1;
 // A writer waits this long for another process's transaction before it gives up.
 constexpr int kBusyTimeoutMs = 10000;
+// SQLite's primary result code "busy" (extended codes keep it in their low byte).
+constexpr int kSqliteBusy = 5;
 
 // Each migration takes the schema from the version before it to its own.
 struct TMigration {
@@ -116,8 +119,12 @@ std::optional<int> ReadCounter(const QString& iniPath) {
 // until the commit. Rolled back unless committed.
 class TLedger::TTransaction {
   public:
-    explicit TTransaction(TLedger* ledger) : ledger_(ledger) { ledger_->Exec("BEGIN IMMEDIATE"); }
+    explicit TTransaction(TLedger* ledger) : ledger_(ledger) {
+        ledger_->Exec("BEGIN IMMEDIATE");
+        ledger_->inTransaction_ = true;
+    }
     ~TTransaction() {
+        ledger_->inTransaction_ = false;
         if (!done_) {
             QSqlQuery q(QSqlDatabase::database(ledger_->connection_, false));
             q.exec(QStringLiteral("ROLLBACK"));
@@ -220,8 +227,17 @@ void TLedger::Run(QSqlQuery* q, const QVariantList& values) {
         const bool nullText = v.typeId() == QMetaType::QString && v.toString().isNull();
         q->bindValue(i, nullText ? QVariant(QLatin1String("")) : v);
     }
-    if (!q->exec())
-        Fail(path_, QStringLiteral("に書き込めません"), q->lastError().text());
+    // Outside a transaction SQLite answers "busy" at once, without its busy wait, while the
+    // last connection of another process tidies the log files up as it closes (or a start
+    // recovers them after a crash); both take milliseconds. A statement that met one of
+    // them is tried again, for a bounded time. Inside a transaction the write lock is held.
+    constexpr int kBusyRetryMs = 10;
+    for (int waited = 0; !q->exec(); waited += kBusyRetryMs) {
+        const bool busy = q->lastError().nativeErrorCode().toInt() % 256 == kSqliteBusy;
+        if (!busy || inTransaction_ || waited >= kBusyTimeoutMs)
+            Fail(path_, QStringLiteral("に書き込めません"), q->lastError().text());
+        QThread::msleep(kBusyRetryMs);
+    }
 }
 
 QSqlQuery TLedger::Exec(const char* sql, const QVariantList& values) {
@@ -230,15 +246,21 @@ QSqlQuery TLedger::Exec(const char* sql, const QVariantList& values) {
     return q;
 }
 
+int TLedger::SchemaVersion() {
+    QSqlQuery q = Exec("SELECT version FROM ledger_schema");
+    return q.next() ? q.value(0).toInt() : -1;
+}
+
 void TLedger::Migrate(const LogFn& log) {
+    // Most starts find the schema current: they read its version and take no write lock.
+    {
+        const QStringList tables = QSqlDatabase::database(connection_, false).tables();
+        if (tables.contains(QStringLiteral("ledger_schema")) && SchemaVersion() == kSchemaVersion)
+            return;
+    }
     TTransaction t(this);
     Exec("CREATE TABLE IF NOT EXISTS ledger_schema (version INTEGER NOT NULL)");
-    int version = -1;
-    {
-        QSqlQuery q = Exec("SELECT version FROM ledger_schema");
-        if (q.next())
-            version = q.value(0).toInt();
-    }
+    int version = SchemaVersion();
     if (version < 0) {
         Exec("INSERT INTO ledger_schema (version) VALUES (0)");
         version = 0;
@@ -302,7 +324,8 @@ void TLedger::ImportCsv(const LogFn& log) {
         // As a command's outcome sets it today: an acknowledged "save" gives the address (a
         // failed verification after it included), an unanswered one burns it.
         if (line.ok || line.failed == QLatin1String("verify"))
-            Run(&given, {*low, QLatin1String("given"), timeText, line.command, station_, QString()});
+            Run(&given,
+                {*low, QLatin1String("given"), timeText, line.command, station_, QString()});
         else if (line.failed == QLatin1String("save"))
             Run(&burned, {*low, timeText, line.command, station_});
     }
@@ -337,9 +360,9 @@ void TLedger::BurnAbandoned() {
 void TLedger::InsertRow(const TRecordLine& row, const QString& timeText) {
     // Prepared once: an import adds millions of rows through it.
     if (!insertRow_)
-        insertRow_ = std::make_unique<QSqlQuery>(Prepare(
-            "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
-            "failed) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        insertRow_ = std::make_unique<QSqlQuery>(
+            Prepare("INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
+                    "failed) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     Run(insertRow_.get(),
         {timeText.isEmpty() ? RecordTimeText(row.time) : timeText, row.time.toSecsSinceEpoch(),
          row.station.isEmpty() ? station_ : row.station, row.command, row.link, row.mac, row.ownIp,

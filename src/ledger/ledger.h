@@ -131,6 +131,8 @@ class TLedger {
     void Run(QSqlQuery* q, const QVariantList& values);
     void Close();
     void Migrate(const LogFn& log);
+    // The schema's version as the file holds it; -1 before the first start wrote one.
+    int SchemaVersion();
     void ImportCsv(const LogFn& log);
     void BurnAbandoned();
     // `timeText`: the time as an imported line wrote it; empty: the row's own time.
@@ -143,4 +145,5 @@ class TLedger {
     QString connection_;
     QString token_;
     std::unique_ptr<QSqlQuery> insertRow_;
+    bool inTransaction_ = false;
 };

@@ -123,8 +123,18 @@ bool TCommandRunner::ReserveAddress(const QString& command, bool setCounter, boo
                 SetMacLow(&params_, *next);
             continue;
         }
-        if ((seen.state == TAddressState::Given || seen.state == TAddressState::Burned) &&
-            !ui_.MayReuse(mac, seen))
+        const bool taken =
+            seen.state == TAddressState::Given || seen.state == TAddressState::Burned;
+        if (taken && followCounter) {
+            // Another process gave it between the counter's read and this look-up, and has
+            // moved the counter on since: the counter's address now is the one to take.
+            const std::optional<int> next = Ledger().NextAddress();
+            if (next && *next != *low) {
+                SetMacLow(&params_, *next);
+                continue;
+            }
+        }
+        if (taken && !ui_.MayReuse(mac, seen))
             return false;
         if (Ledger().Reserve(*low, seen, command, setCounter))
             return true;

@@ -1,0 +1,110 @@
+// netboard-cli end to end, each run a process of its own, against the floors of what it does:
+// `--help` against a QCoreApplication that prints one line, a serial and a telnet `write`
+// against netboard-barewrite doing the same exchange with nothing else. The runs are
+// interleaved, 21 of each, and the medians are compared; peak RSS as GNU time reports it.
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <vector>
+
+#include "benches.h"
+#include "core/inifile.h"
+
+namespace {
+
+constexpr int kRuns = 21;
+
+double NowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Runs `program args` under GNU time: wall ms (time's own start included, the same for every
+// program) and peak RSS in MiB.
+std::pair<double, double> Measure(const QStringList& command) {
+    QProcess p;
+    p.setStandardOutputFile(QProcess::nullDevice());
+    const double start = NowMs();
+    p.start(QStringLiteral("/usr/bin/time"), QStringList{"-f", "maxrss=%M"} + command);
+    p.waitForFinished(120000);
+    const double ms = NowMs() - start;
+    const QByteArray err = p.readAllStandardError();
+    const int at = static_cast<int>(err.lastIndexOf("maxrss="));
+    if (p.exitCode() != 0 || at < 0)
+        std::fprintf(stderr, "  %s: %s\n", qPrintable(command.join(' ')), err.constData());
+    return {ms, at < 0 ? 0 : err.mid(at + 7).trimmed().toDouble() / 1024.0};
+}
+
+// A substitute board for the whole run: its first output line (terminal or address).
+class Sim {
+  public:
+    explicit Sim(const QStringList& args) {
+        sim_.start(QStringLiteral(NB_SIM_PATH), args);
+        sim_.waitForReadyRead(10000);
+        first_ = QString::fromLocal8Bit(sim_.readLine()).trimmed();
+    }
+    ~Sim() {
+        sim_.kill();
+        sim_.waitForFinished();
+    }
+    const QString& First() const { return first_; }
+
+  private:
+    QProcess sim_;
+    QString first_;
+};
+
+}  // namespace
+
+int RunCliBench() {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("station.ini");
+    {
+        TIniFile f(ini);
+        for (const auto& [k, v] : {std::pair{"TCPIP1_1", "127"}, std::pair{"TCPIP1_2", "0"},
+                                   std::pair{"TCPIP1_3", "9"}, std::pair{"TCPIP1_4", "1"}})
+            f.WriteString("Option", k, v);
+        f.UpdateFile();
+    }
+    const Sim serial({"serial"});
+    const Sim telnet({"telnet", "--address", "127.0.9.1", "--port", "23"});
+    const QString cli = QStringLiteral(NB_CLI_PATH);
+    const QString bare = QStringLiteral(NB_BAREWRITE_PATH);
+    const std::vector<std::pair<const char*, QStringList>> runs = {
+        {"netboard-cli --help", {cli, "--help"}},
+        {"QCoreApplication hello", {QStringLiteral(NB_HELLO_PATH)}},
+        {"netboard-cli serial write",
+         {cli, "serial", "--device", serial.First(), "write", "--ini", ini}},
+        {"bare serial write", {bare, "serial", serial.First()}},
+        {"netboard-cli telnet write", {cli, "telnet", "write", "--ini", ini}},
+        {"bare telnet write", {bare, "telnet", "127.0.9.1"}},
+    };
+    std::map<std::string, std::vector<double>> ms, rss;
+    for (int r = 0; r < kRuns; ++r) {
+        for (const auto& [name, command] : runs) {
+            const auto [m, k] = Measure(command);
+            ms[name].push_back(m);
+            rss[name].push_back(k);
+        }
+    }
+    for (const auto& [name, command] : runs)
+        std::printf("cli: %-28s median %7.1f ms, peak RSS %5.1f MiB\n", name, Median(ms[name]),
+                    Median(rss[name]));
+    auto ratio = [&](const char* a, const char* b) { return Median(ms[a]) / Median(ms[b]); };
+    std::printf(
+        "cli: --help x%.2f of hello; serial write x%.2f of bare; telnet write x%.2f of "
+        "bare\n",
+        ratio("netboard-cli --help", "QCoreApplication hello"),
+        ratio("netboard-cli serial write", "bare serial write"),
+        ratio("netboard-cli telnet write", "bare telnet write"));
+    return 0;
+}

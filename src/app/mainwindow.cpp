@@ -41,8 +41,7 @@ void SetHint(QAction* a, const QString& hint) {
 TNetC1AppForm::TNetC1AppForm(const QString& iniPath, QWidget* parent) : QMainWindow(parent) {
     BuildWindow();
     params_.TelnetPass.clear();
-    iniPath_ =
-        iniPath.isEmpty() ? IniPathForExecutable(QApplication::applicationFilePath()) : iniPath;
+    iniPath_ = iniPath.isEmpty() ? DefaultIniPath() : iniPath;
     QString readError;
     params_ = LoadSettings(iniPath_, &readError);
     if (!readError.isEmpty()) {

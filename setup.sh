@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 # busybox-static carries the telnetd that the interop tests run (Debian's plain busybox has none).
-packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgtest-dev
+packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite libgtest-dev
           fonts-noto-cjk busybox-static clang-14 libclang-rt-14-dev)
 
 install_missing() {

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStatusBar>
@@ -40,8 +41,7 @@ void SetHint(QAction* a, const QString& hint) {
 TNetC1AppForm::TNetC1AppForm(const QString& iniPath, QWidget* parent) : QMainWindow(parent) {
     BuildWindow();
     params_.TelnetPass.clear();
-    iniPath_ =
-        iniPath.isEmpty() ? IniPathForExecutable(QApplication::applicationFilePath()) : iniPath;
+    iniPath_ = iniPath.isEmpty() ? DefaultIniPath() : iniPath;
     QString readError;
     params_ = LoadSettings(iniPath_, &readError);
     if (!readError.isEmpty()) {
@@ -99,6 +99,17 @@ void TNetC1AppForm::BuildWindow() {
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setSizeGripEnabled(false);
     // The hints keep the left of the bar; the address the next board gets stands at the right.
+    busyText_ = new QLabel(this);
+    busyText_->setObjectName(QStringLiteral("BusyText"));
+    busyBar_ = new QProgressBar(this);
+    busyBar_->setObjectName(QStringLiteral("BusyBar"));
+    busyBar_->setRange(0, 0);  // no end known: the bar moves to and fro
+    busyBar_->setMaximumWidth(80);
+    busyBar_->setMaximumHeight(14);
+    busyText_->hide();
+    busyBar_->hide();
+    statusBar()->addPermanentWidget(busyText_);
+    statusBar()->addPermanentWidget(busyBar_);
     nextAddress_ = new QLabel(this);
     nextAddress_->setObjectName(QStringLiteral("NextMacAddress"));
     statusBar()->addPermanentWidget(nextAddress_);
@@ -249,9 +260,28 @@ QToolButton* TNetC1AppForm::ToolButton(const QString& name) const {
 
 void TNetC1AppForm::RunItem(const QString& item, void (TNetC1AppForm::*handler)()) {
     RunCommand([this, item, handler] {
+        // The status bar names the command by its caption while it is at work.
+        const QAction* a = Action(item);
+        runningCaption_ = a ? (a->text().isEmpty() ? a->toolTip() : a->text()) : item;
+        runningCaption_.remove(QStringLiteral("(&X)")).remove(QStringLiteral("..."));
         emit CommandStarted(item);
         (this->*handler)();
     });
+}
+
+void TNetC1AppForm::Busy(bool busy) {
+    busy_ = busy;
+    ShowBusy();
+}
+
+void TNetC1AppForm::ShowBusy() {
+    busyText_->setText(
+        !busy_ ? QString()
+        : closePending_
+            ? QStringLiteral("%1 実行中（終了後にプログラムを閉じます）").arg(runningCaption_)
+            : QStringLiteral("%1 実行中").arg(runningCaption_));
+    busyText_->setVisible(busy_);
+    busyBar_->setVisible(busy_);
 }
 
 void TNetC1AppForm::AddLogLine(const QString& text) {
@@ -300,8 +330,9 @@ bool TNetC1AppForm::RunCommand(const std::function<void()>& body) {
 void TNetC1AppForm::closeEvent(QCloseEvent* event) {
     if (running_) {
         // The running command still uses the links and dialogs a close would destroy; the
-        // close happens as soon as it ends.
+        // close happens as soon as it ends, and the status bar says so.
         closePending_ = true;
+        ShowBusy();
         event->ignore();
         return;
     }

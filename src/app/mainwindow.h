@@ -119,6 +119,10 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
     void NullBox() override;
     // Shows `message` in the error box once the running command has ended.
     void ShowAfterCommand(const QString& message) override;
+    // The progress dialog of the ROM version query's connection wait.
+    TRomQueryHooks RomQueryHooks() override;
+    // The status bar's sign that the running command is at work.
+    void Busy(bool busy) override;
     // TLinkSource: the serial session with its port open; a telnet session of the command's
     // own, its window hidden.
     TBoardLink* SerialLink() override;
@@ -126,6 +130,8 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
 
     // The status bar's next MAC address, as the settings file and the ledger have it now.
     void ShowNextAddress();
+    // The status bar's busy sign: the running command's name, and that a close will follow.
+    void ShowBusy();
 
     void BuildWindow();
     void BuildMenus();
@@ -150,6 +156,10 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
     TAboutBox* aboutBox_ = nullptr;
     TNetSet1Dlg* netSet1Dlg_ = nullptr;      // owned; released by ReleaseSerialSession()
     QLabel* nextAddress_ = nullptr;          // in the status bar
+    QLabel* busyText_ = nullptr;             // in the status bar while a command is at work
+    class QProgressBar* busyBar_ = nullptr;  // likewise
+    QString runningCaption_;
+    bool busy_ = false;
     TRecordWindow* recordWindow_ = nullptr;  // a child window, made on first use
 
     // An error that arose inside the running command but must not stop it (the MAC counter's

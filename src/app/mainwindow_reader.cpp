@@ -1,6 +1,6 @@
-// The main window's ROM version query: the query runs without a window of its own; the main
-// window shows its connection wait in the progress dialog and the status bar, lets Cancel end
-// it, and shows the version in a message box.
+// The main window's ROM version query: the runner runs it; the window shows its connection wait
+// in the progress dialog and the status bar, lets Cancel (or a close of the window) end it, and
+// shows the version in a message box.
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -15,33 +15,41 @@
 #include "reader/romquery.h"
 
 void TNetC1AppForm::ROM1Click() {
-    std::unique_ptr<TGuage1Dlg> progress;
+    TRomQueryResult query;
+    Runner().RomVersion(&query);
+}
+
+TRomQueryHooks TNetC1AppForm::RomQueryHooks() {
+    // The dialog lives from the wait's start to its end; the hooks share it.
+    auto progress = std::make_shared<std::unique_ptr<TGuage1Dlg>>();
     TRomQueryHooks hooks;
-    hooks.waitStarted = [&](const QString& text) {
-        progress = std::make_unique<TGuage1Dlg>(this);
-        progress->Button1()->setVisible(true);
-        progress->Panel2()->hide();
-        progress->ProgressBar1()->hide();
-        progress->setWindowTitle(QStringLiteral("しばらくお待ちください"));
-        progress->Label1()->setText(text);
+    hooks.waitStarted = [this, progress](const QString& text) {
+        auto& dlg = *progress;
+        dlg = std::make_unique<TGuage1Dlg>(this);
+        dlg->Button1()->setVisible(true);
+        dlg->Panel2()->hide();
+        dlg->ProgressBar1()->hide();
+        dlg->setWindowTitle(QStringLiteral("しばらくお待ちください"));
+        dlg->Label1()->setText(text);
         // The status bar keeps the text after the query.
         statusBar()->showMessage(text);
         WaitForEvents(0);
-        progress->show();
-        progress->raise();
-        progress->activateWindow();
+        dlg->show();
+        dlg->raise();
+        dlg->activateWindow();
         WaitForEvents(0);
     };
-    hooks.cancelled = [&] { return !progress->Running(); };
-    hooks.waitEnded = [&] {
+    // The wait has no limit of its own: Cancel ends it, and so does a close of the window.
+    hooks.cancelled = [this, progress] { return !(*progress)->Running() || closePending_; };
+    hooks.waitEnded = [progress] {
         // Connected: the dialog closes; cancelled: it is released as it stands.
-        if (progress->Running())
-            progress->close();
-        progress.reset();
+        if ((*progress)->Running())
+            (*progress)->close();
+        progress->reset();
     };
     hooks.versionReceived = [this](const QString& version) {
         ShowMessageBox(this, QStringLiteral("情報"), QString::fromUtf8(kRomVersionPrefix) + version,
                        QMessageBox::Information);
     };
-    RunRomVersionQuery(this, Params(), LogPane(), IniPath(), hooks);
+    return hooks;
 }

@@ -19,7 +19,7 @@ const char* const kCliHelp =
     "  read                     read the board's settings and print them as key=value\n"
     "                           lines; writes nothing\n"
     "  rom-version              ask the reader behind the board for its ROM version (at\n"
-    "                           the board's own IP address and TCP port)\n"
+    "                           the board's own IP address and TCP port; telnet only)\n"
     "\n"
     "The production ledger (name-ledger.sqlite beside the settings file):\n"
     "  record status            the next MAC address, the counts and the ledger's path\n"
@@ -38,9 +38,12 @@ const char* const kCliHelp =
     "                           this program); the production record lies beside it\n"
     "  --verify                 after write: read the settings back and compare them\n"
     "  --allow-reuse            write a MAC address the ledger shows as given before\n"
+    "  --json                   print one JSON object with the result at the end\n"
     "  --help                   show this text\n"
     "\n"
-    "Exit status: 0 OK, 1 NG (or a refused reused address), 2 usage or link error.\n";
+    "Exit status: 0 OK; 1 NG: a board's NG, a refused reused address, a ledger or MAC\n"
+    "counter that cannot be written, output that could not be written; 2 a usage error,\n"
+    "settings out of range or no settings file, or a link that cannot be opened.\n";
 
 namespace {
 
@@ -106,6 +109,8 @@ QString CheckCombination(const TCliArgs& a, bool macGiven) {
             return QStringLiteral("record takes only --ini (and export --since)");
         if (a.since.isValid() && a.command != TCliCommand::RecordExport)
             return QStringLiteral("--since belongs to record export");
+        if (a.json && a.command == TCliCommand::RecordExport)
+            return QStringLiteral("record export writes CSV; --json does not go with it");
         return {};
     }
     if (a.since.isValid())
@@ -113,6 +118,10 @@ QString CheckCombination(const TCliArgs& a, bool macGiven) {
     if (a.command == TCliCommand::None)
         return QStringLiteral("no command given (write, mac-rewrite, read or rom-version)");
     if (a.link == TCliLink::Serial) {
+        if (a.command == TCliCommand::RomVersion)
+            return QStringLiteral(
+                "rom-version runs over telnet only: the reader sits behind the "
+                "board's network side");
         if (a.port.has_value() == !a.device.isEmpty())
             return QStringLiteral("serial needs exactly one of --port N and --device PATH");
         if (a.address)
@@ -170,6 +179,8 @@ bool ParseCliArgs(const QStringList& args, TCliArgs* out, QString* error) {
             a.verify = true;
         } else if (name == QLatin1String("--allow-reuse") && !inlineValue) {
             a.allowReuse = true;
+        } else if (name == QLatin1String("--json") && !inlineValue) {
+            a.json = true;
         } else if (name == QLatin1String("--ini")) {
             a.ini = value();
             if (missing || a.ini.isEmpty())

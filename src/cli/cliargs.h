@@ -23,6 +23,7 @@ struct TCliArgs {
     QDateTime since;                            // record export --since DATE
     bool verify = false;
     bool allowReuse = false;
+    bool json = false;  // one JSON object with the result at the end
     bool help = false;
 };
 

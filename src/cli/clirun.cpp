@@ -1,32 +1,76 @@
 #include "cli/clirun.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 
-#include "board/commandline.h"
 #include "board/macaddress.h"
-#include "board/procedures.h"
 #include "board/readback.h"
+#include "board/settingtable.h"
 #include "cli/cliargs.h"
 #include "cli/stdoutlog.h"
 #include "core/exceptions.h"
 #include "core/settings.h"
-#include "reader/readerlink.h"
-#include "reader/romquery.h"
 #include "runner/commandrunner.h"
 #include "serial/commx.h"
 #include "serial/netset1dlg.h"
 #include "telnet/telnetsession.h"
 
+namespace {
+
+// The first failed write to standard output: its cause, or empty while every write went through.
+QString g_outputError;
+
+void WriteOut(const QByteArray& bytes) {
+    errno = 0;
+    if (std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout) !=
+            static_cast<size_t>(bytes.size()) ||
+        std::fflush(stdout) != 0) {
+        LoseOutput(errno);
+        clearerr(stdout);
+    }
+}
+
+}  // namespace
+
+void LoseOutput(int error) {
+    if (g_outputError.isEmpty())
+        g_outputError = QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString EscapedLine(const QString& text) {
+    // A byte from a board or a reader must not start a line of its own or hide as nothing.
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == '\\')
+            out += QStringLiteral("\\\\");
+        else if (u == '\r')
+            out += QStringLiteral("\\r");
+        else if (u == '\n')
+            out += QStringLiteral("\\n");
+        else if (u == '\t')
+            out += QStringLiteral("\\t");
+        else if (u < 0x20 || u == 0x7F)
+            out += QStringLiteral("\\x%1").arg(static_cast<int>(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 void PrintLine(const QString& line) {
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
+    WriteOut(EscapedLine(line).toUtf8() + '\n');
 }
 
 void PrintError(const QString& line) {
-    const QByteArray bytes = "netboard-cli: " + line.toUtf8() + '\n';
+    const QByteArray bytes = "netboard-cli: " + EscapedLine(line).toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
 }
 
@@ -38,8 +82,15 @@ class ELinkError : public Exception {
     using Exception::Exception;
 };
 
+// A command line that cannot run as it stands (settings out of range, no settings file).
+class EUsageError : public Exception {
+  public:
+    using Exception::Exception;
+};
+
 // The command line's face of the command runner: no dialog (the settings file's values are
-// the confirmed ones), a switch in place of the question, standard error in place of a box.
+// the confirmed ones, checked first), a switch in place of the question, standard error in
+// place of a box, standard output as the log pane.
 class TCliRun : private TCommandUi, private TLinkSource {
   public:
     TCliRun(const TCliArgs& args, const QString& iniPath)
@@ -58,24 +109,37 @@ class TCliRun : private TCommandUi, private TLinkSource {
     }
 
     int Run() {
+        int status = kExitUsage;
         switch (a_.command) {
             case TCliCommand::Write:
-                return Write();
+                status = Write();
+                break;
             case TCliCommand::MacRewrite:
-                return Status(runner_.MacRewrite());
+                CheckSettings();
+                status = Status(runner_.MacRewrite());
+                break;
             case TCliCommand::Read:
-                return Read();
+                status = Read();
+                break;
             case TCliCommand::RomVersion:
-                return RomVersion();
+                status = RomVersion();
+                break;
             case TCliCommand::RecordStatus:
-                return RecordStatus();
+                status = RecordStatus();
+                break;
             case TCliCommand::RecordExport:
-                return RecordExport();
+                status = RecordExport();
+                break;
             case TCliCommand::None:
                 break;
         }
-        return kExitUsage;
+        if (a_.json)
+            WriteOut(QJsonDocument(json_).toJson(QJsonDocument::Compact) + '\n');
+        return status;
     }
+
+    // What the JSON object holds so far, for a run that ends with an error.
+    QJsonObject& Json() { return json_; }
 
   private:
     // TCommandUi
@@ -108,6 +172,13 @@ class TCliRun : private TCommandUi, private TLinkSource {
     }
     void NullBox() override { PrintLine(QStringLiteral("NULL")); }
     void ShowAfterCommand(const QString& message) override { PrintError(message); }
+    TRomQueryHooks RomQueryHooks() override {
+        // No operator waits at a window: a reader that has not accepted the connection within
+        // the link's own connect time ends the query.
+        TRomQueryHooks hooks;
+        hooks.cancelled = [] { return true; };
+        return hooks;
+    }
 
     // TLinkSource
     TBoardLink* SerialLink() override {
@@ -116,13 +187,15 @@ class TCliRun : private TCommandUi, private TLinkSource {
             TCommX* port = serial_->CommX1();
             port->SetIniPath(ini_);
             port->SetDeviceOverride(a_.device);
-            port->SetPortNo(a_.port.value_or(params_.ComPort));
             try {
-                port->PortOpen();
-            } catch (const Exception& e) {
-                throw ELinkError(QStringLiteral("cannot open COM%1 (%2): %3")
-                                     .arg(port->PortNo())
-                                     .arg(port->DevicePath(), e.Message()));
+                serial_->OpenPort(a_.port.value_or(params_.ComPort));
+            } catch (const EPortOpenError& e) {
+                // A device given by its path is named by it; a port number with its device.
+                const QString name =
+                    a_.device.isEmpty()
+                        ? QStringLiteral("COM%1 (%2)").arg(port->PortNo()).arg(port->DevicePath())
+                        : a_.device;
+                throw ELinkError(QStringLiteral("cannot open %1: %2").arg(name, e.Cause()));
             }
         }
         return serial_.get();
@@ -138,18 +211,35 @@ class TCliRun : private TCommandUi, private TLinkSource {
         }
     }
 
-    // The exit status of a command that sends: 0 only when the board's part and its record
-    // are both OK.
-    int Status(const TCommandResult& r) const {
+    // Settings out of the ranges the dialogs hold are refused before anything is sent.
+    void CheckSettings() {
+        if (const std::optional<TSettingRangeError> e = ::CheckSettings(params_))
+            throw EUsageError(QStringLiteral("%1 in %2; nothing was sent").arg(e->Text(), ini_));
+    }
+
+    // The exit status of a command that reaches a board: 0 only when the board's part and its
+    // record are both OK.
+    int Status(const TCommandResult& r) {
+        json_[QStringLiteral("link")] = r.link;
+        json_[QStringLiteral("mac")] = r.mac;
+        json_[QStringLiteral("result")] = r.reached ? (r.Ok() ? "OK" : "NG") : "refused";
+        json_[QStringLiteral("failed")] = QString::fromLatin1(r.outcome.failed);
+        if (!r.recordError.isEmpty())
+            json_[QStringLiteral("recordError")] = r.recordError;
         if (!r.reached)
             return refused_ ? kExitNg : kExitUsage;
         return r.Ok() ? kExitOk : kExitNg;
     }
 
     int Write() {
+        CheckSettings();
         const TCommandResult r = runner_.Write(a_.link == TCliLink::Telnet, a_.withMac, a_.verify);
-        for (const QString& d : r.differences)
-            PrintError(QStringLiteral("verify: ") + d);
+        if (a_.verify) {
+            QJsonArray differences;
+            for (const QString& d : r.differences)
+                differences.append(d);
+            json_[QStringLiteral("differences")] = differences;
+        }
         return Status(r);
     }
 
@@ -160,64 +250,76 @@ class TCliRun : private TCommandUi, private TLinkSource {
         } catch (const ELinkError&) {
             throw;
         } catch (const Exception&) {
-            for (const QString& line : ReadbackLines(runner_.LastBoard()))
-                PrintLine(line);  // what was read before the reply that is not a number
+            PrintRead(runner_.LastBoard());  // what was read before the reply that is not a number
             throw;
         }
-        for (const QString& line : ReadbackLines(r.board))
-            PrintLine(line);
+        PrintRead(r.board);
         if (r.reached && !r.outcome.ok)
             PrintError(QStringLiteral("no reply to ") + QString::fromLatin1(r.outcome.failed));
         return Status(r);
     }
 
+    void PrintRead(const TBoardReadback& board) {
+        QJsonObject read;
+        for (const QString& line : ReadbackLines(board)) {
+            PrintLine(line);
+            read[line.section(QLatin1Char('='), 0, 0)] = line.section(QLatin1Char('='), 1);
+        }
+        json_[QStringLiteral("read")] = read;
+    }
+
     int RomVersion() {
-        TTComXDlg link(nullptr, params_.TCPPort1, &log_, ini_);
-        link.SetTCPServPort(params_.TCPPort1);
-        link.SetTCPServAddr(params_.OwnIpText());
-        link.OpenLink();
-        int status = kExitNg;
-        if (!link.Connected()) {
-            PrintError(QStringLiteral("cannot connect to the reader at %1:%2")
-                           .arg(params_.OwnIpText())
-                           .arg(params_.TCPPort1));
-            status = kExitUsage;
-        } else {
-            link.SendRomVersionRequest();
-            if (link.WaitResponse()) {
-                PrintLine(QString::fromUtf8(kRomVersionPrefix) + link.VersionText());
-                status = kExitOk;
-            }
+        TRomQueryResult q;
+        const TCommandResult r = runner_.RomVersion(&q);
+        const QString reader =
+            QStringLiteral("%1:%2").arg(params_.OwnIpText()).arg(params_.TCPPort1);
+        json_[QStringLiteral("version")] = q.version;
+        Status(r);
+        switch (q.outcome) {
+            case TRomQueryResult::Version:
+                PrintLine(QString::fromUtf8(kRomVersionPrefix) + q.version);
+                return r.Ok() ? kExitOk : kExitNg;
+            case TRomQueryResult::NotConnected:
+                PrintError(QStringLiteral("cannot connect to the reader at %1").arg(reader));
+                return kExitUsage;
+            case TRomQueryResult::NoReply:
+                PrintError(QStringLiteral("the reader at %1 sent no version").arg(reader));
+                break;
+            case TRomQueryResult::NotVersion:
+                PrintError(QStringLiteral("the reader at %1 answered, but not with its version")
+                               .arg(reader));
+                break;
+            case TRomQueryResult::EmptyVersion:
+                PrintError(QStringLiteral("the reader at %1 sent an empty version").arg(reader));
+                break;
         }
-        try {
-            link.FormDestroy();
-        } catch (const Exception& e) {
-            PrintError(e.Message());  // the query's result stands
-        }
-        return status;
+        return kExitNg;
     }
 
     int RecordStatus() {
         TLedger& ledger = runner_.Ledger();
         const std::optional<int> next = ledger.NextAddress();
         const TLedgerStats s = ledger.Stats();
-        PrintLine(QStringLiteral("ledger=") + ledger.Path());
-        PrintLine(QStringLiteral("station=") + ledger.Station());
-        PrintLine(QStringLiteral("next=") + (next ? MacTextOfLow(*next) : QStringLiteral("-")));
-        PrintLine(QStringLiteral("rows=%1").arg(s.rows));
-        PrintLine(QStringLiteral("ng=%1").arg(s.ng));
-        PrintLine(QStringLiteral("given=%1").arg(s.given));
-        PrintLine(QStringLiteral("released=%1").arg(s.released));
-        PrintLine(QStringLiteral("burned=%1").arg(s.burned));
-        PrintLine(QStringLiteral("reserved=%1").arg(s.reserved));
+        const QList<std::pair<QString, QString>> values = {
+            {"ledger", ledger.Path()},
+            {"station", ledger.Station()},
+            {"next", next ? MacTextOfLow(*next) : QStringLiteral("-")},
+            {"rows", QString::number(s.rows)},
+            {"ng", QString::number(s.ng)},
+            {"given", QString::number(s.given)},
+            {"released", QString::number(s.released)},
+            {"burned", QString::number(s.burned)},
+            {"reserved", QString::number(s.reserved)}};
+        for (const auto& [key, value] : values) {
+            PrintLine(key + QLatin1Char('=') + value);
+            json_[key] = value;
+        }
         return kExitOk;
     }
 
     int RecordExport() {
-        runner_.Ledger().Export(a_.since, [](const QByteArray& line) {
-            std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
-        });
-        return std::fflush(stdout) == 0 ? kExitOk : kExitNg;
+        runner_.Ledger().Export(a_.since, [](const QByteArray& line) { WriteOut(line); });
+        return kExitOk;
     }
 
     const TCliArgs& a_;
@@ -227,22 +329,62 @@ class TCliRun : private TCommandUi, private TLinkSource {
     TCommandRunner runner_;
     std::unique_ptr<TNetSet1Dlg> serial_;
     bool refused_ = false;  // the guard refused an address given before
+    QJsonObject json_;
 };
+
+const char* CommandWord(TCliCommand c) {
+    switch (c) {
+        case TCliCommand::Write:
+            return "write";
+        case TCliCommand::MacRewrite:
+            return "mac-rewrite";
+        case TCliCommand::Read:
+            return "read";
+        case TCliCommand::RomVersion:
+            return "rom-version";
+        case TCliCommand::RecordStatus:
+            return "record status";
+        case TCliCommand::RecordExport:
+            return "record export";
+        case TCliCommand::None:
+            break;
+    }
+    return "";
+}
 
 }  // namespace
 
 int RunCli(const TCliArgs& args, const QString& iniPath) {
+    int status = kExitNg;
+    QJsonObject failure;
     try {
         TCliRun run(args, iniPath);
-        return run.Run();
-    } catch (const ELinkError& e) {
-        PrintError(e.Message());
-        return kExitUsage;
+        run.Json()[QStringLiteral("command")] = QLatin1String(CommandWord(args.command));
+        try {
+            status = run.Run();
+        } catch (...) {
+            failure = run.Json();
+            throw;
+        }
     } catch (const Exception& e) {
-        PrintError(e.Message());  // a reply that is not a number, and the like
-        return kExitNg;
+        PrintError(e.Message());
+        status = dynamic_cast<const ELinkError*>(&e) || dynamic_cast<const EUsageError*>(&e)
+                     ? kExitUsage
+                     : kExitNg;  // a reply that is not a number, a ledger that cannot be kept
+        failure[QStringLiteral("command")] = QLatin1String(CommandWord(args.command));
+        failure[QStringLiteral("result")] = status == kExitUsage ? "refused" : "NG";
+        failure[QStringLiteral("error")] = e.Message();
+        if (args.json)
+            WriteOut(QJsonDocument(failure).toJson(QJsonDocument::Compact) + '\n');
     } catch (const std::exception& e) {
         PrintError(QString::fromUtf8(e.what()));
-        return kExitNg;
+        status = kExitNg;
     }
+    // Output that never reached its reader makes the run NG, once the board's part is recorded.
+    if (!g_outputError.isEmpty()) {
+        PrintError(QStringLiteral("standard output: ") + g_outputError);
+        if (status == kExitOk)
+            status = kExitNg;
+    }
+    return status;
 }

@@ -1,13 +1,17 @@
 // netboard-cli: the configuration commands without a window, for production lines. See
 // kCliHelp for the command line.
+#include <fcntl.h>
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
 #include "cli/cliargs.h"
 #include "cli/clirun.h"
+#include "runner/commandrunner.h"
 
 namespace {
 
@@ -24,6 +28,17 @@ int main(int argc, char** argv) {
     // Output to a pipe whose reader has gone (a script cut short, "| head") must not kill the
     // run between the board's "save" and the saved counter and record line.
     std::signal(SIGPIPE, SIG_IGN);
+    // A standard descriptor the caller closed would be taken by the next file opened (the
+    // ledger, the serial port), and log lines would be written into it: /dev/null holds its
+    // place. Output that had nowhere to go still makes the run NG.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            if (open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd)
+                return kExitNg;
+            if (fd == 1)
+                LoseOutput(EBADF);
+        }
+    }
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -47,8 +62,20 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("netboard-cli"));
     // Without --ini, the window's settings file: the same counter, ports and record.
-    const QString ini = parsed.ini.isEmpty() ? QDir(QCoreApplication::applicationDirPath())
-                                                   .filePath(QStringLiteral("netboard-config.ini"))
-                                             : parsed.ini;
+    const QString ini = parsed.ini.isEmpty() ? DefaultIniPath() : parsed.ini;
+    if (!QFileInfo(ini).isFile()) {
+        // The built-in settings point at a real board's address and a fresh counter: nothing is
+        // written to a board with them. A read may go on, saying so.
+        const bool writes =
+            parsed.command == TCliCommand::Write || parsed.command == TCliCommand::MacRewrite;
+        if (writes) {
+            PrintError(QStringLiteral("settings file %1 not found; give the station's settings "
+                                      "file with --ini FILE")
+                           .arg(ini));
+            return kExitUsage;
+        }
+        PrintError(
+            QStringLiteral("settings file %1 not found; the built-in settings are used").arg(ini));
+    }
     return RunCli(parsed, ini);
 }

@@ -72,6 +72,7 @@ class TTComXDlg : public QObject, private TReaderPort {
     bool WaitResponse() { return frames_.WaitResponse(); }
     void ExtractFrames() { frames_.ExtractFrames(); }
     const QString& VersionText() const { return frames_.VersionText(); }
+    bool VersionReceived() const { return frames_.VersionReceived(); }
     TReaderFrames& Frames() { return frames_; }
 
     // Writes section "ComDebug" and saves the INI file, closes the socket and clears the

@@ -8,6 +8,7 @@ void TReaderFrames::SendRomVersionRequest() {
     const QByteArray frame = RomVersionRequest(port_->IdNo());
     lastCommand_ = kCmdRomVersion;
     responseReceived_ = false;
+    versionReceived_ = false;
     port_->SendBlock(reinterpret_cast<const uint8_t*>(frame.constData()),
                      static_cast<int>(frame.size()));
 }
@@ -108,8 +109,10 @@ void TReaderFrames::DecodeFrame() {
     responseReceived_ = true;
     const TDecodedReply r = DecodeReply(frame_.data(), stored_, lastCommand_);
     lastReplyCode_ = r.replyCode;
-    if (r.hasVersion)
+    if (r.hasVersion) {
         versionText_ = r.version;
+        versionReceived_ = true;
+    }
     for (const QString& line : r.lines)
         port_->LogLine(line);
 }

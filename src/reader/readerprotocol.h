@@ -59,6 +59,8 @@ class TReaderFrames {
     uint32_t IdleLeftMs() const;
 
     const QString& VersionText() const { return versionText_; }
+    // True once a firmware-version ACK answered the last request.
+    bool VersionReceived() const { return versionReceived_; }
     bool ResponseReceived() const { return responseReceived_; }
     int LastCommand() const { return lastCommand_; }
     bool InFrame() const { return inFrame_; }
@@ -74,6 +76,7 @@ class TReaderFrames {
     bool responseReceived_ = false;
     uint8_t lastReplyCode_ = 0;
     QString versionText_;
+    bool versionReceived_ = false;
 
     // The frame being extracted. `stored_` never exceeds its expected CR index + 1, so a frame
     // (at most 262 bytes) always fits.

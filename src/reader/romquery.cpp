@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "core/exceptions.h"
 #include "core/replytimer.h"
 #include "core/settings.h"
 #include "reader/readerlink.h"
@@ -22,12 +23,13 @@ bool AwaitConnection(TTComXDlg* link, const TRomQueryHooks& hooks) {
     for (;;) {
         WaitForEvents(first ? 0 : kConnectPassMs);
         first = false;
-        if (hooks.cancelled && hooks.cancelled())
-            break;
+        // A connection that has come wins over a Cancel pressed in the same pass.
         if (link->Connected()) {
             connected = true;
             break;
         }
+        if (hooks.cancelled && hooks.cancelled())
+            break;
     }
     if (hooks.waitEnded)
         hooks.waitEnded();
@@ -36,23 +38,49 @@ bool AwaitConnection(TTComXDlg* link, const TRomQueryHooks& hooks) {
 
 }  // namespace
 
-std::optional<QString> RunRomVersionQuery(QObject* owner, const TBoardParams& params, TLogPane* log,
-                                          const QString& iniPath, const TRomQueryHooks& hooks) {
+const char* TRomQueryResult::Failed() const {
+    switch (outcome) {
+        case NotConnected:
+            return "connect";
+        case NoReply:
+            return "reply";
+        case NotVersion:
+            return "sub-code";
+        case EmptyVersion:
+            return "empty";
+        case Version:
+            break;
+    }
+    return "";
+}
+
+TRomQueryResult RunRomVersionQuery(QObject* owner, const TBoardParams& params, TLogPane* log,
+                                   const QString& iniPath, const TRomQueryHooks& hooks) {
     auto link = std::make_unique<TTComXDlg>(owner, params.TCPPort1, log, iniPath);
     link->SetTCPServPort(params.TCPPort1);
     link->SetTCPServAddr(params.OwnIpText());
     link->OpenLink();
 
-    std::optional<QString> version;
+    TRomQueryResult result;
     if (AwaitConnection(link.get(), hooks)) {
         link->SendRomVersionRequest();
-        if (link->WaitResponse()) {
-            version = link->VersionText();
+        if (!link->WaitResponse()) {
+            result.outcome = TRomQueryResult::NoReply;
+        } else if (!link->VersionReceived()) {
+            result.outcome = TRomQueryResult::NotVersion;
+        } else {
+            result.version = link->VersionText();
+            result.outcome =
+                result.version.isEmpty() ? TRomQueryResult::EmptyVersion : TRomQueryResult::Version;
             if (hooks.versionReceived)
-                hooks.versionReceived(*version);
+                hooks.versionReceived(result.version);
         }
     }
     // Released here rather than by the destructor so that a failed INI write is reported.
-    link->FormDestroy();
-    return version;
+    try {
+        link->FormDestroy();
+    } catch (const Exception& e) {
+        result.saveError = e.Message();
+    }
+    return result;
 }

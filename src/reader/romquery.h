@@ -31,9 +31,25 @@ struct TRomQueryHooks {
     std::function<void(const QString& version)> versionReceived;
 };
 
+// What the query came to.
+struct TRomQueryResult {
+    enum Outcome {
+        NotConnected,  // the wait was cancelled before the reader accepted the connection
+        NoReply,       // no reply within the time limit, or a NACK
+        NotVersion,    // an ACK that is not the version's (another sub-code)
+        EmptyVersion,  // the version's ACK with no text
+        Version,
+    } outcome = NotConnected;
+    QString version;  // with Version (and EmptyVersion): the text as the reader sent it
+    // The "ComDebug" section could not be written at the end (the query's result stands).
+    QString saveError;
+
+    bool Ok() const { return outcome == Version; }
+    // The record's keyword of a failure: "connect", "reply", "sub-code", "empty".
+    const char* Failed() const;
+};
+
 // Runs the query with a reader link owned by `owner` (may be null). `log` may be null. The
-// version text when the reader answered with one; nothing when the wait was cancelled or the
-// reply did not come or was not the version (the log says why). Throws EFCreateError when the
-// "ComDebug" section cannot be written at the end.
-std::optional<QString> RunRomVersionQuery(QObject* owner, const TBoardParams& params, TLogPane* log,
-                                          const QString& iniPath, const TRomQueryHooks& hooks);
+// log says why a reply was not the version.
+TRomQueryResult RunRomVersionQuery(QObject* owner, const TBoardParams& params, TLogPane* log,
+                                   const QString& iniPath, const TRomQueryHooks& hooks);

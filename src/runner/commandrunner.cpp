@@ -1,6 +1,9 @@
 #include "runner/commandrunner.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <algorithm>
 
 #include "board/boardlink.h"
@@ -8,6 +11,7 @@
 #include "board/macaddress.h"
 #include "board/readback.h"
 #include "board/recordline.h"
+#include "core/inifile.h"
 #include "core/logpane.h"
 #include "core/replytimer.h"
 #include "core/settings.h"
@@ -53,6 +57,18 @@ TAddressState AddressOutcome(bool saveAcknowledged, bool saveSent) {
     return saveSent ? TAddressState::Burned : TAddressState::Released;
 }
 
+// The face's sign that the command is at work with a board, for as long as it lives.
+class TBusySign {
+  public:
+    explicit TBusySign(TCommandUi& ui) : ui_(ui) { ui_.Busy(true); }
+    ~TBusySign() { ui_.Busy(false); }
+    TBusySign(const TBusySign&) = delete;
+    TBusySign& operator=(const TBusySign&) = delete;
+
+  private:
+    TCommandUi& ui_;
+};
+
 // True when a "madr" reply held a whole address: after the "NULL" reply or a reply of fewer
 // groups the fields hold zeros, which are no board's address.
 bool WholeMacRead(const TBoardReadback& board) {
@@ -61,6 +77,13 @@ bool WholeMacRead(const TBoardReadback& board) {
 }
 
 }  // namespace
+
+QString DefaultIniPath() {
+    const QFileInfo exe(QCoreApplication::applicationFilePath());
+    if (exe.completeBaseName() == QLatin1String("netboard-cli"))
+        return exe.dir().filePath(QStringLiteral("netboard-config.ini"));
+    return IniPathForExecutable(exe.filePath());
+}
 
 TCommandRunner::TCommandRunner(TCommandUi& ui, TLinkSource& links, TBoardParams& params,
                                QString iniPath)
@@ -81,9 +104,9 @@ void TCommandRunner::Log(const QString& line) {
         log->AddLine(line, kMainLogLimit);
 }
 
-TProcedureHooks TCommandRunner::Hooks() {
+TProcedureHooks TCommandRunner::Hooks(const QString& prefix) {
     TProcedureHooks h;
-    h.log = [this](const QString& line) { Log(line); };
+    h.log = [this, prefix](const QString& line) { Log(prefix + line); };
     h.nullBox = [this] { ui_.NullBox(); };
     h.saveSending = [this] { saveSent_ = true; };
     return h;
@@ -169,6 +192,7 @@ void TCommandRunner::Record(TCommandResult* result, const QString& command, cons
                             const QString& ownIp, std::optional<int> low, int counterBase,
                             bool saveSent) {
     const TOutcome& out = result->outcome;
+    result->link = link;
     const TRecordLine row{
         QDateTime::currentDateTime(),    command,  link, result->mac, ownIp, out.ok,
         QString::fromLatin1(out.failed), QString()};
@@ -195,6 +219,7 @@ TCommandResult TCommandRunner::Write(bool telnet, bool withMac, bool verify) {
     std::unique_ptr<TBoardLink> session;
     TBoardLink* link = nullptr;
     if (telnet) {
+        const TBusySign connecting(ui_);
         session = links_.TelnetLink(params_);
         link = session.get();
     } else if (!(link = links_.SerialLink())) {
@@ -204,6 +229,7 @@ TCommandResult TCommandRunner::Write(bool telnet, bool withMac, bool verify) {
     const std::optional<int> offered = MacLowOf(params_);
     if (!ui_.ConfirmWrite(&params_, withMac))
         return {};
+    const TBusySign busy(ui_);
     Ledger().CheckWritable();
     const QString command = QLatin1String(WriteCommandName(telnet, withMac));
     std::optional<int> low;
@@ -220,11 +246,14 @@ TCommandResult TCommandRunner::Write(bool telnet, bool withMac, bool verify) {
     TCommandResult r =
         RunRecorded(command, *link, low, counterBase, written.OwnIpText(), {}, [&]() -> TOutcome {
             const TOutcome out = RunWriteCommand(*link, &params_, withMac, Hooks());
-            if (out.ok && verify && !Verify(*link, written, withMac, &differences)) {
-                Log(QString::fromUtf8(kBannerNg));
-                return {false, "verify"};
-            }
-            return out;
+            if (!out.ok || !verify)
+                return out;
+            // The verification is a phase of its own after the write's banner.
+            const bool same = Verify(*link, written, withMac, &differences);
+            Log(QLatin1String(same ? "verify: OK" : "verify: NG"));
+            for (const QString& d : differences)
+                Log(QStringLiteral("verify: ") + d);
+            return same ? out : TOutcome{false, "verify"};
         });
     r.differences = differences;
     return r;
@@ -237,6 +266,7 @@ TCommandResult TCommandRunner::MacRewrite() {
     OfferAddress();
     if (!ui_.ConfirmMacAddress(&params_))
         return {};
+    const TBusySign busy(ui_);
     Ledger().CheckWritable();
     const QString command = QStringLiteral("mac-rewrite");
     // The entered address becomes the counter as it is reserved, and only then: a refused
@@ -277,26 +307,25 @@ void TCommandRunner::TakeCheckAndSet(const TBoardParams& edited, const TBoardRea
 TCommandResult TCommandRunner::CheckAndSet(bool telnet) {
     Ledger().CheckWritable();
     TBoardReadback board;
-    TBoardParams edited = params_;
     TBoardLink* link = nullptr;
     std::unique_ptr<TBoardLink> session;
-    if (!telnet) {
-        if (!(link = links_.SerialLink()))
-            return {};
+    if (!telnet && !(link = links_.SerialLink()))
+        return {};
+    {
+        const TBusySign reading(ui_);
         // A reply that is not a number leaves here; the dialog is never shown.
-        ReadBoardSettings(*link, &params_, &board, Hooks());
-        edited = params_;
-        if (!ui_.ConfirmCheckAndSet(board, false, &edited))
-            return {};
-    } else {
-        {
-            std::unique_ptr<TBoardLink> reading = links_.TelnetLink(params_);
-            ReadBoardSettings(*reading, &params_, &board, Hooks());
-        }  // no session is open while the operator looks at the values
-        edited = params_;
-        if (!ui_.ConfirmCheckAndSet(board, true, &edited))
-            return {};
+        if (telnet) {
+            // The first session ends here: none is open while the operator looks at the values.
+            std::unique_ptr<TBoardLink> first = links_.TelnetLink(params_);
+            ReadBoardSettings(*first, &params_, &board, Hooks());
+        } else {
+            ReadBoardSettings(*link, &params_, &board, Hooks());
+        }
     }
+    TBoardParams edited = params_;
+    if (!ui_.ConfirmCheckAndSet(board, telnet, &edited))
+        return {};
+    const TBusySign busy(ui_);
     const QString command = QLatin1String(telnet ? "telnet-check-set" : "check-set");
     const QString mac = ReadbackText("madr", board);
     if (telnet) {
@@ -329,6 +358,7 @@ TCommandResult TCommandRunner::CheckAndSet(bool telnet) {
 }
 
 TCommandResult TCommandRunner::Read(bool telnet) {
+    const TBusySign busy(ui_);
     Ledger().CheckWritable();
     std::unique_ptr<TBoardLink> session;
     TBoardLink* link = nullptr;
@@ -352,6 +382,21 @@ TCommandResult TCommandRunner::Read(bool telnet) {
     return r;
 }
 
+TCommandResult TCommandRunner::RomVersion(TRomQueryResult* query) {
+    const TBusySign busy(ui_);
+    Ledger().CheckWritable();
+    TCommandResult r;
+    *query = RunRomVersionQuery(nullptr, params_, ui_.Log(), iniPath_, ui_.RomQueryHooks());
+    r.reached = true;
+    r.outcome = {query->Ok(), query->Failed()};
+    Record(&r, QStringLiteral("rom-version"),
+           QStringLiteral("%1:%2").arg(params_.OwnIpText()).arg(params_.TCPPort1), QString(),
+           std::nullopt, -1, false);
+    if (!query->saveError.isEmpty())
+        ui_.ShowAfterCommand(query->saveError);  // the query's result stands
+    return r;
+}
+
 bool TCommandRunner::Verify(TBoardLink& link, const TBoardParams& written, bool withMac,
                             QStringList* differences) {
     if (auto* serial = dynamic_cast<TNetSet1Dlg*>(&link))
@@ -360,7 +405,7 @@ bool TCommandRunner::Verify(TBoardLink& link, const TBoardParams& written, bool 
     TBoardReadback board;
     TOutcome read;
     try {
-        read = ReadBoardSettings(link, &scratch, &board, Hooks());
+        read = ReadBoardSettings(link, &scratch, &board, Hooks(QStringLiteral("read-back: ")));
     } catch (const Exception& e) {
         // The board has saved the write; only its verification failed.
         *differences << QStringLiteral("read-back failed: ") + e.Message();

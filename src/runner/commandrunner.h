@@ -20,6 +20,7 @@
 #include "board/procedures.h"
 #include "core/exceptions.h"
 #include "ledger/ledger.h"
+#include "reader/romquery.h"
 
 class TBoardLink;
 class TLogPane;
@@ -57,6 +58,11 @@ class TCommandUi {
     virtual void NullBox() = 0;
     // An error that does not undo the board's part; the caller shows it when the command ends.
     virtual void ShowAfterCommand(const QString& message) = 0;
+    // How the ROM version query shows its connection wait, learns of Cancel and shows the
+    // version.
+    virtual TRomQueryHooks RomQueryHooks() = 0;
+    // The command is at work with a board (true) or waits for the operator or has ended.
+    virtual void Busy(bool busy) { (void)busy; }
 };
 
 // Where a command's links come from.
@@ -75,6 +81,7 @@ class TLinkSource {
 struct TCommandResult {
     bool reached = false;  // something was sent to a board; a row was recorded (or tried)
     TOutcome outcome;
+    QString link;             // the link as the row names it
     QString mac;              // the address sent or read back, "02-5A-C3-..."
     QString recordError;      // the ledger or the counter could not be written after the board
     QStringList differences;  // the verification's differences after a write
@@ -83,6 +90,10 @@ struct TCommandResult {
     // OK in every respect: the board's part and its record.
     bool Ok() const { return reached && outcome.ok && recordError.isEmpty(); }
 };
+
+// The settings file of a station: the window's, named after its executable and beside it;
+// netboard-cli beside it uses the same file.
+QString DefaultIniPath();
 
 class TCommandRunner {
   public:
@@ -105,11 +116,15 @@ class TCommandRunner {
     TCommandResult CheckAndSet(bool telnet);
     // Reads the board's settings and changes nothing (netboard-cli read).
     TCommandResult Read(bool telnet);
+    // Asks the reader behind the board for its ROM version (ROM1, netboard-cli rom-version) at
+    // the board's own address and TCP port; `query` gets what it came to.
+    TCommandResult RomVersion(TRomQueryResult* query);
     // What the last read had read when a reply that is not a number ended it.
     const TBoardReadback& LastBoard() const { return lastBoard_; }
 
   private:
-    TProcedureHooks Hooks();
+    // `prefix` starts each of the procedure's own log lines (the verification's read-back).
+    TProcedureHooks Hooks(const QString& prefix = QString());
     // Puts the address a command offers into the record: the counter's, past addresses other
     // processes hold. Returns the counter it started from.
     int OfferAddress();

@@ -219,6 +219,7 @@ class TCustomCommX : public QObject {
     QString IniPath() const { return iniPath_; }
     // A device to open whatever the port number (empty, the default: the port's own device).
     void SetDeviceOverride(const QString& path) { deviceOverride_ = path; }
+    bool HasDeviceOverride() const { return !deviceOverride_.isEmpty(); }
     // The device the port number (or the override) names; empty for port 0.
     QString DevicePath() const;
     void SetModemLineProbe(TModemLineProbe probe) { probe_ = std::move(probe); }

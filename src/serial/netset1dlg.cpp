@@ -50,6 +50,9 @@ void TNetSet1Dlg::OpenPort(int portNo) {
 }
 
 QString TNetSet1Dlg::Description() const {
+    // A device given by its path has no port number worth naming.
+    if (commX1_->HasDeviceOverride())
+        return commX1_->DevicePath();
     return QStringLiteral("COM%1 %2").arg(commX1_->PortNo()).arg(commX1_->DevicePath());
 }
 
@@ -94,7 +97,10 @@ void TNetSet1Dlg::CommX1Error(TCustomCommX*, int) {
 }
 
 void TNetSet1Dlg::CommX1LineLost(TCustomCommX* Sender) {
-    LogLine(LineLostText(static_cast<TCommX*>(Sender)->PortNo()));
+    auto* port = static_cast<TCommX*>(Sender);
+    LogLine(port->HasDeviceOverride()
+                ? port->DevicePath() + QStringLiteral("が切断されました")
+                : LineLostText(port->PortNo()));
 }
 
 bool TNetSet1Dlg::WaitReply(int skip, const QByteArray& expected) {

@@ -60,7 +60,7 @@ class TNetSet1Dlg : public QObject, public TBoardLink {
     void OpenPort(int portNo);
 
     const TLinkStyle& Style() const override { return kSerialStyle; }
-    // "COM<n> <device>".
+    // "COM<n> <device>", or the device alone when it was given by its path.
     QString Description() const override;
     void ClearReceived() override;
     // Hands the bytes to the driver; with the transmit dump on, logs "TX:" and each byte as two

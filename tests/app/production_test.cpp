@@ -17,6 +17,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 #include "app/mainwindow.h"
@@ -90,11 +91,21 @@ class ProductionTest : public ::testing::Test {
                 if (b->isDefault() && b->isVisible())
                     return QTest::mouseClick(b, Qt::LeftButton);
         });
+        // What the status bar's busy sign said while the command was at work.
+        QTimer busyWatch;
+        QObject::connect(&busyWatch, &QTimer::timeout, [this] {
+            const auto* busy = form->findChild<QLabel*>("BusyText");
+            if (busy->isVisible())
+                busySeen = busy->text();
+        });
+        busySeen.clear();
+        busyWatch.start(1);
         QApplication::setActiveWindow(form.get());
         QTest::keyClick(form.get(), key);
         CancelModalWatchers();
         return question;
     }
+    QString busySeen;
     QStringList RecordLines() const { return LedgerRows(ini); }
     // The MAC counter in the settings file, where every command takes it from.
     void Counter(int mac3) {
@@ -151,6 +162,16 @@ TEST_F(ProductionTest, EveryCommandThatReachedABoardLeavesOneLine) {
         const QString question = Press(r.key);
         EXPECT_EQ(question.contains(QStringLiteral("保存の応答がありませんでした")), r.asks)
             << question.toStdString();
+        // The status bar named the command while it was at work, and no longer does.
+        static const QHash<int, QString> kCaptions = {{Qt::Key_F2, "設定(+MACアドレス)"},
+                                                      {Qt::Key_F3, "MACアドレス再設定"},
+                                                      {Qt::Key_F4, "設定（telnet +MACアドレス）"},
+                                                      {Qt::Key_F5, "設定"},
+                                                      {Qt::Key_F6, "設定(telnet)"},
+                                                      {Qt::Key_F7, "設定確認＆設定"},
+                                                      {Qt::Key_F8, "設定確認＆設定(telnet)"}};
+        EXPECT_EQ(busySeen, kCaptions[r.key] + " 実行中");
+        EXPECT_FALSE(form->findChild<QLabel*>("BusyText")->isVisible());
         const QStringList lines = RecordLines();
         ASSERT_EQ(lines.size(), expected.size() + 1);
         const QString last = lines.last();

@@ -3,6 +3,7 @@
 // MAC counter, and that the settings file's own address is never changed.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -20,6 +21,7 @@
 #include "core/settings.h"
 #include "ledger/ledger.h"
 #include "support/ledgerfiles.h"
+#include "support/printers.h"
 #include "support/simprocess.h"
 
 #include <csignal>
@@ -84,33 +86,58 @@ CliRun RunCliProcess(const QStringList& args, bool asNobody = false) {
     return r;
 }
 
-// Runs netboard-cli with its standard output a pipe whose reader has already gone; the exit
-// status, or -1 when it was killed by a signal or did not end.
-int RunCliIntoClosedPipe(const QStringList& args) {
+// Where a run's standard output goes when it is lost.
+enum class LostOutput { ClosedPipe, FullDisk, Closed };
+
+// Runs netboard-cli with a standard output that takes nothing; the exit status, or -1 when it
+// was killed by a signal or did not end. Standard error goes to `err`.
+int RunCliLosingOutput(const QStringList& args, LostOutput how, QString* err) {
     ExecArgv argv(NB_CLI_PATH, args);
     std::vector<char*> env = EnvironWithoutDisplay();
     int fds[2];
-    if (pipe(fds) != 0)
+    int errFds[2];
+    if (pipe(fds) != 0 || pipe(errFds) != 0)
         return -1;
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(fds[1], 1);
+        if (how == LostOutput::ClosedPipe)
+            dup2(fds[1], 1);
+        else if (how == LostOutput::FullDisk)
+            dup2(open("/dev/full", O_WRONLY), 1);
+        else
+            close(1);
+        dup2(errFds[1], 2);
         close(fds[0]);
         close(fds[1]);
+        close(errFds[0]);
+        close(errFds[1]);
         execve(argv.Data()[0], argv.Data(), env.data());
         _exit(127);
     }
     close(fds[0]);
     close(fds[1]);
+    close(errFds[1]);
+    fcntl(errFds[0], F_SETFL, O_NONBLOCK);
+    QByteArray errBytes;
+    auto drain = [&] {
+        char buf[4096];
+        for (ssize_t n; (n = read(errFds[0], buf, sizeof buf)) > 0;)
+            errBytes.append(buf, n);
+    };
     int status = 0;
     for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 10) {
+        drain();
         if (waited > 60000) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
+            close(errFds[0]);
             return -1;
         }
         usleep(10000);
     }
+    drain();
+    close(errFds[0]);
+    *err = QString::fromUtf8(errBytes);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -232,22 +259,30 @@ const Row kRows[] = {
     {"SerialRefusedLineIsNg", 102, {"serial", "--refuse", "mask"}, kSerial + QStringList{"write"},
      {}, false, 1, {"Port値(接続先)　OK!!", "マスク長　NG!!"}, kBannerNg, "",
      "write,NG,mask,", "00-01-C9"},
+    // The verification is a phase of its own: the write's banner, the read-back's lines, then
+    // its verdict and one line per difference.
     {"SerialVerifyPasses", 103, {"serial"}, kSerial + QStringList{"write", "--verify", "--mac"},
-     {"TCPmask=24"}, false, 0, {"SAVE　OK!!", kBannerOk, "MACアドレス　OK!!", "timr　OK!!"},
-     "timr　OK!!", "", "write-mac,OK,,02-5A-C3-00-01-C9", "00-01-CA"},
+     {"TCPmask=24"}, false, 0,
+     {"SAVE　OK!!", kBannerOk, "read-back: MACアドレス　OK!!", "read-back: timr　OK!!"},
+     "verify: OK", "", "write-mac,OK,,02-5A-C3-00-01-C9", "00-01-CA"},
     {"SerialVerifyCatchesKeptValue", 104, {"serial", "--ignore", "mask"},
      kSerial + QStringList{"--verify", "write"}, {"TCPmask=24"}, false, 1,
-     {"マスク長　OK!!", kBannerOk, "timr　OK!!"}, kBannerNg, "verify: mask written 24, read 16",
-     "write,NG,verify,", "00-01-C9"},
+     {"マスク長　OK!!", kBannerOk, "read-back: timr　OK!!", "verify: NG"},
+     "verify: mask written 24, read 16", "", "write,NG,verify,", "00-01-C9"},
     {"SerialVerifyTakesNonZeroConnAsOn", 123, {"serial", "--ignore", "conn", "--set", "conn=2"},
-     kSerial + QStringList{"write", "--verify"}, {}, false, 0, {kBannerOk, "自動接続　OK!!"},
-     "timr　OK!!", "", "write,OK,,", "00-01-C9"},
+     kSerial + QStringList{"write", "--verify"}, {}, false, 0,
+     {kBannerOk, "read-back: 自動接続　OK!!"}, "verify: OK", "", "write,OK,,", "00-01-C9"},
     {"SerialVerifyCatchesConnOff", 124, {"serial", "--ignore", "conn", "--set", "conn=0"},
-     kSerial + QStringList{"write", "--verify"}, {}, false, 1, {kBannerOk}, kBannerNg,
-     "verify: conn written 1, read 0", "write,NG,verify,", "00-01-C9"},
+     kSerial + QStringList{"write", "--verify"}, {}, false, 1, {kBannerOk, "verify: NG"},
+     "verify: conn written 1, read 0", "", "write,NG,verify,", "00-01-C9"},
     {"SerialVerifyReadBackFails", 105, {"serial", "--ignore", "l_ip", "--set", "l_ip=1.x.3.4"},
-     kSerial + QStringList{"write", "--verify"}, {}, false, 1, {kBannerOk, "MACアドレス　OK!!"},
-     kBannerNg, "verify: read-back failed", "write,NG,verify,", "00-01-C9"},
+     kSerial + QStringList{"write", "--verify"}, {}, false, 1,
+     {kBannerOk, "read-back: MACアドレス　OK!!", "verify: NG"}, "", "", "write,NG,verify,",
+     "00-01-C9"},
+    // Settings out of the dialogs' ranges are refused before anything is sent.
+    {"SerialSettingsOutOfRange", 125, {"serial"}, kSerial + QStringList{"write", "--mac"},
+     {"MacAddr_3=300", "MacAddr_2=-1", "TCPmask=77", "SpeedIndex=9"}, false, 2, {}, "",
+     "MacAddr_2=-1 is outside 0..255", "", "00--1-12C"},
     {"SerialMacRewrite", 106, {"serial"}, kSerial + QStringList{"mac-rewrite", "--mac", "0a-0B-0c"},
      {}, false, 0, {"qelmoT4　OK!!", "MACアドレス　OK!!", kBannerOk, "madr=02-5A-C3-0A-0B-0C"}, "",
      "", "mac-rewrite,OK,,02-5A-C3-0A-0B-0C", "0A-0B-0D"},
@@ -263,20 +298,21 @@ const Row kRows[] = {
     {"SerialGuardRefuses", 110, {"serial"}, kSerial + QStringList{"write", "--mac"}, {}, true, 1,
      {}, "", "02-5A-C3-00-01-C9 was given on 2026-11-30T09:15:00+09:00",
      "write-mac,OK,,02-5A-C3-00-01-C9", "00-01-C9"},
+    // A device given by its path is named by it.
     {"SerialPortCannotOpen", 111, {}, {"serial", "--device", "/nonexistent/tty", "write"}, {},
-     false, 2, {}, "", "cannot open COM1 (/nonexistent/tty)", "", "00-01-C9"},
+     false, 2, {}, "", "cannot open /nonexistent/tty: ", "", "00-01-C9"},
     // Telnet: a board on 127.0.8.<ip>, port 23.
     {"TelnetWriteMac", 112, kTelnetSim, {"telnet", "write", "--mac"}, {}, false, 0,
      {"Connect", "Connected", "MACアドレス　OK!!", "SAVE　OK!!", kBannerOk},
      "madr=02-5A-C3-00-01-CA", "", "telnet-write-mac,OK,,02-5A-C3-00-01-C9", "00-01-CA"},
     {"TelnetAddressOverrideIsNotSaved", 113, {"telnet", "--address", "127.0.8.114"},
      {"telnet", "--address", "127.0.8.114", "write", "--verify"}, {}, false, 0,
-     {"SAVE　OK!!", kBannerOk, "madr=02-5A-C3-00-01-C9", "timr　OK!!"}, "", "",
-     "telnet-write,OK,,", "00-01-C9"},
+     {"SAVE　OK!!", kBannerOk, "madr=02-5A-C3-00-01-C9", "read-back: timr　OK!!"}, "verify: OK",
+     "", "telnet-write,OK,,", "00-01-C9"},
     {"TelnetVerifyCatchesKeptMac", 115,
      kTelnetSim + QStringList{"--ignore", "madr", "--set", "madr=02-5A-C3-00-00-01"},
-     {"telnet", "write", "--mac", "--verify"}, {}, false, 1, {kBannerOk}, kBannerNg,
-     "verify: madr written 00-01-C9, read 00-00-01",
+     {"telnet", "write", "--mac", "--verify"}, {}, false, 1, {kBannerOk, "verify: NG"},
+     "verify: madr written 00-01-C9, read 00-00-01", "",
      "telnet-write-mac,NG,verify,02-5A-C3-00-01-C9", "00-01-CA"},
     {"TelnetGuardAllowsReuse", 116, kTelnetSim, {"telnet", "write", "--mac", "--allow-reuse"}, {},
      true, 0, {kBannerOk}, "madr=02-5A-C3-00-01-CA", "given again",
@@ -289,10 +325,22 @@ const Row kRows[] = {
     // The reader behind the board, at the board's own address and port.
     {"RomVersion", 119, {"reader", "--address", "{ip}", "--port", "10777", "--version", "V2.34"},
      {"telnet", "rom-version"}, {}, false, 0, {"ClientSocket1Connect"}, "ROMバージョン: V2.34", "",
-     "", "00-01-C9"},
+     "rom-version,OK,,", "00-01-C9"},
+    // Only a version reply with a text is a version; bytes from the reader cannot start lines.
+    {"RomVersionEmpty", 126, {"reader", "--address", "{ip}", "--port", "10777", "--version", ""},
+     {"telnet", "rom-version"}, {}, false, 1, {}, "", "sent an empty version",
+     "rom-version,NG,empty,", "00-01-C9"},
+    {"RomVersionOtherSubCode", 127,
+     {"reader", "--address", "{ip}", "--port", "10777", "--sub-code", "0x9F"},
+     {"telnet", "rom-version"}, {}, false, 1, {}, "", "not with its version",
+     "rom-version,NG,sub-code,", "00-01-C9"},
+    {"RomVersionControlBytes", 128,
+     {"reader", "--address", "{ip}", "--port", "10777", "--version", "V1\rX\x01"},
+     {"telnet", "rom-version"}, {}, false, 0, {"V1\\rX\\x01"}, "ROMバージョン: V1\\rX\\x01", "",
+     "rom-version,OK,,", "00-01-C9"},
     {"RomVersionReaderRefuses", 121, {}, {"telnet", "rom-version"}, {}, false, 2,
      {"ClientSocket1Error", "コネクト待ち　タイムオーバー"}, "",
-     "cannot connect to the reader at 127.0.8.121:10777", "", "00-01-C9"},
+     "cannot connect to the reader at 127.0.8.121:10777", "rom-version,NG,connect,", "00-01-C9"},
 };
 // clang-format on
 
@@ -303,15 +351,80 @@ INSTANTIATE_TEST_SUITE_P(Boards, CliRuns, ::testing::ValuesIn(kRows),
 
 // A reader of the output that has gone does not stop the run: the board is written, the
 // counter and the record line are saved.
-TEST(CliOutput, ClosedPipeDoesNotCutTheRunShort) {
-    Station station(122, {});
-    SimProcess sim({"serial"});
+TEST(CliOutput, LostOutputIsNgOnceTheBoardsPartIsRecorded) {
+    const struct {
+        LostOutput how;
+        const char* cause;
+    } rows[] = {{LostOutput::ClosedPipe, "Broken pipe"},
+                {LostOutput::FullDisk, "No space left on device"},
+                {LostOutput::Closed, "Bad file descriptor"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.cause);
+        Station station(122, {});
+        SimProcess sim({"serial"});
+        ASSERT_TRUE(sim.Started());
+        QString err;
+        EXPECT_EQ(RunCliLosingOutput({"serial", "--device", sim.FirstLine(), "write", "--mac",
+                                      "--ini", station.Ini()},
+                                     row.how, &err),
+                  1);
+        EXPECT_TRUE(err.contains(QStringLiteral("standard output: ") + row.cause))
+            << err.toStdString();
+        EXPECT_EQ(station.LastRecord(), "write-mac,OK,,02-5A-C3-00-01-C9");
+        EXPECT_EQ(station.Counter(), "00-01-CA");
+        // A run on a device is named by the device.
+        EXPECT_EQ(LedgerRows(station.Ini()).value(0).section(',', 2, 2), sim.FirstLine());
+    }
+}
+
+// --json ends a run with one object a line controller can read instead of the log lines.
+TEST(CliOutput, JsonResultAtTheEnd) {
+    Station station(130, {"TCPmask=24"});
+    SimProcess sim({"serial", "--ignore", "mask"});
     ASSERT_TRUE(sim.Started());
-    EXPECT_EQ(RunCliIntoClosedPipe({"serial", "--device", sim.FirstLine(), "write", "--mac",
-                                    "--ini", station.Ini()}),
-              0);
-    EXPECT_EQ(station.LastRecord(), "write-mac,OK,,02-5A-C3-00-01-C9");
-    EXPECT_EQ(station.Counter(), "00-01-CA");
+    const struct {
+        QStringList args;
+        const char* json;  // the object, the device's path as "DEV"
+    } rows[] = {
+        {{"write", "--mac", "--verify", "--json"},
+         R"({"command":"write","differences":["mask written 24, read 16"],"failed":"verify",)"
+         R"("link":"DEV","mac":"02-5A-C3-00-01-C9","result":"NG"})"},
+        {{"read", "--json"},
+         R"({"command":"read","failed":"","link":"DEV","mac":"","read":{"bps":"16","conn":"1",)"
+         R"("f_ip":"10.16.77.171","f_pt":"3335","keep":"1","l_ip":"127.0.8.130","l_pt":"10777",)"
+         R"("madr":"02-5A-C3-00-01-C9","mask":"16","timr":"1","timv":"10"},"result":"OK"})"},
+    };
+    for (const auto& row : rows) {
+        const CliRun r = RunCliProcess(QStringList{"serial", "--device", sim.FirstLine()} +
+                                       row.args + QStringList{"--ini", station.Ini()});
+        EXPECT_EQ(r.out.value(r.out.size() - 1),
+                  QString::fromUtf8(row.json).replace("DEV", sim.FirstLine()));
+    }
+}
+
+// Without a settings file at its default place nothing is written to a board; a read runs on
+// the built-in settings and says so. The program is copied to a folder of its own, where its
+// default settings file is missing.
+TEST(CliOutput, NoDefaultSettingsFile) {
+    QTemporaryDir dir;
+    const QString cli = dir.filePath("netboard-cli");
+    ASSERT_TRUE(QFile::copy(NB_CLI_PATH, cli));
+    SimProcess telnet({"telnet", "--address", "127.0.8.129", "--port", "23"});
+    ASSERT_TRUE(telnet.Started());
+    const QString ini = dir.filePath("netboard-config.ini");
+    for (const char* command : {"write", "mac-rewrite", "read"}) {
+        SCOPED_TRACE(command);
+        QProcess p;
+        p.setProcessEnvironment(WithoutDisplay());
+        const bool read = QLatin1String(command) == QLatin1String("read");
+        p.start(cli, read ? QStringList{"telnet", "--address", "127.0.8.129", "read"}
+                          : QStringList{"serial", "--device", "/dev/null", command});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_TRUE(err.contains(ini)) << err.toStdString();
+        EXPECT_EQ(p.exitCode(), read ? 0 : 2);
+        EXPECT_TRUE(err.contains(read ? "built-in settings" : "--ini")) << err.toStdString();
+    }
 }
 
 // Lines that cannot run give status 2, a single line on standard error, and touch nothing.
@@ -338,6 +451,8 @@ TEST(CliUsage, BadLinesGiveStatusTwo) {
         {"telnet", "read", "--bogus"},
         {"telnet", "read", "--ini"},
         {"telnet", "read", "--ini", station.Ini() + ".missing"},
+        {"serial", "--device", "/dev/null", "rom-version"},
+        {"record", "export", "--json"},
     };
     for (const QStringList& args : lines) {
         const bool hasIni = args.contains("--ini");

@@ -17,6 +17,7 @@
 #include "app/mainwindow.h"
 #include "core/replytimer.h"
 #include "dialogs/guage1dlg.h"
+#include "ledger/ledger.h"
 #include "support/simprocess.h"
 
 namespace {
@@ -144,6 +145,8 @@ class RomQuery : public ::testing::Test {
         win_.reset();
         QFile::remove(iniPath_);
         QFile::remove(transcript_);
+        for (const char* suffix : {"", "-wal", "-shm"})
+            QFile::remove(TLedger::PathBesideIni(iniPath_) + suffix);
     }
 
     std::unique_ptr<SimProcess> sim_;
@@ -213,6 +216,29 @@ TEST_F(RomQuery, ReaderClosingOnTheRequestTimesOut) {
     EXPECT_EQ(Log(), (QStringList{"ClientSocket1Connect", "ClientSocket1Disconnect",
                                   "レスポンス待ち　タイムオーバー"}));
     ExpectIniAfterQuery();
+}
+
+// A close of the main window during the connection wait acts as Cancel; the window closes once
+// the query has ended, and the status bar said so meanwhile.
+TEST_F(RomQuery, ACloseDuringTheWaitCancelsIt) {
+    Start("127.0.0.88", {"--refuse"});
+    win_->show();
+    QString busy;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<TGuage1Dlg*>(w) && w->isVisible()) {
+                closer.stop();
+                win_->close();
+                busy = win_->findChild<QLabel*>("BusyText")->text();
+            }
+        }
+    });
+    closer.start(10);
+    Run();
+    EXPECT_EQ(busy, "ROMバージョン 実行中（終了後にプログラムを閉じます）");
+    EXPECT_FALSE(win_->isVisible());
+    EXPECT_TRUE(Received().isEmpty());
 }
 
 TEST_F(RomQuery, RefusedConnectionRetriesUntilCancelAndSendsNothing) {

@@ -27,6 +27,7 @@ const char* const kHelp =
     "  --address ADDR      listen address (default 127.0.0.1)\n"
     "  --port N            listen port (default 0: any free port)\n"
     "  --version TEXT      version text of the answer (default V1.00)\n"
+    "  --sub-code CODE     sub-code of the answer's ACK (default 0x90, the version's)\n"
     "  --nack CODE         answer a NACK with this error code instead\n"
     "  --tag-error CODE    tag error code sent with --nack 5\n"
     "  --uid HEX           answer a UID frame (I) with these 8 bytes instead\n"
@@ -47,6 +48,7 @@ struct ReaderBehaviour {
     std::string address = "127.0.0.1";
     int port = 0;
     std::string version = "V1.00";
+    int subCode = 0x90;
     int nack = -1;
     int tagError = 0;
     std::vector<uint8_t> uid;
@@ -105,6 +107,9 @@ bool ParseArgs(int argc, char** argv, ReaderBehaviour* b) {
             b->port = std::atoi(v);
         } else if (a == "--version" && (v = next())) {
             b->version = v;
+        } else if (a == "--sub-code" && (v = next())) {
+            if (!ParseCode(v, &b->subCode))
+                return false;
         } else if (a == "--nack" && (v = next())) {
             if (!ParseCode(v, &b->nack))
                 return false;
@@ -181,7 +186,7 @@ std::vector<uint8_t> Answer(const ReaderBehaviour& b, const std::vector<uint8_t>
         return Frame(id, static_cast<uint8_t>(b.replyCode), {0x00});
     if (!romRequest)
         return Frame(id, 0x31, {0x44});
-    std::vector<uint8_t> data{0x90};
+    std::vector<uint8_t> data{static_cast<uint8_t>(b.subCode)};
     data.insert(data.end(), b.version.begin(), b.version.end());
     if (data.size() > 255)
         data.resize(255);

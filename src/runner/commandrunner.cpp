@@ -92,11 +92,19 @@ TProcedureHooks TCommandRunner::Hooks() {
 int TCommandRunner::OfferAddress() {
     // The file's counter, never a copy older than the file: another process may have moved it.
     const std::optional<int> counter = Ledger().Counter();
-    if (!counter)
-        return -1;  // out of range: the dialog or the settings check says so
+    const std::optional<int> next = NextOffered();
+    if (next)
+        SetMacLow(&params_, *next);  // else out of range: the dialog or the settings check says so
+    return counter.value_or(-1);
+}
+
+std::optional<int> TCommandRunner::NextOffered() {
     const std::optional<int> next = Ledger().NextAddress();
-    SetMacLow(&params_, next.value_or(*counter));
-    return *counter;
+    if (!next) {
+        if (const std::optional<TMacBlock> block = Ledger().Block())
+            throw ECommandRefused(TLedger::UsedUpText(*block));
+    }
+    return next;
 }
 
 void TCommandRunner::FollowCounter() {
@@ -107,19 +115,25 @@ void TCommandRunner::FollowCounter() {
 }
 
 bool TCommandRunner::ReserveAddress(const QString& command, bool setCounter, bool followCounter) {
+    // A block's offer is free or released when it is made: given or burned by the time it is
+    // reserved, another station took it meanwhile, and it gives way like a reservation.
+    const bool offersFree = followCounter && Ledger().Block();
     for (int attempt = 0; attempt < kReserveAttempts; ++attempt) {
         std::optional<int> low = MacLowOf(params_);
         if (!low)
             throw ECommandRefused(QStringLiteral("MACアドレス %1 は範囲外です")
                                       .arg(QString::fromLatin1(MacText(params_))));
+        Ledger().CheckInBlock(*low);
         const QString mac = MacTextOfLow(*low);
         const TAddressInfo seen = Ledger().Lookup(*low);
-        if (seen.state == TAddressState::Reserved) {
+        if (seen.state == TAddressState::Reserved ||
+            (offersFree && seen.state != TAddressState::Free &&
+             seen.state != TAddressState::Released)) {
             if (!followCounter)
                 throw ECommandRefused(
                     QStringLiteral("MACアドレス %1 は別の処理が書き込み中です（%2、%3）")
                         .arg(mac, seen.command, seen.station));
-            if (const std::optional<int> next = Ledger().NextAddress())
+            if (const std::optional<int> next = NextOffered())
                 SetMacLow(&params_, *next);
             continue;
         }

@@ -71,6 +71,8 @@ class TCliRun : private TCommandUi, private TLinkSource {
                 return RecordStatus();
             case TCliCommand::RecordExport:
                 return RecordExport();
+            case TCliCommand::BlockSet:
+                return BlockSet();
             case TCliCommand::None:
                 break;
         }
@@ -210,6 +212,31 @@ class TCliRun : private TCommandUi, private TLinkSource {
         PrintLine(QStringLiteral("released=%1").arg(s.released));
         PrintLine(QStringLiteral("burned=%1").arg(s.burned));
         PrintLine(QStringLiteral("reserved=%1").arg(s.reserved));
+        PrintBlock(s);
+        for (const TStationStats& st : s.stations)
+            PrintLine(QStringLiteral("station %1: rows=%2 ng=%3 given=%4 released=%5 burned=%6")
+                          .arg(st.station)
+                          .arg(st.rows)
+                          .arg(st.ng)
+                          .arg(st.given)
+                          .arg(st.released)
+                          .arg(st.burned));
+        return kExitOk;
+    }
+
+    static void PrintBlock(const TLedgerStats& s) {
+        PrintLine(
+            QStringLiteral("block=") +
+            (s.block ? MacTextOfLow(s.block->first) + QLatin1Char(' ') + MacTextOfLow(s.block->last)
+                     : QStringLiteral("-")));
+        if (s.block)
+            PrintLine(QStringLiteral("remaining=%1").arg(s.remaining));
+    }
+
+    int BlockSet() {
+        TLedger& ledger = runner_.Ledger();
+        ledger.SetBlock({a_.block[0], a_.block[1]});
+        PrintBlock(ledger.Stats());
         return kExitOk;
     }
 

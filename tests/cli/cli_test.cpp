@@ -338,6 +338,9 @@ TEST(CliUsage, BadLinesGiveStatusTwo) {
         {"telnet", "read", "--bogus"},
         {"telnet", "read", "--ini"},
         {"telnet", "read", "--ini", station.Ini() + ".missing"},
+        {"block", "set", "00-10-00"},
+        {"block", "set", "00-20-00", "00-10-00"},
+        {"block", "set", "00-10-00", "00-1F-FF", "--verify"},
     };
     for (const QStringList& args : lines) {
         const bool hasIni = args.contains("--ini");

@@ -295,9 +295,11 @@ qint64 TLedger::Remaining(TLedgerDb& db, const TMacBlock& block) {
 }
 
 void TLedger::Mirror(TLedgerDb& db, const TMacBlock& block) {
-    const std::optional<int> next = NextFree(db, block);
-    // A used-up block leaves the counter where it was; writing it proves the file writable.
-    UnderCounterLock([&] { WriteCounter(next.value_or(Counter().value_or(block.first))); });
+    UnderCounterLock([&] {
+        // A used-up block leaves the counter where it was; writing it proves the file writable.
+        const std::optional<int> next = NextFree(db, block);
+        WriteCounter(next.value_or(Counter().value_or(block.first)));
+    });
 }
 
 std::optional<int> TLedger::NextAddress() {
@@ -327,11 +329,10 @@ void TLedger::SetCounter(int low) {
     try {
         TLedgerDb& db = Main();
         TLedgerDb::TTransaction t(db);
-        if (const std::optional<TMacBlock> block = BlockOf(db))
-            Mirror(db, *block);
-        else
+        const std::optional<TMacBlock> block = BlockOf(db);
+        if (!block)
             UnderCounterLock([&] { WriteCounter(low); });
-        t.Commit();
+        Commit(db, t, block);
     } catch (const ELedgerError&) {
         if (!Shared())
             throw;
@@ -371,13 +372,7 @@ bool TLedger::Reserve(int low, const TAddressInfo& seen, const QString& command,
     const TAddressInfo now = LookupIn(db, low);
     if (!(now == seen) || now.state == TAddressState::Reserved)
         return false;
-    db.Exec(kUpsertAddress,
-            {low, QLatin1String("reserved"), RecordTimeText(QDateTime::currentDateTime()), command,
-             station_, db.Token()});
-    if (block) {
-        db.Exec("UPDATE ledger_block SET next_low = ?", {NeverUsed(db, *block)});
-        Mirror(db, *block);
-    } else {
+    if (!block) {
         // The counter must be writable before the address goes out, or the next command could
         // not be told which address comes next: writing it unchanged proves it.
         UnderCounterLock([&] {
@@ -386,16 +381,63 @@ bool TLedger::Reserve(int low, const TAddressInfo& seen, const QString& command,
                 WriteCounter(setCounter ? low : *counter);
         });
     }
-    t.Commit();
+    Take(db, t, low, command, block);
+    return true;
+}
+
+std::optional<int> TLedger::ReserveNext(const QString& command) {
+    TLedgerDb& db = Main();
+    TLedgerDb::TTransaction t(db);
+    const std::optional<TMacBlock> block = BlockOf(db);
+    const std::optional<int> low = block ? NextFree(db, *block) : std::nullopt;
+    if (low)
+        Take(db, t, *low, command, block);
+    return low;
+}
+
+void TLedger::Take(TLedgerDb& db, TLedgerDb::TTransaction& t, int low, const QString& command,
+                   const std::optional<TMacBlock>& block) {
+    db.Exec(kUpsertAddress,
+            {low, QLatin1String("reserved"), RecordTimeText(QDateTime::currentDateTime()), command,
+             station_, db.Token()});
+    if (block)
+        db.Exec("UPDATE ledger_block SET next_low = ?", {NeverUsed(db, *block)});
+    bool committed = false;
+    try {
+        Commit(db, t, block, &committed);
+    } catch (...) {
+        // The reservation stands but the counter file could not mirror it: nothing is sent,
+        // so the address is free to go again.
+        if (committed) {
+            TLedgerDb::TTransaction undo(db);
+            db.Exec(
+                "UPDATE addresses SET state = 'released', owner = '' "
+                "WHERE low = ? AND state = 'reserved' AND owner = ?",
+                {low, db.Token()});
+            undo.Commit();
+        }
+        throw;
+    }
     if (block) {
         const qint64 left = Remaining(db, *block);
         if (left < kFewLeft)
             Log(QStringLiteral("MACアドレスの範囲の残りは %1 個です").arg(left));
     }
-    return true;
+}
+
+void TLedger::Commit(TLedgerDb& db, TLedgerDb::TTransaction& t,
+                     const std::optional<TMacBlock>& block, bool* committed) {
+    if (block && !Shared())
+        Mirror(db, *block);
+    t.Commit();
+    if (committed)
+        *committed = true;
+    if (block && Shared())
+        Mirror(db, *block);
 }
 
 void TLedger::Finish(int low, const TRecordLine& row, TAddressState outcome, int counterBase) {
+    bool committed = false;
     try {
         TLedgerDb& db = Main();
         TLedgerDb::TTransaction t(db);
@@ -413,9 +455,7 @@ void TLedger::Finish(int low, const TRecordLine& row, TAddressState outcome, int
                 "WHERE low = ? AND state = 'reserved' AND owner = ?",
                 {QLatin1String(StateName(outcome)), time, row.command, low, db.Token()});
         }
-        if (block) {
-            Mirror(db, *block);  // a released address comes first again
-        } else if (outcome == TAddressState::Given) {
+        if (!block && outcome == TAddressState::Given) {
             UnderCounterLock([&] {
                 const int next = NextMacLow(low);
                 const std::optional<int> counter = Counter();
@@ -423,10 +463,11 @@ void TLedger::Finish(int low, const TRecordLine& row, TAddressState outcome, int
                     WriteCounter(next);
             });
         }
-        t.Commit();
+        // With a block, a released address comes first again.
+        Commit(db, t, block, &committed);
     } catch (const Exception& e) {
-        // The board's part stands: its row is kept on the station for the shared ledger.
-        if (Shared())
+        // The board's part stands: a row the shared ledger did not take is kept on the station.
+        if (Shared() && !committed)
             Spool(row, e.Message());
         throw;
     }
@@ -545,8 +586,7 @@ void TLedger::SetBlock(const TMacBlock& block) {
     db.Exec("INSERT INTO ledger_block (first_low, last_low, next_low) VALUES (?, ?, ?)",
             {block.first, block.last, block.first});
     db.Exec("UPDATE ledger_block SET next_low = ?", {NeverUsed(db, block)});
-    Mirror(db, block);
-    t.Commit();
+    Commit(db, t, block);
 }
 
 void TLedger::CheckInBlock(int low) {

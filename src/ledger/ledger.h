@@ -126,6 +126,10 @@ class TLedger {
     // the same transaction (the MAC address rewrite). Below 100 addresses left in the block,
     // logs how many. Throws ELedgerError, also for an address outside the block.
     bool Reserve(int low, const TAddressInfo& seen, const QString& command, bool setCounter);
+    // With a block: reserves the block's next address, found and taken in one transaction, so
+    // that stations asking at once never contend for one address. None when the block is used
+    // up or no block is set. Throws ELedgerError.
+    std::optional<int> ReserveNext(const QString& command);
     // Ends this owner's reservation of `low`: adds `row` and sets the address to `outcome`
     // (Given, Released or Burned) in one transaction. A given address moves the counter to the
     // address after it when the counter still stands at `counterBase` (where the command took it
@@ -183,6 +187,17 @@ class TLedger {
     int NeverUsed(TLedgerDb& db, const TMacBlock& block);
     std::optional<int> NextFree(TLedgerDb& db, const TMacBlock& block);
     qint64 Remaining(TLedgerDb& db, const TMacBlock& block);
+    // Writes the reservation of `low` and commits it; with a block, moves the block's mark past
+    // it and says how few addresses are left.
+    void Take(TLedgerDb& db, TLedgerDb::TTransaction& t, int low, const QString& command,
+              const std::optional<TMacBlock>& block);
+    // Commits `t`. With a block the counter mirrors the ledger's next address: in a local ledger
+    // as part of the transaction; a shared ledger's file is written after the commit, so that
+    // its sync holds up no other station, with the next address read again under the station's
+    // lock, so that the file never takes a value older than another process wrote. `committed`
+    // tells a caller whose mirror failed that the transaction stands.
+    void Commit(TLedgerDb& db, TLedgerDb::TTransaction& t, const std::optional<TMacBlock>& block,
+                bool* committed = nullptr);
     // The counter mirrors the block's next address.
     void Mirror(TLedgerDb& db, const TMacBlock& block);
     // Keeps `row` on the station for the shared ledger, and says so.

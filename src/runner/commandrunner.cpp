@@ -115,9 +115,17 @@ void TCommandRunner::FollowCounter() {
 }
 
 bool TCommandRunner::ReserveAddress(const QString& command, bool setCounter, bool followCounter) {
-    // A block's offer is free or released when it is made: given or burned by the time it is
-    // reserved, another station took it meanwhile, and it gives way like a reservation.
-    const bool offersFree = followCounter && Ledger().Block();
+    if (followCounter) {
+        if (const std::optional<TMacBlock> block = Ledger().Block()) {
+            // The ledger finds its next address and reserves it in one step, however many
+            // stations ask at once.
+            const std::optional<int> low = Ledger().ReserveNext(command);
+            if (!low)
+                throw ECommandRefused(TLedger::UsedUpText(*block));
+            SetMacLow(&params_, *low);
+            return true;
+        }
+    }
     for (int attempt = 0; attempt < kReserveAttempts; ++attempt) {
         std::optional<int> low = MacLowOf(params_);
         if (!low)
@@ -126,9 +134,7 @@ bool TCommandRunner::ReserveAddress(const QString& command, bool setCounter, boo
         Ledger().CheckInBlock(*low);
         const QString mac = MacTextOfLow(*low);
         const TAddressInfo seen = Ledger().Lookup(*low);
-        if (seen.state == TAddressState::Reserved ||
-            (offersFree && seen.state != TAddressState::Free &&
-             seen.state != TAddressState::Released)) {
+        if (seen.state == TAddressState::Reserved) {
             if (!followCounter)
                 throw ECommandRefused(
                     QStringLiteral("MACアドレス %1 は別の処理が書き込み中です（%2、%3）")

@@ -229,7 +229,7 @@ TEST_F(ProductionTest, AReusedAddressIsGivenOnlyWhenTheOperatorSaysSo) {
     // A record copied from another PC: it gave 00-01-C9 already; a malformed line is skipped.
     // The ledger's first start reads it in.
     form.reset();
-    for (const QString& suffix : {"", "-wal", "-shm"})
+    for (const char* suffix : {"", "-wal", "-shm"})
         QFile::remove(ledger + suffix);
     WriteOldRecord(ini, {"garbage,,",
                          "2026-01-02T03:04:05+09:00,write-mac,COM1 /dev/ttyS0,"

@@ -362,10 +362,18 @@ QSqlQuery TLedgerDb::Exec(const char* sql, const QVariantList& values) {
 }
 
 QSqlQuery TLedgerDb::Prepare(const char* sql, const QVariantList& values) {
-    if (shared_ && !QSqlDatabase::database(connection_, false).isOpen())
+    auto database = [this] { return QSqlDatabase::database(connection_, false); };
+    if (shared_ && !database().isOpen())
         Open();
-    QSqlQuery q(QSqlDatabase::database(connection_, false));
-    if (!q.prepare(Sql(sql)))
+    QSqlQuery q(database());
+    // As in Exec: a session the server dropped is opened again once.
+    bool prepared = q.prepare(Sql(sql));
+    if (!prepared && shared_ && !database().isOpen()) {
+        Open();
+        q = QSqlQuery(database());
+        prepared = q.prepare(Sql(sql));
+    }
+    if (!prepared)
         Fail(QStringLiteral("を読めません"), q.lastError().text());
     for (const QVariant& v : values)
         q.addBindValue(v);

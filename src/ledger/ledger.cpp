@@ -80,15 +80,14 @@ qint64 Number(QSqlQuery q, qint64 none = 0) {
 TLedger::TLedger(const QString& iniPath, const QString& station, const LogFn& log)
     : iniPath_(iniPath), station_(station), database_(DatabaseOf(iniPath)), log_(log) {
     local_ = TLedgerDb::OpenLocal(PathBesideIni(iniPath));
-    // The old CSV record goes into the ledger the station keeps its record in.
-    if (Shared())
-        local_->Migrate({});
-    else
-        local_->Migrate([this] { ImportCsv(*local_); });
     if (!Shared()) {
+        local_->Migrate([this] { ImportCsv(*local_); });
         BurnAbandoned(*local_);
         return;
     }
+    // The station's own file keeps the rows of commands run while the server is away, and its
+    // lock orders the station's counter changes; the old CSV record goes to the shared ledger.
+    local_->Migrate({});
     try {
         Main();
     } catch (const ELedgerError& e) {
@@ -127,12 +126,13 @@ void TLedger::Log(const QString& line) const {
 TLedgerDb& TLedger::Main() {
     if (!Shared())
         return *local_;
-    if (!shared_) {
-        std::unique_ptr<TLedgerDb> db = TLedgerDb::OpenShared(database_);
+    if (!shared_)
+        shared_ = TLedgerDb::OpenShared(database_);
+    if (!migrated_) {
         // The first station that connects creates the schema and reads its old record in.
-        db->Migrate([this, &db] { ImportCsv(*db); });
-        BurnAbandoned(*db);
-        shared_ = std::move(db);
+        shared_->Migrate([this] { ImportCsv(*shared_); });
+        migrated_ = true;
+        BurnAbandoned(*shared_);
         FlushSpool();
     }
     return *shared_;
@@ -505,7 +505,7 @@ void TLedger::Spool(const TRecordLine& row, const QString& reason) {
 }
 
 void TLedger::FlushSpool() {
-    if (!shared_)
+    if (!migrated_)
         return;
     qint64 copied = 0;
     for (;;) {

@@ -211,4 +211,5 @@ class TLedger {
     LogFn log_;
     std::unique_ptr<TLedgerDb> local_;
     std::unique_ptr<TLedgerDb> shared_;
+    bool migrated_ = false;  // the shared ledger's schema has been brought up to date
 };

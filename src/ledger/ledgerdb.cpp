@@ -14,6 +14,8 @@
 namespace {
 
 constexpr int kSchemaVersion = 2;
+// A shared ledger whose server could not be reached is tried again after this long.
+constexpr qint64 kRetryAfterMs = 10000;
 // A writer waits this long for another's transaction before it gives up.
 constexpr int kLockTimeoutMs = 10000;
 // A shared session left inside a transaction this long (a station that hangs, or whose network
@@ -117,6 +119,8 @@ bool ConnectOptionsOfUri(const QString& uri, QString* options, QString* error) {
     };
     if (rest.isNull())
         return fail(QStringLiteral("postgresql:// で始まる接続先ではありません"));
+    const QString noPassword =
+        QStringLiteral("接続先にパスワードは書けません（PGPASSWORD か ~/.pgpass で渡します）");
     // Later parameters replace earlier ones, as in libpq: "?host=" wins over the host part.
     QList<std::pair<QString, QString>> params;
     auto set = [&params](const QString& name, const QString& value) {
@@ -139,8 +143,7 @@ bool ConnectOptionsOfUri(const QString& uri, QString* options, QString* error) {
     if (at >= 0) {
         const QString user = authority.left(at);
         if (user.contains(QLatin1Char(':')))
-            return fail(QStringLiteral(
-                "接続先にパスワードは書けません（PGPASSWORD か ~/.pgpass で渡します）"));
+            return fail(noPassword);
         if (!user.isEmpty())
             set(QStringLiteral("user"), Decoded(user));
         authority = authority.mid(at + 1);
@@ -191,8 +194,7 @@ bool ConnectOptionsOfUri(const QString& uri, QString* options, QString* error) {
     bool timeout = false;
     for (const auto& [name, value] : params) {
         if (name == QLatin1String("password"))
-            return fail(QStringLiteral(
-                "接続先にパスワードは書けません（PGPASSWORD か ~/.pgpass で渡します）"));
+            return fail(noPassword);
         // The driver separates the parameters with ";", so no value may hold one.
         if (value.contains(QLatin1Char(';')) || name.contains(QLatin1Char(';')) ||
             name.contains(QLatin1Char('=')) || name.contains(QLatin1Char(' ')))
@@ -229,8 +231,7 @@ std::unique_ptr<TLedgerDb> TLedgerDb::OpenShared(const QString& uri) {
     QString error;
     if (!ConnectOptionsOfUri(uri, &db->options_, &error))
         db->Fail(QStringLiteral("を使えません"), error);
-    db->Open();
-    return db;
+    return db;  // connected by its first statement
 }
 
 TLedgerDb::~TLedgerDb() {
@@ -267,11 +268,22 @@ void TLedgerDb::Open() {
         }
     }
     Close();
+    // A server that could not be reached is tried again after a pause, not by every look at
+    // the ledger (the status bar's after each command): a connect may wait out its time-out.
+    if (shared_ && !failure_.isEmpty() && !failedAt_.hasExpired(kRetryAfterMs))
+        throw ELedgerError(failure_);
     if (!db.open()) {
         const QSqlError e = db.lastError();
-        Fail(shared_ ? QStringLiteral("に接続できません") : QStringLiteral("を開けません"),
-             e.databaseText().isEmpty() ? e.text() : e.databaseText());
+        try {
+            Fail(shared_ ? QStringLiteral("に接続できません") : QStringLiteral("を開けません"),
+                 e.databaseText().isEmpty() ? e.text() : e.databaseText());
+        } catch (const ELedgerError& failure) {
+            failure_ = failure.Message();
+            failedAt_.start();
+            throw;
+        }
     }
+    failure_.clear();
     // A statement that fails here fails the open; it is not retried through another open.
     opening_ = true;
     try {

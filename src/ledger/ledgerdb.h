@@ -11,6 +11,7 @@
 // Thread rules: the thread that opened it only (Qt ties a database connection to its thread).
 #pragma once
 
+#include <QElapsedTimer>
 #include <QSqlQuery>
 #include <QString>
 #include <QVariantList>
@@ -35,7 +36,10 @@ class TLedgerDb {
   public:
     // The SQLite file `path`, created when absent. Throws ELedgerError.
     static std::unique_ptr<TLedgerDb> OpenLocal(const QString& path);
-    // The PostgreSQL database `uri` names. Throws ELedgerError naming the server and the reason.
+    // The PostgreSQL database `uri` names, connected by its first statement (and again after
+    // the server dropped it); a server that cannot be reached is tried again 10 s later at the
+    // soonest. Throws ELedgerError for a URI it cannot use; its statements throw it naming the
+    // server and the reason.
     static std::unique_ptr<TLedgerDb> OpenShared(const QString& uri);
     ~TLedgerDb();
     TLedgerDb(const TLedgerDb&) = delete;
@@ -100,4 +104,6 @@ class TLedgerDb {
     QString token_;
     bool inTransaction_ = false;
     bool opening_ = false;
+    QString failure_;  // why the last connect failed, until one succeeds
+    QElapsedTimer failedAt_;
 };

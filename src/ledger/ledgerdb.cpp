@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlField>
 #include <QSysInfo>
 #include <QUrl>
 #include <QVariant>
@@ -337,16 +339,37 @@ QString TLedgerDb::Sql(const char* sql) const {
 }
 
 bool TLedgerDb::Run(QSqlQuery& q, const QString& text, const QVariantList& values) {
-    if (values.isEmpty())
-        return q.exec(
-            text);  // a statement without values (BEGIN) cannot be prepared on every server
-    if (!q.prepare(text))
-        return false;
+    QVariantList bound;
     for (const QVariant& v : values) {
         // A null text would be stored as NULL; the ledger's text columns hold "" instead.
         const bool nullText = v.typeId() == QMetaType::QString && v.toString().isNull();
-        q.addBindValue(nullText ? QVariant(QLatin1String("")) : v);
+        bound << (nullText ? QVariant(QLatin1String("")) : v);
     }
+    if (shared_ && !bound.isEmpty()) {
+        // The server's driver makes a prepared statement three round trips (prepare, execute,
+        // deallocate); the values go into the text instead, each quoted by the driver, for one.
+        // No statement of the ledger holds a "?" of its own.
+        const QSqlDriver* driver = QSqlDatabase::database(connection_, false).driver();
+        QString inlined;
+        int next = 0;
+        for (const QChar c : text) {
+            if (c != QLatin1Char('?') || next >= bound.size()) {
+                inlined += c;
+                continue;
+            }
+            const QVariant& v = bound[next++];
+            QSqlField field(QString(), v.metaType());
+            field.setValue(v);
+            inlined += driver->formatValue(field);
+        }
+        return q.exec(inlined);
+    }
+    if (bound.isEmpty())
+        return q.exec(text);  // a statement without values (BEGIN) cannot be prepared everywhere
+    if (!q.prepare(text))
+        return false;
+    for (const QVariant& v : bound)
+        q.addBindValue(v);
     return q.exec();
 }
 

@@ -143,9 +143,17 @@ bool TCommandRunner::ReserveAddress(const QString& command, bool setCounter, boo
                 SetMacLow(&params_, *next);
             continue;
         }
-        if ((seen.state == TAddressState::Given || seen.state == TAddressState::Burned) &&
-            !ui_.MayReuse(mac, seen))
-            return false;
+        if (seen.state == TAddressState::Given || seen.state == TAddressState::Burned) {
+            // Another process may have given the offered address between the offer and this
+            // look: the counter has then moved past it, and the fresh offer is the one to take.
+            if (followCounter) {
+                OfferAddress();
+                if (MacLowOf(params_) != low)
+                    continue;
+            }
+            if (!ui_.MayReuse(mac, seen))
+                return false;
+        }
         if (Ledger().Reserve(*low, seen, command, setCounter))
             return true;
     }

@@ -7,8 +7,11 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 # busybox-static carries the telnetd that the interop tests run (Debian's plain busybox has none).
-packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite libgtest-dev
-          fonts-noto-cjk busybox-static clang-14 libclang-rt-14-dev)
+# The ledger runs on Qt's SQLite and PostgreSQL drivers; the tests and the stations bench start a
+# PostgreSQL server of their own from the postgresql package's binaries.
+packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgtest-dev
+          fonts-noto-cjk busybox-static clang-14 libclang-rt-14-dev libqt6sql6-sqlite
+          libqt6sql6-psql postgresql)
 
 install_missing() {
     local missing=()

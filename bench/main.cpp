@@ -1,6 +1,6 @@
 // netboard-bench: prints the CPU time a silent wait burns and the latency of the links' waits,
-// measured against netboard-sim. "netboard-bench serial", "telnet", "record", "telnet-command"
-// or "procedures" runs one part only.
+// measured against netboard-sim, and the shared ledger's figures. "netboard-bench serial",
+// "telnet", "record", "telnet-command", "procedures" or "stations" runs one part only.
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +13,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc > 2 && !std::strcmp(argv[1], "window-startup"))
         return RunWindowStartup(argv[2]);
+    if (argc > 4 && !std::strcmp(argv[1], "ledger-station"))
+        return RunLedgerStation(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
     const char* only = argc > 1 ? argv[1] : "";
     int rc = 0;
     if (!*only || !std::strcmp(only, "serial"))
@@ -27,5 +29,7 @@ int main(int argc, char** argv) {
         rc |= RunProceduresBench();
     if (!*only || !std::strcmp(only, "cli"))
         rc |= RunCliBench();
+    if (!*only || !std::strcmp(only, "stations"))
+        rc |= RunStationsBench();
     return rc;
 }

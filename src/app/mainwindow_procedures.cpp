@@ -130,7 +130,11 @@ void TNetC1AppForm::ShowNextAddress() {
     try {
         next = Runner().Ledger().NextAddress();
     } catch (const Exception&) {
-        next = MacLowOf(params_);  // the ledger's error is shown when a command needs it
+        // The ledger's error is shown when a command needs it; a shared ledger that is away
+        // offers no address at all.
+        const TLedger* ledger = Runner().OpenLedger();
+        if (!ledger || !ledger->Shared())
+            next = MacLowOf(params_);
     }
     nextAddress_->setText(next ? QStringLiteral("次のMACアドレス: %1").arg(MacTextOfLow(*next))
                                : QString());

@@ -1,5 +1,6 @@
 #include "app/recordwindow.h"
 
+#include <QComboBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -53,6 +54,12 @@ TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
     top->addWidget(new QLabel(QStringLiteral("MACアドレス"), this));
     top->addWidget(search_, 1);
     top->addWidget(find);
+    station_ = new QComboBox(this);
+    station_->setObjectName(QStringLiteral("CbStation"));
+    station_->addItem(QStringLiteral("すべて"));
+    connect(station_, &QComboBox::activated, this, [this] { Refresh(); });
+    top->addWidget(new QLabel(QStringLiteral("ステーション"), this));
+    top->addWidget(station_);
 
     model_ = new QSqlQueryModel(this);
     table_ = new QTableView(this);
@@ -88,18 +95,20 @@ void TRecordWindow::Search(const QString& text) {
 }
 
 void TRecordWindow::Refresh() {
-    QSqlQuery q(QSqlDatabase::database(ledger_.ConnectionName(), false));
-    // Newest first by the row's number, which the primary key keys: the first screenful comes
-    // at once, the rest as the table scrolls.
-    q.prepare(
-        QStringLiteral("SELECT time, station, command, link, mac, own_ip, result, failed "
-                       "FROM commands WHERE mac LIKE ? ORDER BY id DESC"));
-    q.addBindValue(QLatin1Char('%') + filter_ + QLatin1Char('%'));
-    q.exec();
-    model_->setQuery(std::move(q));
-    for (int i = 0; i < static_cast<int>(std::size(kHeaders)); ++i)
-        model_->setHeaderData(i, Qt::Horizontal, QString::fromUtf8(kHeaders[i]));
+    // The first entry stands for every station; the others are the ledger's, the chosen one
+    // kept when it is still there.
+    const QString chosen = station_->currentIndex() > 0 ? station_->currentText() : QString();
     try {
+        const QStringList stations = ledger_.Stations();
+        while (station_->count() > 1)
+            station_->removeItem(1);
+        station_->addItems(stations);
+        station_->setCurrentIndex(std::max(0, static_cast<int>(stations.indexOf(chosen)) + 1));
+        // Newest first by the row's number, which the primary key keys: the first screenful
+        // comes at once, the rest as the table scrolls.
+        model_->setQuery(ledger_.Rows(filter_, chosen));
+        for (int i = 0; i < static_cast<int>(std::size(kHeaders)); ++i)
+            model_->setHeaderData(i, Qt::Horizontal, QString::fromUtf8(kHeaders[i]));
         const TLedgerStats s = ledger_.Stats();
         counts_->setText(QStringLiteral("記録 %1 件　書き込んだボード %2 台　NG %3 件")
                              .arg(s.rows)

@@ -1,13 +1,15 @@
 // The production record window (ファイル → 製造記録...): the ledger's rows as a table, newest
-// first, with a search by MAC address, the counts of boards and NG results, and an export to
-// CSV. The table reads the rows a screenful at a time, so it opens at once however long the
-// record is.
+// first, with a search by MAC address and a choice of station, the counts of boards and NG
+// results, and an export to CSV. The table reads the rows a screenful at a time, so it opens at
+// once however long the record is (a shared ledger's newest 50 000, which its driver reads
+// whole).
 //
 // Thread rules: GUI thread only; it reads through the command runner's ledger connection.
 #pragma once
 
 #include <QWidget>
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QSqlQueryModel;
@@ -37,6 +39,7 @@ class TRecordWindow : public QWidget {
     TLedger& ledger_;
     QString filter_;
     QLineEdit* search_ = nullptr;
+    QComboBox* station_ = nullptr;  // "すべて", then each station of the ledger
     QTableView* table_ = nullptr;
     QSqlQueryModel* model_ = nullptr;
     QLabel* counts_ = nullptr;

@@ -6,6 +6,7 @@ const char* const kCliHelp =
     "usage: netboard-cli serial (--port N | --device PATH) COMMAND [switches]\n"
     "       netboard-cli telnet [--address A.B.C.D] COMMAND [switches]\n"
     "       netboard-cli record (status | export [--since DATE]) [--ini FILE]\n"
+    "       netboard-cli block set FIRST LAST [--ini FILE]\n"
     "\n"
     "Configures a network board without a window, with the settings of the program's INI\n"
     "file. The log lines go to standard output, errors to standard error.\n"
@@ -22,10 +23,18 @@ const char* const kCliHelp =
     "                           the board's own IP address and TCP port; telnet only)\n"
     "\n"
     "The production ledger (name-ledger.sqlite beside the settings file):\n"
-    "  record status            the next MAC address, the counts and the ledger's path\n"
+    "  record status            the next MAC address, the block, the counts (per station\n"
+    "                           too) and where the ledger is\n"
     "  record export [--since DATE]\n"
     "                           every row (from DATE on: YYYY-MM-DD or an ISO 8601 time)\n"
     "                           as CSV on standard output\n"
+    "With [Production] Database=postgresql://... in the settings file, every station keeps\n"
+    "one shared ledger on that server.\n"
+    "\n"
+    "The MAC address block (three bytes XX-XX-XX after 02-5A-C3, both ends included):\n"
+    "  block set FIRST LAST     the ledger gives the block's addresses, lowest released\n"
+    "                           first, then the next never used; past the last, nothing is\n"
+    "                           sent\n"
     "\n"
     "Links:\n"
     "  --port N                 the COM port number (its device from section ComPorts)\n"
@@ -89,6 +98,7 @@ const Word kCommands[] = {{"write", TCliCommand::Write},
                           {"rom-version", TCliCommand::RomVersion}};
 const Word kRecordCommands[] = {{"status", TCliCommand::RecordStatus},
                                 {"export", TCliCommand::RecordExport}};
+const Word kBlockCommands[] = {{"set", TCliCommand::BlockSet}};
 
 // "YYYY-MM-DD" (local midnight) or an ISO 8601 time.
 QDateTime ParseSince(const QString& text) {
@@ -111,6 +121,16 @@ QString CheckCombination(const TCliArgs& a, bool macGiven) {
             return QStringLiteral("--since belongs to record export");
         if (a.json && a.command == TCliCommand::RecordExport)
             return QStringLiteral("record export writes CSV; --json does not go with it");
+        return {};
+    }
+    if (a.link == TCliLink::Block) {
+        if (a.command == TCliCommand::None || a.block.size() != 2)
+            return QStringLiteral("block needs set FIRST LAST (XX-XX-XX XX-XX-XX)");
+        if (a.block[0] > a.block[1])
+            return QStringLiteral("block set: FIRST lies after LAST");
+        if (a.port || !a.device.isEmpty() || a.address || a.verify || a.allowReuse || macGiven ||
+            a.since.isValid())
+            return QStringLiteral("block set takes only --ini");
         return {};
     }
     if (a.since.isValid())
@@ -221,10 +241,11 @@ bool ParseCliArgs(const QStringList& args, TCliArgs* out, QString* error) {
             return fail(QStringLiteral("unknown switch %1").arg(s));
         } else if (a.link == TCliLink::None &&
                    (s == QLatin1String("serial") || s == QLatin1String("telnet") ||
-                    s == QLatin1String("record"))) {
+                    s == QLatin1String("record") || s == QLatin1String("block"))) {
             a.link = s == QLatin1String("serial")   ? TCliLink::Serial
                      : s == QLatin1String("telnet") ? TCliLink::Telnet
-                                                    : TCliLink::Record;
+                     : s == QLatin1String("record") ? TCliLink::Record
+                                                    : TCliLink::Block;
         } else if (a.link != TCliLink::None && a.command == TCliCommand::None) {
             auto find = [&](const auto& words) {
                 for (const Word& w : words)
@@ -233,10 +254,17 @@ bool ParseCliArgs(const QStringList& args, TCliArgs* out, QString* error) {
             };
             if (a.link == TCliLink::Record)
                 find(kRecordCommands);
+            else if (a.link == TCliLink::Block)
+                find(kBlockCommands);
             else
                 find(kCommands);
             if (a.command == TCliCommand::None)
                 return fail(QStringLiteral("unknown command %1").arg(s));
+        } else if (a.command == TCliCommand::BlockSet && a.block.size() < 2) {
+            const std::optional<std::array<int, 3>> b = ParseMacBytes(s);
+            if (!b)
+                return fail(QStringLiteral("block set needs XX-XX-XX, not '%1'").arg(s));
+            a.block << ((*b)[0] << 16 | (*b)[1] << 8 | (*b)[2]);
         } else {
             return fail(QStringLiteral("unexpected word %1").arg(s));
         }

@@ -8,8 +8,17 @@
 #include <array>
 #include <optional>
 
-enum class TCliLink { None, Serial, Telnet, Record };
-enum class TCliCommand { None, Write, MacRewrite, Read, RomVersion, RecordStatus, RecordExport };
+enum class TCliLink { None, Serial, Telnet, Record, Block };
+enum class TCliCommand {
+    None,
+    Write,
+    MacRewrite,
+    Read,
+    RomVersion,
+    RecordStatus,
+    RecordExport,
+    BlockSet
+};
 
 struct TCliArgs {
     TCliLink link = TCliLink::None;
@@ -21,6 +30,7 @@ struct TCliArgs {
     std::optional<std::array<int, 3>> mac;      // mac-rewrite --mac XX-XX-XX
     QString ini;                                // --ini FILE (empty: the window's settings file)
     QDateTime since;                            // record export --since DATE
+    QList<int> block;  // block set FIRST LAST: the three low bytes of each as one number
     bool verify = false;
     bool allowReuse = false;
     bool json = false;  // one JSON object with the result at the end

@@ -130,6 +130,9 @@ class TCliRun : private TCommandUi, private TLinkSource {
             case TCliCommand::RecordExport:
                 status = RecordExport();
                 break;
+            case TCliCommand::BlockSet:
+                status = BlockSet();
+                break;
             case TCliCommand::None:
                 break;
         }
@@ -314,6 +317,43 @@ class TCliRun : private TCommandUi, private TLinkSource {
             PrintLine(key + QLatin1Char('=') + value);
             json_[key] = value;
         }
+        PrintBlock(s);
+        QJsonArray stations;
+        for (const TStationStats& st : s.stations) {
+            PrintLine(QStringLiteral("station %1: rows=%2 ng=%3 given=%4 released=%5 burned=%6")
+                          .arg(st.station)
+                          .arg(st.rows)
+                          .arg(st.ng)
+                          .arg(st.given)
+                          .arg(st.released)
+                          .arg(st.burned));
+            stations.append(QJsonObject{{"station", st.station},
+                                        {"rows", st.rows},
+                                        {"ng", st.ng},
+                                        {"given", st.given},
+                                        {"released", st.released},
+                                        {"burned", st.burned}});
+        }
+        json_[QStringLiteral("stations")] = stations;
+        return kExitOk;
+    }
+
+    void PrintBlock(const TLedgerStats& s) {
+        const QString block =
+            s.block ? MacTextOfLow(s.block->first) + QLatin1Char(' ') + MacTextOfLow(s.block->last)
+                    : QStringLiteral("-");
+        PrintLine(QStringLiteral("block=") + block);
+        json_[QStringLiteral("block")] = block;
+        if (s.block) {
+            PrintLine(QStringLiteral("remaining=%1").arg(s.remaining));
+            json_[QStringLiteral("remaining")] = s.remaining;
+        }
+    }
+
+    int BlockSet() {
+        TLedger& ledger = runner_.Ledger();
+        ledger.SetBlock({a_.block[0], a_.block[1]});
+        PrintBlock(ledger.Stats());
         return kExitOk;
     }
 
@@ -346,6 +386,8 @@ const char* CommandWord(TCliCommand c) {
             return "record status";
         case TCliCommand::RecordExport:
             return "record export";
+        case TCliCommand::BlockSet:
+            return "block set";
         case TCliCommand::None:
             break;
     }

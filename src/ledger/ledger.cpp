@@ -1,19 +1,17 @@
 #include "ledger/ledger.h"
 
-#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QMap>
 #include <QSet>
-#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSysInfo>
-#include <QThread>
+#include <QUuid>
 #include <QVariant>
-#include <atomic>
-#include <limits>
+#include <vector>
 
 #include "board/macaddress.h"
 #include "core/inifile.h"
@@ -21,36 +19,20 @@
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
-// A writer waits this long for another process's transaction before it gives up.
-constexpr int kBusyTimeoutMs = 10000;
-// SQLite's primary result code "busy" (extended codes keep it in their low byte).
-constexpr int kSqliteBusy = 5;
-
-// Each migration takes the schema from the version before it to its own.
-struct TMigration {
-    int version;
-    const char* const* statements;
-};
-const char* const kVersion1[] = {
-    "CREATE TABLE commands (id INTEGER PRIMARY KEY, time TEXT NOT NULL, utc INTEGER NOT NULL, "
-    "station TEXT NOT NULL, command TEXT NOT NULL, link TEXT NOT NULL, mac TEXT NOT NULL, "
-    "own_ip TEXT NOT NULL, result TEXT NOT NULL, failed TEXT NOT NULL)",
-    "CREATE INDEX commands_mac ON commands (mac)",
-    "CREATE INDEX commands_utc ON commands (utc)",
-    // Counting NG rows reads this index only, however long the record grows.
-    "CREATE INDEX commands_ng ON commands (id) WHERE result = 'NG'",
-    "CREATE TABLE addresses (low INTEGER PRIMARY KEY, state TEXT NOT NULL, time TEXT NOT NULL, "
-    "command TEXT NOT NULL, station TEXT NOT NULL, owner TEXT NOT NULL)",
-    "CREATE INDEX addresses_state ON addresses (state)",
-    nullptr,
-};
-const TMigration kMigrations[] = {{1, kVersion1}};
+// Below this many addresses left in the block, every reservation says how many remain.
+constexpr qint64 kFewLeft = 100;
+// The rows kept on a station are copied to the shared ledger this many in one transaction.
+constexpr int kCopyBatch = 500;
 
 const char* const kUpsertAddress =
     "INSERT INTO addresses (low, state, time, command, station, owner) VALUES (?, ?, ?, ?, ?, ?) "
     "ON CONFLICT (low) DO UPDATE SET state = excluded.state, time = excluded.time, "
     "command = excluded.command, station = excluded.station, owner = excluded.owner";
+const char* const kInsertRow =
+    "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, failed, "
+    "pending, origin) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+const char* const kNoChange = "UPDATE ledger_schema SET version = version";
+const QString kProduction = QStringLiteral("Production");
 
 const char* StateName(TAddressState s) {
     switch (s) {
@@ -77,30 +59,6 @@ TAddressState StateOf(const QString& name) {
     return TAddressState::Burned;  // an unknown state is never handed out without a question
 }
 
-[[noreturn]] void Fail(const QString& path, const QString& what, const QString& cause) {
-    throw ELedgerError(QStringLiteral("製造記録 %1 %2: %3").arg(path, what, cause));
-}
-
-QString BootId() {
-    QFile f(QStringLiteral("/proc/sys/kernel/random/boot_id"));
-    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().trimmed()) : QString();
-}
-
-// Field 22 of /proc/<pid>/stat: the process's start time in clock ticks since boot. Together
-// with the pid it names one process, however often pids are reused.
-QString StartTime(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray stat = f.readAll();
-    // The command name (field 2) may hold blanks and parentheses; the fields after it may not.
-    const int close = static_cast<int>(stat.lastIndexOf(')'));
-    if (close < 0)
-        return {};
-    const QList<QByteArray> rest = stat.mid(close + 2).split(' ');
-    return rest.size() > 19 ? QString::fromLatin1(rest[19]) : QString();
-}
-
 std::optional<int> ReadCounter(const QString& iniPath) {
     const TBoardParams defaults;
     const TIniFile ini(iniPath);
@@ -112,74 +70,32 @@ std::optional<int> ReadCounter(const QString& iniPath) {
     return MacLowOf(p);
 }
 
+// The first column of a one-row query as a number; `none` when it is NULL or there is no row.
+qint64 Number(QSqlQuery q, qint64 none = 0) {
+    return q.next() && !q.value(0).isNull() ? q.value(0).toLongLong() : none;
+}
+
 }  // namespace
 
-// One write transaction: BEGIN IMMEDIATE takes the write lock at once (waiting for another
-// process's transaction up to the busy time-out), so that what is read inside it stays true
-// until the commit. Rolled back unless committed.
-class TLedger::TTransaction {
-  public:
-    explicit TTransaction(TLedger* ledger) : ledger_(ledger) {
-        ledger_->Exec("BEGIN IMMEDIATE");
-        ledger_->inTransaction_ = true;
-    }
-    ~TTransaction() {
-        ledger_->inTransaction_ = false;
-        if (!done_) {
-            QSqlQuery q(QSqlDatabase::database(ledger_->connection_, false));
-            q.exec(QStringLiteral("ROLLBACK"));
-        }
-    }
-    void Commit() {
-        ledger_->Exec("COMMIT");
-        done_ = true;
-    }
-
-  private:
-    TLedger* ledger_;
-    bool done_ = false;
-};
-
 TLedger::TLedger(const QString& iniPath, const QString& station, const LogFn& log)
-    : iniPath_(iniPath), path_(PathBesideIni(iniPath)), station_(station), token_(ProcessToken()) {
-    static std::atomic<int> serial{0};
-    connection_ = QStringLiteral("ledger-%1").arg(++serial);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
-        if (!db.isValid())
-            Fail(path_, QStringLiteral("を開けません"),
-                 QStringLiteral("SQLite のドライバーがありません"));
-        db.setDatabaseName(path_);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-        if (!db.open())
-            Fail(path_, QStringLiteral("を開けません"), db.lastError().text());
+    : iniPath_(iniPath), station_(station), database_(DatabaseOf(iniPath)), log_(log) {
+    local_ = TLedgerDb::OpenLocal(PathBesideIni(iniPath));
+    if (!Shared()) {
+        local_->Migrate([this] { ImportCsv(*local_); });
+        BurnAbandoned(*local_);
+        return;
     }
+    // The station's own file keeps the rows of commands run while the server is away, and its
+    // lock orders the station's counter changes; the old CSV record goes to the shared ledger.
+    local_->Migrate({});
     try {
-        // WAL lets readers (the record window) go on while a command writes; FULL makes every
-        // commit reach the disk before the command goes on.
-        Exec("PRAGMA journal_mode=WAL");
-        Exec("PRAGMA synchronous=FULL");
-        Migrate(log);
-        BurnAbandoned();
-    } catch (...) {
-        Close();
-        throw;
+        Main();
+    } catch (const ELedgerError& e) {
+        Log(e.Message());
     }
 }
 
-TLedger::~TLedger() {
-    Close();
-}
-
-void TLedger::Close() {
-    insertRow_.reset();
-    {
-        QSqlDatabase db = QSqlDatabase::database(connection_, false);
-        if (db.isOpen())
-            db.close();
-    }
-    QSqlDatabase::removeDatabase(connection_);
-}
+TLedger::~TLedger() = default;
 
 QString TLedger::PathBesideIni(const QString& iniPath) {
     const QFileInfo fi(iniPath);
@@ -190,112 +106,55 @@ QString TLedger::PathBesideIni(const QString& iniPath) {
 }
 
 QString TLedger::StationOf(const QString& iniPath) {
-    const QString named =
-        TIniFile(iniPath).ReadString(QStringLiteral("Production"), QStringLiteral("Station"), {});
+    const QString named = TIniFile(iniPath).ReadString(kProduction, QStringLiteral("Station"), {});
     return named.isEmpty() ? QSysInfo::machineHostName() : named;
 }
 
-QString TLedger::ProcessToken() {
-    const qint64 pid = ::getpid();
-    return QStringLiteral("%1/%2/%3/%4")
-        .arg(QSysInfo::machineHostName(), BootId())
-        .arg(pid)
-        .arg(StartTime(pid));
+QString TLedger::DatabaseOf(const QString& iniPath) {
+    return TIniFile(iniPath).ReadString(kProduction, QStringLiteral("Database"), {});
 }
 
-bool TLedger::ProcessAlive(const QString& token) {
-    const QStringList parts = token.split(QLatin1Char('/'));
-    if (parts.size() != 4 || parts[0] != QSysInfo::machineHostName() || parts[1] != BootId() ||
-        parts[3].isEmpty())
-        return false;
-    bool ok = false;
-    const qint64 pid = parts[2].toLongLong(&ok);
-    return ok && pid > 0 && StartTime(pid) == parts[3];
+const QString& TLedger::Path() const {
+    return Shared() ? database_ : local_->Where();
 }
 
-QSqlQuery TLedger::Prepare(const char* sql) {
-    QSqlQuery q(QSqlDatabase::database(connection_, false));
-    if (!q.prepare(QLatin1String(sql)))
-        Fail(path_, QStringLiteral("を読み書きできません"), q.lastError().text());
-    return q;
+void TLedger::Log(const QString& line) const {
+    if (log_)
+        log_(line);
 }
 
-void TLedger::Run(QSqlQuery* q, const QVariantList& values) {
-    for (int i = 0; i < values.size(); ++i) {
-        // A null text would be stored as NULL; the ledger's text columns hold "" instead.
-        const QVariant& v = values[i];
-        const bool nullText = v.typeId() == QMetaType::QString && v.toString().isNull();
-        q->bindValue(i, nullText ? QVariant(QLatin1String("")) : v);
+TLedgerDb& TLedger::Main() {
+    if (!Shared())
+        return *local_;
+    if (!shared_)
+        shared_ = TLedgerDb::OpenShared(database_);
+    if (!migrated_) {
+        // The first station that connects creates the schema and reads its old record in.
+        shared_->Migrate([this] { ImportCsv(*shared_); });
+        migrated_ = true;
+        BurnAbandoned(*shared_);
+        FlushSpool();
     }
-    // Outside a transaction SQLite answers "busy" at once, without its busy wait, while the
-    // last connection of another process tidies the log files up as it closes (or a start
-    // recovers them after a crash); both take milliseconds. A statement that met one of
-    // them is tried again, for a bounded time. Inside a transaction the write lock is held.
-    constexpr int kBusyRetryMs = 10;
-    for (int waited = 0; !q->exec(); waited += kBusyRetryMs) {
-        const bool busy = q->lastError().nativeErrorCode().toInt() % 256 == kSqliteBusy;
-        if (!busy || inTransaction_ || waited >= kBusyTimeoutMs)
-            Fail(path_, QStringLiteral("に書き込めません"), q->lastError().text());
-        QThread::msleep(kBusyRetryMs);
-    }
+    return *shared_;
 }
 
-QSqlQuery TLedger::Exec(const char* sql, const QVariantList& values) {
-    QSqlQuery q = Prepare(sql);
-    Run(&q, values);
-    return q;
-}
-
-int TLedger::SchemaVersion() {
-    QSqlQuery q = Exec("SELECT version FROM ledger_schema");
-    return q.next() ? q.value(0).toInt() : -1;
-}
-
-void TLedger::Migrate(const LogFn& log) {
-    // Most starts find the schema current: they read its version and take no write lock.
-    {
-        const QStringList tables = QSqlDatabase::database(connection_, false).tables();
-        if (tables.contains(QStringLiteral("ledger_schema")) && SchemaVersion() == kSchemaVersion)
-            return;
-    }
-    TTransaction t(this);
-    Exec("CREATE TABLE IF NOT EXISTS ledger_schema (version INTEGER NOT NULL)");
-    int version = SchemaVersion();
-    if (version < 0) {
-        Exec("INSERT INTO ledger_schema (version) VALUES (0)");
-        version = 0;
-    }
-    if (version > kSchemaVersion)
-        Fail(path_, QStringLiteral("を使えません"),
-             QStringLiteral("このプログラムより新しい版の形式です (%1)").arg(version));
-    for (const TMigration& m : kMigrations) {
-        if (m.version <= version)
-            continue;
-        for (const char* const* s = m.statements; *s; ++s)
-            Exec(*s);
-        Exec("UPDATE ledger_schema SET version = ?", {m.version});
-    }
-    // The old CSV record is read by the transaction that creates the ledger, so that it is read
-    // exactly once, whichever process starts first.
-    if (version == 0)
-        ImportCsv(log);
-    t.Commit();
-}
-
-void TLedger::ImportCsv(const LogFn& log) {
+void TLedger::ImportCsv(TLedgerDb& db) {
     const QString csv = RecordCsvBesideIni(iniPath_);
     QFile f(csv);
     if (!f.exists())
         return;
     if (!f.open(QIODevice::ReadOnly))
-        Fail(csv, QStringLiteral("を読めません"), f.errorString());
+        throw ELedgerError(
+            QStringLiteral("製造記録 %1 を読めません: %2").arg(csv, f.errorString()));
     qint64 rows = 0;
     qint64 skipped = 0;
-    // A later giving of an address replaces an earlier one; a burning never replaces anything.
-    QSqlQuery given = Prepare(kUpsertAddress);
-    QSqlQuery burned = Prepare(
-        "INSERT INTO addresses (low, state, time, command, station, owner) "
-        "VALUES (?, 'burned', ?, ?, ?, '') ON CONFLICT (low) DO NOTHING");
+    // Prepared once: an old record may hold millions of lines. A later giving of an address
+    // replaces an earlier one; a burning never replaces anything.
+    TLedgerDb::TRepeated insert(db, kInsertRow);
+    TLedgerDb::TRepeated given(db, kUpsertAddress);
+    TLedgerDb::TRepeated burned(
+        db, "INSERT INTO addresses (low, state, time, command, station, owner) "
+            "VALUES (?, 'burned', ?, ?, ?, '') ON CONFLICT (low) DO NOTHING");
     // A line is read up to its line end or this many bytes; a longer one is cut and skipped.
     constexpr qint64 kMaxLine = 4096;
     while (!f.atEnd()) {
@@ -315,8 +174,9 @@ void TLedger::ImportCsv(const LogFn& log) {
             ++skipped;
             continue;
         }
-        line.station = station_;
-        InsertRow(line, timeText);
+        insert.Run({timeText, line.time.toSecsSinceEpoch(), station_, line.command, line.link,
+                    line.mac, line.ownIp, QLatin1String(line.ok ? "OK" : "NG"), line.failed, 0,
+                    QVariant()});
         ++rows;
         const std::optional<int> low = MacLowOfText(line.mac);
         if (!low || !GivesMacAddress(line.command))
@@ -324,53 +184,56 @@ void TLedger::ImportCsv(const LogFn& log) {
         // As a command's outcome sets it today: an acknowledged "save" gives the address (a
         // failed verification after it included), an unanswered one burns it.
         if (line.ok || line.failed == QLatin1String("verify"))
-            Run(&given,
-                {*low, QLatin1String("given"), timeText, line.command, station_, QString()});
+            given.Run({*low, QLatin1String("given"), timeText, line.command, station_, QString()});
         else if (line.failed == QLatin1String("save"))
-            Run(&burned, {*low, timeText, line.command, station_});
+            burned.Run({*low, timeText, line.command, station_});
     }
-    if (log)
-        log(QStringLiteral("製造記録 %1 を取り込みました（%2 行、読めない行 %3 行）")
-                .arg(csv)
-                .arg(rows)
-                .arg(skipped));
+    Log(QStringLiteral("製造記録 %1 を取り込みました（%2 行、読めない行 %3 行）")
+            .arg(csv)
+            .arg(rows)
+            .arg(skipped));
 }
 
-void TLedger::BurnAbandoned() {
+void TLedger::BurnAbandoned(TLedgerDb& db) {
     QList<std::pair<qint64, QString>> abandoned;
     {
-        QSqlQuery q = Exec("SELECT low, owner FROM addresses WHERE state = 'reserved'");
-        while (q.next()) {
-            const QString owner = q.value(1).toString();
-            if (!ProcessAlive(owner))
-                abandoned.append({q.value(0).toLongLong(), owner});
-        }
+        QSqlQuery q = db.Exec("SELECT low, owner FROM addresses WHERE state = 'reserved'");
+        while (q.next())
+            abandoned.append({q.value(0).toLongLong(), q.value(1).toString()});
     }
+    abandoned.removeIf([&db](const auto& a) { return db.OwnerAlive(a.second); });
     if (abandoned.isEmpty())
         return;
-    TTransaction t(this);
+    TLedgerDb::TTransaction t(db);
     for (const auto& [low, owner] : abandoned)
-        Exec(
+        db.Exec(
             "UPDATE addresses SET state = 'burned' WHERE low = ? AND state = 'reserved' "
             "AND owner = ?",
             {low, owner});
     t.Commit();
 }
 
-void TLedger::InsertRow(const TRecordLine& row, const QString& timeText) {
-    // Prepared once: an import adds millions of rows through it.
-    if (!insertRow_)
-        insertRow_ = std::make_unique<QSqlQuery>(
-            Prepare("INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
-                    "failed) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    Run(insertRow_.get(),
-        {timeText.isEmpty() ? RecordTimeText(row.time) : timeText, row.time.toSecsSinceEpoch(),
-         row.station.isEmpty() ? station_ : row.station, row.command, row.link, row.mac, row.ownIp,
-         QLatin1String(row.ok ? "OK" : "NG"), row.failed});
+void TLedger::InsertRow(TLedgerDb& db, const TRecordLine& row, const QString& timeText,
+                        const QString& origin) {
+    db.Exec(kInsertRow,
+            {timeText.isEmpty() ? RecordTimeText(row.time) : timeText, row.time.toSecsSinceEpoch(),
+             row.station.isEmpty() ? station_ : row.station, row.command, row.link, row.mac,
+             row.ownIp, QLatin1String(row.ok ? "OK" : "NG"), row.failed, origin.isEmpty() ? 0 : 1,
+             origin.isEmpty() ? QVariant() : QVariant(origin)});
 }
 
 std::optional<int> TLedger::Counter() const {
     return ReadCounter(iniPath_);
+}
+
+void TLedger::UnderCounterLock(const std::function<void()>& fn) {
+    if (!Shared()) {
+        fn();
+        return;
+    }
+    TLedgerDb::TTransaction t(*local_);
+    fn();
+    t.Commit();
 }
 
 void TLedger::WriteCounter(int low) {
@@ -388,16 +251,73 @@ void TLedger::WriteCounter(int low) {
     ini.UpdateFile();
 }
 
+std::optional<TMacBlock> TLedger::BlockOf(TLedgerDb& db) {
+    QSqlQuery q = db.Exec("SELECT first_low, last_low FROM ledger_block");
+    if (!q.next())
+        return std::nullopt;
+    return TMacBlock{q.value(0).toInt(), q.value(1).toInt()};
+}
+
+int TLedger::NeverUsed(TLedgerDb& db, const TMacBlock& block) {
+    // Every address below the stored mark has been used; from there on, the first one that
+    // has no row. Only addresses a rewrite or an edited dialog took ahead of the mark are
+    // read, not the used part of the block.
+    const int from = std::max<int>(
+        block.first,
+        static_cast<int>(Number(db.Exec("SELECT next_low FROM ledger_block"), block.first)));
+    return static_cast<int>(
+        Number(db.Exec("SELECT MIN(c) FROM (SELECT CAST(? AS INTEGER) AS c UNION ALL "
+                       "SELECT low + 1 FROM addresses WHERE low >= ? AND low <= ?) AS candidates "
+                       "WHERE NOT EXISTS (SELECT 1 FROM addresses a WHERE a.low = candidates.c)",
+                       {from, from, block.last}),
+               block.last + 1));
+}
+
+std::optional<int> TLedger::NextFree(TLedgerDb& db, const TMacBlock& block) {
+    const qint64 released = Number(
+        db.Exec("SELECT MIN(low) FROM addresses WHERE state = 'released' AND low >= ? AND low <= ?",
+                {block.first, block.last}),
+        -1);
+    if (released >= 0)
+        return static_cast<int>(released);
+    const int next = NeverUsed(db, block);
+    return next <= block.last ? std::optional<int>(next) : std::nullopt;
+}
+
+qint64 TLedger::Remaining(TLedgerDb& db, const TMacBlock& block) {
+    const int next = NeverUsed(db, block);
+    const qint64 taken = Number(
+        db.Exec("SELECT COUNT(*) FROM addresses WHERE low >= ? AND low <= ?", {next, block.last}));
+    const qint64 released = Number(
+        db.Exec("SELECT COUNT(*) FROM addresses WHERE state = 'released' AND low >= ? AND low <= ?",
+                {block.first, block.last}));
+    return std::max<qint64>(0, qint64(block.last) - next + 1 - taken) + released;
+}
+
+void TLedger::Mirror(TLedgerDb& db, const TMacBlock& block) {
+    UnderCounterLock([&] {
+        // A used-up block leaves the counter where it was; writing it proves the file writable.
+        const std::optional<int> next = NextFree(db, block);
+        WriteCounter(next.value_or(Counter().value_or(block.first)));
+    });
+}
+
 std::optional<int> TLedger::NextAddress() {
+    TLedgerDb& db = Main();
+    if (const std::optional<TMacBlock> block = BlockOf(db))
+        return NextFree(db, *block);
     std::optional<int> low = Counter();
     if (!low)
         return std::nullopt;
     QSet<int> busy;
     {
-        QSqlQuery q = Exec("SELECT low, owner FROM addresses WHERE state = 'reserved'");
-        while (q.next()) {
-            if (ProcessAlive(q.value(1).toString()))
-                busy.insert(q.value(0).toInt());
+        QList<std::pair<int, QString>> reserved;
+        QSqlQuery q = db.Exec("SELECT low, owner FROM addresses WHERE state = 'reserved'");
+        while (q.next())
+            reserved.append({q.value(0).toInt(), q.value(1).toString()});
+        for (const auto& [r, owner] : reserved) {
+            if (db.OwnerAlive(owner))
+                busy.insert(r);
         }
     }
     while (busy.contains(*low))
@@ -406,15 +326,30 @@ std::optional<int> TLedger::NextAddress() {
 }
 
 void TLedger::SetCounter(int low) {
-    TTransaction t(this);
-    WriteCounter(low);
-    t.Commit();
+    try {
+        TLedgerDb& db = Main();
+        TLedgerDb::TTransaction t(db);
+        const std::optional<TMacBlock> block = BlockOf(db);
+        if (!block)
+            UnderCounterLock([&] { WriteCounter(low); });
+        Commit(db, t, block);
+    } catch (const ELedgerError&) {
+        if (!Shared())
+            throw;
+        // The server is away: the file takes the board's address as it always has; a block's
+        // next address is mirrored again by the next reservation.
+        UnderCounterLock([&] { WriteCounter(low); });
+    }
 }
 
 TAddressInfo TLedger::Lookup(int low) {
+    return LookupIn(Main(), low);
+}
+
+TAddressInfo TLedger::LookupIn(TLedgerDb& db, int low) {
     TAddressInfo info;
     QSqlQuery q =
-        Exec("SELECT state, time, command, station, owner FROM addresses WHERE low = ?", {low});
+        db.Exec("SELECT state, time, command, station, owner FROM addresses WHERE low = ?", {low});
     if (!q.next())
         return info;
     info.state = StateOf(q.value(0).toString());
@@ -422,108 +357,334 @@ TAddressInfo TLedger::Lookup(int low) {
     info.command = q.value(2).toString();
     info.station = q.value(3).toString();
     info.owner = q.value(4).toString();
-    // A reservation whose process has ended is burned, whether or not a start has said so yet.
-    if (info.state == TAddressState::Reserved && !ProcessAlive(info.owner))
+    // A reservation whose owner has ended is burned, whether or not a start has said so yet.
+    if (info.state == TAddressState::Reserved && !db.OwnerAlive(info.owner))
         info.state = TAddressState::Burned;
     return info;
 }
 
 bool TLedger::Reserve(int low, const TAddressInfo& seen, const QString& command, bool setCounter) {
-    TTransaction t(this);
-    const TAddressInfo now = Lookup(low);
+    TLedgerDb& db = Main();
+    TLedgerDb::TTransaction t(db);
+    const std::optional<TMacBlock> block = BlockOf(db);
+    if (block && !block->Contains(low))
+        CheckInBlock(low);
+    const TAddressInfo now = LookupIn(db, low);
     if (!(now == seen) || now.state == TAddressState::Reserved)
         return false;
-    Exec(kUpsertAddress, {low, QLatin1String("reserved"),
-                          RecordTimeText(QDateTime::currentDateTime()), command, station_, token_});
-    // The counter must be writable before the address goes out, or the next command could not
-    // be told which address comes next: writing it unchanged proves it.
-    const std::optional<int> counter = Counter();
-    if (setCounter || counter)
-        WriteCounter(setCounter ? low : *counter);
-    t.Commit();
+    if (!block) {
+        // The counter must be writable before the address goes out, or the next command could
+        // not be told which address comes next: writing it unchanged proves it.
+        UnderCounterLock([&] {
+            const std::optional<int> counter = Counter();
+            if (setCounter || counter)
+                WriteCounter(setCounter ? low : *counter);
+        });
+    }
+    Take(db, t, low, command, block);
     return true;
 }
 
-void TLedger::Finish(int low, const TRecordLine& row, TAddressState outcome, int counterBase) {
-    TTransaction t(this);
-    InsertRow(row);
-    const QString time = RecordTimeText(row.time);
-    if (outcome == TAddressState::Given) {
-        // The board holds the address now, whatever became of the reservation meanwhile.
-        Exec(kUpsertAddress, {low, QLatin1String("given"), time, row.command, station_, QString()});
-        const int next = NextMacLow(low);
-        const std::optional<int> counter = Counter();
-        if (!counter || *counter == counterBase || MacLowAhead(next, *counter))
-            WriteCounter(next);
-    } else {
-        // Only this process's own open reservation changes.
-        Exec(
-            "UPDATE addresses SET state = ?, time = ?, command = ?, owner = '' "
-            "WHERE low = ? AND state = 'reserved' AND owner = ?",
-            {QLatin1String(StateName(outcome)), time, row.command, low, token_});
+std::optional<int> TLedger::ReserveNext(const QString& command) {
+    TLedgerDb& db = Main();
+    TLedgerDb::TTransaction t(db);
+    const std::optional<TMacBlock> block = BlockOf(db);
+    const std::optional<int> low = block ? NextFree(db, *block) : std::nullopt;
+    if (low)
+        Take(db, t, *low, command, block);
+    return low;
+}
+
+void TLedger::Take(TLedgerDb& db, TLedgerDb::TTransaction& t, int low, const QString& command,
+                   const std::optional<TMacBlock>& block) {
+    db.Exec(kUpsertAddress,
+            {low, QLatin1String("reserved"), RecordTimeText(QDateTime::currentDateTime()), command,
+             station_, db.Token()});
+    if (block)
+        db.Exec("UPDATE ledger_block SET next_low = ?", {NeverUsed(db, *block)});
+    bool committed = false;
+    try {
+        Commit(db, t, block, &committed);
+    } catch (...) {
+        // The reservation stands but the counter file could not mirror it: nothing is sent,
+        // so the address is free to go again.
+        if (committed) {
+            TLedgerDb::TTransaction undo(db);
+            db.Exec(
+                "UPDATE addresses SET state = 'released', owner = '' "
+                "WHERE low = ? AND state = 'reserved' AND owner = ?",
+                {low, db.Token()});
+            undo.Commit();
+        }
+        throw;
     }
+    if (block) {
+        const qint64 left = Remaining(db, *block);
+        if (left < kFewLeft)
+            Log(QStringLiteral("MACアドレスの範囲の残りは %1 個です").arg(left));
+    }
+}
+
+void TLedger::Commit(TLedgerDb& db, TLedgerDb::TTransaction& t,
+                     const std::optional<TMacBlock>& block, bool* committed) {
+    if (block && !Shared())
+        Mirror(db, *block);
     t.Commit();
+    if (committed)
+        *committed = true;
+    if (block && Shared())
+        Mirror(db, *block);
+}
+
+void TLedger::Finish(int low, const TRecordLine& row, TAddressState outcome, int counterBase) {
+    bool committed = false;
+    try {
+        TLedgerDb& db = Main();
+        TLedgerDb::TTransaction t(db);
+        InsertRow(db, row);
+        const QString time = RecordTimeText(row.time);
+        const std::optional<TMacBlock> block = BlockOf(db);
+        if (outcome == TAddressState::Given) {
+            // The board holds the address now, whatever became of the reservation meanwhile.
+            db.Exec(kUpsertAddress,
+                    {low, QLatin1String("given"), time, row.command, station_, QString()});
+        } else {
+            // Only this owner's own open reservation changes.
+            db.Exec(
+                "UPDATE addresses SET state = ?, time = ?, command = ?, owner = '' "
+                "WHERE low = ? AND state = 'reserved' AND owner = ?",
+                {QLatin1String(StateName(outcome)), time, row.command, low, db.Token()});
+        }
+        if (!block && outcome == TAddressState::Given) {
+            UnderCounterLock([&] {
+                const int next = NextMacLow(low);
+                const std::optional<int> counter = Counter();
+                if (!counter || *counter == counterBase || MacLowAhead(next, *counter))
+                    WriteCounter(next);
+            });
+        }
+        // With a block, a released address comes first again.
+        Commit(db, t, block, &committed);
+    } catch (const Exception& e) {
+        // The board's part stands: a row the shared ledger did not take is kept on the station.
+        if (Shared() && !committed)
+            Spool(row, e.Message());
+        throw;
+    }
 }
 
 void TLedger::Record(const TRecordLine& row) {
-    TTransaction t(this);
-    InsertRow(row);
-    t.Commit();
+    if (!Shared()) {
+        TLedgerDb::TTransaction t(*local_);
+        InsertRow(*local_, row);
+        t.Commit();
+        return;
+    }
+    try {
+        TLedgerDb& db = Main();
+        FlushSpool();
+        TLedgerDb::TTransaction t(db);
+        InsertRow(db, row);
+        t.Commit();
+    } catch (const ELedgerError& e) {
+        Spool(row, e.Message());
+    }
+}
+
+void TLedger::Spool(const TRecordLine& row, const QString& reason) {
+    {
+        TLedgerDb::TTransaction t(*local_);
+        InsertRow(*local_, row, QString(),
+                  station_ + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces));
+        t.Commit();
+    }
+    Log(reason);
+    Log(QStringLiteral("この記録は共有の製造記録に記録されていません。このステーションの %1 に"
+                       "保存し、次に共有の製造記録に接続できたときに送ります。")
+            .arg(local_->Where()));
+}
+
+void TLedger::FlushSpool() {
+    if (!migrated_)
+        return;
+    qint64 copied = 0;
+    for (;;) {
+        std::vector<QVariantList> rows;
+        qint64 lastId = 0;
+        {
+            QSqlQuery q = local_->Exec(
+                "SELECT id, time, utc, station, command, link, mac, own_ip, result, failed, "
+                "origin FROM commands WHERE pending = 1 ORDER BY id LIMIT ?",
+                {kCopyBatch});
+            while (q.next()) {
+                lastId = q.value(0).toLongLong();
+                QVariantList values;
+                for (int i = 1; i <= 10; ++i)
+                    values << q.value(i);
+                rows.push_back(values);
+            }
+        }
+        if (rows.empty())
+            break;
+        // A row copied twice (two processes at once, or a crash before the mark below) is
+        // taken once: its origin is unique.
+        {
+            TLedgerDb::TTransaction t(*shared_);
+            for (const QVariantList& values : rows)
+                shared_->Exec(
+                    "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
+                    "failed, origin) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                    "ON CONFLICT (origin) DO NOTHING",
+                    values);
+            t.Commit();
+        }
+        {
+            TLedgerDb::TTransaction t(*local_);
+            local_->Exec("UPDATE commands SET pending = 0 WHERE pending = 1 AND id <= ?", {lastId});
+            t.Commit();
+        }
+        copied += static_cast<qint64>(rows.size());
+    }
+    if (copied > 0)
+        Log(QStringLiteral(
+                "このステーションに保存していた記録 %1 件を共有の製造記録 %2 に送りました")
+                .arg(copied)
+                .arg(database_));
 }
 
 void TLedger::CheckWritable() {
-    TTransaction t(this);
-    // A write that changes nothing still needs a writable file.
-    Exec("UPDATE ledger_schema SET version = version");
+    if (Shared()) {
+        try {
+            TLedgerDb& db = Main();
+            FlushSpool();
+            TLedgerDb::TTransaction t(db);
+            db.Exec(kNoChange);  // a write that changes nothing still needs write access
+            return;
+        } catch (const ELedgerError&) {
+            // Away: the rows of commands that give no address stay on the station; a command
+            // that needs an address refuses at its reservation, which needs the server.
+        }
+    }
+    TLedgerDb::TTransaction t(*local_);
+    local_->Exec(kNoChange);
 }
 
 void TLedger::WithWriteLock(const std::function<void()>& fn) {
-    TTransaction t(this);
+    TLedgerDb::TTransaction t(*local_);
     fn();
     t.Commit();
 }
 
+std::optional<TMacBlock> TLedger::Block() {
+    return BlockOf(Main());
+}
+
+void TLedger::SetBlock(const TMacBlock& block) {
+    TLedgerDb& db = Main();
+    TLedgerDb::TTransaction t(db);
+    db.Exec("DELETE FROM ledger_block");
+    db.Exec("INSERT INTO ledger_block (first_low, last_low, next_low) VALUES (?, ?, ?)",
+            {block.first, block.last, block.first});
+    db.Exec("UPDATE ledger_block SET next_low = ?", {NeverUsed(db, block)});
+    Commit(db, t, block);
+}
+
+void TLedger::CheckInBlock(int low) {
+    const std::optional<TMacBlock> block = Block();
+    if (block && !block->Contains(low))
+        throw ELedgerError(
+            QStringLiteral("MACアドレス %1 は登録された範囲 %2～%3 の外です。"
+                           "範囲の外のアドレスは書き込めません。")
+                .arg(MacTextOfLow(low), MacTextOfLow(block->first), MacTextOfLow(block->last)));
+}
+
+QString TLedger::UsedUpText(const TMacBlock& block) {
+    return QStringLiteral(
+               "MACアドレスの範囲 %1～%2 をすべて使いました。"
+               "新しい範囲を登録するまで、MACアドレスは書き込めません。")
+        .arg(MacTextOfLow(block.first), MacTextOfLow(block.last));
+}
+
 TLedgerStats TLedger::Stats() {
+    TLedgerDb& db = Main();
     TLedgerStats s;
-    auto count = [this](const char* sql) {
-        QSqlQuery q = Exec(sql);
-        return q.next() ? q.value(0).toLongLong() : 0;
+    QMap<QString, TStationStats> stations;
+    auto station = [&stations](const QString& name) -> TStationStats& {
+        TStationStats& st = stations[name];
+        st.station = name;
+        return st;
     };
-    s.rows = count("SELECT COUNT(*) FROM commands");
-    s.ng = count("SELECT COUNT(*) FROM commands WHERE result = 'NG'");
-    QSqlQuery q = Exec("SELECT state, owner, COUNT(*) FROM addresses GROUP BY state, owner");
-    while (q.next()) {
-        TAddressState state = StateOf(q.value(0).toString());
-        if (state == TAddressState::Reserved && !ProcessAlive(q.value(1).toString()))
-            state = TAddressState::Burned;
-        const qint64 n = q.value(2).toLongLong();
-        switch (state) {
+    {
+        QSqlQuery q =
+            db.Exec("SELECT station, result, COUNT(*) FROM commands GROUP BY station, result");
+        while (q.next()) {
+            const qint64 n = q.value(2).toLongLong();
+            const bool ng = q.value(1).toString() == QLatin1String("NG");
+            TStationStats& st = station(q.value(0).toString());
+            st.rows += n;
+            s.rows += n;
+            if (ng) {
+                st.ng += n;
+                s.ng += n;
+            }
+        }
+    }
+    struct Group {
+        QString station;
+        TAddressState state;
+        QString owner;
+        qint64 n;
+    };
+    QList<Group> groups;
+    {
+        QSqlQuery q = db.Exec(
+            "SELECT station, state, owner, COUNT(*) FROM addresses GROUP BY station, state, owner");
+        while (q.next())
+            groups.append({q.value(0).toString(), StateOf(q.value(1).toString()),
+                           q.value(2).toString(), q.value(3).toLongLong()});
+    }
+    for (Group& g : groups) {
+        if (g.state == TAddressState::Reserved && !db.OwnerAlive(g.owner))
+            g.state = TAddressState::Burned;
+        TStationStats& st = station(g.station);
+        switch (g.state) {
             case TAddressState::Given:
-                s.given += n;
+                s.given += g.n;
+                st.given += g.n;
                 break;
             case TAddressState::Released:
-                s.released += n;
+                s.released += g.n;
+                st.released += g.n;
                 break;
             case TAddressState::Reserved:
-                s.reserved += n;
+                s.reserved += g.n;
                 break;
             default:
-                s.burned += n;
+                s.burned += g.n;
+                st.burned += g.n;
                 break;
         }
     }
+    s.stations = stations.values();
+    s.block = BlockOf(db);
+    if (s.block)
+        s.remaining = Remaining(db, *s.block);
     return s;
 }
 
 void TLedger::Export(const QDateTime& since, const std::function<void(const QByteArray&)>& write) {
-    QSqlQuery q(QSqlDatabase::database(connection_, false));
+    QSqlQuery q = since.isValid() ? Main().Prepare(
+                                        "SELECT time, command, link, mac, own_ip, result, failed "
+                                        "FROM commands WHERE utc >= ? ORDER BY id",
+                                        {since.toSecsSinceEpoch()})
+                                  : Main().Prepare(
+                                        "SELECT time, command, link, mac, own_ip, result, failed "
+                                        "FROM commands ORDER BY id",
+                                        {});
     q.setForwardOnly(true);
-    q.prepare(
-        QStringLiteral("SELECT time, command, link, mac, own_ip, result, failed "
-                       "FROM commands WHERE utc >= ? ORDER BY id"));
-    q.addBindValue(since.isValid() ? since.toSecsSinceEpoch() : std::numeric_limits<qint64>::min());
     if (!q.exec())
-        Fail(path_, QStringLiteral("を読めません"), q.lastError().text());
+        throw ELedgerError(
+            QStringLiteral("製造記録 %1 を読めません: %2").arg(Path(), q.lastError().text()));
     write(QByteArray(kRecordHeader) + "\r\n");
     while (q.next()) {
         const TRecordLine line{QDateTime(),           q.value(1).toString(),
@@ -532,4 +693,29 @@ void TLedger::Export(const QDateTime& since, const std::function<void(const QByt
                                q.value(6).toString(), QString()};
         write(FormatRecordLine(line, q.value(0).toString()).toLatin1() + "\r\n");
     }
+}
+
+QStringList TLedger::Stations() {
+    QStringList names;
+    QSqlQuery q = Main().Exec("SELECT DISTINCT station FROM commands ORDER BY station");
+    while (q.next())
+        names << q.value(0).toString();
+    return names;
+}
+
+QSqlQuery TLedger::Rows(const QString& mac, const QString& station) {
+    const QString pattern = QLatin1Char('%') + mac + QLatin1Char('%');
+    QSqlQuery q = station.isEmpty()
+                      ? Main().Prepare(
+                            "SELECT time, station, command, link, mac, own_ip, result, failed "
+                            "FROM commands WHERE mac LIKE ? ORDER BY id DESC{view}",
+                            {pattern})
+                      : Main().Prepare(
+                            "SELECT time, station, command, link, mac, own_ip, result, failed "
+                            "FROM commands WHERE mac LIKE ? AND station = ? ORDER BY id DESC{view}",
+                            {pattern, station});
+    if (!q.exec())
+        throw ELedgerError(
+            QStringLiteral("製造記録 %1 を読めません: %2").arg(Path(), q.lastError().text()));
+    return q;
 }

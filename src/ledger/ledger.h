@@ -1,7 +1,10 @@
 // The production ledger: one row per command that reached a board, and the state of every MAC
-// address handed out, in an SQLite database beside the settings file
-// ("dir/name.ini" gives "dir/name-ledger.sqlite"). Every process of a station (the window and
-// any number of netboard-cli runs) uses the same file; SQLite's write lock orders them.
+// address handed out. A station keeps it in an SQLite database beside the settings file
+// ("dir/name.ini" gives "dir/name-ledger.sqlite"); with [Production] Database= naming a
+// PostgreSQL database (a libpq connection URI), every station of a factory keeps one shared
+// ledger there, and the local file only holds the rows of commands run while the server was
+// away, until they are copied to it. Every process of a station (the window and any number of
+// netboard-cli runs) and every station of a shared ledger are ordered by the ledger's write lock.
 //
 // An address that a command is about to send is reserved first, in one transaction that also
 // checks its state; the command's outcome then sets the state and adds the row in one more:
@@ -9,34 +12,31 @@
 //   released  the command failed before "save" was sent: the address may be offered again;
 //   burned    "save" went out unanswered, or the process died with the reservation open: the
 //             board may hold the address, so it is handed out again only on the operator's word.
-// A reservation names its process (host, boot, pid and start time), so that any later start
-// can tell an open reservation of a live process from one a crash left behind.
+// A reservation names its owner (the process, or its session on the server), so that any later
+// start can tell an open reservation of a live owner from one a crash left behind.
 //
 // The MAC address counter stays in MacAddr_1..3 of the settings file, where the window and the
-// dialogs have always kept it. Every change of it is a read-modify-write of that file inside a
-// ledger write transaction, so two processes never interleave their changes, and a counter that
-// another process moved further is never moved back.
+// dialogs have always kept it. Every change of it is a read-modify-write of that file under the
+// station's own ledger's write lock, so two processes never interleave their changes, and a
+// counter that another process moved further is never moved back. With a MAC address block set
+// (block set), the ledger gives the addresses instead, lowest released first, then the next
+// never used, and never one outside the block; the counter then mirrors the ledger's next.
 //
-// Thread rules: GUI thread only (or any one thread): a TLedger holds one database connection,
-// which Qt ties to the thread that opened it.
+// Thread rules: GUI thread only (or any one thread): a TLedger holds database connections,
+// which Qt ties to the thread that opened them.
 #pragma once
 
 #include <QDateTime>
+#include <QList>
 #include <QSqlQuery>
 #include <QString>
-#include <QVariantList>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <optional>
 
 #include "board/recordline.h"
-#include "core/exceptions.h"
-
-// The ledger cannot be opened, read or written.
-class ELedgerError : public Exception {
-  public:
-    using Exception::Exception;
-};
+#include "ledger/ledgerdb.h"
 
 enum class TAddressState { Free, Reserved, Given, Released, Burned };
 
@@ -46,11 +46,27 @@ struct TAddressInfo {
     QString command;  // the command that did so
     QString station;
     QString owner;  // the reserving process, while reserved
-    // A reservation of a process that is still running (this one included) is a command under
-    // way; one of a process that has ended counts as burned.
+    // A reservation of an owner that is still at work (this one included) is a command under
+    // way; one of an owner that has ended counts as burned.
     bool operator==(const TAddressInfo& o) const {
         return state == o.state && time == o.time && command == o.command && owner == o.owner;
     }
+};
+
+// A MAC address block: its first and last address, both included.
+struct TMacBlock {
+    int first = 0;
+    int last = 0;
+    bool Contains(int low) const { return low >= first && low <= last; }
+};
+
+struct TStationStats {
+    QString station;
+    qint64 rows = 0;
+    qint64 ng = 0;
+    qint64 given = 0;
+    qint64 released = 0;
+    qint64 burned = 0;
 };
 
 struct TLedgerStats {
@@ -60,16 +76,21 @@ struct TLedgerStats {
     qint64 released = 0;
     qint64 burned = 0;
     qint64 reserved = 0;
+    std::optional<TMacBlock> block;
+    qint64 remaining = 0;           // addresses of the block still to be given
+    QList<TStationStats> stations;  // by name
 };
 
 class TLedger {
   public:
     using LogFn = std::function<void(const QString&)>;
 
-    // Opens the ledger beside `iniPath`, creating it and bringing its schema up to date, burns
-    // the reservations of processes that have ended, and on its first start reads the old CSV
-    // record beside the settings file into it (the file itself is left as it is). `log` gets the
-    // import's summary. Throws ELedgerError.
+    // Opens the station's ledger beside `iniPath`, creating it and bringing its schema up to
+    // date, and burns the reservations of owners that have ended. The first start of a ledger
+    // reads the old CSV record beside the settings file into it (the file itself is left as it
+    // is). With a shared ledger it connects to the server too; a server that cannot be reached
+    // is logged, and reached again by the next use that needs it. `log` gets the import's
+    // summary and what happens to rows the server did not take. Throws ELedgerError.
     TLedger(const QString& iniPath, const QString& station, const LogFn& log = {});
     ~TLedger();
     TLedger(const TLedger&) = delete;
@@ -78,72 +99,117 @@ class TLedger {
     static QString PathBesideIni(const QString& iniPath);
     // The station name: [Production] Station= of the settings file, else the host name.
     static QString StationOf(const QString& iniPath);
+    // The shared ledger's connection URI: [Production] Database= of the settings file; empty
+    // for a station on its own.
+    static QString DatabaseOf(const QString& iniPath);
 
-    const QString& Path() const { return path_; }
+    // Where the record is: the shared ledger's URI, or the station's own file.
+    const QString& Path() const;
+    bool Shared() const { return !database_.isEmpty(); }
     const QString& Station() const { return station_; }
     const QString& IniPath() const { return iniPath_; }
-    // The database connection's name, for read-only views (the record window).
-    const QString& ConnectionName() const { return connection_; }
 
     // The counter as the settings file holds it now; none when a byte is out of range.
     std::optional<int> Counter() const;
-    // The address a command that gives one offers: the counter's, or the first after it that no
-    // running process holds reserved. None when the counter is out of range.
+    // The address a command that gives one offers. With a block: the lowest released address
+    // of the block, else its next never-used one; none when the block is used up. Without
+    // one: the counter's, or the first after it that no live owner holds reserved; none when
+    // the counter is out of range.
     std::optional<int> NextAddress();
-    // Sets the counter (a check-and-set takes the board's own address as written).
+    // Sets the counter (a check-and-set takes the board's own address as written). With a
+    // block, the counter mirrors the ledger's next address instead.
     void SetCounter(int low);
 
     TAddressInfo Lookup(int low);
     // Reserves `low` for `command` if its state is still `seen` (what the caller showed the
     // operator); false when it changed meanwhile. With `setCounter` the counter becomes `low` in
-    // the same transaction (the MAC address rewrite). Throws ELedgerError.
+    // the same transaction (the MAC address rewrite). Below 100 addresses left in the block,
+    // logs how many. Throws ELedgerError, also for an address outside the block.
     bool Reserve(int low, const TAddressInfo& seen, const QString& command, bool setCounter);
-    // Ends this process's reservation of `low`: adds `row` and sets the address to `outcome`
+    // With a block: reserves the block's next address, found and taken in one transaction, so
+    // that stations asking at once never contend for one address. None when the block is used
+    // up or no block is set. Throws ELedgerError.
+    std::optional<int> ReserveNext(const QString& command);
+    // Ends this owner's reservation of `low`: adds `row` and sets the address to `outcome`
     // (Given, Released or Burned) in one transaction. A given address moves the counter to the
     // address after it when the counter still stands at `counterBase` (where the command took it
     // from) or behind the new value. Throws ELedgerError; the reservation then stays open and
-    // counts as burned once this process has ended.
+    // counts as burned once its owner has ended (a shared ledger's row is kept on the station).
     void Finish(int low, const TRecordLine& row, TAddressState outcome, int counterBase);
-    // Adds the row of a command that gave no address. Throws ELedgerError.
+    // Adds the row of a command that gave no address. A shared ledger that cannot take it
+    // leaves it on the station, logged, to be copied later. Throws ELedgerError.
     void Record(const TRecordLine& row);
     // Throws ELedgerError unless the ledger can be written now: a command checks it before it
-    // sends anything, so that a record that cannot be kept stops it first.
+    // sends anything, so that a record that cannot be kept stops it first. With a shared
+    // ledger away, the station's own file must take the rows instead (a command that needs an
+    // address refuses at its reservation). Copies the rows kept on the station meanwhile.
     void CheckWritable();
-    // Runs `fn` holding the ledger's write lock, so that no counter change of another process
+    // Runs `fn` holding the station's write lock, so that no counter change of another process
     // falls between its read and its write of the settings file (the window's close).
     void WithWriteLock(const std::function<void()>& fn);
+
+    // The MAC address block; none when the counter gives the addresses.
+    std::optional<TMacBlock> Block();
+    void SetBlock(const TMacBlock& block);
+    // Throws ELedgerError when a block is set and `low` lies outside it.
+    void CheckInBlock(int low);
+    // What a command that finds `block` used up says.
+    static QString UsedUpText(const TMacBlock& block);
 
     TLedgerStats Stats();
     // The rows from `since` on (all when invalid), oldest first, in the CSV form, header first;
     // `write` takes each line with its line end. Throws ELedgerError.
     void Export(const QDateTime& since, const std::function<void(const QByteArray&)>& write);
-
-    // This process as a reservation names it.
-    static QString ProcessToken();
-    // True when the process `token` names is provably still running.
-    static bool ProcessAlive(const QString& token);
+    // For the record window: the stations that have rows, and the rows (time, station,
+    // command, link, mac, own_ip, result, failed) whose MAC address holds `mac`, of `station`
+    // only unless it is empty, newest first; a shared ledger's view holds the newest 50 000.
+    QStringList Stations();
+    QSqlQuery Rows(const QString& mac, const QString& station);
 
   private:
-    class TTransaction;
-    // Runs one statement with its values bound in order; throws ELedgerError naming the file.
-    QSqlQuery Exec(const char* sql, const QVariantList& values = {});
-    QSqlQuery Prepare(const char* sql);
-    void Run(QSqlQuery* q, const QVariantList& values);
-    void Close();
-    void Migrate(const LogFn& log);
-    // The schema's version as the file holds it; -1 before the first start wrote one.
-    int SchemaVersion();
-    void ImportCsv(const LogFn& log);
-    void BurnAbandoned();
-    // `timeText`: the time as an imported line wrote it; empty: the row's own time.
-    void InsertRow(const TRecordLine& row, const QString& timeText = QString());
+    // The database the record is kept in: the shared one (connected, or connected again), or
+    // the station's own. Throws ELedgerError naming the server and the reason.
+    TLedgerDb& Main();
+    void Log(const QString& line) const;
+    void ImportCsv(TLedgerDb& db);
+    void BurnAbandoned(TLedgerDb& db);
+    // `timeText`: the time as an imported line wrote it; empty: the row's own time. `origin`
+    // names a row kept on the station for the shared ledger.
+    void InsertRow(TLedgerDb& db, const TRecordLine& row, const QString& timeText = QString(),
+                   const QString& origin = QString());
+    TAddressInfo LookupIn(TLedgerDb& db, int low);
+    // Runs `fn` holding the lock the settings file's counter changes under: the station's own
+    // ledger's write lock. In a local ledger the caller's transaction already holds it.
+    void UnderCounterLock(const std::function<void()>& fn);
     void WriteCounter(int low);
+    std::optional<TMacBlock> BlockOf(TLedgerDb& db);
+    // The block's lowest never-used address; past the last when there is none.
+    int NeverUsed(TLedgerDb& db, const TMacBlock& block);
+    std::optional<int> NextFree(TLedgerDb& db, const TMacBlock& block);
+    qint64 Remaining(TLedgerDb& db, const TMacBlock& block);
+    // Writes the reservation of `low` and commits it; with a block, moves the block's mark past
+    // it and says how few addresses are left.
+    void Take(TLedgerDb& db, TLedgerDb::TTransaction& t, int low, const QString& command,
+              const std::optional<TMacBlock>& block);
+    // Commits `t`. With a block the counter mirrors the ledger's next address: in a local ledger
+    // as part of the transaction; a shared ledger's file is written after the commit, so that
+    // its sync holds up no other station, with the next address read again under the station's
+    // lock, so that the file never takes a value older than another process wrote. `committed`
+    // tells a caller whose mirror failed that the transaction stands.
+    void Commit(TLedgerDb& db, TLedgerDb::TTransaction& t, const std::optional<TMacBlock>& block,
+                bool* committed = nullptr);
+    // The counter mirrors the block's next address.
+    void Mirror(TLedgerDb& db, const TMacBlock& block);
+    // Keeps `row` on the station for the shared ledger, and says so.
+    void Spool(const TRecordLine& row, const QString& reason);
+    // Copies the rows kept on the station to the shared ledger.
+    void FlushSpool();
 
     QString iniPath_;
-    QString path_;
     QString station_;
-    QString connection_;
-    QString token_;
-    std::unique_ptr<QSqlQuery> insertRow_;
-    bool inTransaction_ = false;
+    QString database_;
+    LogFn log_;
+    std::unique_ptr<TLedgerDb> local_;
+    std::unique_ptr<TLedgerDb> shared_;
+    bool migrated_ = false;  // the shared ledger's schema has been brought up to date
 };

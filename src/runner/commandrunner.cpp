@@ -115,11 +115,19 @@ TProcedureHooks TCommandRunner::Hooks(const QString& prefix) {
 int TCommandRunner::OfferAddress() {
     // The file's counter, never a copy older than the file: another process may have moved it.
     const std::optional<int> counter = Ledger().Counter();
-    if (!counter)
-        return -1;  // out of range: the dialog or the settings check says so
+    const std::optional<int> next = NextOffered();
+    if (next)
+        SetMacLow(&params_, *next);  // else out of range: the dialog or the settings check says so
+    return counter.value_or(-1);
+}
+
+std::optional<int> TCommandRunner::NextOffered() {
     const std::optional<int> next = Ledger().NextAddress();
-    SetMacLow(&params_, next.value_or(*counter));
-    return *counter;
+    if (!next) {
+        if (const std::optional<TMacBlock> block = Ledger().Block())
+            throw ECommandRefused(TLedger::UsedUpText(*block));
+    }
+    return next;
 }
 
 void TCommandRunner::FollowCounter() {
@@ -130,11 +138,23 @@ void TCommandRunner::FollowCounter() {
 }
 
 bool TCommandRunner::ReserveAddress(const QString& command, bool setCounter, bool followCounter) {
+    if (followCounter) {
+        if (const std::optional<TMacBlock> block = Ledger().Block()) {
+            // The ledger finds its next address and reserves it in one step, however many
+            // stations ask at once.
+            const std::optional<int> low = Ledger().ReserveNext(command);
+            if (!low)
+                throw ECommandRefused(TLedger::UsedUpText(*block));
+            SetMacLow(&params_, *low);
+            return true;
+        }
+    }
     for (int attempt = 0; attempt < kReserveAttempts; ++attempt) {
         std::optional<int> low = MacLowOf(params_);
         if (!low)
             throw ECommandRefused(QStringLiteral("MACアドレス %1 は範囲外です")
                                       .arg(QString::fromLatin1(MacText(params_))));
+        Ledger().CheckInBlock(*low);
         const QString mac = MacTextOfLow(*low);
         const TAddressInfo seen = Ledger().Lookup(*low);
         if (seen.state == TAddressState::Reserved) {
@@ -142,23 +162,21 @@ bool TCommandRunner::ReserveAddress(const QString& command, bool setCounter, boo
                 throw ECommandRefused(
                     QStringLiteral("MACアドレス %1 は別の処理が書き込み中です（%2、%3）")
                         .arg(mac, seen.command, seen.station));
-            if (const std::optional<int> next = Ledger().NextAddress())
+            if (const std::optional<int> next = NextOffered())
                 SetMacLow(&params_, *next);
             continue;
         }
-        const bool taken =
-            seen.state == TAddressState::Given || seen.state == TAddressState::Burned;
-        if (taken && followCounter) {
-            // Another process gave it between the counter's read and this look-up, and has
-            // moved the counter on since: the counter's address now is the one to take.
-            const std::optional<int> next = Ledger().NextAddress();
-            if (next && *next != *low) {
-                SetMacLow(&params_, *next);
-                continue;
+        if (seen.state == TAddressState::Given || seen.state == TAddressState::Burned) {
+            // Another process may have given the offered address between the offer and this
+            // look: the counter has then moved past it, and the fresh offer is the one to take.
+            if (followCounter) {
+                OfferAddress();
+                if (MacLowOf(params_) != low)
+                    continue;
             }
+            if (!ui_.MayReuse(mac, seen))
+                return false;
         }
-        if (taken && !ui_.MayReuse(mac, seen))
-            return false;
         if (Ledger().Reserve(*low, seen, command, setCounter))
             return true;
     }

@@ -126,8 +126,10 @@ class TCommandRunner {
     // `prefix` starts each of the procedure's own log lines (the verification's read-back).
     TProcedureHooks Hooks(const QString& prefix = QString());
     // Puts the address a command offers into the record: the counter's, past addresses other
-    // processes hold. Returns the counter it started from.
+    // processes hold (with a block, the ledger's next). Returns the counter it started from.
     int OfferAddress();
+    // The ledger's next address; a used-up block refuses the command.
+    std::optional<int> NextOffered();
     // Reserves the record's address for `command`. False (nothing sent) when the operator does
     // not want an address given before to go again. With `followCounter` an address another
     // process took meanwhile gives way to the next one.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -303,6 +304,39 @@ TEST_F(ProductionTest, AReusedAddressIsGivenOnlyWhenTheOperatorSaysSo) {
             EXPECT_EQ(QFileInfo(dir.filePath("serial0")).size() > heard, r.sent);
         }
     }
+}
+
+// With a block of one address, F2 gives it and the next F2 refuses before its dialog; the record
+// window shows one station's rows when it is chosen.
+TEST_F(ProductionTest, ABlockUsedUpRefusesAndTheRecordWindowFiltersByStation) {
+    {
+        TLedger other(ini, QStringLiteral("B"));
+        other.SetBlock({0x1000, 0x1000});
+        other.Record(
+            {QDateTime::currentDateTime(), "read", "COM9 /dev/null", "", "", true, "", "B"});
+    }
+    EXPECT_EQ(Press(Qt::Key_F2), "");
+    EXPECT_EQ(RecordLines().last().section(',', 3, 3), "02-5A-C3-00-10-00");
+    const qint64 heard = QFileInfo(dir.filePath("serial0")).size();
+    QString refusal;
+    AcceptNextMessageBox(&refusal);
+    QApplication::setActiveWindow(form.get());
+    QTest::keyClick(form.get(), Qt::Key_F2);
+    CancelModalWatchers();
+    EXPECT_TRUE(refusal.contains(
+        "MACアドレスの範囲 02-5A-C3-00-10-00～02-5A-C3-00-10-00 をすべて使いました"))
+        << refusal.toStdString();
+    EXPECT_EQ(QFileInfo(dir.filePath("serial0")).size(), heard);
+    EXPECT_EQ(RecordLines().size(), 2);
+
+    TRecordWindow* window = form->ShowRecordWindow();
+    ASSERT_NE(window, nullptr);
+    auto* station = window->findChild<QComboBox*>("CbStation");
+    ASSERT_EQ(station->count(), 3);  // every station, "B", this one
+    QTest::keyClick(station, Qt::Key_Down);
+    EXPECT_EQ(station->currentText(), "B");
+    EXPECT_EQ(window->Table()->model()->rowCount(), 1);
+    EXPECT_EQ(window->Table()->model()->index(0, 1).data().toString(), "B");
 }
 
 TEST(ProductionRecord, LinesRoundTripAndOddFieldsStayAscii) {

@@ -453,6 +453,9 @@ TEST(CliUsage, BadLinesGiveStatusTwo) {
         {"telnet", "read", "--ini", station.Ini() + ".missing"},
         {"serial", "--device", "/dev/null", "rom-version"},
         {"record", "export", "--json"},
+        {"block", "set", "00-10-00"},
+        {"block", "set", "00-20-00", "00-10-00"},
+        {"block", "set", "00-10-00", "00-1F-FF", "--verify"},
     };
     for (const QStringList& args : lines) {
         const bool hasIni = args.contains("--ini");

@@ -1,0 +1,543 @@
+#include "ledger/ledgerdb.h"
+
+#include <unistd.h>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSysInfo>
+#include <QThread>
+#include <QUrl>
+#include <QVariant>
+#include <atomic>
+#include <utility>
+
+namespace {
+
+constexpr int kSchemaVersion = 2;
+// A shared ledger whose server could not be reached is tried again after this long.
+constexpr qint64 kRetryAfterMs = 10000;
+// A writer waits this long for another's transaction before it gives up.
+constexpr int kLockTimeoutMs = 10000;
+// SQLite's primary result code "busy" (its extended codes keep it in their low byte).
+constexpr int kSqliteBusy = 5;
+// A shared session left inside a transaction this long (a station that hangs, or whose network
+// went away without a word) is ended by the server, so that it cannot hold the write lock for
+// the others. The ledger's own transactions never wait for anything outside the database.
+constexpr int kIdleInTransactionMs = 60000;
+// The shared ledger's write lock: one advisory lock of the database, in the key space of two
+// 32-bit numbers, apart from the sessions' own 64-bit keys.
+constexpr int kWriteLockKey[2] = {0x6E62, 1};
+
+// Each migration takes the schema from the version before it to its own. "{id}" is the row
+// number column, "{bigint}" a 64-bit integer.
+struct TMigration {
+    int version;
+    const char* const* statements;
+};
+const char* const kVersion1[] = {
+    "CREATE TABLE commands (id {id}, time TEXT NOT NULL, utc {bigint} NOT NULL, "
+    "station TEXT NOT NULL, command TEXT NOT NULL, link TEXT NOT NULL, mac TEXT NOT NULL, "
+    "own_ip TEXT NOT NULL, result TEXT NOT NULL, failed TEXT NOT NULL)",
+    "CREATE INDEX commands_mac ON commands (mac)",
+    "CREATE INDEX commands_utc ON commands (utc)",
+    // Counting NG rows reads this index only, however long the record grows.
+    "CREATE INDEX commands_ng ON commands (id) WHERE result = 'NG'",
+    "CREATE TABLE addresses (low INTEGER PRIMARY KEY, state TEXT NOT NULL, time TEXT NOT NULL, "
+    "command TEXT NOT NULL, station TEXT NOT NULL, owner TEXT NOT NULL)",
+    "CREATE INDEX addresses_state ON addresses (state)",
+    nullptr,
+};
+// The MAC address block, and rows kept on a station while the shared ledger was away: pending
+// until copied, each with an origin that makes a second copy of it a no-op.
+const char* const kVersion2[] = {
+    "CREATE TABLE ledger_block (first_low INTEGER NOT NULL, last_low INTEGER NOT NULL, "
+    "next_low INTEGER NOT NULL)",
+    "ALTER TABLE commands ADD COLUMN pending INTEGER NOT NULL DEFAULT 0",
+    "ALTER TABLE commands ADD COLUMN origin TEXT",
+    "CREATE UNIQUE INDEX commands_origin ON commands (origin)",
+    "CREATE INDEX commands_pending ON commands (id) WHERE pending = 1",
+    // The per-station counts read this index only.
+    "CREATE INDEX commands_station ON commands (station, result)",
+    nullptr,
+};
+const TMigration kMigrations[] = {{1, kVersion1}, {2, kVersion2}};
+
+QString BootId() {
+    QFile f(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().trimmed()) : QString();
+}
+
+// Field 22 of /proc/<pid>/stat: the process's start time in clock ticks since boot. Together
+// with the pid it names one process, however often pids are reused.
+QString StartTime(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray stat = f.readAll();
+    // The command name (field 2) may hold blanks and parentheses; the fields after it may not.
+    const int close = static_cast<int>(stat.lastIndexOf(')'));
+    if (close < 0)
+        return {};
+    const QList<QByteArray> rest = stat.mid(close + 2).split(' ');
+    return rest.size() > 19 ? QString::fromLatin1(rest[19]) : QString();
+}
+
+// This process, as a reservation in a local ledger names it: host, boot, pid and start time.
+QString ProcessToken() {
+    const qint64 pid = ::getpid();
+    return QStringLiteral("%1/%2/%3/%4")
+        .arg(QSysInfo::machineHostName(), BootId())
+        .arg(pid)
+        .arg(StartTime(pid));
+}
+
+bool ProcessAlive(const QString& token) {
+    const QStringList parts = token.split(QLatin1Char('/'));
+    if (parts.size() != 4 || parts[0] != QSysInfo::machineHostName() || parts[1] != BootId() ||
+        parts[3].isEmpty())
+        return false;
+    bool ok = false;
+    const qint64 pid = parts[2].toLongLong(&ok);
+    return ok && pid > 0 && StartTime(pid) == parts[3];
+}
+
+const char kSessionPrefix[] = "session:";
+
+QString Decoded(const QString& part) {
+    return QUrl::fromPercentEncoding(part.toUtf8());
+}
+
+}  // namespace
+
+bool ConnectOptionsOfUri(const QString& uri, QString* options, QString* error) {
+    QString rest;
+    for (const char* scheme : {"postgresql://", "postgres://"}) {
+        if (uri.startsWith(QLatin1String(scheme)))
+            rest = uri.mid(static_cast<int>(qstrlen(scheme)));
+    }
+    auto fail = [error](const QString& text) {
+        *error = text;
+        return false;
+    };
+    if (rest.isNull())
+        return fail(QStringLiteral("postgresql:// で始まる接続先ではありません"));
+    const QString noPassword =
+        QStringLiteral("接続先にパスワードは書けません（PGPASSWORD か ~/.pgpass で渡します）");
+    // Later parameters replace earlier ones, as in libpq: "?host=" wins over the host part.
+    QList<std::pair<QString, QString>> params;
+    auto set = [&params](const QString& name, const QString& value) {
+        for (auto& p : params) {
+            if (p.first == name) {
+                p.second = value;
+                return;
+            }
+        }
+        params.append({name, value});
+    };
+    const int question = static_cast<int>(rest.indexOf(QLatin1Char('?')));
+    const QString query = question >= 0 ? rest.mid(question + 1) : QString();
+    if (question >= 0)
+        rest.truncate(question);
+    const int slash = static_cast<int>(rest.indexOf(QLatin1Char('/')));
+    QString authority = slash >= 0 ? rest.left(slash) : rest;
+    const QString database = slash >= 0 ? Decoded(rest.mid(slash + 1)) : QString();
+    const int at = static_cast<int>(authority.lastIndexOf(QLatin1Char('@')));
+    if (at >= 0) {
+        const QString user = authority.left(at);
+        if (user.contains(QLatin1Char(':')))
+            return fail(noPassword);
+        if (!user.isEmpty())
+            set(QStringLiteral("user"), Decoded(user));
+        authority = authority.mid(at + 1);
+    }
+    QStringList hosts;
+    QStringList ports;
+    bool anyHost = false;
+    bool anyPort = false;
+    for (const QString& entry : authority.split(QLatin1Char(','))) {
+        QString host = entry;
+        QString port;
+        // "[::1]:5432": the brackets keep an IPv6 address's colons apart from the port's.
+        const int close = host.startsWith(QLatin1Char('['))
+                              ? static_cast<int>(host.indexOf(QLatin1Char(']')))
+                              : -1;
+        const int colon = static_cast<int>(host.indexOf(QLatin1Char(':'), close + 1));
+        if (colon >= 0) {
+            port = host.mid(colon + 1);
+            host.truncate(colon);
+        }
+        if (close > 0)
+            host = host.mid(1, close - 1);
+        bool digits = true;
+        for (const QChar c : port)
+            digits = digits && c.isDigit();
+        if (!digits)
+            return fail(QStringLiteral("ポート番号 '%1' は数字ではありません").arg(port));
+        hosts << Decoded(host);
+        ports << port;
+        anyHost = anyHost || !host.isEmpty();
+        anyPort = anyPort || !port.isEmpty();
+    }
+    if (anyHost)
+        set(QStringLiteral("host"), hosts.join(QLatin1Char(',')));
+    if (anyPort)
+        set(QStringLiteral("port"), ports.join(QLatin1Char(',')));
+    if (!database.isEmpty())
+        set(QStringLiteral("dbname"), database);
+    if (!query.isEmpty()) {
+        for (const QString& pair : query.split(QLatin1Char('&'))) {
+            const int eq = static_cast<int>(pair.indexOf(QLatin1Char('=')));
+            if (eq <= 0)
+                return fail(QStringLiteral("接続先の '%1' は name=value ではありません").arg(pair));
+            set(Decoded(pair.left(eq)), Decoded(pair.mid(eq + 1)));
+        }
+    }
+    QStringList out;
+    bool timeout = false;
+    for (const auto& [name, value] : params) {
+        if (name == QLatin1String("password"))
+            return fail(noPassword);
+        // The driver separates the parameters with ";", so no value may hold one.
+        if (value.contains(QLatin1Char(';')) || name.contains(QLatin1Char(';')) ||
+            name.contains(QLatin1Char('=')) || name.contains(QLatin1Char(' ')))
+            return fail(QStringLiteral("接続先の %1 に使えない文字があります").arg(name));
+        QString quoted = value;
+        quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+            .replace(QLatin1Char('\''), QLatin1String("\\'"));
+        out << QStringLiteral("%1='%2'").arg(name, quoted);
+        timeout = timeout || name == QLatin1String("connect_timeout");
+    }
+    // A server that does not answer at all is given up after 5 s: the command waits that long
+    // before it refuses.
+    if (!timeout)
+        out << QStringLiteral("connect_timeout='5'");
+    out << QStringLiteral("fallback_application_name='netboard-config'");
+    *options = out.join(QLatin1Char(';'));
+    return true;
+}
+
+TLedgerDb::TLedgerDb(bool shared, const QString& where) : shared_(shared), where_(where) {
+    static std::atomic<int> serial{0};
+    connection_ = QStringLiteral("ledger-%1").arg(++serial);
+}
+
+std::unique_ptr<TLedgerDb> TLedgerDb::OpenLocal(const QString& path) {
+    std::unique_ptr<TLedgerDb> db(new TLedgerDb(false, path));
+    db->token_ = ProcessToken();
+    db->Open();
+    return db;
+}
+
+std::unique_ptr<TLedgerDb> TLedgerDb::OpenShared(const QString& uri) {
+    std::unique_ptr<TLedgerDb> db(new TLedgerDb(true, uri));
+    QString error;
+    if (!ConnectOptionsOfUri(uri, &db->options_, &error))
+        db->Fail(QStringLiteral("を使えません"), error);
+    return db;  // connected by its first statement
+}
+
+TLedgerDb::~TLedgerDb() {
+    Close();
+    QSqlDatabase::removeDatabase(connection_);
+}
+
+void TLedgerDb::Close() {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    if (db.isOpen())
+        db.close();
+}
+
+void TLedgerDb::Fail(const QString& what, const QString& cause) const {
+    throw ELedgerError(
+        QStringLiteral("%1 %2 %3: %4")
+            .arg(shared_ ? QStringLiteral("共有の製造記録") : QStringLiteral("製造記録"), where_,
+                 what, cause.simplified()));
+}
+
+void TLedgerDb::Open() {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    if (!db.isValid()) {
+        db = QSqlDatabase::addDatabase(QLatin1String(shared_ ? "QPSQL" : "QSQLITE"), connection_);
+        if (!db.isValid())
+            Fail(QStringLiteral("を開けません"),
+                 QStringLiteral("Qt の %1 ドライバーがありません")
+                     .arg(QLatin1String(shared_ ? "PostgreSQL" : "SQLite")));
+        if (shared_) {
+            db.setConnectOptions(options_);
+        } else {
+            db.setDatabaseName(where_);
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kLockTimeoutMs));
+        }
+    }
+    Close();
+    // A server that could not be reached is tried again after a pause, not by every look at
+    // the ledger (the status bar's after each command): a connect may wait out its time-out.
+    if (shared_ && !failure_.isEmpty() && !failedAt_.hasExpired(kRetryAfterMs))
+        throw ELedgerError(failure_);
+    if (!db.open()) {
+        const QSqlError e = db.lastError();
+        try {
+            Fail(shared_ ? QStringLiteral("に接続できません") : QStringLiteral("を開けません"),
+                 e.databaseText().isEmpty() ? e.text() : e.databaseText());
+        } catch (const ELedgerError& failure) {
+            failure_ = failure.Message();
+            failedAt_.start();
+            throw;
+        }
+    }
+    failure_.clear();
+    // A statement that fails here fails the open; it is not retried through another open.
+    opening_ = true;
+    try {
+        if (shared_)
+            StartSession();
+        else
+            // WAL lets readers (the record window) go on while a command writes; FULL makes
+            // every commit reach the disk before the command goes on.
+            for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL"})
+                Exec(pragma);
+    } catch (...) {
+        opening_ = false;
+        Close();
+        throw;
+    }
+    opening_ = false;
+}
+
+void TLedgerDb::StartSession() {
+    // The server's notes ("already exists, skipping") are no messages of this program.
+    Exec("SELECT set_config('client_min_messages', 'warning', false)");
+    Exec("SELECT set_config('lock_timeout', ?, false)", {QString::number(kLockTimeoutMs)});
+    Exec("SELECT set_config('idle_in_transaction_session_timeout', ?, false)",
+         {QString::number(kIdleInTransactionMs)});
+    // The session's own lock, held while it lasts: whoever finds it free knows that this
+    // session's reservations were left behind. Its key is a random 63-bit number, fresh for
+    // every session, so that no later session takes up a dead one's key.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const qint64 key = static_cast<qint64>(QRandomGenerator::system()->generate64() >> 1);
+        QSqlQuery q = Exec("SELECT pg_try_advisory_lock(?)", {key});
+        if (q.next() && q.value(0).toBool()) {
+            token_ = QLatin1String(kSessionPrefix) + QString::number(key);
+            return;
+        }
+    }
+    Fail(QStringLiteral("に接続できません"), QStringLiteral("セッションの鍵を取れません"));
+}
+
+QString TLedgerDb::Sql(const char* sql) const {
+    QString text = QLatin1String(sql);
+    if (text.contains(QLatin1Char('{'))) {
+        text.replace(QLatin1String("{id}"),
+                     QLatin1String(shared_ ? "BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY"
+                                           : "INTEGER PRIMARY KEY"));
+        text.replace(QLatin1String("{bigint}"), QLatin1String(shared_ ? "BIGINT" : "INTEGER"));
+        // The server's driver reads a whole result at once, so a shared view is bounded; the
+        // local one reads a screenful at a time.
+        text.replace(QLatin1String("{view}"), QLatin1String(shared_ ? " LIMIT 50000" : ""));
+    }
+    return text;
+}
+
+bool TLedgerDb::Run(QSqlQuery& q, const QString& text, const QVariantList& values) {
+    QVariantList bound;
+    for (const QVariant& v : values) {
+        // A null text would be stored as NULL; the ledger's text columns hold "" instead.
+        const bool nullText = v.typeId() == QMetaType::QString && v.toString().isNull();
+        bound << (nullText ? QVariant(QLatin1String("")) : v);
+    }
+    if (shared_ && !bound.isEmpty()) {
+        // The server's driver makes a prepared statement three round trips (prepare, execute,
+        // deallocate); the values go into the text instead, each quoted by the driver, for one.
+        // No statement of the ledger holds a "?" of its own.
+        const QSqlDriver* driver = QSqlDatabase::database(connection_, false).driver();
+        QString inlined;
+        int next = 0;
+        for (const QChar c : text) {
+            if (c != QLatin1Char('?') || next >= bound.size()) {
+                inlined += c;
+                continue;
+            }
+            const QVariant& v = bound[next++];
+            QSqlField field(QString(), v.metaType());
+            field.setValue(v);
+            inlined += driver->formatValue(field);
+        }
+        return q.exec(inlined);
+    }
+    if (bound.isEmpty())
+        return q.exec(text);  // a statement without values (BEGIN) cannot be prepared everywhere
+    if (!q.prepare(text))
+        return false;
+    for (const QVariant& v : bound)
+        q.addBindValue(v);
+    return q.exec();
+}
+
+QSqlQuery TLedgerDb::Exec(const char* sql, const QVariantList& values) {
+    const QString text = Sql(sql);
+    auto database = [this] { return QSqlDatabase::database(connection_, false); };
+    // A session the server dropped (a restart, an administrator) is opened again between
+    // transactions, never inside one, whose earlier statements went with the session.
+    const bool reopen = shared_ && !inTransaction_ && !opening_;
+    if (reopen && !database().isOpen())
+        Open();
+    QSqlQuery q(database());
+    if (Run(q, text, values))
+        return q;
+    // Outside a transaction a local file answers "busy" at once, without SQLite's busy wait,
+    // while the last connection of another process tidies its log files up as it closes (or a
+    // start recovers them after a crash); both take milliseconds. The statement is tried again,
+    // for a bounded time. Inside a transaction the write lock is held already.
+    constexpr int kBusyRetryMs = 10;
+    for (int waited = 0; !shared_ && !inTransaction_ && waited < kLockTimeoutMs &&
+                         q.lastError().nativeErrorCode().toInt() % 256 == kSqliteBusy;
+         waited += kBusyRetryMs) {
+        QThread::msleep(kBusyRetryMs);
+        q = QSqlQuery(database());
+        if (Run(q, text, values))
+            return q;
+    }
+    if (reopen && !database().isOpen()) {
+        Open();
+        q = QSqlQuery(database());
+        if (Run(q, text, values))
+            return q;
+    }
+    const QSqlError e = q.lastError();
+    Fail(database().isOpen() ? QStringLiteral("に書き込めません")
+                             : QStringLiteral("に接続できません"),
+         e.databaseText().isEmpty() ? e.text() : e.databaseText());
+}
+
+QSqlQuery TLedgerDb::Prepare(const char* sql, const QVariantList& values) {
+    auto database = [this] { return QSqlDatabase::database(connection_, false); };
+    if (shared_ && !database().isOpen())
+        Open();
+    QSqlQuery q(database());
+    // As in Exec: a session the server dropped is opened again once.
+    bool prepared = q.prepare(Sql(sql));
+    if (!prepared && shared_ && !database().isOpen()) {
+        Open();
+        q = QSqlQuery(database());
+        prepared = q.prepare(Sql(sql));
+    }
+    if (!prepared)
+        Fail(QStringLiteral("を読めません"), q.lastError().text());
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    return q;
+}
+
+bool TLedgerDb::OwnerAlive(const QString& token) {
+    if (token == token_)
+        return true;
+    if (!shared_)
+        return ProcessAlive(token);
+    if (!token.startsWith(QLatin1String(kSessionPrefix)))
+        return false;
+    bool ok = false;
+    const qint64 key = token.mid(static_cast<int>(qstrlen(kSessionPrefix))).toLongLong(&ok);
+    if (!ok)
+        return false;
+    // Free only when the owner's session has ended; taken only until this transaction (or
+    // statement) ends, so the check holds up nobody.
+    QSqlQuery q = Exec("SELECT pg_try_advisory_xact_lock(?)", {key});
+    return !(q.next() && q.value(0).toBool());
+}
+
+int TLedgerDb::SchemaVersion() {
+    try {
+        QSqlQuery q = Exec("SELECT version FROM ledger_schema");
+        return q.next() ? q.value(0).toInt() : -1;
+    } catch (const ELedgerError&) {
+        return -1;  // no schema yet; the transaction below says what else is wrong
+    }
+}
+
+void TLedgerDb::Migrate(const std::function<void()>& created) {
+    // Most starts find the schema current: they read its version and take no write lock.
+    if (SchemaVersion() == kSchemaVersion)
+        return;
+    TTransaction t(*this);
+    Exec("CREATE TABLE IF NOT EXISTS ledger_schema (version INTEGER NOT NULL)");
+    int version = -1;
+    {
+        QSqlQuery q = Exec("SELECT version FROM ledger_schema");
+        if (q.next())
+            version = q.value(0).toInt();
+    }
+    if (version < 0) {
+        Exec("INSERT INTO ledger_schema (version) VALUES (0)");
+        version = 0;
+    }
+    if (version > kSchemaVersion)
+        Fail(QStringLiteral("を使えません"),
+             QStringLiteral("このプログラムより新しい版の形式です (%1)").arg(version));
+    for (const TMigration& m : kMigrations) {
+        if (m.version <= version)
+            continue;
+        for (const char* const* s = m.statements; *s; ++s)
+            Exec(*s);
+        Exec("UPDATE ledger_schema SET version = ?", {m.version});
+    }
+    // Whatever comes with a new ledger is added by the transaction that creates it, so that it
+    // is added exactly once, whichever process comes first.
+    if (version == 0 && created)
+        created();
+    t.Commit();
+}
+
+TLedgerDb::TRepeated::TRepeated(TLedgerDb& db, const char* sql)
+    : db_(db), sql_(sql), q_(QSqlDatabase::database(db.connection_, false)) {
+    if (!db_.shared_ && !q_.prepare(db_.Sql(sql)))
+        db_.Fail(QStringLiteral("を読めません"), q_.lastError().text());
+}
+
+void TLedgerDb::TRepeated::Run(const QVariantList& values) {
+    if (db_.shared_) {
+        db_.Exec(sql_, values);
+        return;
+    }
+    for (int i = 0; i < values.size(); ++i) {
+        // As Exec binds them: the ledger's text columns hold "" for a null text.
+        const QVariant& v = values[i];
+        const bool nullText = v.typeId() == QMetaType::QString && v.toString().isNull();
+        q_.bindValue(i, nullText ? QVariant(QLatin1String("")) : v);
+    }
+    if (!q_.exec())
+        db_.Fail(QStringLiteral("に書き込めません"), q_.lastError().text());
+}
+
+TLedgerDb::TTransaction::TTransaction(TLedgerDb& db) : db_(db) {
+    if (!db_.shared_) {
+        db_.Exec("BEGIN IMMEDIATE");
+    } else {
+        db_.Exec("BEGIN");
+        db_.inTransaction_ = true;
+        try {
+            db_.Exec("SELECT pg_advisory_xact_lock(?, ?)", {kWriteLockKey[0], kWriteLockKey[1]});
+        } catch (...) {
+            QSqlQuery(QSqlDatabase::database(db_.connection_, false))
+                .exec(QStringLiteral("ROLLBACK"));
+            db_.inTransaction_ = false;
+            throw;
+        }
+    }
+    db_.inTransaction_ = true;
+}
+
+TLedgerDb::TTransaction::~TTransaction() {
+    const QSqlDatabase db = QSqlDatabase::database(db_.connection_, false);
+    if (!done_ && db.isOpen())
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    db_.inTransaction_ = false;
+}
+
+void TLedgerDb::TTransaction::Commit() {
+    db_.Exec("COMMIT");
+    done_ = true;
+    db_.inTransaction_ = false;
+}

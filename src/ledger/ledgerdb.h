@@ -1,0 +1,124 @@
+// One database connection of the production ledger: the station's own SQLite file, or the
+// shared PostgreSQL database every station of a factory uses. The schema, its migrations and
+// every statement are the same for both; what differs is kept here and nowhere else:
+//   - how a connection opens (a file beside the settings file, or a libpq connection URI);
+//   - the SQL words that differ, written as {placeholders} in the statements;
+//   - how the write lock is taken (SQLite's BEGIN IMMEDIATE, or one advisory lock on the
+//     server that every writer takes first);
+//   - how a reservation's owner is known to be alive (the process on this machine, or the
+//     owner's session on the server, which holds an advisory lock of its own while it lasts).
+//
+// Thread rules: the thread that opened it only (Qt ties a database connection to its thread).
+#pragma once
+
+#include <QElapsedTimer>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariantList>
+#include <functional>
+#include <memory>
+
+#include "core/exceptions.h"
+
+// The ledger cannot be opened, read or written (the shared one: reached).
+class ELedgerError : public Exception {
+  public:
+    using Exception::Exception;
+};
+
+// The libpq connection parameters of a connection URI, postgresql://[user@][host][:port]
+// [,host[:port]...][/database][?name=value&...], as Qt's PostgreSQL driver takes them
+// ("name='value'" separated by ";"). False with `error` for another text, and for a URI that holds
+// a password: a password comes from PGPASSWORD or ~/.pgpass, never from the settings file.
+bool ConnectOptionsOfUri(const QString& uri, QString* options, QString* error);
+
+class TLedgerDb {
+  public:
+    // The SQLite file `path`, created when absent. Throws ELedgerError.
+    static std::unique_ptr<TLedgerDb> OpenLocal(const QString& path);
+    // The PostgreSQL database `uri` names, connected by its first statement (and again after
+    // the server dropped it); a server that cannot be reached is tried again 10 s later at the
+    // soonest. Throws ELedgerError for a URI it cannot use; its statements throw it naming the
+    // server and the reason.
+    static std::unique_ptr<TLedgerDb> OpenShared(const QString& uri);
+    ~TLedgerDb();
+    TLedgerDb(const TLedgerDb&) = delete;
+    TLedgerDb& operator=(const TLedgerDb&) = delete;
+
+    bool Shared() const { return shared_; }
+    // The file's path or the server's URI, as messages name the ledger.
+    const QString& Where() const { return where_; }
+    const QString& ConnectionName() const { return connection_; }
+
+    // Runs one statement with `values` bound in order ("{id}" and "{bigint}" stand for the
+    // column types that differ). Outside a transaction, a shared connection that the server
+    // dropped is opened again and the statement tried once more. Throws ELedgerError.
+    QSqlQuery Exec(const char* sql, const QVariantList& values = {});
+    // A statement as Exec runs it, for a read-only view that keeps the query (the record
+    // window); prepared and bound, not yet run.
+    QSqlQuery Prepare(const char* sql, const QVariantList& values);
+
+    // One statement run many times (an import's rows): prepared once on a local file; on a
+    // shared one each run is Exec's.
+    class TRepeated {
+      public:
+        TRepeated(TLedgerDb& db, const char* sql);
+        void Run(const QVariantList& values);
+
+      private:
+        TLedgerDb& db_;
+        const char* sql_;
+        QSqlQuery q_;
+    };
+
+    // Brings the schema up to date in one write transaction; `created` runs inside it when the
+    // database held no ledger before. Throws ELedgerError, also for a schema newer than this
+    // program's.
+    void Migrate(const std::function<void()>& created);
+
+    // What a reservation made through this connection names as its owner.
+    const QString& Token() const { return token_; }
+    // True when the owner `token` names is provably still at work: this connection's own
+    // token, a process of this machine that is still running, or a session on the server that
+    // still holds its lock.
+    bool OwnerAlive(const QString& token);
+
+    // One write transaction: holds the ledger's write lock (waiting for another writer up to
+    // a time-out) from its start, so that what is read inside it stays true until the commit.
+    // Rolled back unless committed.
+    class TTransaction {
+      public:
+        explicit TTransaction(TLedgerDb& db);
+        ~TTransaction();
+        TTransaction(const TTransaction&) = delete;
+        TTransaction& operator=(const TTransaction&) = delete;
+        void Commit();
+
+      private:
+        TLedgerDb& db_;
+        bool done_ = false;
+    };
+
+  private:
+    TLedgerDb(bool shared, const QString& where);
+    // Opens the connection (again); throws ELedgerError.
+    void Open();
+    void Close();
+    // A new shared session: its settings and its own lock, which names it as an owner.
+    void StartSession();
+    QString Sql(const char* sql) const;
+    bool Run(QSqlQuery& q, const QString& text, const QVariantList& values);
+    // The version the ledger's schema has now; -1 when it has none (or it cannot be read).
+    int SchemaVersion();
+    [[noreturn]] void Fail(const QString& what, const QString& cause) const;
+
+    bool shared_;
+    QString where_;
+    QString options_;  // the shared connection's libpq parameters
+    QString connection_;
+    QString token_;
+    bool inTransaction_ = false;
+    bool opening_ = false;
+    QString failure_;  // why the last connect failed, until one succeeds
+    QElapsedTimer failedAt_;
+};

@@ -1,0 +1,307 @@
+// Several stations on one ledger: netboard-cli processes, each against its own netboard-sim,
+// giving MAC addresses from one block at the same time, killed at random points, and cut off from
+// the server. Each table runs against a station's own SQLite ledger (one settings file for every
+// process: the ledger lies beside it) and against a shared PostgreSQL ledger on a server the test
+// starts itself (a settings file per station).
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <memory>
+#include <random>
+
+#include "board/macaddress.h"
+#include "core/inifile.h"
+#include "ledger/ledger.h"
+#include "support/ledgerfiles.h"
+#include "support/pgserver.h"
+#include "support/pump.h"
+#include "support/simprocess.h"
+
+namespace {
+
+struct Cli {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Cli RunCli(const QStringList& args) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(name);
+    p.setProcessEnvironment(env);
+    p.start(NB_CLI_PATH, args);
+    Cli r;
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+// The MAC addresses a board heard, in order.
+QStringList Heard(const QString& transcript) {
+    QFile f(transcript);
+    QStringList macs;
+    if (!f.open(QIODevice::ReadOnly))
+        return macs;
+    static const QRegularExpression madr(QStringLiteral("madr=(\\S+)"));
+    for (auto m = madr.globalMatch(QString::fromLatin1(f.readAll())); m.hasNext();)
+        macs << m.next().captured(1);
+    return macs;
+}
+
+QString Transcript(const QTemporaryDir& dir, int station) {
+    return dir.filePath(QStringLiteral("heard%1.txt").arg(station));
+}
+
+class Stations : public ::testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override {
+        if (!GetParam())
+            return;
+        server_ = std::make_unique<PgServer>();
+        ASSERT_TRUE(server_->Error().isEmpty()) << server_->Error().toStdString();
+        uri_ = server_->CreateDatabase(QStringLiteral("netboard"));
+        ASSERT_FALSE(uri_.isEmpty());
+    }
+    // Station n's settings file, on its own loopback address: with a shared ledger its own,
+    // naming the server and the station; else one for every process.
+    QString Ini(int n) {
+        const QString path =
+            dir_.filePath(QStringLiteral("station%1.ini").arg(uri_.isEmpty() ? 0 : n));
+        if (!QFile::exists(path)) {
+            TIniFile f(path);
+            f.WriteString("Option", "TCPIP1_1", "127");
+            f.WriteString("Option", "TCPIP1_2", "0");
+            f.WriteString("Option", "TCPIP1_3", "8");
+            f.WriteInteger("Option", "TCPIP1_4", 150 + n);
+            if (!uri_.isEmpty()) {
+                f.WriteString("Production", "Database", uri_);
+                f.WriteString("Production", "Station", QStringLiteral("S%1").arg(n));
+            }
+            f.UpdateFile();
+        }
+        return path;
+    }
+    QStringList Write(int n, const SimProcess& sim) {
+        return {"serial", "--device", sim.FirstLine(), "write", "--mac", "--ini", Ini(n)};
+    }
+
+    QTemporaryDir dir_;
+    std::unique_ptr<PgServer> server_;
+    QString uri_;
+};
+
+// Four stations take 100 addresses each at the same time from a block of 400: each address is
+// sent once, the block is used up, and the 401st command sends nothing.
+TEST_P(Stations, FourStationsShareOneBlock) {
+    ASSERT_EQ(RunCli({"block", "set", "00-10-00", "00-11-8F", "--ini", Ini(0)}).status, 0);
+    std::unique_ptr<SimProcess> sims[4];
+    QProcess loops[4];
+    for (int n = 0; n < 4; ++n) {
+        sims[n] = std::make_unique<SimProcess>(
+            QStringList{"serial", "--transcript", Transcript(dir_, n)});
+        ASSERT_TRUE(sims[n]->Started());
+        loops[n].start("sh", QStringList{"-c",
+                                         "for i in $(seq 100); do \"$@\" >/dev/null 2>&1 || "
+                                         "echo failed; done",
+                                         "sh", NB_CLI_PATH} +
+                                 Write(n, *sims[n]));
+    }
+    for (QProcess& p : loops) {
+        ASSERT_TRUE(p.waitForFinished(600000));
+        EXPECT_EQ(p.readAllStandardOutput(), QByteArray());
+    }
+    QStringList heard;
+    for (int n = 0; n < 4; ++n)
+        heard += Heard(Transcript(dir_, n));
+    EXPECT_EQ(heard.size(), 400);
+    EXPECT_EQ(QSet<QString>(heard.begin(), heard.end()).size(), 400);
+    QSet<QString> given;
+    for (const QString& row : LedgerRows(Ini(0)))
+        given.insert(row.section(',', 3, 3));
+    EXPECT_EQ(given.size(), 400);
+    EXPECT_TRUE(given.contains("02-5A-C3-00-10-00") && given.contains("02-5A-C3-00-11-8F"));
+
+    const qint64 before = QFileInfo(Transcript(dir_, 1)).size();
+    const Cli refused = RunCli(Write(1, *sims[1]));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains("すべて使いました")) << refused.err.toStdString();
+    EXPECT_EQ(QFileInfo(Transcript(dir_, 1)).size(), before) << "the board heard the 401st";
+    const QString status = RunCli({"record", "status", "--ini", Ini(2)}).out;
+    EXPECT_TRUE(status.contains("given=400\n") && status.contains("remaining=0\n"))
+        << status.toStdString();
+    if (!uri_.isEmpty()) {
+        for (int n = 0; n < 4; ++n)
+            EXPECT_TRUE(
+                status.contains(QStringLiteral("station S%1: rows=100 ng=0 given=100").arg(n)));
+    }
+}
+
+// Two stations whose commands are killed (SIGKILL) at random points: no address is sent twice,
+// and every address a board heard is given, or burned when its command died before its end.
+TEST_P(Stations, StationsKilledAtRandomPointsSendNoAddressTwice) {
+    ASSERT_EQ(RunCli({"block", "set", "00-20-00", "00-20-FF", "--ini", Ini(0)}).status, 0);
+    std::unique_ptr<SimProcess> sims[2];
+    for (int n = 0; n < 2; ++n) {
+        sims[n] = std::make_unique<SimProcess>(
+            QStringList{"serial", "--transcript", Transcript(dir_, n)});
+        ASSERT_TRUE(sims[n]->Started());
+    }
+    // The kills fall anywhere from the start to past the end of a command that runs through.
+    QElapsedTimer whole;
+    whole.start();
+    ASSERT_EQ(RunCli(Write(0, *sims[0])).status, 0);
+    std::mt19937 random(16);
+    std::uniform_int_distribution<int> delayMs(0, static_cast<int>(whole.elapsed() * 3 / 2));
+    for (int round = 0; round < 20; ++round) {
+        QProcess runs[2];
+        for (int n = 0; n < 2; ++n)
+            runs[n].start(NB_CLI_PATH, Write(n, *sims[n]));
+        for (QProcess& p : runs)
+            p.waitForStarted();
+        QThread::msleep(delayMs(random));
+        for (QProcess& p : runs) {
+            p.kill();
+            p.waitForFinished();
+        }
+    }
+    const QStringList heard = Heard(Transcript(dir_, 0)) + Heard(Transcript(dir_, 1));
+    EXPECT_EQ(QSet<QString>(heard.begin(), heard.end()).size(), heard.size())
+        << heard.join(' ').toStdString();
+    QSet<QString> ok;
+    for (const QString& row : LedgerRows(Ini(0))) {
+        if (row.endsWith(",OK,"))
+            ok.insert(row.section(',', 3, 3));
+    }
+    TLedger ledger(Ini(0), QStringLiteral("test"));
+    // The server sees a killed station's session end a moment after the kill.
+    EXPECT_TRUE(PumpUntil([&] { return ledger.Stats().reserved == 0; }, 10000));
+    for (const QString& mac : heard)
+        EXPECT_EQ(ledger.Lookup(*MacLowOfText(mac)).state,
+                  ok.contains(mac) ? TAddressState::Given : TAddressState::Burned)
+            << mac.toStdString();
+}
+
+// A ledger of the first version, with a row and a given address, is brought up to date by the
+// first start and takes a block.
+TEST_P(Stations, AFirstVersionLedgerIsMigrated) {
+    const QStringList v1 = {
+        "CREATE TABLE ledger_schema (version INTEGER NOT NULL)",
+        "INSERT INTO ledger_schema VALUES (1)",
+        QStringLiteral(
+            "CREATE TABLE commands (id %1 PRIMARY KEY, time TEXT NOT NULL, utc BIGINT "
+            "NOT NULL, station TEXT NOT NULL, command TEXT NOT NULL, link TEXT NOT NULL, "
+            "mac TEXT NOT NULL, own_ip TEXT NOT NULL, result TEXT NOT NULL, failed TEXT "
+            "NOT NULL)")
+            .arg(uri_.isEmpty() ? "INTEGER" : "BIGSERIAL"),
+        "CREATE TABLE addresses (low INTEGER PRIMARY KEY, state TEXT NOT NULL, time TEXT NOT NULL, "
+        "command TEXT NOT NULL, station TEXT NOT NULL, owner TEXT NOT NULL)",
+        "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, failed) "
+        "VALUES ('2026-01-02T03:04:05+09:00', 1767290645, 'old', 'write-mac', 'COM1', "
+        "'02-5A-C3-00-10-00', '10.0.0.1', 'OK', '')",
+        "INSERT INTO addresses VALUES (4096, 'given', '2026-01-02T03:04:05+09:00', 'write-mac', "
+        "'old', '')"};
+    if (uri_.isEmpty()) {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "v1");
+        db.setDatabaseName(TLedger::PathBesideIni(Ini(0)));
+        ASSERT_TRUE(db.open());
+        for (const QString& sql : v1)
+            EXPECT_TRUE(QSqlQuery(db).exec(sql)) << sql.toStdString();
+        db.close();
+    } else {
+        ASSERT_FALSE(server_->Sql("netboard", "SET ROLE netboard;" + v1.join(';')).isNull());
+    }
+    QSqlDatabase::removeDatabase("v1");
+    const Cli set = RunCli({"block", "set", "00-10-00", "00-10-01", "--ini", Ini(0)});
+    EXPECT_EQ(set.status, 0) << set.err.toStdString();
+    EXPECT_TRUE(set.out.contains("remaining=1\n")) << set.out.toStdString();
+    EXPECT_TRUE(RunCli({"record", "status", "--ini", Ini(0)})
+                    .out.contains("station old: rows=1 ng=0 given=1 released=0 burned=0"));
+}
+
+// A station whose server goes away: a command that needs an address refuses with nothing sent,
+// one that needs none runs and keeps its row on the station, and the row reaches the server once
+// the station reaches it again.
+TEST_P(Stations, AStationCutOffFromItsServer) {
+    if (!GetParam())
+        GTEST_SKIP() << "a station's own ledger has no server";
+    const QString raw = dir_.filePath("raw");
+    SimProcess sim({"serial", "--raw", raw});
+    ASSERT_TRUE(sim.Started());
+    auto run = [&](const QStringList& command) {
+        return RunCli(QStringList{"serial", "--device", sim.FirstLine()} + command +
+                      QStringList{"--ini", Ini(0)});
+    };
+    ASSERT_EQ(run({"write", "--mac"}).status, 0);
+    TLedger watcher(Ini(0), QStringLiteral("watcher"));  // connected across the restart
+    server_->Stop();
+    const qint64 sent = QFileInfo(raw).size();
+    const Cli refused = run({"write", "--mac"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains(uri_ + " に接続できません")) << refused.err.toStdString();
+    EXPECT_EQ(QFileInfo(raw).size(), sent);
+    const Cli kept = run({"write"});
+    EXPECT_EQ(kept.status, 0);
+    EXPECT_TRUE(kept.out.contains("共有の製造記録に記録されていません")) << kept.out.toStdString();
+    ASSERT_TRUE(server_->Start());
+    const Cli again = run({"read"});
+    EXPECT_EQ(again.status, 0);
+    EXPECT_TRUE(again.out.contains("記録 1 件を共有の製造記録")) << again.out.toStdString();
+    QStringList rows;
+    for (const QString& row : LedgerRows(Ini(0)))
+        rows << row.section(',', 1, 1) + ',' + row.section(',', 5, 5);
+    EXPECT_EQ(rows, QStringList({"write-mac,OK", "write,OK", "read,OK"}));
+    EXPECT_EQ(watcher.Stats().rows, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ledgers, Stations, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                             return std::string(p.param ? "Postgres" : "Sqlite");
+                         });
+
+// A connection URI as the server's driver takes it; a password in it is refused.
+TEST(SharedLedger, ConnectionUris) {
+    const char* const kTail = "connect_timeout='5';fallback_application_name='netboard-config'";
+    const std::pair<const char*, QString> rows[] = {
+        {"postgresql://postgres@/netboard?host=/run/postgresql",
+         QStringLiteral("user='postgres';dbname='netboard';host='/run/postgresql';") + kTail},
+        {"postgres://db.example:5433,[::1]/line%201?application_name=a'b",
+         QStringLiteral("host='db.example,::1';port='5433,';dbname='line 1';"
+                        "application_name='a\\'b';") +
+             kTail},
+        {"postgresql://h/d?connect_timeout=2",
+         "host='h';dbname='d';connect_timeout='2';fallback_application_name='netboard-config'"},
+        {"postgresql://u:secret@h/d", ""},
+        {"postgresql://h/d?password=x", ""},
+        {"postgresql://h:54x/d", ""},
+        {"postgresql://h/d?x;y=1", ""},
+        {"mysql://h/d", ""},
+    };
+    for (const auto& [uri, expected] : rows) {
+        QString options;
+        QString error;
+        EXPECT_EQ(ConnectOptionsOfUri(uri, &options, &error), !expected.isEmpty()) << uri;
+        EXPECT_EQ(options, expected) << uri;
+        EXPECT_EQ(error.isEmpty(), !expected.isEmpty()) << uri;
+    }
+}
+
+}  // namespace

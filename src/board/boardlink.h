@@ -1,7 +1,10 @@
 // What the configuration procedures need of a link to a board. The serial session and the
 // telnet session both provide it, so that a procedure whose steps are the same on both links
-// is written once; where the two links' procedures differ, the link says how (TLinkStyle and
-// the few operations below), and the procedure asks.
+// is written once; where the two links' procedures differ, the link says how (TLinkStyle for
+// what goes on the wire, TCommandLook for what the operator sees), and the procedure asks.
+//
+// The board's answers are recognised by TReplyMatcher, which does no I/O, and awaited by
+// AwaitReply; the two links differ only in the matcher they ask for.
 //
 // Thread rules: GUI thread only. Every wait processes GUI events until its answer is complete
 // or its 2000 ms have passed; a wait that runs out logs "レスポンス待ち　タイムオーバー".
@@ -9,43 +12,53 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstdint>
 
-// The points where a procedure over the serial link differs from its telnet twin.
+#include "core/replytimer.h"
+
+// The points where a procedure's steps over the serial link differ from its telnet twin.
 struct TLinkStyle {
     // Plain sleep after the wake line of a write (the check-and-set reading always pauses).
     int writeWakePauseMs;
     // "exit" follows a successful "save".
     bool sendsExit;
-    // A successful write logs the "madr=" line right after "SAVE　OK!!", before the MAC address
-    // is counted on; otherwise the write command logs it after its banner, after the increment
-    // (and the check-and-set does not log it at all).
-    bool macLineAfterSave;
-    // A "madr" reply of exactly "0" shows the "NULL" box before it is parsed.
-    bool nullBoxForZeroMac;
     // The check-and-set stores the own IP address and port into the record as soon as they are
     // read, since the next session connects to that address.
     bool storesOwnAddressAtOnce;
 };
 
+// How a command over the link shows itself in the log and to the operator.
+struct TCommandLook {
+    // Where a successful write logs the "madr=" line: right after "SAVE　OK!!" with the address
+    // sent, before the MAC address is counted on; or after the write command's banner with the
+    // address counted on (a check-and-set write then logs none).
+    enum class MacLine { AfterSave, AfterBanner } macLine;
+    // A "madr" reply of exactly "0" shows the "NULL" box before it is parsed.
+    bool nullBoxForZeroMac;
+};
+
 inline constexpr TLinkStyle kSerialStyle{/*writeWakePauseMs=*/0, /*sendsExit=*/true,
-                                         /*macLineAfterSave=*/true, /*nullBoxForZeroMac=*/true,
                                          /*storesOwnAddressAtOnce=*/false};
 inline constexpr TLinkStyle kTelnetStyle{/*writeWakePauseMs=*/100, /*sendsExit=*/false,
-                                         /*macLineAfterSave=*/false, /*nullBoxForZeroMac=*/false,
                                          /*storesOwnAddressAtOnce=*/true};
+inline constexpr TCommandLook kSerialLook{TCommandLook::MacLine::AfterSave,
+                                          /*nullBoxForZeroMac=*/true};
+inline constexpr TCommandLook kTelnetLook{TCommandLook::MacLine::AfterBanner,
+                                          /*nullBoxForZeroMac=*/false};
 
 class TBoardLink {
   public:
     virtual ~TBoardLink() = default;
 
     virtual const TLinkStyle& Style() const = 0;
+    virtual const TCommandLook& Look() const = 0;
     // The link as the production record names it: "COM4 /dev/ttyUSB0", "127.0.0.5:23".
     virtual QString Description() const { return {}; }
 
     // Forgets the bytes received so far; the next answer is collected from the start.
     virtual void ClearReceived() = 0;
-    // Sends one whole command line, terminator included.
-    virtual bool SendText(const QByteArray& line) = 0;
+    // Sends one whole command line, terminator included. A failure shows as the missing answer.
+    virtual void SendText(const QByteArray& line) = 0;
     // After the wake line: true when the board's prompt ">" answered it.
     virtual bool WaitPrompt() = 0;
     // After a setting, action or mode line of `lineLength` bytes (terminator included): true
@@ -67,3 +80,53 @@ class TBoardLink {
 };
 
 inline constexpr const char* kTimeoutLine = "レスポンス待ち　タイムオーバー";
+// How long a link waits for each answer.
+inline constexpr uint32_t kReplyLimitMs = 2000;
+
+// Recognises the board's answer in the bytes received since the command line was sent. Each
+// Step is one pass of the wait over all the bytes received so far; the matcher keeps where it
+// has got to, so that a pass looks only at what is new.
+class TReplyMatcher {
+  public:
+    // `expected` right after the first `skip` bytes (the serial echo and prompt).
+    static TReplyMatcher At(int skip, const QByteArray& expected);
+    // `expected`, `mark` included, at the first `mark` at or after index `start`; only that
+    // first mark is compared. Finding it is a pass of its own.
+    static TReplyMatcher AtMark(int start, char mark, const QByteArray& expected);
+    // The reply line: the text after the first ">" up to a carriage return (left out),
+    // collected from the pass after the one that found the ">".
+    static TReplyMatcher ReplyLine();
+    // As ReplyLine(), from the "0" of the first ">" directly followed by "0" (a ">" that is the
+    // last byte so far is examined again later); looked for only in passes in which at least
+    // `minimum` bytes are in.
+    static TReplyMatcher ZeroReplyLine(int minimum);
+
+    // One pass over the `count` bytes at `bytes` (never fewer than at the pass before): Done
+    // once a compared answer is complete, DoneUnlessLate once a line is, Progressed when the
+    // place of the answer was found, else Pending.
+    TPass Step(const char* bytes, int count);
+    // The answer, once a pass ended the wait: true for the expected text or a whole line.
+    bool Matched() const { return matched_; }
+    const QString& Line() const { return line_; }
+
+  private:
+    enum class Kind { At, AtMark, Line, ZeroLine };
+    TReplyMatcher(Kind kind, int pos, char mark, const QByteArray& expected, int minimum);
+    TPass Compare(const char* bytes, int count);
+    bool FindLineStart(const char* bytes, int count);
+
+    Kind kind_;
+    int pos_;  // where the answer starts, or where the search goes on
+    char mark_;
+    QByteArray expected_;
+    int minimum_;
+    bool found_ = false;
+    bool matched_ = false;
+    QString line_;
+};
+
+// Waits on `timer` until `matcher` ends on the bytes the link has received (`bytes`, with
+// `count` read anew before every pass) or kReplyLimitMs have passed; a time-out logs
+// kTimeoutLine through `link`. True when the answer matched.
+bool AwaitReply(TBoardLink& link, TReplyTimer& timer, TReplyMatcher& matcher, const char* bytes,
+                const int& count);

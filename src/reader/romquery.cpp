@@ -17,18 +17,17 @@ bool AwaitConnection(TTComXDlg* link, const TRomQueryHooks& hooks) {
         hooks.waitStarted(QStringLiteral("TCP/IP 接続中..."));
     // The first pass takes only what is pending, so a link that is already connected goes
     // on at once; later passes sleep until an event (connect, error, Cancel) arrives.
-    bool first = true;
+    TReplyTimer timer(&link->LinkTimer().Clock());
     bool connected = false;
-    for (;;) {
-        WaitForEvents(first ? 0 : kConnectPassMs);
-        first = false;
-        if (hooks.cancelled && hooks.cancelled())
-            break;
-        if (link->Connected()) {
-            connected = true;
-            break;
-        }
-    }
+    WaitDeadline(
+        timer, kNoLimit,
+        [&] {
+            if (hooks.cancelled && hooks.cancelled())
+                return TPass::Done;
+            connected = link->Connected();
+            return connected ? TPass::Done : TPass::Pending;
+        },
+        [] { return kConnectPassMs; });
     if (hooks.waitEnded)
         hooks.waitEnded();
     return connected;

@@ -24,13 +24,12 @@
 #include "core/exceptions.h"
 #include "core/replytimer.h"
 
-class QTimer;
 class TCommX;
 class TCustomCommX;
 class TLogPane;
 
 // A port that cannot be opened. Message() is the text the operator is shown (OpenErrorText);
-// Cause() is the driver's own error text.
+// Cause() is the driver's own error text with the failing call and its system error.
 class EPortOpenError : public Exception {
   public:
     EPortOpenError(int portNo, const QString& cause);
@@ -47,25 +46,25 @@ class TNetSet1Dlg : public QObject, public TBoardLink {
 
   public:
     static constexpr int kReceiveBufferSize = 16388;
-    static constexpr uint32_t kReplyLimitMs = 2000;
 
     // `log` may be null: the session's own lines are then dropped.
     explicit TNetSet1Dlg(TLogPane* log, QObject* parent = nullptr);
     ~TNetSet1Dlg() override;
 
     TCommX* CommX1() const { return commX1_; }
-    QTimer* Timer1() const { return timer1_; }
 
-    // (Re)opens the port at `portNo`. A failure leaves it closed and throws EPortOpenError.
+    // (Re)opens the port at `portNo`. A failure leaves it closed, logs a line naming the port,
+    // its device and the cause, and throws EPortOpenError.
     void OpenPort(int portNo);
 
     const TLinkStyle& Style() const override { return kSerialStyle; }
+    const TCommandLook& Look() const override { return kSerialLook; }
     // "COM<n> <device>".
     QString Description() const override;
     void ClearReceived() override;
-    // Hands the bytes to the driver; with the transmit dump on, logs "TX:" and each byte as two
-    // uppercase hex digits and a blank. The driver's result (false while the port is closed).
-    bool SendText(const QByteArray& text) override;
+    // Hands the bytes to the driver (which refuses them while the port is closed); with the
+    // transmit dump on, logs "TX:" and each byte as two uppercase hex digits and a blank.
+    void SendText(const QByteArray& text) override;
     // True when the `expected.size()` bytes after the first `skip` received bytes equal
     // `expected`; false at once when they differ, or after 2000 ms (with the time-out line).
     bool WaitReply(int skip, const QByteArray& expected);
@@ -78,10 +77,11 @@ class TNetSet1Dlg : public QObject, public TBoardLink {
     // "OK" after the echo of the line and the prompt: WaitReply(lineLength + 1, "OK").
     bool WaitOk(int lineLength) override { return WaitReply(lineLength + 1, "OK"); }
 
-    void StartReplyTimer() { timer_.Start(); }
-    bool ReplyTimeElapsed(uint32_t limitMs) const { return timer_.Elapsed(limitMs); }
-    // Replaces the millisecond tick the reply timer reads (tests put a wait across its wrap).
-    void SetTickSource(TickSource tick) { timer_.SetTickSource(std::move(tick)); }
+    // Waits until the line has been quiet for `quietMs` since its last byte, at most `limitMs`
+    // (until the first byte only the limit counts): for the bytes a board sends unasked.
+    void WaitUntilQuiet(uint32_t quietMs, uint32_t limitMs);
+    // The clock every wait of the session runs on.
+    void SetClock(TClock* clock) { timer_.SetClock(clock); }
 
     // Non-zero: SendText logs a "TX:" line. Off unless set.
     int TransmitDump() const { return transmitDump_; }
@@ -103,8 +103,9 @@ class TNetSet1Dlg : public QObject, public TBoardLink {
     static QString LineLostText(int portNo);
 
   private:
+    bool Await(TReplyMatcher& matcher);
+
     TCommX* commX1_;
-    QTimer* timer1_;
     TLogPane* log_;
     std::array<uint8_t, kReceiveBufferSize> buffer_{};
     int count_ = 0;

@@ -2,9 +2,9 @@
 // after N bytes of a full exchange, for every N from 0 to the whole exchange. The telnet
 // session logs in and writes a full set of setting lines (wake line, ten settings, "save");
 // the reader link asks for the ROM version. Every run must end with the result the waits give
-// for the bytes that came, within the waits' time limits, with no descriptor or thread left
-// (and, in the sanitizer builds, no report). The failing runs wait out 2000 ms time-outs, so
-// the rows are spread over worker processes of this program that run side by side.
+// for the bytes that came, with no descriptor or thread left (and, in the sanitizer builds, no
+// report). The failing runs wait out 2000 ms time-outs, so the rows are spread over worker
+// processes of this program that run side by side.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -18,10 +18,9 @@
 #include <vector>
 
 #include "board/commandline.h"
-#include "core/replytimer.h"
 #include "core/settings.h"
-#include "reader/readerframes.h"
 #include "reader/readerlink.h"
+#include "reader/readerprotocol.h"
 #include "scriptpeer.h"
 #include "support/linelog.h"
 #include "telnet/telneterrors.h"
@@ -30,8 +29,6 @@
 namespace {
 
 constexpr int kWorkers = 20;
-constexpr uint32_t kSlackMs = 3000;  // beyond the time-outs a run may take, with the workers
-                                     // sharing the machine under a sanitizer
 const QString kTimeout = QString::fromUtf8(kTimeoutLine);
 
 int Entries(const char* dir) {
@@ -230,8 +227,6 @@ TEST(LinkFaults, DISABLED_Worker) {
         SCOPED_TRACE(testing::Message() << (r.reader ? "reader" : "telnet") << ", "
                                         << (r.reset ? "reset" : "close") << " after " << r.n);
         log.Clear();
-        TReplyTimer t;
-        t.Start();
         int failures = 0;
         if (r.reader) {
             const bool full = r.n == kReaderReply.size();
@@ -249,7 +244,6 @@ TEST(LinkFaults, DISABLED_Worker) {
             }
         }
         EXPECT_EQ(log.Lines().count(kTimeout), failures);
-        EXPECT_LT(t.ElapsedMs(), 2000u * static_cast<uint32_t>(failures) + kSlackMs);
         // The first run may leave what the process keeps once made; after it nothing more.
         if (i == static_cast<size_t>(worker))
             before = Resources();

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <thread>
 
+#include "core/logpane.h"
+
 void TBoardLink::Pause(int ms) {
     if (ms > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -94,10 +96,27 @@ bool TReplyMatcher::FindLineStart(const char* bytes, int count) {
     return false;
 }
 
-bool AwaitReply(TBoardLink& link, TReplyTimer& timer, TReplyMatcher& matcher, const char* bytes,
-                const int& count) {
-    if (WaitDeadline(timer, kReplyLimitMs, [&] { return matcher.Step(bytes, count); }))
+TReceivingLink::TReceivingLink(TLogPane* log, int logLimit, int capacity, TClock* clock)
+    : log_(log), timer_(clock), logLimit_(logLimit), buffer_(static_cast<size_t>(capacity)) {}
+
+void TReceivingLink::LogLine(const QString& text) {
+    if (log_)
+        log_->AddLine(text, logLimit_);
+}
+
+bool TReceivingLink::Wait(TReplyMatcher& matcher) {
+    if (WaitDeadline(timer_, kReplyLimitMs, [&] { return matcher.Step(buffer_.data(), count_); }))
         return matcher.Matched();
-    link.LogLine(QString::fromUtf8(kTimeoutLine));
+    LogLine(QString::fromUtf8(kTimeoutLine));
     return false;
+}
+
+bool TReceivingLink::Await(TReplyMatcher matcher) {
+    return Wait(matcher);
+}
+
+bool TReceivingLink::ReadLine(TReplyMatcher matcher) {
+    const bool read = Wait(matcher);
+    replyLine_ = matcher.Line();
+    return read;
 }

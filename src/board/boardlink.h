@@ -4,7 +4,8 @@
 // what goes on the wire, TCommandLook for what the operator sees), and the procedure asks.
 //
 // The board's answers are recognised by TReplyMatcher, which does no I/O, and awaited by
-// AwaitReply; the two links differ only in the matcher they ask for.
+// TReceivingLink, the base of both sessions; the links differ in the matchers they wait with,
+// the size of their receive buffer and the line limit of their log.
 //
 // Thread rules: GUI thread only. Every wait processes GUI events until its answer is complete
 // or its 2000 ms have passed; a wait that runs out logs "レスポンス待ち　タイムオーバー".
@@ -13,8 +14,11 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <vector>
 
 #include "core/replytimer.h"
+
+class TLogPane;
 
 // The points where a procedure's steps over the serial link differ from its telnet twin.
 struct TLinkStyle {
@@ -125,8 +129,42 @@ class TReplyMatcher {
     QString line_;
 };
 
-// Waits on `timer` until `matcher` ends on the bytes the link has received (`bytes`, with
-// `count` read anew before every pass) or kReplyLimitMs have passed; a time-out logs
-// kTimeoutLine through `link`. True when the answer matched.
-bool AwaitReply(TBoardLink& link, TReplyTimer& timer, TReplyMatcher& matcher, const char* bytes,
-                const int& count);
+// A link whose board's bytes collect in a bounded receive buffer, where its waits look at them.
+class TReceivingLink : public TBoardLink {
+  public:
+    void ClearReceived() override { count_ = 0; }
+    bool ReadReplyLine() override { return ReadLine(TReplyMatcher::ReplyLine()); }
+    QString ReplyLine() const override { return replyLine_; }
+    // Appends a line to the log pane (none: dropped), emptying it first at the link's limit.
+    void LogLine(const QString& text) override;
+
+    int ReceivedCount() const { return count_; }
+    // The bytes received since the last ClearReceived.
+    QByteArray Received() const { return QByteArray(buffer_.data(), count_); }
+    // The clock every wait of the link runs on.
+    void SetClock(TClock* clock) { timer_.SetClock(clock); }
+
+  protected:
+    TReceivingLink(TLogPane* log, int logLimit, int capacity, TClock* clock);
+    // Received bytes go to End(), at most Room() of them, and are counted by Stored(); what
+    // does not fit is dropped (the callers clear the buffer before every command line).
+    int Room() const { return static_cast<int>(buffer_.size()) - count_; }
+    char* End() { return buffer_.data() + count_; }
+    void Stored(int n) { count_ += n; }
+    // Waits until `matcher` ends on the received bytes or kReplyLimitMs have passed, the
+    // time-out logged; true when the answer matched.
+    bool Await(TReplyMatcher matcher);
+    // Await, putting the matcher's line into ReplyLine() whatever the outcome.
+    bool ReadLine(TReplyMatcher matcher);
+
+    TLogPane* log_;
+    TReplyTimer timer_;
+
+  private:
+    bool Wait(TReplyMatcher& matcher);
+
+    int logLimit_;
+    std::vector<char> buffer_;
+    int count_ = 0;
+    QString replyLine_;
+};

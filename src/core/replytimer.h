@@ -5,7 +5,8 @@
 // loop; a test puts its own clock in its place, so that a wait's time-out comes in microseconds
 // and what the wait sees at each moment does not depend on the machine's load.
 //
-// Thread rules: GUI thread only. A clock and the timers that read it belong to one thread.
+// Thread rules: the waits and WaitForEvents run on the GUI thread. A timer belongs to the thread
+// that uses it; the system clock's Now() may be read on any thread (a worker's own timing).
 #pragma once
 
 #include <cstdint>

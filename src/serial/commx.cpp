@@ -12,7 +12,6 @@
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <system_error>
 
 #include "core/guicall.h"
@@ -36,12 +35,6 @@ const QString kMsgBuffer = QStringLiteral("通信用ポートのバッファを�
 
 // The largest buffer size accepted: far beyond any line's need, small enough to allocate.
 constexpr int kMaxBufLen = 1 << 24;
-
-int MsSince(std::chrono::steady_clock::time_point start) {
-    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::steady_clock::now() - start)
-                                .count());
-}
 
 }  // namespace
 
@@ -125,8 +118,10 @@ void TCommTransThread::Execute() {
 }
 
 void TCommTransThread::Write(const std::vector<uint8_t>& block) {
-    const int limit = timeOutMs_;
-    const auto start = std::chrono::steady_clock::now();
+    const uint32_t limit = static_cast<uint32_t>(timeOutMs_.load());
+    // The monotonic clock; only the GUI thread's waits run on a clock tests replace.
+    TReplyTimer timer;
+    timer.Start();
     size_t done = 0;
     while (done < block.size()) {
         if (discard || stop_)
@@ -150,10 +145,9 @@ void TCommTransThread::Write(const std::vector<uint8_t>& block) {
         // the write time-out from the start of the block, then drop what is left.
         int wait = -1;
         if (limit > 0) {
-            const int elapsed = MsSince(start);
-            if (elapsed >= limit)
+            wait = static_cast<int>(timer.RemainingMs(limit));
+            if (wait == 0)
                 return;
-            wait = limit - elapsed;
         }
         pollfd fds[3] = {{fd_, POLLOUT, 0}, {stopFd_.Fd(), POLLIN, 0}, {kickFd_.Fd(), POLLIN, 0}};
         if (::poll(fds, 3, wait) < 0 && errno != EINTR)
@@ -164,10 +158,12 @@ void TCommTransThread::Write(const std::vector<uint8_t>& block) {
 }
 
 void TCommTransThread::Pause(int ms) {
-    const auto start = std::chrono::steady_clock::now();
-    for (int left = ms; left > 0 && !stop_; left = ms - MsSince(start)) {
+    TReplyTimer timer;
+    timer.Start();
+    const auto limit = static_cast<uint32_t>(std::max(ms, 0));
+    for (uint32_t left = limit; left > 0 && !stop_; left = timer.RemainingMs(limit)) {
         pollfd p{stopFd_.Fd(), POLLIN, 0};
-        ::poll(&p, 1, left);
+        ::poll(&p, 1, static_cast<int>(left));
     }
 }
 
@@ -372,22 +368,14 @@ void TCustomCommX::PortOpen() {
         // so that a refused one is reported by its own message.
         *modes_ = modes;
         record_ = linesettings::FromTermios(modes);
-        record_.bitRate = bitRate_;
-        ApplyRecord(kMsgBitRate);
-        record_.charSize = charSize_;
-        ApplyRecord(kMsgCharSize);
-        record_.parity = parity_;
-        ApplyRecord(kMsgParity);
-        record_.stop = stop_;
-        ApplyRecord(kMsgStopBit);
-        record_.flow = flow_;
-        ApplyRecord(kMsgFlow);
-        ApplyRestLines();
+        SetBitRate(props_.bitRate);
+        SetCharSize(props_.charSize);
+        SetParityBit(props_.parity);
+        SetStopBit(props_.stop);
+        SetFlowCtrl(props_.flow);
         SetTimeOut();
-        record_.xon = xon_;
-        ApplyRecord(kMsgXon);
-        record_.xoff = xoff_;
-        ApplyRecord(kMsgXoff);
+        SetXonChar(props_.xon);
+        SetXoffChar(props_.xoff);
         ThreadCreate();
     } catch (...) {
         PortClose();
@@ -406,8 +394,8 @@ void TCustomCommX::ThreadCreate() {
                      [room] { room->Drain(); });
     p.trans =
         std::make_unique<TCommTransThread>(this, p.dev.Get(), p.stopFd, p.kickFd, p.roomFd, probe_);
-    p.trans->SetCharTime(linesettings::CharTimeMs(bitRate_));
-    p.trans->SetFlow(flow_);
+    p.trans->SetCharTime(linesettings::CharTimeMs(props_.bitRate));
+    p.trans->SetFlow(props_.flow);
     p.trans->SetTimeOut(timeOutTrans_);
     try {
         p.trans->Start();
@@ -512,46 +500,36 @@ void TCustomCommX::SetPortNo(int value) {
     PortOpen();
 }
 
-void TCustomCommX::SetBitRate(int value) {
-    bitRate_ = value;
+template <typename T>
+bool TCustomCommX::SetLineProperty(T TLineRecord::*field, T value, const QString& message) {
+    props_.*field = value;
     if (!port_)
-        return;
-    record_.bitRate = value;
-    ApplyRecord(kMsgBitRate);
-    if (port_->trans)
+        return false;
+    record_.*field = value;
+    ApplyRecord(message);
+    return true;
+}
+
+void TCustomCommX::SetBitRate(int value) {
+    if (SetLineProperty(&TLineRecord::bitRate, value, kMsgBitRate) && port_->trans)
         port_->trans->SetCharTime(linesettings::CharTimeMs(value));
 }
 
 void TCustomCommX::SetCharSize(int value) {
-    charSize_ = value;
-    if (!port_)
-        return;
-    record_.charSize = value;
-    ApplyRecord(kMsgCharSize);
+    SetLineProperty(&TLineRecord::charSize, value, kMsgCharSize);
 }
 
 void TCustomCommX::SetParityBit(TCommParityBits value) {
-    parity_ = value;
-    if (!port_)
-        return;
-    record_.parity = value;
-    ApplyRecord(kMsgParity);
+    SetLineProperty(&TLineRecord::parity, value, kMsgParity);
 }
 
 void TCustomCommX::SetStopBit(TCommStopBits value) {
-    stop_ = value;
-    if (!port_)
-        return;
-    record_.stop = value;
-    ApplyRecord(kMsgStopBit);
+    SetLineProperty(&TLineRecord::stop, value, kMsgStopBit);
 }
 
 void TCustomCommX::SetFlowCtrl(TCommFlowCtrls value) {
-    flow_ = value;
-    if (!port_)
+    if (!SetLineProperty(&TLineRecord::flow, value, kMsgFlow))
         return;
-    record_.flow = value;
-    ApplyRecord(kMsgFlow);
     ApplyRestLines();
     if (port_->trans)
         port_->trans->SetFlow(value);
@@ -578,19 +556,11 @@ void TCustomCommX::SetTimeOut() {
 }
 
 void TCustomCommX::SetXonChar(char value) {
-    xon_ = value;
-    if (!port_)
-        return;
-    record_.xon = value;
-    ApplyRecord(kMsgXon);
+    SetLineProperty(&TLineRecord::xon, value, kMsgXon);
 }
 
 void TCustomCommX::SetXoffChar(char value) {
-    xoff_ = value;
-    if (!port_)
-        return;
-    record_.xoff = value;
-    ApplyRecord(kMsgXoff);
+    SetLineProperty(&TLineRecord::xoff, value, kMsgXoff);
 }
 
 void TCustomCommX::SetBufLenTrans(int value) {

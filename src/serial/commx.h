@@ -164,15 +164,15 @@ class TCustomCommX : public QObject {
     // ECommError (the value stays stored).
     int PortNo() const { return portNo_; }
     void SetPortNo(int value);  // open: closed and opened again on the new number
-    int BitRate() const { return bitRate_; }
+    int BitRate() const { return props_.bitRate; }
     void SetBitRate(int value);
-    int CharSize() const { return charSize_; }
+    int CharSize() const { return props_.charSize; }
     void SetCharSize(int value);
-    TCommParityBits ParityBit() const { return parity_; }
+    TCommParityBits ParityBit() const { return props_.parity; }
     void SetParityBit(TCommParityBits value);
-    TCommStopBits StopBit() const { return stop_; }
+    TCommStopBits StopBit() const { return props_.stop; }
     void SetStopBit(TCommStopBits value);
-    TCommFlowCtrls FlowCtrl() const { return flow_; }
+    TCommFlowCtrls FlowCtrl() const { return props_.flow; }
     void SetFlowCtrl(TCommFlowCtrls value);
     // Time-outs in ms (0: no limit for writes; reads return what is there). A write waits at
     // most TimeOutTrans for the device to take its bytes and drops the rest of its block after
@@ -181,9 +181,9 @@ class TCustomCommX : public QObject {
     void SetTimeOutTrans(int value);
     int TimeOutReceive() const { return timeOutReceive_; }
     void SetTimeOutReceive(int value);
-    char XonChar() const { return xon_; }
+    char XonChar() const { return props_.xon; }
     void SetXonChar(char value);
-    char XoffChar() const { return xoff_; }
+    char XoffChar() const { return props_.xoff; }
     void SetXoffChar(char value);
     // The largest block handed to the transmit thread, and the size of the input queue.
     int BufLenTrans() const { return bufLenTrans_; }
@@ -269,6 +269,10 @@ class TCustomCommX : public QObject {
     friend class TCommReceiveThread;
     struct Port;
 
+    // Stores a line property; while open, applies it through the record, a refusal throwing
+    // `message`. True when it was applied.
+    template <typename T>
+    bool SetLineProperty(T TLineRecord::*field, T value, const QString& message);
     void ApplyRecord(const QString& message);
     void ApplyRestLines();
     void SetModemLine(int line, bool on);
@@ -285,15 +289,9 @@ class TCustomCommX : public QObject {
     int TakeInput(uint8_t* out, int count);
 
     int portNo_ = 1;
-    int bitRate_ = 9600;
-    int charSize_ = 8;
-    TCommParityBits parity_ = cpbNone;
-    TCommStopBits stop_ = csb1;
-    TCommFlowCtrls flow_ = cfcRtsCts;
+    TLineRecord props_;  // the line properties as set (their defaults are the record's)
     int timeOutTrans_ = 3000;
     int timeOutReceive_ = 3000;
-    char xon_ = 17;
-    char xoff_ = 19;
     int bufLenTrans_ = 2048;
     int bufLenReceive_ = 2048;
     TCommReceiveEvent onReceive_;

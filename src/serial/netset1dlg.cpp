@@ -10,7 +10,9 @@ EPortOpenError::EPortOpenError(int portNo, const QString& cause)
     : Exception(TNetSet1Dlg::OpenErrorText(portNo)), portNo_(portNo), cause_(cause) {}
 
 TNetSet1Dlg::TNetSet1Dlg(TLogPane* log, QObject* parent)
-    : QObject(parent), commX1_(new TCommX(this)), log_(log) {
+    : QObject(parent),
+      TReceivingLink(log, kMainLogLimit, kReceiveCapacity, &SystemClock()),
+      commX1_(new TCommX(this)) {
     commX1_->setObjectName(QStringLiteral("CommX1"));
     commX1_->SetOnReceive([this](TCustomCommX* s, int n) { CommX1Receive(s, n); });
     commX1_->SetOnError([this](TCustomCommX* s, int e) { CommX1Error(s, e); });
@@ -35,7 +37,7 @@ QString TNetSet1Dlg::LineLostText(int portNo) {
 void TNetSet1Dlg::OpenPort(int portNo) {
     if (commX1_->IsOpen())
         commX1_->PortClose();
-    count_ = 0;
+    ClearReceived();
     commX1_->SetPortNo(portNo);
     try {
         commX1_->PortOpen();
@@ -54,10 +56,6 @@ QString TNetSet1Dlg::Description() const {
     return QStringLiteral("COM%1 %2").arg(commX1_->PortNo()).arg(commX1_->DevicePath());
 }
 
-void TNetSet1Dlg::ClearReceived() {
-    count_ = 0;
-}
-
 void TNetSet1Dlg::SendText(const QByteArray& text) {
     commX1_->TransBlock(text.constData(), static_cast<int>(text.size()));
     if (transmitDump_ != 0)
@@ -65,14 +63,13 @@ void TNetSet1Dlg::SendText(const QByteArray& text) {
 }
 
 void TNetSet1Dlg::CommX1Receive(TCustomCommX*, int ReceiveSize) {
-    // Positions count + 1 up to the last one take what fits; the rest is read and dropped, so
-    // that it does not stay in the driver and stop the line behind a full buffer.
-    const int room = kReceiveBufferSize - 1 - count_;
-    const int take = std::max(0, std::min(ReceiveSize, room));
+    // The buffer takes what fits; the rest is read and dropped, so that it does not stay in the
+    // driver and stop the line behind a full buffer.
+    const int take = std::max(0, std::min(ReceiveSize, Room()));
     if (take > 0) {
-        const int n = commX1_->ReceiveBlock(&buffer_[static_cast<size_t>(count_) + 1], take);
+        const int n = commX1_->ReceiveBlock(End(), take);
         if (n > 0)
-            count_ += n;
+            Stored(n);
     }
     uint8_t scratch[512];
     for (int surplus = ReceiveSize - take; surplus > 0;) {
@@ -91,46 +88,19 @@ void TNetSet1Dlg::CommX1LineLost(TCustomCommX* Sender) {
     LogLine(LineLostText(static_cast<TCommX*>(Sender)->PortNo()));
 }
 
-bool TNetSet1Dlg::Await(TReplyMatcher& matcher) {
-    // Position 0 of the buffer is never used: the received bytes start at position 1.
-    return AwaitReply(*this, timer_, matcher, reinterpret_cast<const char*>(&buffer_[1]), count_);
-}
-
-bool TNetSet1Dlg::WaitReply(int skip, const QByteArray& expected) {
-    TReplyMatcher matcher = TReplyMatcher::At(skip, expected);
-    return Await(matcher);
-}
-
-bool TNetSet1Dlg::ReadReplyLine() {
-    TReplyMatcher matcher = TReplyMatcher::ReplyLine();
-    const bool read = Await(matcher);
-    replyLine_ = matcher.Line();
-    return read;
-}
-
 void TNetSet1Dlg::WaitUntilQuiet(uint32_t quietMs, uint32_t limitMs) {
     TReplyTimer quiet(&timer_.Clock());
     quiet.Start();
-    int seen = count_;
+    int seen = ReceivedCount();
     WaitDeadline(
         timer_, limitMs,
         [&] {
-            if (count_ != seen) {
-                seen = count_;
+            if (ReceivedCount() != seen) {
+                seen = ReceivedCount();
                 quiet.Start();
                 return TPass::Pending;
             }
             return seen > 0 && quiet.Elapsed(quietMs) ? TPass::Done : TPass::Pending;
         },
         [&] { return seen > 0 ? quiet.RemainingMs(quietMs) : kNoLimit; });
-}
-
-void TNetSet1Dlg::LogLine(const QString& text) {
-    if (!log_)
-        return;
-    log_->AddLine(text, kMainLogLimit);
-}
-
-QByteArray TNetSet1Dlg::Received() const {
-    return QByteArray(reinterpret_cast<const char*>(buffer_.data()) + 1, count_);
 }

@@ -5,8 +5,8 @@
 // to the log pane. It shows nothing itself: a port that does not open is reported to the
 // caller, which decides how to tell the operator.
 //
-// Receive buffer: 16388 bytes; the k-th byte since the last ClearReceived is at position k
-// (1 to 16387; position 0 is never used). Bytes that arrive when it is full are dropped.
+// Receive buffer: the first 16387 bytes since the last ClearReceived (the k-th byte is at
+// position k, 1 to 16387, of a 16388-byte buffer). Bytes that arrive when it is full are dropped.
 //
 // Thread rules: GUI thread only. The driver's notifications run on the GUI thread, in practice
 // inside the waits, which process GUI events; so the handler and the waits never run at once
@@ -17,7 +17,6 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <array>
 #include <cstdint>
 
 #include "board/boardlink.h"
@@ -41,11 +40,11 @@ class EPortOpenError : public Exception {
     QString cause_;
 };
 
-class TNetSet1Dlg : public QObject, public TBoardLink {
+class TNetSet1Dlg : public QObject, public TReceivingLink {
     Q_OBJECT
 
   public:
-    static constexpr int kReceiveBufferSize = 16388;
+    static constexpr int kReceiveCapacity = 16387;
 
     // `log` may be null: the session's own lines are then dropped.
     explicit TNetSet1Dlg(TLogPane* log, QObject* parent = nullptr);
@@ -61,17 +60,14 @@ class TNetSet1Dlg : public QObject, public TBoardLink {
     const TCommandLook& Look() const override { return kSerialLook; }
     // "COM<n> <device>".
     QString Description() const override;
-    void ClearReceived() override;
     // Hands the bytes to the driver (which refuses them while the port is closed); with the
     // transmit dump on, logs "TX:" and each byte as two uppercase hex digits and a blank.
     void SendText(const QByteArray& text) override;
     // True when the `expected.size()` bytes after the first `skip` received bytes equal
     // `expected`; false at once when they differ, or after 2000 ms (with the time-out line).
-    bool WaitReply(int skip, const QByteArray& expected);
-    // The text after the first ">" up to the next carriage return, into ReplyLine().
-    bool ReadReplyLine() override;
-    QString ReplyLine() const override { return replyLine_; }
-    void LogLine(const QString& text) override;
+    bool WaitReply(int skip, const QByteArray& expected) {
+        return Await(TReplyMatcher::At(skip, expected));
+    }
     // The wake line's prompt: WaitReply(2, ">").
     bool WaitPrompt() override { return WaitReply(2, ">"); }
     // "OK" after the echo of the line and the prompt: WaitReply(lineLength + 1, "OK").
@@ -80,16 +76,10 @@ class TNetSet1Dlg : public QObject, public TBoardLink {
     // Waits until the line has been quiet for `quietMs` since its last byte, at most `limitMs`
     // (until the first byte only the limit counts): for the bytes a board sends unasked.
     void WaitUntilQuiet(uint32_t quietMs, uint32_t limitMs);
-    // The clock every wait of the session runs on.
-    void SetClock(TClock* clock) { timer_.SetClock(clock); }
 
     // Non-zero: SendText logs a "TX:" line. Off unless set.
     int TransmitDump() const { return transmitDump_; }
     void SetTransmitDump(int value) { transmitDump_ = value; }
-
-    int ReceivedCount() const { return count_; }
-    // The bytes at positions 1 to ReceivedCount().
-    QByteArray Received() const;
 
     // The driver's notifications.
     void CommX1Receive(TCustomCommX* Sender, int ReceiveSize);
@@ -103,13 +93,6 @@ class TNetSet1Dlg : public QObject, public TBoardLink {
     static QString LineLostText(int portNo);
 
   private:
-    bool Await(TReplyMatcher& matcher);
-
     TCommX* commX1_;
-    TLogPane* log_;
-    std::array<uint8_t, kReceiveBufferSize> buffer_{};
-    int count_ = 0;
     int transmitDump_ = 0;
-    QString replyLine_;
-    TReplyTimer timer_;
 };

@@ -28,10 +28,10 @@ QString ReceivedText(const QByteArray& bytes) {
 
 TTelNetCont1Dlg::TTelNetCont1Dlg(QObject* owner, TLogPane* log, const TBoardParams& params,
                                  TClock* clock)
-    : QObject(owner), telnet1_(std::make_unique<TTelnetClient>()), log_(log), timer_(clock) {
-    // 1. A fresh session; the logging flag follows the record.
-    replyLine_.clear();
-    count_ = 0;
+    : QObject(owner),
+      TReceivingLink(log, kLinkLogLimit, kReceiveCapacity, clock),
+      telnet1_(std::make_unique<TTelnetClient>()) {
+    // 1. A fresh session (nothing received, no reply line); the logging flag follows the record.
     dispRecInfo_ = params.fDispRecInfo;
 
     // 2. The board's telnet service.
@@ -81,24 +81,13 @@ void TTelNetCont1Dlg::Telnet1Connected() {
 void TTelNetCont1Dlg::Telnet1DataAvailable(const QByteArray& buffer) {
     if (log_ && log_->LineCount() == 0)
         log_->Append(QString());
-    // The buffer holds what one command line's answer needs; bytes beyond it are dropped
-    // (the callers clear it before every line).
-    const int room = kReceiveCapacity - count_;
-    const int take = std::min(room, static_cast<int>(buffer.size()));
-    if (take > 0) {
-        std::memcpy(buffer_.data() + count_, buffer.constData(), static_cast<size_t>(take));
-        count_ += take;
-    }
+    const int take = std::min(Room(), static_cast<int>(buffer.size()));
+    std::memcpy(End(), buffer.constData(), static_cast<size_t>(take));
+    Stored(take);
     if (dispRecInfo_ != 0) {
         LogLine(QStringLiteral("RX0;") + HexDump(buffer));
         LogLine(QStringLiteral("RX:") + ReceivedText(buffer));
     }
-}
-
-void TTelNetCont1Dlg::LogLine(const QString& text) {
-    if (!log_)
-        return;
-    log_->AddLine(text, kLinkLogLimit);
 }
 
 void TTelNetCont1Dlg::SendText(const QByteArray& text) {
@@ -112,29 +101,6 @@ void TTelNetCont1Dlg::SendText(const QByteArray& text) {
     }
     if (dispRecInfo_ != 0)
         LogLine(QStringLiteral("TX:") + HexDump(text));
-}
-
-bool TTelNetCont1Dlg::Await(TReplyMatcher matcher) {
-    return AwaitReply(*this, timer_, matcher, buffer_.data(), count_);
-}
-
-bool TTelNetCont1Dlg::WaitReply(int start, const QByteArray& expected) {
-    return Await(TReplyMatcher::AtMark(start, '>', expected));
-}
-
-bool TTelNetCont1Dlg::ReadLine(TReplyMatcher matcher) {
-    replyLine_.clear();
-    const bool read = AwaitReply(*this, timer_, matcher, buffer_.data(), count_);
-    replyLine_ = matcher.Line();
-    return read;
-}
-
-bool TTelNetCont1Dlg::ReadReplyLine() {
-    return ReadLine(TReplyMatcher::ReplyLine());
-}
-
-bool TTelNetCont1Dlg::ReadZeroReplyLine(int minimum) {
-    return ReadLine(TReplyMatcher::ZeroReplyLine(minimum));
 }
 
 bool TTelNetCont1Dlg::Connected() {

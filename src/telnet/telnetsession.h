@@ -13,7 +13,6 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <array>
 #include <memory>
 
 #include "board/boardlink.h"
@@ -23,7 +22,7 @@ class TLogPane;
 class TTelnetClient;
 struct TBoardParams;
 
-class TTelNetCont1Dlg : public QObject, public TBoardLink {
+class TTelNetCont1Dlg : public QObject, public TReceivingLink {
     Q_OBJECT
 
   public:
@@ -46,36 +45,28 @@ class TTelNetCont1Dlg : public QObject, public TBoardLink {
     const TCommandLook& Look() const override { return kTelnetLook; }
     // "<address>:23".
     QString Description() const override;
-    void ClearReceived() override { count_ = 0; }
     // Sends the bytes by the client's CR rule in one write, then logs "TX:" and the bytes in
     // hexadecimal. A send error stops the sending silently.
     void SendText(const QByteArray& text) override;
     // WaitReply(2, ">"). The procedures pause 100 ms after the wake line themselves.
     bool WaitPrompt() override { return WaitReply(2, ">"); }
     bool WaitOk(int lineLength) override { return WaitReply(lineLength, ">OK"); }
-    // ReplyLine := the text after the first ">" up to CR.
-    bool ReadReplyLine() override;
     // The MAC address reply must begin with "0": ReadZeroReplyLine(lineLength).
     bool ReadMacReplyLine(int lineLength) override { return ReadZeroReplyLine(lineLength); }
-    QString ReplyLine() const override { return replyLine_; }
-    // Appends a line to the log pane, emptying it first when it holds 250 lines.
-    void LogLine(const QString& text) override;
 
     // True when the first ">" at or after `start` begins `expected`; false on a different
     // answer (no log line) or after 2000 ms (time-out line).
-    bool WaitReply(int start, const QByteArray& expected);
+    bool WaitReply(int start, const QByteArray& expected) {
+        return Await(TReplyMatcher::AtMark(start, '>', expected));
+    }
     // ReplyLine := the text from the "0" of the first ">" directly followed by "0", up to CR;
     // searched only once at least `minimum` bytes have arrived.
-    bool ReadZeroReplyLine(int minimum);
+    bool ReadZeroReplyLine(int minimum) { return ReadLine(TReplyMatcher::ZeroReplyLine(minimum)); }
 
     // The client's is-connected query.
     bool Connected() override;
     // Disconnects when connected; an error of the disconnect is ignored.
     void FormClose();
-
-    int ReceivedCount() const { return count_; }
-    QByteArray Received() const { return QByteArray(buffer_.data(), count_); }
-    void SetClock(TClock* clock) { timer_.SetClock(clock); }
 
     // The logging flag: one value for the whole process, set by the most recently opened
     // session from fDispRecInfo.
@@ -85,16 +76,8 @@ class TTelNetCont1Dlg : public QObject, public TBoardLink {
     void Telnet1Connect();
     void Telnet1Connected();
     void Telnet1DataAvailable(const QByteArray& buffer);
-    bool Await(TReplyMatcher matcher);
-    // Reads ReplyLine by `matcher`.
-    bool ReadLine(TReplyMatcher matcher);
 
     static int dispRecInfo_;
 
     std::unique_ptr<TTelnetClient> telnet1_;
-    TLogPane* log_ = nullptr;
-    std::array<char, kReceiveCapacity> buffer_{};
-    int count_ = 0;
-    QString replyLine_;
-    TReplyTimer timer_;
 };

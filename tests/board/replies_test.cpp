@@ -3,29 +3,30 @@
 // time-out line.
 #include <gtest/gtest.h>
 
-#include <QStringList>
-#include <array>
 #include <cstring>
 #include <vector>
 
 #include "board/boardlink.h"
+#include "support/linelog.h"
 #include "support/scriptclock.h"
 
 namespace {
 
-// A link that only logs; the rows bring the bytes.
-class LogOnly : public TBoardLink {
+// A link that sends nothing; the rows bring the bytes.
+class RowLink : public TReceivingLink {
   public:
+    explicit RowLink(TClock* clock) : TReceivingLink(&log, 1000, 256, clock) {}
     const TLinkStyle& Style() const override { return kSerialStyle; }
     const TCommandLook& Look() const override { return kSerialLook; }
-    void ClearReceived() override {}
     void SendText(const QByteArray&) override {}
     bool WaitPrompt() override { return false; }
     bool WaitOk(int) override { return false; }
-    bool ReadReplyLine() override { return false; }
-    QString ReplyLine() const override { return {}; }
-    void LogLine(const QString& text) override { log << text; }
-    QStringList log;
+    void Arrive(const QByteArray& bytes) {
+        std::memcpy(End(), bytes.constData(), static_cast<size_t>(bytes.size()));
+        Stored(static_cast<int>(bytes.size()));
+    }
+    using TReceivingLink::ReadLine;
+    TLineLog log;
 };
 
 struct Arrival {
@@ -97,21 +98,13 @@ TEST(Replies, MatchersOfBothLinks) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TScriptClock clock(row.startTick);
-        std::array<char, 256> buffer{};
-        int count = 0;
-        for (const Arrival& a : row.arrivals) {
-            clock.At(a.atMs, [&buffer, &count, bytes = a.bytes] {
-                std::memcpy(buffer.data() + count, bytes.constData(), bytes.size());
-                count += static_cast<int>(bytes.size());
-            });
-        }
-        LogOnly link;
-        TReplyTimer timer(&clock);
-        TReplyMatcher matcher = row.matcher;
-        EXPECT_EQ(AwaitReply(link, timer, matcher, buffer.data(), count), row.result);
+        RowLink link(&clock);
+        for (const Arrival& a : row.arrivals)
+            clock.At(a.atMs, [&link, bytes = a.bytes] { link.Arrive(bytes); });
+        EXPECT_EQ(link.ReadLine(row.matcher), row.result);
         EXPECT_EQ(clock.ElapsedMs(), row.endMs);
-        EXPECT_EQ(matcher.Line(), row.line);
-        EXPECT_EQ(link.log,
+        EXPECT_EQ(link.ReplyLine(), row.line);
+        EXPECT_EQ(link.log.Lines(),
                   row.timedOut ? QStringList{QString::fromUtf8(kTimeoutLine)} : QStringList{});
     }
 }

@@ -6,5 +6,6 @@ int RunTelnetBench();
 int RunRecordBench();
 int RunTelnetCommandBench();
 int RunProceduresBench();
+int RunIdleBench();
 // The child process of the record bench's start-up figure.
 int RunWindowStartup(const char* ini);

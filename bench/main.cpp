@@ -1,6 +1,6 @@
 // netboard-bench: prints the CPU time a silent wait burns and the latency of the links' waits,
-// measured against netboard-sim. "netboard-bench serial", "telnet", "record", "telnet-command"
-// or "procedures" runs one part only.
+// measured against netboard-sim. "netboard-bench serial", "telnet", "record", "telnet-command",
+// "procedures" or "idle" runs one part only.
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -25,5 +25,7 @@ int main(int argc, char** argv) {
         rc |= RunTelnetCommandBench();
     if (!*only || !std::strcmp(only, "procedures"))
         rc |= RunProceduresBench();
+    if (!*only || !std::strcmp(only, "idle"))
+        rc |= RunIdleBench();
     return rc;
 }

@@ -8,7 +8,6 @@
 //  3. a refused reader connect: the reconnects within the 5000 ms connect wait come paced,
 //     about one per 100 ms (goal 20 to 60, CPU under 1.5 s).
 #include <sys/ioctl.h>
-#include <time.h>
 #include <unistd.h>
 #include <QStringList>
 #include <QTcpServer>
@@ -29,12 +28,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double CpuMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
-
 double Ms(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double, std::milli>(b - a).count();
 }
@@ -54,9 +47,9 @@ void Pump(int ms) {
 
 // The process's CPU over `ms` of processing events, against `goalMs`.
 int IdleCpu(const char* what, int ms, double goalMs) {
-    const double cpu0 = CpuMs();
+    const double cpu0 = ProcessCpuMs();
     Pump(ms);
-    const double cpu = CpuMs() - cpu0;
+    const double cpu = ProcessCpuMs() - cpu0;
     std::printf("  %s: %.1f ms of CPU in %d ms (goal under %.0f): %s\n", what, cpu, ms, goalMs,
                 cpu < goalMs ? "met" : "MISSED");
     return cpu < goalMs ? 0 : 1;
@@ -137,9 +130,9 @@ int RefusedReader() {
     TTComXDlg link(nullptr, port, &log, QString());
     link.SetTCPServAddr("127.0.0.74");
     link.SetTCPServPort(port);
-    const double cpu0 = CpuMs();
+    const double cpu0 = ProcessCpuMs();
     link.OpenLink();
-    const double cpu = CpuMs() - cpu0;
+    const double cpu = ProcessCpuMs() - cpu0;
     const int errors = static_cast<int>(log.lines.count("ClientSocket1Error"));
     const bool met = errors >= 20 && errors <= 60 && cpu < 1500;
     std::printf("reader: %d reconnects in the 5000 ms connect wait (20 to 60), CPU %.0f ms: %s\n",

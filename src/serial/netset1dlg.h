@@ -2,8 +2,8 @@
 // a COM port. It owns the port driver, collects every byte the board sends into its receive
 // buffer, sends command lines, waits for an expected answer or reads a one-line answer after
 // the board's prompt, each within 2000 ms, and writes its own lines (time-outs, transmit dumps)
-// to the log pane. It shows nothing itself: a port that does not open is reported to the
-// caller, which decides how to tell the operator.
+// to the log pane. It shows nothing itself: a port that does not open is logged with its device
+// and the cause, and reported to the caller, which decides how to tell the operator.
 //
 // Receive buffer: the first 16387 bytes since the last ClearReceived (the k-th byte is at
 // position k, 1 to 16387, of a 16388-byte buffer). Bytes that arrive when it is full are dropped.

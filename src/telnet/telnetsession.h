@@ -4,6 +4,8 @@
 // window of its own: the telnet test command shows one around it, whose every close runs
 // FormClose.
 //
+// Receive buffer: the first 16000 bytes since the last ClearReceived; the rest is dropped.
+//
 // Thread rules: GUI thread only. The client's read thread hands received data over
 // synchronously, so Telnet1DataAvailable runs on the GUI thread, inside the waits (which
 // process events); the receive buffer needs no lock. Destroying the session destroys its client

@@ -26,6 +26,7 @@
 namespace {
 
 const QString kOpenFailed = QStringLiteral("ポートをオープンできませんでした");
+const QString kBusy = kOpenFailed + " (flock: Device or resource busy)";
 
 QByteArray Pattern(int n) {
     QByteArray b(n, '\0');
@@ -34,11 +35,12 @@ QByteArray Pattern(int n) {
     return b;
 }
 
+// The driver's message, with the failing call and its cause when a system call failed.
 QString ErrorOf(const std::function<void()>& f) {
     try {
         f();
     } catch (const ECommError& e) {
-        return e.Message();
+        return e.Cause().isEmpty() ? e.Message() : e.Message() + " (" + e.Cause() + ")";
     }
     return QString();
 }
@@ -199,10 +201,13 @@ TEST_F(CommXTest, OpenWhileOpenThrowsAndLeavesThePortOpen) {
 TEST_F(CommXTest, PortsWithoutAUsableDeviceDoNotOpen) {
     ini.Map(6, "/nonexistent/ttyX");
     ini.Map(7, "/dev/null");  // not a terminal
-    for (int port : {0, 6, 7}) {
+    const std::pair<int, QString> rows[] = {{0, "device: No such device"},
+                                            {6, "open: No such file or directory"},
+                                            {7, "tcgetattr: Inappropriate ioctl for device"}};
+    for (const auto& [port, cause] : rows) {
         SCOPED_TRACE(port);
         comm.SetPortNo(port);
-        EXPECT_EQ(ErrorOf([&] { comm.PortOpen(); }), kOpenFailed);
+        EXPECT_EQ(ErrorOf([&] { comm.PortOpen(); }), kOpenFailed + " (" + cause + ")");
         EXPECT_FALSE(comm.IsOpen());
         EXPECT_EQ(comm.Handle(), -1);
     }
@@ -213,7 +218,7 @@ TEST_F(CommXTest, ASecondOpenOfTheDeviceFails) {
     TCommX other;
     other.SetIniPath(ini.Path());
     other.SetPortNo(kPort);
-    EXPECT_EQ(ErrorOf([&] { other.PortOpen(); }), kOpenFailed);
+    EXPECT_EQ(ErrorOf([&] { other.PortOpen(); }), kBusy);
     EXPECT_FALSE(other.IsOpen());
     // Another program that locks the device is kept out too ...
     const QString path = pty.Path();
@@ -229,7 +234,7 @@ TEST_F(CommXTest, ASecondOpenOfTheDeviceFails) {
     ASSERT_TRUE(PumpUntil([&] {
         return WaitProgram(StartProgram({"flock", "-n", "-E", "42", path, "true"})) == 42;
     }));
-    EXPECT_EQ(ErrorOf([&] { comm.PortOpen(); }), kOpenFailed);
+    EXPECT_EQ(ErrorOf([&] { comm.PortOpen(); }), kBusy);
     kill(holder, SIGKILL);
     WaitProgram(holder);
     EXPECT_NO_THROW(comm.PortOpen());
@@ -622,7 +627,7 @@ TEST_F(CommXTest, AVanishedFarEndIsReportedOnceAndThePortOpensAgain) {
 
     comm.PortClose();
     EXPECT_FALSE(comm.IsOpen());
-    EXPECT_EQ(ErrorOf([&] { comm.PortOpen(); }), kOpenFailed);
+    EXPECT_TRUE(ErrorOf([&] { comm.PortOpen(); }).startsWith(kOpenFailed));
 
     // The device comes back (under another name, as a replugged adapter may).
     PtyPair again;

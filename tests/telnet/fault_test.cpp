@@ -3,8 +3,9 @@
 // session logs in and writes a full set of setting lines (wake line, ten settings, "save");
 // the reader link asks for the ROM version. Every run must end with the result the waits give
 // for the bytes that came, with no descriptor or thread left (and, in the sanitizer builds, no
-// report). The failing runs wait out 2000 ms time-outs, so the rows are spread over worker
-// processes of this program that run side by side.
+// report). A wait that the cut leaves without its answer runs out in no time once every byte
+// sent before the cut has been handed over; the rows are spread over worker processes of this
+// program that run side by side.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -14,10 +15,12 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <vector>
 
 #include "board/commandline.h"
+#include "core/replytimer.h"
 #include "core/settings.h"
 #include "reader/readerlink.h"
 #include "reader/readerprotocol.h"
@@ -46,10 +49,49 @@ std::pair<int, int> Resources() {
     return {Entries("/proc/self/fd"), Entries("/proc/self/task")};
 }
 
+// The log, counting the data bytes handed over (the "RX0;" lines' hex bytes) and the bytes the
+// reader link took (the numbers it logs per read).
+class CountingLog : public TLineLog {
+  public:
+    void Append(const QString& text) override {
+        if (text.startsWith(QLatin1String("RX0;")))
+            received += static_cast<int>(text.size() - 4) / 3;
+        bool number = false;
+        const int n = text.toInt(&number);
+        if (number)
+            received += n;
+        TLineLog::Append(text);
+    }
+    int received = 0;
+};
+
+// Real time, except that once the peer has cut the connection and all it sent before (`data`
+// bytes, telnet commands left out) has been handed over, the time a wait has left passes at
+// once: nothing more can come.
+class CutClock : public TClock {
+  public:
+    CutClock(const std::atomic<bool>& cut, const CountingLog& log, int data)
+        : cut_(cut), log_(log), data_(data) {}
+    uint32_t Now() override { return SystemTickCount() + skipped_; }
+    void WaitForEvents(uint32_t maxWaitMs) override {
+        const bool over = cut_ && log_.received >= data_;
+        SystemClock().WaitForEvents(over ? 0 : std::min(maxWaitMs, 10u));
+        if (over)
+            skipped_ += maxWaitMs;
+    }
+
+  private:
+    const std::atomic<bool>& cut_;
+    const CountingLog& log_;
+    int data_;
+    uint32_t skipped_ = 0;
+};
+
 // The peer's side: what it sends, cut after `budget` bytes by a close or a reset.
 class CuttingPeer {
   public:
-    CuttingPeer(ScriptPeer& p, int budget, bool reset) : p_(p), budget_(budget), reset_(reset) {}
+    CuttingPeer(ScriptPeer& p, int budget, bool reset, std::atomic<bool>* cut)
+        : p_(p), budget_(budget), reset_(reset), cutFlag_(cut) {}
     // Sends what the budget allows of `bytes`; false once the connection has been cut.
     bool Out(const QByteArray& bytes, bool last = false) {
         if (cut_)
@@ -71,6 +113,7 @@ class CuttingPeer {
         }
         p_.CloseConnection();
         cut_ = true;
+        *cutFlag_ = true;
     }
     bool Start() {
         if (!p_.Accept())
@@ -87,6 +130,7 @@ class CuttingPeer {
     int budget_;
     bool reset_;
     bool cut_ = false;
+    std::atomic<bool>* cutFlag_;
 };
 
 std::vector<QByteArray> WriteLines() {
@@ -138,13 +182,16 @@ std::vector<Row> Rows() {
 
 // Login, wake line and the write's lines; returns each wait's result in order, stopping at
 // the first failed line as the write does.
-std::vector<bool> TelnetRun(const char* address, const Row& r, TLineLog* log) {
+std::vector<bool> TelnetRun(const char* address, const Row& r, CountingLog* log) {
     const std::vector<QByteArray> lines = WriteLines();
+    std::atomic<bool> cut{false};
+    // The exchange begins with the three bytes of WILL ECHO, which are no data.
+    CutClock clock(cut, *log, std::max(0, r.n - 3));
     ScriptPeer peer(address, 23);
     EXPECT_TRUE(peer.Listening());
-    peer.RunScript([&lines, r](ScriptPeer& p) {
+    peer.RunScript([&lines, &cut, r](ScriptPeer& p) {
         const std::vector<QByteArray> pieces = BoardPieces();
-        CuttingPeer board(p, r.n, r.reset);
+        CuttingPeer board(p, r.n, r.reset, &cut);
         if (!board.Start() || !board.Out(pieces[0]) || p.Read(3).size() != 3 ||
             p.Read(5) != "KXW\r\n" || p.Read(2) != "\r\n" || !board.Out(pieces[1]))
             return;
@@ -162,7 +209,7 @@ std::vector<bool> TelnetRun(const char* address, const Row& r, TLineLog* log) {
     params.TCPIP1_4 = QByteArray(address).split('.').last().toInt();
     std::vector<bool> results;
     try {
-        TTelNetCont1Dlg s(nullptr, log, params);
+        TTelNetCont1Dlg s(nullptr, log, params, &clock);
         results.push_back(log->Lines().contains("TX:4B 58 57 0D 0A "));
         s.ClearReceived();
         s.SendText(kWakeLine);
@@ -190,17 +237,20 @@ std::vector<bool> ExpectedTelnet(int n) {
     return e;
 }
 
-bool ReaderRun(const char* address, const Row& r, TLineLog* log) {
+bool ReaderRun(const char* address, const Row& r, CountingLog* log) {
+    std::atomic<bool> cut{false};
+    CutClock clock(cut, *log, r.n);
     ScriptPeer peer(address);
     EXPECT_TRUE(peer.Listening());
-    peer.RunScript([r](ScriptPeer& p) {
-        CuttingPeer reader(p, r.n, r.reset);
+    peer.RunScript([&cut, r](ScriptPeer& p) {
+        CuttingPeer reader(p, r.n, r.reset, &cut);
         if (reader.Start() && p.Read(9).size() == 9 && reader.Out(kReaderReply, true))
             p.WaitEof();
     });
     bool answered = false;
     {
         TTComXDlg link(nullptr, peer.Port(), log, QString());
+        link.SetClock(&clock);
         link.SetTCPServAddr(QString::fromLatin1(address));
         link.SetTCPServPort(peer.Port());
         link.OpenLink();
@@ -219,14 +269,13 @@ TEST(LinkFaults, DISABLED_Worker) {
     const int worker = qEnvironmentVariableIntValue("NB_FAULT_WORKER");
     const QByteArray telnetAddress = "127.0.12." + QByteArray::number(worker + 1);
     const QByteArray readerAddress = "127.0.13." + QByteArray::number(worker + 1);
-    TLineLog log;
     const std::vector<Row> rows = Rows();
     auto before = Resources();
     for (size_t i = static_cast<size_t>(worker); i < rows.size(); i += kWorkers) {
         const Row& r = rows[i];
         SCOPED_TRACE(testing::Message() << (r.reader ? "reader" : "telnet") << ", "
                                         << (r.reset ? "reset" : "close") << " after " << r.n);
-        log.Clear();
+        CountingLog log;
         int failures = 0;
         if (r.reader) {
             const bool full = r.n == kReaderReply.size();

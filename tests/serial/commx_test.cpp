@@ -295,10 +295,11 @@ TEST_F(CommXTest, LineSettingsApplyWhileOpen) {
     EXPECT_EQ(t.c_cc[VSTOP], 'B');
     // A pseudo-terminal always runs 8 data bits without parity: it refuses the others, and the
     // driver says so instead of running on with a line that is not what was asked.
-    EXPECT_EQ(ErrorOf([&] { comm.SetCharSize(7); }), "通信ビット数の設定でエラーが発生しました");
+    EXPECT_TRUE(ErrorOf([&] { comm.SetCharSize(7); }).startsWith("通信ビット数の設定でエラー"));
     EXPECT_EQ(ErrorOf([&] { comm.SetCharSize(8); }), "");
-    EXPECT_EQ(ErrorOf([&] { comm.SetParityBit(cpbEven); }),
-              "通信パリティチェックの設定でエラーが発生しました");
+    EXPECT_TRUE(ErrorOf([&] {
+                    comm.SetParityBit(cpbEven);
+                }).startsWith("通信パリティチェックの設定でエラー"));
     EXPECT_EQ(ErrorOf([&] { comm.SetParityBit(cpbNone); }), "");
     // The settings are the line's from the next open on as well.
     comm.PortClose();

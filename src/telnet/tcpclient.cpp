@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -48,20 +49,16 @@ void TTcpConnection::ResetConnection() {
     std::lock_guard<std::mutex> lk(m_);
     handle_.socket.Close();
     handle_.allocated = false;
-    handle_.local = {};
-    handle_.peer = {};
     input_.clear();
     closedByPeer_ = false;
     disconnectNoticed_ = true;  // nothing to report until a new connection has been closed
     wake_.Drain();
 }
 
-void TTcpConnection::Adopt(int fd, const sockaddr_in& local, const sockaddr_in& peer) {
+void TTcpConnection::Adopt(int fd) {
     std::lock_guard<std::mutex> lk(m_);
     handle_.socket.Reset(fd);
     handle_.allocated = true;
-    handle_.local = local;
-    handle_.peer = peer;
     disconnectNoticed_ = false;
 }
 
@@ -260,10 +257,8 @@ void TTcpClient::Connect() {
     timeval tv{SendTimeoutMs / 1000, (SendTimeoutMs % 1000) * 1000};
     if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0)
         throw ESocketError::FromErrno(errno);
-    socklen_t len = sizeof local;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len);
 
-    Adopt(sock.Release(), local, peer);  // the connection owns the descriptor now
+    Adopt(sock.Release());  // the connection owns the descriptor now
     if (OnConnected)
         OnConnected(this);
 }

@@ -13,7 +13,6 @@
 //   The owner detaches the reader after joining it (DetachReader) and the descriptor goes then.
 #pragma once
 
-#include <netinet/in.h>
 #include <QByteArray>
 #include <QString>
 #include <atomic>
@@ -23,12 +22,10 @@
 
 #include "core/posixio.h"
 
-// One socket with the addresses it joins.
+// One socket.
 struct TSocketHandle {
     TUniqueFd socket;
     bool allocated = false;  // a connected socket is held (logically open)
-    sockaddr_in local{};
-    sockaddr_in peer{};
 };
 
 class TTcpConnection {
@@ -83,7 +80,7 @@ class TTcpConnection {
     void InterruptSending();
 
     // Owner thread: takes a socket just connected.
-    void Adopt(int fd, const sockaddr_in& local, const sockaddr_in& peer);
+    void Adopt(int fd);
 
   private:
     bool CloseLocked();

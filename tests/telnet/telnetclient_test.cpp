@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <QCoreApplication>

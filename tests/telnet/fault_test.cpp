@@ -49,41 +49,28 @@ std::pair<int, int> Resources() {
     return {Entries("/proc/self/fd"), Entries("/proc/self/task")};
 }
 
-// The log, counting the data bytes handed over (the "RX0;" lines' hex bytes) and the bytes the
-// reader link took (the numbers it logs per read).
-class CountingLog : public TLineLog {
+// A run's log and clock. The log counts the data bytes handed over (the "RX0;" lines' hex
+// bytes) and the bytes the reader link took (the numbers it logs per read). The time is real,
+// except that once the peer has cut the connection and all it sent before (`data` bytes, telnet
+// commands left out) has come, the time a wait has left passes at once: nothing more can come.
+class CutRun : public TLineLog, public TClock {
   public:
+    explicit CutRun(int data) : data_(data) {}
     void Append(const QString& text) override {
-        if (text.startsWith(QLatin1String("RX0;")))
-            received += static_cast<int>(text.size() - 4) / 3;
-        bool number = false;
-        const int n = text.toInt(&number);
-        if (number)
-            received += n;
+        received_ += text.startsWith(QLatin1String("RX0;")) ? (text.size() - 4) / 3 : text.toInt();
         TLineLog::Append(text);
     }
-    int received = 0;
-};
-
-// Real time, except that once the peer has cut the connection and all it sent before (`data`
-// bytes, telnet commands left out) has been handed over, the time a wait has left passes at
-// once: nothing more can come.
-class CutClock : public TClock {
-  public:
-    CutClock(const std::atomic<bool>& cut, const CountingLog& log, int data)
-        : cut_(cut), log_(log), data_(data) {}
     uint32_t Now() override { return SystemTickCount() + skipped_; }
     void WaitForEvents(uint32_t maxWaitMs) override {
-        const bool over = cut_ && log_.received >= data_;
+        const bool over = cut && received_ >= data_;
         SystemClock().WaitForEvents(over ? 0 : std::min(maxWaitMs, 10u));
-        if (over)
-            skipped_ += maxWaitMs;
+        skipped_ += over ? maxWaitMs : 0;
     }
+    std::atomic<bool> cut{false};
 
   private:
-    const std::atomic<bool>& cut_;
-    const CountingLog& log_;
     int data_;
+    qsizetype received_ = 0;
     uint32_t skipped_ = 0;
 };
 
@@ -182,16 +169,13 @@ std::vector<Row> Rows() {
 
 // Login, wake line and the write's lines; returns each wait's result in order, stopping at
 // the first failed line as the write does.
-std::vector<bool> TelnetRun(const char* address, const Row& r, CountingLog* log) {
+std::vector<bool> TelnetRun(const char* address, const Row& r, CutRun* log) {
     const std::vector<QByteArray> lines = WriteLines();
-    std::atomic<bool> cut{false};
-    // The exchange begins with the three bytes of WILL ECHO, which are no data.
-    CutClock clock(cut, *log, std::max(0, r.n - 3));
     ScriptPeer peer(address, 23);
     EXPECT_TRUE(peer.Listening());
-    peer.RunScript([&lines, &cut, r](ScriptPeer& p) {
+    peer.RunScript([&lines, log, r](ScriptPeer& p) {
         const std::vector<QByteArray> pieces = BoardPieces();
-        CuttingPeer board(p, r.n, r.reset, &cut);
+        CuttingPeer board(p, r.n, r.reset, &log->cut);
         if (!board.Start() || !board.Out(pieces[0]) || p.Read(3).size() != 3 ||
             p.Read(5) != "KXW\r\n" || p.Read(2) != "\r\n" || !board.Out(pieces[1]))
             return;
@@ -209,7 +193,7 @@ std::vector<bool> TelnetRun(const char* address, const Row& r, CountingLog* log)
     params.TCPIP1_4 = QByteArray(address).split('.').last().toInt();
     std::vector<bool> results;
     try {
-        TTelNetCont1Dlg s(nullptr, log, params, &clock);
+        TTelNetCont1Dlg s(nullptr, log, params, log);
         results.push_back(log->Lines().contains("TX:4B 58 57 0D 0A "));
         s.ClearReceived();
         s.SendText(kWakeLine);
@@ -237,20 +221,18 @@ std::vector<bool> ExpectedTelnet(int n) {
     return e;
 }
 
-bool ReaderRun(const char* address, const Row& r, CountingLog* log) {
-    std::atomic<bool> cut{false};
-    CutClock clock(cut, *log, r.n);
+bool ReaderRun(const char* address, const Row& r, CutRun* log) {
     ScriptPeer peer(address);
     EXPECT_TRUE(peer.Listening());
-    peer.RunScript([&cut, r](ScriptPeer& p) {
-        CuttingPeer reader(p, r.n, r.reset, &cut);
+    peer.RunScript([log, r](ScriptPeer& p) {
+        CuttingPeer reader(p, r.n, r.reset, &log->cut);
         if (reader.Start() && p.Read(9).size() == 9 && reader.Out(kReaderReply, true))
             p.WaitEof();
     });
     bool answered = false;
     {
         TTComXDlg link(nullptr, peer.Port(), log, QString());
-        link.SetClock(&clock);
+        link.SetClock(log);
         link.SetTCPServAddr(QString::fromLatin1(address));
         link.SetTCPServPort(peer.Port());
         link.OpenLink();
@@ -275,7 +257,8 @@ TEST(LinkFaults, DISABLED_Worker) {
         const Row& r = rows[i];
         SCOPED_TRACE(testing::Message() << (r.reader ? "reader" : "telnet") << ", "
                                         << (r.reset ? "reset" : "close") << " after " << r.n);
-        CountingLog log;
+        // The telnet exchange begins with the three bytes of WILL ECHO, which are no data.
+        CutRun log(r.reader ? r.n : std::max(0, r.n - 3));
         int failures = 0;
         if (r.reader) {
             const bool full = r.n == kReaderReply.size();

@@ -1,6 +1,7 @@
 // netboard-bench: prints the CPU time a silent wait burns and the latency of the links' waits,
 // measured against netboard-sim, and the shared ledger's figures. "netboard-bench serial",
-// "telnet", "record", "telnet-command", "procedures" or "stations" runs one part only.
+// "telnet", "record", "telnet-command", "procedures", "idle", "cli" or "stations" runs one part
+// only.
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -31,5 +32,7 @@ int main(int argc, char** argv) {
         rc |= RunCliBench();
     if (!*only || !std::strcmp(only, "stations"))
         rc |= RunStationsBench();
+    if (!*only || !std::strcmp(only, "idle"))
+        rc |= RunIdleBench();
     return rc;
 }

@@ -25,12 +25,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double CpuMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
-
 // The far end: reads whole lines and, when answering, sends the echo and ">O" at once and the
 // last byte "K" a few ms later, so that the session is asleep in its wait when it comes.
 class Board {
@@ -113,12 +107,12 @@ int RunSerialBench() {
         for (int i = 0; i < 3; ++i) {
             session.ClearReceived();
             session.SendText(line);
-            const double cpu0 = CpuMs();
+            const double cpu0 = ProcessCpuMs();
             const Clock::time_point t0 = Clock::now();
             const bool ok = session.WaitOk(line.size());
             const double wall =
                 std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-            const double cpu = CpuMs() - cpu0;
+            const double cpu = ProcessCpuMs() - cpu0;
             const double share = 100.0 * cpu / wall;
             worst = std::max(worst, share);
             std::printf("  wait %d: %s after %.0f ms, CPU %.2f ms = %.3f %% of a core\n", i + 1,

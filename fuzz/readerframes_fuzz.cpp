@@ -6,9 +6,16 @@
 
 #include "chunks.h"
 #include "core/replytimer.h"
-#include "reader/readerprotocol.h"
+#include "reader/readerframes.h"
 
 namespace {
+
+// Time that stands still.
+class TStillClock : public TClock {
+  public:
+    uint32_t Now() override { return 0; }
+    void WaitForEvents(uint32_t) override {}
+};
 
 class TFuzzPort : public TReaderPort {
   public:
@@ -23,7 +30,8 @@ class TFuzzPort : public TReaderPort {
   private:
     reader::TReceiveRing ring_;
     QStringList log_;
-    TReplyTimer timer_{[] { return 0u; }};
+    TStillClock clock_;
+    TReplyTimer timer_{&clock_};
 };
 
 // Puts the chunk into the ring, as much as fits at a time, running the extractor after each

@@ -55,7 +55,7 @@ void TNetC1AppForm::MnSetIP1Click() {
     s->ClearReceived();
     s->SendText(line);
     // A time-out has been logged by the session itself.
-    if (s->WaitReply(static_cast<int>(line.size()) + 1, "OK"))
+    if (s->WaitOk(static_cast<int>(line.size())))
         AddLogLine(QString::fromUtf8(kTestOk));
 }
 

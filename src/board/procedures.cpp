@@ -52,7 +52,6 @@ QString MacLine(const TBoardParams& p) {
     return QStringLiteral("madr=") + QString::fromLatin1(MacText(p));
 }
 
-
 void LogBanner(bool ok, const TProcedureHooks& hooks) {
     hooks.log(QString::fromUtf8(ok ? kBannerOk : kBannerNg));
 }
@@ -83,7 +82,7 @@ TOutcome WriteBoardSettings(TBoardLink& link, TBoardParams* params, bool withMac
         ok = Save(link, *params, hooks);
         failed = ok ? nullptr : "save";
         if (ok) {
-            if (style.macLineAfterSave)
+            if (link.Look().macLine == TCommandLook::MacLine::AfterSave)
                 hooks.log(MacLine(*params));
             if (withMac)
                 IncrementMacAddress(params);
@@ -99,7 +98,7 @@ TOutcome RunWriteCommand(TBoardLink& link, TBoardParams* params, bool withMac,
     const TOutcome r = WriteBoardSettings(link, params, withMac, hooks);
     LogBanner(r.ok, hooks);
     // Logged after the increment, so it shows the address the next board receives.
-    if (r.ok && !link.Style().macLineAfterSave)
+    if (r.ok && link.Look().macLine == TCommandLook::MacLine::AfterBanner)
         hooks.log(MacLine(*params));
     return r;
 }
@@ -153,7 +152,7 @@ TOutcome ReadBoardSettings(TBoardLink& link, TBoardParams* params, TBoardReadbac
             return Failed(s.keyword);
         }
         const QString reply = link.ReplyLine();
-        if (isMac && style.nullBoxForZeroMac && reply == QLatin1String("0") && hooks.nullBox)
+        if (isMac && link.Look().nullBoxForZeroMac && reply == QLatin1String("0") && hooks.nullBox)
             hooks.nullBox();
         auto& values = out->values[static_cast<size_t>(i)];
         values = ParseReply(s, reply);

@@ -1,8 +1,8 @@
 // The configuration procedures: the sequences of command lines that write a board's settings,
 // rewrite its MAC address and read its settings back, with their log lines, banners and record
 // updates. They are written once and run over either link; what differs between the serial and
-// the telnet procedures is asked of the link (TLinkStyle). No dialog or window is touched here:
-// the main window shows the dialogs and hands the procedures the confirmed record.
+// the telnet procedures is asked of the link (TLinkStyle, TCommandLook). No dialog or window is
+// touched here: the main window shows the dialogs and hands the procedures the confirmed record.
 //
 // Thread rules: GUI thread only (the links' waits process GUI events).
 #pragma once

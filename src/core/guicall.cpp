@@ -1,7 +1,5 @@
 #include "core/guicall.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
 #include <QCoreApplication>
 #include <QObject>
 #include <QPointer>
@@ -12,6 +10,8 @@
 #include <deque>
 #include <mutex>
 #include <unordered_set>
+
+#include "core/posixio.h"
 
 namespace {
 
@@ -50,34 +50,27 @@ class Pump : public QObject {
         return pump;
     }
 
-    ~Pump() override {
-        delete notifier_;
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
+    ~Pump() override { delete notifier_; }
 
     void Post(std::shared_ptr<Request> r) {
         {
             std::lock_guard<std::mutex> lk(qm_);
             queue_.push_back(std::move(r));
         }
-        const uint64_t one = 1;
-        // The counter cannot overflow in practice; a failed write only delays nothing, since
-        // the notifier is level-triggered on a non-zero counter.
-        [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
+        // The notifier is level-triggered on a non-zero counter.
+        wake_.Signal();
     }
 
   private:
-    Pump() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-        if (fd_ < 0)
+    Pump() {
+        if (!wake_.Valid())
             qFatal("eventfd: %s", std::strerror(errno));
-        notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read);
+        notifier_ = new QSocketNotifier(wake_.Fd(), QSocketNotifier::Read);
         connect(notifier_, &QSocketNotifier::activated, this, [this] { Drain(); });
     }
 
     void Drain() {
-        uint64_t count = 0;
-        [[maybe_unused]] const ssize_t n = ::read(fd_, &count, sizeof count);
+        wake_.Drain();
         for (;;) {
             std::shared_ptr<Request> r;
             {
@@ -107,7 +100,7 @@ class Pump : public QObject {
         r.state->cv.notify_all();
     }
 
-    int fd_;
+    TEventFd wake_;
     QSocketNotifier* notifier_ = nullptr;
     std::mutex qm_;
     std::deque<std::shared_ptr<Request>> queue_;

@@ -5,69 +5,26 @@
 #include <unistd.h>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
-#include <QStringEncoder>
 #include <cerrno>
-#include <cstring>
 
 #include "core/exceptions.h"
+#include "core/posixio.h"
+#include "core/text.h"
 
 namespace {
-
-const char* const kEncoding = "Shift_JIS";
-
-QString Decode(const QByteArray& bytes) {
-    QStringDecoder dec(kEncoding);
-    if (!dec.isValid())
-        return QString::fromLocal8Bit(bytes);
-    return dec.decode(bytes);
-}
-
-QByteArray Encode(const QString& text) {
-    QStringEncoder enc(kEncoding);
-    if (!enc.isValid())
-        return text.toLocal8Bit();
-    return enc.encode(text);
-}
-
-// Owns one descriptor.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // Closes now, reporting the result (a delayed write error can show up only here).
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
-
-QString ErrnoText(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
-}
 
 // Reads the whole file at `path` into `bytes`. Returns false with `error` empty when the file
 // does not exist, false with `error` set when it exists but cannot be read.
 bool ReadWholeFile(const QString& path, QByteArray* bytes, QString* error) {
     // Non-blocking, so that a FIFO at the path cannot stall the program.
-    Fd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) {
+    TUniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.Get() < 0) {
         if (errno != ENOENT && errno != ENOTDIR)
             *error = ErrnoText(errno);
         return false;
     }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
+    if (::fstat(fd.Get(), &st) != 0) {
         *error = ErrnoText(errno);
         return false;
     }
@@ -86,7 +43,7 @@ bool ReadWholeFile(const QString& path, QByteArray* bytes, QString* error) {
     bytes->clear();
     char buf[65536];
     for (;;) {
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -123,8 +80,8 @@ QString WriteWholeFile(const QString& path, const QByteArray& bytes) {
 
     // The temporary file lies in the same folder, so that the rename below cannot cross file
     // systems and is atomic.
-    Fd fd(::mkstemp(tempName.data()));
-    if (fd.get() < 0) {
+    TUniqueFd fd(::mkstemp(tempName.data()));
+    if (fd.Get() < 0) {
         const int err = errno;
         return QStringLiteral("フォルダ \"%1\" に一時ファイルを作れません。\n%2")
             .arg(QFileInfo(QFile::decodeName(finalName)).absolutePath(), ErrnoText(err));
@@ -140,31 +97,23 @@ QString WriteWholeFile(const QString& path, const QByteArray& bytes) {
         mode = st.st_mode & 07777;
         // Each may fail for an ordinary user (another owner, a group the user is not in); the
         // file then belongs to the user, as any file the user creates.
-        if (::fchown(fd.get(), static_cast<uid_t>(-1), st.st_gid) != 0) {
+        if (::fchown(fd.Get(), static_cast<uid_t>(-1), st.st_gid) != 0) {
         }
-        if (::fchown(fd.get(), st.st_uid, static_cast<gid_t>(-1)) != 0) {
+        if (::fchown(fd.Get(), st.st_uid, static_cast<gid_t>(-1)) != 0) {
         }
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);
         mode = 0666 & ~mask;
     }
-    if (::fchmod(fd.get(), mode) != 0)
+    if (::fchmod(fd.Get(), mode) != 0)
         return fail(errno);
     // Every byte must reach the file: a short write (a full disk) is a failure, never a
     // truncated settings file.
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n =
-            ::write(fd.get(), bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return fail(n < 0 ? errno : ENOSPC);
-        done += n;
-    }
+    if (!WriteAll(fd.Get(), bytes.constData(), static_cast<size_t>(bytes.size())))
+        return fail(errno);
     // On disk before the rename, so that a crash cannot leave an empty file behind it.
-    if (::fsync(fd.get()) != 0)
+    if (::fsync(fd.Get()) != 0)
         return fail(errno);
     if (!fd.Close())
         return fail(errno);
@@ -195,7 +144,7 @@ void TIniFile::Parse(const QByteArray& bytes) {
         if (end < n && bytes[end] == '\r' && pos < n && bytes[pos] == '\n')
             ++pos;
 
-        const QString line = Decode(raw).trimmed();
+        const QString line = DecodeShiftJis(raw).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
             continue;
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
@@ -212,11 +161,11 @@ void TIniFile::Parse(const QByteArray& bytes) {
             continue;  // before the first section
         // "=" is never part of a two-byte Shift-JIS character, so the split is safe in bytes.
         const qsizetype eq = raw.indexOf('=');
-        const QString key = eq < 0 ? QString() : Decode(raw.left(eq)).trimmed();
+        const QString key = eq < 0 ? QString() : DecodeShiftJis(raw.left(eq)).trimmed();
         if (key.isEmpty())
             current->lines.push_back(Line{QString(), QString(), raw});
         else
-            current->lines.push_back(Line{key, Decode(raw.mid(eq + 1)).trimmed(), raw});
+            current->lines.push_back(Line{key, DecodeShiftJis(raw.mid(eq + 1)).trimmed(), raw});
     }
 }
 
@@ -232,10 +181,6 @@ const TIniFile::Section* TIniFile::FindSection(const QString& name) const {
         if (s.name.compare(name, Qt::CaseInsensitive) == 0)
             return &s;
     return nullptr;
-}
-
-bool TIniFile::SectionExists(const QString& section) const {
-    return FindSection(section);
 }
 
 QString TIniFile::ReadString(const QString& section, const QString& key, const QString& def) const {
@@ -308,11 +253,11 @@ QByteArray TIniFile::Bytes() const {
     QByteArray out;
     const char* const crlf = "\r\n";
     for (const Section& s : sections_) {
-        out += s.rawHeader.isEmpty() ? Encode(QLatin1Char('[') + s.name + QLatin1Char(']'))
+        out += s.rawHeader.isEmpty() ? EncodeShiftJis(QLatin1Char('[') + s.name + QLatin1Char(']'))
                                      : s.rawHeader;
         out += crlf;
         for (const Line& l : s.lines) {
-            out += l.raw.isEmpty() ? Encode(l.key + QLatin1Char('=') + l.value) : l.raw;
+            out += l.raw.isEmpty() ? EncodeShiftJis(l.key + QLatin1Char('=') + l.value) : l.raw;
             out += crlf;
         }
         out += crlf;

@@ -29,7 +29,6 @@ class TIniFile {
     // empty too, ReadError() tells why, and UpdateFile() refuses to replace it.
     explicit TIniFile(const QString& path);
 
-    const QString& FileName() const { return path_; }
     // Why an existing file could not be read; empty when it was read or is absent.
     const QString& ReadError() const { return readError_; }
 
@@ -38,7 +37,6 @@ class TIniFile {
     // digits, taken as 32 bits); otherwise the decimal conversion. Anything else, and a missing
     // key or section, gives `def`.
     int ReadInteger(const QString& section, const QString& key, int def) const;
-    bool SectionExists(const QString& section) const;
 
     void WriteString(const QString& section, const QString& key, const QString& value);
     void WriteInteger(const QString& section, const QString& key, int value);

@@ -4,6 +4,35 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
+
+namespace {
+
+class TSystemClock : public TClock {
+  public:
+    uint32_t Now() override { return SystemTickCount(); }
+
+    void WaitForEvents(uint32_t maxWaitMs) override {
+        if (maxWaitMs == 0) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            return;
+        }
+        // The timer guarantees that the blocking call below returns by the deadline; it is a
+        // precise timer so that a 2000 ms wait does not overrun by the coarse timer's slack.
+        QTimer wake;
+        wake.setSingleShot(true);
+        wake.setTimerType(Qt::PreciseTimer);
+        wake.start(static_cast<int>(std::min<uint32_t>(maxWaitMs, 0x7FFFFFFFu)));
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+};
+
+}  // namespace
+
+TClock& SystemClock() {
+    static TSystemClock clock;
+    return clock;
+}
 
 uint32_t SystemTickCount() {
     timespec ts{};
@@ -14,15 +43,28 @@ uint32_t SystemTickCount() {
 }
 
 void WaitForEvents(uint32_t maxWaitMs) {
-    // The timer guarantees that the blocking call below returns by the deadline; it is a
-    // precise timer so that a 2000 ms wait does not overrun by the coarse timer's slack.
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    if (maxWaitMs > 0) {
-        wake.start(static_cast<int>(maxWaitMs > 0x7FFFFFFFu ? 0x7FFFFFFFu : maxWaitMs));
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    } else {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    SystemClock().WaitForEvents(maxWaitMs);
+}
+
+bool WaitDeadline(TReplyTimer& timer, uint32_t limitMs, const std::function<TPass()>& pass,
+                  const std::function<uint32_t()>& sleepCapMs) {
+    timer.Start();
+    bool sleep = false;
+    for (;;) {
+        uint32_t wait = 0;
+        if (sleep) {
+            wait = limitMs == kNoLimit ? kNoLimit : timer.RemainingMs(limitMs);
+            if (sleepCapMs)
+                wait = std::min(wait, sleepCapMs());
+        }
+        timer.Clock().WaitForEvents(wait);
+        const TPass p = pass();
+        if (p == TPass::Done)
+            return true;
+        if (limitMs != kNoLimit && timer.Elapsed(limitMs))
+            return false;
+        if (p == TPass::DoneUnlessLate)
+            return true;
+        sleep = p == TPass::Pending;
     }
 }

@@ -1,186 +1,109 @@
 #include "reader/readerframes.h"
 
-#include <QStringDecoder>
-#include <algorithm>
-#include <cstring>
+using namespace reader;
 
-namespace reader {
-
-uint8_t FrameSum(const uint8_t* bytes, int count) {
-    unsigned sum = 0;
-    for (int i = 0; i < count; ++i)
-        sum += bytes[i];
-    return static_cast<uint8_t>(sum & 0xFFu);
+void TReaderFrames::SendRomVersionRequest() {
+    const QByteArray frame = RomVersionRequest(port_->IdNo());
+    lastCommand_ = kCmdRomVersion;
+    responseReceived_ = false;
+    versionReceived_ = false;
+    port_->SendBlock(reinterpret_cast<const uint8_t*>(frame.constData()),
+                     static_cast<int>(frame.size()));
 }
 
-QByteArray BuildFrame(uint8_t id, uint8_t cmd, const QByteArray& data) {
-    const int len = static_cast<int>(std::min<qsizetype>(data.size(), 255));
-    QByteArray f;
-    f.reserve(len + 7);
-    f.append(static_cast<char>(kStx));
-    f.append(static_cast<char>(id));
-    f.append(static_cast<char>(cmd));
-    f.append(static_cast<char>(len));
-    f.append(data.constData(), len);
-    f.append(static_cast<char>(kEtx));
-    f.append(static_cast<char>(
-        FrameSum(reinterpret_cast<const uint8_t*>(f.constData()), static_cast<int>(f.size()))));
-    f.append(static_cast<char>(kCr));
-    return f;
-}
-
-QByteArray RomVersionRequest(uint8_t id) {
-    return BuildFrame(id, kCmdRomVersion, QByteArray("\x90\x00", 2));
-}
-
-QString TagErrorText(uint8_t tagCode) {
-    switch (tagCode) {
-        case 0x01:
-            return QStringLiteral(
-                "The command is not supported, i.e. the request code is not recognised.");
-        case 0x02:
-            // The missing "T" is how operators have always seen this line; kept as it is.
-            return QStringLiteral(
-                "he command is not recognised, for example: a format error occurred.");
-        case 0x03:
-            return QStringLiteral("The option is not supported.");
-        case 0x0F:
-            return QStringLiteral("Unknown error.");
-        case 0x10:
-            return QStringLiteral("The specified block is not available (doesn\u2019t exist).");
-        case 0x11:
-            return QStringLiteral(
-                "The specified block is already -locked and thus cannot be locked again");
-        case 0x12:
-            return QStringLiteral(
-                "The specified block is locked and its content cannot be changed.");
-        case 0x13:
-            return QStringLiteral("The specified block was not successfully programmed.");
-        case 0x14:
-            return QStringLiteral("The specified block was not successfully locked.");
-        default:  // 0xA0 and every other code
-            return QStringLiteral("? 'DF' Custom command error codes");
+bool TReaderFrames::WaitResponse() {
+    // Between passes the wait sleeps until something happens (a read event, a Timer1 tick) or
+    // the time is up, but no longer than a partial frame may lie idle, so that a stray STX is
+    // dropped before a reply that follows it is taken.
+    const bool replied = WaitDeadline(
+        port_->LinkTimer(), kResponseTimeoutMs,
+        [this] {
+            ExtractFrames();
+            return responseReceived_ ? TPass::Done : TPass::Pending;
+        },
+        [this] { return inFrame_ ? IdleLeftMs() : kNoLimit; });
+    if (!replied) {
+        port_->LogLine(QStringLiteral("レスポンス待ち　タイムオーバー"));
+        return false;
     }
+    if (lastReplyCode_ == kReplyAck)
+        return true;
+    port_->LogLine(QStringLiteral("NACK 受信"));
+    return false;
 }
 
-QString NackText(uint8_t code, uint8_t tagCode) {
-    switch (code) {
-        case 0x01:
-            return QStringLiteral("CRCエラー");
-        case 0x02:
-            return QStringLiteral("CMD_TIME_OVER受信");
-        case 0x03:
-            return QStringLiteral("タグデータ受信エラー");
-        case 0x04:
-            return QStringLiteral("タグからの応答なし");
-        case 0x05:
-            return TagErrorText(tagCode);
-        case 0x41:
-            return QStringLiteral("データ数エラー");
-        case 0x42:
-            return QStringLiteral("コマンドのサム値エラー");
-        case 0x43:
-            return QStringLiteral("コマンドのＩＤ値のエラー");
-        case 0x44:
-            return QStringLiteral("不正なコマンド");
-        default:
-            return QStringLiteral("??? NACK受信");
+void TReaderFrames::ExtractFrames() {
+    if (!extractorIdle_)
+        return;
+    extractorIdle_ = false;
+    struct Idle {
+        bool* flag;
+        ~Idle() { *flag = true; }
+    } idleAgain{&extractorIdle_};
+
+    TReceiveRing& ring = port_->Ring();
+    const int write = ring.WritePos();  // snapshot: bytes written meanwhile wait for next call
+    int read = ring.ReadPos();
+    if (read == write) {
+        if (inFrame_ && IdleLeftMs() == 0)
+            inFrame_ = false;  // the rest of this frame is not coming
+        return;
     }
-}
-
-QString HexBytes(const uint8_t* bytes, int count, bool reversed) {
-    QString out;
-    for (int i = 0; i < count; ++i) {
-        const uint8_t b = bytes[reversed ? count - 1 - i : i];
-        out += QString::asprintf("%02X ", b);
+    lastByteTick_ = Now();
+    while (read != write) {
+        const uint8_t b = ring.At(read);
+        read = (read + 1) % TReceiveRing::kSize;
+        ring.SetReadPos(read);
+        TakeByte(b);
     }
-    return out;
+    port_->RingDrained();
 }
 
-namespace {
-
-// The version text as the reader sends it: single-byte characters in the system code page.
-QString VersionFromBytes(const uint8_t* bytes, int count) {
-    const QByteArray raw(reinterpret_cast<const char*>(bytes), count);
-    QStringDecoder dec("Shift_JIS");
-    if (!dec.isValid())
-        return QString::fromLatin1(raw);
-    return dec.decode(raw);
-}
-
-}  // namespace
-
-TDecodedReply DecodeReply(const uint8_t* frame, int length, int lastCommand) {
-    // A copy padded with zeros, so that indices fixed by the reply's kind (UID at 5..12 or
-    // 7..14) stay inside the buffer whatever the reply's length.
-    std::array<uint8_t, kMaxFrameSize + 16> f{};
-    std::memcpy(f.data(), frame, static_cast<size_t>(std::clamp(length, 0, kMaxFrameSize)));
-
-    TDecodedReply r;
-    r.replyCode = f[2];
-    switch (r.replyCode) {
-        case kReplyAck: {
-            if (lastCommand != kCmdRomVersion)
-                break;
-            switch (f[4]) {
-                case 0x00:
-                    r.lines << QStringLiteral("DousaModeSet_CMD受信");
-                    break;
-                case 0x09:
-                    r.lines << QStringLiteral("S6700ModeSet_CMD受信");
-                    break;
-                case 0x50:
-                    r.lines << QStringLiteral("UID: ") + HexBytes(&f[5], 8, true);
-                    break;
-                case 0x53:
-                    r.lines << QStringLiteral("GETUIDNUMBER_CMD受信");
-                    r.lines << QStringLiteral("受信UID数: ") + QString::number(f[5]);
-                    break;
-                case 0x54:
-                    r.lines << QStringLiteral("GETUIDDATA_CMD受信");
-                    r.lines << QStringLiteral("UID: ") + HexBytes(&f[7], 8, true);
-                    break;
-                case kSubRomVersion: {
-                    // LEN counts the sub-code too; the rest of the data is the text.
-                    const int count = std::max(0, static_cast<int>(f[3]) - 1);
-                    r.hasVersion = true;
-                    r.version = VersionFromBytes(&f[5], count);
-                    r.lines << QStringLiteral("Firmware Version") << r.version;
-                    break;
-                }
-                case 0x9F:
-                    r.lines << QStringLiteral("PORTDATA: 0x") + QString::asprintf("%02X", f[5]);
-                    break;
-                default:
-                    break;
-            }
-            break;
-        }
-        case kReplyNack:
-            r.lines << NackText(f[4], f[5]);
-            break;
-        case kReplyUid:
-            r.lines << QStringLiteral("UID: ") + HexBytes(&f[5], 8, false);
-            break;
-        case kReplyD:
-        case kReplyd:
-            break;
-        default:
-            r.lines << QStringLiteral("レスポンスフォーマットエラー");
-            break;
-    }
-    return r;
-}
-
-int TReceiveRing::Write(const uint8_t* bytes, int count) {
-    const int n = std::clamp(count, 0, Room());
-    if (n == 0)
+uint32_t TReaderFrames::IdleLeftMs() const {
+    if (!inFrame_)
         return 0;
-    const int first = std::min(n, kSize - write_);
-    std::memcpy(&bytes_[static_cast<size_t>(write_)], bytes, static_cast<size_t>(first));
-    std::memcpy(&bytes_[0], bytes + first, static_cast<size_t>(n - first));
-    write_ = (write_ + n) % kSize;
-    return n;
+    const uint32_t idle = Now() - lastByteTick_;
+    return idle >= kIdleAbandonMs ? 0 : kIdleAbandonMs - idle;
 }
 
-}  // namespace reader
+void TReaderFrames::TakeByte(uint8_t b) {
+    if (!inFrame_) {
+        if (b == kStx) {
+            frame_[0] = b;
+            stored_ = 1;
+            crIndex_ = 7;
+            inFrame_ = true;
+        }
+        return;
+    }
+    if (stored_ == 3) {
+        frame_[3] = b;
+        stored_ = 4;
+        crIndex_ = b + 6;
+        return;
+    }
+    if (stored_ == crIndex_ && b == kCr) {
+        frame_[static_cast<size_t>(stored_++)] = b;
+        DecodeFrame();
+        inFrame_ = false;
+        return;
+    }
+    if (stored_ > crIndex_) {
+        // No CR where the length put it: the frame is dropped, and this byte with it.
+        inFrame_ = false;
+        return;
+    }
+    frame_[static_cast<size_t>(stored_++)] = b;
+}
+
+void TReaderFrames::DecodeFrame() {
+    responseReceived_ = true;
+    const TDecodedReply r = DecodeReply(frame_.data(), stored_, lastCommand_);
+    lastReplyCode_ = r.replyCode;
+    if (r.hasVersion) {
+        versionText_ = r.version;
+        versionReceived_ = true;
+    }
+    for (const QString& line : r.lines)
+        port_->LogLine(line);
+}

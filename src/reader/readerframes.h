@@ -1,91 +1,87 @@
-// The reader's frame protocol: frame layout and check value, the ROM version request, the
-// texts a reply decodes to, and the receive ring the link fills and the extractor reads.
+// The reader's frames in a link: the extractor that takes reply frames out of the receive ring,
+// the decoding of each frame into log lines, the ROM version request and the wait for its reply.
 //
-// Frame: STX 02, ID, CMD, LEN, LEN data bytes, ETX 03, SUM, CR 0D (LEN + 7 bytes). SUM is the
-// 8-bit sum of STX through ETX. Replies carry a reply code in the CMD byte.
+// The protocol does no I/O of its own: it reaches the connection, the ring, the log and the
+// link timer through TReaderPort, so it runs in tests against a plain ring.
 //
-// Pure functions and plain data; no I/O. Thread rules: none (used on the GUI thread).
+// Thread rules: GUI thread only. WaitResponse processes GUI events, so socket events and
+// timer ticks of the link run inside it; ExtractFrames guards itself against re-entry.
 #pragma once
 
-#include <QByteArray>
 #include <QString>
-#include <QStringList>
 #include <array>
 #include <cstdint>
 
-namespace reader {
+#include "core/replytimer.h"
+#include "reader/readerprotocol.h"
 
-inline constexpr uint8_t kStx = 0x02;
-inline constexpr uint8_t kEtx = 0x03;
-inline constexpr uint8_t kCr = 0x0D;
-inline constexpr int kMaxFrameSize = 255 + 7;  // LEN 255
-
-// Command and reply codes.
-inline constexpr uint8_t kCmdRomVersion = 0x4F;  // 'O'
-inline constexpr uint8_t kSubRomVersion = 0x90;
-inline constexpr uint8_t kReplyAck = 0x30;   // '0'
-inline constexpr uint8_t kReplyNack = 0x31;  // '1'
-inline constexpr uint8_t kReplyUid = 0x49;   // 'I'
-inline constexpr uint8_t kReplyD = 0x44;     // 'D'
-inline constexpr uint8_t kReplyd = 0x64;     // 'd'
-inline constexpr int kNoCommand = -1;        // no request sent yet
-
-// 8-bit sum of `count` bytes.
-uint8_t FrameSum(const uint8_t* bytes, int count);
-
-// A complete frame; `data` longer than 255 bytes is cut to 255.
-QByteArray BuildFrame(uint8_t id, uint8_t cmd, const QByteArray& data);
-
-// The ROM version request: CMD 4F, data 90 00. ID 0 gives 02 00 4F 02 90 00 03 E6 0D.
-QByteArray RomVersionRequest(uint8_t id);
-
-// Log line of a NACK error code (byte 4), and of a tag's ISO/IEC 15693 error code (byte 5,
-// for NACK code 5).
-QString NackText(uint8_t code, uint8_t tagCode);
-QString TagErrorText(uint8_t tagCode);
-
-// What one reply frame decodes to.
-struct TDecodedReply {
-    uint8_t replyCode = 0;
-    QStringList lines;        // log lines, in order
-    bool hasVersion = false;  // a firmware-version ACK: `version` replaces the version text
-    QString version;
+// What the protocol needs of the link that carries it.
+class TReaderPort {
+  public:
+    virtual ~TReaderPort() = default;
+    virtual reader::TReceiveRing& Ring() = 0;
+    virtual uint8_t IdNo() const = 0;
+    // Sends on the connection; 0 when nothing could be sent (for example, not connected).
+    virtual int SendBlock(const uint8_t* bytes, int count) = 0;
+    virtual void LogLine(const QString& text) = 0;
+    virtual TReplyTimer& LinkTimer() = 0;
+    // Called after the extractor has taken bytes out of the ring, so the link can resume
+    // reading what it left waiting for room.
+    virtual void RingDrained() {}
 };
 
-// Decodes one complete frame (`length` bytes from STX through CR) against the command of the
-// last request (kNoCommand before any). Bytes a short frame lacks read as 0, so a malformed
-// reply never reaches past its own bytes.
-TDecodedReply DecodeReply(const uint8_t* frame, int length, int lastCommand);
-
-// "XX " for each byte, upper-case hex.
-QString HexBytes(const uint8_t* bytes, int count, bool reversed);
-
-// The receive ring: written by the link's read events, read by the extractor. The write
-// position is where the next received byte goes, the read position the next byte the
-// extractor takes; equal positions mean empty, so at most kSize - 1 bytes are unread.
-// Write() never overwrites an unread byte: it stores what fits and reports how many, and the
-// caller leaves the rest where it came from.
-class TReceiveRing {
+class TReaderFrames {
   public:
-    static constexpr int kSize = 16384;
+    // A partial frame that gets no new byte for this long is abandoned, counted in time
+    // rather than in extractor calls, since the calls come at the pace of events.
+    static constexpr uint32_t kIdleAbandonMs = 100;
+    static constexpr uint32_t kResponseTimeoutMs = 2000;
 
-    int WritePos() const { return write_; }
-    int ReadPos() const { return read_; }
-    int Unread() const { return (write_ - read_ + kSize) % kSize; }
-    int Room() const { return kSize - 1 - Unread(); }
-    uint8_t At(int pos) const { return bytes_[static_cast<size_t>(pos)]; }
+    // The clock of the link timer serves the idle abandonment too.
+    explicit TReaderFrames(TReaderPort* port) : port_(port) {}
 
-    // Stores min(count, Room()) bytes at the write position, wrapping at the end of the ring;
-    // returns the number stored.
-    int Write(const uint8_t* bytes, int count);
-    void SetReadPos(int pos) { read_ = ((pos % kSize) + kSize) % kSize; }
-    // Empties the ring with both positions at `pos` (a fresh ring has them at 0).
-    void Reset(int pos) { write_ = read_ = ((pos % kSize) + kSize) % kSize; }
+    // Sends the ROM version request with the link's ID, records it as the last command and
+    // clears the response-received flag.
+    void SendRomVersionRequest();
+
+    // Runs the extractor until a reply frame has been decoded or 2000 ms have passed.
+    // True only for an ACK; any other reply logs "NACK 受信", the time-out logs
+    // "レスポンス待ち　タイムオーバー". Event-driven: between passes it blocks in the event
+    // loop until an event arrives or the time is up.
+    bool WaitResponse();
+
+    // Consumes every byte written to the ring since the last call, decoding complete frames.
+    // A call that finds no new byte drops a partial frame whose last byte came
+    // kIdleAbandonMs or more ago. Returns at once when called while already running.
+    void ExtractFrames();
+    // Milliseconds until a pending partial frame may be abandoned (0 when none is pending).
+    uint32_t IdleLeftMs() const;
+
+    const QString& VersionText() const { return versionText_; }
+    // True once a firmware-version ACK answered the last request.
+    bool VersionReceived() const { return versionReceived_; }
+    bool ResponseReceived() const { return responseReceived_; }
+    bool InFrame() const { return inFrame_; }
 
   private:
-    std::array<uint8_t, kSize> bytes_{};
-    int write_ = 0;
-    int read_ = 0;
-};
+    uint32_t Now() const { return port_->LinkTimer().Clock().Now(); }
+    void TakeByte(uint8_t b);
+    void DecodeFrame();
 
-}  // namespace reader
+    TReaderPort* port_;
+    int lastCommand_ = reader::kNoCommand;
+    bool responseReceived_ = false;
+    uint8_t lastReplyCode_ = 0;
+    QString versionText_;
+    bool versionReceived_ = false;
+
+    // The frame being extracted. `stored_` never exceeds its expected CR index + 1, so a frame
+    // (at most 262 bytes) always fits.
+    std::array<uint8_t, reader::kMaxFrameSize> frame_{};
+    int stored_ = 0;
+    int crIndex_ = 7;
+    bool inFrame_ = false;
+
+    uint32_t lastByteTick_ = 0;  // when the extractor last took a byte
+    bool extractorIdle_ = true;
+};

@@ -8,6 +8,7 @@
 
 #include "core/inifile.h"
 #include "core/logpane.h"
+#include "core/text.h"
 
 TTComXDlg::TTComXDlg(QObject* owner, int tcpPort, TLogPane* log, const QString& iniPath)
     : QObject(owner), log_(log), iniPath_(iniPath), frames_(this) {
@@ -85,36 +86,26 @@ void TTComXDlg::OpenLink() {
     clientSocket1_->abort();
     Activate();
 
-    linkTimer_.Start();
-    bool first = true;
-    for (;;) {
-        WaitForEvents(first ? 0 : linkTimer_.RemainingMs(kConnectTimeoutMs));
-        first = false;
-        if (connected_)
-            return;
-        if (linkTimer_.Elapsed(kConnectTimeoutMs)) {
-            LogLine(QStringLiteral("コネクト待ち　タイムオーバー"));
-            return;
-        }
-    }
+    if (!WaitDeadline(linkTimer_, kConnectTimeoutMs,
+                      [this] { return connected_ ? TPass::Done : TPass::Pending; }))
+        LogLine(QStringLiteral("コネクト待ち　タイムオーバー"));
 }
 
 void TTComXDlg::Activate() {
     if (released_)
         return;
-    QHostAddress addr;
+    const std::optional<uint32_t> ip = ParseIPv4(values_.TCPServAddr);
     const int port = values_.TCPServPort;
     // Only a dotted IPv4 address is an address here: a text that is not one must never turn
     // into a name lookup, and a port outside 1..65535 never into some other port. Either
     // fails like a connect that cannot be made.
-    if (!addr.setAddress(values_.TCPServAddr) || addr.protocol() != QAbstractSocket::IPv4Protocol ||
-        port < 1 || port > 65535) {
+    if (!ip || port < 1 || port > 65535) {
         QMetaObject::invokeMethod(
             this, [this] { ClientSocket1Error(QAbstractSocket::HostNotFoundError); },
             Qt::QueuedConnection);
         return;
     }
-    clientSocket1_->connectToHost(addr, static_cast<quint16>(port));
+    clientSocket1_->connectToHost(QHostAddress(*ip), static_cast<quint16>(port));
 }
 
 int TTComXDlg::SendBlock(const uint8_t* bytes, int count) {

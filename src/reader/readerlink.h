@@ -52,8 +52,9 @@ class TTComXDlg : public QObject, private TReaderPort {
     void SetTCPServAddr(const QString& addr) { values_.TCPServAddr = addr; }
     int TCPServPort() const { return values_.TCPServPort; }
     void SetTCPServPort(int port) { values_.TCPServPort = port; }
-    int TCPPort() const { return values_.TCPPort; }
     const TComDebugValues& Values() const { return values_; }
+    // The clock of the link timer, which every wait of the link and its frames runs on.
+    void SetClock(TClock* clock) { linkTimer_.SetClock(clock); }
 
     // (Re)connects to TCPServAddr:TCPServPort and waits up to 5000 ms for the connection;
     // logs "コネクト待ち　タイムオーバー" when it does not come. The outcome is in Connected().
@@ -73,7 +74,6 @@ class TTComXDlg : public QObject, private TReaderPort {
     void ExtractFrames() { frames_.ExtractFrames(); }
     const QString& VersionText() const { return frames_.VersionText(); }
     bool VersionReceived() const { return frames_.VersionReceived(); }
-    TReaderFrames& Frames() { return frames_; }
 
     // Writes section "ComDebug" and saves the INI file, closes the socket and clears the
     // connected flag. Throws EFCreateError when the file cannot be written (the socket is

@@ -18,19 +18,18 @@ bool AwaitConnection(TTComXDlg* link, const TRomQueryHooks& hooks) {
         hooks.waitStarted(QStringLiteral("TCP/IP 接続中..."));
     // The first pass takes only what is pending, so a link that is already connected goes
     // on at once; later passes sleep until an event (connect, error, Cancel) arrives.
-    bool first = true;
+    TReplyTimer timer(&link->LinkTimer().Clock());
     bool connected = false;
-    for (;;) {
-        WaitForEvents(first ? 0 : kConnectPassMs);
-        first = false;
-        // A connection that has come wins over a Cancel pressed in the same pass.
-        if (link->Connected()) {
-            connected = true;
-            break;
-        }
-        if (hooks.cancelled && hooks.cancelled())
-            break;
-    }
+    WaitDeadline(
+        timer, kNoLimit,
+        [&] {
+            // A connection that has come wins over a Cancel pressed in the same pass.
+            connected = link->Connected();
+            if (connected || (hooks.cancelled && hooks.cancelled()))
+                return TPass::Done;
+            return TPass::Pending;
+        },
+        [] { return kConnectPassMs; });
     if (hooks.waitEnded)
         hooks.waitEnded();
     return connected;

@@ -13,7 +13,6 @@
 #include "board/recordline.h"
 #include "core/inifile.h"
 #include "core/logpane.h"
-#include "core/replytimer.h"
 #include "core/settings.h"
 #include "serial/netset1dlg.h"
 #include "telnet/telnetsession.h"
@@ -31,22 +30,7 @@ const char* const kDisconnected = "接続が切断されました";
 void SettleAfterExit(TNetSet1Dlg& session) {
     constexpr uint32_t kQuietMs = 300;
     constexpr uint32_t kLimitMs = 2000;
-    TReplyTimer total;
-    TReplyTimer quiet;
-    total.Start();
-    quiet.Start();
-    int seen = session.ReceivedCount();
-    while (!total.Elapsed(kLimitMs)) {
-        // Until the first byte only the overall limit counts, so the wait never spins.
-        const uint32_t left = total.RemainingMs(kLimitMs);
-        WaitForEvents(seen > 0 ? std::min(left, quiet.RemainingMs(kQuietMs)) : left);
-        if (session.ReceivedCount() != seen) {
-            seen = session.ReceivedCount();
-            quiet.Start();
-        } else if (seen > 0 && quiet.Elapsed(kQuietMs)) {
-            return;
-        }
-    }
+    session.WaitUntilQuiet(kQuietMs, kLimitMs);
 }
 
 // The address's outcome: kept by the board once "save" was acknowledged, possibly kept once it

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -13,12 +12,10 @@
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <system_error>
 
 #include "core/guicall.h"
 #include "core/inifile.h"
-#include "core/replytimer.h"
 
 namespace {
 
@@ -39,53 +36,22 @@ const QString kMsgBuffer = QStringLiteral("通信用ポートのバッファを�
 // The largest buffer size accepted: far beyond any line's need, small enough to allocate.
 constexpr int kMaxBufLen = 1 << 24;
 
-TUniqueFd MakeEventFd() {
-    return TUniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-}
-
-void SignalEventFd(int fd) {
-    const uint64_t one = 1;
-    // The counter cannot overflow in practice, and a non-zero counter is all a waiter needs.
-    [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
-}
-
-void DrainEventFd(int fd) {
-    uint64_t count;
-    [[maybe_unused]] const ssize_t n = ::read(fd, &count, sizeof count);
-}
-
-int MsSince(std::chrono::steady_clock::time_point start) {
-    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::steady_clock::now() - start)
-                                .count());
-}
-
 }  // namespace
 
-// ---------------------------------------------------------------------------------------------
-// TUniqueFd
-
-TUniqueFd& TUniqueFd::operator=(TUniqueFd&& o) noexcept {
-    if (this != &o)
-        Reset(o.Release());
-    return *this;
-}
-
-void TUniqueFd::Reset(int fd) {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = fd;
+QString ECommError::Cause() const {
+    return errno_ == 0 ? QString()
+                       : QStringLiteral("%1: %2").arg(QLatin1String(step_), ErrnoText(errno_));
 }
 
 // ---------------------------------------------------------------------------------------------
 // What one open owns. Members are released in reverse order: the threads (already joined by
 // PortClose) before the hand-over, the notifier before its descriptor, the device last.
 struct TCustomCommX::Port {
-    TUniqueFd dev;     // the device; holds its lock
-    TUniqueFd stopFd;  // signalled once by PortClose: wakes both threads for good
-    TUniqueFd kickFd;  // ClearTransBuf wakes a write waiting for the device
-    TUniqueFd wakeFd;  // room in the input queue again, or its size changed
-    TUniqueFd roomFd;  // the transmit queue has room again: wakes the GUI thread
+    TUniqueFd dev;    // the device; holds its lock
+    TEventFd stopFd;  // signalled once by PortClose: wakes both threads for good
+    TEventFd kickFd;  // ClearTransBuf wakes a write waiting for the device
+    TEventFd wakeFd;  // room in the input queue again, or its size changed
+    TEventFd roomFd;  // the transmit queue has room again: wakes the GUI thread
     std::unique_ptr<QSocketNotifier> roomNotifier;
     std::unique_ptr<TGuiCall> gui;
     std::unique_ptr<TCommTransThread> trans;
@@ -95,13 +61,14 @@ struct TCustomCommX::Port {
 // ---------------------------------------------------------------------------------------------
 // Transmit thread
 
-TCommTransThread::TCommTransThread(TCustomCommX* owner, int fd, int stopFd, int kickFd, int roomFd,
+TCommTransThread::TCommTransThread(TCustomCommX* owner, int fd, const TEventFd& stop,
+                                   const TEventFd& kick, const TEventFd& room,
                                    TModemLineProbe probe)
     : owner_(owner),
       fd_(fd),
-      stopFd_(stopFd),
-      kickFd_(kickFd),
-      roomFd_(roomFd),
+      stopFd_(stop),
+      kickFd_(kick),
+      roomFd_(room),
       probe_(std::move(probe)) {}
 
 TCommTransThread::~TCommTransThread() {
@@ -120,7 +87,7 @@ void TCommTransThread::Stop() {
         stop_ = true;
     }
     owner_->queueCv_.notify_all();
-    SignalEventFd(stopFd_);
+    stopFd_.Signal();
 }
 
 void TCommTransThread::Join() {
@@ -143,7 +110,7 @@ void TCommTransThread::Execute() {
                 Write(block);
             }
             if (owner_->FinishBlock(static_cast<int>(block.size())))
-                SignalEventFd(roomFd_);
+                roomFd_.Signal();
         } while (owner_->TakeBlock(&block, false, stop_));
         if (switched && !stop_)
             HalfCtrlEnd();
@@ -151,8 +118,10 @@ void TCommTransThread::Execute() {
 }
 
 void TCommTransThread::Write(const std::vector<uint8_t>& block) {
-    const int limit = timeOutMs_;
-    const auto start = std::chrono::steady_clock::now();
+    const uint32_t limit = static_cast<uint32_t>(timeOutMs_.load());
+    // The monotonic clock; only the GUI thread's waits run on a clock tests replace.
+    TReplyTimer timer;
+    timer.Start();
     size_t done = 0;
     while (done < block.size()) {
         if (discard || stop_)
@@ -176,24 +145,25 @@ void TCommTransThread::Write(const std::vector<uint8_t>& block) {
         // the write time-out from the start of the block, then drop what is left.
         int wait = -1;
         if (limit > 0) {
-            const int elapsed = MsSince(start);
-            if (elapsed >= limit)
+            wait = static_cast<int>(timer.RemainingMs(limit));
+            if (wait == 0)
                 return;
-            wait = limit - elapsed;
         }
-        pollfd fds[3] = {{fd_, POLLOUT, 0}, {stopFd_, POLLIN, 0}, {kickFd_, POLLIN, 0}};
+        pollfd fds[3] = {{fd_, POLLOUT, 0}, {stopFd_.Fd(), POLLIN, 0}, {kickFd_.Fd(), POLLIN, 0}};
         if (::poll(fds, 3, wait) < 0 && errno != EINTR)
             return;
         if (fds[2].revents & POLLIN)
-            DrainEventFd(kickFd_);
+            kickFd_.Drain();
     }
 }
 
 void TCommTransThread::Pause(int ms) {
-    const auto start = std::chrono::steady_clock::now();
-    for (int left = ms; left > 0 && !stop_; left = ms - MsSince(start)) {
-        pollfd p{stopFd_, POLLIN, 0};
-        ::poll(&p, 1, left);
+    TReplyTimer timer;
+    timer.Start();
+    const auto limit = static_cast<uint32_t>(std::max(ms, 0));
+    for (uint32_t left = limit; left > 0 && !stop_; left = timer.RemainingMs(limit)) {
+        pollfd p{stopFd_.Fd(), POLLIN, 0};
+        ::poll(&p, 1, static_cast<int>(left));
     }
 }
 
@@ -206,7 +176,7 @@ void TCommTransThread::SetRts(bool on) {
 
 void TCommTransThread::HalfCtrlStart() {
     const TCommFlowCtrls flow = flow_;
-    if (!commline::IsHalfDuplex(flow))
+    if (!linesettings::IsHalfDuplex(flow))
         return;
     Pause(50);
     SetRts(flow == cfcHalfHigh);
@@ -215,7 +185,7 @@ void TCommTransThread::HalfCtrlStart() {
 
 void TCommTransThread::HalfCtrlEnd() {
     const TCommFlowCtrls flow = flow_;
-    if (!commline::IsHalfDuplex(flow))
+    if (!linesettings::IsHalfDuplex(flow))
         return;
     // A write returns when the kernel holds the bytes; the line driver must stay switched until
     // the last of them has left the UART. An output purge (ClearTransBuf, PortClose) ends this.
@@ -227,9 +197,9 @@ void TCommTransThread::HalfCtrlEnd() {
 // ---------------------------------------------------------------------------------------------
 // Receive-watch thread
 
-TCommReceiveThread::TCommReceiveThread(TCustomCommX* owner, int fd, int stopFd, int wakeFd,
-                                       TGuiCall* gui)
-    : owner_(owner), fd_(fd), stopFd_(stopFd), wakeFd_(wakeFd), gui_(gui) {}
+TCommReceiveThread::TCommReceiveThread(TCustomCommX* owner, int fd, const TEventFd& stop,
+                                       const TEventFd& wake, TGuiCall* gui)
+    : owner_(owner), fd_(fd), stopFd_(stop), wakeFd_(wake), gui_(gui) {}
 
 TCommReceiveThread::~TCommReceiveThread() {
     Stop();
@@ -242,7 +212,7 @@ void TCommReceiveThread::Start() {
 
 void TCommReceiveThread::Stop() {
     stop_ = true;
-    SignalEventFd(stopFd_);
+    stopFd_.Signal();
 }
 
 void TCommReceiveThread::Join() {
@@ -250,7 +220,7 @@ void TCommReceiveThread::Join() {
         thread_.join();
 }
 
-bool TCommReceiveThread::ReadCounters(commline::TLineCounters* c) const {
+bool TCommReceiveThread::ReadCounters(linesettings::TLineCounters* c) const {
     serial_icounter_struct ic{};
     if (::ioctl(fd_, TIOCGICOUNT, &ic) != 0)
         return false;
@@ -264,7 +234,7 @@ bool TCommReceiveThread::ReadCounters(commline::TLineCounters* c) const {
 void TCommReceiveThread::Execute() {
     TCustomCommX* const owner = owner_;
     // Terminals without line counters (a pseudo-terminal) report no line errors or breaks.
-    commline::TLineCounters seen;
+    linesettings::TLineCounters seen;
     const bool counters = ReadCounters(&seen);
     bool lost = false;
     uint8_t buf[4096];
@@ -272,7 +242,7 @@ void TCommReceiveThread::Execute() {
         const int room = owner->InputRoom();
         // The device is left out while the input queue is full (the wake-up brings it back) and
         // after it has gone: a hung-up descriptor would report itself ready for ever.
-        pollfd fds[3] = {{stopFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {-1, POLLIN, 0}};
+        pollfd fds[3] = {{stopFd_.Fd(), POLLIN, 0}, {wakeFd_.Fd(), POLLIN, 0}, {-1, POLLIN, 0}};
         if (room > 0 && !lost)
             fds[2].fd = fd_;
         if (::poll(fds, 3, -1) < 0) {
@@ -283,7 +253,7 @@ void TCommReceiveThread::Execute() {
         if (stop_)
             break;
         if (fds[1].revents & POLLIN)
-            DrainEventFd(wakeFd_);
+            wakeFd_.Drain();
 
         bool got = false;
         bool newlyLost = false;
@@ -306,9 +276,9 @@ void TCommReceiveThread::Execute() {
 
         int bits = 0;
         bool brk = false;
-        commline::TLineCounters now;
+        linesettings::TLineCounters now;
         if (got && counters && ReadCounters(&now)) {
-            bits = commline::ErrorBits(seen, now);
+            bits = linesettings::ErrorBits(seen, now);
             brk = now.brk != seen.brk;
             seen = now;
         }
@@ -344,7 +314,7 @@ QString TCustomCommX::EffectiveIniPath() const {
 }
 
 QString TCustomCommX::DevicePath() const {
-    return deviceOverride_.isEmpty() ? commline::DevicePath(portNo_, EffectiveIniPath())
+    return deviceOverride_.isEmpty() ? linesettings::DevicePath(portNo_, EffectiveIniPath())
                                      : deviceOverride_;
 }
 
@@ -354,20 +324,21 @@ void TCustomCommX::PortOpen() {
 
     const QString path = DevicePath();
     if (path.isEmpty())
-        throw ECommError(kMsgOpen);
+        throw ECommError(kMsgOpen, "device", ENODEV);
     // Non-blocking: the open must not wait for a carrier, and every later wait is our own,
     // bounded by a time-out or a wake-up.
     TUniqueFd dev(
         ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!dev.Valid())
-        throw ECommError(kMsgOpen);
-    // Exclusive: another open of this device, in this program or another, holds the lock.
+        throw ECommError(kMsgOpen, "open", errno);
+    // Exclusive: another open of this device, in this program or another, holds the lock; the
+    // operator is told the device is busy.
     if (::flock(dev.Get(), LOCK_EX | LOCK_NB) != 0)
-        throw ECommError(kMsgOpen);
+        throw ECommError(kMsgOpen, "flock", errno == EWOULDBLOCK ? EBUSY : errno);
     // Only a terminal is a serial port.
     termios modes{};
     if (::tcgetattr(dev.Get(), &modes) != 0)
-        throw ECommError(kMsgOpen);
+        throw ECommError(kMsgOpen, "tcgetattr", errno);
     // Keeps out programs that open the terminal without locking it (root excepted).
     ::ioctl(dev.Get(), TIOCEXCL);
 
@@ -396,23 +367,15 @@ void TCustomCommX::PortOpen() {
         // The device's modes are the starting point; every setting is then applied in turn,
         // so that a refused one is reported by its own message.
         *modes_ = modes;
-        record_ = commline::FromTermios(modes);
-        record_.bitRate = bitRate_;
-        ApplyRecord(kMsgBitRate);
-        record_.charSize = charSize_;
-        ApplyRecord(kMsgCharSize);
-        record_.parity = parity_;
-        ApplyRecord(kMsgParity);
-        record_.stop = stop_;
-        ApplyRecord(kMsgStopBit);
-        record_.flow = flow_;
-        ApplyRecord(kMsgFlow);
-        ApplyRestLines();
+        record_ = linesettings::FromTermios(modes);
+        SetBitRate(props_.bitRate);
+        SetCharSize(props_.charSize);
+        SetParityBit(props_.parity);
+        SetStopBit(props_.stop);
+        SetFlowCtrl(props_.flow);
         SetTimeOut();
-        record_.xon = xon_;
-        ApplyRecord(kMsgXon);
-        record_.xoff = xoff_;
-        ApplyRecord(kMsgXoff);
+        SetXonChar(props_.xon);
+        SetXoffChar(props_.xoff);
         ThreadCreate();
     } catch (...) {
         PortClose();
@@ -422,39 +385,35 @@ void TCustomCommX::PortOpen() {
 
 void TCustomCommX::ThreadCreate() {
     Port& p = *port_;
-    p.stopFd = MakeEventFd();
-    p.kickFd = MakeEventFd();
-    p.roomFd = MakeEventFd();
     if (!p.stopFd.Valid() || !p.kickFd.Valid() || !p.roomFd.Valid())
-        throw ECommError(kMsgTransThread);
+        throw ECommError(kMsgTransThread, "eventfd", errno);
     // A finished block wakes a TransBlock waiting for room through the GUI event loop.
-    p.roomNotifier = std::make_unique<QSocketNotifier>(p.roomFd.Get(), QSocketNotifier::Read);
-    const int roomFd = p.roomFd.Get();
+    p.roomNotifier = std::make_unique<QSocketNotifier>(p.roomFd.Fd(), QSocketNotifier::Read);
+    const TEventFd* room = &p.roomFd;
     QObject::connect(p.roomNotifier.get(), &QSocketNotifier::activated, p.roomNotifier.get(),
-                     [roomFd] { DrainEventFd(roomFd); });
-    p.trans = std::make_unique<TCommTransThread>(this, p.dev.Get(), p.stopFd.Get(), p.kickFd.Get(),
-                                                 roomFd, probe_);
-    p.trans->SetCharTime(commline::CharTimeMs(bitRate_));
-    p.trans->SetFlow(flow_);
+                     [room] { room->Drain(); });
+    p.trans =
+        std::make_unique<TCommTransThread>(this, p.dev.Get(), p.stopFd, p.kickFd, p.roomFd, probe_);
+    p.trans->SetCharTime(linesettings::CharTimeMs(props_.bitRate));
+    p.trans->SetFlow(props_.flow);
     p.trans->SetTimeOut(timeOutTrans_);
     try {
         p.trans->Start();
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& e) {
         p.trans.reset();
-        throw ECommError(kMsgTransThread);
+        throw ECommError(kMsgTransThread, "thread", e.code().value());
     }
 
-    p.wakeFd = MakeEventFd();
     if (!p.wakeFd.Valid())
-        throw ECommError(kMsgReceiveThread);
+        throw ECommError(kMsgReceiveThread, "eventfd", errno);
     p.gui = std::make_unique<TGuiCall>();
-    p.receive = std::make_unique<TCommReceiveThread>(this, p.dev.Get(), p.stopFd.Get(),
-                                                     p.wakeFd.Get(), p.gui.get());
+    p.receive =
+        std::make_unique<TCommReceiveThread>(this, p.dev.Get(), p.stopFd, p.wakeFd, p.gui.get());
     try {
         p.receive->Start();
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& e) {
         p.receive.reset();
-        throw ECommError(kMsgReceiveThread);
+        throw ECommError(kMsgReceiveThread, "thread", e.code().value());
     }
 }
 
@@ -499,16 +458,16 @@ void TCustomCommX::PortClose() {
 // ---- line settings --------------------------------------------------------------------------
 
 void TCustomCommX::ApplyRecord(const QString& message) {
-    if (!commline::RecordValid(record_))
+    if (!linesettings::RecordValid(record_))
         throw ECommError(message);
     const int fd = port_->dev.Get();
-    const termios want = commline::ToTermios(*modes_, record_);
+    const termios want = linesettings::ToTermios(*modes_, record_);
     if (::tcsetattr(fd, TCSANOW, &want) != 0)
-        throw ECommError(message);
+        throw ECommError(message, "tcsetattr", errno);
     // tcsetattr succeeds when any part was taken: read back what the device really does.
     termios got{};
     if (::tcgetattr(fd, &got) != 0)
-        throw ECommError(message);
+        throw ECommError(message, "tcgetattr", errno);
     constexpr tcflag_t kLine = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS;
     if ((got.c_cflag & kLine) != (want.c_cflag & kLine) ||
         cfgetospeed(&got) != cfgetospeed(&want) ||
@@ -518,7 +477,7 @@ void TCustomCommX::ApplyRecord(const QString& message) {
 }
 
 void TCustomCommX::ApplyRestLines() {
-    const commline::TRestLines rest = commline::RestLines(record_.flow);
+    const linesettings::TRestLines rest = linesettings::RestLines(record_.flow);
     SetModemLine(TIOCM_DTR, rest.dtr);
     SetModemLine(TIOCM_RTS, rest.rts);
 }
@@ -541,46 +500,36 @@ void TCustomCommX::SetPortNo(int value) {
     PortOpen();
 }
 
-void TCustomCommX::SetBitRate(int value) {
-    bitRate_ = value;
+template <typename T>
+bool TCustomCommX::SetLineProperty(T TLineRecord::*field, T value, const QString& message) {
+    props_.*field = value;
     if (!port_)
-        return;
-    record_.bitRate = value;
-    ApplyRecord(kMsgBitRate);
-    if (port_->trans)
-        port_->trans->SetCharTime(commline::CharTimeMs(value));
+        return false;
+    record_.*field = value;
+    ApplyRecord(message);
+    return true;
+}
+
+void TCustomCommX::SetBitRate(int value) {
+    if (SetLineProperty(&TLineRecord::bitRate, value, kMsgBitRate) && port_->trans)
+        port_->trans->SetCharTime(linesettings::CharTimeMs(value));
 }
 
 void TCustomCommX::SetCharSize(int value) {
-    charSize_ = value;
-    if (!port_)
-        return;
-    record_.charSize = value;
-    ApplyRecord(kMsgCharSize);
+    SetLineProperty(&TLineRecord::charSize, value, kMsgCharSize);
 }
 
 void TCustomCommX::SetParityBit(TCommParityBits value) {
-    parity_ = value;
-    if (!port_)
-        return;
-    record_.parity = value;
-    ApplyRecord(kMsgParity);
+    SetLineProperty(&TLineRecord::parity, value, kMsgParity);
 }
 
 void TCustomCommX::SetStopBit(TCommStopBits value) {
-    stop_ = value;
-    if (!port_)
-        return;
-    record_.stop = value;
-    ApplyRecord(kMsgStopBit);
+    SetLineProperty(&TLineRecord::stop, value, kMsgStopBit);
 }
 
 void TCustomCommX::SetFlowCtrl(TCommFlowCtrls value) {
-    flow_ = value;
-    if (!port_)
+    if (!SetLineProperty(&TLineRecord::flow, value, kMsgFlow))
         return;
-    record_.flow = value;
-    ApplyRecord(kMsgFlow);
     ApplyRestLines();
     if (port_->trans)
         port_->trans->SetFlow(value);
@@ -607,19 +556,11 @@ void TCustomCommX::SetTimeOut() {
 }
 
 void TCustomCommX::SetXonChar(char value) {
-    xon_ = value;
-    if (!port_)
-        return;
-    record_.xon = value;
-    ApplyRecord(kMsgXon);
+    SetLineProperty(&TLineRecord::xon, value, kMsgXon);
 }
 
 void TCustomCommX::SetXoffChar(char value) {
-    xoff_ = value;
-    if (!port_)
-        return;
-    record_.xoff = value;
-    ApplyRecord(kMsgXoff);
+    SetLineProperty(&TLineRecord::xoff, value, kMsgXoff);
 }
 
 void TCustomCommX::SetBufLenTrans(int value) {
@@ -646,8 +587,8 @@ void TCustomCommX::SetBufferLength() {
         inputCapacity_ = bufLenReceive_;
     }
     // The watch thread may now have room where it had none.
-    if (port_ && port_->wakeFd.Valid())
-        SignalEventFd(port_->wakeFd.Get());
+    if (port_)
+        port_->wakeFd.Signal();
 }
 
 // ---- transmission ---------------------------------------------------------------------------
@@ -743,7 +684,7 @@ void TCustomCommX::ClearTransBuf() {
         std::lock_guard<std::mutex> lk(writeLock_);
         ::tcflush(fd, TCOFLUSH);
     }
-    SignalEventFd(port_->kickFd.Get());
+    port_->kickFd.Signal();
     {
         // The transmit thread never waits for the GUI thread, so this wait ends.
         std::unique_lock<std::mutex> lk(queueLock_);
@@ -800,7 +741,7 @@ int TCustomCommX::TakeInput(uint8_t* out, int count) {
     }
     // The watch thread left the device alone while the queue was full.
     if (wasFull && n > 0 && port_)
-        SignalEventFd(port_->wakeFd.Get());
+        port_->wakeFd.Signal();
     return n;
 }
 
@@ -816,16 +757,17 @@ int TCustomCommX::ReceiveBlock(void* buffer, int count) {
     // Bytes not there yet: wait for them, at most the read time-out. Each received-data
     // notification wakes the event loop.
     const unsigned openCount = openCount_;
-    TReplyTimer timer;
-    timer.Start();
-    const uint32_t limit = static_cast<uint32_t>(timeOutReceive_);
-    // A lost line brings nothing more.
-    while (got < count && !lineLost_ && !timer.Elapsed(limit)) {
-        WaitForEvents(timer.RemainingMs(limit));
-        if (!port_ || openCount != openCount_)
-            return got > 0 ? got : -1;
-        got += TakeInput(out + got, count - got);
-    }
+    bool closed = false;
+    TReplyTimer timer(clock_);
+    WaitDeadline(timer, static_cast<uint32_t>(timeOutReceive_), [&] {
+        closed = !port_ || openCount != openCount_;
+        if (!closed)
+            got += TakeInput(out + got, count - got);
+        // A lost line brings nothing more.
+        return closed || got == count || lineLost_ ? TPass::Done : TPass::Pending;
+    });
+    if (closed)
+        return got > 0 ? got : -1;
     return got + (got < count ? TakeInput(out + got, count - got) : 0);
 }
 
@@ -842,8 +784,11 @@ void TCustomCommX::ClearReceiveBuf() {
         std::lock_guard<std::mutex> lk(inputLock_);
         input_.clear();
     }
-    if (port_->wakeFd.Valid())
-        SignalEventFd(port_->wakeFd.Get());
+    port_->wakeFd.Signal();
+}
+
+int TCustomCommX::PendingNotifications() const {
+    return port_ && port_->gui ? port_->gui->WaitingWorkers() : 0;
 }
 
 int TCustomCommX::GetReceiveLength() const {
@@ -868,7 +813,7 @@ bool TCustomCommX::IsSignal(unsigned mask) const {
     int bits = 0;
     if (::ioctl(port_->dev.Get(), TIOCMGET, &bits) != 0)
         return false;
-    return (commline::ModemStatus(bits) & mask) != 0;
+    return (linesettings::ModemStatus(bits) & mask) != 0;
 }
 
 void TCustomCommX::SendBreak() {

@@ -42,12 +42,26 @@
 #include <vector>
 
 #include "core/exceptions.h"
-#include "serial/commline.h"
+#include "core/posixio.h"
+#include "core/replytimer.h"
+#include "serial/linesettings.h"
 
 // Errors of the driver: a port that cannot be opened or a line setting the device refuses.
+// Message() is the driver's own text. Where a system call failed, Step() names it ("open",
+// "flock", "tcgetattr", ...) and Errno() gives its error, so that a port in use, one the user
+// may not open and one that does not exist are told apart.
 class ECommError : public Exception {
   public:
-    using Exception::Exception;
+    explicit ECommError(const QString& message, const char* step = "", int err = 0)
+        : Exception(message), step_(step), errno_(err) {}
+    const char* Step() const { return step_; }
+    int Errno() const { return errno_; }
+    // "<step>: <the system's text of the error>"; empty when no system call failed.
+    QString Cause() const;
+
+  private:
+    const char* step_;
+    int errno_;
 };
 
 class TCustomCommX;
@@ -63,38 +77,14 @@ using TCommNotifyEvent = std::function<void(TCustomCommX* Sender)>;
 // the GUI thread or the transmit thread. For tests on terminals without modem lines.
 using TModemLineProbe = std::function<void(int line, bool on)>;
 
-// A descriptor with one owner.
-class TUniqueFd {
-  public:
-    TUniqueFd() = default;
-    explicit TUniqueFd(int fd) : fd_(fd) {}
-    ~TUniqueFd() { Reset(); }
-    TUniqueFd(TUniqueFd&& o) noexcept : fd_(o.Release()) {}
-    TUniqueFd& operator=(TUniqueFd&& o) noexcept;
-    TUniqueFd(const TUniqueFd&) = delete;
-    TUniqueFd& operator=(const TUniqueFd&) = delete;
-
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void Reset(int fd = -1);
-
-  private:
-    int fd_ = -1;
-};
-
 // Writes the queued blocks to the device, one batch at a time, switching RTS around each batch
 // in the half-duplex modes. Started by PortOpen, stopped and joined by PortClose.
 class TCommTransThread {
   public:
-    // `kickFd` wakes a write waiting for the device; `roomFd` is signalled when a block finishes
+    // `kick` wakes a write waiting for the device; `room` is signalled when a block finishes
     // while the GUI thread waits for room in the queue.
-    TCommTransThread(TCustomCommX* owner, int fd, int stopFd, int kickFd, int roomFd,
-                     TModemLineProbe probe);
+    TCommTransThread(TCustomCommX* owner, int fd, const TEventFd& stop, const TEventFd& kick,
+                     const TEventFd& room, TModemLineProbe probe);
     ~TCommTransThread();  // joins
     TCommTransThread(const TCommTransThread&) = delete;
     TCommTransThread& operator=(const TCommTransThread&) = delete;
@@ -121,9 +111,9 @@ class TCommTransThread {
 
     TCustomCommX* owner_;
     int fd_;
-    int stopFd_;
-    int kickFd_;
-    int roomFd_;
+    const TEventFd& stopFd_;
+    const TEventFd& kickFd_;
+    const TEventFd& roomFd_;
     TModemLineProbe probe_;
     std::atomic<int> charTimeMs_{2};
     std::atomic<TCommFlowCtrls> flow_{cfcRtsCts};
@@ -136,7 +126,8 @@ class TCommTransThread {
 // errors, breaks, received data and the loss of the line to the GUI thread.
 class TCommReceiveThread {
   public:
-    TCommReceiveThread(TCustomCommX* owner, int fd, int stopFd, int wakeFd, TGuiCall* gui);
+    TCommReceiveThread(TCustomCommX* owner, int fd, const TEventFd& stop, const TEventFd& wake,
+                       TGuiCall* gui);
     ~TCommReceiveThread();  // joins
     TCommReceiveThread(const TCommReceiveThread&) = delete;
     TCommReceiveThread& operator=(const TCommReceiveThread&) = delete;
@@ -147,12 +138,12 @@ class TCommReceiveThread {
 
   private:
     void Execute();
-    bool ReadCounters(commline::TLineCounters* c) const;
+    bool ReadCounters(linesettings::TLineCounters* c) const;
 
     TCustomCommX* owner_;
     int fd_;
-    int stopFd_;
-    int wakeFd_;
+    const TEventFd& stopFd_;
+    const TEventFd& wakeFd_;
     TGuiCall* gui_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
@@ -173,15 +164,15 @@ class TCustomCommX : public QObject {
     // ECommError (the value stays stored).
     int PortNo() const { return portNo_; }
     void SetPortNo(int value);  // open: closed and opened again on the new number
-    int BitRate() const { return bitRate_; }
+    int BitRate() const { return props_.bitRate; }
     void SetBitRate(int value);
-    int CharSize() const { return charSize_; }
+    int CharSize() const { return props_.charSize; }
     void SetCharSize(int value);
-    TCommParityBits ParityBit() const { return parity_; }
+    TCommParityBits ParityBit() const { return props_.parity; }
     void SetParityBit(TCommParityBits value);
-    TCommStopBits StopBit() const { return stop_; }
+    TCommStopBits StopBit() const { return props_.stop; }
     void SetStopBit(TCommStopBits value);
-    TCommFlowCtrls FlowCtrl() const { return flow_; }
+    TCommFlowCtrls FlowCtrl() const { return props_.flow; }
     void SetFlowCtrl(TCommFlowCtrls value);
     // Time-outs in ms (0: no limit for writes; reads return what is there). A write waits at
     // most TimeOutTrans for the device to take its bytes and drops the rest of its block after
@@ -190,9 +181,9 @@ class TCustomCommX : public QObject {
     void SetTimeOutTrans(int value);
     int TimeOutReceive() const { return timeOutReceive_; }
     void SetTimeOutReceive(int value);
-    char XonChar() const { return xon_; }
+    char XonChar() const { return props_.xon; }
     void SetXonChar(char value);
-    char XoffChar() const { return xoff_; }
+    char XoffChar() const { return props_.xoff; }
     void SetXoffChar(char value);
     // The largest block handed to the transmit thread, and the size of the input queue.
     int BufLenTrans() const { return bufLenTrans_; }
@@ -223,6 +214,8 @@ class TCustomCommX : public QObject {
     // The device the port number (or the override) names; empty for port 0.
     QString DevicePath() const;
     void SetModemLineProbe(TModemLineProbe probe) { probe_ = std::move(probe); }
+    // The clock ReceiveBlock's wait runs on.
+    void SetClock(TClock* clock) { clock_ = clock; }
 
     // Throws ECommError; a failure after the device was opened closes it again.
     void PortOpen();
@@ -249,6 +242,8 @@ class TCustomCommX : public QObject {
     // Sizes of the blocks not yet written: the one being written (if any), then the queued ones.
     std::vector<int> PendingBlocks() const;
     int GetReceiveLength() const;
+    // Notifications the watch thread is waiting to hand to the GUI thread right now (0 or 1).
+    int PendingNotifications() const;
 
     void SetRtsSignal(bool on);
     void SetDtrSignal(bool on);
@@ -275,6 +270,10 @@ class TCustomCommX : public QObject {
     friend class TCommReceiveThread;
     struct Port;
 
+    // Stores a line property; while open, applies it through the record, a refusal throwing
+    // `message`. True when it was applied.
+    template <typename T>
+    bool SetLineProperty(T TLineRecord::*field, T value, const QString& message);
     void ApplyRecord(const QString& message);
     void ApplyRestLines();
     void SetModemLine(int line, bool on);
@@ -291,15 +290,9 @@ class TCustomCommX : public QObject {
     int TakeInput(uint8_t* out, int count);
 
     int portNo_ = 1;
-    int bitRate_ = 9600;
-    int charSize_ = 8;
-    TCommParityBits parity_ = cpbNone;
-    TCommStopBits stop_ = csb1;
-    TCommFlowCtrls flow_ = cfcRtsCts;
+    TLineRecord props_;  // the line properties as set (their defaults are the record's)
     int timeOutTrans_ = 3000;
     int timeOutReceive_ = 3000;
-    char xon_ = 17;
-    char xoff_ = 19;
     int bufLenTrans_ = 2048;
     int bufLenReceive_ = 2048;
     TCommReceiveEvent onReceive_;
@@ -308,6 +301,7 @@ class TCustomCommX : public QObject {
     TCommNotifyEvent onLineLost_;
     QString iniPath_;
     TModemLineProbe probe_;
+    TClock* clock_ = &SystemClock();
 
     // The line-settings record as applied, and the device's modes it was applied to.
     TLineRecord record_;

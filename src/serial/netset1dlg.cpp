@@ -1,20 +1,18 @@
 #include "serial/netset1dlg.h"
 
-#include <QTimer>
 #include <algorithm>
-#include <cstring>
 
 #include "core/logpane.h"
+#include "core/text.h"
 #include "serial/commx.h"
 
 EPortOpenError::EPortOpenError(int portNo, const QString& cause)
     : Exception(TNetSet1Dlg::OpenErrorText(portNo)), portNo_(portNo), cause_(cause) {}
 
 TNetSet1Dlg::TNetSet1Dlg(TLogPane* log, QObject* parent)
-    : QObject(parent), commX1_(new TCommX(this)), timer1_(new QTimer(this)), log_(log) {
-    // Present for the session's sake; nothing relies on it, so it does not run and wake the loop.
-    timer1_->setInterval(100);
-
+    : QObject(parent),
+      TReceivingLink(log, kMainLogLimit, kReceiveCapacity, &SystemClock()),
+      commX1_(new TCommX(this)) {
     commX1_->setObjectName(QStringLiteral("CommX1"));
     commX1_->SetOnReceive([this](TCustomCommX* s, int n) { CommX1Receive(s, n); });
     commX1_->SetOnError([this](TCustomCommX* s, int e) { CommX1Error(s, e); });
@@ -39,13 +37,18 @@ QString TNetSet1Dlg::LineLostText(int portNo) {
 void TNetSet1Dlg::OpenPort(int portNo) {
     if (commX1_->IsOpen())
         commX1_->PortClose();
-    count_ = 0;
+    ClearReceived();
     commX1_->SetPortNo(portNo);
     try {
         commX1_->PortOpen();
     } catch (const ECommError& e) {
-        // The operator is told which port and what to do; the driver's text is kept as the cause.
-        throw EPortOpenError(commX1_->PortNo(), e.Message());
+        // The operator is told which port and what to do; the log and the error keep the
+        // driver's text with the failing call and its cause.
+        const QString cause = e.Cause().isEmpty()
+                                  ? e.Message()
+                                  : QStringLiteral("%1 (%2)").arg(e.Message(), e.Cause());
+        LogLine(QStringLiteral("%1: %2").arg(Description().trimmed(), cause));
+        throw EPortOpenError(commX1_->PortNo(), cause);
     }
 }
 
@@ -56,32 +59,20 @@ QString TNetSet1Dlg::Description() const {
     return QStringLiteral("COM%1 %2").arg(commX1_->PortNo()).arg(commX1_->DevicePath());
 }
 
-void TNetSet1Dlg::ClearReceived() {
-    count_ = 0;
-}
-
-bool TNetSet1Dlg::SendText(const QByteArray& text) {
-    const bool result = commX1_->TransBlock(text.constData(), static_cast<int>(text.size()));
-    if (transmitDump_ != 0) {
-        QString line = QStringLiteral("TX:");
-        for (const char c : text)
-            line += QStringLiteral("%1 ")
-                        .arg(static_cast<uint8_t>(c), 2, 16, QLatin1Char('0'))
-                        .toUpper();
-        LogLine(line);
-    }
-    return result;
+void TNetSet1Dlg::SendText(const QByteArray& text) {
+    commX1_->TransBlock(text.constData(), static_cast<int>(text.size()));
+    if (transmitDump_ != 0)
+        LogLine(QStringLiteral("TX:") + HexDump(text));
 }
 
 void TNetSet1Dlg::CommX1Receive(TCustomCommX*, int ReceiveSize) {
-    // Positions count + 1 up to the last one take what fits; the rest is read and dropped, so
-    // that it does not stay in the driver and stop the line behind a full buffer.
-    const int room = kReceiveBufferSize - 1 - count_;
-    const int take = std::max(0, std::min(ReceiveSize, room));
+    // The buffer takes what fits; the rest is read and dropped, so that it does not stay in the
+    // driver and stop the line behind a full buffer.
+    const int take = std::max(0, std::min(ReceiveSize, Room()));
     if (take > 0) {
-        const int n = commX1_->ReceiveBlock(&buffer_[static_cast<size_t>(count_) + 1], take);
+        const int n = commX1_->ReceiveBlock(End(), take);
         if (n > 0)
-            count_ += n;
+            Stored(n);
     }
     uint8_t scratch[512];
     for (int surplus = ReceiveSize - take; surplus > 0;) {
@@ -103,77 +94,19 @@ void TNetSet1Dlg::CommX1LineLost(TCustomCommX* Sender) {
                 : LineLostText(port->PortNo()));
 }
 
-bool TNetSet1Dlg::WaitReply(int skip, const QByteArray& expected) {
-    // Positions below 1 do not hold received bytes.
-    const int64_t s = std::max(0, skip);
-    const int64_t n = expected.size();
-    StartReplyTimer();
-    // The first pass only takes the events already pending; later passes sleep in the event
-    // loop until something arrives or the time is up.
-    uint32_t wait = 0;
-    for (;;) {
-        WaitForEvents(wait);
-        wait = timer_.RemainingMs(kReplyLimitMs);
-        if (count_ >= s + n) {
-            return std::memcmp(&buffer_[static_cast<size_t>(s) + 1], expected.constData(),
-                               static_cast<size_t>(n)) == 0;
-        }
-        if (ReplyTimeElapsed(kReplyLimitMs)) {
-            LogLine(QString::fromUtf8(kTimeoutLine));
-            return false;
-        }
-    }
-}
-
-bool TNetSet1Dlg::ReadReplyLine() {
-    replyLine_.clear();
-    bool prompt = false;
-    bool complete = false;
-    int p = 0;
-    StartReplyTimer();
-    uint32_t wait = 0;
-    for (;;) {
-        WaitForEvents(wait);
-        wait = timer_.RemainingMs(kReplyLimitMs);
-        if (!prompt) {
-            while (p < count_) {
-                ++p;
-                if (buffer_[static_cast<size_t>(p)] == '>') {
-                    prompt = true;
-                    // Collection starts with the next pass, which must not sleep: the rest of
-                    // the line may be here already.
-                    wait = 0;
-                    break;
-                }
+void TNetSet1Dlg::WaitUntilQuiet(uint32_t quietMs, uint32_t limitMs) {
+    TReplyTimer quiet(&timer_.Clock());
+    quiet.Start();
+    int seen = ReceivedCount();
+    WaitDeadline(
+        timer_, limitMs,
+        [&] {
+            if (ReceivedCount() != seen) {
+                seen = ReceivedCount();
+                quiet.Start();
+                return TPass::Pending;
             }
-        } else {
-            while (p < count_) {
-                const uint8_t c = buffer_[static_cast<size_t>(p) + 1];
-                if (c == '\r') {
-                    complete = true;
-                    break;
-                }
-                ++p;
-                replyLine_ += QChar(c);
-            }
-        }
-        // The time-out is tested first: a line completed in the pass in which the time ran
-        // out counts as late.
-        if (ReplyTimeElapsed(kReplyLimitMs)) {
-            LogLine(QString::fromUtf8(kTimeoutLine));
-            return false;
-        }
-        if (complete)
-            return true;
-    }
-}
-
-void TNetSet1Dlg::LogLine(const QString& text) {
-    if (!log_)
-        return;
-    log_->AddLine(text, kMainLogLimit);
-}
-
-QByteArray TNetSet1Dlg::Received() const {
-    return QByteArray(reinterpret_cast<const char*>(buffer_.data()) + 1, count_);
+            return seen > 0 && quiet.Elapsed(quietMs) ? TPass::Done : TPass::Pending;
+        },
+        [&] { return seen > 0 ? quiet.RemainingMs(quietMs) : kNoLimit; });
 }

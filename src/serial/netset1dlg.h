@@ -2,11 +2,11 @@
 // a COM port. It owns the port driver, collects every byte the board sends into its receive
 // buffer, sends command lines, waits for an expected answer or reads a one-line answer after
 // the board's prompt, each within 2000 ms, and writes its own lines (time-outs, transmit dumps)
-// to the log pane. It shows nothing itself: a port that does not open is reported to the
-// caller, which decides how to tell the operator.
+// to the log pane. It shows nothing itself: a port that does not open is logged with its device
+// and the cause, and reported to the caller, which decides how to tell the operator.
 //
-// Receive buffer: 16388 bytes; the k-th byte since the last ClearReceived is at position k
-// (1 to 16387; position 0 is never used). Bytes that arrive when it is full are dropped.
+// Receive buffer: the first 16387 bytes since the last ClearReceived (the k-th byte is at
+// position k, 1 to 16387, of a 16388-byte buffer). Bytes that arrive when it is full are dropped.
 //
 // Thread rules: GUI thread only. The driver's notifications run on the GUI thread, in practice
 // inside the waits, which process GUI events; so the handler and the waits never run at once
@@ -17,20 +17,18 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <array>
 #include <cstdint>
 
 #include "board/boardlink.h"
 #include "core/exceptions.h"
 #include "core/replytimer.h"
 
-class QTimer;
 class TCommX;
 class TCustomCommX;
 class TLogPane;
 
 // A port that cannot be opened. Message() is the text the operator is shown (OpenErrorText);
-// Cause() is the driver's own error text.
+// Cause() is the driver's own error text with the failing call and its system error.
 class EPortOpenError : public Exception {
   public:
     EPortOpenError(int portNo, const QString& cause);
@@ -42,54 +40,46 @@ class EPortOpenError : public Exception {
     QString cause_;
 };
 
-class TNetSet1Dlg : public QObject, public TBoardLink {
+class TNetSet1Dlg : public QObject, public TReceivingLink {
     Q_OBJECT
 
   public:
-    static constexpr int kReceiveBufferSize = 16388;
-    static constexpr uint32_t kReplyLimitMs = 2000;
+    static constexpr int kReceiveCapacity = 16387;
 
     // `log` may be null: the session's own lines are then dropped.
     explicit TNetSet1Dlg(TLogPane* log, QObject* parent = nullptr);
     ~TNetSet1Dlg() override;
 
     TCommX* CommX1() const { return commX1_; }
-    QTimer* Timer1() const { return timer1_; }
 
-    // (Re)opens the port at `portNo`. A failure leaves it closed and throws EPortOpenError.
+    // (Re)opens the port at `portNo`. A failure leaves it closed, logs a line naming the port,
+    // its device and the cause, and throws EPortOpenError.
     void OpenPort(int portNo);
 
     const TLinkStyle& Style() const override { return kSerialStyle; }
+    const TCommandLook& Look() const override { return kSerialLook; }
     // "COM<n> <device>", or the device alone when it was given by its path.
     QString Description() const override;
-    void ClearReceived() override;
-    // Hands the bytes to the driver; with the transmit dump on, logs "TX:" and each byte as two
-    // uppercase hex digits and a blank. The driver's result (false while the port is closed).
-    bool SendText(const QByteArray& text) override;
+    // Hands the bytes to the driver (which refuses them while the port is closed); with the
+    // transmit dump on, logs "TX:" and each byte as two uppercase hex digits and a blank.
+    void SendText(const QByteArray& text) override;
     // True when the `expected.size()` bytes after the first `skip` received bytes equal
     // `expected`; false at once when they differ, or after 2000 ms (with the time-out line).
-    bool WaitReply(int skip, const QByteArray& expected);
-    // The text after the first ">" up to the next carriage return, into ReplyLine().
-    bool ReadReplyLine() override;
-    QString ReplyLine() const override { return replyLine_; }
-    void LogLine(const QString& text) override;
+    bool WaitReply(int skip, const QByteArray& expected) {
+        return Await(TReplyMatcher::At(skip, expected));
+    }
     // The wake line's prompt: WaitReply(2, ">").
     bool WaitPrompt() override { return WaitReply(2, ">"); }
     // "OK" after the echo of the line and the prompt: WaitReply(lineLength + 1, "OK").
     bool WaitOk(int lineLength) override { return WaitReply(lineLength + 1, "OK"); }
 
-    void StartReplyTimer() { timer_.Start(); }
-    bool ReplyTimeElapsed(uint32_t limitMs) const { return timer_.Elapsed(limitMs); }
-    // Replaces the millisecond tick the reply timer reads (tests put a wait across its wrap).
-    void SetTickSource(TickSource tick) { timer_.SetTickSource(std::move(tick)); }
+    // Waits until the line has been quiet for `quietMs` since its last byte, at most `limitMs`
+    // (until the first byte only the limit counts): for the bytes a board sends unasked.
+    void WaitUntilQuiet(uint32_t quietMs, uint32_t limitMs);
 
     // Non-zero: SendText logs a "TX:" line. Off unless set.
     int TransmitDump() const { return transmitDump_; }
     void SetTransmitDump(int value) { transmitDump_ = value; }
-
-    int ReceivedCount() const { return count_; }
-    // The bytes at positions 1 to ReceivedCount().
-    QByteArray Received() const;
 
     // The driver's notifications.
     void CommX1Receive(TCustomCommX* Sender, int ReceiveSize);
@@ -104,11 +94,5 @@ class TNetSet1Dlg : public QObject, public TBoardLink {
 
   private:
     TCommX* commX1_;
-    QTimer* timer1_;
-    TLogPane* log_;
-    std::array<uint8_t, kReceiveBufferSize> buffer_{};
-    int count_ = 0;
     int transmitDump_ = 0;
-    QString replyLine_;
-    TReplyTimer timer_;
 };

@@ -3,60 +3,30 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
-#include <netinet/tcp.h>
+#include <netinet/in.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <QStringList>
 #include <cerrno>
 #include <cstring>
 
 #include "core/replytimer.h"
+#include "core/text.h"
 #include "telnet/telneterrors.h"
 
 ESocketError::ESocketError(int code, const QString& text)
-    : Exception(QStringLiteral("Socket Error # %1\r\n%2").arg(code).arg(text)), code_(code) {}
+    : Exception(QStringLiteral("Socket Error # %1\r\n%2").arg(code).arg(text)), text_(text) {}
 
 ESocketError ESocketError::FromErrno(int err) {
-    return ESocketError(err, QString::fromLocal8Bit(std::strerror(err)));
-}
-
-void TFileDescriptor::Close() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-}
-
-bool ParseDottedIPv4(const QString& text, in_addr* addr) {
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return false;
-    uint32_t value = 0;
-    for (const QString& p : parts) {
-        if (p.isEmpty() || p.size() > 3)
-            return false;
-        int n = 0;
-        for (QChar c : p) {
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return false;
-            n = n * 10 + (c.unicode() - '0');
-        }
-        if (n > 255)
-            return false;
-        value = (value << 8) | static_cast<uint32_t>(n);
-    }
-    addr->s_addr = htonl(value);
-    return true;
+    return ESocketError(err, ErrnoText(err));
 }
 
 // ---------------------------------------------------------------------------------------------
 // TTcpConnection
 
 TTcpConnection::TTcpConnection() {
-    // The reader waits on the socket and on this counter, so that a stop request reaches a
+    // The reader waits on the socket and on the wake counter, so that a stop request reaches a
     // reader blocked without a time limit.
-    wake_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wake_.Valid())
         throw ESocketError::FromErrno(errno);
 }
@@ -66,7 +36,7 @@ TTcpConnection::~TTcpConnection() {
     // peer sees an orderly end, then the descriptor closes with the handle.
     std::lock_guard<std::mutex> lk(m_);
     if (handle_.allocated)
-        ::shutdown(handle_.socket.Fd(), SHUT_WR);
+        ::shutdown(handle_.socket.Get(), SHUT_WR);
     handle_.allocated = false;
 }
 
@@ -79,21 +49,16 @@ void TTcpConnection::ResetConnection() {
     std::lock_guard<std::mutex> lk(m_);
     handle_.socket.Close();
     handle_.allocated = false;
-    handle_.local = {};
-    handle_.peer = {};
     input_.clear();
     closedByPeer_ = false;
     disconnectNoticed_ = true;  // nothing to report until a new connection has been closed
-    uint64_t drained = 0;
-    [[maybe_unused]] const ssize_t n = ::read(wake_.Fd(), &drained, sizeof drained);
+    wake_.Drain();
 }
 
-void TTcpConnection::Adopt(int fd, const sockaddr_in& local, const sockaddr_in& peer) {
+void TTcpConnection::Adopt(int fd) {
     std::lock_guard<std::mutex> lk(m_);
     handle_.socket.Reset(fd);
     handle_.allocated = true;
-    handle_.local = local;
-    handle_.peer = peer;
     disconnectNoticed_ = false;
 }
 
@@ -108,7 +73,7 @@ bool TTcpConnection::CloseLocked() {
     closedByPeer_ = true;
     if (!handle_.allocated)
         return false;
-    ::shutdown(handle_.socket.Fd(), SHUT_WR);
+    ::shutdown(handle_.socket.Get(), SHUT_WR);
     handle_.allocated = false;
     if (!readerAttached_)
         handle_.socket.Close();
@@ -129,19 +94,18 @@ bool TTcpConnection::TakeDisconnectNotice() {
 }
 
 void TTcpConnection::WakeReader() {
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(wake_.Fd(), &one, sizeof one);
+    wake_.Signal();
 }
 
 void TTcpConnection::InterruptSending() {
     // Only the owner's thread changes the descriptor, so reading it here needs no lock.
     if (handle_.socket.Valid())
-        ::shutdown(handle_.socket.Fd(), SHUT_WR);
+        ::shutdown(handle_.socket.Get(), SHUT_WR);
 }
 
 TTcpConnection::WaitResult TTcpConnection::WaitReadable() {
     // The descriptor stays valid while a reader is attached (see CloseLocked).
-    pollfd fds[2] = {{handle_.socket.Fd(), POLLIN, 0}, {wake_.Fd(), POLLIN, 0}};
+    pollfd fds[2] = {{handle_.socket.Get(), POLLIN, 0}, {wake_.Fd(), POLLIN, 0}};
     const int r = ::poll(fds, 2, -1);
     if (r < 0)
         return WaitResult::Failed;
@@ -154,7 +118,7 @@ int TTcpConnection::ReceiveOnce() {
     char buf[RecvBufferSize];
     ssize_t n;
     do {
-        n = ::recv(handle_.socket.Fd(), buf, sizeof buf, 0);
+        n = ::recv(handle_.socket.Get(), buf, sizeof buf, 0);
     } while (n < 0 && errno == EINTR);
     if (n < 0)
         throw ESocketError::FromErrno(errno);
@@ -179,7 +143,7 @@ void TTcpConnection::Write(const QByteArray& bytes) {
     const char* p = bytes.constData();
     size_t left = static_cast<size_t>(bytes.size());
     while (left > 0) {
-        const ssize_t n = ::send(handle_.socket.Fd(), p, left, MSG_NOSIGNAL);
+        const ssize_t n = ::send(handle_.socket.Get(), p, left, MSG_NOSIGNAL);
         if (n < 0) {
             const int err = errno;
             if (err == EINTR)
@@ -208,8 +172,10 @@ namespace {
 // `byName` allows it.
 in_addr ResolveHost(const QString& host, bool byName) {
     in_addr addr{};
-    if (ParseDottedIPv4(host, &addr))
+    if (const std::optional<uint32_t> ip = ParseIPv4(host)) {
+        addr.s_addr = htonl(*ip);
         return addr;
+    }
     if (!byName)
         throw ESocketError::FromErrno(EDESTADDRREQ);
     addrinfo hints{};
@@ -240,18 +206,16 @@ void TTcpClient::Connect() {
     ResetConnection();
 
     // An IPv4 stream socket, non-blocking for now so that the connect can be bounded in time.
-    TFileDescriptor sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    TUniqueFd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!sock.Valid())
         throw ESocketError::FromErrno(errno);
-    const int fd = sock.Fd();
+    const int fd = sock.Get();
 
-    // Bound to the chosen local address (any by default) and a port the system picks.
+    // Bound to any local address and a port the system picks.
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = 0;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (!BoundIP.isEmpty())
-        local.sin_addr = ResolveHost(BoundIP, ResolveNames);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
         throw ESocketError::FromErrno(errno);
 
@@ -260,13 +224,7 @@ void TTcpClient::Connect() {
     peer.sin_port = htons(static_cast<uint16_t>(Port));
     peer.sin_addr = ResolveHost(Host, ResolveNames);
 
-    if (!UseNagle) {
-        const int one = 1;
-        if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0)
-            throw ESocketError::FromErrno(errno);
-    }
-
-    // The connect itself, waited for at most kConnectTimeoutMs: a peer that drops the
+    // The connect itself, waited for at most ConnectTimeoutMs: a peer that drops the
     // handshake would otherwise block the caller for minutes.
     if (::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
         if (errno != EINPROGRESS)
@@ -274,7 +232,7 @@ void TTcpClient::Connect() {
         TReplyTimer timer;
         timer.Start();
         for (;;) {
-            const uint32_t left = timer.RemainingMs(kConnectTimeoutMs);
+            const uint32_t left = timer.RemainingMs(ConnectTimeoutMs);
             if (left == 0)
                 throw ESocketError::FromErrno(ETIMEDOUT);
             pollfd p{fd, POLLOUT, 0};
@@ -296,13 +254,11 @@ void TTcpClient::Connect() {
 
     // Blocking from here on, as the reader and the writers expect, with a bound on sends.
     SetBlocking(fd, true);
-    timeval tv{kSendTimeoutMs / 1000, (kSendTimeoutMs % 1000) * 1000};
+    timeval tv{SendTimeoutMs / 1000, (SendTimeoutMs % 1000) * 1000};
     if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0)
         throw ESocketError::FromErrno(errno);
-    socklen_t len = sizeof local;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len);
 
-    Adopt(sock.Release(), local, peer);  // the connection owns the descriptor now
+    Adopt(sock.Release());  // the connection owns the descriptor now
     if (OnConnected)
         OnConnected(this);
 }

@@ -13,7 +13,6 @@
 //   The owner detaches the reader after joining it (DetachReader) and the descriptor goes then.
 #pragma once
 
-#include <netinet/in.h>
 #include <QByteArray>
 #include <QString>
 #include <atomic>
@@ -21,51 +20,17 @@
 #include <functional>
 #include <mutex>
 
-// Owns one descriptor; closes it when destroyed or reset.
-class TFileDescriptor {
-  public:
-    TFileDescriptor() = default;
-    explicit TFileDescriptor(int fd) : fd_(fd) {}
-    ~TFileDescriptor() { Close(); }
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+#include "core/posixio.h"
 
-    int Fd() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    void Reset(int fd) {
-        Close();
-        fd_ = fd;
-    }
-    void Close();
-    // Gives the descriptor up without closing it.
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_ = -1;
-};
-
-// One socket with the addresses it joins.
+// One socket.
 struct TSocketHandle {
-    TFileDescriptor socket;
+    TUniqueFd socket;
     bool allocated = false;  // a connected socket is held (logically open)
-    sockaddr_in local{};
-    sockaddr_in peer{};
 };
-
-// A dotted IPv4 address: four dot-separated decimal numbers, each 0 to 255. Returns the address
-// in network byte order in *addr.
-bool ParseDottedIPv4(const QString& text, in_addr* addr);
 
 class TTcpConnection {
   public:
     static constexpr int RecvBufferSize = 32768;
-    // Longest a blocked send may wait for the peer to take bytes before it fails; a peer that
-    // stops reading must not hang the caller for ever.
-    static constexpr int kSendTimeoutMs = 5000;
 
     TTcpConnection();
     virtual ~TTcpConnection();
@@ -89,7 +54,6 @@ class TTcpConnection {
     void ResetConnection();
     void AttachReader() { readerAttached_ = true; }
     void DetachReader();
-    bool ReaderAttached() const { return readerAttached_.load(); }
 
     // Shuts the sending direction down and marks the connection closed; the descriptor goes
     // too unless a reader is attached. True when this call closed it (it was open).
@@ -106,7 +70,6 @@ class TTcpConnection {
     int ReceiveOnce();
     QByteArray TakeInput();
     bool InputEmpty() const { return input_.isEmpty(); }
-    void SetClosedByPeer() { closedByPeer_ = true; }
 
     // Any thread: releases a reader blocked in WaitReadable(), now and in every later wait until
     // ResetConnection().
@@ -117,7 +80,7 @@ class TTcpConnection {
     void InterruptSending();
 
     // Owner thread: takes a socket just connected.
-    void Adopt(int fd, const sockaddr_in& local, const sockaddr_in& peer);
+    void Adopt(int fd);
 
   private:
     bool CloseLocked();
@@ -127,7 +90,7 @@ class TTcpConnection {
     std::atomic<bool> closedByPeer_{false};
     std::atomic<bool> readerAttached_{false};
     bool disconnectNoticed_ = true;  // guarded by m_
-    TFileDescriptor wake_;           // eventfd
+    TEventFd wake_;
     // Received bytes not yet taken: at most one receive (RecvBufferSize), since each read pass
     // takes it whole. Reader thread only (the owner only while no reader runs).
     QByteArray input_;
@@ -135,22 +98,23 @@ class TTcpConnection {
 
 class TTcpClient : public TTcpConnection {
   public:
-    // A peer that never answers the connect fails after this long.
-    static constexpr int kConnectTimeoutMs = 5000;
-
     QString Host;
     int Port = 0;
-    QString BoundIP;  // empty: any local address; the local port is chosen by the system
-    bool UseNagle = true;
-    // False: a Host (or BoundIP) that is not a dotted IPv4 address fails the connect with an
-    // ESocketError instead of being looked up by name.
+    // False: a Host that is not a dotted IPv4 address fails the connect with an ESocketError
+    // instead of being looked up by name.
     bool ResolveNames = true;
+    // A peer that never answers the connect fails after this long.
+    uint32_t ConnectTimeoutMs = 5000;
+    // Longest a blocked send may wait for the peer to take bytes before it fails, so that a peer
+    // that stops reading does not hang the caller for ever (0: no limit).
+    int SendTimeoutMs = 5000;
 
     // After a successful TCP connect, on the owner's thread.
     std::function<void(TTcpConnection* sender)> OnConnected;
 
-    // Connects, blocking the calling thread for at most kConnectTimeoutMs (plus name
-    // resolution when Host is not a dotted address and ResolveNames is set). Throws
+    // Connects from any local address and port, blocking the calling thread for at most
+    // ConnectTimeoutMs (plus name resolution when Host is not a dotted address and ResolveNames
+    // is set). Throws
     // EAlreadyConnected when a socket is open, ESocketError when a step fails (the socket is then
     // closed).
     virtual void Connect();

@@ -73,8 +73,8 @@ void TTelnetClient::Connect() {
                 throw ESocketError(e.code().value(), QString::fromLocal8Bit(e.what()));
             }
         }
-    } catch (const ESocketError&) {
-        throw ETelnetConnectError();
+    } catch (const ESocketError& e) {
+        throw ETelnetConnectError(e.Text());
     }
 }
 

@@ -9,16 +9,23 @@ class ESocketError : public Exception {
     ESocketError(int code, const QString& text);
     // From errno and its standard text.
     static ESocketError FromErrno(int err);
-    int Code() const { return code_; }
+    // The short text alone ("Connection refused").
+    const QString& Text() const { return text_; }
 
   private:
-    int code_;
+    QString text_;
 };
 
-// Any socket error while the telnet client connects.
+// Any socket error while the telnet client connects. The message stays the same whatever the
+// cause; Cause() is the socket error's short text.
 class ETelnetConnectError : public Exception {
   public:
-    ETelnetConnectError() : Exception(QStringLiteral("server not responding")) {}
+    explicit ETelnetConnectError(const QString& cause = {})
+        : Exception(QStringLiteral("server not responding")), cause_(cause) {}
+    const QString& Cause() const { return cause_; }
+
+  private:
+    QString cause_;
 };
 
 class EAlreadyConnected : public Exception {

@@ -23,7 +23,6 @@ class TWorkerThread {
     void Start();
     // Sets the stop request; the run step then ends at its next return.
     void Terminate() { stop_ = true; }
-    bool Terminated() const { return stop_.load(); }
     // The thread has left its steps (it may still need joining).
     bool Finished() const { return finished_.load(); }
     void Join();

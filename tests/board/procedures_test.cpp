@@ -21,16 +21,16 @@ const QString kNgBanner = QStringLiteral("///////////// 設定　NG! ///////////
 // its value from the script, "-" for silence.
 class ScriptedLink : public TBoardLink {
   public:
-    ScriptedLink(const TLinkStyle& style, QStringList* log, QMap<QString, QString> script)
-        : style_(style), log_(log), script_(std::move(script)) {}
+    ScriptedLink(bool telnet, QStringList* log, QMap<QString, QString> script)
+        : telnet_(telnet), log_(log), script_(std::move(script)) {}
 
-    const TLinkStyle& Style() const override { return style_; }
+    const TLinkStyle& Style() const override { return telnet_ ? kTelnetStyle : kSerialStyle; }
+    const TCommandLook& Look() const override { return telnet_ ? kTelnetLook : kSerialLook; }
     void ClearReceived() override {}
-    bool SendText(const QByteArray& line) override {
+    void SendText(const QByteArray& line) override {
         EXPECT_TRUE(line.endsWith("\r\n"));
         last_ = QString::fromLatin1(line.left(line.size() - 2));
         events << last_;
-        return true;
     }
     void Pause(int ms) override {
         if (ms > 0)
@@ -54,7 +54,7 @@ class ScriptedLink : public TBoardLink {
         EXPECT_EQ(lineLength, 6);
         events << QStringLiteral("(mac read)");
         // Over telnet the reply must begin with "0"; otherwise the read runs out.
-        if (!style_.nullBoxForZeroMac && !script_.value(last_).startsWith('0')) {
+        if (telnet_ && !script_.value(last_).startsWith('0')) {
             log_->append(kTimeout);
             return false;
         }
@@ -73,7 +73,7 @@ class ScriptedLink : public TBoardLink {
         return a == "OK";
     }
 
-    TLinkStyle style_;
+    bool telnet_;
     QStringList* log_;
     QMap<QString, QString> script_;
     QString last_;
@@ -237,7 +237,7 @@ TEST(Procedures, WriteCommands) {
         p.MacAddr_2 = r.mac[1];
         p.MacAddr_3 = r.mac[2];
         Recorder run;
-        ScriptedLink link(r.telnet ? kTelnetStyle : kSerialStyle, &run.log, r.script);
+        ScriptedLink link(r.telnet, &run.log, r.script);
         const TOutcome out = RunWriteCommand(link, &p, r.withMac, run.Hooks());
         const QStringList wake = r.telnet ? QStringList{"", "(pause 100)"} : QStringList{""};
         EXPECT_EQ(link.events, wake + r.sent);
@@ -287,7 +287,7 @@ TEST(Procedures, MacRewrite) {
         p.MacAddr_2 = 11;
         p.MacAddr_3 = 12;
         Recorder run;
-        ScriptedLink link(kSerialStyle, &run.log, r.script);
+        ScriptedLink link(false, &run.log, r.script);
         RewriteMacAddress(link, &p, run.Hooks());
         EXPECT_EQ(link.events, r.sent);
         EXPECT_EQ(run.log, r.log);
@@ -363,7 +363,7 @@ TEST(Procedures, CheckAndSetReading) {
         SCOPED_TRACE(r.name);
         TBoardParams p;
         Recorder run;
-        ScriptedLink link(r.telnet ? kTelnetStyle : kSerialStyle, &run.log, r.script);
+        ScriptedLink link(r.telnet, &run.log, r.script);
         TBoardReadback rb;
         TOutcome out;
         if (r.throws)

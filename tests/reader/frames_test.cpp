@@ -2,12 +2,11 @@
 // against a plain ring without sockets or windows.
 #include <gtest/gtest.h>
 
-#include <QTimer>
 #include <vector>
 
-#include "core/replytimer.h"
 #include "reader/readerframes.h"
 #include "reader/readerprotocol.h"
+#include "support/scriptclock.h"
 
 using namespace reader;
 
@@ -52,7 +51,8 @@ class FakePort : public TReaderPort {
     QByteArray sent;
     QStringList log;
     std::function<void()> onLog;
-    TReplyTimer timer;
+    TScriptClock clock{1000};
+    TReplyTimer timer{&clock};
     int drained = 0;
 };
 
@@ -232,17 +232,16 @@ TEST(ReaderExtract, PartialFrameIsAbandonedAfter100MsWithoutANewByte) {
     for (const Row& r : {Row{99, -1, true}, Row{100, -1, false}, Row{5000, -1, false},
                          Row{150, 60, true}, Row{160, 60, false}}) {
         FakePort port;
-        uint32_t now = 1000;
-        TReaderFrames frames(&port, [&now] { return now; });
+        TReaderFrames frames(&port);
         frames.SendRomVersionRequest();
         port.Feed(kVersionReply.left(3));
         frames.ExtractFrames();
         if (r.moreAt >= 0) {
-            now = 1000 + static_cast<uint32_t>(r.moreAt);
+            port.clock.SetElapsedMs(static_cast<uint32_t>(r.moreAt));
             port.Feed(kVersionReply.mid(3, 2));
             frames.ExtractFrames();
         }
-        now = 1000 + r.emptyCallAt;
+        port.clock.SetElapsedMs(r.emptyCallAt);
         frames.ExtractFrames();
         EXPECT_EQ(frames.InFrame(), r.decoded) << r.emptyCallAt;
         port.Feed(kVersionReply.mid(r.moreAt >= 0 ? 5 : 3));
@@ -284,59 +283,53 @@ TEST(ReaderExtract, FrameAcrossTheRingEndAndTheReentryGuard) {
 
 // --- the response wait -----------------------------------------------------------------------
 
-TEST(ReaderWait, AckGivesTrueAnyOtherReplyGivesNackLine) {
+TEST(ReaderWait, AckGivesTrueAnyOtherReplyGivesNackLineNoneTheTimeOutLine) {
+    // Rows: the reply (empty: none), when its two parts arrive, what the wait gives and when.
     struct Case {
         QByteArray reply;
+        uint32_t firstAt, restAt;
         bool result;
         QStringList log;
+        uint32_t endMs;
     };
+    const QString kTimeout = QStringLiteral("レスポンス待ち　タイムオーバー");
+    const QString kNackTag10 =
+        QString::fromUtf8("The specified block is not available (doesn\xE2\x80\x99t exist).");
+    const QByteArray kStray("\x02", 1);
+    const QStringList kVersion = {"Firmware Version", "V1.00"};
+    // clang-format off
     const std::vector<Case> cases = {
-        {kVersionReply, true, {"Firmware Version", "V1.00"}},
-        {BuildFrame(0, kReplyNack, Bytes({0x05, 0x10})),
-         false,
-         {QString::fromUtf8("The specified block is not available (doesn\xE2\x80\x99t exist)."),
-          "NACK 受信"}},
-        {BuildFrame(0, kReplyUid, Bytes({0, 1, 2, 3, 4, 5, 6, 7, 8})),
-         false,
-         {"UID: 01 02 03 04 05 06 07 08 ", "NACK 受信"}},
-        {BuildFrame(0, kReplyD, {}), false, {"NACK 受信"}},
-        {BuildFrame(0, 0x20, Bytes({0})), false, {"レスポンスフォーマットエラー", "NACK 受信"}},
+        {kVersionReply, 30, 60, true, kVersion, 60},
+        {BuildFrame(0, kReplyNack, Bytes({0x05, 0x10})), 30, 60, false, {kNackTag10, "NACK 受信"}, 60},
+        {BuildFrame(0, kReplyUid, Bytes({0, 1, 2, 3, 4, 5, 6, 7, 8})), 30, 60, false,
+         {"UID: 01 02 03 04 05 06 07 08 ", "NACK 受信"}, 60},
+        {BuildFrame(0, kReplyD, {}), 30, 60, false, {"NACK 受信"}, 60},
+        {BuildFrame(0, 0x20, Bytes({0})), 30, 60, false, {"レスポンスフォーマットエラー", "NACK 受信"}, 60},
+        // Already in the ring when the wait starts.
+        {kVersionReply, 0, 0, true, kVersion, 0},
+        // A reply completed as the time runs out still counts.
+        {kVersionReply, 1950, 2000, true, kVersion, 2000},
+        // A stray STX is dropped after 100 ms without a new byte, so the reply that follows it
+        // decodes however late it comes.
+        {kStray + kVersionReply, 20, 320, true, kVersion, 320},
+        {kStray + kVersionReply, 20, 1520, true, kVersion, 1520},
+        // Silence, and a frame that never ends.
+        {{}, 0, 0, false, {kTimeout}, 2000},
+        {kVersionReply.left(6), 0, 0, false, {kTimeout}, 2000},
     };
+    // clang-format on
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.log.join('|').toStdString() + " " + std::to_string(c.restAt));
         FakePort port;
         TReaderFrames frames(&port);
         frames.SendRomVersionRequest();
-        // Delivered from the event loop after the wait has started, in two parts.
-        QTimer::singleShot(30, [&] { port.Feed(c.reply.left(4)); });
-        QTimer::singleShot(60, [&] { port.Feed(c.reply.mid(4)); });
-        TReplyTimer t;
-        t.Start();
-        EXPECT_EQ(frames.WaitResponse(), c.result) << c.log.join('|').toStdString();
+        // Delivered by the clock while the wait runs: the stray byte or the first part, then the
+        // rest.
+        const int split = c.reply.startsWith('\x02') && c.reply.mid(1).startsWith('\x02') ? 1 : 4;
+        port.clock.At(c.firstAt, [&] { port.Feed(c.reply.left(split)); });
+        port.clock.At(c.restAt, [&] { port.Feed(c.reply.mid(split)); });
+        EXPECT_EQ(frames.WaitResponse(), c.result);
         EXPECT_EQ(port.log, c.log);
-        EXPECT_LT(t.ElapsedMs(), 1000u);
+        EXPECT_EQ(port.clock.ElapsedMs(), c.endMs);
     }
-}
-
-TEST(ReaderWait, ReplyAlreadyInTheRingEndsTheWaitAtOnce) {
-    FakePort port;
-    TReaderFrames frames(&port);
-    frames.SendRomVersionRequest();
-    port.Feed(kVersionReply);
-    TReplyTimer t;
-    t.Start();
-    EXPECT_TRUE(frames.WaitResponse());
-    EXPECT_LT(t.ElapsedMs(), 50u);
-}
-
-TEST(ReaderWait, SilenceAndAPartialFrameTimeOutAfter2000Ms) {
-    FakePort port;
-    TReaderFrames frames(&port);
-    frames.SendRomVersionRequest();
-    port.Feed(kVersionReply.left(6));
-    TReplyTimer t;
-    t.Start();
-    EXPECT_FALSE(frames.WaitResponse());
-    EXPECT_GE(t.ElapsedMs(), 2000u);
-    EXPECT_LT(t.ElapsedMs(), 2500u);
-    EXPECT_EQ(port.log, QStringList{"レスポンス待ち　タイムオーバー"});
 }

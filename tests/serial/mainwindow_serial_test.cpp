@@ -111,13 +111,18 @@ TEST_F(MainWindowSerialTest, APortThatDoesNotOpenEndsTheCommandAndTheNextOneTrie
     EXPECT_EQ(text, QStringLiteral("COM4がオープン出来ません!!\n\n"
                                    "  ポートを及びパラメータ設定を再確認してください。"));
     EXPECT_EQ(title, QStringLiteral("ネットワークボード設定プログラム"));
-    EXPECT_EQ(Log(), QStringList{});  // nothing sent, nothing awaited
+    // Nothing sent, nothing awaited; the log names the device and the cause.
+    const QStringList failed = {
+        QStringLiteral(
+            "COM4 %1: ポートをオープンできませんでした (open: No such file or directory)")
+            .arg(dir.filePath("no-such-tty"))};
+    EXPECT_EQ(Log(), failed);
     EXPECT_FALSE(form->SerialSession()->CommX1()->IsOpen());
     // The adapter is plugged in: the next command opens the port without the COM port command.
     auto sim = Board(4);
     ASSERT_TRUE(sim->Started());
     form->Action("MnSetIP1")->trigger();
-    EXPECT_EQ(Log(), QStringList{kOk});
+    EXPECT_EQ(Log(), failed + QStringList{kOk});
 }
 
 TEST_F(MainWindowSerialTest, TheComPortCommandReopensAtTheEnteredNumber) {

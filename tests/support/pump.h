@@ -8,5 +8,3 @@
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 // Processes GUI events for `ms` milliseconds, as a procedure's wait does.
 void PumpFor(int ms);
-// CPU time of the whole process so far, in ms.
-double ProcessCpuMs();

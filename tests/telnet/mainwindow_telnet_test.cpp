@@ -7,7 +7,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -110,6 +109,11 @@ const QStringList kQueries = {"",     "madr", "l_ip", "l_pt", "f_ip", "f_pt",
 
 QString Address(int n) {
     return QStringLiteral("127.0.8.%1").arg(n);
+}
+
+// What the log says of a connect that nothing answers at 127.0.8.n.
+QStringList Refused(int n) {
+    return {"Connect", Address(n) + ":23 に接続できません (Connection refused)"};
 }
 
 // What a write sends: the wake line, with a MAC address its line, the ten setting lines (the
@@ -356,7 +360,7 @@ TEST_F(TelnetCommandTest, WritesWithAndWithoutTheMacAddress) {
          0,
          true,
          {},
-         {"Connect"},
+         Refused(31),
          "127.0.8.31:10777 mask 16 mac 01-C9"},
     };
     for (const Row& row : rows) {
@@ -377,10 +381,7 @@ TEST_F(TelnetCommandTest, WritesWithAndWithoutTheMacAddress) {
         } else {
             AcceptNextMessageBox(&box);
         }
-        QElapsedTimer t;
-        t.start();
         Press(row.key);
-        EXPECT_LT(t.elapsed(), 8000);
         EXPECT_EQ(sessionOpen, listens);
         EXPECT_EQ(box, listens ? QString() : kServerNotResponding);
         // A board that speaks no telnet gets "\r\n" as CR LF LF (the CR goes as CR LF).
@@ -415,7 +416,6 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
         QStringList sentSecond;  // what the second board receives
         QStringList log;
         QString record;
-        int minMs;    // the command lasts at least this long
         QString box;  // the error box that ends the command
     } rows[] = {
         // The values shown are the board's, and they are what is written.
@@ -432,7 +432,6 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
          {},
          readOk + kSession + kSettingsOk + QStringList{kSaveOk, kOkBanner},
          "127.0.8.40:10888 mask 24 mac 02-10",
-         0,
          {}},
         // The own port read back is stored at once, even though the operator cancels.
         {"toolbar button, cancelled",
@@ -447,7 +446,6 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
          {},
          readOk,
          "127.0.8.41:10888 mask 16 mac 01-C9",
-         0,
          {}},
         {"MAC address reply not starting with 0",
          42,
@@ -461,7 +459,6 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
          {},
          kSession + QStringList{kTimeout, "MACアドレス　NG!!"},
          "127.0.8.42:10777 mask 16 mac 01-C9",
-         2000,
          {}},
         // The own address read back is stored at once; the next command connects there.
         {"board at another address, cancelled",
@@ -477,7 +474,6 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
          readOk + kSession + kSettingsOk +
              QStringList{kSaveOk, kOkBanner, "madr=02-5A-C3-00-01-C9"},
          "127.0.8.63:10777 mask 16 mac 01-C9",
-         0,
          {}},
         {"board at another address, confirmed",
          44,
@@ -491,7 +487,6 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
          WriteLines(Address(64)),
          readOk + kSession + kSettingsOk + QStringList{kSaveOk, kOkBanner},
          "127.0.8.64:10777 mask 16 mac 01-C9",
-         0,
          {}},
         // The second session is closed at once: nothing is sent, the values shown stay out of
         // the record.
@@ -507,7 +502,6 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
          {},
          readOk + kSession + QStringList{kTimeout, "接続が切断されました", kNgBanner},
          "127.0.8.45:10777 mask 16 mac 01-C9",
-         2000,
          {}},
         {"connect refused",
          46,
@@ -519,9 +513,8 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
          {},
          {},
          {},
-         {"Connect"},
+         Refused(46),
          "127.0.8.46:10777 mask 16 mac 01-C9",
-         0,
          kServerNotResponding},
         // The own address and port read before the reply that is not a number stay stored.
         {"reply not a number",
@@ -536,7 +529,6 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
          {},
          kSession + QStringList{kMacOk} + kSettingsOk.mid(0, 3),
          "127.0.8.67:10999 mask 16 mac 01-C9",
-         0,
          "'x1' is not a valid integer value"},
         // Nothing listens at the address read back: the values shown are not stored.
         {"second connect refused",
@@ -549,9 +541,8 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
          "127.0.8.68 mask 24",
          kQueries,
          {},
-         readOk + QStringList{"Connect"},
+         readOk + Refused(68),
          "127.0.8.68:10777 mask 16 mac 01-C9",
-         0,
          kServerNotResponding},
     };
     for (const Row& row : rows) {
@@ -582,15 +573,11 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
         } else {
             AcceptNextMessageBox(&box);
         }
-        QElapsedTimer t;
-        t.start();
         if (row.toolbar) {
             QTest::mouseClick(form->ToolButton("BtTelnetSet1"), Qt::LeftButton);
         } else {
             Press(Qt::Key_F8);
         }
-        EXPECT_GE(t.elapsed(), row.minMs);
-        EXPECT_LT(t.elapsed(), row.minMs + 6000);
         EXPECT_EQ(box, row.box);
         EXPECT_EQ(shown, row.shown);
         EXPECT_FALSE(sessionOpen);

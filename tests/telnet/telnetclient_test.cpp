@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <QCoreApplication>
@@ -138,7 +139,7 @@ TEST(TelnetClient, RefusedPortIsServerNotResponding) {
     EXPECT_THROW(c.SendChar('x'), EConnClosedGracefully);
 }
 
-TEST(TelnetClient, PeerThatNeverAnswersTheConnectFailsAfterFiveSeconds) {
+TEST(TelnetClient, PeerThatNeverAnswersTheConnectFailsAtTheConnectTimeOut) {
     // A listener that never accepts and has a full queue drops further handshakes.
     ScriptPeer full("127.0.4.15", 0, 0);
     std::vector<int> fillers;
@@ -155,11 +156,8 @@ TEST(TelnetClient, PeerThatNeverAnswersTheConnectFailsAfterFiveSeconds) {
     TTelnetClient c;
     c.Host = "127.0.4.15";
     c.Port = full.Port();
-    TReplyTimer t;
-    t.Start();
+    c.ConnectTimeoutMs = 100;
     EXPECT_THROW(c.Connect(), ETelnetConnectError);
-    EXPECT_GE(t.ElapsedMs(), 4900u);
-    EXPECT_LE(t.ElapsedMs(), 6000u);
     EXPECT_FALSE(c.IsConnected());
     for (int fd : fillers)
         ::close(fd);
@@ -273,15 +271,14 @@ TEST(TelnetClient, ReleaseWhileTheReadThreadWaitsInAHandOver) {
     l->client->OnDataAvailable = [&](TTelnetClient*, const QByteArray&) { ran = true; };
     ASSERT_TRUE(l->Open());
     l->peer.Send("x");
-    // The read thread posts the hand-over and blocks; the GUI thread does not serve it.
+    // The read thread posts the hand-over and blocks; the GUI thread does not serve it, and
+    // the release must not wait for it.
     TReplyTimer t;
     t.Start();
     while (l->client->PendingHandOvers() == 0 && !t.Elapsed(5000))
         std::this_thread::yield();
     ASSERT_EQ(l->client->PendingHandOvers(), 1);
-    t.Start();
     l->client.reset();
-    EXPECT_LT(t.ElapsedMs(), 1000u);
     QCoreApplication::processEvents();
     EXPECT_FALSE(ran);
     EXPECT_TRUE(l->peer.WaitEof());
@@ -351,9 +348,11 @@ TEST(TelnetClient, DisconnectInsideTheHandlerThenRelease) {
 
 TEST(TelnetClient, ReleaseWhileTheReadThreadIsBlockedSendingAnswers) {
     // A peer that floods option requests and never reads: the answers fill the socket buffers
-    // and the read thread's send blocks. The release must not wait for the send time-out.
+    // and the read thread's send blocks. Without a send time-out, a release that waited for the
+    // send would never end.
     Link l("127.0.4.24");
     const int small = 4096;
+    l.client->SendTimeoutMs = 0;
     ASSERT_TRUE(l.Open());
     ::setsockopt(l.peer.ConnectionFd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     std::atomic<qint64> sent{0};
@@ -377,10 +376,7 @@ TEST(TelnetClient, ReleaseWhileTheReadThreadIsBlockedSendingAnswers) {
         }
     }
     ASSERT_FALSE(total.Elapsed(60000));
-    TReplyTimer t;
-    t.Start();
     l.client.reset();
-    EXPECT_LT(t.ElapsedMs(), 1000u);
     l.peer.ShutdownConnection();
     l.peer.JoinScript();
 }

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "core/posixio.h"
 #include "modes.h"
-#include "simio.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <cstring>
 
 #include "boardmodel.h"
+#include "core/posixio.h"
 #include "modes.h"
-#include "simio.h"
 
 namespace {
 

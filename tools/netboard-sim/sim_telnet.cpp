@@ -15,8 +15,8 @@
 #include <cstring>
 
 #include "boardmodel.h"
+#include "core/posixio.h"
 #include "modes.h"
-#include "simio.h"
 
 namespace {
 
@@ -32,8 +32,8 @@ struct TelnetOptions {
     bool please = false;       // "Please enter PASSWORD:" (a capital P before the prompt)
     bool hangupWrong = false;  // hang up on a wrong password (else ask again, 3 times)
     bool hangupAfterLogin = false;
-    bool mute = false;   // send nothing at all
-    bool split = false;  // every byte in its own write, a little apart
+    bool mute = false;       // send nothing at all
+    bool split = false;      // every byte in its own write, a little apart
     int dropConnection = 0;  // close this connection (counted from 1) at once, saying nothing
     int splitGapUs = 1000;
     BoardBehaviour board;

@@ -1,5 +1,5 @@
 // The driver's mappings to the terminal interface, without a device.
-#include "serial/commline.h"
+#include "serial/linesettings.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include "ptypair.h"
 
-using namespace commline;
+using namespace linesettings;
 
 namespace {
 
@@ -23,7 +23,7 @@ termios Raw(const TLineRecord& r) {
 
 }  // namespace
 
-TEST(CommLine, CharacterTimesAndStandardRates) {
+TEST(LineSettings, CharacterTimesAndStandardRates) {
     EXPECT_EQ(CharTimeMs(9600), 2);
     EXPECT_EQ(CharTimeMs(19200), 1);
     EXPECT_EQ(CharTimeMs(4800), 3);
@@ -44,7 +44,7 @@ TEST(CommLine, CharacterTimesAndStandardRates) {
     EXPECT_FALSE(SpeedCode(-9600, &code));
 }
 
-TEST(CommLine, RecordsTheDeviceCannotDoAreRefused) {
+TEST(LineSettings, RecordsTheDeviceCannotDoAreRefused) {
     const TLineRecord ok;
     EXPECT_TRUE(RecordValid(ok));
     auto with = [&](auto change) {
@@ -67,7 +67,7 @@ TEST(CommLine, RecordsTheDeviceCannotDoAreRefused) {
     EXPECT_FALSE(with([](TLineRecord& r) { r.xon = r.xoff; }));
 }
 
-TEST(CommLine, FrameSettingsAndRawModes) {
+TEST(LineSettings, FrameSettingsAndRawModes) {
     TLineRecord r;
     termios t = Raw(r);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
@@ -115,7 +115,7 @@ TEST(CommLine, FrameSettingsAndRawModes) {
     EXPECT_EQ(back.stop, csb1p5);
 }
 
-TEST(CommLine, EachFlowModeSetsItsFlagsAndRestLines) {
+TEST(LineSettings, EachFlowModeSetsItsFlagsAndRestLines) {
     struct Case {
         TCommFlowCtrls flow;
         bool crtscts, ixon, dtr, rts;
@@ -145,7 +145,7 @@ TEST(CommLine, EachFlowModeSetsItsFlagsAndRestLines) {
     }
 }
 
-TEST(CommLine, ModemStatusAndErrorBits) {
+TEST(LineSettings, ModemStatusAndErrorBits) {
     EXPECT_EQ(ModemStatus(0), 0u);
     EXPECT_EQ(ModemStatus(TIOCM_CTS), 0x10u);
     EXPECT_EQ(ModemStatus(TIOCM_DSR | TIOCM_RNG | TIOCM_CAR | TIOCM_RTS | TIOCM_DTR), 0xE0u);
@@ -162,7 +162,7 @@ TEST(CommLine, ModemStatusAndErrorBits) {
     EXPECT_EQ(ErrorBits(a, b), 0);
 }
 
-TEST(CommLine, PortNumbersMapToDevices) {
+TEST(LineSettings, PortNumbersMapToDevices) {
     PortIni ini(3, "/dev/ttyUSB0");
     EXPECT_EQ(DevicePath(3, ini.Path()), "/dev/ttyUSB0");
     EXPECT_EQ(DevicePath(4, ini.Path()), "/dev/ttyS3");

@@ -1,10 +1,10 @@
-#include "serial/commline.h"
+#include "serial/linesettings.h"
 
 #include <sys/ioctl.h>
 
 #include "core/inifile.h"
 
-namespace commline {
+namespace linesettings {
 
 namespace {
 
@@ -172,4 +172,4 @@ QString DevicePath(int portNo, const QString& iniPath) {
     return QStringLiteral("/dev/ttyS%1").arg(portNo - 1);
 }
 
-}  // namespace commline
+}  // namespace linesettings

@@ -41,7 +41,7 @@ struct TLineRecord {
     char xoff = 19;
 };
 
-namespace commline {
+namespace linesettings {
 
 // The termios speed code of a standard bit rate (50 to 4000000); false for any other rate.
 bool SpeedCode(int bitRate, speed_t* code);
@@ -87,4 +87,4 @@ int ErrorBits(const TLineCounters& before, const TLineCounters& now);
 // device: empty text.
 QString DevicePath(int portNo, const QString& iniPath);
 
-}  // namespace commline
+}  // namespace linesettings

@@ -1,0 +1,56 @@
+#include "core/posixio.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+TUniqueFd& TUniqueFd::operator=(TUniqueFd&& o) noexcept {
+    if (this != &o)
+        Reset(o.Release());
+    return *this;
+}
+
+void TUniqueFd::Reset(int fd) {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = fd;
+}
+
+bool TUniqueFd::Close() {
+    return ::close(Release()) == 0;
+}
+
+TEventFd::TEventFd() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+void TEventFd::Signal() const {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(fd_.Get(), &one, sizeof one);
+}
+
+void TEventFd::Drain() const {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(fd_.Get(), &count, sizeof count);
+}
+
+bool WriteAll(int fd, const void* bytes, size_t n) {
+    const char* p = static_cast<const char*>(bytes);
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            if (w == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+QString ErrnoText(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}

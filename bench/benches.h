@@ -3,6 +3,26 @@
 
 #include <time.h>
 
+#include <algorithm>
+#include <vector>
+
+// Monotonic wall time in ms.
+inline double NowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// The p-th percentile (0..100) of v; 0 for no values.
+inline double Percentile(std::vector<double> v, int p) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, v.size() * static_cast<size_t>(p) / 100)];
+}
+
+inline double Median(std::vector<double> v) { return Percentile(std::move(v), 50); }
+
 // CPU time of the whole process (all threads) so far, in ms.
 inline double ProcessCpuMs() {
     timespec ts{};

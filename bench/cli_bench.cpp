@@ -17,17 +17,6 @@ namespace {
 
 constexpr int kRuns = 21;
 
-double NowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 // Runs `program args` under GNU time: wall ms (time's own start included, the same for every
 // program) and peak RSS in MiB.
 std::pair<double, double> Measure(const QStringList& command) {

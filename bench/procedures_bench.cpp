@@ -33,12 +33,6 @@ constexpr int kRounds = 200;
 // The wake line, "madr=", ten settings, "save" and "exit".
 constexpr int kLinesPerWrite = 14;
 
-double NowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
 double CpuMs() {
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);

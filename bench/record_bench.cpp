@@ -24,17 +24,6 @@ namespace {
 constexpr int kBigRows = 2000000;
 constexpr int kRuns = 21;
 
-double NowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 struct Run {
     double ms;
     double maxRssMiB;

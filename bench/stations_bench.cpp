@@ -22,19 +22,6 @@
 
 namespace {
 
-double NowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-double Percentile(std::vector<double> v, int p) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, v.size() * static_cast<size_t>(p) / 100)];
-}
-
 struct Round {
     double perSecond = 0;
     std::vector<double> reserveMs;

@@ -135,11 +135,6 @@ bool BaselineRun() {
     return ok;
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
 }  // namespace
 
 int RunTelnetBench() {

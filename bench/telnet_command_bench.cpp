@@ -36,17 +36,6 @@ const char* const kBoard = "127.0.9.2";
 constexpr double kPauseMs = 100;  // the plain sleep after the wake line
 constexpr int kRuns = 20;
 
-double NowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
 // netboard-sim telnet at kBoard, up once it has printed its address; stopped on destruction.
 struct Board {
     pid_t pid = -1;

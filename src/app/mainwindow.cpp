@@ -282,6 +282,9 @@ void TNetC1AppForm::ShowBusy() {
             : QStringLiteral("%1 実行中").arg(runningCaption_));
     busyText_->setVisible(busy_);
     busyBar_->setVisible(busy_);
+    // The window is narrow: the busy sign takes the next address's place, which the running
+    // command may be about to give anyway; the address shows again, brought up to date, after.
+    nextAddress_->setVisible(!busy_);
 }
 
 void TNetC1AppForm::AddLogLine(const QString& text) {

@@ -69,6 +69,10 @@ TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->hide();
     table_->horizontalHeader()->setStretchLastSection(true);
+    // Each cell on one line, the columns as wide as the first screenful of rows needs (measuring
+    // every row of a large ledger would stall the window).
+    table_->setWordWrap(false);
+    table_->horizontalHeader()->setResizeContentsPrecision(50);
 
     counts_ = new QLabel(this);
     counts_->setObjectName(QStringLiteral("LbCounts"));
@@ -109,6 +113,7 @@ void TRecordWindow::Refresh() {
         model_->setQuery(ledger_.Rows(filter_, chosen));
         for (int i = 0; i < static_cast<int>(std::size(kHeaders)); ++i)
             model_->setHeaderData(i, Qt::Horizontal, QString::fromUtf8(kHeaders[i]));
+        table_->resizeColumnsToContents();
         const TLedgerStats s = ledger_.Stats();
         counts_->setText(QStringLiteral("記録 %1 件　書き込んだボード %2 台　NG %3 件")
                              .arg(s.rows)

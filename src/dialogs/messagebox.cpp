@@ -37,9 +37,15 @@ class TFittedMessageBox : public QMessageBox {
         QMessageBox::showEvent(e);
         Fit();
         // The box was placed for its size before the fitting; place it again, within the
-        // screen.
-        if (!e->spontaneous())
+        // screen. A parent not shown yet (a box at start-up) has no place of its own to
+        // centre on: the box then stands in the middle of its screen.
+        if (e->spontaneous())
+            return;
+        const QWidget* parent = parentWidget();
+        if (!parent || parent->window()->isVisible())
             adjustPosition(parentWidget());
+        else if (const QScreen* screen = this->screen())
+            move(screen->availableGeometry().center() - rect().center());
     }
 
   private:

@@ -481,14 +481,15 @@ void ShowActive(QDialog* d) {
 }
 
 // Shows `text` in the error box and runs `look` on the box before closing it.
-void LookAtErrorBox(const QString& text, const std::function<void(QMessageBox*)>& look) {
+void LookAtErrorBox(const QString& text, const std::function<void(QMessageBox*)>& look,
+                    QWidget* parent = nullptr) {
     OnNextModal([look](QWidget* w) {
         auto* box = qobject_cast<QMessageBox*>(w);
         ASSERT_NE(box, nullptr);
         look(box);
         box->close();
     });
-    ShowErrorBox(nullptr, text);
+    ShowErrorBox(parent, text);
     CancelModalWatchers();
 }
 
@@ -528,6 +529,18 @@ TEST(OperatorView, DialogsAndBoxes) {
                  EXPECT_GE(label->width(), QFontMetrics(label->font()).horizontalAdvance(line));
                  EXPECT_TRUE(box->screen()->availableGeometry().contains(box->geometry()));
              });
+         }},
+        {"a box over a window not shown yet (the settings file's error at start) stands mid-screen",
+         [] {
+             QWidget hidden;
+             hidden.resize(510, 450);
+             LookAtErrorBox(
+                 "NULL",
+                 [](QMessageBox* box) {
+                     const QRect screen = box->screen()->availableGeometry();
+                     EXPECT_LT((box->geometry().center() - screen.center()).manhattanLength(), 40);
+                 },
+                 &hidden);
          }},
         {"a field that is not a number is named",
          [] {

@@ -108,14 +108,15 @@ QDateTime ParseSince(const QString& text) {
     return QDateTime::fromString(text, Qt::ISODate);
 }
 
-// Checks what only makes sense together once the whole line is read.
-QString CheckCombination(const TCliArgs& a, bool macGiven) {
+// Checks what only makes sense together once the whole line is read. `a.withMac` tells that
+// --mac was given at all, with or without an address.
+QString CheckCombination(const TCliArgs& a) {
     if (a.link == TCliLink::None)
         return QStringLiteral("no link given (serial or telnet)");
     if (a.link == TCliLink::Record) {
         if (a.command == TCliCommand::None)
             return QStringLiteral("record needs status or export");
-        if (a.port || !a.device.isEmpty() || a.address || a.verify || a.allowReuse || macGiven)
+        if (a.port || !a.device.isEmpty() || a.address || a.verify || a.allowReuse || a.withMac)
             return QStringLiteral("record takes only --ini (and export --since)");
         if (a.since.isValid() && a.command != TCliCommand::RecordExport)
             return QStringLiteral("--since belongs to record export");
@@ -128,7 +129,7 @@ QString CheckCombination(const TCliArgs& a, bool macGiven) {
             return QStringLiteral("block needs set FIRST LAST (XX-XX-XX XX-XX-XX)");
         if (a.block[0] > a.block[1])
             return QStringLiteral("block set: FIRST lies after LAST");
-        if (a.port || !a.device.isEmpty() || a.address || a.verify || a.allowReuse || macGiven ||
+        if (a.port || !a.device.isEmpty() || a.address || a.verify || a.allowReuse || a.withMac ||
             a.since.isValid())
             return QStringLiteral("block set takes only --ini");
         return {};
@@ -154,124 +155,191 @@ QString CheckCombination(const TCliArgs& a, bool macGiven) {
     }
     if (a.verify && a.command != TCliCommand::Write)
         return QStringLiteral("--verify belongs to write");
-    if (macGiven && a.command != TCliCommand::Write && a.command != TCliCommand::MacRewrite)
+    if (a.withMac && a.command != TCliCommand::Write && a.command != TCliCommand::MacRewrite)
         return QStringLiteral("--mac belongs to write and mac-rewrite");
     if (a.command == TCliCommand::Write && a.mac)
         return QStringLiteral("write --mac takes no address: the counter gives it");
-    if (a.command == TCliCommand::MacRewrite && macGiven && !a.mac)
+    if (a.command == TCliCommand::MacRewrite && a.withMac && !a.mac)
         return QStringLiteral("mac-rewrite --mac needs an address XX-XX-XX");
     return {};
+}
+
+// A switch of the line: "--name=value" and "--name value" are the same.
+struct Switch {
+    const QStringList& args;
+    int& i;  // the switch's word; moves on to the next word when that is the value
+    QString name;
+    std::optional<QString> inlineValue;
+    bool missing = false;  // the value was asked for, but the line ends
+
+    QString Value() {
+        if (inlineValue)
+            return *inlineValue;
+        if (i + 1 < args.size())
+            return args[++i];
+        missing = true;
+        return {};
+    }
+};
+
+// The value switches. Each reads its value into `a`; the error text, empty when it is fine.
+QString ReadIni(Switch& sw, TCliArgs* a) {
+    a->ini = sw.Value();
+    return sw.missing || a->ini.isEmpty() ? QStringLiteral("--ini needs a file") : QString();
+}
+
+QString ReadDevice(Switch& sw, TCliArgs* a) {
+    a->device = sw.Value();
+    return sw.missing || a->device.isEmpty() ? QStringLiteral("--device needs a path") : QString();
+}
+
+QString ReadPort(Switch& sw, TCliArgs* a) {
+    const QString v = sw.Value();
+    bool ok = false;
+    const int n = v.toInt(&ok);
+    if (sw.missing || !ok || n < 1 || n > 255 || !v.at(0).isDigit())
+        return QStringLiteral("--port needs a number from 1 to 255, not '%1'").arg(v);
+    a->port = n;
+    return {};
+}
+
+QString ReadAddress(Switch& sw, TCliArgs* a) {
+    const QString v = sw.Value();
+    a->address = ParseIpv4(v);
+    return sw.missing || !a->address ? QStringLiteral("--address needs A.B.C.D, not '%1'").arg(v)
+                                     : QString();
+}
+
+// A flag after write, an address after mac-rewrite: the next word is taken only when it is an
+// address.
+QString ReadMac(Switch& sw, TCliArgs* a) {
+    a->withMac = true;
+    if (sw.inlineValue || (sw.i + 1 < sw.args.size() && ParseMacBytes(sw.args[sw.i + 1]))) {
+        const QString v = sw.Value();
+        a->mac = ParseMacBytes(v);
+        if (!a->mac)
+            return QStringLiteral("--mac needs XX-XX-XX, not '%1'").arg(v);
+    }
+    return {};
+}
+
+QString ReadSince(Switch& sw, TCliArgs* a) {
+    const QString v = sw.Value();
+    a->since = ParseSince(v);
+    return sw.missing || !a->since.isValid()
+               ? QStringLiteral("--since needs a date YYYY-MM-DD, not '%1'").arg(v)
+               : QString();
+}
+
+// The switches that take no value.
+struct Flag {
+    const char* name;
+    bool TCliArgs::*on;
+};
+const Flag kFlags[] = {{"--verify", &TCliArgs::verify},
+                       {"--allow-reuse", &TCliArgs::allowReuse},
+                       {"--json", &TCliArgs::json}};
+
+// The switches that take a value (--mac only sometimes).
+struct ValueSwitch {
+    const char* name;
+    QString (*read)(Switch& sw, TCliArgs* a);
+};
+const ValueSwitch kValueSwitches[] = {{"--ini", ReadIni},   {"--device", ReadDevice},
+                                      {"--port", ReadPort}, {"--address", ReadAddress},
+                                      {"--mac", ReadMac},   {"--since", ReadSince}};
+
+// Reads the switch args[*i] (and its value) into `a`; the error text, empty when it is fine.
+QString ReadSwitch(const QStringList& args, int* i, TCliArgs* a) {
+    const QString& s = args[*i];
+    Switch sw{args, *i, s, std::nullopt};
+    if (s.startsWith(QLatin1String("--")) && s.contains(QLatin1Char('='))) {
+        sw.name = s.left(s.indexOf(QLatin1Char('=')));
+        sw.inlineValue = s.mid(s.indexOf(QLatin1Char('=')) + 1);
+    }
+    // A flag takes no value: "--json=1" is no switch of ours.
+    for (const Flag& f : kFlags) {
+        if (sw.name == QLatin1String(f.name) && !sw.inlineValue) {
+            a->*f.on = true;
+            return {};
+        }
+    }
+    for (const ValueSwitch& v : kValueSwitches) {
+        if (sw.name == QLatin1String(v.name))
+            return v.read(sw, a);
+    }
+    return QStringLiteral("unknown switch %1").arg(s);
+}
+
+struct LinkWord {
+    const char* text;
+    TCliLink link;
+};
+const LinkWord kLinks[] = {{"serial", TCliLink::Serial},
+                           {"telnet", TCliLink::Telnet},
+                           {"record", TCliLink::Record},
+                           {"block", TCliLink::Block}};
+
+// The command `s` names after `link`; None when it names none of that link's.
+TCliCommand CommandOf(TCliLink link, const QString& s) {
+    auto find = [&s](const auto& words) {
+        for (const Word& w : words) {
+            if (s == QLatin1String(w.text))
+                return w.command;
+        }
+        return TCliCommand::None;
+    };
+    if (link == TCliLink::Record)
+        return find(kRecordCommands);
+    if (link == TCliLink::Block)
+        return find(kBlockCommands);
+    return find(kCommands);
+}
+
+// Reads a word that is no switch: first the link, then its command, then block set's two
+// addresses. The error text, empty when the word fits there.
+QString ReadWord(const QString& s, TCliArgs* a) {
+    if (a->link == TCliLink::None) {
+        for (const LinkWord& w : kLinks) {
+            if (s == QLatin1String(w.text)) {
+                a->link = w.link;
+                return {};
+            }
+        }
+    } else if (a->command == TCliCommand::None) {
+        a->command = CommandOf(a->link, s);
+        if (a->command == TCliCommand::None)
+            return QStringLiteral("unknown command %1").arg(s);
+        return {};
+    } else if (a->command == TCliCommand::BlockSet && a->block.size() < 2) {
+        const std::optional<std::array<int, 3>> b = ParseMacBytes(s);
+        if (!b)
+            return QStringLiteral("block set needs XX-XX-XX, not '%1'").arg(s);
+        a->block << ((*b)[0] << 16 | (*b)[1] << 8 | (*b)[2]);
+        return {};
+    }
+    return QStringLiteral("unexpected word %1").arg(s);
 }
 
 }  // namespace
 
 bool ParseCliArgs(const QStringList& args, TCliArgs* out, QString* error) {
-    TCliArgs a;
     // --help wins, whatever else the line holds.
     if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
         out->help = true;
         return true;
     }
-    bool macGiven = false;
-    auto fail = [&](const QString& text) {
-        *error = text;
+    TCliArgs a;
+    QString problem;
+    for (int i = 0; i < args.size() && problem.isEmpty(); ++i)
+        problem =
+            args[i].startsWith(QLatin1Char('-')) ? ReadSwitch(args, &i, &a) : ReadWord(args[i], &a);
+    if (problem.isEmpty())
+        problem = CheckCombination(a);
+    if (!problem.isEmpty()) {
+        *error = problem;
         return false;
-    };
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& s = args[i];
-        // "--name=value" and "--name value" are the same.
-        QString name = s;
-        std::optional<QString> inlineValue;
-        if (s.startsWith(QLatin1String("--")) && s.contains(QLatin1Char('='))) {
-            name = s.left(s.indexOf(QLatin1Char('=')));
-            inlineValue = s.mid(s.indexOf(QLatin1Char('=')) + 1);
-        }
-        bool missing = false;
-        auto value = [&]() -> QString {
-            if (inlineValue)
-                return *inlineValue;
-            if (i + 1 < args.size())
-                return args[++i];
-            missing = true;
-            return {};
-        };
-        if (name == QLatin1String("--verify") && !inlineValue) {
-            a.verify = true;
-        } else if (name == QLatin1String("--allow-reuse") && !inlineValue) {
-            a.allowReuse = true;
-        } else if (name == QLatin1String("--json") && !inlineValue) {
-            a.json = true;
-        } else if (name == QLatin1String("--ini")) {
-            a.ini = value();
-            if (missing || a.ini.isEmpty())
-                return fail(QStringLiteral("--ini needs a file"));
-        } else if (name == QLatin1String("--device")) {
-            a.device = value();
-            if (missing || a.device.isEmpty())
-                return fail(QStringLiteral("--device needs a path"));
-        } else if (name == QLatin1String("--port")) {
-            const QString v = value();
-            bool ok = false;
-            const int n = v.toInt(&ok);
-            if (missing || !ok || n < 1 || n > 255 || !v.at(0).isDigit())
-                return fail(QStringLiteral("--port needs a number from 1 to 255, not '%1'").arg(v));
-            a.port = n;
-        } else if (name == QLatin1String("--address")) {
-            const QString v = value();
-            a.address = ParseIpv4(v);
-            if (missing || !a.address)
-                return fail(QStringLiteral("--address needs A.B.C.D, not '%1'").arg(v));
-        } else if (name == QLatin1String("--mac")) {
-            // A flag after write, an address after mac-rewrite: the next word is taken only
-            // when it is an address.
-            macGiven = true;
-            a.withMac = true;
-            if (inlineValue || (i + 1 < args.size() && ParseMacBytes(args[i + 1]))) {
-                const QString v = value();
-                a.mac = ParseMacBytes(v);
-                if (!a.mac)
-                    return fail(QStringLiteral("--mac needs XX-XX-XX, not '%1'").arg(v));
-            }
-        } else if (name == QLatin1String("--since")) {
-            const QString v = value();
-            a.since = ParseSince(v);
-            if (missing || !a.since.isValid())
-                return fail(QStringLiteral("--since needs a date YYYY-MM-DD, not '%1'").arg(v));
-        } else if (s.startsWith(QLatin1Char('-'))) {
-            return fail(QStringLiteral("unknown switch %1").arg(s));
-        } else if (a.link == TCliLink::None &&
-                   (s == QLatin1String("serial") || s == QLatin1String("telnet") ||
-                    s == QLatin1String("record") || s == QLatin1String("block"))) {
-            a.link = s == QLatin1String("serial")   ? TCliLink::Serial
-                     : s == QLatin1String("telnet") ? TCliLink::Telnet
-                     : s == QLatin1String("record") ? TCliLink::Record
-                                                    : TCliLink::Block;
-        } else if (a.link != TCliLink::None && a.command == TCliCommand::None) {
-            auto find = [&](const auto& words) {
-                for (const Word& w : words)
-                    if (s == QLatin1String(w.text))
-                        a.command = w.command;
-            };
-            if (a.link == TCliLink::Record)
-                find(kRecordCommands);
-            else if (a.link == TCliLink::Block)
-                find(kBlockCommands);
-            else
-                find(kCommands);
-            if (a.command == TCliCommand::None)
-                return fail(QStringLiteral("unknown command %1").arg(s));
-        } else if (a.command == TCliCommand::BlockSet && a.block.size() < 2) {
-            const std::optional<std::array<int, 3>> b = ParseMacBytes(s);
-            if (!b)
-                return fail(QStringLiteral("block set needs XX-XX-XX, not '%1'").arg(s));
-            a.block << ((*b)[0] << 16 | (*b)[1] << 8 | (*b)[2]);
-        } else {
-            return fail(QStringLiteral("unexpected word %1").arg(s));
-        }
     }
-    const QString problem = CheckCombination(a, macGiven);
-    if (!problem.isEmpty())
-        return fail(problem);
     *out = a;
     return true;
 }

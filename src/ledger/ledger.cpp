@@ -605,30 +605,37 @@ QString TLedger::UsedUpText(const TMacBlock& block) {
         .arg(MacTextOfLow(block.first), MacTextOfLow(block.last));
 }
 
-TLedgerStats TLedger::Stats() {
-    TLedgerDb& db = Main();
-    TLedgerStats s;
-    QMap<QString, TStationStats> stations;
-    auto station = [&stations](const QString& name) -> TStationStats& {
-        TStationStats& st = stations[name];
-        st.station = name;
-        return st;
-    };
-    {
-        QSqlQuery q =
-            db.Exec("SELECT station, result, COUNT(*) FROM commands GROUP BY station, result");
-        while (q.next()) {
-            const qint64 n = q.value(2).toLongLong();
-            const bool ng = q.value(1).toString() == QLatin1String("NG");
-            TStationStats& st = station(q.value(0).toString());
-            st.rows += n;
-            s.rows += n;
-            if (ng) {
-                st.ng += n;
-                s.ng += n;
-            }
+namespace {
+
+using TStationMap = QMap<QString, TStationStats>;
+
+// The station's counts, begun with its name when it has none yet.
+TStationStats& StationIn(TStationMap* stations, const QString& name) {
+    TStationStats& st = (*stations)[name];
+    st.station = name;
+    return st;
+}
+
+// The command rows and the NG ones among them, in all and per station.
+void CountCommands(TLedgerDb& db, TLedgerStats* s, TStationMap* stations) {
+    QSqlQuery q =
+        db.Exec("SELECT station, result, COUNT(*) FROM commands GROUP BY station, result");
+    while (q.next()) {
+        const qint64 n = q.value(2).toLongLong();
+        const bool ng = q.value(1).toString() == QLatin1String("NG");
+        TStationStats& st = StationIn(stations, q.value(0).toString());
+        st.rows += n;
+        s->rows += n;
+        if (ng) {
+            st.ng += n;
+            s->ng += n;
         }
     }
+}
+
+// The addresses by state, in all and per station (reservations in all only). A reservation
+// whose owner has ended counts as burned; the owners are asked only once the query is read.
+void CountAddresses(TLedgerDb& db, TLedgerStats* s, TStationMap* stations) {
     struct Group {
         QString station;
         TAddressState state;
@@ -646,25 +653,35 @@ TLedgerStats TLedger::Stats() {
     for (Group& g : groups) {
         if (g.state == TAddressState::Reserved && !db.OwnerAlive(g.owner))
             g.state = TAddressState::Burned;
-        TStationStats& st = station(g.station);
+        TStationStats& st = StationIn(stations, g.station);
         switch (g.state) {
             case TAddressState::Given:
-                s.given += g.n;
+                s->given += g.n;
                 st.given += g.n;
                 break;
             case TAddressState::Released:
-                s.released += g.n;
+                s->released += g.n;
                 st.released += g.n;
                 break;
             case TAddressState::Reserved:
-                s.reserved += g.n;
+                s->reserved += g.n;
                 break;
             default:
-                s.burned += g.n;
+                s->burned += g.n;
                 st.burned += g.n;
                 break;
         }
     }
+}
+
+}  // namespace
+
+TLedgerStats TLedger::Stats() {
+    TLedgerDb& db = Main();
+    TLedgerStats s;
+    TStationMap stations;
+    CountCommands(db, &s, &stations);
+    CountAddresses(db, &s, &stations);
     s.stations = stations.values();
     s.block = BlockOf(db);
     if (s.block)

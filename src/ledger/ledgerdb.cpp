@@ -110,49 +110,46 @@ QString Decoded(const QString& part) {
     return QUrl::fromPercentEncoding(part.toUtf8());
 }
 
-}  // namespace
+// The connection parameters in the order they were named. Later ones replace earlier ones, as
+// in libpq: "?host=" wins over the host part.
+using TParams = QList<std::pair<QString, QString>>;
 
-bool ConnectOptionsOfUri(const QString& uri, QString* options, QString* error) {
-    QString rest;
-    for (const char* scheme : {"postgresql://", "postgres://"}) {
-        if (uri.startsWith(QLatin1String(scheme)))
-            rest = uri.mid(static_cast<int>(qstrlen(scheme)));
-    }
-    auto fail = [error](const QString& text) {
-        *error = text;
-        return false;
-    };
-    if (rest.isNull())
-        return fail(QStringLiteral("postgresql:// で始まる接続先ではありません"));
-    const QString noPassword =
-        QStringLiteral("接続先にパスワードは書けません（PGPASSWORD か ~/.pgpass で渡します）");
-    // Later parameters replace earlier ones, as in libpq: "?host=" wins over the host part.
-    QList<std::pair<QString, QString>> params;
-    auto set = [&params](const QString& name, const QString& value) {
-        for (auto& p : params) {
-            if (p.first == name) {
-                p.second = value;
-                return;
-            }
+void SetParam(TParams* params, const QString& name, const QString& value) {
+    for (auto& p : *params) {
+        if (p.first == name) {
+            p.second = value;
+            return;
         }
-        params.append({name, value});
-    };
-    const int question = static_cast<int>(rest.indexOf(QLatin1Char('?')));
-    const QString query = question >= 0 ? rest.mid(question + 1) : QString();
-    if (question >= 0)
-        rest.truncate(question);
-    const int slash = static_cast<int>(rest.indexOf(QLatin1Char('/')));
-    QString authority = slash >= 0 ? rest.left(slash) : rest;
-    const QString database = slash >= 0 ? Decoded(rest.mid(slash + 1)) : QString();
-    const int at = static_cast<int>(authority.lastIndexOf(QLatin1Char('@')));
-    if (at >= 0) {
-        const QString user = authority.left(at);
-        if (user.contains(QLatin1Char(':')))
-            return fail(noPassword);
-        if (!user.isEmpty())
-            set(QStringLiteral("user"), Decoded(user));
-        authority = authority.mid(at + 1);
     }
+    params->append({name, value});
+}
+
+// A URI that cannot be used: its reason in `error`.
+bool Refuse(QString* error, const QString& text) {
+    *error = text;
+    return false;
+}
+
+const QString kNoPassword =
+    QStringLiteral("接続先にパスワードは書けません（PGPASSWORD か ~/.pgpass で渡します）");
+
+// "user@" before the hosts; takes it off `authority`. A password ("user:secret@") is refused.
+bool ReadUser(QString* authority, TParams* params, QString* error) {
+    const int at = static_cast<int>(authority->lastIndexOf(QLatin1Char('@')));
+    if (at < 0)
+        return true;
+    const QString user = authority->left(at);
+    if (user.contains(QLatin1Char(':')))
+        return Refuse(error, kNoPassword);
+    if (!user.isEmpty())
+        SetParam(params, QStringLiteral("user"), Decoded(user));
+    *authority = authority->mid(at + 1);
+    return true;
+}
+
+// "host:port,host:port": host= and port= as lists with one entry for each host, each set only
+// when some entry names one.
+bool ReadHosts(const QString& authority, TParams* params, QString* error) {
     QStringList hosts;
     QStringList ports;
     bool anyHost = false;
@@ -175,35 +172,45 @@ bool ConnectOptionsOfUri(const QString& uri, QString* options, QString* error) {
         for (const QChar c : port)
             digits = digits && c.isDigit();
         if (!digits)
-            return fail(QStringLiteral("ポート番号 '%1' は数字ではありません").arg(port));
+            return Refuse(error, QStringLiteral("ポート番号 '%1' は数字ではありません").arg(port));
         hosts << Decoded(host);
         ports << port;
         anyHost = anyHost || !host.isEmpty();
         anyPort = anyPort || !port.isEmpty();
     }
     if (anyHost)
-        set(QStringLiteral("host"), hosts.join(QLatin1Char(',')));
+        SetParam(params, QStringLiteral("host"), hosts.join(QLatin1Char(',')));
     if (anyPort)
-        set(QStringLiteral("port"), ports.join(QLatin1Char(',')));
-    if (!database.isEmpty())
-        set(QStringLiteral("dbname"), database);
-    if (!query.isEmpty()) {
-        for (const QString& pair : query.split(QLatin1Char('&'))) {
-            const int eq = static_cast<int>(pair.indexOf(QLatin1Char('=')));
-            if (eq <= 0)
-                return fail(QStringLiteral("接続先の '%1' は name=value ではありません").arg(pair));
-            set(Decoded(pair.left(eq)), Decoded(pair.mid(eq + 1)));
-        }
+        SetParam(params, QStringLiteral("port"), ports.join(QLatin1Char(',')));
+    return true;
+}
+
+// "?name=value&name=value", percent-decoded.
+bool ReadQuery(const QString& query, TParams* params, QString* error) {
+    if (query.isEmpty())
+        return true;
+    for (const QString& pair : query.split(QLatin1Char('&'))) {
+        const int eq = static_cast<int>(pair.indexOf(QLatin1Char('=')));
+        if (eq <= 0)
+            return Refuse(error,
+                          QStringLiteral("接続先の '%1' は name=value ではありません").arg(pair));
+        SetParam(params, Decoded(pair.left(eq)), Decoded(pair.mid(eq + 1)));
     }
+    return true;
+}
+
+// The driver's options: name='value' separated by ";", with a connect timeout unless the
+// parameters give one, and the program's name as the fallback application name.
+bool WriteOptions(const TParams& params, QString* options, QString* error) {
     QStringList out;
     bool timeout = false;
     for (const auto& [name, value] : params) {
         if (name == QLatin1String("password"))
-            return fail(noPassword);
+            return Refuse(error, kNoPassword);
         // The driver separates the parameters with ";", so no value may hold one.
         if (value.contains(QLatin1Char(';')) || name.contains(QLatin1Char(';')) ||
             name.contains(QLatin1Char('=')) || name.contains(QLatin1Char(' ')))
-            return fail(QStringLiteral("接続先の %1 に使えない文字があります").arg(name));
+            return Refuse(error, QStringLiteral("接続先の %1 に使えない文字があります").arg(name));
         QString quoted = value;
         quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
             .replace(QLatin1Char('\''), QLatin1String("\\'"));
@@ -217,6 +224,31 @@ bool ConnectOptionsOfUri(const QString& uri, QString* options, QString* error) {
     out << QStringLiteral("fallback_application_name='netboard-config'");
     *options = out.join(QLatin1Char(';'));
     return true;
+}
+
+}  // namespace
+
+bool ConnectOptionsOfUri(const QString& uri, QString* options, QString* error) {
+    QString rest;
+    for (const char* scheme : {"postgresql://", "postgres://"}) {
+        if (uri.startsWith(QLatin1String(scheme)))
+            rest = uri.mid(static_cast<int>(qstrlen(scheme)));
+    }
+    if (rest.isNull())
+        return Refuse(error, QStringLiteral("postgresql:// で始まる接続先ではありません"));
+    const int question = static_cast<int>(rest.indexOf(QLatin1Char('?')));
+    const QString query = question >= 0 ? rest.mid(question + 1) : QString();
+    if (question >= 0)
+        rest.truncate(question);
+    const int slash = static_cast<int>(rest.indexOf(QLatin1Char('/')));
+    QString authority = slash >= 0 ? rest.left(slash) : rest;
+    const QString database = slash >= 0 ? Decoded(rest.mid(slash + 1)) : QString();
+    TParams params;
+    if (!ReadUser(&authority, &params, error) || !ReadHosts(authority, &params, error))
+        return false;
+    if (!database.isEmpty())
+        SetParam(&params, QStringLiteral("dbname"), database);
+    return ReadQuery(query, &params, error) && WriteOptions(params, options, error);
 }
 
 TLedgerDb::TLedgerDb(bool shared, const QString& where) : shared_(shared), where_(where) {

@@ -449,6 +449,7 @@ TEST(CliUsage, BadLinesGiveStatusTwo) {
         {"telnet", "--address", "localhost", "read"},
         {"telnet", "frob"},
         {"telnet", "read", "--bogus"},
+        {"telnet", "read", "--json=1"},
         {"telnet", "read", "--ini"},
         {"telnet", "read", "--ini", station.Ini() + ".missing"},
         {"serial", "--device", "/dev/null", "rom-version"},

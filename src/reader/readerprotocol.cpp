@@ -98,6 +98,43 @@ QString ReversedHex(const uint8_t* bytes) {
     return HexDump(uid.data(), static_cast<int>(uid.size()));
 }
 
+// The log lines of an ACK to the ROM version request, by its sub-code (byte 4). `f` is the
+// zero-padded copy DecodeReply() makes, so every fixed index below is inside it.
+void DecodeRomVersionAck(const uint8_t* f, TDecodedReply* r) {
+    switch (f[4]) {
+        case 0x00:
+            r->lines << QStringLiteral("DousaModeSet_CMD受信");
+            break;
+        case 0x09:
+            r->lines << QStringLiteral("S6700ModeSet_CMD受信");
+            break;
+        case 0x50:
+            r->lines << QStringLiteral("UID: ") + ReversedHex(&f[5]);
+            break;
+        case 0x53:
+            r->lines << QStringLiteral("GETUIDNUMBER_CMD受信");
+            r->lines << QStringLiteral("受信UID数: ") + QString::number(f[5]);
+            break;
+        case 0x54:
+            r->lines << QStringLiteral("GETUIDDATA_CMD受信");
+            r->lines << QStringLiteral("UID: ") + ReversedHex(&f[7]);
+            break;
+        case kSubRomVersion: {
+            // LEN counts the sub-code too; the rest of the data is the text.
+            const int count = std::max(0, static_cast<int>(f[3]) - 1);
+            r->hasVersion = true;
+            r->version = DecodeShiftJis(QByteArray(reinterpret_cast<const char*>(&f[5]), count));
+            r->lines << QStringLiteral("Firmware Version") << r->version;
+            break;
+        }
+        case 0x9F:
+            r->lines << QStringLiteral("PORTDATA: 0x") + HexDump(&f[5], 1).trimmed();
+            break;
+        default:
+            break;
+    }
+}
+
 }  // namespace
 
 TDecodedReply DecodeReply(const uint8_t* frame, int length, int lastCommand) {
@@ -109,44 +146,10 @@ TDecodedReply DecodeReply(const uint8_t* frame, int length, int lastCommand) {
     TDecodedReply r;
     r.replyCode = f[2];
     switch (r.replyCode) {
-        case kReplyAck: {
-            if (lastCommand != kCmdRomVersion)
-                break;
-            switch (f[4]) {
-                case 0x00:
-                    r.lines << QStringLiteral("DousaModeSet_CMD受信");
-                    break;
-                case 0x09:
-                    r.lines << QStringLiteral("S6700ModeSet_CMD受信");
-                    break;
-                case 0x50:
-                    r.lines << QStringLiteral("UID: ") + ReversedHex(&f[5]);
-                    break;
-                case 0x53:
-                    r.lines << QStringLiteral("GETUIDNUMBER_CMD受信");
-                    r.lines << QStringLiteral("受信UID数: ") + QString::number(f[5]);
-                    break;
-                case 0x54:
-                    r.lines << QStringLiteral("GETUIDDATA_CMD受信");
-                    r.lines << QStringLiteral("UID: ") + ReversedHex(&f[7]);
-                    break;
-                case kSubRomVersion: {
-                    // LEN counts the sub-code too; the rest of the data is the text.
-                    const int count = std::max(0, static_cast<int>(f[3]) - 1);
-                    r.hasVersion = true;
-                    r.version =
-                        DecodeShiftJis(QByteArray(reinterpret_cast<const char*>(&f[5]), count));
-                    r.lines << QStringLiteral("Firmware Version") << r.version;
-                    break;
-                }
-                case 0x9F:
-                    r.lines << QStringLiteral("PORTDATA: 0x") + HexDump(&f[5], 1).trimmed();
-                    break;
-                default:
-                    break;
-            }
+        case kReplyAck:
+            if (lastCommand == kCmdRomVersion)
+                DecodeRomVersionAck(f.data(), &r);
             break;
-        }
         case kReplyNack:
             r.lines << NackText(f[4], f[5]);
             break;

@@ -282,16 +282,23 @@ void TCommReceiveThread::Execute() {
             brk = now.brk != seen.brk;
             seen = now;
         }
-        // Each call blocks until the handler has run; false once the port is closing.
-        if (bits && !gui_->Call([owner, bits] { owner->ErrEvent(static_cast<unsigned>(bits)); }))
-            break;
-        if (brk && !gui_->Call([owner] { owner->BreakEvent(); }))
-            break;
-        if (got && !gui_->Call([owner] { owner->ReceiveEvent(); }))
-            break;
-        if (newlyLost && !gui_->Call([owner] { owner->LineLostEvent(); }))
+        if (!Notify(bits, brk, got, newlyLost))
             break;
     }
+}
+
+bool TCommReceiveThread::Notify(int bits, bool brk, bool got, bool lost) {
+    TCustomCommX* const owner = owner_;
+    // Each call blocks until the handler has run; false once the port is closing.
+    if (bits && !gui_->Call([owner, bits] { owner->ErrEvent(static_cast<unsigned>(bits)); }))
+        return false;
+    if (brk && !gui_->Call([owner] { owner->BreakEvent(); }))
+        return false;
+    if (got && !gui_->Call([owner] { owner->ReceiveEvent(); }))
+        return false;
+    if (lost && !gui_->Call([owner] { owner->LineLostEvent(); }))
+        return false;
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -318,13 +325,11 @@ QString TCustomCommX::DevicePath() const {
                                      : deviceOverride_;
 }
 
-void TCustomCommX::PortOpen() {
-    if (port_)
-        throw ECommError(kMsgAlreadyOpen);
+namespace {
 
-    const QString path = DevicePath();
-    if (path.isEmpty())
-        throw ECommError(kMsgOpen, "device", ENODEV);
+// Opens the terminal at `path` for this port alone and reads its modes into `modes`. A failed
+// step throws ECommError naming it, and the descriptor is closed again.
+TUniqueFd OpenExclusive(const QString& path, termios* modes) {
     // Non-blocking: the open must not wait for a carrier, and every later wait is our own,
     // bounded by a time-out or a wake-up.
     TUniqueFd dev(
@@ -336,11 +341,24 @@ void TCustomCommX::PortOpen() {
     if (::flock(dev.Get(), LOCK_EX | LOCK_NB) != 0)
         throw ECommError(kMsgOpen, "flock", errno == EWOULDBLOCK ? EBUSY : errno);
     // Only a terminal is a serial port.
-    termios modes{};
-    if (::tcgetattr(dev.Get(), &modes) != 0)
+    if (::tcgetattr(dev.Get(), modes) != 0)
         throw ECommError(kMsgOpen, "tcgetattr", errno);
     // Keeps out programs that open the terminal without locking it (root excepted).
     ::ioctl(dev.Get(), TIOCEXCL);
+    return dev;
+}
+
+}  // namespace
+
+void TCustomCommX::PortOpen() {
+    if (port_)
+        throw ECommError(kMsgAlreadyOpen);
+
+    const QString path = DevicePath();
+    if (path.isEmpty())
+        throw ECommError(kMsgOpen, "device", ENODEV);
+    termios modes{};
+    TUniqueFd dev = OpenExclusive(path, &modes);
 
     port_ = std::make_unique<Port>();
     port_->dev = std::move(dev);

@@ -139,6 +139,9 @@ class TCommReceiveThread {
   private:
     void Execute();
     bool ReadCounters(linesettings::TLineCounters* c) const;
+    // Hands one pass's notifications that are due to the GUI thread, in the order line error,
+    // break, received data, line lost; false once the port is closing.
+    bool Notify(int bits, bool brk, bool got, bool lost);
 
     TCustomCommX* owner_;
     int fd_;

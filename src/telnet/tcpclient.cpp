@@ -198,6 +198,37 @@ void SetBlocking(int fd, bool blocking) {
         throw ESocketError::FromErrno(errno);
 }
 
+// Connects the non-blocking socket `fd` to `peer`, waiting at most `timeoutMs` for the
+// handshake to finish; a failure or the time running out throws ESocketError.
+void ConnectWithin(int fd, const sockaddr_in& peer, uint32_t timeoutMs) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0)
+        return;
+    if (errno != EINPROGRESS)
+        throw ESocketError::FromErrno(errno);
+    TReplyTimer timer;
+    timer.Start();
+    for (;;) {
+        const uint32_t left = timer.RemainingMs(timeoutMs);
+        if (left == 0)
+            throw ESocketError::FromErrno(ETIMEDOUT);
+        pollfd p{fd, POLLOUT, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(left));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            throw ESocketError::FromErrno(errno);
+        if (r > 0)
+            break;
+    }
+    // The outcome of the handshake.
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+        err = errno;
+    if (err != 0)
+        throw ESocketError::FromErrno(err);
+}
+
 }  // namespace
 
 void TTcpClient::Connect() {
@@ -226,31 +257,7 @@ void TTcpClient::Connect() {
 
     // The connect itself, waited for at most ConnectTimeoutMs: a peer that drops the
     // handshake would otherwise block the caller for minutes.
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
-        if (errno != EINPROGRESS)
-            throw ESocketError::FromErrno(errno);
-        TReplyTimer timer;
-        timer.Start();
-        for (;;) {
-            const uint32_t left = timer.RemainingMs(ConnectTimeoutMs);
-            if (left == 0)
-                throw ESocketError::FromErrno(ETIMEDOUT);
-            pollfd p{fd, POLLOUT, 0};
-            const int r = ::poll(&p, 1, static_cast<int>(left));
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r < 0)
-                throw ESocketError::FromErrno(errno);
-            if (r > 0)
-                break;
-        }
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
-            err = errno;
-        if (err != 0)
-            throw ESocketError::FromErrno(err);
-    }
+    ConnectWithin(fd, peer, ConnectTimeoutMs);
 
     // Blocking from here on, as the reader and the writers expect, with a bound on sends.
     SetBlocking(fd, true);

@@ -129,36 +129,61 @@ bool TTelnetClient::HandOver(std::function<void()> fn) {
     return guiCall_->Call(std::move(fn));
 }
 
+bool TTelnetClient::ReceiveStep() {
+    switch (WaitReadable()) {
+        case WaitResult::Woken:  // a stop request: end without handing anything over
+            return false;
+        case WaitResult::Failed:  // counts as nothing received
+            break;
+        case WaitResult::Readable: {
+            int n = 0;
+            try {
+                n = ReceiveOnce();
+            } catch (const ESocketError&) {
+                // A broken connection: nothing more will come, and is-connected must say so.
+                CloseSocket();
+                throw;
+            }
+            if (n == 0 && CloseSocket() && TakeDisconnectNotice()) {
+                return HandOver([this] {
+                    if (OnDisconnected)
+                        OnDisconnected(this);
+                });
+            }
+            break;
+        }
+    }
+    return true;
+}
+
+bool TTelnetClient::HandOverData(const QByteArray& data) {
+    auto nil = std::make_shared<bool>(false);
+    const bool ran = HandOver([this, data, nil] {
+        if (!OnDataAvailable) {
+            *nil = true;
+            return;
+        }
+        // A copy: the handler may release this client, and with it OnDataAvailable.
+        const TTnDataAvail handler = OnDataAvailable;
+        try {
+            handler(this, data);
+        } catch (...) {
+            // An error of the owner's handler must not cross the event loop; the owner's own
+            // waits report what went missing.
+        }
+    });
+    if (!ran)
+        return false;
+    if (*nil)
+        throw EOnDataAvailableIsNil();
+    return true;
+}
+
 void TTelnetClient::ReadPass(TTelnetReadThread* thread) {
     // 1. Receive once, when a socket is open.
-    if (SocketOpen()) {
-        switch (WaitReadable()) {
-            case WaitResult::Woken:  // a stop request: end without handing anything over
-                thread->Terminate();
-                return;
-            case WaitResult::Failed:  // counts as nothing received
-                break;
-            case WaitResult::Readable: {
-                int n = 0;
-                try {
-                    n = ReceiveOnce();
-                } catch (const ESocketError&) {
-                    // A broken connection: nothing more will come, and is-connected must say so.
-                    CloseSocket();
-                    throw;
-                }
-                if (n == 0 && CloseSocket() && TakeDisconnectNotice()) {
-                    if (!HandOver([this] {
-                            if (OnDisconnected)
-                                OnDisconnected(this);
-                        })) {
-                        thread->Terminate();
-                        return;
-                    }
-                }
-                break;
-            }
-        }
+    if (SocketOpen() && !ReceiveStep()) {
+        thread->Terminate();
+        return;
     }
 
     // 2.-3. The whole input is this pass's chunk; the filter's answers go out first.
@@ -176,27 +201,10 @@ void TTelnetClient::ReadPass(TTelnetReadThread* thread) {
     }
 
     // 4. The data part, also when empty, runs the owner's handler; we wait for it.
-    auto nil = std::make_shared<bool>(false);
-    const bool ran = HandOver([this, data = r.data, nil] {
-        if (!OnDataAvailable) {
-            *nil = true;
-            return;
-        }
-        // A copy: the handler may release this client, and with it OnDataAvailable.
-        const TTnDataAvail handler = OnDataAvailable;
-        try {
-            handler(this, data);
-        } catch (...) {
-            // An error of the owner's handler must not cross the event loop; the owner's own
-            // waits report what went missing.
-        }
-    });
-    if (!ran) {  // the client is being released
+    if (!HandOverData(r.data)) {  // the client is being released
         thread->Terminate();
         return;
     }
-    if (*nil)
-        throw EOnDataAvailableIsNil();
     if (answerFailure)
         std::rethrow_exception(answerFailure);
 

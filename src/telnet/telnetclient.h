@@ -84,6 +84,13 @@ class TTelnetClient : public TTcpClient {
 
     // Read thread: one pass (receive, filter, answer, hand over).
     void ReadPass(TTelnetReadThread* thread);
+    // Read thread: waits for the socket and receives once into the input buffer; a peer that
+    // closed is reported to the owner. False when the thread is to stop (a stop request, or the
+    // client is being destroyed). Throws ESocketError when the receive fails.
+    bool ReceiveStep();
+    // Read thread: runs OnDataAvailable with `data` on the owner's thread and waits for it;
+    // false when the client is being destroyed. Throws EOnDataAvailableIsNil without a handler.
+    bool HandOverData(const QByteArray& data);
     // Read thread: runs `fn` on the owner's thread; false when the client is being destroyed.
     bool HandOver(std::function<void()> fn);
     // Owner thread: stops the read thread, refuses its hand-overs and joins it.

@@ -75,6 +75,67 @@ void TTelnetFilter::HandleSubNegotiation(Result* r) {
     subOption_ = -1;
 }
 
+void TTelnetFilter::FeedCommand(unsigned char b, Result* r) {
+    switch (b) {
+        case kIac:  // IAC IAC: one data byte 255
+            r->data.append(static_cast<char>(b));
+            state_ = State::Data;
+            break;
+        case kDont:
+            state_ = State::Dont;
+            break;
+        case kDo:
+            state_ = State::Do;
+            break;
+        case kWont:
+            state_ = State::Wont;
+            break;
+        case kWill:
+            state_ = State::Will;
+            break;
+        case kSb:
+            parameter_.clear();
+            parameterOverflow_ = false;
+            state_ = State::Sb;
+            break;
+        default:  // EOR, SE, NOP, GA and the rest carry nothing for us
+            state_ = State::Data;
+            break;
+    }
+}
+
+void TTelnetFilter::AnswerOption(unsigned char request, unsigned char option, Result* r) {
+    r->answers.push_back(OptionAnswer(request, option));
+    state_ = State::Data;
+}
+
+void TTelnetFilter::FeedSubOption(unsigned char b) {
+    if (b == kIac) {
+        state_ = State::SbIac;
+    } else {
+        subOption_ = b;
+        parameter_.clear();
+        parameterOverflow_ = false;
+        state_ = State::SbData;
+    }
+}
+
+void TTelnetFilter::FeedSubEnd(unsigned char b, Result* r) {
+    if (b == kSe) {
+        HandleSubNegotiation(r);
+        state_ = State::Data;
+    } else if (b == kSb) {
+        HandleSubNegotiation(r);
+        state_ = State::Sb;
+    } else if (b == kIac) {
+        AppendParameter(static_cast<char>(b));
+        state_ = State::SbData;
+    } else {  // not a valid end: the sub-negotiation is dropped
+        subOption_ = -1;
+        state_ = State::Data;
+    }
+}
+
 TTelnetFilter::Result TTelnetFilter::Feed(const QByteArray& chunk) {
     Result r;
     r.data.reserve(chunk.size());
@@ -90,58 +151,22 @@ TTelnetFilter::Result TTelnetFilter::Feed(const QByteArray& chunk) {
                 }
                 break;
             case State::Command:
-                switch (b) {
-                    case kIac:
-                        r.data.append(ch);
-                        state_ = State::Data;
-                        break;
-                    case kDont:
-                        state_ = State::Dont;
-                        break;
-                    case kDo:
-                        state_ = State::Do;
-                        break;
-                    case kWont:
-                        state_ = State::Wont;
-                        break;
-                    case kWill:
-                        state_ = State::Will;
-                        break;
-                    case kSb:
-                        parameter_.clear();
-                        parameterOverflow_ = false;
-                        state_ = State::Sb;
-                        break;
-                    default:  // EOR, SE, NOP, GA and the rest carry nothing for us
-                        state_ = State::Data;
-                        break;
-                }
+                FeedCommand(b, &r);
                 break;
             case State::Will:
-                r.answers.push_back(OptionAnswer(kWill, b));
-                state_ = State::Data;
+                AnswerOption(kWill, b, &r);
                 break;
             case State::Wont:
-                r.answers.push_back(OptionAnswer(kWont, b));
-                state_ = State::Data;
+                AnswerOption(kWont, b, &r);
                 break;
             case State::Do:
-                r.answers.push_back(OptionAnswer(kDo, b));
-                state_ = State::Data;
+                AnswerOption(kDo, b, &r);
                 break;
             case State::Dont:
-                r.answers.push_back(OptionAnswer(kDont, b));
-                state_ = State::Data;
+                AnswerOption(kDont, b, &r);
                 break;
             case State::Sb:
-                if (b == kIac) {
-                    state_ = State::SbIac;
-                } else {
-                    subOption_ = b;
-                    parameter_.clear();
-                    parameterOverflow_ = false;
-                    state_ = State::SbData;
-                }
+                FeedSubOption(b);
                 break;
             case State::SbIac:  // IAC where the option should be: the byte after it is dropped
                 state_ = State::Data;
@@ -154,19 +179,7 @@ TTelnetFilter::Result TTelnetFilter::Feed(const QByteArray& chunk) {
                 }
                 break;
             case State::SbDataIac:
-                if (b == kSe) {
-                    HandleSubNegotiation(&r);
-                    state_ = State::Data;
-                } else if (b == kSb) {
-                    HandleSubNegotiation(&r);
-                    state_ = State::Sb;
-                } else if (b == kIac) {
-                    AppendParameter(ch);
-                    state_ = State::SbData;
-                } else {  // not a valid end: the sub-negotiation is dropped
-                    subOption_ = -1;
-                    state_ = State::Data;
-                }
+                FeedSubEnd(b, &r);
                 break;
         }
     }

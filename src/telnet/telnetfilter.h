@@ -67,6 +67,15 @@ class TTelnetFilter {
     int ParameterSize() const { return static_cast<int>(parameter_.size()); }
 
   private:
+    // One byte in each state of the parser that needs more than a state change.
+    // Command: the byte after IAC in the data.
+    void FeedCommand(unsigned char b, Result* r);
+    // Will, Wont, Do, Dont: the option byte; answered at once.
+    void AnswerOption(unsigned char request, unsigned char option, Result* r);
+    // Sb: the option byte of a sub-negotiation.
+    void FeedSubOption(unsigned char b);
+    // SbDataIac: the byte after IAC inside a sub-negotiation (its end, or a doubled 255).
+    void FeedSubEnd(unsigned char b, Result* r);
     void AppendParameter(char c);
     void HandleSubNegotiation(Result* r);
 

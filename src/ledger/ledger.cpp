@@ -129,13 +129,31 @@ TLedgerDb& TLedger::Main() {
     if (!shared_)
         shared_ = TLedgerDb::OpenShared(database_);
     if (!migrated_) {
-        // The first station that connects creates the schema and reads its old record in.
-        shared_->Migrate([this] { ImportCsv(*shared_); });
+        // The first station that connects creates the schema; each station reads its own old
+        // record in at its first connection.
+        shared_->Migrate({});
+        ImportOnce(*shared_);
         migrated_ = true;
         BurnAbandoned(*shared_);
         FlushSpool();
     }
     return *shared_;
+}
+
+void TLedger::ImportOnce(TLedgerDb& db) {
+    const auto imported = [&db, this] {
+        return db.Exec("SELECT 1 FROM imports WHERE station = ?", {station_}).next();
+    };
+    // Most starts find the record read in (or none there) without taking the write lock.
+    if (!QFile::exists(RecordCsvBesideIni(iniPath_)) || imported())
+        return;
+    TLedgerDb::TTransaction t(db);
+    if (imported())
+        return;
+    ImportCsv(db);
+    db.Exec("INSERT INTO imports (station, time) VALUES (?, ?)",
+            {station_, RecordTimeText(QDateTime::currentDateTime())});
+    t.Commit();
 }
 
 void TLedger::ImportCsv(TLedgerDb& db) {

@@ -171,6 +171,8 @@ class TLedger {
     // the station's own. Throws ELedgerError naming the server and the reason.
     TLedgerDb& Main();
     void Log(const QString& line) const;
+    // Reads the station's old CSV record into a shared ledger once per station.
+    void ImportOnce(TLedgerDb& db);
     void ImportCsv(TLedgerDb& db);
     void BurnAbandoned(TLedgerDb& db);
     // `timeText`: the time as an imported line wrote it; empty: the row's own time. `origin`

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 // A shared ledger whose server could not be reached is tried again after this long.
 constexpr qint64 kRetryAfterMs = 10000;
 // A writer waits this long for another's transaction before it gives up.
@@ -63,7 +63,16 @@ const char* const kVersion2[] = {
     "CREATE INDEX commands_station ON commands (station, result)",
     nullptr,
 };
-const TMigration kMigrations[] = {{1, kVersion1}, {2, kVersion2}};
+// The stations whose old CSV record the ledger holds. A shared ledger reads each station's
+// record in at the station's first connection; one made before this table counts the station
+// that made it (its record came first, at the creation) as read in.
+const char* const kVersion3[] = {
+    "CREATE TABLE imports (station TEXT PRIMARY KEY, time TEXT NOT NULL)",
+    "INSERT INTO imports (station, time) SELECT station, time FROM commands "
+    "WHERE id = (SELECT MIN(id) FROM commands)",
+    nullptr,
+};
+const TMigration kMigrations[] = {{1, kVersion1}, {2, kVersion2}, {3, kVersion3}};
 
 QString BootId() {
     QFile f(QStringLiteral("/proc/sys/kernel/random/boot_id"));

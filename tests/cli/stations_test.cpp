@@ -237,6 +237,26 @@ TEST_P(Stations, AFirstVersionLedgerIsMigrated) {
                     .out.contains("station old: rows=1 ng=0 given=1 released=0 burned=0"));
 }
 
+// Each station's old CSV record reaches the shared ledger once, at the station's first
+// connection, so that a station joining later brings the addresses it gave before.
+TEST_P(Stations, EachStationsOldRecordIsReadInOnce) {
+    if (!GetParam())
+        GTEST_SKIP() << "a station's own ledger reads its record in when it is made";
+    WriteOldRecord(Ini(1), {"2026-11-30T09:15:00+09:00,write-mac,COM1,02-5A-C3-00-01-C9,"
+                            "127.0.0.1,OK,"});
+    WriteOldRecord(Ini(2), {"2026-11-30T09:16:00+09:00,write-mac,COM1,02-5A-C3-00-01-CA,"
+                            "127.0.0.1,OK,"});
+    for (int n : {1, 2, 2, 1})
+        ASSERT_EQ(RunCli({"record", "status", "--ini", Ini(n)}).status, 0);
+    const QString status = RunCli({"record", "status", "--ini", Ini(0)}).out;
+    EXPECT_TRUE(status.contains("station S2: rows=1 ng=0 given=1")) << status.toStdString();
+    QStringList macs;
+    for (const QString& row : LedgerRows(Ini(0)))
+        macs << row.section(',', 3, 3);
+    macs.sort();
+    EXPECT_EQ(macs.join(' ').toStdString(), "02-5A-C3-00-01-C9 02-5A-C3-00-01-CA");
+}
+
 // A station whose server goes away: a command that needs an address refuses with nothing sent,
 // one that needs none runs and keeps its row on the station, and the row reaches the server once
 // the station reaches it again.

@@ -170,9 +170,9 @@ void TLedger::ImportCsv(TLedgerDb& db) {
     // replaces an earlier one; a burning never replaces anything.
     TLedgerDb::TRepeated insert(db, kInsertRow);
     TLedgerDb::TRepeated given(db, kUpsertAddress);
-    TLedgerDb::TRepeated burned(
-        db, "INSERT INTO addresses (low, state, time, command, station, owner) "
-            "VALUES (?, 'burned', ?, ?, ?, '') ON CONFLICT (low) DO NOTHING");
+    TLedgerDb::TRepeated burned(db,
+                                "INSERT INTO addresses (low, state, time, command, station, owner) "
+                                "VALUES (?, 'burned', ?, ?, ?, '') ON CONFLICT (low) DO NOTHING");
     // A line is read up to its line end or this many bytes; a longer one is cut and skipped.
     constexpr qint64 kMaxLine = 4096;
     while (!f.atEnd()) {

@@ -89,12 +89,16 @@ QString RecordTimeText(const QDateTime& t) {
     return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate);
 }
 
-QString RecordCsvBesideIni(const QString& iniPath) {
+QString FileBesideIni(const QString& iniPath, const QString& suffix) {
     const QFileInfo fi(iniPath);
     const QString name = fi.fileName();
     const int dot = static_cast<int>(name.lastIndexOf(QLatin1Char('.')));
     const QString stem = dot > 0 ? name.left(dot) : name;
-    return fi.dir().filePath(stem + QStringLiteral("-record.csv"));
+    return fi.dir().filePath(stem + suffix);
+}
+
+QString RecordCsvBesideIni(const QString& iniPath) {
+    return FileBesideIni(iniPath, QStringLiteral("-record.csv"));
 }
 
 QString FormatRecordLine(const TRecordLine& l, const QString& timeText) {

@@ -33,6 +33,8 @@ bool GivesMacAddress(const QString& command);
 
 inline constexpr const char* kRecordHeader = "time,command,link,mac,own_ip,result,failed";
 
+// A file beside a settings file, named after it: "dir/name.ini" and "-x.y" give "dir/name-x.y".
+QString FileBesideIni(const QString& iniPath, const QString& suffix);
 // The old record file beside a settings file: "dir/name.ini" gives "dir/name-record.csv".
 QString RecordCsvBesideIni(const QString& iniPath);
 

@@ -60,14 +60,26 @@ TAddressState StateOf(const QString& name) {
 }
 
 std::optional<int> ReadCounter(const QString& iniPath) {
-    const TBoardParams defaults;
-    const TIniFile ini(iniPath);
     TBoardParams p;
-    const QString section = QLatin1String(kOptionSection);
-    p.MacAddr_1 = ini.ReadInteger(section, QStringLiteral("MacAddr_1"), defaults.MacAddr_1);
-    p.MacAddr_2 = ini.ReadInteger(section, QStringLiteral("MacAddr_2"), defaults.MacAddr_2);
-    p.MacAddr_3 = ini.ReadInteger(section, QStringLiteral("MacAddr_3"), defaults.MacAddr_3);
+    LoadSettings(TIniFile(iniPath), &p);
     return MacLowOf(p);
+}
+
+ELedgerError OutsideBlock(int low, const TMacBlock& block) {
+    return ELedgerError(
+        QStringLiteral("MACアドレス %1 は登録された範囲 %2～%3 の外です。"
+                       "範囲の外のアドレスは書き込めません。")
+            .arg(MacTextOfLow(low), MacTextOfLow(block.first), MacTextOfLow(block.last)));
+}
+
+// The open reservations with their owners, read whole before any owner is looked at (a look
+// runs statements of its own).
+QList<std::pair<int, QString>> Reservations(TLedgerDb& db) {
+    QList<std::pair<int, QString>> reserved;
+    QSqlQuery q = db.Exec("SELECT low, owner FROM addresses WHERE state = 'reserved'");
+    while (q.next())
+        reserved.append({q.value(0).toInt(), q.value(1).toString()});
+    return reserved;
 }
 
 // The first column of a one-row query as a number; `none` when it is NULL or there is no row.
@@ -98,11 +110,7 @@ TLedger::TLedger(const QString& iniPath, const QString& station, const LogFn& lo
 TLedger::~TLedger() = default;
 
 QString TLedger::PathBesideIni(const QString& iniPath) {
-    const QFileInfo fi(iniPath);
-    const QString name = fi.fileName();
-    const int dot = static_cast<int>(name.lastIndexOf(QLatin1Char('.')));
-    const QString stem = dot > 0 ? name.left(dot) : name;
-    return fi.dir().filePath(stem + QStringLiteral("-ledger.sqlite"));
+    return FileBesideIni(iniPath, QStringLiteral("-ledger.sqlite"));
 }
 
 QString TLedger::StationOf(const QString& iniPath) {
@@ -192,9 +200,7 @@ void TLedger::ImportCsv(TLedgerDb& db) {
             ++skipped;
             continue;
         }
-        insert.Run({timeText, line.time.toSecsSinceEpoch(), station_, line.command, line.link,
-                    line.mac, line.ownIp, QLatin1String(line.ok ? "OK" : "NG"), line.failed, 0,
-                    QVariant()});
+        insert.Run(RowValues(line, timeText, QString()));
         ++rows;
         const std::optional<int> low = MacLowOfText(line.mac);
         if (!low || !GivesMacAddress(line.command))
@@ -213,12 +219,7 @@ void TLedger::ImportCsv(TLedgerDb& db) {
 }
 
 void TLedger::BurnAbandoned(TLedgerDb& db) {
-    QList<std::pair<qint64, QString>> abandoned;
-    {
-        QSqlQuery q = db.Exec("SELECT low, owner FROM addresses WHERE state = 'reserved'");
-        while (q.next())
-            abandoned.append({q.value(0).toLongLong(), q.value(1).toString()});
-    }
+    QList<std::pair<int, QString>> abandoned = Reservations(db);
     abandoned.removeIf([&db](const auto& a) { return db.OwnerAlive(a.second); });
     if (abandoned.isEmpty())
         return;
@@ -231,13 +232,24 @@ void TLedger::BurnAbandoned(TLedgerDb& db) {
     t.Commit();
 }
 
+QVariantList TLedger::RowValues(const TRecordLine& row, const QString& timeText,
+                                const QString& origin) const {
+    return {timeText.isEmpty() ? RecordTimeText(row.time) : timeText,
+            row.time.toSecsSinceEpoch(),
+            row.station.isEmpty() ? station_ : row.station,
+            row.command,
+            row.link,
+            row.mac,
+            row.ownIp,
+            QLatin1String(row.ok ? "OK" : "NG"),
+            row.failed,
+            origin.isEmpty() ? 0 : 1,
+            origin.isEmpty() ? QVariant() : QVariant(origin)};
+}
+
 void TLedger::InsertRow(TLedgerDb& db, const TRecordLine& row, const QString& timeText,
                         const QString& origin) {
-    db.Exec(kInsertRow,
-            {timeText.isEmpty() ? RecordTimeText(row.time) : timeText, row.time.toSecsSinceEpoch(),
-             row.station.isEmpty() ? station_ : row.station, row.command, row.link, row.mac,
-             row.ownIp, QLatin1String(row.ok ? "OK" : "NG"), row.failed, origin.isEmpty() ? 0 : 1,
-             origin.isEmpty() ? QVariant() : QVariant(origin)});
+    db.Exec(kInsertRow, RowValues(row, timeText, origin));
 }
 
 std::optional<int> TLedger::Counter() const {
@@ -328,15 +340,9 @@ std::optional<int> TLedger::NextAddress() {
     if (!low)
         return std::nullopt;
     QSet<int> busy;
-    {
-        QList<std::pair<int, QString>> reserved;
-        QSqlQuery q = db.Exec("SELECT low, owner FROM addresses WHERE state = 'reserved'");
-        while (q.next())
-            reserved.append({q.value(0).toInt(), q.value(1).toString()});
-        for (const auto& [r, owner] : reserved) {
-            if (db.OwnerAlive(owner))
-                busy.insert(r);
-        }
+    for (const auto& [r, owner] : Reservations(db)) {
+        if (db.OwnerAlive(owner))
+            busy.insert(r);
     }
     while (busy.contains(*low))
         low = NextMacLow(*low);
@@ -386,7 +392,7 @@ bool TLedger::Reserve(int low, const TAddressInfo& seen, const QString& command,
     TLedgerDb::TTransaction t(db);
     const std::optional<TMacBlock> block = BlockOf(db);
     if (block && !block->Contains(low))
-        CheckInBlock(low);
+        throw OutsideBlock(low, *block);
     const TAddressInfo now = LookupIn(db, low);
     if (!(now == seen) || now.state == TAddressState::Reserved)
         return false;
@@ -610,10 +616,7 @@ void TLedger::SetBlock(const TMacBlock& block) {
 void TLedger::CheckInBlock(int low) {
     const std::optional<TMacBlock> block = Block();
     if (block && !block->Contains(low))
-        throw ELedgerError(
-            QStringLiteral("MACアドレス %1 は登録された範囲 %2～%3 の外です。"
-                           "範囲の外のアドレスは書き込めません。")
-                .arg(MacTextOfLow(low), MacTextOfLow(block->first), MacTextOfLow(block->last)));
+        throw OutsideBlock(low, *block);
 }
 
 QString TLedger::UsedUpText(const TMacBlock& block) {

@@ -177,6 +177,8 @@ class TLedger {
     void BurnAbandoned(TLedgerDb& db);
     // `timeText`: the time as an imported line wrote it; empty: the row's own time. `origin`
     // names a row kept on the station for the shared ledger.
+    QVariantList RowValues(const TRecordLine& row, const QString& timeText,
+                           const QString& origin) const;
     void InsertRow(TLedgerDb& db, const TRecordLine& row, const QString& timeText = QString(),
                    const QString& origin = QString());
     TAddressInfo LookupIn(TLedgerDb& db, int low);

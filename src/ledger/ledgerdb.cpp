@@ -74,6 +74,13 @@ const char* const kVersion3[] = {
 };
 const TMigration kMigrations[] = {{1, kVersion1}, {2, kVersion2}, {3, kVersion3}};
 
+// A value as a statement takes it: a null text would be stored as NULL; the ledger's text
+// columns hold "" instead.
+QVariant Bindable(const QVariant& v) {
+    const bool nullText = v.typeId() == QMetaType::QString && v.toString().isNull();
+    return nullText ? QVariant(QLatin1String("")) : v;
+}
+
 QString BootId() {
     QFile f(QStringLiteral("/proc/sys/kernel/random/boot_id"));
     return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().trimmed()) : QString();
@@ -384,11 +391,8 @@ QString TLedgerDb::Sql(const char* sql) const {
 
 bool TLedgerDb::Run(QSqlQuery& q, const QString& text, const QVariantList& values) {
     QVariantList bound;
-    for (const QVariant& v : values) {
-        // A null text would be stored as NULL; the ledger's text columns hold "" instead.
-        const bool nullText = v.typeId() == QMetaType::QString && v.toString().isNull();
-        bound << (nullText ? QVariant(QLatin1String("")) : v);
-    }
+    for (const QVariant& v : values)
+        bound << Bindable(v);
     if (shared_ && !bound.isEmpty()) {
         // The server's driver makes a prepared statement three round trips (prepare, execute,
         // deallocate); the values go into the text instead, each quoted by the driver, for one.
@@ -542,12 +546,8 @@ void TLedgerDb::TRepeated::Run(const QVariantList& values) {
         db_.Exec(sql_, values);
         return;
     }
-    for (int i = 0; i < values.size(); ++i) {
-        // As Exec binds them: the ledger's text columns hold "" for a null text.
-        const QVariant& v = values[i];
-        const bool nullText = v.typeId() == QMetaType::QString && v.toString().isNull();
-        q_.bindValue(i, nullText ? QVariant(QLatin1String("")) : v);
-    }
+    for (int i = 0; i < values.size(); ++i)
+        q_.bindValue(i, Bindable(values[i]));
     if (!q_.exec())
         db_.Fail(QStringLiteral("に書き込めません"), q_.lastError().text());
 }

@@ -1,5 +1,6 @@
 #include "board/macaddress.h"
 
+#include "board/recordline.h"
 #include "core/settings.h"
 
 std::optional<int> MacLowOf(const TBoardParams& p) {
@@ -26,13 +27,13 @@ QString MacTextOfLow(int low) {
 
 std::optional<int> MacLowOfText(const QString& text) {
     const QString t = text.toUpper();
-    if (t.size() != 17 || !t.startsWith(QLatin1String("02-5A-C3-")) || t[11] != '-' || t[14] != '-')
+    if (!IsMacText(t) || !t.startsWith(QLatin1String("02-5A-C3-")))
         return std::nullopt;
     int low = 0;
     for (const int at : {9, 12, 15}) {
         bool ok = false;
         const int byte = t.mid(at, 2).toInt(&ok, 16);
-        if (!ok || !t[at].isLetterOrNumber() || !t[at + 1].isLetterOrNumber())
+        if (!ok)
             return std::nullopt;
         low = (low << 8) | byte;
     }

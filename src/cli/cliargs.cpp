@@ -296,6 +296,26 @@ TCliCommand CommandOf(TCliLink link, const QString& s) {
     return find(kCommands);
 }
 
+}  // namespace
+
+QString CommandWord(TCliCommand c) {
+    auto find = [c](const char* linkWord, const auto& words) -> QString {
+        for (const Word& w : words) {
+            if (w.command == c)
+                return QLatin1String(linkWord) + QLatin1String(w.text);
+        }
+        return {};
+    };
+    QString word = find("", kCommands);
+    if (word.isEmpty())
+        word = find("record ", kRecordCommands);
+    if (word.isEmpty())
+        word = find("block ", kBlockCommands);
+    return word;
+}
+
+namespace {
+
 // Reads a word that is no switch: first the link, then its command, then block set's two
 // addresses. The error text, empty when the word fits there.
 QString ReadWord(const QString& s, TCliArgs* a) {

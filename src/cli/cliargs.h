@@ -41,6 +41,9 @@ struct TCliArgs {
 // `error`. --help anywhere wins over everything else.
 bool ParseCliArgs(const QStringList& args, TCliArgs* out, QString* error);
 
+// The command as the line names it ("write", "record status", ...); "" for None.
+QString CommandWord(TCliCommand c);
+
 // "A.B.C.D" with four decimal groups of 0 to 255.
 std::optional<std::array<int, 4>> ParseIpv4(const QString& text);
 // "XX-XX-XX": three hexadecimal bytes of one or two digits.

@@ -5,7 +5,6 @@
 #include <QJsonObject>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -15,6 +14,7 @@
 #include "cli/cliargs.h"
 #include "cli/stdoutlog.h"
 #include "core/exceptions.h"
+#include "core/posixio.h"
 #include "core/settings.h"
 #include "runner/commandrunner.h"
 #include "serial/commx.h"
@@ -40,7 +40,7 @@ void WriteOut(const QByteArray& bytes) {
 
 void LoseOutput(int error) {
     if (g_outputError.isEmpty())
-        g_outputError = QString::fromLocal8Bit(std::strerror(error));
+        g_outputError = ErrnoText(error);
 }
 
 QString EscapedLine(const QString& text) {
@@ -93,12 +93,14 @@ class EUsageError : public Exception {
 // place of a box, standard output as the log pane.
 class TCliRun : private TCommandUi, private TLinkSource {
   public:
-    TCliRun(const TCliArgs& args, const QString& iniPath)
+    // `json` collects the run's JSON object; the caller writes it when the run ends with an error.
+    TCliRun(const TCliArgs& args, const QString& iniPath, QJsonObject& json)
         : a_(args),
           ini_(iniPath),
           params_(LoadSettings(iniPath)),
           runner_(static_cast<TCommandUi&>(*this), static_cast<TLinkSource&>(*this), params_,
-                  iniPath) {
+                  iniPath),
+          json_(json) {
         if (a_.address) {
             // The target of this run only: it is never saved, since only the MAC counter is.
             params_.TCPIP1_1 = (*a_.address)[0];
@@ -140,9 +142,6 @@ class TCliRun : private TCommandUi, private TLinkSource {
             WriteOut(QJsonDocument(json_).toJson(QJsonDocument::Compact) + '\n');
         return status;
     }
-
-    // What the JSON object holds so far, for a run that ends with an error.
-    QJsonObject& Json() { return json_; }
 
   private:
     // TCommandUi
@@ -238,10 +237,7 @@ class TCliRun : private TCommandUi, private TLinkSource {
         CheckSettings();
         const TCommandResult r = runner_.Write(a_.link == TCliLink::Telnet, a_.withMac, a_.verify);
         if (a_.verify) {
-            QJsonArray differences;
-            for (const QString& d : r.differences)
-                differences.append(d);
-            json_[QStringLiteral("differences")] = differences;
+            json_[QStringLiteral("differences")] = QJsonArray::fromStringList(r.differences);
         }
         return Status(r);
     }
@@ -274,8 +270,7 @@ class TCliRun : private TCommandUi, private TLinkSource {
     int RomVersion() {
         TRomQueryResult q;
         const TCommandResult r = runner_.RomVersion(&q);
-        const QString reader =
-            QStringLiteral("%1:%2").arg(params_.OwnIpText()).arg(params_.TCPPort1);
+        const QString& reader = r.link;  // the reader's address and port
         json_[QStringLiteral("version")] = q.version;
         Status(r);
         switch (q.outcome) {
@@ -369,55 +364,26 @@ class TCliRun : private TCommandUi, private TLinkSource {
     TCommandRunner runner_;
     std::unique_ptr<TNetSet1Dlg> serial_;
     bool refused_ = false;  // the guard refused an address given before
-    QJsonObject json_;
+    QJsonObject& json_;
 };
-
-const char* CommandWord(TCliCommand c) {
-    switch (c) {
-        case TCliCommand::Write:
-            return "write";
-        case TCliCommand::MacRewrite:
-            return "mac-rewrite";
-        case TCliCommand::Read:
-            return "read";
-        case TCliCommand::RomVersion:
-            return "rom-version";
-        case TCliCommand::RecordStatus:
-            return "record status";
-        case TCliCommand::RecordExport:
-            return "record export";
-        case TCliCommand::BlockSet:
-            return "block set";
-        case TCliCommand::None:
-            break;
-    }
-    return "";
-}
 
 }  // namespace
 
 int RunCli(const TCliArgs& args, const QString& iniPath) {
     int status = kExitNg;
-    QJsonObject failure;
+    QJsonObject json{{QStringLiteral("command"), CommandWord(args.command)}};
     try {
-        TCliRun run(args, iniPath);
-        run.Json()[QStringLiteral("command")] = QLatin1String(CommandWord(args.command));
-        try {
-            status = run.Run();
-        } catch (...) {
-            failure = run.Json();
-            throw;
-        }
+        TCliRun run(args, iniPath, json);
+        status = run.Run();
     } catch (const Exception& e) {
         PrintError(e.Message());
         status = dynamic_cast<const ELinkError*>(&e) || dynamic_cast<const EUsageError*>(&e)
                      ? kExitUsage
                      : kExitNg;  // a reply that is not a number, a ledger that cannot be kept
-        failure[QStringLiteral("command")] = QLatin1String(CommandWord(args.command));
-        failure[QStringLiteral("result")] = status == kExitUsage ? "refused" : "NG";
-        failure[QStringLiteral("error")] = e.Message();
+        json[QStringLiteral("result")] = status == kExitUsage ? "refused" : "NG";
+        json[QStringLiteral("error")] = e.Message();
         if (args.json)
-            WriteOut(QJsonDocument(failure).toJson(QJsonDocument::Compact) + '\n');
+            WriteOut(QJsonDocument(json).toJson(QJsonDocument::Compact) + '\n');
     } catch (const std::exception& e) {
         PrintError(QString::fromUtf8(e.what()));
         status = kExitNg;

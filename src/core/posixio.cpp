@@ -22,7 +22,10 @@ bool TUniqueFd::Close() {
     return ::close(Release()) == 0;
 }
 
-TEventFd::TEventFd() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+TEventFd::TEventFd() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    if (!fd_.Valid())
+        error_ = errno;
+}
 
 void TEventFd::Signal() const {
     const uint64_t one = 1;

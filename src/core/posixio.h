@@ -41,8 +41,10 @@ class TUniqueFd {
 class TEventFd {
   public:
     TEventFd();
-    // False when the system refused one (errno tells why).
+    // False when the system refused one; Error() tells why.
     bool Valid() const { return fd_.Valid(); }
+    // The errno of the refused creation (kept, since later calls overwrite errno); 0 when valid.
+    int Error() const { return error_; }
     int Fd() const { return fd_.Get(); }
     // A non-zero counter is all a waiter needs, and it cannot overflow in practice.
     void Signal() const;
@@ -50,6 +52,7 @@ class TEventFd {
 
   private:
     TUniqueFd fd_;
+    int error_ = 0;
 };
 
 // Writes all `n` bytes to `fd`, going on after interruptions and partial writes. False when a

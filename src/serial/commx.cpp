@@ -403,8 +403,10 @@ void TCustomCommX::PortOpen() {
 
 void TCustomCommX::ThreadCreate() {
     Port& p = *port_;
-    if (!p.stopFd.Valid() || !p.kickFd.Valid() || !p.roomFd.Valid())
-        throw ECommError(kMsgTransThread, "eventfd", errno);
+    for (const TEventFd* fd : {&p.stopFd, &p.kickFd, &p.roomFd}) {
+        if (!fd->Valid())
+            throw ECommError(kMsgTransThread, "eventfd", fd->Error());
+    }
     // A finished block wakes a TransBlock waiting for room through the GUI event loop.
     p.roomNotifier = std::make_unique<QSocketNotifier>(p.roomFd.Fd(), QSocketNotifier::Read);
     const TEventFd* room = &p.roomFd;
@@ -423,7 +425,7 @@ void TCustomCommX::ThreadCreate() {
     }
 
     if (!p.wakeFd.Valid())
-        throw ECommError(kMsgReceiveThread, "eventfd", errno);
+        throw ECommError(kMsgReceiveThread, "eventfd", p.wakeFd.Error());
     p.gui = std::make_unique<TGuiCall>();
     p.receive =
         std::make_unique<TCommReceiveThread>(this, p.dev.Get(), p.stopFd, p.wakeFd, p.gui.get());

@@ -11,46 +11,12 @@
 #include <vector>
 
 #include "benches.h"
+#include "childrun.h"
 #include "core/inifile.h"
 
 namespace {
 
 constexpr int kRuns = 21;
-
-// Runs `program args` under GNU time: wall ms (time's own start included, the same for every
-// program) and peak RSS in MiB.
-std::pair<double, double> Measure(const QStringList& command) {
-    QProcess p;
-    p.setStandardOutputFile(QProcess::nullDevice());
-    const double start = NowMs();
-    p.start(QStringLiteral("/usr/bin/time"), QStringList{"-f", "maxrss=%M"} + command);
-    p.waitForFinished(120000);
-    const double ms = NowMs() - start;
-    const QByteArray err = p.readAllStandardError();
-    const int at = static_cast<int>(err.lastIndexOf("maxrss="));
-    if (p.exitCode() != 0 || at < 0)
-        std::fprintf(stderr, "  %s: %s\n", qPrintable(command.join(' ')), err.constData());
-    return {ms, at < 0 ? 0 : err.mid(at + 7).trimmed().toDouble() / 1024.0};
-}
-
-// A substitute board for the whole run: its first output line (terminal or address).
-class Sim {
-  public:
-    explicit Sim(const QStringList& args) {
-        sim_.start(QStringLiteral(NB_SIM_PATH), args);
-        sim_.waitForReadyRead(10000);
-        first_ = QString::fromLocal8Bit(sim_.readLine()).trimmed();
-    }
-    ~Sim() {
-        sim_.kill();
-        sim_.waitForFinished();
-    }
-    const QString& First() const { return first_; }
-
-  private:
-    QProcess sim_;
-    QString first_;
-};
 
 }  // namespace
 
@@ -64,8 +30,8 @@ int RunCliBench() {
             f.WriteString("Option", k, v);
         f.UpdateFile();
     }
-    const Sim serial({"serial"});
-    const Sim telnet({"telnet", "--address", "127.0.9.1", "--port", "23"});
+    const TSimChild serial({"serial"});
+    const TSimChild telnet({"telnet", "--address", "127.0.9.1", "--port", "23"});
     const QString cli = QStringLiteral(NB_CLI_PATH);
     const QString bare = QStringLiteral(NB_BAREWRITE_PATH);
     const std::vector<std::pair<const char*, QStringList>> runs = {
@@ -80,9 +46,9 @@ int RunCliBench() {
     std::map<std::string, std::vector<double>> ms, rss;
     for (int r = 0; r < kRuns; ++r) {
         for (const auto& [name, command] : runs) {
-            const auto [m, k] = Measure(command);
-            ms[name].push_back(m);
-            rss[name].push_back(k);
+            const TChildRun run = MeasureUnderTime(command);
+            ms[name].push_back(run.ms);
+            rss[name].push_back(run.maxRssMiB);
         }
     }
     for (const auto& [name, command] : runs)

@@ -16,6 +16,7 @@
 #include "benches.h"
 #include "board/macaddress.h"
 #include "board/recordline.h"
+#include "childrun.h"
 #include "core/inifile.h"
 #include "ledger/ledger.h"
 
@@ -23,32 +24,6 @@ namespace {
 
 constexpr int kBigRows = 2000000;
 constexpr int kRuns = 21;
-
-struct Run {
-    double ms;
-    double maxRssMiB;
-};
-
-// Runs `program` with `args` to its end: wall time, and peak RSS as GNU time reports it (a
-// child of this process would count this process's pages in its own peak; one of time's does
-// not). The time includes time's own start, the same for every run.
-Run Measure(const QByteArray& program, const QList<QByteArray>& args) {
-    QProcess p;
-    p.setStandardOutputFile(QProcess::nullDevice());
-    QStringList list = {QStringLiteral("-f"), QStringLiteral("maxrss=%M"),
-                        QString::fromLocal8Bit(program)};
-    for (const QByteArray& a : args)
-        list << QString::fromLocal8Bit(a);
-    const double start = NowMs();
-    p.start(QStringLiteral("/usr/bin/time"), list);
-    p.waitForFinished(120000);
-    const double ms = NowMs() - start;
-    const QByteArray err = p.readAllStandardError();
-    const int at = static_cast<int>(err.lastIndexOf("maxrss="));
-    if (p.exitCode() != 0 || at < 0)
-        std::fprintf(stderr, "  %s: %s\n", program.constData(), err.constData());
-    return {ms, at < 0 ? 0 : err.mid(at + 7).trimmed().toDouble() / 1024.0};
-}
 
 // A station folder: the settings file and a ledger holding `rows` rows, made by the import of an
 // old CSV record (which is itself one of the figures).
@@ -87,25 +62,6 @@ QString MakeStation(const QTemporaryDir& dir, const QString& name, int rows, dou
     return ini;
 }
 
-// A board on a pseudo-terminal: netboard-sim serial, for as long as the object lives.
-class SimBoard {
-  public:
-    SimBoard() {
-        sim_.start(QStringLiteral(NB_SIM_PATH), {QStringLiteral("serial")});
-        sim_.waitForReadyRead(10000);
-        path_ = QString::fromLocal8Bit(sim_.readLine()).trimmed();
-    }
-    ~SimBoard() {
-        sim_.kill();
-        sim_.waitForFinished();
-    }
-    const QString& Path() const { return path_; }
-
-  private:
-    QProcess sim_;
-    QString path_;
-};
-
 }  // namespace
 
 // The child of the start-up figure: builds the main window on `ini`, lets it settle, and ends.
@@ -139,25 +95,23 @@ int RunRecordBench() {
                           TAddressState::Given, low);
             ms.push_back(NowMs() - start);
         }
-        std::sort(ms.begin(), ms.end());
         std::printf(
             "ledger: reservation and row (look-up, two synced transactions, counter "
             "save) median %.2f ms, p99 %.2f ms\n",
-            ms[ms.size() / 2], ms[ms.size() * 99 / 100]);
+            Percentile(ms, 50), Percentile(ms, 99));
     }
 
-    const QByteArray self = QFile::encodeName(QCoreApplication::applicationFilePath());
-    const SimBoard sim[2];
+    const QString self = QCoreApplication::applicationFilePath();
+    const TSimChild sim[2] = {TSimChild({"serial"}), TSimChild({"serial"})};
     const QString inis[2] = {empty, big};
     std::vector<double> startMs[2], startRss[2], writeMs[2], writeRss[2];
     for (int r = 0; r < kRuns; ++r) {
         for (int k = 0; k < 2; ++k) {
-            const Run s = Measure(self, {"window-startup", QFile::encodeName(inis[k])});
+            const TChildRun s = MeasureUnderTime({self, "window-startup", inis[k]});
             startMs[k].push_back(s.ms);
             startRss[k].push_back(s.maxRssMiB);
-            const Run w =
-                Measure(NB_CLI_PATH, {"serial", "--device", sim[k].Path().toLocal8Bit(), "write",
-                                      "--mac", "--ini", QFile::encodeName(inis[k])});
+            const TChildRun w = MeasureUnderTime({NB_CLI_PATH, "serial", "--device", sim[k].First(),
+                                                  "write", "--mac", "--ini", inis[k]});
             writeMs[k].push_back(w.ms);
             writeRss[k].push_back(w.maxRssMiB);
         }

@@ -20,6 +20,7 @@
 #include "core/inifile.h"
 #include "core/settings.h"
 #include "ledger/ledger.h"
+#include "support/cliprocess.h"
 #include "support/ledgerfiles.h"
 #include "support/printers.h"
 #include "support/simprocess.h"
@@ -38,16 +39,6 @@ struct CliRun {
     QString err;
 };
 
-// netboard-cli needs no window system: every run is made without a display or a Qt platform.
-const QStringList kDisplayVariables = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-
-QProcessEnvironment WithoutDisplay() {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString& name : kDisplayVariables)
-        env.remove(name);
-    return env;
-}
-
 // The same for execve: this process's environment without those variables.
 std::vector<char*> EnvironWithoutDisplay() {
     std::vector<char*> env;
@@ -60,30 +51,12 @@ std::vector<char*> EnvironWithoutDisplay() {
     return env;
 }
 
-// Runs netboard-cli to its end; `asNobody` runs it as the user nobody, for whom a folder or file
-// of root's is read-only (the tests run as root, who may write anything).
+// Runs netboard-cli to its end (see RunNetboardCli); a run that does not end fails the test.
 CliRun RunCliProcess(const QStringList& args, bool asNobody = false) {
-    QProcess p;
-    p.setProcessEnvironment(WithoutDisplay());
-    if (asNobody) {
-        p.setChildProcessModifier([] {
-            const passwd* pw = getpwnam("nobody");
-            if (!pw || setgid(pw->pw_gid) != 0 || setuid(pw->pw_uid) != 0)
-                _exit(126);
-        });
-    }
-    p.start(QStringLiteral(NB_CLI_PATH), args);
-    CliRun r;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
+    const TCliProcessRun p = RunNetboardCli(args, asNobody);
+    if (!p.ended)
         ADD_FAILURE() << "netboard-cli did not end: " << args.join(' ').toStdString();
-        return r;
-    }
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return {p.status, p.out.split('\n', Qt::SkipEmptyParts), p.err};
 }
 
 // Where a run's standard output goes when it is lost.

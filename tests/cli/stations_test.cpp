@@ -23,6 +23,7 @@
 #include "board/macaddress.h"
 #include "core/inifile.h"
 #include "ledger/ledger.h"
+#include "support/cliprocess.h"
 #include "support/ledgerfiles.h"
 #include "support/pgserver.h"
 #include "support/pump.h"
@@ -30,29 +31,10 @@
 
 namespace {
 
-struct Cli {
-    int status = -1;
-    QString out;
-    QString err;
-};
+using Cli = TCliProcessRun;
 
 Cli RunCli(const QStringList& args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(name);
-    p.setProcessEnvironment(env);
-    p.start(NB_CLI_PATH, args);
-    Cli r;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return RunNetboardCli(args);
 }
 
 // The MAC addresses a board heard, in order.

@@ -9,7 +9,7 @@
 
 namespace {
 
-double NowMs() {
+double SteadyMs() {
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
@@ -73,12 +73,12 @@ bool TBareTelnet::Login(const QByteArray& password) {
 
 double TBareTelnet::Exchange(const QByteArray& line, const QByteArray& expected) {
     data_.clear();
-    const double t0 = NowMs();
+    const double t0 = SteadyMs();
     Send(line);
     for (;;) {
         const int at = static_cast<int>(data_.indexOf('>', line.size()));
         if (at >= 0 && data_.size() >= at + expected.size())
-            return NowMs() - t0;
+            return SteadyMs() - t0;
         if (!Receive())
             return -1;
     }

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int kRuns = 21;
+constexpr int kCliRuns = 21;
 
 }  // namespace
 
@@ -44,7 +44,7 @@ int RunCliBench() {
         {"bare telnet write", {bare, "telnet", "127.0.9.1"}},
     };
     std::map<std::string, std::vector<double>> ms, rss;
-    for (int r = 0; r < kRuns; ++r) {
+    for (int r = 0; r < kCliRuns; ++r) {
         for (const auto& [name, command] : runs) {
             const TChildRun run = MeasureUnderTime(command);
             ms[name].push_back(run.ms);

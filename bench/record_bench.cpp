@@ -23,7 +23,7 @@
 namespace {
 
 constexpr int kBigRows = 2000000;
-constexpr int kRuns = 21;
+constexpr int kRecordRuns = 21;
 
 // A station folder: the settings file and a ledger holding `rows` rows, made by the import of an
 // old CSV record (which is itself one of the figures).
@@ -105,7 +105,7 @@ int RunRecordBench() {
     const TSimChild sim[2] = {TSimChild({"serial"}), TSimChild({"serial"})};
     const QString inis[2] = {empty, big};
     std::vector<double> startMs[2], startRss[2], writeMs[2], writeRss[2];
-    for (int r = 0; r < kRuns; ++r) {
+    for (int r = 0; r < kRecordRuns; ++r) {
         for (int k = 0; k < 2; ++k) {
             const TChildRun s = MeasureUnderTime({self, "window-startup", inis[k]});
             startMs[k].push_back(s.ms);

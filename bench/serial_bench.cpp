@@ -27,10 +27,10 @@ using Clock = std::chrono::steady_clock;
 
 // The far end: reads whole lines and, when answering, sends the echo and ">O" at once and the
 // last byte "K" a few ms later, so that the session is asleep in its wait when it comes.
-class Board {
+class EchoBoard {
   public:
-    explicit Board(int master) : master_(master), thread_([this] { Run(); }) {}
-    ~Board() {
+    explicit EchoBoard(int master) : master_(master), thread_([this] { Run(); }) {}
+    ~EchoBoard() {
         stop_ = true;
         thread_.join();
     }
@@ -98,7 +98,7 @@ int RunSerialBench() {
             std::printf("serial: the terminal does not open\n");
             return 1;
         }
-        Board board(pty.Master());
+        EchoBoard board(pty.Master());
         const QByteArray line = "l_ip=10.16.77.170\r\n";
 
         // 1. Silent waits: the whole process's CPU time over each 2000 ms wait.

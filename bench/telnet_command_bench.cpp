@@ -34,13 +34,13 @@ namespace {
 
 const char* const kBoard = "127.0.9.2";
 constexpr double kPauseMs = 100;  // the plain sleep after the wake line
-constexpr int kRuns = 20;
+constexpr int kCommandRuns = 20;
 
 // netboard-sim telnet at kBoard, up once it has printed its address; stopped on destruction.
-struct Board {
+struct SimBoard {
     pid_t pid = -1;
     bool up = false;
-    Board() {
+    SimBoard() {
         int p[2];
         if (pipe(p) != 0)
             return;
@@ -58,7 +58,7 @@ struct Board {
             up = c == '\n';
         close(p[0]);
     }
-    ~Board() {
+    ~SimBoard() {
         if (pid > 0) {
             kill(pid, SIGTERM);
             waitpid(pid, nullptr, 0);
@@ -119,7 +119,7 @@ std::vector<double> FloorRoundTrips(const TBoardParams& p) {
 }  // namespace
 
 int RunTelnetCommandBench() {
-    Board board;
+    SimBoard board;
     if (!board.up) {
         std::printf("telnet-command: netboard-sim did not start (port 23 needs root)\n");
         return 1;
@@ -146,7 +146,7 @@ int RunTelnetCommandBench() {
         std::vector<double> stamps;
         bool ok = RunF6(&form, &stamps);  // warm-up
         FloorRoundTrips(form.Params());
-        for (int i = 0; i < kRuns && ok; ++i) {
+        for (int i = 0; i < kCommandRuns && ok; ++i) {
             ok = RunF6(&form, &stamps) && stamps.size() == 12;
             const std::vector<double> trips = FloorRoundTrips(form.Params());
             ok = ok && trips.size() == 12;
@@ -174,7 +174,8 @@ int RunTelnetCommandBench() {
             "telnet-command: F6 confirmation to banner (%s): median %.2f ms (min %.2f) over %d "
             "runs; floor (100 ms pause + 12 round trips, one write per line) median %.2f ms; "
             "ratio %.3f (goal <= 1.2)\n",
-            modes[logging], t, *std::min_element(total.begin(), total.end()), kRuns, f, t / f);
+            modes[logging], t, *std::min_element(total.begin(), total.end()), kCommandRuns, f,
+            t / f);
         std::printf(
             "telnet-command:   wake line, pause and l_ip: %.2f ms (floor %.2f); each line from "
             "l_pt to save: median %.2f ms (floor %.3f); banner after save: %.3f ms\n",

@@ -22,7 +22,7 @@
 
 namespace {
 
-const char* const kHelp =
+const char* const kReaderHelp =
     "netboard-sim reader [switches]\n"
     "  --address ADDR      listen address (default 127.0.0.1)\n"
     "  --port N            listen port (default 0: any free port)\n"
@@ -99,7 +99,7 @@ bool ParseArgs(int argc, char** argv, ReaderBehaviour* b) {
         auto next = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         const char* v = nullptr;
         if (a == "--help") {
-            std::fputs(kHelp, stderr);
+            std::fputs(kReaderHelp, stderr);
             std::exit(0);
         } else if (a == "--address" && (v = next())) {
             b->address = v;
@@ -144,7 +144,7 @@ bool ParseArgs(int argc, char** argv, ReaderBehaviour* b) {
         } else if (a == "--transcript" && (v = next())) {
             b->transcript = v;
         } else {
-            std::fprintf(stderr, "netboard-sim reader: bad switch %s\n%s", a.c_str(), kHelp);
+            std::fprintf(stderr, "netboard-sim reader: bad switch %s\n%s", a.c_str(), kReaderHelp);
             return false;
         }
     }

@@ -21,7 +21,7 @@
 
 namespace {
 
-const char* const kHelp =
+const char* const kSerialHelp =
     "usage: netboard-sim serial [switches]\n"
     "Plays the network board on a pseudo-terminal and prints the terminal's path.\n"
     "%s"
@@ -60,7 +60,7 @@ int RunSerial(int argc, char** argv) {
         } else if (!std::strcmp(argv[i], "--reply-delay") && i + 1 < argc) {
             replyDelayMs = std::atoi(argv[++i]);
         } else {
-            std::fprintf(stderr, kHelp, kBoardSwitchHelp);
+            std::fprintf(stderr, kSerialHelp, kBoardSwitchHelp);
             return std::strcmp(argv[i], "--help") ? 2 : 0;
         }
     }

@@ -39,7 +39,7 @@ struct TelnetOptions {
     BoardBehaviour board;
 };
 
-const char* const kHelp =
+const char* const kTelnetHelp =
     "usage: netboard-sim telnet [switches]\n"
     "  --address A          IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port N             TCP port (default 23)\n"
@@ -280,7 +280,7 @@ int RunTelnet(int argc, char** argv) {
         else if (!std::strcmp(a, "--drop-connection"))
             o.dropConnection = std::atoi(next());
         else {
-            std::fprintf(stderr, "%s%s", kHelp, kBoardSwitchHelp);
+            std::fprintf(stderr, "%s%s", kTelnetHelp, kBoardSwitchHelp);
             return std::strcmp(a, "--help") ? 2 : 0;
         }
     }

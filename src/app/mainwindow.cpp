@@ -8,7 +8,6 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
@@ -40,7 +39,6 @@ void SetHint(QAction* a, const QString& hint) {
 
 TNetC1AppForm::TNetC1AppForm(const QString& iniPath, QWidget* parent) : QMainWindow(parent) {
     BuildWindow();
-    params_.TelnetPass.clear();
     iniPath_ = iniPath.isEmpty() ? DefaultIniPath() : iniPath;
     QString readError;
     params_ = LoadSettings(iniPath_, &readError);
@@ -82,9 +80,9 @@ void TNetC1AppForm::BuildWindow() {
     BuildMenus();
     BuildToolBar();
 
-    pageControl1_ = new QTabWidget(this);
-    pageControl1_->setObjectName(QStringLiteral("PageControl1"));
-    pageControl1_->setFont(LogFont());
+    auto* pageControl1 = new QTabWidget(this);
+    pageControl1->setObjectName(QStringLiteral("PageControl1"));
+    pageControl1->setFont(LogFont());
     memo1_ = new QPlainTextEdit;
     memo1_->setObjectName(QStringLiteral("Memo1"));
     memo1_->setFont(LogFont());
@@ -92,9 +90,9 @@ void TNetC1AppForm::BuildWindow() {
     QPalette pal = memo1_->palette();
     pal.setColor(QPalette::Base, pal.color(QPalette::Button));
     memo1_->setPalette(pal);
-    pageControl1_->addTab(memo1_, QStringLiteral("ログ"));
-    pageControl1_->widget(0)->setObjectName(QStringLiteral("TabSheet1"));
-    setCentralWidget(pageControl1_);
+    pageControl1->addTab(memo1_, QStringLiteral("ログ"));
+    pageControl1->widget(0)->setObjectName(QStringLiteral("TabSheet1"));
+    setCentralWidget(pageControl1);
     log_ = std::make_unique<TMemoLog>(memo1_);
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setSizeGripEnabled(false);
@@ -145,7 +143,7 @@ void TNetC1AppForm::BuildMenus() {
     QAction* exit = AddItem(file, "FileExitItem", QStringLiteral("終了(&X)"), nullptr);
     SetHint(exit, QStringLiteral("終了|アプリケーション終了"));
     // Exit is not a command of its own: while a command runs the close waits for its end.
-    connect(exit, &QAction::triggered, this, [this] { FileExit1Execute(); });
+    connect(exit, &QAction::triggered, this, &QWidget::close);
 
     QMenu* check = bar->addMenu(QStringLiteral("検査＆チェック"));
     check->menuAction()->setObjectName(QStringLiteral("Check1"));
@@ -183,20 +181,20 @@ void TNetC1AppForm::BuildMenus() {
 }
 
 void TNetC1AppForm::BuildToolBar() {
-    toolBar1_ = addToolBar(QStringLiteral("ToolBar1"));
-    toolBar1_->setObjectName(QStringLiteral("ToolBar1"));
+    QToolBar* bar = addToolBar(QStringLiteral("ToolBar1"));
+    bar->setObjectName(QStringLiteral("ToolBar1"));
     // The toolbar is always complete: it cannot be moved, floated or hidden.
-    toolBar1_->setMovable(false);
-    toolBar1_->setFloatable(false);
-    toolBar1_->setContextMenuPolicy(Qt::PreventContextMenu);
-    toolBar1_->toggleViewAction()->setVisible(false);
-    toolBar1_->setFixedHeight(30);
-    toolBar1_->setIconSize(QSize(16, 16));
-    auto button = [this](const char* name, QStyle::StandardPixmap icon, auto handler) {
-        QAction* a = toolBar1_->addAction(style()->standardIcon(icon), QString());
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setContextMenuPolicy(Qt::PreventContextMenu);
+    bar->toggleViewAction()->setVisible(false);
+    bar->setFixedHeight(30);
+    bar->setIconSize(QSize(16, 16));
+    auto button = [this, bar](const char* name, QStyle::StandardPixmap icon, auto handler) {
+        QAction* a = bar->addAction(style()->standardIcon(icon), QString());
         a->setObjectName(QLatin1String(name));
         connect(a, &QAction::triggered, this, handler);
-        toolBar1_->widgetForAction(a)->setObjectName(QLatin1String(name));
+        bar->widgetForAction(a)->setObjectName(QLatin1String(name));
         return a;
     };
     QAction* set = button("BtTelnetSet1", QStyle::SP_FileDialogContentsView, [this] {
@@ -205,8 +203,8 @@ void TNetC1AppForm::BuildToolBar() {
     SetHint(set, QStringLiteral("設定確認＆設定"));
     button("BtSetTCPIP", QStyle::SP_DriveNetIcon,
            [this] { RunItem(QStringLiteral("BtSetTCPIP"), &TNetC1AppForm::MnSetTCPIP1Click); });
-    toolBar1_->addSeparator()->setObjectName(QStringLiteral("ToolButton1"));
-    button("BtExit", QStyle::SP_DialogCloseButton, [this] { BtExitClick(); });
+    bar->addSeparator()->setObjectName(QStringLiteral("ToolButton1"));
+    button("BtExit", QStyle::SP_DialogCloseButton, [this] { close(); });
 }
 
 void TNetC1AppForm::BindFunctionKeys() {
@@ -398,14 +396,6 @@ TRecordWindow* TNetC1AppForm::ShowRecordWindow() {
     recordWindow_->raise();
     recordWindow_->activateWindow();
     return recordWindow_;
-}
-
-void TNetC1AppForm::FileExit1Execute() {
-    close();
-}
-
-void TNetC1AppForm::BtExitClick() {
-    close();
 }
 
 void TNetC1AppForm::HelpAbout1Execute() {

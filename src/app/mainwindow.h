@@ -21,15 +21,11 @@ class QAction;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
-class QTabWidget;
-class QToolBar;
 class QToolButton;
 class TAboutBox;
 class TBoardLink;
 class TNetSet1Dlg;
-class TParaSet1Dlg;
 class TRecordWindow;
-class TTelNetCont1Dlg;
 
 // The window is the command runner's face (TCommandUi) and its source of links (TLinkSource).
 class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSource {
@@ -66,7 +62,6 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
     // Command handlers. They run inside RunCommand when started from the menu, a function key
     // or the toolbar.
     void ROM1Click();
-    void FileExit1Execute();
     void MnSet1Click();
     void N3Click();
     void MnCheckConfg1Click();
@@ -80,7 +75,6 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
     void COMP1Click();
     void MnSetTCPIP1Click();
     void HelpAbout1Execute();
-    void BtExitClick();
 
     // The serial session, created with the log pane on first use (its port is not opened here).
     TNetSet1Dlg* SerialSession();
@@ -151,8 +145,6 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
     TBoardParams params_;
     QPlainTextEdit* memo1_ = nullptr;
     std::unique_ptr<TMemoLog> log_;
-    QTabWidget* pageControl1_ = nullptr;
-    QToolBar* toolBar1_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
     TNetSet1Dlg* netSet1Dlg_ = nullptr;      // owned; released by ReleaseSerialSession()
     QLabel* nextAddress_ = nullptr;          // in the status bar

@@ -4,7 +4,6 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPushButton>
 #include <memory>
 
 #include "app/mainwindow.h"
@@ -17,6 +16,21 @@
 #include "runner/commandrunner.h"
 #include "serial/netset1dlg.h"
 #include "telnet/telnetsession.h"
+
+namespace {
+
+// Shows the dialog modally; once it is accepted, copies its fields into the record: all of the
+// values or, when one field is not a number, none of them.
+bool CopyIfAccepted(TEntryDialog& dlg, TBoardParams* params) {
+    if (dlg.exec() != QDialog::Accepted)
+        return false;
+    TBoardParams confirmed = *params;
+    dlg.CopyTo(&confirmed);
+    *params = confirmed;
+    return true;
+}
+
+}  // namespace
 
 TCommandRunner& TNetC1AppForm::Runner() {
     if (!runner_)
@@ -38,22 +52,13 @@ bool TNetC1AppForm::ConfirmWrite(TBoardParams* params, bool withMac) {
     if (!withMac)
         dlg->HideMacRow();
     dlg->FillFrom(*params);
-    if (dlg->exec() != QDialog::Accepted)
-        return false;
-    // All of the values or, when one field is not a number, none of them.
-    TBoardParams confirmed = *params;
-    dlg->CopyTo(&confirmed);
-    *params = confirmed;
-    return true;
+    return CopyIfAccepted(*dlg, params);
 }
 
 bool TNetC1AppForm::ConfirmMacAddress(TBoardParams* params) {
     auto dlg = std::make_unique<TSetMac1Dlg>(this);
     dlg->FillFrom(*params);
-    if (dlg->exec() != QDialog::Accepted)
-        return false;
-    dlg->CopyTo(params);
-    return true;
+    return CopyIfAccepted(*dlg, params);
 }
 
 bool TNetC1AppForm::ConfirmCheckAndSet(const TBoardReadback& board, bool telnet,
@@ -61,12 +66,7 @@ bool TNetC1AppForm::ConfirmCheckAndSet(const TBoardReadback& board, bool telnet,
     auto dlg = std::make_unique<TParaSet1Dlg>(this);
     dlg->PrepareForCheckAndSet(telnet, params_.fSetInit != 0);
     dlg->FillFromBoard(board);
-    if (dlg->exec() != QDialog::Accepted)
-        return false;
-    TBoardParams confirmed = *edited;
-    dlg->CopyTo(&confirmed);
-    *edited = confirmed;
-    return true;
+    return CopyIfAccepted(*dlg, edited);
 }
 
 bool TNetC1AppForm::MayReuse(const QString& mac, const TAddressInfo& info) {

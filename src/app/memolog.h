@@ -22,7 +22,6 @@ class TMemoLog : public TLogPane {
     void Append(const QString& text) override;
 
     QStringList Lines() const;
-    QPlainTextEdit* Widget() const { return memo_; }
 
   private:
     QPlainTextEdit* memo_;

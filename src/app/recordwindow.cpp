@@ -78,7 +78,13 @@ TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
     counts_->setObjectName(QStringLiteral("LbCounts"));
     auto* exportButton = new QPushButton(QStringLiteral("CSVに書き出す..."), this);
     exportButton->setObjectName(QStringLiteral("BtExport"));
-    connect(exportButton, &QPushButton::clicked, this, &TRecordWindow::Export);
+    connect(exportButton, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(
+            this, QStringLiteral("製造記録の書き出し"), QStringLiteral("netboard-record.csv"),
+            QStringLiteral("CSV (*.csv)"));
+        if (!path.isEmpty())
+            ExportTo(path);
+    });
     auto* close = new QPushButton(QStringLiteral("閉じる"), this);
     connect(close, &QPushButton::clicked, this, &QWidget::close);
     auto* bottom = new QHBoxLayout;
@@ -141,12 +147,4 @@ bool TRecordWindow::ExportTo(const QString& path) {
         return false;
     }
     return true;
-}
-
-void TRecordWindow::Export() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("製造記録の書き出し"),
-                                                      QStringLiteral("netboard-record.csv"),
-                                                      QStringLiteral("CSV (*.csv)"));
-    if (!path.isEmpty())
-        ExportTo(path);
 }

@@ -34,8 +34,6 @@ class TRecordWindow : public QWidget {
     QLabel* Counts() const { return counts_; }
 
   private:
-    void Export();
-
     TLedger& ledger_;
     QString filter_;
     QLineEdit* search_ = nullptr;

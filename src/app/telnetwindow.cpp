@@ -10,15 +10,15 @@ TTelnetWindow::TTelnetWindow(TTelNetCont1Dlg* session, QWidget* parent)
     : QDialog(parent), session_(session) {
     setWindowTitle(QStringLiteral("テルネットの制御"));
     setFixedSize(313, 214);
-    okButton_ = new QPushButton(QStringLiteral("OK"), this);
-    okButton_->setObjectName(QStringLiteral("OKBtn"));
-    okButton_->setGeometry(79, 180, 75, 25);
-    okButton_->setDefault(true);
-    cancelButton_ = new QPushButton(QStringLiteral("キャンセル"), this);
-    cancelButton_->setObjectName(QStringLiteral("CancelBtn"));
-    cancelButton_->setGeometry(159, 180, 75, 25);
-    connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("OKBtn"));
+    ok->setGeometry(79, 180, 75, 25);
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    cancel->setObjectName(QStringLiteral("CancelBtn"));
+    cancel->setGeometry(159, 180, 75, 25);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TTelnetWindow::showEvent(QShowEvent* event) {

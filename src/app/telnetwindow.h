@@ -8,7 +8,6 @@
 
 #include <QDialog>
 
-class QPushButton;
 class TTelNetCont1Dlg;
 
 class TTelnetWindow : public QDialog {
@@ -26,6 +25,4 @@ class TTelnetWindow : public QDialog {
 
   private:
     TTelNetCont1Dlg* session_;
-    QPushButton* okButton_ = nullptr;
-    QPushButton* cancelButton_ = nullptr;
 };

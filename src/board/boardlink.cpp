@@ -111,10 +111,6 @@ bool TReceivingLink::Wait(TReplyMatcher& matcher) {
     return false;
 }
 
-bool TReceivingLink::Await(TReplyMatcher matcher) {
-    return Wait(matcher);
-}
-
 bool TReceivingLink::ReadLine(TReplyMatcher matcher) {
     const bool read = Wait(matcher);
     replyLine_ = matcher.Line();

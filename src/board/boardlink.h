@@ -153,7 +153,7 @@ class TReceivingLink : public TBoardLink {
     void Stored(int n) { count_ += n; }
     // Waits until `matcher` ends on the received bytes or kReplyLimitMs have passed, the
     // time-out logged; true when the answer matched.
-    bool Await(TReplyMatcher matcher);
+    bool Await(TReplyMatcher matcher) { return Wait(matcher); }
     // Await, putting the matcher's line into ReplyLine() whatever the outcome.
     bool ReadLine(TReplyMatcher matcher);
 

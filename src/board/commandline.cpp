@@ -54,18 +54,13 @@ QByteArray BuildCommandLine(const char* keyword, const TBoardParams& p) {
     return line + "\r\n";
 }
 
-QString CommandLabel(const char* keyword) {
-    // "mask=" and the query "mask" share their label.
-    if (const TBoardSetting* s = FindSetting(keyword))
-        return QString::fromUtf8(s->label);
-    const ActionWord* a = FindAction(keyword);
-    if (!a || !a->label)
-        Unknown(keyword);
-    return QString::fromUtf8(a->label);
-}
-
 QString OutcomeLine(const char* keyword, bool ok) {
-    return CommandLabel(keyword) + QChar(0x3000) +
+    // "mask=" and the query "mask" share their label.
+    const TBoardSetting* s = FindSetting(keyword);
+    const ActionWord* a = s ? nullptr : FindAction(keyword);
+    if (!s && (!a || !a->label))
+        Unknown(keyword);
+    return QString::fromUtf8(s ? s->label : a->label) + QChar(0x3000) +
            (ok ? QStringLiteral("OK!!") : QStringLiteral("NG!!"));
 }
 

@@ -31,9 +31,8 @@ QByteArray MacText(const TBoardParams& p);
 // for an unknown keyword.
 QByteArray BuildCommandLine(const char* keyword, const TBoardParams& p);
 
-// The label of a setting, action or mode line's outcome ("マスク長" for "mask=" and the query
-// "mask"), and the whole outcome line: label, U+3000 and "OK!!" or "NG!!".
-QString CommandLabel(const char* keyword);
+// The outcome line of a setting, action or mode line: its label ("マスク長" for "mask=" and the
+// query "mask"), U+3000 and "OK!!" or "NG!!".
 QString OutcomeLine(const char* keyword, bool ok);
 
 // Counts the three low MAC bytes on by one as a 24-bit number; FF-FF-FF wraps to 00-00-00.

@@ -8,13 +8,6 @@ namespace {
 
 constexpr int kReadWakePauseMs = 100;
 
-QByteArray Keyword(const char* keywordOrLine) {
-    QByteArray k(keywordOrLine);
-    if (k.endsWith('='))
-        k.chop(1);
-    return k;
-}
-
 // One command line: the answer to it is collected from the first byte received after it.
 void Send(TBoardLink& link, const QByteArray& line) {
     link.ClearReceived();
@@ -57,7 +50,7 @@ void LogBanner(bool ok, const TProcedureHooks& hooks) {
 }
 
 TOutcome Failed(const char* keyword) {
-    return {false, Keyword(keyword)};
+    return {false, keyword};
 }
 
 }  // namespace

@@ -18,15 +18,6 @@ QStringList ReadbackLines(const TBoardReadback& board) {
     return lines;
 }
 
-namespace {
-
-// The part of a MAC address that is the board's own: its last three bytes.
-QString OwnMacPart(const QString& mac) {
-    return mac.right(8);
-}
-
-}  // namespace
-
 QStringList ReadbackDifferences(const TBoardParams& written, const TBoardReadback& board,
                                 bool withMac) {
     QStringList out;
@@ -38,8 +29,9 @@ QStringList ReadbackDifferences(const TBoardParams& written, const TBoardReadbac
         QString sent = SettingValueText(s, written);
         QString read = ReadbackText(s.keyword, board);
         if (mac) {
-            sent = OwnMacPart(sent);
-            read = read.isNull() ? read : OwnMacPart(read);
+            // The part of a MAC address that is the board's own: its last three bytes.
+            sent = sent.right(8);
+            read = read.isNull() ? read : read.right(8);
         }
         // Automatic connection is on for any value but 0: a board may answer 2 for on.
         const bool same = s.form == TSettingForm::Switch && !read.isNull()

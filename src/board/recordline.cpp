@@ -48,37 +48,28 @@ bool SplitCsv(const QString& line, QStringList* fields) {
     return !quoted;
 }
 
+// Whether `s` starts with the characters of `shape`, where "0" stands for any digit and "H" for a
+// digit or an uppercase letter A to F.
+bool StartsWithShape(const QString& s, const QString& shape) {
+    if (s.size() < shape.size())
+        return false;
+    for (int i = 0; i < shape.size(); ++i) {
+        const QChar c = s[i];
+        const bool fits = shape[i] == QLatin1Char('0')   ? c.isDigit()
+                          : shape[i] == QLatin1Char('H') ? c.isDigit() || (c >= 'A' && c <= 'F')
+                                                         : c == shape[i];
+        if (!fits)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool IsMacText(const QString& s) {
     static const QString shape = QStringLiteral("HH-HH-HH-HH-HH-HH");
-    if (s.size() != shape.size())
-        return false;
-    for (int i = 0; i < s.size(); ++i) {
-        const QChar c = s[i];
-        if (shape[i] == QLatin1Char('-') ? c != QLatin1Char('-')
-                                         : !(c.isDigit() || (c >= 'A' && c <= 'F')))
-            return false;
-    }
-    return true;
+    return s.size() == shape.size() && StartsWithShape(s, shape);
 }
-
-namespace {
-
-// "YYYY-MM-DDTHH:MM:SS" at the start: enough to tell a time from anything else without the cost
-// of a full parse for every line of a long record.
-bool LooksLikeTime(const QString& s) {
-    static const QString shape = QStringLiteral("0000-00-00T00:00:00");
-    if (s.size() < shape.size())
-        return false;
-    for (int i = 0; i < shape.size(); ++i) {
-        if (shape[i] == QLatin1Char('0') ? !s[i].isDigit() : s[i] != shape[i])
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 bool GivesMacAddress(const QString& command) {
     return command == QLatin1String("write-mac") || command == QLatin1String("telnet-write-mac") ||
@@ -123,8 +114,11 @@ bool ParseRecordLine(const QString& text, TRecordLine* line, QString* timeText) 
         return false;
     if (!f[3].isEmpty() && !IsMacText(f[3]))
         return false;
+    // "YYYY-MM-DDTHH:MM:SS" at the start, tested before the dearer full parse.
+    if (!StartsWithShape(f[0], QStringLiteral("0000-00-00T00:00:00")))
+        return false;
     const QDateTime t = QDateTime::fromString(f[0], Qt::ISODate);
-    if (!LooksLikeTime(f[0]) || !t.isValid())
+    if (!t.isValid())
         return false;
     *timeText = f[0];
     *line = {t, f[1], f[2], f[3], f[4], f[5] == QLatin1String("OK"), f[6], QString()};

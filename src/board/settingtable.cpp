@@ -1,16 +1,14 @@
 #include "board/settingtable.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <cstring>
 
 #include "board/commandline.h"
 #include "core/exceptions.h"
 
 int TBoardSetting::MemberCount() const {
-    int n = 0;
-    while (n < static_cast<int>(members.size()) && members[static_cast<size_t>(n)])
-        ++n;
-    return n;
+    return static_cast<int>(std::find(members.begin(), members.end(), nullptr) - members.begin());
 }
 
 const TBoardSetting* FindSetting(const char* keyword) {
@@ -29,14 +27,15 @@ const TBoardSetting* SettingOfMember(int TBoardParams::*member) {
     return nullptr;
 }
 
+namespace {
+
+// The INI key of a record member ("MacAddr_3").
 const char* MemberKey(int TBoardParams::*member) {
     for (const TSettingKey& k : kIntSettingKeys)
         if (k.member == member)
             return k.name;
     return "";
 }
-
-namespace {
 
 template <typename Format>
 QString Joined(const std::vector<int>& values, Format format, QChar separator) {
@@ -56,21 +55,21 @@ std::vector<int> MemberValues(const TBoardSetting& s, const TBoardParams& p) {
 }  // namespace
 
 QString SettingValueText(const TBoardSetting& s, const TBoardParams& p) {
+    // The members are written as the board writes the groups of its reply.
     const std::vector<int> v = MemberValues(s, p);
     switch (s.form) {
         case TSettingForm::MacAddress:
-            return QStringLiteral("02-5A-C3-") + Joined(v, HexText, QLatin1Char('-'));
-        case TSettingForm::IpAddress:
-            return Joined(v, DecText, QLatin1Char('.'));
+            return QStringLiteral("02-5A-C3-") + ReplyText(s, v);
         case TSettingForm::SpeedList:
             return v[0] == 2   ? QStringLiteral("17")
                    : v[0] == 1 ? QStringLiteral("16")
                                : QStringLiteral("15");
+        case TSettingForm::IpAddress:
         case TSettingForm::Decimal:
         case TSettingForm::Switch:
             break;
     }
-    return DecText(v[0]);
+    return ReplyText(s, v);
 }
 
 TReplyValues ParseReply(const TBoardSetting& s, const QString& reply) {
@@ -136,10 +135,9 @@ QString TSettingRangeError::Text() const {
 std::optional<TSettingRangeError> CheckSettings(const TBoardParams& p) {
     for (const TBoardSetting& s : kBoardSettings) {
         for (int i = 0; i < s.MemberCount(); ++i) {
-            const int TBoardParams::*m = s.members[static_cast<size_t>(i)];
+            int TBoardParams::*m = s.members[static_cast<size_t>(i)];
             if (p.*m < s.min || p.*m > s.max)
-                return TSettingRangeError{MemberKey(s.members[static_cast<size_t>(i)]), p.*m, s.min,
-                                          s.max};
+                return TSettingRangeError{MemberKey(m), p.*m, s.min, s.max};
         }
     }
     return std::nullopt;

@@ -102,8 +102,6 @@ inline constexpr auto kSettingOrder = [] {
 const TBoardSetting* FindSetting(const char* keyword);
 // The row that fills `member`; null for a member that is no board setting (ComPort, switches).
 const TBoardSetting* SettingOfMember(int TBoardParams::*member);
-// The INI key of a record member ("MacAddr_3").
-const char* MemberKey(int TBoardParams::*member);
 
 // The value part of a setting's line for the record ("10.16.77.170", "17").
 QString SettingValueText(const TBoardSetting& s, const TBoardParams& p);

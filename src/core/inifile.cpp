@@ -5,6 +5,8 @@
 #include <unistd.h>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 
 #include "core/exceptions.h"
@@ -23,39 +25,31 @@ bool ReadWholeFile(const QString& path, QByteArray* bytes, QString* error) {
             *error = ErrnoText(errno);
         return false;
     }
+    auto fail = [error](const QString& why) {
+        *error = why;
+        return false;
+    };
     struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0) {
-        *error = ErrnoText(errno);
-        return false;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        *error = ErrnoText(EISDIR);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *error = QStringLiteral("通常のファイルではありません。");
-        return false;
-    }
-    if (st.st_size > TIniFile::kMaxFileSize) {
-        *error = ErrnoText(EFBIG);
-        return false;
-    }
+    if (::fstat(fd.Get(), &st) != 0)
+        return fail(ErrnoText(errno));
+    if (S_ISDIR(st.st_mode))
+        return fail(ErrnoText(EISDIR));
+    if (!S_ISREG(st.st_mode))
+        return fail(QStringLiteral("通常のファイルではありません。"));
+    if (st.st_size > TIniFile::kMaxFileSize)
+        return fail(ErrnoText(EFBIG));
     bytes->clear();
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            *error = ErrnoText(errno);
-            return false;
-        }
+        if (n < 0)
+            return fail(ErrnoText(errno));
         if (n == 0)
             return true;
-        if (bytes->size() + n > TIniFile::kMaxFileSize) {
-            *error = ErrnoText(EFBIG);
-            return false;
-        }
+        if (bytes->size() + n > TIniFile::kMaxFileSize)
+            return fail(ErrnoText(EFBIG));
         bytes->append(buf, n);
     }
 }
@@ -122,6 +116,21 @@ QString WriteWholeFile(const QString& path, const QByteArray& bytes) {
     return QString();
 }
 
+// A value of more than two characters beginning "0x" or "0X" is hexadecimal (up to eight digits,
+// taken as the 32-bit pattern written); any other goes through the decimal conversion.
+bool ParseInteger(const QString& value, int* out) {
+    if (value.size() > 2 && value[0] == QLatin1Char('0') &&
+        (value[1] == QLatin1Char('x') || value[1] == QLatin1Char('X'))) {
+        const QStringView digits = QStringView(value).mid(2);
+        const auto hex = [](QChar c) { return c.unicode() < 128 && std::isxdigit(c.unicode()); };
+        if (digits.size() > 8 || !std::all_of(digits.begin(), digits.end(), hex))
+            return false;
+        *out = static_cast<int>(digits.toUInt(nullptr, 16));
+        return true;
+    }
+    return TryStrToInt(value, out);
+}
+
 }  // namespace
 
 TIniFile::TIniFile(const QString& path) : path_(path) {
@@ -170,10 +179,7 @@ void TIniFile::Parse(const QByteArray& bytes) {
 }
 
 TIniFile::Section* TIniFile::FindSection(const QString& name) {
-    for (Section& s : sections_)
-        if (s.name.compare(name, Qt::CaseInsensitive) == 0)
-            return &s;
-    return nullptr;
+    return const_cast<Section*>(std::as_const(*this).FindSection(name));
 }
 
 const TIniFile::Section* TIniFile::FindSection(const QString& name) const {
@@ -191,31 +197,6 @@ QString TIniFile::ReadString(const QString& section, const QString& key, const Q
         if (!l.key.isEmpty() && l.key.compare(key, Qt::CaseInsensitive) == 0)
             return l.value;
     return def;
-}
-
-bool TIniFile::ParseInteger(const QString& value, int* out) {
-    if (value.size() > 2 && value[0] == QLatin1Char('0') &&
-        (value[1] == QLatin1Char('x') || value[1] == QLatin1Char('X'))) {
-        const QString digits = value.mid(2);
-        if (digits.size() > 8)
-            return false;
-        uint32_t v = 0;
-        for (QChar c : digits) {
-            int d;
-            if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-                d = c.unicode() - '0';
-            else if (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
-                d = c.unicode() - 'a' + 10;
-            else if (c >= QLatin1Char('A') && c <= QLatin1Char('F'))
-                d = c.unicode() - 'A' + 10;
-            else
-                return false;
-            v = v * 16u + static_cast<uint32_t>(d);
-        }
-        *out = static_cast<int>(v);  // eight digits are the 32-bit pattern, as written
-        return true;
-    }
-    return TryStrToInt(value, out);
 }
 
 int TIniFile::ReadInteger(const QString& section, const QString& key, int def) const {
@@ -278,11 +259,9 @@ void TIniFile::UpdateFile() const {
 }
 
 QString IniPathForExecutable(const QString& exePath) {
-    int nameStart = 0;
-    for (int i = 0; i < exePath.size(); ++i)
-        if (exePath[i] == QLatin1Char('/') || exePath[i] == QLatin1Char('\\'))
-            nameStart = i + 1;
-    const int dot = static_cast<int>(exePath.lastIndexOf(QLatin1Char('.')));
+    const qsizetype nameStart =
+        std::max(exePath.lastIndexOf(QLatin1Char('/')), exePath.lastIndexOf(QLatin1Char('\\'))) + 1;
+    const qsizetype dot = exePath.lastIndexOf(QLatin1Char('.'));
     // A dot that starts the file name (a hidden file) is not an extension.
     if (dot > nameStart)
         return exePath.left(dot + 1) + QStringLiteral("ini");

@@ -46,9 +46,6 @@ class TIniFile {
     // Writes the file; throws EFCreateError when it cannot be written.
     void UpdateFile() const;
 
-    // Parses a value the way ReadInteger does.
-    static bool ParseInteger(const QString& value, int* out);
-
     // Files above this size are not read (and so never replaced).
     static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
 

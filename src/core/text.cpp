@@ -21,20 +21,11 @@ QByteArray EncodeShiftJis(const QString& text) {
 }
 
 QString HexDump(const QByteArray& bytes) {
-    return HexDump(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                   static_cast<int>(bytes.size()));
+    return bytes.isEmpty() ? QString() : QString::fromLatin1(bytes.toHex(' ').toUpper() + ' ');
 }
 
 QString HexDump(const uint8_t* bytes, int count) {
-    static const char digits[] = "0123456789ABCDEF";
-    QString out;
-    out.reserve(count * 3);
-    for (int i = 0; i < count; ++i) {
-        out.append(QLatin1Char(digits[bytes[i] >> 4]));
-        out.append(QLatin1Char(digits[bytes[i] & 15]));
-        out.append(QLatin1Char(' '));
-    }
-    return out;
+    return HexDump(QByteArray::fromRawData(reinterpret_cast<const char*>(bytes), count));
 }
 
 std::optional<uint32_t> ParseIPv4(const QString& text) {

@@ -12,23 +12,17 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QStyle>
 #include <QVBoxLayout>
 
 #include "board/commandline.h"
 #include "board/procedures.h"
 #include "board/settingtable.h"
-#include "core/exceptions.h"
 #include "core/settings.h"
 #include "dialogs/beep.h"
 #include "dialogs/fonts.h"
 #include "version.h"
 
 namespace {
-
-QLabel* MakeLabel(const QString& text, QWidget* parent) {
-    return new QLabel(text, parent);
-}
 
 TIntEdit* MakeInt(QWidget* parent, int min, int max, int radix) {
     auto* e = new TIntEdit(parent);
@@ -48,7 +42,7 @@ QFrame* MakeLine(QWidget* parent) {
 QHBoxLayout* WithUnit(QWidget* field, const QString& unit, QWidget* parent) {
     auto* row = new QHBoxLayout;
     row->addWidget(field);
-    row->addWidget(MakeLabel(unit, parent));
+    row->addWidget(new QLabel(unit, parent));
     row->addStretch();
     return row;
 }
@@ -57,6 +51,21 @@ QPushButton* MakeButton(const QString& text, QWidget* parent) {
     auto* b = new QPushButton(text, parent);
     b->setAutoDefault(false);
     return b;
+}
+
+// Adds `fields` to `row` with a "-" label between each two, then the stretch; returns the last
+// label.
+QLabel* AddDashedFields(QHBoxLayout* row, std::initializer_list<QWidget*> fields, QWidget* parent) {
+    QLabel* dash = nullptr;
+    for (QWidget* f : fields) {
+        if (f != *fields.begin()) {
+            dash = new QLabel(QStringLiteral("-"), parent);
+            row->addWidget(dash);
+        }
+        row->addWidget(f);
+    }
+    row->addStretch();
+    return dash;
 }
 
 }  // namespace
@@ -115,7 +124,8 @@ TIntEdit* TEntryDialog::IntField(Member member, int radix) {
     return e;
 }
 
-QHBoxLayout* TEntryDialog::AddressRow(Member first, const QString& name, TFmtEdit** fields) {
+QHBoxLayout* TEntryDialog::AddressRow(Member first, const QString& name,
+                                      const std::array<TFmtEdit**, 4>& fields) {
     const TBoardSetting* s = SettingOfMember(first);
     auto* row = new QHBoxLayout;
     std::array<TFmtEdit*, 4> all{};
@@ -128,9 +138,9 @@ QHBoxLayout* TEntryDialog::AddressRow(Member first, const QString& name, TFmtEdi
             s->members[static_cast<size_t>(i)], [e](int v) { e->setText(DecText(v)); },
             [e] { return e->IntValue(); });
         if (i)
-            row->addWidget(MakeLabel(QStringLiteral("："), this));
+            row->addWidget(new QLabel(QStringLiteral("："), this));
         row->addWidget(e);
-        fields[i] = all[static_cast<size_t>(i)] = e;
+        *fields[static_cast<size_t>(i)] = all[static_cast<size_t>(i)] = e;
     }
     TFmtEdit::JoinAddressRow(all);
     row->addStretch();
@@ -142,7 +152,7 @@ void TEntryDialog::SetMember(Member member, int value) {
         b->set(value);
 }
 
-void TEntryDialog::FillMembers(const TBoardParams& p, bool withMac) {
+void TEntryDialog::FillFrom(const TBoardParams& p, bool withMac) {
     for (const TBoardSetting& s : kBoardSettings) {
         if (s.form == TSettingForm::MacAddress && !withMac)
             continue;
@@ -151,7 +161,7 @@ void TEntryDialog::FillMembers(const TBoardParams& p, bool withMac) {
     }
 }
 
-void TEntryDialog::CopyMembers(TBoardParams* p) {
+void TEntryDialog::CopyTo(TBoardParams* p) {
     for (const TBoardSetting& s : kBoardSettings)
         for (int i = 0; i < s.MemberCount(); ++i)
             if (const Binding* b = Bound(s.members[static_cast<size_t>(i)]))
@@ -187,9 +197,8 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     top->setSizeConstraint(QLayout::SetFixedSize);
 
     // MAC row
-    Label11 = MakeLabel(QStringLiteral("MACアドレス"), this);
+    Label11 = new QLabel(QStringLiteral("MACアドレス"), this);
     top->addWidget(Label11);
-    auto* macRow = new QHBoxLayout;
     // The fixed first three bytes hold what a MAC address byte holds.
     const TBoardSetting* mac = SettingOfMember(&TBoardParams::MacAddr_1);
     EdMacAdr01 = MakeInt(this, mac->min, mac->max, -16);
@@ -198,11 +207,6 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     EdMacAdr1 = IntField(&TBoardParams::MacAddr_1, -16);
     EdMacAdr2 = IntField(&TBoardParams::MacAddr_2, -16);
     EdMacAdr3 = IntField(&TBoardParams::MacAddr_3, -16);
-    Label20 = MakeLabel(QStringLiteral("-"), this);
-    Label21 = MakeLabel(QStringLiteral("-"), this);
-    Label22 = MakeLabel(QStringLiteral("-"), this);
-    Label17 = MakeLabel(QStringLiteral("-"), this);
-    Label18 = MakeLabel(QStringLiteral("-"), this);
     // The first three bytes are fixed; they are shown, never typed, never read back.
     EdMacAdr01->SetEditorEnabled(false);
     EdMacAdr02->SetEditorEnabled(false);
@@ -210,34 +214,37 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     EdMacAdr01->SetValue(2);
     EdMacAdr02->SetValue(90);
     EdMacAdr03->SetValue(195);
-    QWidget* macItems[] = {EdMacAdr01, Label20, EdMacAdr02, Label21, EdMacAdr03, Label22,
-                           EdMacAdr1,  Label17, EdMacAdr2,  Label18, EdMacAdr3};
-    for (QWidget* w : macItems)
-        macRow->addWidget(w);
-    macRow->addStretch();
-    top->addLayout(macRow);
+    macRow_ = new QHBoxLayout;
+    Label18 = AddDashedFields(
+        macRow_, {EdMacAdr01, EdMacAdr02, EdMacAdr03, EdMacAdr1, EdMacAdr2, EdMacAdr3}, this);
+    top->addLayout(macRow_);
     MacLine = MakeLine(this);
     top->addWidget(MacLine);
 
+    // The labelled rows of the grid: a single field in the second column, a row of fields (or
+    // a field with its unit) across the second and third.
     auto* grid = new QGridLayout;
     int r = 0;
-    TFmtEdit* ip1[4];
-    TFmtEdit* ip2[4];
+    const auto fieldRow = [&](const QString& label, QWidget* field) {
+        grid->addWidget(new QLabel(label, this), r, 0);
+        grid->addWidget(field, r++, 1);
+    };
+    const auto wideRow = [&](const QString& label, QLayout* fields) {
+        grid->addWidget(new QLabel(label, this), r, 0);
+        grid->addLayout(fields, r++, 1, 1, 2);
+    };
     const QString ownIp = QStringLiteral("TCP/IP");
-    grid->addWidget(MakeLabel(ownIp, this), r, 0);
-    grid->addLayout(AddressRow(&TBoardParams::TCPIP1_1, ownIp, ip1), r++, 1, 1, 2);
+    wideRow(ownIp, AddressRow(&TBoardParams::TCPIP1_1, ownIp,
+                              {&EdTCPIP1_1, &EdTCPIP1_2, &EdTCPIP1_3, &EdTCPIP1_4}));
     EdPort1 = IntField(&TBoardParams::TCPPort1);
-    grid->addWidget(MakeLabel(QStringLiteral("PORT"), this), r, 0);
-    grid->addWidget(EdPort1, r++, 1);
+    fieldRow(QStringLiteral("PORT"), EdPort1);
     const QString destIp = QStringLiteral("TCP/IP（接続先）");
-    grid->addWidget(MakeLabel(destIp, this), r, 0);
-    grid->addLayout(AddressRow(&TBoardParams::TCPIP2_1, destIp, ip2), r++, 1, 1, 2);
+    wideRow(destIp, AddressRow(&TBoardParams::TCPIP2_1, destIp,
+                               {&EdTCPIP2_1, &EdTCPIP2_2, &EdTCPIP2_3, &EdTCPIP2_4}));
     EdPort2 = IntField(&TBoardParams::TCPPort2);
-    grid->addWidget(MakeLabel(QStringLiteral("PORT（接続先）"), this), r, 0);
-    grid->addWidget(EdPort2, r++, 1);
+    fieldRow(QStringLiteral("PORT（接続先）"), EdPort2);
     Edmask = IntField(&TBoardParams::TCPmask);
-    grid->addWidget(MakeLabel(QStringLiteral("マスク長"), this), r, 0);
-    grid->addLayout(WithUnit(Edmask, QStringLiteral("(マスク有効桁数)"), this), r++, 1, 1, 2);
+    wideRow(QStringLiteral("マスク長"), WithUnit(Edmask, QStringLiteral("(マスク有効桁数)"), this));
     CBAutoConnect = new QCheckBox(QStringLiteral("自動接続モード使用"), this);
     grid->addWidget(CBAutoConnect, r++, 0, 1, 3);
     ComboBox1 = new QComboBox(this);
@@ -245,11 +252,9 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
         {QStringLiteral("9600bps"), QStringLiteral("19.2kbps"), QStringLiteral("38.4kbps")});
     ComboBox1->setPlaceholderText(QStringLiteral("19200"));
     ComboBox1->setCurrentIndex(-1);
-    grid->addWidget(MakeLabel(QStringLiteral("通信スピード"), this), r, 0);
-    grid->addWidget(ComboBox1, r++, 1);
+    fieldRow(QStringLiteral("通信スピード"), ComboBox1);
     EdTxTiming = IntField(&TBoardParams::TxTiming);
-    grid->addWidget(MakeLabel(QStringLiteral("送信タイミング"), this), r, 0);
-    grid->addLayout(WithUnit(EdTxTiming, QStringLiteral("ms"), this), r++, 1, 1, 2);
+    wideRow(QStringLiteral("送信タイミング"), WithUnit(EdTxTiming, QStringLiteral("ms"), this));
     auto* keepBox = new QGroupBox(QStringLiteral("キープ・アライブ"), this);
     auto* keepRow = new QHBoxLayout(keepBox);
     RGKeepOff = new QRadioButton(QStringLiteral("OFF"), keepBox);
@@ -261,17 +266,9 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     RGKeep->addButton(RGKeepOn, 1);
     grid->addWidget(keepBox, r++, 0, 1, 3);
     EdChkTimer = IntField(&TBoardParams::ChkTiming);
-    grid->addWidget(MakeLabel(QStringLiteral("無通信監視タイマー"), this), r, 0);
-    grid->addLayout(WithUnit(EdChkTimer, QStringLiteral("min"), this), r++, 1, 1, 2);
+    wideRow(QStringLiteral("無通信監視タイマー"),
+            WithUnit(EdChkTimer, QStringLiteral("min"), this));
     top->addLayout(grid);
-    EdTCPIP1_1 = ip1[0];
-    EdTCPIP1_2 = ip1[1];
-    EdTCPIP1_3 = ip1[2];
-    EdTCPIP1_4 = ip1[3];
-    EdTCPIP2_1 = ip2[0];
-    EdTCPIP2_2 = ip2[1];
-    EdTCPIP2_3 = ip2[2];
-    EdTCPIP2_4 = ip2[3];
 
     BtDefault = MakeButton(QStringLiteral("出荷時設定"), this);
     BtDefault->hide();
@@ -296,10 +293,11 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
 }
 
 void TParaSet1Dlg::HideMacRow() {
-    QWidget* row[] = {EdMacAdr01, EdMacAdr02, EdMacAdr03, Label20, Label21, Label22, EdMacAdr1,
-                      EdMacAdr2,  EdMacAdr3,  Label11,    Label17, Label18, MacLine};
-    for (QWidget* w : row)
-        w->hide();
+    for (int i = 0; i < macRow_->count(); ++i)
+        if (QWidget* w = macRow_->itemAt(i)->widget())
+            w->hide();
+    Label11->hide();
+    MacLine->hide();
 }
 
 int TParaSet1Dlg::SpeedIndex() const {
@@ -333,25 +331,16 @@ void TParaSet1Dlg::SetKeepIndex(int index) {
     RGKeep->button(index)->setChecked(true);
 }
 
-void TParaSet1Dlg::FillFrom(const TBoardParams& p) {
-    FillMembers(p);
-}
-
-void TParaSet1Dlg::CopyTo(TBoardParams* p) {
-    CopyMembers(p);
-}
-
 void TParaSet1Dlg::BtDefaultClick() {
     // The factory settings are the record's defaults.
-    FillMembers(TBoardParams{}, false);
+    FillFrom(TBoardParams{}, false);
 }
 
 void TParaSet1Dlg::PrepareForCheckAndSet(bool disableMac, bool showDefault) {
-    EdMacAdr1->SetEditorEnabled(false);
-    EdMacAdr2->SetEditorEnabled(false);
-    EdMacAdr3->SetEditorEnabled(false);
-    if (disableMac) {
-        for (TIntEdit* e : {EdMacAdr01, EdMacAdr02, EdMacAdr03, EdMacAdr1, EdMacAdr2, EdMacAdr3})
+    // The first three are never typed into anyway.
+    for (TIntEdit* e : {EdMacAdr01, EdMacAdr02, EdMacAdr03, EdMacAdr1, EdMacAdr2, EdMacAdr3}) {
+        e->SetEditorEnabled(false);
+        if (disableMac)
             e->setEnabled(false);
     }
     BtDefault->setVisible(showDefault);
@@ -382,29 +371,16 @@ TSetMac1Dlg::TSetMac1Dlg(QWidget* parent) : TEntryDialog(parent) {
     setWindowTitle(QStringLiteral("MACアドレスの再設定"));
     auto* top = new QVBoxLayout(this);
     top->setSizeConstraint(QLayout::SetFixedSize);
-    top->addWidget(MakeLabel(QStringLiteral("MACアドレス"), this));
+    top->addWidget(new QLabel(QStringLiteral("MACアドレス"), this));
     auto* row = new QHBoxLayout;
-    FixedPrefix = MakeLabel(QStringLiteral("02-5A-C3-"), this);
+    FixedPrefix = new QLabel(QStringLiteral("02-5A-C3-"), this);
     EdMacAdr1 = IntField(&TBoardParams::MacAddr_1, -16);
     EdMacAdr2 = IntField(&TBoardParams::MacAddr_2, -16);
     EdMacAdr3 = IntField(&TBoardParams::MacAddr_3, -16);
     row->addWidget(FixedPrefix);
-    row->addWidget(EdMacAdr1);
-    row->addWidget(MakeLabel(QStringLiteral("-"), this));
-    row->addWidget(EdMacAdr2);
-    row->addWidget(MakeLabel(QStringLiteral("-"), this));
-    row->addWidget(EdMacAdr3);
-    row->addStretch();
+    AddDashedFields(row, {EdMacAdr1, EdMacAdr2, EdMacAdr3}, this);
     top->addLayout(row);
     AddButtonRow(top, QStringLiteral("設定"), &OKBtn, &CancelBtn);
-}
-
-void TSetMac1Dlg::FillFrom(const TBoardParams& p) {
-    FillMembers(p);
-}
-
-void TSetMac1Dlg::CopyTo(TBoardParams* p) {
-    CopyMembers(p);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -416,9 +392,9 @@ TSetTCPIPDlg::TSetTCPIPDlg(QWidget* parent) : TEntryDialog(parent) {
     top->setSizeConstraint(QLayout::SetFixedSize);
     auto* left = new QVBoxLayout;
     const QString target = QStringLiteral("Telnet先のTCP/IP");
-    left->addWidget(MakeLabel(target, this));
-    TFmtEdit* ip[4];
-    left->addLayout(AddressRow(&TBoardParams::TCPIP1_1, target, ip));
+    left->addWidget(new QLabel(target, this));
+    left->addLayout(AddressRow(&TBoardParams::TCPIP1_1, target,
+                               {&EdTCPIP1_1, &EdTCPIP1_2, &EdTCPIP1_3, &EdTCPIP1_4}));
     left->addStretch();
     AddButtonRow(left, QStringLiteral("OK"), &OKBtn, &CancelBtn);
     top->addLayout(left);
@@ -429,25 +405,13 @@ TSetTCPIPDlg::TSetTCPIPDlg(QWidget* parent) : TEntryDialog(parent) {
     right->addWidget(BtReset);
     right->addStretch();
     top->addLayout(right);
-    EdTCPIP1_1 = ip[0];
-    EdTCPIP1_2 = ip[1];
-    EdTCPIP1_3 = ip[2];
-    EdTCPIP1_4 = ip[3];
     connect(BtBoard, &QPushButton::clicked, this, [this] { BtBoardClick(); });
     connect(BtReset, &QPushButton::clicked, this, [this] { BtResetClick(); });
 }
 
-void TSetTCPIPDlg::FillFrom(const TBoardParams& p) {
-    FillMembers(p);
-}
-
-void TSetTCPIPDlg::CopyTo(TBoardParams* p) {
-    CopyMembers(p);
-}
-
 void TSetTCPIPDlg::BtBoardClick() {
     // The board's own address as it leaves the factory.
-    FillMembers(TBoardParams{});
+    FillFrom(TBoardParams{});
 }
 
 void TSetTCPIPDlg::BtResetClick() {
@@ -466,7 +430,7 @@ TInputIntDlg::TInputIntDlg(QWidget* parent) : TEntryDialog(parent) {
     auto* panel = new QFrame(this);
     panel->setFrameShape(QFrame::StyledPanel);
     auto* inner = new QVBoxLayout(panel);
-    STTitle = MakeLabel(QString(), panel);
+    STTitle = new QLabel(QString(), panel);
     IntEd = new TIntEdit(panel);
     inner->addWidget(STTitle);
     inner->addWidget(IntEd);
@@ -486,11 +450,10 @@ QString VersionInfo(int key) {
         case 2:
             return QString::fromUtf8(nb::version::FileVersion);
         case 3:
+        case 5:
             return QStringLiteral("netboard-config");
         case 4:
             return QString::fromUtf8(nb::version::LegalCopyright);
-        case 5:
-            return QStringLiteral("netboard-config");
         case 7:
             return QString::fromUtf8(nb::version::ProductName);
         default:
@@ -498,10 +461,8 @@ QString VersionInfo(int key) {
     }
 }
 
-TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
+TAboutBox::TAboutBox(QWidget* parent) : TEntryDialog(parent) {
     setWindowTitle(QStringLiteral("バージョン情報"));
-    setFont(DialogFont());
-    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     auto* top = new QVBoxLayout(this);
     top->setSizeConstraint(QLayout::SetFixedSize);
     auto* row = new QHBoxLayout;
@@ -510,15 +471,15 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     icon->setPixmap(ProgramIcon().pixmap(32, 32));
     row->addWidget(icon, 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout;
-    ProductName = MakeLabel(VersionInfo(7), this);
-    Version = MakeLabel(QStringLiteral("     Version ") + VersionInfo(2), this);
-    Copyright = MakeLabel(VersionInfo(4), this);
+    ProductName = new QLabel(VersionInfo(7), this);
+    Version = new QLabel(QStringLiteral("     Version ") + VersionInfo(2), this);
+    Copyright = new QLabel(VersionInfo(4), this);
     texts->addWidget(ProductName);
     texts->addWidget(Version);
     texts->addWidget(Copyright);
     row->addLayout(texts);
     top->addLayout(row);
-    Comments = MakeLabel(VersionInfo(1), this);
+    Comments = new QLabel(VersionInfo(1), this);
     Comments->setAlignment(Qt::AlignCenter);
     top->addWidget(Comments);
     OKButton = new QPushButton(QStringLiteral("OK"), this);
@@ -529,9 +490,4 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     buttons->addStretch();
     top->addLayout(buttons);
     connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
-}
-
-void TAboutBox::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    CenterOnScreen(this);
 }

@@ -11,7 +11,6 @@
 #include "core/settings.h"
 #include "dialogs/intedit.h"
 
-class QAbstractButton;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -21,10 +20,10 @@ class QPushButton;
 class QRadioButton;
 class QHBoxLayout;
 struct TBoardReadback;
-struct TBoardSetting;
 
-// Base of the entry dialogs: the dialog font, centred on the screen, and no acceptance while
-// one of its number text fields holds a number outside its range (the focus goes back there).
+// Base of the entry dialogs and the about box: the dialog font, centred on the screen, and no
+// acceptance while one of its number text fields holds a number outside its range (the focus
+// goes back there).
 //
 // Each field that shows a member of the board parameter record is bound to it, with the range
 // the settings table gives; filling and copying back run over the bound fields in the table's
@@ -35,6 +34,14 @@ class TEntryDialog : public QDialog {
   public:
     explicit TEntryDialog(QWidget* parent);
     void accept() override;
+
+    // Fills every bound field from the record; without `withMac` the MAC address fields keep
+    // what they hold.
+    void FillFrom(const TBoardParams& p, bool withMac = true);
+    // Copies every bound field into the record in the table's order. A number text field that
+    // is not a decimal integer throws EConvertError naming the field; the members before it
+    // keep their new values.
+    void CopyTo(TBoardParams* p);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -48,19 +55,14 @@ class TEntryDialog : public QDialog {
     void Bind(Member member, std::function<void(int)> set, std::function<int()> get);
     // An integer field bound to `member`, with the member's range.
     TIntEdit* IntField(Member member, int radix = -10);
-    // A row of four number text fields with "：" between them, bound to the four members of
-    // the address setting that `first` belongs to; a whole address pasted into one of them
-    // fills the row. `name` names the fields in conversion errors ("TCP/IP（1）").
-    QHBoxLayout* AddressRow(Member first, const QString& name, TFmtEdit** fields);
+    // A row of four number text fields with "：" between them, stored into `fields` and bound
+    // to the four members of the address setting that `first` belongs to; a whole address
+    // pasted into one of them fills the row. `name` names the fields in conversion errors
+    // ("TCP/IP（1）").
+    QHBoxLayout* AddressRow(Member first, const QString& name,
+                            const std::array<TFmtEdit**, 4>& fields);
     // Sets the bound field of `member`, if there is one.
     void SetMember(Member member, int value);
-    // Fills every bound field from the record; without `withMac` the MAC address fields keep
-    // what they hold.
-    void FillMembers(const TBoardParams& p, bool withMac = true);
-    // Copies every bound field into the record in the table's order. A number text field that
-    // is not a decimal integer throws EConvertError naming the field; the members before it
-    // keep their new values.
-    void CopyMembers(TBoardParams* p);
 
   private:
     struct Binding {
@@ -82,12 +84,6 @@ class TParaSet1Dlg : public TEntryDialog {
     // Hides the MAC row: the six MAC fields, the five "-" labels, the "MACアドレス" label and
     // the line under them.
     void HideMacRow();
-    // Fills every field from the record.
-    void FillFrom(const TBoardParams& p);
-    // Copies every field into the record in field order. A number text field that is not a
-    // decimal integer throws EConvertError naming the field; the members before it keep their
-    // new values.
-    void CopyTo(TBoardParams* p);
     // The list's entry index and the radio buttons' index (-1 when none is selected). An index
     // that names no entry leaves the list without a selection and without text, since the
     // speed line then asks for 9600 bit/s, whatever a text would say.
@@ -103,11 +99,7 @@ class TParaSet1Dlg : public TEntryDialog {
     TIntEdit* EdMacAdr2;
     TIntEdit* EdMacAdr3;
     QLabel* Label11;  // "MACアドレス"
-    QLabel* Label20;  // the "-" labels of the MAC row
-    QLabel* Label21;
-    QLabel* Label22;
-    QLabel* Label17;
-    QLabel* Label18;
+    QLabel* Label18;  // the last "-" label of the MAC row
     QFrame* MacLine;  // the line under the MAC row
     TFmtEdit* EdTCPIP1_1;
     TFmtEdit* EdTCPIP1_2;
@@ -140,6 +132,9 @@ class TParaSet1Dlg : public TEntryDialog {
     void PrepareForCheckAndSet(bool disableMac, bool showDefault);
     // Fills the fields whose values the board gave; the others keep what they hold.
     void FillFromBoard(const TBoardReadback& board);
+
+  private:
+    QHBoxLayout* macRow_;  // the six MAC fields and the "-" labels between them
 };
 
 // The MAC address dialog.
@@ -148,8 +143,6 @@ class TSetMac1Dlg : public TEntryDialog {
 
   public:
     explicit TSetMac1Dlg(QWidget* parent = nullptr);
-    void FillFrom(const TBoardParams& p);
-    void CopyTo(TBoardParams* p);
 
     TIntEdit* EdMacAdr1;
     TIntEdit* EdMacAdr2;
@@ -165,10 +158,6 @@ class TSetTCPIPDlg : public TEntryDialog {
 
   public:
     explicit TSetTCPIPDlg(QWidget* parent = nullptr);
-    void FillFrom(const TBoardParams& p);
-    // Converts the four texts in order into TCPIP1_1..TCPIP1_4; a text that is not a decimal
-    // integer throws EConvertError, the fields before it having been stored.
-    void CopyTo(TBoardParams* p);
 
     void BtBoardClick();  // "Default1(Board)": 10.16.77.170
     void BtResetClick();  // "Default2(Reset)": 192.168.0.1
@@ -197,7 +186,7 @@ class TInputIntDlg : public TEntryDialog {
 };
 
 // The about box: product name, version, legal notice and description of this build.
-class TAboutBox : public QDialog {
+class TAboutBox : public TEntryDialog {
     Q_OBJECT
 
   public:
@@ -208,9 +197,6 @@ class TAboutBox : public QDialog {
     QLabel* Copyright;
     QLabel* Comments;
     QPushButton* OKButton;
-
-  protected:
-    void showEvent(QShowEvent* event) override;
 };
 
 // The text of one version key of this build (0 CompanyName, 1 FileDescription, 2 FileVersion,

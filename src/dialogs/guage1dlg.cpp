@@ -46,7 +46,7 @@ TGuage1Dlg::TGuage1Dlg(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Frame
 
     button1_ = new QPushButton(QStringLiteral("&Cancel"), border);
     button1_->setAutoDefault(false);
-    connect(button1_, &QPushButton::clicked, this, &TGuage1Dlg::Button1Click);
+    connect(button1_, &QPushButton::clicked, this, &TGuage1Dlg::reject);
 
     auto* inner = new QVBoxLayout;
     inner->setContentsMargins(9, 8, 9, 9);
@@ -65,12 +65,8 @@ TGuage1Dlg::TGuage1Dlg(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Frame
     setWindowTitle(QStringLiteral("変換実行中"));
 }
 
-void TGuage1Dlg::Button1Click() {
-    running_ = false;
-}
-
 void TGuage1Dlg::reject() {
-    Button1Click();
+    running_ = false;
 }
 
 void TGuage1Dlg::showEvent(QShowEvent* event) {
@@ -103,5 +99,5 @@ void TGuage1Dlg::closeEvent(QCloseEvent* event) {
         return;
     }
     event->ignore();
-    Button1Click();
+    reject();
 }

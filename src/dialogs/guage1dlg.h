@@ -34,7 +34,7 @@ class TGuage1Dlg : public QDialog {
     // The caption strip, showing the window title.
     QLabel* Caption() const { return caption_; }
 
-    void reject() override;  // Escape: Cancel
+    void reject() override;  // Cancel, and Escape
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -43,8 +43,6 @@ class TGuage1Dlg : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void Button1Click();
-
     QLabel* caption_ = nullptr;
     QLabel* label1_ = nullptr;
     QFrame* panel2_ = nullptr;

@@ -15,8 +15,6 @@
 #include <QVBoxLayout>
 #include <QValidator>
 #include <algorithm>
-#include <functional>
-#include <limits>
 
 #include "core/exceptions.h"
 #include "dialogs/beep.h"
@@ -36,15 +34,9 @@ int DigitValue(QChar c) {
         return u - 'A' + 10;
     return -1;
 }
-}  // namespace
 
-QString Format(int value, int radix) {
-    const int base = Base(radix);
-    if (radix < 0)
-        return QString::number(static_cast<qlonglong>(value), base).toUpper();
-    return QString::number(static_cast<qulonglong>(static_cast<uint32_t>(value)), base).toUpper();
-}
-
+// Parses the field's text. Returns false for an empty text or one without digits. A number
+// beyond 32 bits saturates, so that clamping still picks the nearer bound.
 bool Parse(const QString& text, int radix, int64_t* value) {
     const int base = Base(radix);
     int i = 0;
@@ -70,30 +62,28 @@ bool Parse(const QString& text, int radix, int64_t* value) {
     return true;
 }
 
-int64_t Clamp(int64_t v, int min, int max, int radix, bool* clamped) {
-    // Unsigned fields compare the 32-bit patterns of their bounds as unsigned numbers.
-    const int64_t lo = radix < 0 ? int64_t{min} : int64_t{static_cast<uint32_t>(min)};
-    const int64_t hi = radix < 0 ? int64_t{max} : int64_t{static_cast<uint32_t>(max)};
-    *clamped = true;
-    if (v < lo)
-        return lo;
-    if (v > hi)
-        return hi;
-    *clamped = false;
-    return v;
-}
-
+// A full-width digit as its ASCII digit; any other character as it is.
 QChar Narrow(QChar c) {
     const ushort u = c.unicode();
     return u >= 0xFF10 && u <= 0xFF19 ? QChar(u - 0xFF10 + '0') : c;
 }
 
+// Whether `c` can be typed into a field of this radix.
 bool Typeable(QChar c, int radix) {
     c = Narrow(c);
     if (radix < 0 && (c == '+' || c == '-'))
         return true;
     const int d = DigitValue(c);
     return d >= 0 && d < Base(radix);
+}
+
+}  // namespace
+
+QString Format(int value, int radix) {
+    const int base = Base(radix);
+    if (radix < 0)
+        return QString::number(static_cast<qlonglong>(value), base).toUpper();
+    return QString::number(static_cast<qulonglong>(static_cast<uint32_t>(value)), base).toUpper();
 }
 
 }  // namespace intedit
@@ -166,6 +156,13 @@ class CompositionGuard : public QObject {
     bool composing_ = false;
 };
 
+// A key that types one printable character (not a shortcut with Ctrl or Alt).
+bool TypesCharacter(const QKeyEvent* k) {
+    const QString t = k->text();
+    return t.size() == 1 && t[0].isPrint() &&
+           !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+}
+
 CharRuleValidator* HoldToCharRule(QLineEdit* edit, bool (*allowed)(QChar, int), int radix) {
     auto* v = new CharRuleValidator(allowed, radix, edit);
     edit->setValidator(v);
@@ -223,13 +220,6 @@ void TIntEdit::FitWidth() {
     edit_->setFixedWidth(text + 2 * frame + 10);
 }
 
-void TIntEdit::SetMinValue(int v) {
-    SetRange(v, max_);
-}
-void TIntEdit::SetMaxValue(int v) {
-    SetRange(min_, v);
-}
-
 void TIntEdit::SetRange(int min, int max) {
     min_ = min;
     max_ = max;
@@ -251,27 +241,33 @@ void TIntEdit::Show(int v) {
     edit_->setText(intedit::Format(v, radix_));
 }
 
+int TIntEdit::Clamp(int64_t v, bool* clamped) const {
+    const int64_t lo = Wide(min_);
+    const int64_t hi = Wide(max_);
+    const int64_t c = v < lo ? lo : v > hi ? hi : v;
+    if (clamped)
+        *clamped = c != v;
+    return static_cast<int>(static_cast<uint32_t>(c));
+}
+
 void TIntEdit::SetValue(int v) {
     bool clamped = false;
-    const int64_t in = Signed() ? int64_t{v} : int64_t{static_cast<uint32_t>(v)};
-    const int64_t c = intedit::Clamp(in, min_, max_, radix_, &clamped);
+    const int c = Clamp(Wide(v), &clamped);
     if (clamped)
         SystemBeep();
-    Show(static_cast<int>(static_cast<uint32_t>(c)));
+    Show(c);
 }
 
 void TIntEdit::Commit() {
+    // An empty field, or a lone sign, is 0 (Parse leaves it); anything else cannot be typed.
     int64_t parsed = 0;
-    if (!intedit::Parse(edit_->text(), radix_, &parsed)) {
-        // An empty field, or a lone sign, is 0; anything else cannot be typed.
-        parsed = 0;
-    }
+    intedit::Parse(edit_->text(), radix_, &parsed);
     bool clamped = false;
-    const int64_t c = intedit::Clamp(parsed, min_, max_, radix_, &clamped);
+    const int v = Clamp(parsed, &clamped);
     if (clamped)
         SystemBeep();
-    const int v = static_cast<int>(static_cast<uint32_t>(c));
-    if (clamped || edit_->text() != intedit::Format(v, radix_))
+    // A clamped value is always shown anew, its text being another number's.
+    if (edit_->text() != intedit::Format(v, radix_))
         Show(v);
     value_ = v;
 }
@@ -285,10 +281,7 @@ void TIntEdit::Step(int delta) {
     if (!isEnabled())
         return;
     Commit();
-    int64_t v = Signed() ? int64_t{value_} : int64_t{static_cast<uint32_t>(value_)};
-    bool clamped = false;
-    v = intedit::Clamp(v + delta, min_, max_, radix_, &clamped);
-    Show(static_cast<int>(static_cast<uint32_t>(v)));
+    Show(Clamp(Wide(value_) + delta));
 }
 
 bool TIntEdit::eventFilter(QObject* watched, QEvent* event) {
@@ -300,17 +293,14 @@ bool TIntEdit::eventFilter(QObject* watched, QEvent* event) {
             Step(k->key() == Qt::Key_Up ? +1 : -1);
             return true;
         }
-        const QString t = k->text();
-        const bool printable = t.size() == 1 && t[0].isPrint() &&
-                               !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
-        if (printable) {
+        if (TypesCharacter(k)) {
             if (!editorEnabled_)
                 return true;  // read-only: nothing is typed
-            if (!intedit::Typeable(t[0], radix_)) {
+            if (!intedit::Typeable(k->text()[0], radix_)) {
                 SystemBeep();
                 return true;
             }
-            edit_->insert(t.toUpper());
+            edit_->insert(k->text().toUpper());
             return true;
         }
     } else if (event->type() == QEvent::FocusOut) {
@@ -320,12 +310,9 @@ bool TIntEdit::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TIntEdit::changeEvent(QEvent* event) {
+    // (The buttons, being children, are enabled and disabled with the field.)
     if (event->type() == QEvent::FontChange)
         FitWidth();
-    if (event->type() == QEvent::EnabledChange) {
-        up_->setEnabled(isEnabled());
-        down_->setEnabled(isEnabled());
-    }
     QWidget::changeEvent(event);
 }
 
@@ -444,10 +431,7 @@ void TFmtEdit::keyPressEvent(QKeyEvent* event) {
         Paste();
         return;
     }
-    const QString t = event->text();
-    const bool printable = t.size() == 1 && t[0].isPrint() &&
-                           !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
-    if (printable && !FmtTypeable(t[0])) {
+    if (TypesCharacter(event) && !FmtTypeable(event->text()[0])) {
         SystemBeep();
         return;
     }

@@ -32,21 +32,10 @@
 
 class QToolButton;
 
-// Pure helpers of TIntEdit's number handling.
 namespace intedit {
 // The value as text in base |radix|: signed (with "-") for a negative radix, as unsigned
 // 32 bits for a positive one; upper-case letters, no leading zeros.
 QString Format(int value, int radix);
-// Parses the field's text. Returns false for an empty text or one without digits. A number
-// beyond 32 bits saturates, so that clamping still picks the nearer bound.
-bool Parse(const QString& text, int radix, int64_t* value);
-// `v` within min..max, compared signed (radix < 0) or unsigned (radix > 0).
-int64_t Clamp(int64_t v, int min, int max, int radix, bool* clamped);
-// Whether `c` can be typed into a field of this radix (a full-width digit counts as its ASCII
-// digit).
-bool Typeable(QChar c, int radix);
-// A full-width digit as its ASCII digit; any other character as it is.
-QChar Narrow(QChar c);
 }  // namespace intedit
 
 class TIntEdit : public QWidget {
@@ -59,8 +48,6 @@ class TIntEdit : public QWidget {
     void SetRadix(int radix);
     int MinValue() const { return min_; }
     int MaxValue() const { return max_; }
-    void SetMinValue(int v);
-    void SetMaxValue(int v);
     void SetRange(int min, int max);
     bool EditorEnabled() const { return editorEnabled_; }
     void SetEditorEnabled(bool on);
@@ -82,7 +69,13 @@ class TIntEdit : public QWidget {
     void changeEvent(QEvent* event) override;
 
   private:
-    bool Signed() const { return radix_ < 0; }
+    // The value as the range compares it: signed, or as unsigned 32 bits.
+    int64_t Wide(int v) const {
+        return radix_ < 0 ? int64_t{v} : int64_t{static_cast<uint32_t>(v)};
+    }
+    // `v` within the range, compared as Wide() gives it, as the field's value; `clamped` tells
+    // whether it had to be moved.
+    int Clamp(int64_t v, bool* clamped = nullptr) const;
     // Puts the text's value in range and shows it; beeps when it had to be changed.
     void Commit();
     void Show(int v);

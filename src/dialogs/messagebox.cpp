@@ -12,13 +12,6 @@
 
 namespace {
 
-// Room the window manager takes beside the caption: the window icon and the title bar's
-// buttons, with their margins.
-int TitleBarExtra(const QWidget* w) {
-    const int button = w->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, w);
-    return 5 * button + 24;
-}
-
 // A QMessageBox that sizes itself to its caption and its lines instead of wrapping its text at
 // half the screen's width. The box's own sizing runs again on every layout request, so this
 // sizing follows it each time.
@@ -59,8 +52,11 @@ class TFittedMessageBox : public QMessageBox {
         const int limit = screen->availableGeometry().width() - std::max(frame, 16);
         QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
         titleFont.setBold(true);
+        // Beside the caption the window manager puts the window icon and the title bar's
+        // buttons, with their margins.
+        const int button = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
         const int title =
-            QFontMetrics(titleFont).horizontalAdvance(windowTitle()) + TitleBarExtra(this);
+            QFontMetrics(titleFont).horizontalAdvance(windowTitle()) + 5 * button + 24;
         label->setWordWrap(false);
         layout()->invalidate();
         int width = std::max(layout()->totalMinimumSize().width(), title);

@@ -72,33 +72,34 @@ std::optional<std::array<int, N>> Groups(const QString& text, const QRegularExpr
     return values;
 }
 
-}  // namespace
-
+// "A.B.C.D" with four decimal groups of 0 to 255.
 std::optional<std::array<int, 4>> ParseIpv4(const QString& text) {
     static const QRegularExpression re(
         QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
     return Groups<4>(text, re, 10, 255);
 }
 
+// "XX-XX-XX": three hexadecimal bytes of one or two digits.
 std::optional<std::array<int, 3>> ParseMacBytes(const QString& text) {
     static const QRegularExpression re(
         QStringLiteral("^([0-9A-Fa-f]{1,2})-([0-9A-Fa-f]{1,2})-([0-9A-Fa-f]{1,2})$"));
     return Groups<3>(text, re, 16, 255);
 }
 
-namespace {
-
+// The commands as CommandWord names them, each with the link word before it (serial's are
+// telnet's too); the line's command word is the last word.
 struct Word {
+    TCliLink link;
     const char* text;
     TCliCommand command;
 };
-const Word kCommands[] = {{"write", TCliCommand::Write},
-                          {"mac-rewrite", TCliCommand::MacRewrite},
-                          {"read", TCliCommand::Read},
-                          {"rom-version", TCliCommand::RomVersion}};
-const Word kRecordCommands[] = {{"status", TCliCommand::RecordStatus},
-                                {"export", TCliCommand::RecordExport}};
-const Word kBlockCommands[] = {{"set", TCliCommand::BlockSet}};
+const Word kCommands[] = {{TCliLink::Serial, "write", TCliCommand::Write},
+                          {TCliLink::Serial, "mac-rewrite", TCliCommand::MacRewrite},
+                          {TCliLink::Serial, "read", TCliCommand::Read},
+                          {TCliLink::Serial, "rom-version", TCliCommand::RomVersion},
+                          {TCliLink::Record, "record status", TCliCommand::RecordStatus},
+                          {TCliLink::Record, "record export", TCliCommand::RecordExport},
+                          {TCliLink::Block, "block set", TCliCommand::BlockSet}};
 
 // "YYYY-MM-DD" (local midnight) or an ISO 8601 time.
 QDateTime ParseSince(const QString& text) {
@@ -164,73 +165,6 @@ QString CheckCombination(const TCliArgs& a) {
     return {};
 }
 
-// A switch of the line: "--name=value" and "--name value" are the same.
-struct Switch {
-    const QStringList& args;
-    int& i;  // the switch's word; moves on to the next word when that is the value
-    QString name;
-    std::optional<QString> inlineValue;
-    bool missing = false;  // the value was asked for, but the line ends
-
-    QString Value() {
-        if (inlineValue)
-            return *inlineValue;
-        if (i + 1 < args.size())
-            return args[++i];
-        missing = true;
-        return {};
-    }
-};
-
-// The value switches. Each reads its value into `a`; the error text, empty when it is fine.
-QString ReadIni(Switch& sw, TCliArgs* a) {
-    a->ini = sw.Value();
-    return sw.missing || a->ini.isEmpty() ? QStringLiteral("--ini needs a file") : QString();
-}
-
-QString ReadDevice(Switch& sw, TCliArgs* a) {
-    a->device = sw.Value();
-    return sw.missing || a->device.isEmpty() ? QStringLiteral("--device needs a path") : QString();
-}
-
-QString ReadPort(Switch& sw, TCliArgs* a) {
-    const QString v = sw.Value();
-    bool ok = false;
-    const int n = v.toInt(&ok);
-    if (sw.missing || !ok || n < 1 || n > 255 || !v.at(0).isDigit())
-        return QStringLiteral("--port needs a number from 1 to 255, not '%1'").arg(v);
-    a->port = n;
-    return {};
-}
-
-QString ReadAddress(Switch& sw, TCliArgs* a) {
-    const QString v = sw.Value();
-    a->address = ParseIpv4(v);
-    return sw.missing || !a->address ? QStringLiteral("--address needs A.B.C.D, not '%1'").arg(v)
-                                     : QString();
-}
-
-// A flag after write, an address after mac-rewrite: the next word is taken only when it is an
-// address.
-QString ReadMac(Switch& sw, TCliArgs* a) {
-    a->withMac = true;
-    if (sw.inlineValue || (sw.i + 1 < sw.args.size() && ParseMacBytes(sw.args[sw.i + 1]))) {
-        const QString v = sw.Value();
-        a->mac = ParseMacBytes(v);
-        if (!a->mac)
-            return QStringLiteral("--mac needs XX-XX-XX, not '%1'").arg(v);
-    }
-    return {};
-}
-
-QString ReadSince(Switch& sw, TCliArgs* a) {
-    const QString v = sw.Value();
-    a->since = ParseSince(v);
-    return sw.missing || !a->since.isValid()
-               ? QStringLiteral("--since needs a date YYYY-MM-DD, not '%1'").arg(v)
-               : QString();
-}
-
 // The switches that take no value.
 struct Flag {
     const char* name;
@@ -240,33 +174,86 @@ const Flag kFlags[] = {{"--verify", &TCliArgs::verify},
                        {"--allow-reuse", &TCliArgs::allowReuse},
                        {"--json", &TCliArgs::json}};
 
-// The switches that take a value (--mac only sometimes).
+// The switches that always take a value: each reads it into `a`, false when it does not fit;
+// the line's error is then `error`, with the value for '%1'.
 struct ValueSwitch {
     const char* name;
-    QString (*read)(Switch& sw, TCliArgs* a);
+    const char* error;
+    bool (*read)(const QString& v, TCliArgs* a);
 };
-const ValueSwitch kValueSwitches[] = {{"--ini", ReadIni},   {"--device", ReadDevice},
-                                      {"--port", ReadPort}, {"--address", ReadAddress},
-                                      {"--mac", ReadMac},   {"--since", ReadSince}};
+const ValueSwitch kValueSwitches[] = {
+    {"--ini", "--ini needs a file",
+     [](const QString& v, TCliArgs* a) {
+         a->ini = v;
+         return !v.isEmpty();
+     }},
+    {"--device", "--device needs a path",
+     [](const QString& v, TCliArgs* a) {
+         a->device = v;
+         return !v.isEmpty();
+     }},
+    {"--port", "--port needs a number from 1 to 255, not '%1'",
+     [](const QString& v, TCliArgs* a) {
+         bool ok = false;
+         a->port = v.toInt(&ok);
+         return ok && *a->port >= 1 && *a->port <= 255 && v.at(0).isDigit();
+     }},
+    {"--address", "--address needs A.B.C.D, not '%1'",
+     [](const QString& v, TCliArgs* a) {
+         a->address = ParseIpv4(v);
+         return a->address.has_value();
+     }},
+    {"--since", "--since needs a date YYYY-MM-DD, not '%1'",
+     [](const QString& v, TCliArgs* a) {
+         a->since = ParseSince(v);
+         return a->since.isValid();
+     }},
+};
 
 // Reads the switch args[*i] (and its value) into `a`; the error text, empty when it is fine.
+// "--name=value" and "--name value" are the same.
 QString ReadSwitch(const QStringList& args, int* i, TCliArgs* a) {
     const QString& s = args[*i];
-    Switch sw{args, *i, s, std::nullopt};
-    if (s.startsWith(QLatin1String("--")) && s.contains(QLatin1Char('='))) {
-        sw.name = s.left(s.indexOf(QLatin1Char('=')));
-        sw.inlineValue = s.mid(s.indexOf(QLatin1Char('=')) + 1);
-    }
+    const int eq =
+        s.startsWith(QLatin1String("--")) ? static_cast<int>(s.indexOf(QLatin1Char('='))) : -1;
+    const QString name = eq >= 0 ? s.left(eq) : s;
+    const std::optional<QString> inlineValue =
+        eq >= 0 ? std::optional<QString>(s.mid(eq + 1)) : std::nullopt;
+    // The value after "=", else the next word (*i moves on to it); none when the line ends.
+    const auto value = [&]() -> std::optional<QString> {
+        if (inlineValue)
+            return inlineValue;
+        if (*i + 1 < args.size())
+            return args[++*i];
+        return std::nullopt;
+    };
     // A flag takes no value: "--json=1" is no switch of ours.
     for (const Flag& f : kFlags) {
-        if (sw.name == QLatin1String(f.name) && !sw.inlineValue) {
+        if (name == QLatin1String(f.name) && !inlineValue) {
             a->*f.on = true;
             return {};
         }
     }
+    if (name == QLatin1String("--mac")) {
+        // A flag after write, an address after mac-rewrite: the next word is taken only when it
+        // is an address.
+        a->withMac = true;
+        if (inlineValue || (*i + 1 < args.size() && ParseMacBytes(args[*i + 1]))) {
+            const QString v = *value();
+            a->mac = ParseMacBytes(v);
+            if (!a->mac)
+                return QStringLiteral("--mac needs XX-XX-XX, not '%1'").arg(v);
+        }
+        return {};
+    }
     for (const ValueSwitch& v : kValueSwitches) {
-        if (sw.name == QLatin1String(v.name))
-            return v.read(sw, a);
+        if (name != QLatin1String(v.name))
+            continue;
+        const std::optional<QString> text = value();
+        if (!text || !v.read(*text, a))
+            return QString::fromLatin1(v.error).replace(QLatin1String("%1"),
+                                                        text.value_or(QString()));
+        return {};
     }
     return QStringLiteral("unknown switch %1").arg(s);
 }
@@ -280,42 +267,6 @@ const LinkWord kLinks[] = {{"serial", TCliLink::Serial},
                            {"record", TCliLink::Record},
                            {"block", TCliLink::Block}};
 
-// The command `s` names after `link`; None when it names none of that link's.
-TCliCommand CommandOf(TCliLink link, const QString& s) {
-    auto find = [&s](const auto& words) {
-        for (const Word& w : words) {
-            if (s == QLatin1String(w.text))
-                return w.command;
-        }
-        return TCliCommand::None;
-    };
-    if (link == TCliLink::Record)
-        return find(kRecordCommands);
-    if (link == TCliLink::Block)
-        return find(kBlockCommands);
-    return find(kCommands);
-}
-
-}  // namespace
-
-QString CommandWord(TCliCommand c) {
-    auto find = [c](const char* linkWord, const auto& words) -> QString {
-        for (const Word& w : words) {
-            if (w.command == c)
-                return QLatin1String(linkWord) + QLatin1String(w.text);
-        }
-        return {};
-    };
-    QString word = find("", kCommands);
-    if (word.isEmpty())
-        word = find("record ", kRecordCommands);
-    if (word.isEmpty())
-        word = find("block ", kBlockCommands);
-    return word;
-}
-
-namespace {
-
 // Reads a word that is no switch: first the link, then its command, then block set's two
 // addresses. The error text, empty when the word fits there.
 QString ReadWord(const QString& s, TCliArgs* a) {
@@ -327,10 +278,14 @@ QString ReadWord(const QString& s, TCliArgs* a) {
             }
         }
     } else if (a->command == TCliCommand::None) {
-        a->command = CommandOf(a->link, s);
-        if (a->command == TCliCommand::None)
-            return QStringLiteral("unknown command %1").arg(s);
-        return {};
+        const TCliLink owner = a->link == TCliLink::Telnet ? TCliLink::Serial : a->link;
+        for (const Word& w : kCommands) {
+            if (w.link == owner && s == QString::fromLatin1(w.text).section(QLatin1Char(' '), -1)) {
+                a->command = w.command;
+                return {};
+            }
+        }
+        return QStringLiteral("unknown command %1").arg(s);
     } else if (a->command == TCliCommand::BlockSet && a->block.size() < 2) {
         const std::optional<std::array<int, 3>> b = ParseMacBytes(s);
         if (!b)
@@ -342,6 +297,14 @@ QString ReadWord(const QString& s, TCliArgs* a) {
 }
 
 }  // namespace
+
+QString CommandWord(TCliCommand c) {
+    for (const Word& w : kCommands) {
+        if (w.command == c)
+            return QLatin1String(w.text);
+    }
+    return {};
+}
 
 bool ParseCliArgs(const QStringList& args, TCliArgs* out, QString* error) {
     // --help wins, whatever else the line holds.

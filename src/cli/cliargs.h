@@ -44,9 +44,4 @@ bool ParseCliArgs(const QStringList& args, TCliArgs* out, QString* error);
 // The command as the line names it ("write", "record status", ...); "" for None.
 QString CommandWord(TCliCommand c);
 
-// "A.B.C.D" with four decimal groups of 0 to 255.
-std::optional<std::array<int, 4>> ParseIpv4(const QString& text);
-// "XX-XX-XX": three hexadecimal bytes of one or two digits.
-std::optional<std::array<int, 3>> ParseMacBytes(const QString& text);
-
 extern const char* const kCliHelp;

@@ -36,13 +36,7 @@ void WriteOut(const QByteArray& bytes) {
     }
 }
 
-}  // namespace
-
-void LoseOutput(int error) {
-    if (g_outputError.isEmpty())
-        g_outputError = ErrnoText(error);
-}
-
+// The text as PrintLine writes it.
 QString EscapedLine(const QString& text) {
     // A byte from a board or a reader must not start a line of its own or hide as nothing.
     QString out;
@@ -65,6 +59,13 @@ QString EscapedLine(const QString& text) {
     return out;
 }
 
+}  // namespace
+
+void LoseOutput(int error) {
+    if (g_outputError.isEmpty())
+        g_outputError = ErrnoText(error);
+}
+
 void PrintLine(const QString& line) {
     WriteOut(EscapedLine(line).toUtf8() + '\n');
 }
@@ -76,17 +77,20 @@ void PrintError(const QString& line) {
 
 namespace {
 
-// A link that cannot be opened: the port, the telnet connect, the reader's connect.
-class ELinkError : public Exception {
+// A run refused with the usage error's status: a link that cannot be opened (the port, the
+// telnet connect), or a command line that cannot run as it stands (settings out of range).
+class ERefusedRun : public Exception {
   public:
     using Exception::Exception;
 };
 
-// A command line that cannot run as it stands (settings out of range, no settings file).
-class EUsageError : public Exception {
-  public:
-    using Exception::Exception;
-};
+// The counts of a station line, in its order, and of the totals.
+const std::pair<const char*, qint64 TStationStats::*> kCounts[] = {
+    {"rows", &TStationStats::rows},
+    {"ng", &TStationStats::ng},
+    {"given", &TStationStats::given},
+    {"released", &TStationStats::released},
+    {"burned", &TStationStats::burned}};
 
 // The command line's face of the command runner: no dialog (the settings file's values are
 // the confirmed ones, checked first), a switch in place of the question, standard error in
@@ -111,39 +115,36 @@ class TCliRun : private TCommandUi, private TLinkSource {
     }
 
     int Run() {
-        int status = kExitUsage;
-        switch (a_.command) {
-            case TCliCommand::Write:
-                status = Write();
-                break;
-            case TCliCommand::MacRewrite:
-                CheckSettings();
-                status = Status(runner_.MacRewrite());
-                break;
-            case TCliCommand::Read:
-                status = Read();
-                break;
-            case TCliCommand::RomVersion:
-                status = RomVersion();
-                break;
-            case TCliCommand::RecordStatus:
-                status = RecordStatus();
-                break;
-            case TCliCommand::RecordExport:
-                status = RecordExport();
-                break;
-            case TCliCommand::BlockSet:
-                status = BlockSet();
-                break;
-            case TCliCommand::None:
-                break;
-        }
+        const int status = RunCommand();
         if (a_.json)
             WriteOut(QJsonDocument(json_).toJson(QJsonDocument::Compact) + '\n');
         return status;
     }
 
   private:
+    int RunCommand() {
+        switch (a_.command) {
+            case TCliCommand::Write:
+                return Write();
+            case TCliCommand::MacRewrite:
+                CheckSettings();
+                return Status(runner_.MacRewrite());
+            case TCliCommand::Read:
+                return Read();
+            case TCliCommand::RomVersion:
+                return RomVersion();
+            case TCliCommand::RecordStatus:
+                return RecordStatus();
+            case TCliCommand::RecordExport:
+                return RecordExport();
+            case TCliCommand::BlockSet:
+                return BlockSet();
+            case TCliCommand::None:
+                break;
+        }
+        return kExitUsage;
+    }
+
     // TCommandUi
     TLogPane* Log() override { return &log_; }
     bool ShowsAddress() const override { return false; }
@@ -197,7 +198,7 @@ class TCliRun : private TCommandUi, private TLinkSource {
                     a_.device.isEmpty()
                         ? QStringLiteral("COM%1 (%2)").arg(port->PortNo()).arg(port->DevicePath())
                         : a_.device;
-                throw ELinkError(QStringLiteral("cannot open %1: %2").arg(name, e.Cause()));
+                throw ERefusedRun(QStringLiteral("cannot open %1: %2").arg(name, e.Cause()));
             }
         }
         return serial_.get();
@@ -206,17 +207,17 @@ class TCliRun : private TCommandUi, private TLinkSource {
         try {
             return std::make_unique<TTelNetCont1Dlg>(nullptr, &log_, params);
         } catch (const Exception& e) {
-            throw ELinkError(QStringLiteral("cannot connect to %1:%2: %3")
-                                 .arg(params.OwnIpText())
-                                 .arg(TTelNetCont1Dlg::kPort)
-                                 .arg(e.Message()));
+            throw ERefusedRun(QStringLiteral("cannot connect to %1:%2: %3")
+                                  .arg(params.OwnIpText())
+                                  .arg(TTelNetCont1Dlg::kPort)
+                                  .arg(e.Message()));
         }
     }
 
     // Settings out of the ranges the dialogs hold are refused before anything is sent.
     void CheckSettings() {
         if (const std::optional<TSettingRangeError> e = ::CheckSettings(params_))
-            throw EUsageError(QStringLiteral("%1 in %2; nothing was sent").arg(e->Text(), ini_));
+            throw ERefusedRun(QStringLiteral("%1 in %2; nothing was sent").arg(e->Text(), ini_));
     }
 
     // The exit status of a command that reaches a board: 0 only when the board's part and its
@@ -246,8 +247,8 @@ class TCliRun : private TCommandUi, private TLinkSource {
         TCommandResult r;
         try {
             r = runner_.Read(a_.link == TCliLink::Telnet);
-        } catch (const ELinkError&) {
-            throw;
+        } catch (const ERefusedRun&) {
+            throw;  // no link: nothing was read
         } catch (const Exception&) {
             PrintRead(runner_.LastBoard());  // what was read before the reply that is not a number
             throw;
@@ -298,16 +299,13 @@ class TCliRun : private TCommandUi, private TLinkSource {
         TLedger& ledger = runner_.Ledger();
         const std::optional<int> next = ledger.NextAddress();
         const TLedgerStats s = ledger.Stats();
-        const QList<std::pair<QString, QString>> values = {
+        QList<std::pair<QString, QString>> values = {
             {"ledger", ledger.Path()},
             {"station", ledger.Station()},
-            {"next", next ? MacTextOfLow(*next) : QStringLiteral("-")},
-            {"rows", QString::number(s.rows)},
-            {"ng", QString::number(s.ng)},
-            {"given", QString::number(s.given)},
-            {"released", QString::number(s.released)},
-            {"burned", QString::number(s.burned)},
-            {"reserved", QString::number(s.reserved)}};
+            {"next", next ? MacTextOfLow(*next) : QStringLiteral("-")}};
+        for (const auto& [key, count] : kCounts)
+            values.append({key, QString::number(s.*count)});
+        values.append({"reserved", QString::number(s.reserved)});
         for (const auto& [key, value] : values) {
             PrintLine(key + QLatin1Char('=') + value);
             json_[key] = value;
@@ -315,19 +313,16 @@ class TCliRun : private TCommandUi, private TLinkSource {
         PrintBlock(s);
         QJsonArray stations;
         for (const TStationStats& st : s.stations) {
-            PrintLine(QStringLiteral("station %1: rows=%2 ng=%3 given=%4 released=%5 burned=%6")
-                          .arg(st.station)
-                          .arg(st.rows)
-                          .arg(st.ng)
-                          .arg(st.given)
-                          .arg(st.released)
-                          .arg(st.burned));
-            stations.append(QJsonObject{{"station", st.station},
-                                        {"rows", st.rows},
-                                        {"ng", st.ng},
-                                        {"given", st.given},
-                                        {"released", st.released},
-                                        {"burned", st.burned}});
+            QString line =
+                QStringLiteral("station %1: rows=%2 ng=%3 given=%4 released=%5 burned=%6")
+                    .arg(st.station);
+            QJsonObject station{{"station", st.station}};
+            for (const auto& [key, count] : kCounts) {
+                line = line.arg(st.*count);
+                station[QLatin1String(key)] = st.*count;
+            }
+            PrintLine(line);
+            stations.append(station);
         }
         json_[QStringLiteral("stations")] = stations;
         return kExitOk;
@@ -377,9 +372,8 @@ int RunCli(const TCliArgs& args, const QString& iniPath) {
         status = run.Run();
     } catch (const Exception& e) {
         PrintError(e.Message());
-        status = dynamic_cast<const ELinkError*>(&e) || dynamic_cast<const EUsageError*>(&e)
-                     ? kExitUsage
-                     : kExitNg;  // a reply that is not a number, a ledger that cannot be kept
+        // NG: a reply that is not a number, a ledger that cannot be kept.
+        status = dynamic_cast<const ERefusedRun*>(&e) ? kExitUsage : kExitNg;
         json[QStringLiteral("result")] = status == kExitUsage ? "refused" : "NG";
         json[QStringLiteral("error")] = e.Message();
         if (args.json)

@@ -22,7 +22,5 @@ int RunCli(const TCliArgs& args, const QString& iniPath);
 // standard output makes RunCli's status NG.
 void PrintLine(const QString& line);
 void PrintError(const QString& line);
-// The text as PrintLine writes it.
-QString EscapedLine(const QString& text);
 // Standard output lost a line (`error` the errno): the run ends NG, naming the cause.
 void LoseOutput(int error);

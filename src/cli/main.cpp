@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <cerrno>
 #include <csignal>

@@ -1,9 +1,6 @@
 #include "ledger/ledger.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QHash>
 #include <QMap>
 #include <QSet>
 #include <QSqlError>
@@ -34,35 +31,16 @@ const char* const kInsertRow =
 const char* const kNoChange = "UPDATE ledger_schema SET version = version";
 const QString kProduction = QStringLiteral("Production");
 
-const char* StateName(TAddressState s) {
-    switch (s) {
-        case TAddressState::Reserved:
-            return "reserved";
-        case TAddressState::Given:
-            return "given";
-        case TAddressState::Released:
-            return "released";
-        case TAddressState::Burned:
-            return "burned";
-        case TAddressState::Free:
-            break;
-    }
-    return "free";
-}
+// The states as the addresses table names them, in the order of TAddressState.
+const char* const kStateNames[] = {"free", "reserved", "given", "released", "burned"};
 
 TAddressState StateOf(const QString& name) {
-    for (const TAddressState s : {TAddressState::Reserved, TAddressState::Given,
-                                  TAddressState::Released, TAddressState::Burned}) {
-        if (name == QLatin1String(StateName(s)))
-            return s;
+    // "free" is never stored.
+    for (int s = static_cast<int>(TAddressState::Reserved); s < int(std::size(kStateNames)); ++s) {
+        if (name == QLatin1String(kStateNames[s]))
+            return static_cast<TAddressState>(s);
     }
     return TAddressState::Burned;  // an unknown state is never handed out without a question
-}
-
-std::optional<int> ReadCounter(const QString& iniPath) {
-    TBoardParams p;
-    LoadSettings(TIniFile(iniPath), &p);
-    return MacLowOf(p);
 }
 
 ELedgerError OutsideBlock(int low, const TMacBlock& block) {
@@ -90,7 +68,10 @@ qint64 Number(QSqlQuery q, qint64 none = 0) {
 }  // namespace
 
 TLedger::TLedger(const QString& iniPath, const QString& station, const LogFn& log)
-    : iniPath_(iniPath), station_(station), database_(DatabaseOf(iniPath)), log_(log) {
+    : iniPath_(iniPath),
+      station_(station),
+      database_(TIniFile(iniPath).ReadString(kProduction, QStringLiteral("Database"), {})),
+      log_(log ? log : LogFn([](const QString&) {})) {
     local_ = TLedgerDb::OpenLocal(PathBesideIni(iniPath));
     if (!Shared()) {
         local_->Migrate([this] { ImportCsv(*local_); });
@@ -103,7 +84,7 @@ TLedger::TLedger(const QString& iniPath, const QString& station, const LogFn& lo
     try {
         Main();
     } catch (const ELedgerError& e) {
-        Log(e.Message());
+        log_(e.Message());
     }
 }
 
@@ -118,17 +99,8 @@ QString TLedger::StationOf(const QString& iniPath) {
     return named.isEmpty() ? QSysInfo::machineHostName() : named;
 }
 
-QString TLedger::DatabaseOf(const QString& iniPath) {
-    return TIniFile(iniPath).ReadString(kProduction, QStringLiteral("Database"), {});
-}
-
 const QString& TLedger::Path() const {
     return Shared() ? database_ : local_->Where();
-}
-
-void TLedger::Log(const QString& line) const {
-    if (log_)
-        log_(line);
 }
 
 TLedgerDb& TLedger::Main() {
@@ -200,7 +172,7 @@ void TLedger::ImportCsv(TLedgerDb& db) {
             ++skipped;
             continue;
         }
-        insert.Run(RowValues(line, timeText, QString()));
+        insert.Run(RowValues(line, timeText));
         ++rows;
         const std::optional<int> low = MacLowOfText(line.mac);
         if (!low || !GivesMacAddress(line.command))
@@ -212,10 +184,10 @@ void TLedger::ImportCsv(TLedgerDb& db) {
         else if (line.failed == QLatin1String("save"))
             burned.Run({*low, timeText, line.command, station_});
     }
-    Log(QStringLiteral("製造記録 %1 を取り込みました（%2 行、読めない行 %3 行）")
-            .arg(csv)
-            .arg(rows)
-            .arg(skipped));
+    log_(QStringLiteral("製造記録 %1 を取り込みました（%2 行、読めない行 %3 行）")
+             .arg(csv)
+             .arg(rows)
+             .arg(skipped));
 }
 
 void TLedger::BurnAbandoned(TLedgerDb& db) {
@@ -223,13 +195,13 @@ void TLedger::BurnAbandoned(TLedgerDb& db) {
     abandoned.removeIf([&db](const auto& a) { return db.OwnerAlive(a.second); });
     if (abandoned.isEmpty())
         return;
-    TLedgerDb::TTransaction t(db);
-    for (const auto& [low, owner] : abandoned)
-        db.Exec(
-            "UPDATE addresses SET state = 'burned' WHERE low = ? AND state = 'reserved' "
-            "AND owner = ?",
-            {low, owner});
-    t.Commit();
+    db.InTransaction([&] {
+        for (const auto& [low, owner] : abandoned)
+            db.Exec(
+                "UPDATE addresses SET state = 'burned' WHERE low = ? AND state = 'reserved' "
+                "AND owner = ?",
+                {low, owner});
+    });
 }
 
 QVariantList TLedger::RowValues(const TRecordLine& row, const QString& timeText,
@@ -247,23 +219,17 @@ QVariantList TLedger::RowValues(const TRecordLine& row, const QString& timeText,
             origin.isEmpty() ? QVariant() : QVariant(origin)};
 }
 
-void TLedger::InsertRow(TLedgerDb& db, const TRecordLine& row, const QString& timeText,
-                        const QString& origin) {
-    db.Exec(kInsertRow, RowValues(row, timeText, origin));
-}
-
 std::optional<int> TLedger::Counter() const {
-    return ReadCounter(iniPath_);
+    TBoardParams p;
+    LoadSettings(TIniFile(iniPath_), &p);
+    return MacLowOf(p);
 }
 
 void TLedger::UnderCounterLock(const std::function<void()>& fn) {
-    if (!Shared()) {
+    if (Shared())
+        local_->InTransaction(fn);
+    else
         fn();
-        return;
-    }
-    TLedgerDb::TTransaction t(*local_);
-    fn();
-    t.Commit();
 }
 
 void TLedger::WriteCounter(int low) {
@@ -371,16 +337,12 @@ TAddressInfo TLedger::Lookup(int low) {
 }
 
 TAddressInfo TLedger::LookupIn(TLedgerDb& db, int low) {
-    TAddressInfo info;
     QSqlQuery q =
         db.Exec("SELECT state, time, command, station, owner FROM addresses WHERE low = ?", {low});
     if (!q.next())
-        return info;
-    info.state = StateOf(q.value(0).toString());
-    info.time = q.value(1).toString();
-    info.command = q.value(2).toString();
-    info.station = q.value(3).toString();
-    info.owner = q.value(4).toString();
+        return {};
+    TAddressInfo info{StateOf(q.value(0).toString()), q.value(1).toString(), q.value(2).toString(),
+                      q.value(3).toString(), q.value(4).toString()};
     // A reservation whose owner has ended is burned, whether or not a start has said so yet.
     if (info.state == TAddressState::Reserved && !db.OwnerAlive(info.owner))
         info.state = TAddressState::Burned;
@@ -433,19 +395,19 @@ void TLedger::Take(TLedgerDb& db, TLedgerDb::TTransaction& t, int low, const QSt
         // The reservation stands but the counter file could not mirror it: nothing is sent,
         // so the address is free to go again.
         if (committed) {
-            TLedgerDb::TTransaction undo(db);
-            db.Exec(
-                "UPDATE addresses SET state = 'released', owner = '' "
-                "WHERE low = ? AND state = 'reserved' AND owner = ?",
-                {low, db.Token()});
-            undo.Commit();
+            db.InTransaction([&] {
+                db.Exec(
+                    "UPDATE addresses SET state = 'released', owner = '' "
+                    "WHERE low = ? AND state = 'reserved' AND owner = ?",
+                    {low, db.Token()});
+            });
         }
         throw;
     }
     if (block) {
         const qint64 left = Remaining(db, *block);
         if (left < kFewLeft)
-            Log(QStringLiteral("MACアドレスの範囲の残りは %1 個です").arg(left));
+            log_(QStringLiteral("MACアドレスの範囲の残りは %1 個です").arg(left));
     }
 }
 
@@ -465,7 +427,7 @@ void TLedger::Finish(int low, const TRecordLine& row, TAddressState outcome, int
     try {
         TLedgerDb& db = Main();
         TLedgerDb::TTransaction t(db);
-        InsertRow(db, row);
+        db.Exec(kInsertRow, RowValues(row));
         const QString time = RecordTimeText(row.time);
         const std::optional<TMacBlock> block = BlockOf(db);
         if (outcome == TAddressState::Given) {
@@ -477,7 +439,8 @@ void TLedger::Finish(int low, const TRecordLine& row, TAddressState outcome, int
             db.Exec(
                 "UPDATE addresses SET state = ?, time = ?, command = ?, owner = '' "
                 "WHERE low = ? AND state = 'reserved' AND owner = ?",
-                {QLatin1String(StateName(outcome)), time, row.command, low, db.Token()});
+                {QLatin1String(kStateNames[static_cast<int>(outcome)]), time, row.command, low,
+                 db.Token()});
         }
         if (!block && outcome == TAddressState::Given) {
             UnderCounterLock([&] {
@@ -498,34 +461,25 @@ void TLedger::Finish(int low, const TRecordLine& row, TAddressState outcome, int
 }
 
 void TLedger::Record(const TRecordLine& row) {
-    if (!Shared()) {
-        TLedgerDb::TTransaction t(*local_);
-        InsertRow(*local_, row);
-        t.Commit();
-        return;
-    }
     try {
         TLedgerDb& db = Main();
         FlushSpool();
-        TLedgerDb::TTransaction t(db);
-        InsertRow(db, row);
-        t.Commit();
+        db.InTransaction([&] { db.Exec(kInsertRow, RowValues(row)); });
     } catch (const ELedgerError& e) {
+        if (!Shared())
+            throw;
         Spool(row, e.Message());
     }
 }
 
 void TLedger::Spool(const TRecordLine& row, const QString& reason) {
-    {
-        TLedgerDb::TTransaction t(*local_);
-        InsertRow(*local_, row, QString(),
-                  station_ + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces));
-        t.Commit();
-    }
-    Log(reason);
-    Log(QStringLiteral("この記録は共有の製造記録に記録されていません。このステーションの %1 に"
-                       "保存し、次に共有の製造記録に接続できたときに送ります。")
-            .arg(local_->Where()));
+    const QString origin =
+        station_ + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    local_->InTransaction([&] { local_->Exec(kInsertRow, RowValues(row, QString(), origin)); });
+    log_(reason);
+    log_(QStringLiteral("この記録は共有の製造記録に記録されていません。このステーションの %1 に"
+                        "保存し、次に共有の製造記録に接続できたときに送ります。")
+             .arg(local_->Where()));
 }
 
 void TLedger::FlushSpool() {
@@ -552,28 +506,24 @@ void TLedger::FlushSpool() {
             break;
         // A row copied twice (two processes at once, or a crash before the mark below) is
         // taken once: its origin is unique.
-        {
-            TLedgerDb::TTransaction t(*shared_);
+        shared_->InTransaction([&] {
             for (const QVariantList& values : rows)
                 shared_->Exec(
                     "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
                     "failed, origin) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
                     "ON CONFLICT (origin) DO NOTHING",
                     values);
-            t.Commit();
-        }
-        {
-            TLedgerDb::TTransaction t(*local_);
+        });
+        local_->InTransaction([&] {
             local_->Exec("UPDATE commands SET pending = 0 WHERE pending = 1 AND id <= ?", {lastId});
-            t.Commit();
-        }
+        });
         copied += static_cast<qint64>(rows.size());
     }
     if (copied > 0)
-        Log(QStringLiteral(
-                "このステーションに保存していた記録 %1 件を共有の製造記録 %2 に送りました")
-                .arg(copied)
-                .arg(database_));
+        log_(QStringLiteral(
+                 "このステーションに保存していた記録 %1 件を共有の製造記録 %2 に送りました")
+                 .arg(copied)
+                 .arg(database_));
 }
 
 void TLedger::CheckWritable() {
@@ -594,9 +544,7 @@ void TLedger::CheckWritable() {
 }
 
 void TLedger::WithWriteLock(const std::function<void()>& fn) {
-    TLedgerDb::TTransaction t(*local_);
-    fn();
-    t.Commit();
+    local_->InTransaction(fn);
 }
 
 std::optional<TMacBlock> TLedger::Block() {
@@ -637,20 +585,23 @@ TStationStats& StationIn(TStationMap* stations, const QString& name) {
     return st;
 }
 
+// Adds `n` to the count `field`, in all and of `station`.
+void Add(TLedgerStats* s, TStationMap* stations, const QString& station,
+         qint64 TStationStats::*field, qint64 n) {
+    StationIn(stations, station).*field += n;
+    s->*field += n;
+}
+
 // The command rows and the NG ones among them, in all and per station.
 void CountCommands(TLedgerDb& db, TLedgerStats* s, TStationMap* stations) {
     QSqlQuery q =
         db.Exec("SELECT station, result, COUNT(*) FROM commands GROUP BY station, result");
     while (q.next()) {
         const qint64 n = q.value(2).toLongLong();
-        const bool ng = q.value(1).toString() == QLatin1String("NG");
-        TStationStats& st = StationIn(stations, q.value(0).toString());
-        st.rows += n;
-        s->rows += n;
-        if (ng) {
-            st.ng += n;
-            s->ng += n;
-        }
+        const QString station = q.value(0).toString();
+        Add(s, stations, station, &TStationStats::rows, n);
+        if (q.value(1).toString() == QLatin1String("NG"))
+            Add(s, stations, station, &TStationStats::ng, n);
     }
 }
 
@@ -674,24 +625,16 @@ void CountAddresses(TLedgerDb& db, TLedgerStats* s, TStationMap* stations) {
     for (Group& g : groups) {
         if (g.state == TAddressState::Reserved && !db.OwnerAlive(g.owner))
             g.state = TAddressState::Burned;
-        TStationStats& st = StationIn(stations, g.station);
-        switch (g.state) {
-            case TAddressState::Given:
-                s->given += g.n;
-                st.given += g.n;
-                break;
-            case TAddressState::Released:
-                s->released += g.n;
-                st.released += g.n;
-                break;
-            case TAddressState::Reserved:
-                s->reserved += g.n;
-                break;
-            default:
-                s->burned += g.n;
-                st.burned += g.n;
-                break;
+        if (g.state == TAddressState::Reserved) {
+            StationIn(stations, g.station);
+            s->reserved += g.n;
+            continue;
         }
+        Add(s, stations, g.station,
+            g.state == TAddressState::Given      ? &TStationStats::given
+            : g.state == TAddressState::Released ? &TStationStats::released
+                                                 : &TStationStats::burned,
+            g.n);
     }
 }
 

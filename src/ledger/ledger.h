@@ -60,6 +60,7 @@ struct TMacBlock {
     bool Contains(int low) const { return low >= first && low <= last; }
 };
 
+// The command rows, the NG ones among them, and the addresses by state.
 struct TStationStats {
     QString station;
     qint64 rows = 0;
@@ -69,12 +70,8 @@ struct TStationStats {
     qint64 burned = 0;
 };
 
-struct TLedgerStats {
-    qint64 rows = 0;
-    qint64 ng = 0;
-    qint64 given = 0;
-    qint64 released = 0;
-    qint64 burned = 0;
+// The counts of all stations (no station named), and what only the whole ledger has.
+struct TLedgerStats : TStationStats {
     qint64 reserved = 0;
     std::optional<TMacBlock> block;
     qint64 remaining = 0;           // addresses of the block still to be given
@@ -99,15 +96,11 @@ class TLedger {
     static QString PathBesideIni(const QString& iniPath);
     // The station name: [Production] Station= of the settings file, else the host name.
     static QString StationOf(const QString& iniPath);
-    // The shared ledger's connection URI: [Production] Database= of the settings file; empty
-    // for a station on its own.
-    static QString DatabaseOf(const QString& iniPath);
 
     // Where the record is: the shared ledger's URI, or the station's own file.
     const QString& Path() const;
     bool Shared() const { return !database_.isEmpty(); }
     const QString& Station() const { return station_; }
-    const QString& IniPath() const { return iniPath_; }
 
     // The counter as the settings file holds it now; none when a byte is out of range.
     std::optional<int> Counter() const;
@@ -170,17 +163,14 @@ class TLedger {
     // The database the record is kept in: the shared one (connected, or connected again), or
     // the station's own. Throws ELedgerError naming the server and the reason.
     TLedgerDb& Main();
-    void Log(const QString& line) const;
     // Reads the station's old CSV record into a shared ledger once per station.
     void ImportOnce(TLedgerDb& db);
     void ImportCsv(TLedgerDb& db);
     void BurnAbandoned(TLedgerDb& db);
-    // `timeText`: the time as an imported line wrote it; empty: the row's own time. `origin`
-    // names a row kept on the station for the shared ledger.
-    QVariantList RowValues(const TRecordLine& row, const QString& timeText,
-                           const QString& origin) const;
-    void InsertRow(TLedgerDb& db, const TRecordLine& row, const QString& timeText = QString(),
-                   const QString& origin = QString());
+    // The values of kInsertRow. `timeText`: the time as an imported line wrote it; empty: the
+    // row's own time. `origin` names a row kept on the station for the shared ledger.
+    QVariantList RowValues(const TRecordLine& row, const QString& timeText = QString(),
+                           const QString& origin = QString()) const;
     TAddressInfo LookupIn(TLedgerDb& db, int low);
     // Runs `fn` holding the lock the settings file's counter changes under: the station's own
     // ledger's write lock. In a local ledger the caller's transaction already holds it.
@@ -212,7 +202,7 @@ class TLedger {
     QString iniPath_;
     QString station_;
     QString database_;
-    LogFn log_;
+    LogFn log_;  // never empty
     std::unique_ptr<TLedgerDb> local_;
     std::unique_ptr<TLedgerDb> shared_;
     bool migrated_ = false;  // the shared ledger's schema has been brought up to date

@@ -11,6 +11,7 @@
 #include <QThread>
 #include <QUrl>
 #include <QVariant>
+#include <algorithm>
 #include <atomic>
 #include <utility>
 
@@ -131,13 +132,11 @@ QString Decoded(const QString& part) {
 using TParams = QList<std::pair<QString, QString>>;
 
 void SetParam(TParams* params, const QString& name, const QString& value) {
-    for (auto& p : *params) {
-        if (p.first == name) {
-            p.second = value;
-            return;
-        }
-    }
-    params->append({name, value});
+    const auto named = [&name](const auto& p) { return p.first == name; };
+    if (const auto it = std::find_if(params->begin(), params->end(), named); it != params->end())
+        it->second = value;
+    else
+        params->append({name, value});
 }
 
 // A URI that cannot be used: its reason in `error`.
@@ -168,8 +167,6 @@ bool ReadUser(QString* authority, TParams* params, QString* error) {
 bool ReadHosts(const QString& authority, TParams* params, QString* error) {
     QStringList hosts;
     QStringList ports;
-    bool anyHost = false;
-    bool anyPort = false;
     for (const QString& entry : authority.split(QLatin1Char(','))) {
         QString host = entry;
         QString port;
@@ -184,19 +181,14 @@ bool ReadHosts(const QString& authority, TParams* params, QString* error) {
         }
         if (close > 0)
             host = host.mid(1, close - 1);
-        bool digits = true;
-        for (const QChar c : port)
-            digits = digits && c.isDigit();
-        if (!digits)
+        if (!std::all_of(port.begin(), port.end(), [](QChar c) { return c.isDigit(); }))
             return Refuse(error, QStringLiteral("ポート番号 '%1' は数字ではありません").arg(port));
         hosts << Decoded(host);
         ports << port;
-        anyHost = anyHost || !host.isEmpty();
-        anyPort = anyPort || !port.isEmpty();
     }
-    if (anyHost)
+    if (!hosts.join(QString()).isEmpty())
         SetParam(params, QStringLiteral("host"), hosts.join(QLatin1Char(',')));
-    if (anyPort)
+    if (!ports.join(QString()).isEmpty())
         SetParam(params, QStringLiteral("port"), ports.join(QLatin1Char(',')));
     return true;
 }
@@ -252,13 +244,10 @@ bool ConnectOptionsOfUri(const QString& uri, QString* options, QString* error) {
     }
     if (rest.isNull())
         return Refuse(error, QStringLiteral("postgresql:// で始まる接続先ではありません"));
-    const int question = static_cast<int>(rest.indexOf(QLatin1Char('?')));
-    const QString query = question >= 0 ? rest.mid(question + 1) : QString();
-    if (question >= 0)
-        rest.truncate(question);
-    const int slash = static_cast<int>(rest.indexOf(QLatin1Char('/')));
-    QString authority = slash >= 0 ? rest.left(slash) : rest;
-    const QString database = slash >= 0 ? Decoded(rest.mid(slash + 1)) : QString();
+    const QString query = rest.section(QLatin1Char('?'), 1);
+    rest = rest.section(QLatin1Char('?'), 0, 0);
+    QString authority = rest.section(QLatin1Char('/'), 0, 0);
+    const QString database = Decoded(rest.section(QLatin1Char('/'), 1));
     TParams params;
     if (!ReadUser(&authority, &params, error) || !ReadHosts(authority, &params, error))
         return false;
@@ -313,12 +302,10 @@ void TLedgerDb::Open() {
             Fail(QStringLiteral("を開けません"),
                  QStringLiteral("Qt の %1 ドライバーがありません")
                      .arg(QLatin1String(shared_ ? "PostgreSQL" : "SQLite")));
-        if (shared_) {
-            db.setConnectOptions(options_);
-        } else {
+        if (!shared_)
             db.setDatabaseName(where_);
-            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kLockTimeoutMs));
-        }
+        db.setConnectOptions(
+            shared_ ? options_ : QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kLockTimeoutMs));
     }
     Close();
     // A server that could not be reached is tried again after a pause, not by every look at
@@ -494,26 +481,21 @@ bool TLedgerDb::OwnerAlive(const QString& token) {
 }
 
 int TLedgerDb::SchemaVersion() {
-    try {
-        QSqlQuery q = Exec("SELECT version FROM ledger_schema");
-        return q.next() ? q.value(0).toInt() : -1;
-    } catch (const ELedgerError&) {
-        return -1;  // no schema yet; the transaction below says what else is wrong
-    }
+    QSqlQuery q = Exec("SELECT version FROM ledger_schema");
+    return q.next() ? q.value(0).toInt() : -1;
 }
 
 void TLedgerDb::Migrate(const std::function<void()>& created) {
     // Most starts find the schema current: they read its version and take no write lock.
-    if (SchemaVersion() == kSchemaVersion)
-        return;
+    try {
+        if (SchemaVersion() == kSchemaVersion)
+            return;
+    } catch (const ELedgerError&) {
+        // No schema yet; the transaction below says what else is wrong.
+    }
     TTransaction t(*this);
     Exec("CREATE TABLE IF NOT EXISTS ledger_schema (version INTEGER NOT NULL)");
-    int version = -1;
-    {
-        QSqlQuery q = Exec("SELECT version FROM ledger_schema");
-        if (q.next())
-            version = q.value(0).toInt();
-    }
+    int version = SchemaVersion();
     if (version < 0) {
         Exec("INSERT INTO ledger_schema (version) VALUES (0)");
         version = 0;
@@ -553,21 +535,17 @@ void TLedgerDb::TRepeated::Run(const QVariantList& values) {
 }
 
 TLedgerDb::TTransaction::TTransaction(TLedgerDb& db) : db_(db) {
-    if (!db_.shared_) {
-        db_.Exec("BEGIN IMMEDIATE");
-    } else {
-        db_.Exec("BEGIN");
-        db_.inTransaction_ = true;
-        try {
-            db_.Exec("SELECT pg_advisory_xact_lock(?, ?)", {kWriteLockKey[0], kWriteLockKey[1]});
-        } catch (...) {
-            QSqlQuery(QSqlDatabase::database(db_.connection_, false))
-                .exec(QStringLiteral("ROLLBACK"));
-            db_.inTransaction_ = false;
-            throw;
-        }
-    }
+    db_.Exec(db_.shared_ ? "BEGIN" : "BEGIN IMMEDIATE");
     db_.inTransaction_ = true;
+    if (!db_.shared_)
+        return;
+    try {
+        db_.Exec("SELECT pg_advisory_xact_lock(?, ?)", {kWriteLockKey[0], kWriteLockKey[1]});
+    } catch (...) {
+        QSqlQuery(QSqlDatabase::database(db_.connection_, false)).exec(QStringLiteral("ROLLBACK"));
+        db_.inTransaction_ = false;
+        throw;
+    }
 }
 
 TLedgerDb::TTransaction::~TTransaction() {
@@ -581,4 +559,10 @@ void TLedgerDb::TTransaction::Commit() {
     db_.Exec("COMMIT");
     done_ = true;
     db_.inTransaction_ = false;
+}
+
+void TLedgerDb::InTransaction(const std::function<void()>& fn) {
+    TTransaction t(*this);
+    fn();
+    t.Commit();
 }

@@ -45,10 +45,8 @@ class TLedgerDb {
     TLedgerDb(const TLedgerDb&) = delete;
     TLedgerDb& operator=(const TLedgerDb&) = delete;
 
-    bool Shared() const { return shared_; }
     // The file's path or the server's URI, as messages name the ledger.
     const QString& Where() const { return where_; }
-    const QString& ConnectionName() const { return connection_; }
 
     // Runs one statement with `values` bound in order ("{id}" and "{bigint}" stand for the
     // column types that differ). Outside a transaction, a shared connection that the server
@@ -98,6 +96,8 @@ class TLedgerDb {
         TLedgerDb& db_;
         bool done_ = false;
     };
+    // Runs `fn` in one TTransaction, committed when `fn` returns.
+    void InTransaction(const std::function<void()>& fn);
 
   private:
     TLedgerDb(bool shared, const QString& where);
@@ -108,7 +108,8 @@ class TLedgerDb {
     void StartSession();
     QString Sql(const char* sql) const;
     bool Run(QSqlQuery& q, const QString& text, const QVariantList& values);
-    // The version the ledger's schema has now; -1 when it has none (or it cannot be read).
+    // The version the ledger's schema has now; -1 when its table holds none. Throws ELedgerError
+    // when there is no table to read it from.
     int SchemaVersion();
     [[noreturn]] void Fail(const QString& what, const QString& cause) const;
 

@@ -25,22 +25,6 @@ constexpr int kReserveAttempts = 100;
 
 const char* const kDisconnected = "接続が切断されました";
 
-// After "exit" the board echoes it (and may say more) with nothing awaiting it; a read-back must
-// start once the line has been quiet for a while, or those bytes are taken for answers.
-void SettleAfterExit(TNetSet1Dlg& session) {
-    constexpr uint32_t kQuietMs = 300;
-    constexpr uint32_t kLimitMs = 2000;
-    session.WaitUntilQuiet(kQuietMs, kLimitMs);
-}
-
-// The address's outcome: kept by the board once "save" was acknowledged, possibly kept once it
-// went out unanswered, free again before that.
-TAddressState AddressOutcome(bool saveAcknowledged, bool saveSent) {
-    if (saveAcknowledged)
-        return TAddressState::Given;
-    return saveSent ? TAddressState::Burned : TAddressState::Released;
-}
-
 // The face's sign that the command is at work with a board, for as long as it lives.
 class TBusySign {
   public:
@@ -99,8 +83,7 @@ TProcedureHooks TCommandRunner::Hooks(const QString& prefix) {
 int TCommandRunner::OfferAddress() {
     // The file's counter, never a copy older than the file: another process may have moved it.
     const std::optional<int> counter = Ledger().Counter();
-    const std::optional<int> next = NextOffered();
-    if (next)
+    if (const std::optional<int> next = NextOffered())
         SetMacLow(&params_, *next);  // else out of range: the dialog or the settings check says so
     return counter.value_or(-1);
 }
@@ -198,11 +181,15 @@ void TCommandRunner::Record(TCommandResult* result, const QString& command, cons
     const TRecordLine row{
         QDateTime::currentDateTime(),    command,  link, result->mac, ownIp, out.ok,
         QString::fromLatin1(out.failed), QString()};
-    // A failed verification comes after an acknowledged "save": the board keeps the address.
-    const bool saved = out.ok || out.failed == "verify";
+    // The address's outcome: kept by the board once "save" was acknowledged (a failed
+    // verification comes after that), possibly kept once it went out unanswered, free again
+    // before that.
+    const TAddressState outcome = out.ok || out.failed == "verify" ? TAddressState::Given
+                                  : saveSent                       ? TAddressState::Burned
+                                                                   : TAddressState::Released;
     try {
         if (low)
-            Ledger().Finish(*low, row, AddressOutcome(saved, saveSent), counterBase);
+            Ledger().Finish(*low, row, outcome, counterBase);
         else
             Ledger().Record(row);
     } catch (const Exception& e) {
@@ -273,16 +260,14 @@ TCommandResult TCommandRunner::MacRewrite() {
     const QString command = QStringLiteral("mac-rewrite");
     // The entered address becomes the counter as it is reserved, and only then: a refused
     // rewrite leaves the counter where it was.
-    bool reserved = false;
     try {
-        reserved = ReserveAddress(command, true, false);
+        if (!ReserveAddress(command, true, false)) {
+            FollowCounter();
+            return {};
+        }
     } catch (...) {
         FollowCounter();
         throw;
-    }
-    if (!reserved) {
-        FollowCounter();
-        return {};
     }
     const std::optional<int> low = MacLowOf(params_);
     return RunRecorded(command, *link, low, *low, {}, {},
@@ -401,8 +386,11 @@ TCommandResult TCommandRunner::RomVersion(TRomQueryResult* query) {
 
 bool TCommandRunner::Verify(TBoardLink& link, const TBoardParams& written, bool withMac,
                             QStringList* differences) {
+    // After "exit" the board echoes it (and may say more) with nothing awaiting it; the read-back
+    // starts once the line has been quiet for 300 ms (2 s at most), or those bytes are taken for
+    // answers.
     if (auto* serial = dynamic_cast<TNetSet1Dlg*>(&link))
-        SettleAfterExit(*serial);
+        serial->WaitUntilQuiet(300, 2000);
     TBoardParams scratch = written;  // the read may store the own address into it
     TBoardReadback board;
     TOutcome read;

@@ -51,19 +51,28 @@ QString TagErrorText(uint8_t tagCode) {
 }
 
 QString NackText(uint8_t code, uint8_t tagCode) {
-    static const QHash<int, QString> kTexts = {
-        {0x01, "CRCエラー"},
-        {0x02, "CMD_TIME_OVER受信"},
-        {0x03, "タグデータ受信エラー"},
-        {0x04, "タグからの応答なし"},
-        {0x41, "データ数エラー"},
-        {0x42, "コマンドのサム値エラー"},
-        {0x43, "コマンドのＩＤ値のエラー"},
-        {0x44, "不正なコマンド"},
-    };
-    if (code == 0x05)
-        return TagErrorText(tagCode);
-    return kTexts.value(code, QStringLiteral("??? NACK受信"));
+    switch (code) {
+        case 0x01:
+            return QStringLiteral("CRCエラー");
+        case 0x02:
+            return QStringLiteral("CMD_TIME_OVER受信");
+        case 0x03:
+            return QStringLiteral("タグデータ受信エラー");
+        case 0x04:
+            return QStringLiteral("タグからの応答なし");
+        case 0x05:
+            return TagErrorText(tagCode);
+        case 0x41:
+            return QStringLiteral("データ数エラー");
+        case 0x42:
+            return QStringLiteral("コマンドのサム値エラー");
+        case 0x43:
+            return QStringLiteral("コマンドのＩＤ値のエラー");
+        case 0x44:
+            return QStringLiteral("不正なコマンド");
+        default:
+            return QStringLiteral("??? NACK受信");
+    }
 }
 
 namespace {

@@ -9,7 +9,8 @@ class TIniFile;
 
 extern const char* const kComDebugSection;  // "ComDebug"
 
-enum class TFlowControl { None, RtsCts, XonXoff };
+// Its INI value is its number.
+enum class TFlowControl { None = 0, RtsCts = 1, XonXoff = 2 };
 
 struct TComDebugValues {
     int BaudRate = 19200;
@@ -18,8 +19,6 @@ struct TComDebugValues {
     int StopBits = 0;  // 0 one, 1 one and a half, 2 two
     TFlowControl FlowCont = TFlowControl::None;
     int TagBlockSize = 4;
-    int TagMydBlockSize = 8;
-    int TimerInterval = 100;
     int IDNo = 0;
     int fDispRecInfo = 0;
     int fDispTxInfo = 0;
@@ -30,13 +29,9 @@ struct TComDebugValues {
     QString TCPServAddr = QStringLiteral("10.16.77.170");
 };
 
-// INI value <-> flow control: 1 RTS/CTS, 2 XON/XOFF, anything else none (written as 0).
-TFlowControl FlowControlFromIni(int value);
-int FlowControlToIni(TFlowControl flow);
-
-// Reads every key of the section in its order; missing keys and non-integers give the
-// defaults above.
+// Reads where the link connects to (TCPServPort, TCPServAddr); a missing key or a non-integer
+// gives the default. Every other value is the default above: the link works with no other.
 TComDebugValues ReadComDebug(const TIniFile& ini);
-// Writes the section's keys in order, leaving out TagBlockSize, TagMydBlockSize and
-// TimerInterval, which are never written. Does not save the file.
+// Writes the section's keys in order, leaving out TagBlockSize, which is never written. Does
+// not save the file.
 void WriteComDebug(TIniFile* ini, const TComDebugValues& v);

@@ -14,20 +14,6 @@ TTComXDlg::TTComXDlg(QObject* owner, int tcpPort, TLogPane* log, const QString& 
     : QObject(owner), log_(log), iniPath_(iniPath), frames_(this) {
     if (!iniPath_.isEmpty())
         values_ = ReadComDebug(TIniFile(iniPath_));
-    // What was read has no say: the link always works with these values.
-    values_.BaudRate = 19200;
-    values_.ParityBits = 0;
-    values_.ByteSize = 8;
-    values_.StopBits = 0;
-    values_.FlowCont = TFlowControl::None;
-    values_.TagBlockSize = 4;
-    values_.TagMydBlockSize = 8;
-    values_.TimerInterval = kTimer1IntervalMs;
-    values_.IDNo = 0;
-    values_.fDispRecInfo = 0;
-    values_.fDispTxInfo = 0;
-    values_.fWrDebug1 = 0;
-    values_.fDispCont1 = 0;
     values_.TCPPort = tcpPort;
 
     clientSocket1_ = new QTcpSocket(this);
@@ -119,9 +105,8 @@ int TTComXDlg::SendBlock(const uint8_t* bytes, int count) {
 }
 
 void TTComXDlg::LogLine(const QString& text) {
-    if (!log_)
-        return;
-    log_->AddLine(text, kLinkLogLimit);
+    if (log_)
+        log_->AddLine(text, kLinkLogLimit);
 }
 
 void TTComXDlg::ClientSocket1Connect() {

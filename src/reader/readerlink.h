@@ -41,9 +41,9 @@ class TTComXDlg : public QObject, private TReaderPort {
     static constexpr int kReconnectDelayMs = 100;
     static constexpr int kTimer1IntervalMs = 100;
 
-    // Reads section "ComDebug" of the INI file at `iniPath` (empty: no INI file), then sets
-    // the fixed values and `tcpPort`; starts Timer1. `log` may be null; `owner` (may be null)
-    // owns the link as its QObject parent.
+    // Reads section "ComDebug" of the INI file at `iniPath` (empty: no INI file) and sets
+    // `tcpPort`; starts Timer1. `log` may be null; `owner` (may be null) owns the link as its
+    // QObject parent.
     TTComXDlg(QObject* owner, int tcpPort, TLogPane* log, const QString& iniPath);
     // Releases the link (FormDestroy) if the owner has not; a failed INI write is then lost.
     ~TTComXDlg() override;

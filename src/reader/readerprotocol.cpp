@@ -1,17 +1,16 @@
 #include "reader/readerprotocol.h"
 
+#include <QHash>
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 
 #include "core/text.h"
 
 namespace reader {
 
 uint8_t FrameSum(const uint8_t* bytes, int count) {
-    unsigned sum = 0;
-    for (int i = 0; i < count; ++i)
-        sum += bytes[i];
-    return static_cast<uint8_t>(sum & 0xFFu);
+    return static_cast<uint8_t>(std::accumulate(bytes, bytes + count, 0u) & 0xFFu);
 }
 
 QByteArray BuildFrame(uint8_t id, uint8_t cmd, const QByteArray& data) {
@@ -35,33 +34,20 @@ QByteArray RomVersionRequest(uint8_t id) {
 }
 
 QString TagErrorText(uint8_t tagCode) {
-    switch (tagCode) {
-        case 0x01:
-            return QStringLiteral(
-                "The command is not supported, i.e. the request code is not recognised.");
-        case 0x02:
-            // The missing "T" is how operators have always seen this line; kept as it is.
-            return QStringLiteral(
-                "he command is not recognised, for example: a format error occurred.");
-        case 0x03:
-            return QStringLiteral("The option is not supported.");
-        case 0x0F:
-            return QStringLiteral("Unknown error.");
-        case 0x10:
-            return QStringLiteral("The specified block is not available (doesn\u2019t exist).");
-        case 0x11:
-            return QStringLiteral(
-                "The specified block is already -locked and thus cannot be locked again");
-        case 0x12:
-            return QStringLiteral(
-                "The specified block is locked and its content cannot be changed.");
-        case 0x13:
-            return QStringLiteral("The specified block was not successfully programmed.");
-        case 0x14:
-            return QStringLiteral("The specified block was not successfully locked.");
-        default:  // 0xA0 and every other code
-            return QStringLiteral("? 'DF' Custom command error codes");
-    }
+    static const QHash<int, QString> kTexts = {
+        {0x01, "The command is not supported, i.e. the request code is not recognised."},
+        // The missing "T" is how operators have always seen this line; kept as it is.
+        {0x02, "he command is not recognised, for example: a format error occurred."},
+        {0x03, "The option is not supported."},
+        {0x0F, "Unknown error."},
+        {0x10, "The specified block is not available (doesn\u2019t exist)."},
+        {0x11, "The specified block is already -locked and thus cannot be locked again"},
+        {0x12, "The specified block is locked and its content cannot be changed."},
+        {0x13, "The specified block was not successfully programmed."},
+        {0x14, "The specified block was not successfully locked."},
+    };
+    // 0xA0 and every other code
+    return kTexts.value(tagCode, QStringLiteral("? 'DF' Custom command error codes"));
 }
 
 QString NackText(uint8_t code, uint8_t tagCode) {

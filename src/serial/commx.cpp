@@ -36,6 +36,14 @@ const QString kMsgBuffer = QStringLiteral("通信用ポートのバッファを�
 // The largest buffer size accepted: far beyond any line's need, small enough to allocate.
 constexpr int kMaxBufLen = 1 << 24;
 
+// Raises or drops a modem line (TIOCM_RTS or TIOCM_DTR) and tells the probe.
+void SwitchModemLine(int fd, int line, bool on, const TModemLineProbe& probe) {
+    // A terminal without modem lines (a pseudo-terminal) refuses this; nothing depends on it.
+    ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
+    if (probe)
+        probe(line, on);
+}
+
 }  // namespace
 
 QString ECommError::Cause() const {
@@ -59,25 +67,28 @@ struct TCustomCommX::Port {
 };
 
 // ---------------------------------------------------------------------------------------------
+// Both threads
+
+void TCommThread::Start() {
+    thread_ = std::thread([this] { Execute(); });
+}
+
+void TCommThread::Join() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+// ---------------------------------------------------------------------------------------------
 // Transmit thread
 
 TCommTransThread::TCommTransThread(TCustomCommX* owner, int fd, const TEventFd& stop,
                                    const TEventFd& kick, const TEventFd& room,
                                    TModemLineProbe probe)
-    : owner_(owner),
-      fd_(fd),
-      stopFd_(stop),
-      kickFd_(kick),
-      roomFd_(room),
-      probe_(std::move(probe)) {}
+    : TCommThread(owner, fd, stop), kickFd_(kick), roomFd_(room), probe_(std::move(probe)) {}
 
 TCommTransThread::~TCommTransThread() {
     Stop();
     Join();
-}
-
-void TCommTransThread::Start() {
-    thread_ = std::thread([this] { Execute(); });
 }
 
 void TCommTransThread::Stop() {
@@ -88,11 +99,6 @@ void TCommTransThread::Stop() {
     }
     owner_->queueCv_.notify_all();
     stopFd_.Signal();
-}
-
-void TCommTransThread::Join() {
-    if (thread_.joinable())
-        thread_.join();
 }
 
 void TCommTransThread::Execute() {
@@ -167,19 +173,12 @@ void TCommTransThread::Pause(int ms) {
     }
 }
 
-void TCommTransThread::SetRts(bool on) {
-    int bit = TIOCM_RTS;
-    ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit);
-    if (probe_)
-        probe_(TIOCM_RTS, on);
-}
-
 void TCommTransThread::HalfCtrlStart() {
     const TCommFlowCtrls flow = flow_;
     if (!linesettings::IsHalfDuplex(flow))
         return;
     Pause(50);
-    SetRts(flow == cfcHalfHigh);
+    SwitchModemLine(fd_, TIOCM_RTS, flow == cfcHalfHigh, probe_);
     Pause(charTimeMs_);
 }
 
@@ -191,7 +190,7 @@ void TCommTransThread::HalfCtrlEnd() {
     // the last of them has left the UART. An output purge (ClearTransBuf, PortClose) ends this.
     ::tcdrain(fd_);
     Pause(charTimeMs_);
-    SetRts(flow != cfcHalfHigh);
+    SwitchModemLine(fd_, TIOCM_RTS, flow != cfcHalfHigh, probe_);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -199,25 +198,16 @@ void TCommTransThread::HalfCtrlEnd() {
 
 TCommReceiveThread::TCommReceiveThread(TCustomCommX* owner, int fd, const TEventFd& stop,
                                        const TEventFd& wake, TGuiCall* gui)
-    : owner_(owner), fd_(fd), stopFd_(stop), wakeFd_(wake), gui_(gui) {}
+    : TCommThread(owner, fd, stop), wakeFd_(wake), gui_(gui) {}
 
 TCommReceiveThread::~TCommReceiveThread() {
     Stop();
     Join();
 }
 
-void TCommReceiveThread::Start() {
-    thread_ = std::thread([this] { Execute(); });
-}
-
 void TCommReceiveThread::Stop() {
     stop_ = true;
     stopFd_.Signal();
-}
-
-void TCommReceiveThread::Join() {
-    if (thread_.joinable())
-        thread_.join();
 }
 
 bool TCommReceiveThread::ReadCounters(linesettings::TLineCounters* c) const {
@@ -287,16 +277,26 @@ void TCommReceiveThread::Execute() {
     }
 }
 
+// Runs on the GUI thread. The handler is called through a copy and nothing of the component is
+// touched after it, so that a handler may close or delete the component.
+template <typename Handler, typename... Args>
+void TCustomCommX::Raise(const Handler& handler, Args... args) {
+    if (!port_ || !handler || (... || (args == 0)))
+        return;
+    const Handler copy = handler;
+    copy(this, args...);
+}
+
 bool TCommReceiveThread::Notify(int bits, bool brk, bool got, bool lost) {
     TCustomCommX* const owner = owner_;
     // Each call blocks until the handler has run; false once the port is closing.
-    if (bits && !gui_->Call([owner, bits] { owner->ErrEvent(static_cast<unsigned>(bits)); }))
+    if (bits && !gui_->Call([owner, bits] { owner->Raise(owner->onError_, bits); }))
         return false;
-    if (brk && !gui_->Call([owner] { owner->BreakEvent(); }))
+    if (brk && !gui_->Call([owner] { owner->Raise(owner->onBreak_); }))
         return false;
-    if (got && !gui_->Call([owner] { owner->ReceiveEvent(); }))
+    if (got && !gui_->Call([owner] { owner->Raise(owner->onReceive_, owner->GetReceiveLength()); }))
         return false;
-    if (lost && !gui_->Call([owner] { owner->LineLostEvent(); }))
+    if (lost && !gui_->Call([owner] { owner->Raise(owner->onLineLost_); }))
         return false;
     return true;
 }
@@ -314,15 +314,12 @@ int TCustomCommX::Handle() const {
     return port_ ? port_->dev.Get() : -1;
 }
 
-QString TCustomCommX::EffectiveIniPath() const {
-    if (!iniPath_.isEmpty())
-        return iniPath_;
-    return IniPathForExecutable(QCoreApplication::applicationFilePath());
-}
-
 QString TCustomCommX::DevicePath() const {
-    return deviceOverride_.isEmpty() ? linesettings::DevicePath(portNo_, EffectiveIniPath())
-                                     : deviceOverride_;
+    if (!deviceOverride_.isEmpty())
+        return deviceOverride_;
+    return linesettings::DevicePath(
+        portNo_, iniPath_.isEmpty() ? IniPathForExecutable(QCoreApplication::applicationFilePath())
+                                    : iniPath_);
 }
 
 namespace {
@@ -364,18 +361,6 @@ void TCustomCommX::PortOpen() {
     port_->dev = std::move(dev);
     ++openCount_;
     lineLost_ = false;
-    {
-        std::lock_guard<std::mutex> lk(queueLock_);
-        pendingBytes_ = 0;
-        queuedBlocks_ = 0;
-        writingBlock_ = 0;
-        guiWaitsForRoom_ = false;
-        blocks_.clear();
-    }
-    {
-        std::lock_guard<std::mutex> lk(inputLock_);
-        input_.clear();
-    }
 
     // From here on a failure closes the port again before it reaches the caller.
     try {
@@ -464,12 +449,14 @@ void TCustomCommX::PortClose() {
     ::ioctl(p->dev.Get(), TIOCNXCL);
     p.reset();
 
+    // Both queues are left empty for the next open.
     {
         std::lock_guard<std::mutex> lk(queueLock_);
         blocks_.clear();
         pendingBytes_ = 0;
         queuedBlocks_ = 0;
         writingBlock_ = 0;
+        guiWaitsForRoom_ = false;
     }
     std::lock_guard<std::mutex> lk(inputLock_);
     input_.clear();
@@ -503,13 +490,8 @@ void TCustomCommX::ApplyRestLines() {
 }
 
 void TCustomCommX::SetModemLine(int line, bool on) {
-    if (!port_)
-        return;
-    int bit = line;
-    // A terminal without modem lines (a pseudo-terminal) refuses this; nothing depends on it.
-    ::ioctl(port_->dev.Get(), on ? TIOCMBIS : TIOCMBIC, &bit);
-    if (probe_)
-        probe_(line, on);
+    if (port_)
+        SwitchModemLine(port_->dev.Get(), line, on, probe_);
 }
 
 void TCustomCommX::SetPortNo(int value) {
@@ -682,10 +664,13 @@ void TCustomCommX::ClearTransBuf() {
     if (!port_)
         return;
     const int fd = port_->dev.Get();
-    TCommTransThread* trans = port_->trans.get();
-    if (!trans) {
+    const auto purge = [&] {
         std::lock_guard<std::mutex> lk(writeLock_);
         ::tcflush(fd, TCOFLUSH);
+    };
+    TCommTransThread* trans = port_->trans.get();
+    if (!trans) {
+        purge();
         return;
     }
     trans->discard = true;
@@ -700,21 +685,15 @@ void TCustomCommX::ClearTransBuf() {
         pendingBytes_ = std::max(0, pendingBytes_);
         queuedBlocks_ = std::max(0, queuedBlocks_);
     }
-    {
-        std::lock_guard<std::mutex> lk(writeLock_);
-        ::tcflush(fd, TCOFLUSH);
-    }
+    purge();
     port_->kickFd.Signal();
     {
         // The transmit thread never waits for the GUI thread, so this wait ends.
         std::unique_lock<std::mutex> lk(queueLock_);
         queueCv_.wait(lk, [&] { return pendingBytes_ == 0; });
     }
-    {
-        // A write issued just before the flag was seen may have put bytes behind the purge.
-        std::lock_guard<std::mutex> lk(writeLock_);
-        ::tcflush(fd, TCOFLUSH);
-    }
+    // A write issued just before the flag was seen may have put bytes behind the purge.
+    purge();
     trans->discard = false;
 }
 
@@ -844,39 +823,4 @@ void TCustomCommX::SendBreak() {
         return;
     ::usleep(kBreakMs * 1000);
     ::ioctl(fd, TIOCCBRK);
-}
-
-// ---- notifications on the GUI thread --------------------------------------------------------
-// Each handler is called through a copy and nothing of the component is touched after it, so
-// that a handler may close or delete the component.
-
-void TCustomCommX::ReceiveEvent() {
-    if (!port_ || !onReceive_)
-        return;
-    const int n = GetReceiveLength();
-    if (n == 0)
-        return;
-    const TCommReceiveEvent handler = onReceive_;
-    handler(this, n);
-}
-
-void TCustomCommX::BreakEvent() {
-    if (!port_ || !onBreak_)
-        return;
-    const TCommBreakEvent handler = onBreak_;
-    handler(this);
-}
-
-void TCustomCommX::ErrEvent(unsigned bits) {
-    if (!port_ || !onError_ || bits == 0)
-        return;
-    const TCommErrEvent handler = onError_;
-    handler(this, static_cast<int>(bits));
-}
-
-void TCustomCommX::LineLostEvent() {
-    if (!port_ || !onLineLost_)
-        return;
-    const TCommNotifyEvent handler = onLineLost_;
-    handler(this);
 }

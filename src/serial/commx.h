@@ -77,22 +77,43 @@ using TCommNotifyEvent = std::function<void(TCustomCommX* Sender)>;
 // the GUI thread or the transmit thread. For tests on terminals without modem lines.
 using TModemLineProbe = std::function<void(int line, bool on)>;
 
+// What both of the driver's threads have: the owner, the device, the stop request and the
+// thread itself. Started by PortOpen, stopped and joined by PortClose.
+class TCommThread {
+  public:
+    TCommThread(TCustomCommX* owner, int fd, const TEventFd& stop)
+        : owner_(owner), fd_(fd), stopFd_(stop) {}
+    virtual ~TCommThread() = default;
+    TCommThread(const TCommThread&) = delete;
+    TCommThread& operator=(const TCommThread&) = delete;
+
+    void Start();  // throws std::system_error when the thread cannot be created
+    void Join();
+
+  protected:
+    virtual void Execute() = 0;
+
+    TCustomCommX* owner_;
+    int fd_;
+    const TEventFd& stopFd_;
+    std::atomic<bool> stop_{false};
+
+  private:
+    std::thread thread_;
+};
+
 // Writes the queued blocks to the device, one batch at a time, switching RTS around each batch
-// in the half-duplex modes. Started by PortOpen, stopped and joined by PortClose.
-class TCommTransThread {
+// in the half-duplex modes.
+class TCommTransThread : public TCommThread {
   public:
     // `kick` wakes a write waiting for the device; `room` is signalled when a block finishes
     // while the GUI thread waits for room in the queue.
     TCommTransThread(TCustomCommX* owner, int fd, const TEventFd& stop, const TEventFd& kick,
                      const TEventFd& room, TModemLineProbe probe);
-    ~TCommTransThread();  // joins
-    TCommTransThread(const TCommTransThread&) = delete;
-    TCommTransThread& operator=(const TCommTransThread&) = delete;
+    ~TCommTransThread() override;  // joins
 
-    void Start();  // throws std::system_error when the thread cannot be created
     // Tells the thread to stop and wakes it; Join() then waits for it.
     void Stop();
-    void Join();
 
     void SetCharTime(int ms) { charTimeMs_ = ms; }
     void SetFlow(TCommFlowCtrls flow) { flow_ = flow; }
@@ -101,55 +122,40 @@ class TCommTransThread {
     std::atomic<bool> discard{false};
 
   private:
-    void Execute();
+    void Execute() override;
     void HalfCtrlStart();
     void HalfCtrlEnd();
     void Write(const std::vector<uint8_t>& block);
     // Sleeps `ms`, or less when the thread is told to stop.
     void Pause(int ms);
-    void SetRts(bool on);
 
-    TCustomCommX* owner_;
-    int fd_;
-    const TEventFd& stopFd_;
     const TEventFd& kickFd_;
     const TEventFd& roomFd_;
     TModemLineProbe probe_;
     std::atomic<int> charTimeMs_{2};
     std::atomic<TCommFlowCtrls> flow_{cfcRtsCts};
     std::atomic<int> timeOutMs_{3000};
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
 };
 
 // Watches the device: moves received bytes into the driver's input queue and hands line
 // errors, breaks, received data and the loss of the line to the GUI thread.
-class TCommReceiveThread {
+class TCommReceiveThread : public TCommThread {
   public:
     TCommReceiveThread(TCustomCommX* owner, int fd, const TEventFd& stop, const TEventFd& wake,
                        TGuiCall* gui);
-    ~TCommReceiveThread();  // joins
-    TCommReceiveThread(const TCommReceiveThread&) = delete;
-    TCommReceiveThread& operator=(const TCommReceiveThread&) = delete;
+    ~TCommReceiveThread() override;  // joins
 
-    void Start();  // throws std::system_error when the thread cannot be created
     void Stop();
-    void Join();
 
   private:
-    void Execute();
+    void Execute() override;
     bool ReadCounters(linesettings::TLineCounters* c) const;
     // Hands one pass's notifications that are due to the GUI thread, in the order line error,
     // break, received data, line lost; false once the port is closing.
     bool Notify(int bits, bool brk, bool got, bool lost);
 
-    TCustomCommX* owner_;
-    int fd_;
-    const TEventFd& stopFd_;
     const TEventFd& wakeFd_;
     TGuiCall* gui_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
 };
 
 class TCustomCommX : public QObject {
@@ -196,15 +202,11 @@ class TCustomCommX : public QObject {
     // The device descriptor; -1 while closed.
     int Handle() const;
 
-    const TCommReceiveEvent& OnReceive() const { return onReceive_; }
     void SetOnReceive(TCommReceiveEvent handler) { onReceive_ = std::move(handler); }
-    const TCommBreakEvent& OnBreak() const { return onBreak_; }
     void SetOnBreak(TCommBreakEvent handler) { onBreak_ = std::move(handler); }
-    const TCommErrEvent& OnError() const { return onError_; }
     void SetOnError(TCommErrEvent handler) { onError_ = std::move(handler); }
     // Called once when the device vanishes while open (a pulled USB adapter, the far end of a
     // pseudo-terminal closed). The port stays open but dead until it is closed and reopened.
-    const TCommNotifyEvent& OnLineLost() const { return onLineLost_; }
     void SetOnLineLost(TCommNotifyEvent handler) { onLineLost_ = std::move(handler); }
 
     // The INI file whose section "ComPorts" maps port numbers to devices; empty (the default):
@@ -263,16 +265,16 @@ class TCustomCommX : public QObject {
     void ThreadCreate();
     void SetTimeOut();
     void SetBufferLength();
-    void ReceiveEvent();
-    void BreakEvent();
-    void ErrEvent(unsigned bits);
-    void LineLostEvent();
 
   private:
     friend class TCommTransThread;
     friend class TCommReceiveThread;
     struct Port;
 
+    // Runs a notification's handler on the GUI thread, while the port is open and unless a
+    // count among `args` (the bytes waiting, the error bits) is 0.
+    template <typename Handler, typename... Args>
+    void Raise(const Handler& handler, Args... args);
     // Stores a line property; while open, applies it through the record, a refusal throwing
     // `message`. True when it was applied.
     template <typename T>
@@ -280,7 +282,6 @@ class TCustomCommX : public QObject {
     void ApplyRecord(const QString& message);
     void ApplyRestLines();
     void SetModemLine(int line, bool on);
-    QString EffectiveIniPath() const;
     QString deviceOverride_;
 
     // Transmit queue, for the transmit thread (under queueLock_).

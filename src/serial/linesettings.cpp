@@ -1,6 +1,7 @@
 #include "serial/linesettings.h"
 
 #include <sys/ioctl.h>
+#include <algorithm>
 
 #include "core/inifile.h"
 
@@ -12,6 +13,9 @@ struct SpeedEntry {
     int rate;
     speed_t code;
 };
+
+// The CSIZE value of 5 to 8 data bits.
+constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
 
 constexpr SpeedEntry kSpeeds[] = {
     {50, B50},           {75, B75},           {110, B110},         {134, B134},
@@ -67,7 +71,6 @@ termios ToTermios(termios t, const TLineRecord& r) {
     cfsetispeed(&t, code);
     cfsetospeed(&t, code);
 
-    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
     t.c_cflag |= kSizes[(r.charSize < 5 || r.charSize > 8 ? 8 : r.charSize) - 5];
     if (r.parity == cpbOdd)
         t.c_cflag |= PARENB | PARODD;
@@ -91,20 +94,8 @@ TLineRecord FromTermios(const termios& t) {
         if (e.code == code)
             r.bitRate = e.rate;
     }
-    switch (t.c_cflag & CSIZE) {
-        case CS5:
-            r.charSize = 5;
-            break;
-        case CS6:
-            r.charSize = 6;
-            break;
-        case CS7:
-            r.charSize = 7;
-            break;
-        default:
-            r.charSize = 8;
-            break;
-    }
+    // CS5 to CS7 are 5 to 7 data bits; anything else is 8.
+    r.charSize = 5 + static_cast<int>(std::find(kSizes, kSizes + 3, t.c_cflag & CSIZE) - kSizes);
     r.parity = !(t.c_cflag & PARENB) ? cpbNone : (t.c_cflag & PARODD) ? cpbOdd : cpbEven;
     r.stop = !(t.c_cflag & CSTOPB) ? csb1 : r.charSize == 5 ? csb1p5 : csb2;
     r.flow = (t.c_cflag & CRTSCTS) ? cfcRtsCts : (t.c_iflag & IXON) ? cfcXonXoff : cfcNone;

@@ -35,20 +35,20 @@ TTcpConnection::~TTcpConnection() {
     // The derived client has joined its reader by now; shut the sending direction down so the
     // peer sees an orderly end, then the descriptor closes with the handle.
     std::lock_guard<std::mutex> lk(m_);
-    if (handle_.allocated)
-        ::shutdown(handle_.socket.Get(), SHUT_WR);
-    handle_.allocated = false;
+    if (allocated_)
+        ::shutdown(socket_.Get(), SHUT_WR);
+    allocated_ = false;
 }
 
 bool TTcpConnection::SocketOpen() const {
     std::lock_guard<std::mutex> lk(m_);
-    return handle_.allocated;
+    return allocated_;
 }
 
 void TTcpConnection::ResetConnection() {
     std::lock_guard<std::mutex> lk(m_);
-    handle_.socket.Close();
-    handle_.allocated = false;
+    socket_.Close();
+    allocated_ = false;
     input_.clear();
     closedByPeer_ = false;
     disconnectNoticed_ = true;  // nothing to report until a new connection has been closed
@@ -57,26 +57,26 @@ void TTcpConnection::ResetConnection() {
 
 void TTcpConnection::Adopt(int fd) {
     std::lock_guard<std::mutex> lk(m_);
-    handle_.socket.Reset(fd);
-    handle_.allocated = true;
+    socket_.Reset(fd);
+    allocated_ = true;
     disconnectNoticed_ = false;
 }
 
 void TTcpConnection::DetachReader() {
     std::lock_guard<std::mutex> lk(m_);
     readerAttached_ = false;
-    if (!handle_.allocated)
-        handle_.socket.Close();
+    if (!allocated_)
+        socket_.Close();
 }
 
 bool TTcpConnection::CloseLocked() {
     closedByPeer_ = true;
-    if (!handle_.allocated)
+    if (!allocated_)
         return false;
-    ::shutdown(handle_.socket.Get(), SHUT_WR);
-    handle_.allocated = false;
+    ::shutdown(socket_.Get(), SHUT_WR);
+    allocated_ = false;
     if (!readerAttached_)
-        handle_.socket.Close();
+        socket_.Close();
     return true;
 }
 
@@ -87,7 +87,7 @@ bool TTcpConnection::CloseSocket() {
 
 bool TTcpConnection::TakeDisconnectNotice() {
     std::lock_guard<std::mutex> lk(m_);
-    if (handle_.allocated || disconnectNoticed_)
+    if (allocated_ || disconnectNoticed_)
         return false;
     disconnectNoticed_ = true;
     return true;
@@ -99,13 +99,13 @@ void TTcpConnection::WakeReader() {
 
 void TTcpConnection::InterruptSending() {
     // Only the owner's thread changes the descriptor, so reading it here needs no lock.
-    if (handle_.socket.Valid())
-        ::shutdown(handle_.socket.Get(), SHUT_WR);
+    if (socket_.Valid())
+        ::shutdown(socket_.Get(), SHUT_WR);
 }
 
 TTcpConnection::WaitResult TTcpConnection::WaitReadable() {
     // The descriptor stays valid while a reader is attached (see CloseLocked).
-    pollfd fds[2] = {{handle_.socket.Get(), POLLIN, 0}, {wake_.Fd(), POLLIN, 0}};
+    pollfd fds[2] = {{socket_.Get(), POLLIN, 0}, {wake_.Fd(), POLLIN, 0}};
     const int r = ::poll(fds, 2, -1);
     if (r < 0)
         return WaitResult::Failed;
@@ -118,7 +118,7 @@ int TTcpConnection::ReceiveOnce() {
     char buf[RecvBufferSize];
     ssize_t n;
     do {
-        n = ::recv(handle_.socket.Get(), buf, sizeof buf, 0);
+        n = ::recv(socket_.Get(), buf, sizeof buf, 0);
     } while (n < 0 && errno == EINTR);
     if (n < 0)
         throw ESocketError::FromErrno(errno);
@@ -136,14 +136,14 @@ void TTcpConnection::Write(const QByteArray& bytes) {
     if (bytes.isEmpty())
         return;
     std::lock_guard<std::mutex> lk(m_);
-    if (closedByPeer_ || !handle_.allocated) {
+    if (closedByPeer_ || !allocated_) {
         CloseLocked();
         throw EConnClosedGracefully();
     }
     const char* p = bytes.constData();
     size_t left = static_cast<size_t>(bytes.size());
     while (left > 0) {
-        const ssize_t n = ::send(handle_.socket.Get(), p, left, MSG_NOSIGNAL);
+        const ssize_t n = ::send(socket_.Get(), p, left, MSG_NOSIGNAL);
         if (n < 0) {
             const int err = errno;
             if (err == EINTR)

@@ -22,12 +22,6 @@
 
 #include "core/posixio.h"
 
-// One socket.
-struct TSocketHandle {
-    TUniqueFd socket;
-    bool allocated = false;  // a connected socket is held (logically open)
-};
-
 class TTcpConnection {
   public:
     static constexpr int RecvBufferSize = 32768;
@@ -85,8 +79,9 @@ class TTcpConnection {
   private:
     bool CloseLocked();
 
-    mutable std::mutex m_;  // guards handle_.allocated, the descriptor's release and writes
-    TSocketHandle handle_;
+    mutable std::mutex m_;  // guards allocated_, the descriptor's release and writes
+    TUniqueFd socket_;
+    bool allocated_ = false;  // a connected socket is held (logically open)
     std::atomic<bool> closedByPeer_{false};
     std::atomic<bool> readerAttached_{false};
     bool disconnectNoticed_ = true;  // guarded by m_

@@ -27,11 +27,9 @@ QByteArray OptionAnswer(unsigned char request, unsigned char option) {
             answer = kWont;
             break;
     }
-    QByteArray out;
-    out.append(static_cast<char>(kIac));
-    out.append(static_cast<char>(answer));
-    out.append(static_cast<char>(option));
-    return out;
+    const char out[] = {static_cast<char>(kIac), static_cast<char>(answer),
+                        static_cast<char>(option)};
+    return QByteArray(out, sizeof out);
 }
 
 }  // namespace telnet
@@ -82,16 +80,11 @@ void TTelnetFilter::FeedCommand(unsigned char b, Result* r) {
             state_ = State::Data;
             break;
         case kDont:
-            state_ = State::Dont;
-            break;
         case kDo:
-            state_ = State::Do;
-            break;
         case kWont:
-            state_ = State::Wont;
-            break;
         case kWill:
-            state_ = State::Will;
+            request_ = b;
+            state_ = State::Option;
             break;
         case kSb:
             parameter_.clear();
@@ -102,11 +95,6 @@ void TTelnetFilter::FeedCommand(unsigned char b, Result* r) {
             state_ = State::Data;
             break;
     }
-}
-
-void TTelnetFilter::AnswerOption(unsigned char request, unsigned char option, Result* r) {
-    r->answers.push_back(OptionAnswer(request, option));
-    state_ = State::Data;
 }
 
 void TTelnetFilter::FeedSubOption(unsigned char b) {
@@ -153,17 +141,9 @@ TTelnetFilter::Result TTelnetFilter::Feed(const QByteArray& chunk) {
             case State::Command:
                 FeedCommand(b, &r);
                 break;
-            case State::Will:
-                AnswerOption(kWill, b, &r);
-                break;
-            case State::Wont:
-                AnswerOption(kWont, b, &r);
-                break;
-            case State::Do:
-                AnswerOption(kDo, b, &r);
-                break;
-            case State::Dont:
-                AnswerOption(kDont, b, &r);
+            case State::Option:  // answered at once
+                r.answers.push_back(OptionAnswer(request_, b));
+                state_ = State::Data;
                 break;
             case State::Sb:
                 FeedSubOption(b);

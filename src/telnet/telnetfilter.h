@@ -17,10 +17,7 @@ inline constexpr unsigned char kDo = 253;
 inline constexpr unsigned char kWont = 252;
 inline constexpr unsigned char kWill = 251;
 inline constexpr unsigned char kSb = 250;
-inline constexpr unsigned char kGa = 249;
-inline constexpr unsigned char kNop = 241;
 inline constexpr unsigned char kSe = 240;
-inline constexpr unsigned char kEor = 239;
 
 inline constexpr unsigned char kOptEcho = 1;
 inline constexpr unsigned char kOptTerminalType = 24;
@@ -41,7 +38,8 @@ QByteArray OptionAnswer(unsigned char request, unsigned char option);
 
 class TTelnetFilter {
   public:
-    enum class State { Data, Command, Will, Wont, Do, Dont, Sb, SbIac, SbData, SbDataIac };
+    // Option: the byte after IAC WILL, WONT, DO or DONT is awaited.
+    enum class State { Data, Command, Option, Sb, SbIac, SbData, SbDataIac };
 
     // Longest sub-negotiation parameter kept. The only one acted on (TERMINAL-TYPE SEND) is one
     // byte; bytes beyond the bound are dropped and the sub-negotiation is then ignored when it
@@ -70,8 +68,6 @@ class TTelnetFilter {
     // One byte in each state of the parser that needs more than a state change.
     // Command: the byte after IAC in the data.
     void FeedCommand(unsigned char b, Result* r);
-    // Will, Wont, Do, Dont: the option byte; answered at once.
-    void AnswerOption(unsigned char request, unsigned char option, Result* r);
     // Sb: the option byte of a sub-negotiation.
     void FeedSubOption(unsigned char b);
     // SbDataIac: the byte after IAC inside a sub-negotiation (its end, or a doubled 255).
@@ -81,7 +77,8 @@ class TTelnetFilter {
 
     QByteArray terminal_;
     State state_ = State::Data;
-    int subOption_ = -1;  // -1: no option remembered
+    unsigned char request_ = 0;  // WILL, WONT, DO or DONT, in the Option state
+    int subOption_ = -1;         // -1: no option remembered
     QByteArray parameter_;
     bool parameterOverflow_ = false;
 };

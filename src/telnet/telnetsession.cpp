@@ -41,8 +41,8 @@ TTelNetCont1Dlg::TTelNetCont1Dlg(QObject* owner, TLogPane* log, const TBoardPara
     telnet1_->ResolveNames = false;
     telnet1_->Port = kPort;
     telnet1_->Terminal = "dumb";
-    telnet1_->OnConnect = [this] { Telnet1Connect(); };
-    telnet1_->OnConnected = [this](TTcpConnection*) { Telnet1Connected(); };
+    telnet1_->OnConnect = [this] { LogLine(QStringLiteral("Connect")); };
+    telnet1_->OnConnected = [this](TTcpConnection*) { LogLine(QStringLiteral("Connected")); };
     telnet1_->OnDataAvailable = [this](TTelnetClient*, const QByteArray& b) {
         Telnet1DataAvailable(b);
     };
@@ -68,14 +68,6 @@ TTelNetCont1Dlg::~TTelNetCont1Dlg() {
 
 QString TTelNetCont1Dlg::Description() const {
     return QStringLiteral("%1:%2").arg(telnet1_->Host).arg(telnet1_->Port);
-}
-
-void TTelNetCont1Dlg::Telnet1Connect() {
-    LogLine(QStringLiteral("Connect"));
-}
-
-void TTelNetCont1Dlg::Telnet1Connected() {
-    LogLine(QStringLiteral("Connected"));
 }
 
 void TTelNetCont1Dlg::Telnet1DataAvailable(const QByteArray& buffer) {

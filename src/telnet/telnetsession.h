@@ -75,8 +75,6 @@ class TTelNetCont1Dlg : public QObject, public TReceivingLink {
     static int DispRecInfo() { return dispRecInfo_; }
 
   private:
-    void Telnet1Connect();
-    void Telnet1Connected();
     void Telnet1DataAvailable(const QByteArray& buffer);
 
     static int dispRecInfo_;

@@ -24,10 +24,8 @@ QString TWorkerThread::ErrorMessage() const {
 
 void TWorkerThread::Execute() {
     try {
-        BeforeRun();
         while (!stop_)
             Run();
-        AfterRun();
     } catch (const Exception& e) {
         std::lock_guard<std::mutex> lk(m_);
         error_ = e.Message();

@@ -1,9 +1,9 @@
-// A thread with a stop request, running a before-run step once, then the run step repeatedly
-// until a stop is requested, then an after-run step. An error thrown by any step ends the
-// thread quietly: its message is kept (ErrorMessage) and the stop request is set.
+// A thread with a stop request, running the run step repeatedly until a stop is requested. An
+// error thrown by the step ends the thread quietly: its message is kept (ErrorMessage) and the
+// stop request is set.
 //
 // Thread rules: the owner starts, terminates and joins the thread and must join it before it
-// destroys anything the steps use (the destructor joins as a last resort, after the derived
+// destroys anything the step uses (the destructor joins as a last resort, after the derived
 // part has gone, so a derived class joins in its own destructor). Terminate() and the queries
 // may be called from any thread.
 #pragma once
@@ -23,7 +23,7 @@ class TWorkerThread {
     void Start();
     // Sets the stop request; the run step then ends at its next return.
     void Terminate() { stop_ = true; }
-    // The thread has left its steps (it may still need joining).
+    // The thread has left its run step (it may still need joining).
     bool Finished() const { return finished_.load(); }
     void Join();
     // The message of the error that ended the thread; empty when it ended on a stop request.
@@ -31,8 +31,6 @@ class TWorkerThread {
 
   protected:
     virtual void Run() = 0;
-    virtual void AfterRun() {}
-    virtual void BeforeRun() {}
 
   private:
     void Execute();

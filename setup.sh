@@ -39,16 +39,18 @@ run)
 test)
     install_missing
     # These builds start from nothing, so each target's sources are compiled a batch at a time as
-    # one unit: Qt's headers are then read once a batch instead of once a file.
+    # one unit: Qt's headers are then read once a batch instead of once a file. gold (binutils)
+    # links the g++ builds' test programs in about half the time of the default linker.
     unity=(-DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16)
+    quick=("${unity[@]}" -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=gold)
     # Everything under AddressSanitizer and UndefinedBehaviorSanitizer.
     cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DNB_SANITIZE=address,undefined \
-        "${unity[@]}"
+        "${quick[@]}"
     cmake --build build/asan -j"$jobs"
     ctest --test-dir build/asan --output-on-failure -j"$jobs"
     # The tests of threaded code again under ThreadSanitizer.
     cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DNB_SANITIZE=thread -DNB_BUILD_BENCH=OFF \
-        "${unity[@]}"
+        "${quick[@]}"
     cmake --build build/tsan -j"$jobs" --target thread-tests
     ctest --test-dir build/tsan --output-on-failure -L threads -j"$jobs"
     # The fuzz harnesses (clang, libFuzzer), each run for a short time, two at once.

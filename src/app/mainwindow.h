@@ -16,6 +16,7 @@
 #include "app/memolog.h"
 #include "core/settings.h"
 #include "runner/commandrunner.h"
+#include "serial/netset1dlg.h"
 
 class QAction;
 class QLabel;
@@ -24,7 +25,6 @@ class QPlainTextEdit;
 class QToolButton;
 class TAboutBox;
 class TBoardLink;
-class TNetSet1Dlg;
 class TRecordWindow;
 
 // The window is the command runner's face (TCommandUi) and its source of links (TLinkSource).
@@ -78,10 +78,6 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
 
     // The serial session, created with the log pane on first use (its port is not opened here).
     TNetSet1Dlg* SerialSession();
-    // The serial session with its port open: opened at ComPort when it is closed or its device
-    // vanished. Null when it cannot be opened (the error box has said why); the command then
-    // sends nothing.
-    TNetSet1Dlg* OpenSerialSession();
     // (Re)opens the serial session's port at `portNo` (the COM port command's second half); a
     // port that does not open is shown in the error box and stays closed.
     void OpenSerialPort(int portNo);
@@ -117,9 +113,10 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
     TRomQueryHooks RomQueryHooks() override;
     // The status bar's sign that the running command is at work.
     void Busy(bool busy) override;
-    // TLinkSource: the serial session with its port open; a telnet session of the command's
-    // own, its window hidden.
-    TBoardLink* SerialLink() override;
+    // TLinkSource: the serial session with its port open (opened at ComPort when it is closed
+    // or its device vanished; null when it cannot be opened, the error box has said why, and the
+    // command then sends nothing); a telnet session of the command's own, its window hidden.
+    TNetSet1Dlg* SerialLink() override;
     std::unique_ptr<TBoardLink> TelnetLink(const TBoardParams& params) override;
 
     // The status bar's next MAC address, as the settings file and the ledger have it now.

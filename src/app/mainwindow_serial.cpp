@@ -18,7 +18,7 @@ TNetSet1Dlg* TNetC1AppForm::SerialSession() {
     return netSet1Dlg_;
 }
 
-TNetSet1Dlg* TNetC1AppForm::OpenSerialSession() {
+TNetSet1Dlg* TNetC1AppForm::SerialLink() {
     TNetSet1Dlg* s = SerialSession();
     // A port that did not open at first (an adapter not yet plugged in, a mapping fixed in the
     // settings file since) or whose device vanished is tried again: the COM port command is out
@@ -26,10 +26,6 @@ TNetSet1Dlg* TNetC1AppForm::OpenSerialSession() {
     if (!s->CommX1()->IsOpen() || s->CommX1()->LineLost())
         OpenSerialPort(params_.ComPort);
     return s->CommX1()->IsOpen() ? s : nullptr;
-}
-
-TBoardLink* TNetC1AppForm::SerialLink() {
-    return OpenSerialSession();
 }
 
 void TNetC1AppForm::OpenSerialPort(int portNo) {
@@ -48,7 +44,7 @@ void TNetC1AppForm::ReleaseSerialSession() {
 }
 
 void TNetC1AppForm::MnSetIP1Click() {
-    TNetSet1Dlg* s = OpenSerialSession();
+    TNetSet1Dlg* s = SerialLink();
     if (!s)
         return;
     const QByteArray line = "l_ip=10.16.77.170\r\n";
@@ -60,7 +56,7 @@ void TNetC1AppForm::MnSetIP1Click() {
 }
 
 void TNetC1AppForm::N2Click() {
-    TNetSet1Dlg* s = OpenSerialSession();
+    TNetSet1Dlg* s = SerialLink();
     if (!s)
         return;
     s->ClearReceived();

@@ -26,13 +26,9 @@ const char* const kHeaders[] = {"日時",        "ステーション", "コマ�
 QString AddressPattern(const QString& text) {
     QString t = text.trimmed().toUpper();
     t.remove(QLatin1Char('-')).remove(QLatin1Char(':'));
-    QString out;
-    for (int i = 0; i < t.size(); ++i) {
-        if (i > 0 && (t.size() - i) % 2 == 0)
-            out += QLatin1Char('-');
-        out += t[i];
-    }
-    return out;
+    for (auto i = t.size() - 2; i > 0; i -= 2)
+        t.insert(i, QLatin1Char('-'));
+    return t;
 }
 
 }  // namespace

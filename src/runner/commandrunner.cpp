@@ -23,8 +23,6 @@ namespace {
 // guard then looks again, this many times at most.
 constexpr int kReserveAttempts = 100;
 
-const char* const kDisconnected = "接続が切断されました";
-
 // The face's sign that the command is at work with a board, for as long as it lives.
 class TBusySign {
   public:
@@ -166,16 +164,15 @@ TCommandResult TCommandRunner::RunRecorded(const QString& command, TBoardLink& l
         // The board heard something: the row says so, and an address that may have reached its
         // store is not offered again without a question.
         result.outcome = {false, "error"};
-        Record(&result, command, link.Description(), ownIp, low, counterBase, saveSent_);
+        Record(&result, command, link.Description(), ownIp, low, counterBase);
         throw;
     }
-    Record(&result, command, link.Description(), ownIp, low, counterBase, saveSent_);
+    Record(&result, command, link.Description(), ownIp, low, counterBase);
     return result;
 }
 
 void TCommandRunner::Record(TCommandResult* result, const QString& command, const QString& link,
-                            const QString& ownIp, std::optional<int> low, int counterBase,
-                            bool saveSent) {
+                            const QString& ownIp, std::optional<int> low, int counterBase) {
     const TOutcome& out = result->outcome;
     result->link = link;
     const TRecordLine row{
@@ -185,7 +182,7 @@ void TCommandRunner::Record(TCommandResult* result, const QString& command, cons
     // verification comes after that), possibly kept once it went out unanswered, free again
     // before that.
     const TAddressState outcome = out.ok || out.failed == "verify" ? TAddressState::Given
-                                  : saveSent                       ? TAddressState::Burned
+                                  : saveSent_                      ? TAddressState::Burned
                                                                    : TAddressState::Released;
     try {
         if (low)
@@ -300,14 +297,10 @@ TCommandResult TCommandRunner::CheckAndSet(bool telnet) {
         return {};
     {
         const TBusySign reading(ui_);
-        // A reply that is not a number leaves here; the dialog is never shown.
-        if (telnet) {
-            // The first session ends here: none is open while the operator looks at the values.
-            std::unique_ptr<TBoardLink> first = links_.TelnetLink(params_);
-            ReadBoardSettings(*first, &params_, &board, Hooks());
-        } else {
-            ReadBoardSettings(*link, &params_, &board, Hooks());
-        }
+        // A reply that is not a number leaves here; the dialog is never shown. The first telnet
+        // session ends here: none is open while the operator looks at the values.
+        const std::unique_ptr<TBoardLink> first = telnet ? links_.TelnetLink(params_) : nullptr;
+        ReadBoardSettings(telnet ? *first : *link, &params_, &board, Hooks());
     }
     TBoardParams edited = params_;
     if (!ui_.ConfirmCheckAndSet(board, telnet, &edited))
@@ -326,13 +319,13 @@ TCommandResult TCommandRunner::CheckAndSet(bool telnet) {
         try {
             session = links_.TelnetLink(params_);
         } catch (...) {
-            Record(&refused, command, target, QString(), std::nullopt, -1, false);
+            Record(&refused, command, target);
             throw;
         }
         if (!session->Connected()) {
-            Log(QString::fromUtf8(kDisconnected));
+            Log(QStringLiteral("接続が切断されました"));
             Log(QString::fromUtf8(kBannerNg));
-            Record(&refused, command, target, QString(), std::nullopt, -1, false);
+            Record(&refused, command, target);
             return refused;
         }
         link = session.get();
@@ -377,8 +370,7 @@ TCommandResult TCommandRunner::RomVersion(TRomQueryResult* query) {
     r.reached = true;
     r.outcome = {query->Ok(), query->Failed()};
     Record(&r, QStringLiteral("rom-version"),
-           QStringLiteral("%1:%2").arg(params_.OwnIpText()).arg(params_.TCPPort1), QString(),
-           std::nullopt, -1, false);
+           QStringLiteral("%1:%2").arg(params_.OwnIpText()).arg(params_.TCPPort1));
     if (!query->saveError.isEmpty())
         ui_.ShowAfterCommand(query->saveError);  // the query's result stands
     return r;

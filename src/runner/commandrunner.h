@@ -142,7 +142,8 @@ class TCommandRunner {
                                const std::function<TOutcome()>& procedure);
     // Adds the row (and ends the reservation); a failure is told and makes the result NG.
     void Record(TCommandResult* result, const QString& command, const QString& link,
-                const QString& ownIp, std::optional<int> low, int counterBase, bool saveSent);
+                const QString& ownIp = {}, std::optional<int> low = std::nullopt,
+                int counterBase = -1);
     // The confirmed check-and-set values replace the record.
     void TakeCheckAndSet(const TBoardParams& edited, const TBoardReadback& board);
     // Reads the settings back after a write and compares them.
@@ -157,6 +158,6 @@ class TCommandRunner {
     TBoardParams& params_;
     QString iniPath_;
     std::unique_ptr<TLedger> ledger_;
-    bool saveSent_ = false;
+    bool saveSent_ = false;  // the running procedure has sent "save"
     TBoardReadback lastBoard_;
 };

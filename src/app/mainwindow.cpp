@@ -18,7 +18,6 @@
 
 #include "app/recordwindow.h"
 #include "core/exceptions.h"
-#include "core/inifile.h"
 #include "dialogs/beep.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/errorbox.h"
@@ -234,9 +233,8 @@ void TNetC1AppForm::BindFunctionKeys() {
         item->setShortcutContext(Qt::ApplicationShortcut);
         auto* sc = new QShortcut(QKeySequence(k.key), this);
         sc->setContext(Qt::ApplicationShortcut);
-        const auto handler = k.handler;
-        const QString name = QLatin1String(k.item);
-        connect(sc, &QShortcut::activated, this, [this, name, handler] { RunItem(name, handler); });
+        connect(sc, &QShortcut::activated, this,
+                [this, k] { RunItem(QLatin1String(k.item), k.handler); });
         auto follow = [item, sc] { sc->setEnabled(!item->isVisible()); };
         connect(item, &QAction::visibleChanged, sc, follow);
         follow();
@@ -348,7 +346,10 @@ void TNetC1AppForm::closeEvent(QCloseEvent* event) {
         // keep the window, and the settings in memory, to put the cause right, or close
         // without saving: a save that keeps failing must not make the program unclosable.
         ShowErrorBox(this, e.Message());
-        if (!AskCloseWithoutSaving()) {
+        if (ShowMessageBox(this, QString::fromUtf8(kProgramCaption),
+                           QStringLiteral("設定を保存できませんでした。\n保存せずに終了しますか？"),
+                           QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No,
+                           QMessageBox::No) != QMessageBox::Yes) {
             event->ignore();
             return;
         }
@@ -356,13 +357,6 @@ void TNetC1AppForm::closeEvent(QCloseEvent* event) {
     }
     closing_ = true;
     event->accept();
-}
-
-bool TNetC1AppForm::AskCloseWithoutSaving() {
-    return ShowMessageBox(this, QString::fromUtf8(kProgramCaption),
-                          QStringLiteral("設定を保存できませんでした。\n保存せずに終了しますか？"),
-                          QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No,
-                          QMessageBox::No) == QMessageBox::Yes;
 }
 
 void TNetC1AppForm::FormCloseQuery() {

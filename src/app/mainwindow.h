@@ -98,7 +98,7 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
 
   private:
     // TCommandUi
-    TLogPane* Log() override;
+    TLogPane* Log() override { return log_.get(); }
     bool ShowsAddress() const override { return true; }
     bool ConfirmWrite(TBoardParams* params, bool withMac) override;
     bool ConfirmMacAddress(TBoardParams* params) override;
@@ -133,8 +133,6 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
     // Runs the handler of a menu item as a command.
     void RunItem(const QString& item, void (TNetC1AppForm::*handler)());
     void FormCloseQuery();
-    // After a failed save: asks whether to close without saving ("いいえ" is the default).
-    bool AskCloseWithoutSaving();
     // Destroys the serial session, if there is one (closing its port).
     void ReleaseSerialSession();
 

@@ -7,14 +7,11 @@
 #include <memory>
 
 #include "app/mainwindow.h"
-#include "board/commandline.h"
 #include "board/macaddress.h"
 #include "core/exceptions.h"
 #include "dialogs/dialogs.h"
-#include "dialogs/errorbox.h"
 #include "dialogs/messagebox.h"
 #include "runner/commandrunner.h"
-#include "serial/netset1dlg.h"
 #include "telnet/telnetsession.h"
 
 namespace {
@@ -37,10 +34,6 @@ TCommandRunner& TNetC1AppForm::Runner() {
         runner_ = std::make_unique<TCommandRunner>(
             static_cast<TCommandUi&>(*this), static_cast<TLinkSource&>(*this), params_, iniPath_);
     return *runner_;
-}
-
-TLogPane* TNetC1AppForm::Log() {
-    return LogPane();
 }
 
 void TNetC1AppForm::ShowAfterCommand(const QString& message) {

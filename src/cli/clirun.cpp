@@ -102,8 +102,7 @@ class TCliRun : private TCommandUi, private TLinkSource {
         : a_(args),
           ini_(iniPath),
           params_(LoadSettings(iniPath)),
-          runner_(static_cast<TCommandUi&>(*this), static_cast<TLinkSource&>(*this), params_,
-                  iniPath),
+          runner_(*this, *this, params_, iniPath),
           json_(json) {
         if (a_.address) {
             // The target of this run only: it is never saved, since only the MAC counter is.

@@ -65,9 +65,7 @@ int main(int argc, char** argv) {
     if (!QFileInfo(ini).isFile()) {
         // The built-in settings point at a real board's address and a fresh counter: nothing is
         // written to a board with them. A read may go on, saying so.
-        const bool writes =
-            parsed.command == TCliCommand::Write || parsed.command == TCliCommand::MacRewrite;
-        if (writes) {
+        if (parsed.command == TCliCommand::Write || parsed.command == TCliCommand::MacRewrite) {
             PrintError(QStringLiteral("settings file %1 not found; give the station's settings "
                                       "file with --ini FILE")
                            .arg(ini));

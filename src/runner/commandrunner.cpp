@@ -35,13 +35,6 @@ class TBusySign {
     TCommandUi& ui_;
 };
 
-// True when a "madr" reply held a whole address: after the "NULL" reply or a reply of fewer
-// groups the fields hold zeros, which are no board's address.
-bool WholeMacRead(const TBoardReadback& board) {
-    const std::optional<TReplyValues>& mac = board.Of("madr");
-    return mac && std::any_of(mac->begin(), mac->end(), [](int b) { return b != 0; });
-}
-
 }  // namespace
 
 QString DefaultIniPath() {
@@ -274,8 +267,10 @@ TCommandResult TCommandRunner::MacRewrite() {
 void TCommandRunner::TakeCheckAndSet(const TBoardParams& edited, const TBoardReadback& board) {
     const TBoardParams before = params_;
     params_ = edited;
-    if (!WholeMacRead(board)) {
-        // Zeros are no board's address: the counter stays where it was.
+    // After the "NULL" reply or a "madr" reply of fewer groups the fields hold zeros, which are
+    // no board's address: the counter stays where it was.
+    const std::optional<TReplyValues>& mac = board.Of("madr");
+    if (!mac || std::all_of(mac->begin(), mac->end(), [](int b) { return b == 0; })) {
         params_.MacAddr_1 = before.MacAddr_1;
         params_.MacAddr_2 = before.MacAddr_2;
         params_.MacAddr_3 = before.MacAddr_3;

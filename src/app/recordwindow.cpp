@@ -44,8 +44,12 @@ TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
     search_->setPlaceholderText(QStringLiteral("例: 00-01-C9"));
     auto* find = new QPushButton(QStringLiteral("検索"), this);
     find->setObjectName(QStringLiteral("BtSearch"));
-    connect(find, &QPushButton::clicked, this, [this] { Search(search_->text()); });
-    connect(search_, &QLineEdit::returnPressed, this, [this] { Search(search_->text()); });
+    const auto search = [this] {
+        filter_ = AddressPattern(search_->text());
+        Refresh();
+    };
+    connect(find, &QPushButton::clicked, this, search);
+    connect(search_, &QLineEdit::returnPressed, this, search);
     auto* top = new QHBoxLayout;
     top->addWidget(new QLabel(QStringLiteral("MACアドレス"), this));
     top->addWidget(search_, 1);
@@ -92,11 +96,6 @@ TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
     layout->addLayout(top);
     layout->addWidget(table_, 1);
     layout->addLayout(bottom);
-    Refresh();
-}
-
-void TRecordWindow::Search(const QString& text) {
-    filter_ = AddressPattern(text);
     Refresh();
 }
 

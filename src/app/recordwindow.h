@@ -24,9 +24,6 @@ class TRecordWindow : public QWidget {
 
     // Reads the rows and the counts again (after a command has added one).
     void Refresh();
-    // Shows the rows whose MAC address holds `text` ("01-C9", "0001C9", a whole address);
-    // an empty text shows every row.
-    void Search(const QString& text);
     // Writes every row as CSV to `path`; false with the reason shown when it cannot.
     bool ExportTo(const QString& path);
 
@@ -35,7 +32,7 @@ class TRecordWindow : public QWidget {
 
   private:
     TLedger& ledger_;
-    QString filter_;
+    QString filter_;  // the rows shown hold this in their MAC address; empty: every row
     QLineEdit* search_ = nullptr;
     QComboBox* station_ = nullptr;  // "すべて", then each station of the ledger
     QTableView* table_ = nullptr;

@@ -344,16 +344,12 @@ TCommandResult TCommandRunner::Read(bool telnet) {
         return {};
     }
     TBoardParams scratch = params_;  // nothing read is kept
-    TBoardReadback board;
-    TCommandResult r;
-    try {
-        r = RunRecorded(QLatin1String(telnet ? "telnet-read" : "read"), *link, std::nullopt, -1, {},
-                        {}, [&] { return ReadBoardSettings(*link, &scratch, &board, Hooks()); });
-    } catch (...) {
-        lastBoard_ = board;  // what was read before the reply that is not a number
-        throw;
-    }
-    r.board = board;
+    // Read into lastBoard_, which keeps what was read before a reply that is not a number.
+    lastBoard_ = TBoardReadback();
+    TCommandResult r =
+        RunRecorded(QLatin1String(telnet ? "telnet-read" : "read"), *link, std::nullopt, -1, {}, {},
+                    [&] { return ReadBoardSettings(*link, &scratch, &lastBoard_, Hooks()); });
+    r.board = lastBoard_;
     return r;
 }
 

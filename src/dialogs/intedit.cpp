@@ -235,21 +235,17 @@ void TIntEdit::Show(int v) {
     edit_->setText(intedit::Format(v, radix_));
 }
 
-int TIntEdit::Clamp(int64_t v, bool* clamped) const {
+int TIntEdit::Clamp(int64_t v, bool beep) const {
     const int64_t lo = Wide(min_);
     const int64_t hi = Wide(max_);
     const int64_t c = v < lo ? lo : v > hi ? hi : v;
-    if (clamped)
-        *clamped = c != v;
+    if (beep && c != v)
+        SystemBeep();
     return static_cast<int>(static_cast<uint32_t>(c));
 }
 
 void TIntEdit::SetValue(int v) {
-    bool clamped = false;
-    const int c = Clamp(Wide(v), &clamped);
-    if (clamped)
-        SystemBeep();
-    Show(c);
+    Show(Clamp(Wide(v), true));
 }
 
 void TIntEdit::Commit() {
@@ -259,10 +255,7 @@ void TIntEdit::Commit() {
     int64_t parsed = intedit::LeadingNumber(edit_->text(), radix_ < 0, intedit::Base(radix_), &end);
     if (end != edit_->text().size())
         parsed = 0;
-    bool clamped = false;
-    const int v = Clamp(parsed, &clamped);
-    if (clamped)
-        SystemBeep();
+    const int v = Clamp(parsed, true);
     // A clamped value is always shown anew, its text being another number's.
     if (edit_->text() != intedit::Format(v, radix_))
         Show(v);

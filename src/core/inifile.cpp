@@ -171,10 +171,8 @@ void TIniFile::Parse(const QByteArray& bytes) {
         // "=" is never part of a two-byte Shift-JIS character, so the split is safe in bytes.
         const qsizetype eq = raw.indexOf('=');
         const QString key = eq < 0 ? QString() : DecodeShiftJis(raw.left(eq)).trimmed();
-        if (key.isEmpty())
-            current->lines.push_back(Line{QString(), QString(), raw});
-        else
-            current->lines.push_back(Line{key, DecodeShiftJis(raw.mid(eq + 1)).trimmed(), raw});
+        const QString value = key.isEmpty() ? QString() : DecodeShiftJis(raw.mid(eq + 1)).trimmed();
+        current->lines.push_back(Line{key, value, raw});
     }
 }
 

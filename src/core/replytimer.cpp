@@ -1,10 +1,10 @@
 #include "core/replytimer.h"
 
-#include <time.h>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -35,11 +35,10 @@ TClock& SystemClock() {
 }
 
 uint32_t SystemTickCount() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    const uint64_t ms =
-        static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-    return static_cast<uint32_t>(ms);
+    // The steady clock is the monotonic one.
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
 void WaitForEvents(uint32_t maxWaitMs) {

@@ -153,19 +153,17 @@ void TEntryDialog::SetMember(Member member, int value) {
 }
 
 void TEntryDialog::FillFrom(const TBoardParams& p, bool withMac) {
-    for (const TBoardSetting& s : kBoardSettings) {
-        if (s.form == TSettingForm::MacAddress && !withMac)
-            continue;
-        for (int i = 0; i < s.MemberCount(); ++i)
-            SetMember(s.members[static_cast<size_t>(i)], p.*s.members[static_cast<size_t>(i)]);
-    }
+    for (const TBoardSetting& s : kBoardSettings)
+        for (Member m : s.members)
+            if (m && (withMac || s.form != TSettingForm::MacAddress))
+                SetMember(m, p.*m);
 }
 
 void TEntryDialog::CopyTo(TBoardParams* p) {
     for (const TBoardSetting& s : kBoardSettings)
-        for (int i = 0; i < s.MemberCount(); ++i)
-            if (const Binding* b = Bound(s.members[static_cast<size_t>(i)]))
-                p->*s.members[static_cast<size_t>(i)] = b->get();
+        for (Member m : s.members)
+            if (const Binding* b = m ? Bound(m) : nullptr)
+                p->*m = b->get();
 }
 
 void TEntryDialog::accept() {
@@ -199,21 +197,19 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     // MAC row
     Label11 = new QLabel(QStringLiteral("MACアドレス"), this);
     top->addWidget(Label11);
-    // The fixed first three bytes hold what a MAC address byte holds.
+    // The first three bytes are fixed; they hold what a MAC address byte holds, and are shown,
+    // never typed, never read back.
     const TBoardSetting* mac = SettingOfMember(&TBoardParams::MacAddr_1);
-    EdMacAdr01 = MakeInt(this, mac->min, mac->max, -16);
-    EdMacAdr02 = MakeInt(this, mac->min, mac->max, -16);
-    EdMacAdr03 = MakeInt(this, mac->min, mac->max, -16);
+    TIntEdit** const fixed[] = {&EdMacAdr01, &EdMacAdr02, &EdMacAdr03};
+    const int fixedValues[] = {2, 90, 195};
+    for (int i = 0; i < 3; ++i) {
+        *fixed[i] = MakeInt(this, mac->min, mac->max, -16);
+        (*fixed[i])->SetEditorEnabled(false);
+        (*fixed[i])->SetValue(fixedValues[i]);
+    }
     EdMacAdr1 = IntField(&TBoardParams::MacAddr_1, -16);
     EdMacAdr2 = IntField(&TBoardParams::MacAddr_2, -16);
     EdMacAdr3 = IntField(&TBoardParams::MacAddr_3, -16);
-    // The first three bytes are fixed; they are shown, never typed, never read back.
-    EdMacAdr01->SetEditorEnabled(false);
-    EdMacAdr02->SetEditorEnabled(false);
-    EdMacAdr03->SetEditorEnabled(false);
-    EdMacAdr01->SetValue(2);
-    EdMacAdr02->SetValue(90);
-    EdMacAdr03->SetValue(195);
     macRow_ = new QHBoxLayout;
     Label18 = AddDashedFields(
         macRow_, {EdMacAdr01, EdMacAdr02, EdMacAdr03, EdMacAdr1, EdMacAdr2, EdMacAdr3}, this);

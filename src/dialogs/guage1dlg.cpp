@@ -39,8 +39,7 @@ TGuage1Dlg::TGuage1Dlg(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Frame
     panel2_ = new QFrame(border);
     panel2_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     progressBar1_ = new QProgressBar(panel2_);
-    progressBar1_->setRange(0, 100);
-    progressBar1_->setValue(0);
+    progressBar1_->setValue(0);  // the range is the default one, 0 to 100
     auto* panelLayout = new QVBoxLayout(panel2_);
     panelLayout->addWidget(progressBar1_);
 
@@ -94,10 +93,7 @@ bool TGuage1Dlg::eventFilter(QObject* watched, QEvent* event) {
 void TGuage1Dlg::closeEvent(QCloseEvent* event) {
     // Only the caller closes this window; a close request from the window system is a Cancel.
     // (QDialog's own handler would turn every close into reject(), that is, into Cancel.)
-    if (!event->spontaneous()) {
-        event->accept();
-        return;
-    }
-    event->ignore();
-    reject();
+    event->setAccepted(!event->spontaneous());
+    if (event->spontaneous())
+        reject();
 }

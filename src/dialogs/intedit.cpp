@@ -35,31 +35,25 @@ int DigitValue(QChar c) {
     return -1;
 }
 
-// Parses the field's text. Returns false for an empty text or one without digits. A number
-// beyond 32 bits saturates, so that clamping still picks the nearer bound.
-bool Parse(const QString& text, int radix, int64_t* value) {
-    const int base = Base(radix);
-    int i = 0;
-    bool negative = false;
-    if (radix < 0 && i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
+// The number at the start of `text`: a sign where `sign` allows one, then the digits of `base`
+// up to the first other character (no digits give 0); `end` receives where they end. The
+// number saturates beyond 32 bits, so that an overlong one still clamps to the right bound.
+int64_t LeadingNumber(const QString& text, bool sign = true, int base = 10,
+                      qsizetype* end = nullptr) {
+    qsizetype i = 0;
+    const bool negative = sign && !text.isEmpty() && text[0] == '-';
+    if (sign && !text.isEmpty() && (text[0] == '+' || negative))
         ++i;
-    }
-    if (i >= text.size())
-        return false;
-    // Saturate well beyond 32 bits so that an overlong number still clamps to the right bound.
-    const int64_t cap = int64_t{1} << 40;
     int64_t v = 0;
     for (; i < text.size(); ++i) {
         const int d = DigitValue(text[i]);
         if (d < 0 || d >= base)
-            return false;
-        v = v * base + d;
-        if (v > cap)
-            v = cap;
+            break;
+        v = std::min(v * base + d, int64_t{1} << 40);
     }
-    *value = negative ? -v : v;
-    return true;
+    if (end)
+        *end = i;
+    return negative ? -v : v;
 }
 
 // A full-width digit as its ASCII digit; any other character as it is.
@@ -241,31 +235,27 @@ void TIntEdit::Show(int v) {
     edit_->setText(intedit::Format(v, radix_));
 }
 
-int TIntEdit::Clamp(int64_t v, bool* clamped) const {
+int TIntEdit::Clamp(int64_t v, bool beep) const {
     const int64_t lo = Wide(min_);
     const int64_t hi = Wide(max_);
     const int64_t c = v < lo ? lo : v > hi ? hi : v;
-    if (clamped)
-        *clamped = c != v;
+    if (beep && c != v)
+        SystemBeep();
     return static_cast<int>(static_cast<uint32_t>(c));
 }
 
 void TIntEdit::SetValue(int v) {
-    bool clamped = false;
-    const int c = Clamp(Wide(v), &clamped);
-    if (clamped)
-        SystemBeep();
-    Show(c);
+    Show(Clamp(Wide(v), true));
 }
 
 void TIntEdit::Commit() {
-    // An empty field, or a lone sign, is 0 (Parse leaves it); anything else cannot be typed.
-    int64_t parsed = 0;
-    intedit::Parse(edit_->text(), radix_, &parsed);
-    bool clamped = false;
-    const int v = Clamp(parsed, &clamped);
-    if (clamped)
-        SystemBeep();
+    // An empty field, or a lone sign, is 0; only digits of the base can be typed, and any
+    // other text counts as 0 too.
+    qsizetype end = 0;
+    int64_t parsed = intedit::LeadingNumber(edit_->text(), radix_ < 0, intedit::Base(radix_), &end);
+    if (end != edit_->text().size())
+        parsed = 0;
+    const int v = Clamp(parsed, true);
     // A clamped value is always shown anew, its text being another number's.
     if (edit_->text() != intedit::Format(v, radix_))
         Show(v);
@@ -318,22 +308,6 @@ void TIntEdit::changeEvent(QEvent* event) {
 
 namespace {
 
-// The leading number of a text: an optional sign and the digits after it; no digits give 0.
-// Saturates beyond 32 bits.
-int64_t LeadingNumber(const QString& text) {
-    int i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    int64_t v = 0;
-    for (; i < text.size() && text[i].isDigit() && text[i].unicode() < 128; ++i) {
-        v = v * 10 + (text[i].unicode() - '0');
-        if (v > (int64_t{1} << 40))
-            v = int64_t{1} << 40;
-    }
-    return negative ? -v : v;
-}
-
 bool FmtTypeable(QChar c, int /*radix*/ = 10) {
     return QStringLiteral("+-0123456789").contains(intedit::Narrow(c));
 }
@@ -354,8 +328,8 @@ void TFmtEdit::SetRange(const QString& minText, const QString& maxText) {
 }
 
 bool TFmtEdit::InRange() const {
-    const int64_t v = LeadingNumber(text());
-    return v >= LeadingNumber(minText_) && v <= LeadingNumber(maxText_);
+    const int64_t v = intedit::LeadingNumber(text());
+    return v >= intedit::LeadingNumber(minText_) && v <= intedit::LeadingNumber(maxText_);
 }
 
 int TFmtEdit::IntValue() const {

@@ -73,9 +73,9 @@ class TIntEdit : public QWidget {
     int64_t Wide(int v) const {
         return radix_ < 0 ? int64_t{v} : int64_t{static_cast<uint32_t>(v)};
     }
-    // `v` within the range, compared as Wide() gives it, as the field's value; `clamped` tells
-    // whether it had to be moved.
-    int Clamp(int64_t v, bool* clamped = nullptr) const;
+    // `v` within the range, compared as Wide() gives it, as the field's value; with `beep`, a
+    // value that had to be moved sounds the beep.
+    int Clamp(int64_t v, bool beep = false) const;
     // Puts the text's value in range and shows it; beeps when it had to be changed.
     void Commit();
     void Show(int v);

@@ -47,15 +47,13 @@
 #include "serial/linesettings.h"
 
 // Errors of the driver: a port that cannot be opened or a line setting the device refuses.
-// Message() is the driver's own text. Where a system call failed, Step() names it ("open",
-// "flock", "tcgetattr", ...) and Errno() gives its error, so that a port in use, one the user
-// may not open and one that does not exist are told apart.
+// Message() is the driver's own text. Where a system call failed, Cause() names it ("open",
+// "flock", "tcgetattr", ...) with its error, so that a port in use, one the user may not open
+// and one that does not exist are told apart.
 class ECommError : public Exception {
   public:
     explicit ECommError(const QString& message, const char* step = "", int err = 0)
         : Exception(message), step_(step), errno_(err) {}
-    const char* Step() const { return step_; }
-    int Errno() const { return errno_; }
     // "<step>: <the system's text of the error>"; empty when no system call failed.
     QString Cause() const;
 

@@ -245,7 +245,6 @@ void TTcpClient::Connect() {
     // Bound to any local address and a port the system picks.
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_port = 0;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
         throw ESocketError::FromErrno(errno);

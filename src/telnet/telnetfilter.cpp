@@ -56,11 +56,9 @@ void TTelnetFilter::HandleSubNegotiation(Result* r) {
                       static_cast<unsigned char>(parameter_[0]) == kSubSend;
     if (subOption_ == kOptTerminalType && send) {
         const QByteArray terminal = terminal_.isEmpty() ? QByteArray("dumb") : terminal_;
-        QByteArray out;
-        out.append(static_cast<char>(kIac));
-        out.append(static_cast<char>(kSb));
-        out.append(static_cast<char>(kOptTerminalType));
-        out.append(static_cast<char>(kSubIs));
+        const char head[] = {static_cast<char>(kIac), static_cast<char>(kSb),
+                             static_cast<char>(kOptTerminalType), static_cast<char>(kSubIs)};
+        QByteArray out(head, sizeof head);
         for (char c : terminal) {
             out.append(c);
             if (static_cast<unsigned char>(c) == kIac)

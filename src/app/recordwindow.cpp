@@ -78,13 +78,7 @@ TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
     counts_->setObjectName(QStringLiteral("LbCounts"));
     auto* exportButton = new QPushButton(QStringLiteral("CSVに書き出す..."), this);
     exportButton->setObjectName(QStringLiteral("BtExport"));
-    connect(exportButton, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(
-            this, QStringLiteral("製造記録の書き出し"), QStringLiteral("netboard-record.csv"),
-            QStringLiteral("CSV (*.csv)"));
-        if (!path.isEmpty())
-            ExportTo(path);
-    });
+    connect(exportButton, &QPushButton::clicked, this, &TRecordWindow::Export);
     auto* close = new QPushButton(QStringLiteral("閉じる"), this);
     connect(close, &QPushButton::clicked, this, &QWidget::close);
     auto* bottom = new QHBoxLayout;
@@ -97,6 +91,14 @@ TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
     layout->addWidget(table_, 1);
     layout->addLayout(bottom);
     Refresh();
+}
+
+void TRecordWindow::Export() {
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("製造記録の書き出し"),
+                                                      QStringLiteral("netboard-record.csv"),
+                                                      QStringLiteral("CSV (*.csv)"));
+    if (!path.isEmpty())
+        ExportTo(path);
 }
 
 void TRecordWindow::Refresh() {

@@ -31,6 +31,9 @@ class TRecordWindow : public QWidget {
     QLabel* Counts() const { return counts_; }
 
   private:
+    // Asks where to write the CSV and writes it there.
+    void Export();
+
     TLedger& ledger_;
     QString filter_;  // the rows shown hold this in their MAC address; empty: every row
     QLineEdit* search_ = nullptr;

@@ -17,7 +17,9 @@
 #include <memory>
 
 #include "app/recordwindow.h"
+#include "core/caption.h"
 #include "core/exceptions.h"
+#include "core/logpane.h"
 #include "dialogs/beep.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/errorbox.h"

@@ -8,6 +8,7 @@
 
 #include "app/mainwindow.h"
 #include "board/macaddress.h"
+#include "core/caption.h"
 #include "core/exceptions.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/messagebox.h"

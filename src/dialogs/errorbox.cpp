@@ -1,5 +1,6 @@
 #include "dialogs/errorbox.h"
 
+#include "core/caption.h"
 #include "dialogs/messagebox.h"
 
 void ShowErrorBox(QWidget* parent, const QString& message) {

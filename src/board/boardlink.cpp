@@ -104,7 +104,15 @@ void TReceivingLink::LogLine(const QString& text) {
         log_->AddLine(text, logLimit_);
 }
 
+void TReceivingLink::TakeOwedEcho() {
+    if (owed_ > 0)
+        WaitDeadline(timer_, kReplyLimitMs,
+                     [this] { return count_ >= owed_ ? TPass::Done : TPass::Pending; });
+    owed_ = 0;
+}
+
 bool TReceivingLink::Wait(TReplyMatcher& matcher) {
+    owed_ = 0;
     if (WaitDeadline(timer_, kReplyLimitMs, [&] { return matcher.Step(buffer_.data(), count_); }))
         return matcher.Matched();
     LogLine(QString::fromUtf8(kTimeoutLine));

@@ -143,6 +143,10 @@ class TReceivingLink : public TBoardLink {
     QByteArray Received() const { return QByteArray(buffer_.data(), count_); }
     // The clock every wait of the link runs on.
     void SetClock(TClock* clock) { timer_.SetClock(clock); }
+    // Waits, silently and 2000 ms at most, until the board has echoed a line that went out last
+    // with no wait for its answer ("exit"). A link whose port closes after a command takes that
+    // echo first, or it reaches whoever opens the port next, ahead of that one's answers.
+    void TakeOwedEcho();
 
   protected:
     TReceivingLink(TLogPane* log, int logLimit, int capacity, TClock* clock);
@@ -151,6 +155,8 @@ class TReceivingLink : public TBoardLink {
     int Room() const { return static_cast<int>(buffer_.size()) - count_; }
     char* End() { return buffer_.data() + count_; }
     void Stored(int n) { count_ += n; }
+    // A line of `length` bytes has gone out; the board owes its echo until a wait takes it.
+    void Sent(int length) { owed_ = length; }
     // Waits until `matcher` ends on the received bytes or kReplyLimitMs have passed, the
     // time-out logged; true when the answer matched.
     bool Await(TReplyMatcher matcher) { return Wait(matcher); }
@@ -166,5 +172,6 @@ class TReceivingLink : public TBoardLink {
     int logLimit_;
     std::vector<char> buffer_;
     int count_ = 0;
+    int owed_ = 0;  // bytes of echo of the last line sent that no wait has taken
     QString replyLine_;
 };

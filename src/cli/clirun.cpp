@@ -114,7 +114,14 @@ class TCliRun : private TCommandUi, private TLinkSource {
     }
 
     int Run() {
-        const int status = RunCommand();
+        int status;
+        try {
+            status = RunCommand();
+        } catch (...) {
+            ClosePort();
+            throw;
+        }
+        ClosePort();
         if (a_.json)
             WriteOut(QJsonDocument(json_).toJson(QJsonDocument::Compact) + '\n');
         return status;
@@ -142,6 +149,13 @@ class TCliRun : private TCommandUi, private TLinkSource {
                 break;
         }
         return kExitUsage;
+    }
+
+    // The serial port closes when the run ends, once the board has echoed its last line: the
+    // next run may open it at once.
+    void ClosePort() {
+        if (serial_)
+            serial_->ClosePort();
     }
 
     // TCommandUi

@@ -35,8 +35,7 @@ QString TNetSet1Dlg::LineLostText(int portNo) {
 }
 
 void TNetSet1Dlg::OpenPort(int portNo) {
-    if (commX1_->IsOpen())
-        commX1_->PortClose();
+    ClosePort();
     ClearReceived();
     commX1_->SetPortNo(portNo);
     try {
@@ -52,6 +51,14 @@ void TNetSet1Dlg::OpenPort(int portNo) {
     }
 }
 
+void TNetSet1Dlg::ClosePort() {
+    if (!commX1_->IsOpen())
+        return;
+    if (!commX1_->LineLost())
+        TakeOwedEcho();
+    commX1_->PortClose();
+}
+
 QString TNetSet1Dlg::Description() const {
     // A device given by its path has no port number worth naming.
     if (commX1_->HasDeviceOverride())
@@ -61,6 +68,7 @@ QString TNetSet1Dlg::Description() const {
 
 void TNetSet1Dlg::SendText(const QByteArray& text) {
     commX1_->TransBlock(text.constData(), static_cast<int>(text.size()));
+    Sent(static_cast<int>(text.size()));
     if (transmitDump_ != 0)
         LogLine(QStringLiteral("TX:") + HexDump(text));
 }
@@ -89,9 +97,8 @@ void TNetSet1Dlg::CommX1Error(TCustomCommX*, int) {
 
 void TNetSet1Dlg::CommX1LineLost(TCustomCommX* Sender) {
     auto* port = static_cast<TCommX*>(Sender);
-    LogLine(port->HasDeviceOverride()
-                ? port->DevicePath() + QStringLiteral("が切断されました")
-                : LineLostText(port->PortNo()));
+    LogLine(port->HasDeviceOverride() ? port->DevicePath() + QStringLiteral("が切断されました")
+                                      : LineLostText(port->PortNo()));
 }
 
 void TNetSet1Dlg::WaitUntilQuiet(uint32_t quietMs, uint32_t limitMs) {

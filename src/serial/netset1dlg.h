@@ -55,12 +55,15 @@ class TNetSet1Dlg : public QObject, public TReceivingLink {
     // (Re)opens the port at `portNo`. A failure leaves it closed, logs a line naming the port,
     // its device and the cause, and throws EPortOpenError.
     void OpenPort(int portNo);
+    // Closes the port once the board has echoed what it still owes (TakeOwedEcho).
+    void ClosePort();
 
     const TLinkStyle& Style() const override { return kSerialStyle; }
     const TCommandLook& Look() const override { return kSerialLook; }
     // "COM<n> <device>", or the device alone when it was given by its path.
     QString Description() const override;
-    // Hands the bytes to the driver (which refuses them while the port is closed); with the
+    // Hands the bytes to the driver (which refuses them while the port is closed); the board
+    // owes their echo until a wait takes it. With the
     // transmit dump on, logs "TX:" and each byte as two uppercase hex digits and a blank.
     void SendText(const QByteArray& text) override;
     // True when the `expected.size()` bytes after the first `skip` received bytes equal

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSet>
 #include <QSqlDatabase>
@@ -447,6 +448,33 @@ TEST(CliUsage, BadLinesGiveStatusTwo) {
         EXPECT_TRUE(help.out.join('\n').contains(word)) << word;
 }
 
+// Trying it without hardware: the board's terminal under a path that stays, named once in the
+// settings file as COM1; the path goes with the board. The modes are listed.
+TEST(CliUsage, ASimulatedBoardUnderAStablePath) {
+    Station station(142, {});
+    const QString link = station.Dir() + "/com1";
+    {
+        SimProcess sim({"serial", "--link", link});
+        ASSERT_TRUE(sim.Started());
+        EXPECT_EQ(QFileInfo(link).symLinkTarget(), sim.FirstLine());
+        TIniFile f(station.Ini());
+        f.WriteString("ComPorts", "COM1", link);
+        f.UpdateFile();
+        const CliRun r = RunCliProcess({"serial", "--port", "1", "read", "--ini", station.Ini()});
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_EQ(station.LastRecord(), "read,OK,,");
+        sim.Stop();
+        EXPECT_FALSE(QFileInfo(link).isSymLink());
+    }
+    QProcess help;
+    help.start(NB_SIM_PATH, {"--help"});
+    ASSERT_TRUE(help.waitForFinished(10000));
+    EXPECT_EQ(help.exitCode(), 0);
+    const QString modes = QString::fromUtf8(help.readAllStandardOutput());
+    for (const char* mode : {"serial", "telnet", "reader", "--link"})
+        EXPECT_TRUE(modes.contains(mode)) << mode;
+}
+
 // What a station's ledger holds after a sequence of runs: given, released, burned, reserved.
 QString Addresses(const QString& ini) {
     TLedger ledger(ini, QStringLiteral("test"));  // its start burns what ended processes left
@@ -570,6 +598,12 @@ const Sequence kSequences[] = {
         {{}, {"write", "--mac"}, 1, "write-mac,NG,save,02-5A-C3-00-01-C9", "00-01-C9", true},
         {{}, {"write", "--mac"}, 1, "write-mac,NG,save,02-5A-C3-00-01-C9", "00-01-C9", false}},
      "given=0 released=0 burned=1 reserved=0"},
+    // A board that echoes "exit" late: the run that sent it takes the echo before it closes the
+    // port, so that the next run's answers do not start with it.
+    {"LateExitEchoStaysWithItsRun", {}, true, {"--exit-echo-delay", "1000", "--byte-delay", "10"}, Setup::None, {
+        {{}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-00-01-C9", "00-01-CA", true},
+        {{}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-00-01-CA", "00-01-CB", true}},
+     "given=2 released=0 burned=0 reserved=0"},
     // Neither the counter nor the record can be written: nothing is sent, twice.
     {"NothingWritable", {}, true, {}, Setup::ReadOnlyFolder, {
         {{}, {"write", "--mac"}, 1, "", "00-01-C9", false},

@@ -5,11 +5,16 @@
 // port does not hang up the master, and the tool can open the port again and again. The board
 // hangs up (closes the master, which the tool sees as a vanished device) only when told to by
 // --hangup-after.
+//
+// The terminal's path changes with every start; --link PATH also makes PATH a symbolic link to
+// it, so that a settings file can name one device for good. The link goes when the board ends.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #include <QByteArray>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -25,8 +30,51 @@ const char* const kSerialHelp =
     "usage: netboard-sim serial [switches]\n"
     "Plays the network board on a pseudo-terminal and prints the terminal's path.\n"
     "%s"
+    "  --link PATH         also make PATH a symbolic link to the terminal (removed at exit;\n"
+    "                      a link left by a board that was killed is replaced)\n"
     "  --byte-delay MS     send every byte on its own, MS ms apart\n"
-    "  --reply-delay MS    wait MS ms between the echo of a line and the answer\n";
+    "  --reply-delay MS    wait MS ms between the echo of a line and the answer\n"
+    "  --exit-echo-delay MS  echo each line once it is whole, the line \"exit\" MS ms late\n";
+
+// The link --link made; removed by the board's own end or by a signal that ends it.
+char g_link[PATH_MAX] = "";
+
+void RemoveLinkAndDie(int sig) {
+    ::unlink(g_link);  // async-signal-safe
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+struct TerminalLink {
+    ~TerminalLink() {
+        if (g_link[0])
+            ::unlink(g_link);
+    }
+    // Makes `link` point at `terminal`. False, with the reason on stderr, when `link` exists and
+    // is not a symbolic link, or cannot be made.
+    bool Make(const char* link, const char* terminal) {
+        if (std::strlen(link) >= sizeof g_link) {
+            std::fprintf(stderr, "netboard-sim: --link path too long\n");
+            return false;
+        }
+        struct stat st {};
+        if (::lstat(link, &st) == 0) {
+            if (!S_ISLNK(st.st_mode)) {
+                std::fprintf(stderr, "netboard-sim: %s exists and is not a symbolic link\n", link);
+                return false;
+            }
+            ::unlink(link);
+        }
+        if (::symlink(terminal, link) != 0) {
+            std::fprintf(stderr, "netboard-sim: cannot make %s: %s\n", link, std::strerror(errno));
+            return false;
+        }
+        std::strcpy(g_link, link);
+        for (const int sig : {SIGTERM, SIGINT, SIGHUP})
+            std::signal(sig, RemoveLinkAndDie);
+        return true;
+    }
+};
 
 void SleepMs(int ms) {
     if (ms > 0)
@@ -52,6 +100,8 @@ int RunSerial(int argc, char** argv) {
     BoardBehaviour behaviour;
     int byteDelayMs = 0;
     int replyDelayMs = 0;
+    int exitEchoDelayMs = -1;
+    const char* link = nullptr;
     for (int i = 0; i < argc; ++i) {
         if (ParseBoardSwitch(argc, argv, &i, &behaviour))
             continue;
@@ -59,6 +109,10 @@ int RunSerial(int argc, char** argv) {
             byteDelayMs = std::atoi(argv[++i]);
         } else if (!std::strcmp(argv[i], "--reply-delay") && i + 1 < argc) {
             replyDelayMs = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--exit-echo-delay") && i + 1 < argc) {
+            exitEchoDelayMs = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--link") && i + 1 < argc) {
+            link = argv[++i];
         } else {
             std::fprintf(stderr, kSerialHelp, kBoardSwitchHelp);
             return std::strcmp(argv[i], "--help") ? 2 : 0;
@@ -84,10 +138,16 @@ int RunSerial(int argc, char** argv) {
     ::cfmakeraw(&t);
     ::tcsetattr(terminal, TCSANOW, &t);
 
+    TerminalLink linked;
+    if (link && !linked.Make(link, path))
+        return 1;
     std::printf("%s\n", path);
     std::fflush(stdout);
 
     BoardModel board(behaviour);
+    // With --exit-echo-delay, the echo of the line received so far, sent once the line is whole.
+    QByteArray line;
+    QByteArray heldEcho;
     char buf[1024];
     for (;;) {
         const ssize_t n = ::read(master, buf, sizeof buf);
@@ -102,7 +162,20 @@ int RunSerial(int argc, char** argv) {
             const BoardModel::Output out = board.Feed(QByteArray(1, buf[i]));
             const int echoLen = behaviour.echo && !out.bytes.isEmpty() ? 1 : 0;
             const QByteArray answer = out.bytes.mid(echoLen);
-            if (!Send(master, out.bytes.left(echoLen), byteDelayMs))
+            QByteArray echo = out.bytes.left(echoLen);
+            if (exitEchoDelayMs >= 0) {
+                line += buf[i];
+                heldEcho += echo;
+                echo.clear();
+                if (buf[i] == '\n') {
+                    if (line == "exit\r\n")
+                        SleepMs(exitEchoDelayMs);
+                    echo = heldEcho;
+                    line.clear();
+                    heldEcho.clear();
+                }
+            }
+            if (!Send(master, echo, byteDelayMs))
                 return 1;
             if (!answer.isEmpty()) {
                 SleepMs(replyDelayMs);

@@ -28,16 +28,24 @@ install_missing() {
 
 jobs=$(nproc)
 
+# The program, netboard-cli and netboard-sim as the run command starts them: one file at a time,
+# so that a source that does not include what it uses fails here. The test command builds them
+# the same way first; its unity builds would hide such a source.
+build_release() {
+    cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DNB_BUILD_TESTS=OFF -DNB_BUILD_BENCH=OFF
+    cmake --build build/release -j"$jobs" --target netboard-config netboard-cli netboard-sim
+}
+
 case "${1:-}" in
 run)
     install_missing
-    cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DNB_BUILD_TESTS=OFF -DNB_BUILD_BENCH=OFF
-    cmake --build build/release -j"$jobs" --target netboard-config netboard-cli
+    build_release
     exec build/release/src/netboard-config
     ;;
 test)
     install_missing
+    build_release
     # These builds start from nothing, so each target's sources are compiled a batch at a time as
     # one unit: Qt's headers are then read once a batch instead of once a file. gold (binutils)
     # links the g++ builds' test programs in about half the time of the default linker.

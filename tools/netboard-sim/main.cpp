@@ -1,31 +1,45 @@
 // netboard-sim: a substitute network board and RFID reader, for tests and for trying the
 // program without hardware.
 //
-//   netboard-sim serial [switches]   board on a pseudo-terminal; prints the terminal's path
-//   netboard-sim telnet [switches]   board over telnet
-//   netboard-sim reader [switches]   reader answering the ROM version request over TCP
-//
-// "netboard-sim MODE --help" lists the switches of a mode.
+// "netboard-sim --help" lists the modes, "netboard-sim MODE --help" the switches of a mode.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 
 #include "modes.h"
 
+namespace {
+
+const char* const kUsage =
+    "usage: netboard-sim MODE [switches]\n"
+    "Stands in for the devices netboard-config talks to, for tests and for trying it without\n"
+    "hardware. Modes:\n"
+    "  serial   a board on a pseudo-terminal; prints the terminal's path\n"
+    "           (--link PATH also makes PATH a symbolic link to it)\n"
+    "  telnet   a board over telnet (--address A --port P, password KXW)\n"
+    "  reader   the reader behind a board, answering the ROM version query\n"
+    "\"netboard-sim MODE --help\" lists the switches of a mode.\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: netboard-sim serial|telnet|reader [switches]\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     // A peer that hangs up must end a write with an error, not end the process.
     std::signal(SIGPIPE, SIG_IGN);
     const char* mode = argv[1];
+    if (!std::strcmp(mode, "--help") || !std::strcmp(mode, "-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (!std::strcmp(mode, "serial"))
         return RunSerial(argc - 2, argv + 2);
     if (!std::strcmp(mode, "telnet"))
         return RunTelnet(argc - 2, argv + 2);
     if (!std::strcmp(mode, "reader"))
         return RunReader(argc - 2, argv + 2);
-    std::fprintf(stderr, "netboard-sim: unknown mode %s\n", mode);
+    std::fprintf(stderr, "netboard-sim: unknown mode %s\n%s", mode, kUsage);
     return 2;
 }

@@ -158,7 +158,7 @@ struct Row {
     int ip;            // own IP address 127.0.8.<ip> of the station ("{ip}" in arguments)
     QStringList sim;   // netboard-sim arguments; none: no board
     QStringList cli;   // "{dev}": the board's terminal
-    QStringList ini;   // more lines of section Option
+    QStringList ini;   // more lines of section Option (and after it; "{dev}" as in cli)
     bool givenBefore;  // the record already holds an OK line for 02-5A-C3-00-01-C9
     int status;
     QStringList outHas;  // lines standard output holds, in this order
@@ -190,18 +190,18 @@ class CliRuns : public ::testing::TestWithParam<Row> {};
 
 TEST_P(CliRuns, ExitOutputRecordAndCounter) {
     const Row& row = GetParam();
-    Station station(row.ip, row.ini);
-    if (row.givenBefore)
-        WriteOldRecord(station.Ini(), {"2026-11-30T09:15:00+09:00,write-mac,COM1 /dev/ttyUSB0,"
-                                       "02-5A-C3-00-01-C9,127.0.0.1,OK,"});
     std::unique_ptr<SimProcess> sim;
     if (!row.sim.isEmpty()) {
         sim = std::make_unique<SimProcess>(Substituted(row.sim, {}, row.ip));
         ASSERT_TRUE(sim->Started());
     }
+    const QString dev = sim ? sim->FirstLine() : QString();
+    Station station(row.ip, Substituted(row.ini, dev, row.ip));
+    if (row.givenBefore)
+        WriteOldRecord(station.Ini(), {"2026-11-30T09:15:00+09:00,write-mac,COM1 /dev/ttyUSB0,"
+                                       "02-5A-C3-00-01-C9,127.0.0.1,OK,"});
     const CliRun r =
-        RunCliProcess(Substituted(row.cli, sim ? sim->FirstLine() : QString(), row.ip) +
-                      QStringList{"--ini", station.Ini()});
+        RunCliProcess(Substituted(row.cli, dev, row.ip) + QStringList{"--ini", station.Ini()});
     EXPECT_EQ(r.status, row.status) << r.err.toStdString();
     int at = 0;
     for (const QString& line : row.outHas) {
@@ -267,6 +267,10 @@ const Row kRows[] = {
      "", "mac-rewrite,NG,save,02-5A-C3-00-01-FF", "00-01-FF"},
     {"SerialRead", 108, {"serial"}, kSerial + QStringList{"read"}, {}, false, 0, kReadLines,
      "timr=1", "", "read,OK,,", "00-01-C9"},
+    // The highest port number the line takes.
+    {"SerialPort255", 131, {"serial"}, {"serial", "--port", "255", "read"},
+     {"[ComPorts]", "COM255={dev}"}, false, 0, kReadLines, "timr=1", "", "read,OK,,",
+     "00-01-C9"},
     {"SerialReadZeroMacPrintsNull", 109, {"serial", "--set", "madr=0"},
      kSerial + QStringList{"read"}, {}, false, 0,
      {"NULL", "MACアドレス　OK!!", "madr=00-00-00-00-00-00", "timr=1"}, "", "", "read,OK,,",
@@ -655,9 +659,12 @@ TEST_P(CliLedger, RunsInTurn) {
         if (!step.set.isEmpty())
             station.Set(step.set);
         const int heard = MacLinesHeard(transcript);
-        const CliRun r = RunCliProcess(QStringList{"serial", "--device", sim.FirstLine()} +
-                                           step.cli + QStringList{"--ini", station.Ini()},
-                                       nobody);
+        // A step is a command to the board, or one to the ledger alone (block set).
+        const QStringList link = step.cli.value(0) == "block"
+                                     ? QStringList{}
+                                     : QStringList{"serial", "--device", sim.FirstLine()};
+        const CliRun r =
+            RunCliProcess(link + step.cli + QStringList{"--ini", station.Ini()}, nobody);
         EXPECT_EQ(r.status, step.status) << r.err.toStdString();
         EXPECT_EQ(station.LastRecord(), step.lastRow);
         EXPECT_EQ(station.Counter(), step.counter);
@@ -706,6 +713,19 @@ const Sequence kSequences[] = {
         {{}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-00-01-C9", "00-01-CA", true},
         {{}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-00-01-CA", "00-01-CB", true}},
      "given=2 released=0 burned=0 reserved=0"},
+    // The old record's line of a failed verification came after an acknowledged "save": the
+    // board keeps the address, which is not given again.
+    {"OldVerifyNgLineIsGiven", {"2026-11-30T09:15:00+09:00,write-mac,COM1 /dev/ttyUSB0,"
+                                "02-5A-C3-00-01-C9,127.0.0.1,NG,verify"}, true, {}, Setup::None, {
+        {{}, {"write", "--mac"}, 1, "write-mac,NG,verify,02-5A-C3-00-01-C9", "00-01-C9", false}},
+     "given=1 released=0 burned=0 reserved=0"},
+    // A block of one address, the last before the wrap: it is given once, and then the block
+    // is used up rather than wrapping to 00-00-00.
+    {"OneAddressBlockAtTheWrap", {}, true, {}, Setup::None, {
+        {{}, {"block", "set", "FF-FF-FF", "FF-FF-FF"}, 0, "", "FF-FF-FF", false},
+        {{}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-FF-FF-FF", "FF-FF-FF", true},
+        {{}, {"write", "--mac"}, 1, "write-mac,OK,,02-5A-C3-FF-FF-FF", "FF-FF-FF", false}},
+     "given=1 released=0 burned=0 reserved=0"},
     // Neither the counter nor the record can be written: nothing is sent, twice.
     {"NothingWritable", {}, true, {}, Setup::ReadOnlyFolder, {
         {{}, {"write", "--mac"}, 1, "", "00-01-C9", false},

@@ -337,6 +337,8 @@ TEST(SharedLedger, ConnectionUris) {
         {"postgresql://h/d?password=x", ""},
         {"postgresql://h:54x/d", ""},
         {"postgresql://h/d?x;y=1", ""},
+        // The driver takes the options as a C string: a NUL would drop what follows it.
+        {"postgresql://h/d?application_name=a%00b&sslmode=require", ""},
         {"mysql://h/d", ""},
     };
     for (const auto& [uri, expected] : rows) {

@@ -5,9 +5,8 @@
 //   and parses to the same values again; any other is told by ReplyFaultText and may only raise
 //   the conversion error when parsed.
 //
-// Input layout: byte 0 picks how the text is decoded (as in the reply parsers' harness), the
-// rest is the text; the record's members are taken from the first bytes, each brought into its
-// setting's range.
+// Input layout: byte 0 picks how the rest is decoded into the text (fuzz::TextOf); the record's
+// members are taken from the first bytes, each brought into its setting's range.
 #include <QString>
 #include <array>
 #include <cstring>
@@ -19,24 +18,6 @@
 #include "core/settings.h"
 
 namespace {
-
-QString TextOf(const uint8_t* data, size_t size) {
-    if (size == 0)
-        return QString();
-    const char* rest = reinterpret_cast<const char*>(data + 1);
-    const auto n = static_cast<qsizetype>(size - 1);
-    switch (data[0] % 3) {
-        case 0:
-            return QString::fromLatin1(rest, n);
-        case 1:
-            return QString::fromUtf8(rest, n);
-        default: {
-            QString s(n / 2, Qt::Uninitialized);
-            std::memcpy(s.data(), rest, static_cast<size_t>(n / 2) * 2);
-            return s;
-        }
-    }
-}
 
 // The i-th four bytes of the input as a number in min..max (zero-padded).
 int MemberOf(const uint8_t* data, size_t size, size_t i, int min, int max) {
@@ -58,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (int m = 0; m < s.MemberCount(); ++m)
             p.*s.members[static_cast<size_t>(m)] = MemberOf(data, size, next++, s.min, s.max);
     }
-    const QString text = TextOf(data, size);
+    const QString text = fuzz::TextOf(data, size);
 
     for (const TBoardSetting& s : kBoardSettings) {
         // Built, then read back.

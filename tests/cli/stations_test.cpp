@@ -301,8 +301,9 @@ TEST_P(Stations, TheCounterStepsThroughTheWrapAndNeverBack) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
         ledger.SetCounter(r.counter);
-        if (r.reserved >= 0)
+        if (r.reserved >= 0) {
             ASSERT_TRUE(ledger.Reserve(r.reserved, ledger.Lookup(r.reserved), "write-mac", false));
+        }
         if (r.given >= 0) {
             ASSERT_TRUE(ledger.Reserve(r.given, ledger.Lookup(r.given), "write-mac", false));
             ledger.Finish(r.given, row(r.given), TAddressState::Given, r.counterBase);

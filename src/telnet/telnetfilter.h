@@ -4,7 +4,7 @@
 // sub-negotiation split across chunks is handled as if it had arrived whole.
 //
 // It keeps what is in force for each option, on the server's side and on ours, and answers
-// only a request that asks for a change (RFC 1143, without requests of its own): a request for
+// only a request that asks for a change (it never asks for one itself): a request for
 // what is already in force, such as a server's acknowledgement of an answer, gets no answer, so
 // that a server that acknowledges every request cannot keep the exchange going. A refused
 // request leaves the option off and is refused again if it comes again.

@@ -1,4 +1,5 @@
-// Splits a fuzz input into a few option bits, a payload, and the chunks the payload is fed in.
+// Splits a fuzz input into a few option bits, a payload, and the chunks the payload is fed in;
+// and makes text of an input.
 //
 // Input layout: byte 0 holds the number of cuts (low 4 bits) and four option bits (high 4
 // bits); the next "cuts" bytes are the lengths of the first chunks (0 gives an empty chunk);
@@ -7,11 +8,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace fuzz {
@@ -39,6 +42,26 @@ inline TSplitInput SplitInput(const uint8_t* data, size_t size) {
     }
     in.chunks.push_back(in.payload.mid(at));
     return in;
+}
+
+// Byte 0 picks how the rest becomes text: Latin-1, UTF-8, or raw UTF-16 code units (lone
+// surrogates and all).
+inline QString TextOf(const uint8_t* data, size_t size) {
+    if (size == 0)
+        return QString();
+    const char* rest = reinterpret_cast<const char*>(data + 1);
+    const auto n = static_cast<qsizetype>(size - 1);
+    switch (data[0] % 3) {
+        case 0:
+            return QString::fromLatin1(rest, n);
+        case 1:
+            return QString::fromUtf8(rest, n);
+        default: {
+            QString s(n / 2, Qt::Uninitialized);
+            std::memcpy(s.data(), rest, static_cast<size_t>(n / 2) * 2);
+            return s;
+        }
+    }
 }
 
 }  // namespace fuzz

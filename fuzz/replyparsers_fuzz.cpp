@@ -11,26 +11,6 @@
 
 namespace {
 
-// Byte 0 picks how the rest becomes text: Latin-1, UTF-8, or raw UTF-16 code units (lone
-// surrogates and all).
-QString TextOf(const uint8_t* data, size_t size) {
-    if (size == 0)
-        return QString();
-    const char* rest = reinterpret_cast<const char*>(data + 1);
-    const auto n = static_cast<qsizetype>(size - 1);
-    switch (data[0] % 3) {
-        case 0:
-            return QString::fromLatin1(rest, n);
-        case 1:
-            return QString::fromUtf8(rest, n);
-        default: {
-            QString s(n / 2, Qt::Uninitialized);
-            std::memcpy(s.data(), rest, static_cast<size_t>(n / 2) * 2);
-            return s;
-        }
-    }
-}
-
 // Four integers taken from the input's first 16 bytes (zero-padded).
 std::array<int, 4> IntsOf(const uint8_t* data, size_t size) {
     uint8_t raw[16] = {};
@@ -47,7 +27,7 @@ int CountSeparators(const QString& s) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QString text = TextOf(data, size);
+    const QString text = fuzz::TextOf(data, size);
 
     // Any character but a hex digit counts 0; a digit appended shifts the rest one place up.
     const int hex = HexGroupValue(text);

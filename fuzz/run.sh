@@ -27,8 +27,9 @@ fi
 # frame is at most 262 bytes), small enough to keep the executions fast.
 max_len() {
     case "$1" in
-    replyparsers) echo 256 ;;
-    telnetfilter | readerframes) echo 600 ;;
+    replyparsers | settingtable) echo 256 ;;
+    cliargs | connecturi) echo 400 ;;
+    telnetfilter | readerframes | replymatcher) echo 600 ;;
     *) echo 1200 ;;
     esac
 }

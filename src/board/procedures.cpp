@@ -126,6 +126,21 @@ const std::optional<TReplyValues>& TBoardReadback::Of(const char* keyword) const
     return s ? values[static_cast<size_t>(s - kBoardSettings)] : kNotRead;
 }
 
+std::optional<QString> TBoardReadback::NotTaken(const TBoardSetting& s) const {
+    const size_t i = static_cast<size_t>(&s - kBoardSettings);
+    return !values[i] ? replies[i] : std::nullopt;
+}
+
+bool TBoardReadback::Answered(const char* keyword) const {
+    const TBoardSetting* s = FindSetting(keyword);
+    return s && replies[static_cast<size_t>(s - kBoardSettings)];
+}
+
+bool TBoardReadback::WholeReply(const TBoardSetting& s) const {
+    const std::optional<QString>& reply = replies[static_cast<size_t>(&s - kBoardSettings)];
+    return reply && CheckReply(s, *reply) == TReplyFault::None;
+}
+
 TOutcome ReadBoardSettings(TBoardLink& link, TBoardParams* params, TBoardReadback* out,
                            const TProcedureHooks& hooks) {
     const TLinkStyle& style = link.Style();
@@ -133,6 +148,7 @@ TOutcome ReadBoardSettings(TBoardLink& link, TBoardParams* params, TBoardReadbac
 
     // Each reply is converted into the readback (and, where the link says so, into the record)
     // in its query's own step; a conversion error leaves by EConvertError.
+    const char* refused = nullptr;
     for (int i = 0; i < kBoardSettingCount; ++i) {
         const TBoardSetting& s = kBoardSettings[i];
         const QByteArray line = QByteArray(s.keyword) + kWakeLine;
@@ -147,6 +163,12 @@ TOutcome ReadBoardSettings(TBoardLink& link, TBoardParams* params, TBoardReadbac
         const QString reply = link.ReplyLine();
         if (isMac && link.Look().nullBoxForZeroMac && reply == QLatin1String("0") && hooks.nullBox)
             hooks.nullBox();
+        out->replies[static_cast<size_t>(i)] = reply;
+        if (hooks.takeReply && !hooks.takeReply(s, reply)) {
+            hooks.log(OutcomeLine(s.keyword, false));
+            refused = refused ? refused : s.keyword;
+            continue;
+        }
         auto& values = out->values[static_cast<size_t>(i)];
         values = ParseReply(s, reply);
         if (s.ownAddress && style.storesOwnAddressAtOnce) {
@@ -156,5 +178,5 @@ TOutcome ReadBoardSettings(TBoardLink& link, TBoardParams* params, TBoardReadbac
         }
         hooks.log(OutcomeLine(s.keyword, true));
     }
-    return {true, {}};
+    return refused ? Failed(refused) : TOutcome{true, {}};
 }

@@ -26,6 +26,10 @@ struct TProcedureHooks {
     std::function<void()> nullBox;
     // Called just before "save" is sent: from then on the board may keep what it was sent.
     std::function<void()> saveSending;
+    // Called with each query's reply line before it is parsed; false when the reading does not
+    // take it as the board's value: its query is then logged NG, and the reading goes on.
+    // Unset: every reply line is taken.
+    std::function<bool(const TBoardSetting&, const QString& reply)> takeReply;
 };
 
 // The result of a procedure: OK, or the keyword of the first line that failed ("wake", "madr",
@@ -60,15 +64,24 @@ TOutcome RewriteMacAddress(TBoardLink& link, TBoardParams* params, const TProced
 // reply, present once its query was answered.
 struct TBoardReadback {
     std::array<std::optional<TReplyValues>, kBoardSettingCount> values;
+    // The reply lines as they came, present once a query got one (also where it was not taken).
+    std::array<std::optional<QString>, kBoardSettingCount> replies;
 
     // The numbers read for a setting's keyword; empty when it was not read.
     const std::optional<TReplyValues>& Of(const char* keyword) const;
+    // The reply line of a setting that was answered but not taken as its value; empty otherwise.
+    std::optional<QString> NotTaken(const TBoardSetting& s) const;
+    // True when the setting's query got a reply line in its value's whole form (CheckReply).
+    bool WholeReply(const TBoardSetting& s) const;
+    // True when the query of `keyword` got a reply line, taken or not.
+    bool Answered(const char* keyword) const;
 };
 
 // The check-and-set reading: wakes the board (with a 100 ms pause), then sends the eleven
 // queries in order, each answered before the next, logging one outcome line per query and
 // stopping at the first that gets no reply line. A reply that is not a decimal integer where
-// one is expected throws EConvertError. Where the link says so, the own IP address and port are
-// stored into the record as soon as they are read.
+// one is expected throws EConvertError, unless hooks.takeReply refuses it first: the outcome is
+// then NG at the first refused query, once every query was answered. Where the link says so,
+// the own IP address and port are stored into the record as soon as they are read.
 TOutcome ReadBoardSettings(TBoardLink& link, TBoardParams* params, TBoardReadback* out,
                            const TProcedureHooks& hooks);

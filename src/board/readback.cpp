@@ -20,10 +20,10 @@ QStringList ReadbackLines(const TBoardReadback& board) {
 
 QStringList ReadbackDifferences(const TBoardParams& written, const TBoardReadback& board,
                                 bool withMac) {
-    QStringList out;
+    QStringList out = NotTakenLines(board);
     for (const TBoardSetting& s : kBoardSettings) {
         const bool mac = s.form == TSettingForm::MacAddress;
-        if (mac && !withMac)
+        if ((mac && !withMac) || board.NotTaken(s))
             continue;
         // The value exactly as the setting line sent it.
         QString sent = SettingValueText(s, written);
@@ -43,4 +43,19 @@ QStringList ReadbackDifferences(const TBoardParams& written, const TBoardReadbac
                             read.isNull() ? QStringLiteral("nothing") : read);
     }
     return out;
+}
+
+QStringList NotTakenLines(const TBoardReadback& board) {
+    QStringList lines;
+    for (const TBoardSetting& s : kBoardSettings) {
+        if (const std::optional<QString> reply = board.NotTaken(s))
+            lines << ReplyFaultText(s, *reply);
+    }
+    return lines;
+}
+
+QString ReplyWarningLine(const TBoardSetting& s, const QString& reply) {
+    return QStringLiteral(
+               "警告: %1の応答 '%2' は正しい形ではありません。設定する前に確かめてください")
+        .arg(QString::fromUtf8(s.label), reply);
 }

@@ -17,6 +17,12 @@ QString ReadbackText(const char* key, const TBoardReadback& board);
 QStringList ReadbackLines(const TBoardReadback& board);
 // "mask written 16, read 24" for every setting whose value read differs from the value the
 // write sent (or was not read); with `withMac` also the last three MAC bytes. "conn" compares
-// as on (not 0) or off.
+// as on (not 0) or off. The NotTakenLines come first, whatever the setting: the board answered
+// something that is no value.
 QStringList ReadbackDifferences(const TBoardParams& written, const TBoardReadback& board,
                                 bool withMac);
+// ReplyFaultText of every reply not taken as its value, in query order.
+QStringList NotTakenLines(const TBoardReadback& board);
+// The log line of a check-and-set for a reply that is not its value's whole form, which the
+// dialog shows as its parsers read it: the operator looks at that field before confirming.
+QString ReplyWarningLine(const TBoardSetting& s, const QString& reply);

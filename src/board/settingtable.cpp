@@ -61,9 +61,7 @@ QString SettingValueText(const TBoardSetting& s, const TBoardParams& p) {
         case TSettingForm::MacAddress:
             return QStringLiteral("02-5A-C3-") + ReplyText(s, v);
         case TSettingForm::SpeedList:
-            return v[0] == 2   ? QStringLiteral("17")
-                   : v[0] == 1 ? QStringLiteral("16")
-                               : QStringLiteral("15");
+            return DecText(BpsForSpeedIndex(v[0]));
         case TSettingForm::IpAddress:
         case TSettingForm::Decimal:
         case TSettingForm::Switch:
@@ -117,6 +115,97 @@ std::vector<int> MemberValuesOfReply(const TBoardSetting& s, const TReplyValues&
 
 int SpeedIndexForBps(int bps) {
     return bps == 17 ? 2 : bps == 16 ? 1 : 0;
+}
+
+int BpsForSpeedIndex(int index) {
+    return index == 2 ? 17 : index == 1 ? 16 : 15;
+}
+
+namespace {
+
+bool AllDigits(QStringView text, qsizetype minLength, qsizetype maxLength) {
+    return text.size() >= minLength && text.size() <= maxLength &&
+           std::all_of(text.begin(), text.end(),
+                       [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+}
+
+bool IsHexDigit(QChar c) {
+    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+           (c >= QLatin1Char('A') && c <= QLatin1Char('F')) ||
+           (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+}
+
+bool IsMacAddressText(const QString& reply) {
+    // "02-5A-C3-00-01-C9": 17 characters, a "-" after every second one.
+    if (reply.size() != 17)
+        return false;
+    for (qsizetype i = 0; i < reply.size(); ++i) {
+        if (i % 3 == 2 ? reply[i] != QLatin1Char('-') : !IsHexDigit(reply[i]))
+            return false;
+    }
+    return true;
+}
+
+bool IsIpAddressText(const QString& reply) {
+    const QStringList groups = reply.split(QLatin1Char('.'));
+    return groups.size() == 4 && std::all_of(groups.begin(), groups.end(), [](const QString& g) {
+               return AllDigits(g, 1, 3) && g.toInt() <= 255;
+           });
+}
+
+// A decimal number (an optional "-" and at most ten digits) within min..max.
+bool IsNumberText(const QString& reply, int min, int max) {
+    const bool negative = reply.startsWith(QLatin1Char('-'));
+    int value = 0;
+    return AllDigits(QStringView(reply).mid(negative ? 1 : 0), 1, 10) &&
+           TryStrToInt(reply, &value) && value >= min && value <= max;
+}
+
+}  // namespace
+
+TReplyFault CheckReply(const TBoardSetting& s, const QString& reply) {
+    bool whole = false;
+    switch (s.form) {
+        case TSettingForm::MacAddress:
+            // "0" is the board's answer when it holds no address (the "NULL" reply).
+            whole = IsMacAddressText(reply) || reply == QLatin1String("0");
+            return whole ? TReplyFault::None : TReplyFault::NotMacAddress;
+        case TSettingForm::IpAddress:
+            return IsIpAddressText(reply) ? TReplyFault::None : TReplyFault::NotIpAddress;
+        case TSettingForm::Decimal:
+            whole = IsNumberText(reply, s.min, s.max);
+            break;
+        case TSettingForm::Switch:
+            whole = IsNumberText(reply, 0, kMaxInt);
+            break;
+        case TSettingForm::SpeedList:
+            // A code that its own entry of the list sends.
+            whole = IsNumberText(reply, -kMaxInt, kMaxInt) &&
+                    BpsForSpeedIndex(SpeedIndexForBps(reply.toInt())) == reply.toInt();
+            break;
+    }
+    return whole ? TReplyFault::None : TReplyFault::NotNumber;
+}
+
+QString ReplyFaultText(const TBoardSetting& s, const QString& reply) {
+    QString what;
+    switch (CheckReply(s, reply)) {
+        case TReplyFault::None:
+            return {};
+        case TReplyFault::NotMacAddress:
+            what = QStringLiteral("a MAC address");
+            break;
+        case TReplyFault::NotIpAddress:
+            what = QStringLiteral("an address");
+            break;
+        case TReplyFault::NotNumber:
+            what = s.form == TSettingForm::SpeedList ? QStringLiteral("a speed code (15, 16 or 17)")
+                   : s.form == TSettingForm::Switch
+                       ? QStringLiteral("a number from 0 up")
+                       : QStringLiteral("a number from %1 to %2").arg(s.min).arg(s.max);
+            break;
+    }
+    return QStringLiteral("%1: answer '%2' is not %3").arg(QLatin1String(s.keyword), reply, what);
 }
 
 bool SpeedIndexInList(int index) {

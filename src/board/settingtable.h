@@ -117,8 +117,27 @@ QString ReplyText(const TBoardSetting& s, const TReplyValues& values);
 // groups, the list index of a speed code, the numbers as they are otherwise.
 std::vector<int> MemberValuesOfReply(const TBoardSetting& s, const TReplyValues& values);
 
+// What keeps a reply line from being the board's value: for a reading that reports the value
+// (netboard-cli read, a verification) a reply counts only in its whole form, since the parsers
+// above read a missing group as zeros and a bad digit as 0.
+enum class TReplyFault {
+    None,
+    // Not six two-digit hexadecimal groups joined by "-", nor the "NULL" answer "0".
+    NotMacAddress,
+    // Not four decimal groups of 0 to 255 joined by ".".
+    NotIpAddress,
+    // Not a decimal number within the setting's range; for the speed, not a code of the list;
+    // for a switch, not a number from 0 up (any value but 0 is on).
+    NotNumber,
+};
+TReplyFault CheckReply(const TBoardSetting& s, const QString& reply);
+// "l_ip: answer '127449.9' is not an address"; empty for a reply in its whole form.
+QString ReplyFaultText(const TBoardSetting& s, const QString& reply);
+
 // The speed list's entry for a "bps" reply: 2 for 17, 1 for 16, 0 for anything else.
 int SpeedIndexForBps(int bps);
+// The speed code a list index sends: 17 for 2, 16 for 1, 15 for any other index.
+int BpsForSpeedIndex(int index);
 // True when the speed index names an entry of the list; any other index sends 9600 bit/s.
 bool SpeedIndexInList(int index);
 

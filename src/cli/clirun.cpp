@@ -240,6 +240,14 @@ class TCliRun : private TCommandUi, private TLinkSource {
         json_[QStringLiteral("mac")] = r.mac;
         json_[QStringLiteral("result")] = r.reached ? (r.Ok() ? "OK" : "NG") : "refused";
         json_[QStringLiteral("failed")] = QString::fromLatin1(r.outcome.failed);
+        // The answers that were no value, as they came.
+        QJsonObject notTaken;
+        for (const TBoardSetting& s : kBoardSettings) {
+            if (const std::optional<QString> reply = r.board.NotTaken(s))
+                notTaken[QLatin1String(s.keyword)] = *reply;
+        }
+        if (!notTaken.isEmpty())
+            json_[QStringLiteral("malformed")] = notTaken;
         if (!r.recordError.isEmpty())
             json_[QStringLiteral("recordError")] = r.recordError;
         if (!r.reached)
@@ -267,7 +275,10 @@ class TCliRun : private TCommandUi, private TLinkSource {
             throw;
         }
         PrintRead(r.board);
-        if (r.reached && !r.outcome.ok)
+        for (const QString& line : NotTakenLines(r.board))
+            PrintError(line);
+        // A query without a reply ends the reading; one whose reply was no value does not.
+        if (r.reached && !r.outcome.ok && !r.board.Answered(r.outcome.failed.constData()))
             PrintError(QStringLiteral("no reply to ") + QString::fromLatin1(r.outcome.failed));
         return Status(r);
     }

@@ -143,6 +143,8 @@ void TIniFile::Parse(const QByteArray& bytes) {
     Section* current = nullptr;
     const qsizetype n = bytes.size();
     qsizetype pos = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    // Line ends since the last line kept: the file's ending once the last is read.
+    int lineEndsSinceKept = 0;
     while (pos < n) {
         // A line ends at CR LF, LF or CR.
         qsizetype end = pos;
@@ -152,6 +154,7 @@ void TIniFile::Parse(const QByteArray& bytes) {
         pos = end + 1;
         if (end < n && bytes[end] == '\r' && pos < n && bytes[pos] == '\n')
             ++pos;
+        lineEndsSinceKept += end < n ? 1 : 0;
 
         const QString line = DecodeShiftJis(raw).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
@@ -164,6 +167,7 @@ void TIniFile::Parse(const QByteArray& bytes) {
                 sections_.push_back(Section{name, raw, {}});
                 current = &sections_.back();
             }
+            lineEndsSinceKept = end < n ? 1 : 0;
             continue;
         }
         if (!current)
@@ -173,7 +177,10 @@ void TIniFile::Parse(const QByteArray& bytes) {
         const QString key = eq < 0 ? QString() : DecodeShiftJis(raw.left(eq)).trimmed();
         const QString value = key.isEmpty() ? QString() : DecodeShiftJis(raw.mid(eq + 1)).trimmed();
         current->lines.push_back(Line{key, value, raw});
+        lineEndsSinceKept = end < n ? 1 : 0;
     }
+    if (!sections_.empty())
+        endingLineEnds_ = std::min(lineEndsSinceKept, 2);
 }
 
 TIniFile::Section* TIniFile::FindSection(const QString& name) {
@@ -232,15 +239,18 @@ QByteArray TIniFile::Bytes() const {
     QByteArray out;
     const char* const crlf = "\r\n";
     for (const Section& s : sections_) {
+        if (!out.isEmpty())
+            out += QByteArray(crlf) + crlf;  // the line end of the last line, an empty line
         out += s.rawHeader.isEmpty() ? EncodeShiftJis(QLatin1Char('[') + s.name + QLatin1Char(']'))
                                      : s.rawHeader;
-        out += crlf;
         for (const Line& l : s.lines) {
-            out += l.raw.isEmpty() ? EncodeShiftJis(l.key + QLatin1Char('=') + l.value) : l.raw;
             out += crlf;
+            out += l.raw.isEmpty() ? EncodeShiftJis(l.key + QLatin1Char('=') + l.value) : l.raw;
         }
-        out += crlf;
     }
+    // A file that did not end with a line end, or with no empty line, still does not.
+    for (int i = 0; i < endingLineEnds_ && !out.isEmpty(); ++i)
+        out += crlf;
     return out;
 }
 

@@ -12,11 +12,12 @@
 // written with the key spelt as in the file and its value unchanged counts as not rewritten.
 //
 // Writing rewrites the file whole: each section as "[name]", its lines in order, then one
-// empty line. Existing entries are replaced in place, new ones appended to their section, new
-// sections appended to the file. The file is written to a temporary file in the same folder
-// and renamed over the old one, so a failed save leaves the old file whole. A file that exists
-// but is not writable for this user, and a file that exists but could not be read, are never
-// replaced: the save fails with EFCreateError instead.
+// empty line; after the last section's lines the file ends as it was found (no line end, one,
+// or an empty line; a file without sections ends with an empty line). Existing entries are
+// replaced in place, new ones appended to their section, new sections appended to the file. The
+// file is written to a temporary file in the same folder and renamed over the old one, so a failed
+// save leaves the old file whole. A file that exists but is not writable for this user, and a file
+// that exists but could not be read, are never replaced: the save fails with EFCreateError instead.
 #pragma once
 
 #include <QByteArray>
@@ -68,6 +69,8 @@ class TIniFile {
     QString path_;
     QString readError_;
     std::vector<Section> sections_;
+    // Line ends after the last line of the last section: 0, 1, or 2 for an empty line.
+    int endingLineEnds_ = 2;
 };
 
 // The INI file path of an executable: the executable's path with the extension of its file name

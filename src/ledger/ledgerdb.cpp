@@ -215,9 +215,11 @@ bool WriteOptions(const TParams& params, QString* options, QString* error) {
     for (const auto& [name, value] : params) {
         if (name == QLatin1String("password"))
             return Refuse(error, kNoPassword);
-        // The driver separates the parameters with ";", so no value may hold one.
+        // The driver separates the parameters with ";", so no value may hold one; and it hands
+        // them on as a C string, which a NUL would cut short, with every later parameter.
         if (value.contains(QLatin1Char(';')) || name.contains(QLatin1Char(';')) ||
-            name.contains(QLatin1Char('=')) || name.contains(QLatin1Char(' ')))
+            name.contains(QLatin1Char('=')) || name.contains(QLatin1Char(' ')) ||
+            value.contains(QChar(0)) || name.contains(QChar(0)))
             return Refuse(error, QStringLiteral("接続先の %1 に使えない文字があります").arg(name));
         QString quoted = value;
         quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\"))

@@ -71,6 +71,14 @@ TProcedureHooks TCommandRunner::Hooks(const QString& prefix) {
     return h;
 }
 
+TProcedureHooks TCommandRunner::StrictHooks(const QString& prefix) {
+    TProcedureHooks h = Hooks(prefix);
+    h.takeReply = [](const TBoardSetting& s, const QString& reply) {
+        return CheckReply(s, reply) == TReplyFault::None;
+    };
+    return h;
+}
+
 int TCommandRunner::OfferAddress() {
     // The file's counter, never a copy older than the file: another process may have moved it.
     const std::optional<int> counter = Ledger().Counter();
@@ -221,6 +229,7 @@ TCommandResult TCommandRunner::Write(bool telnet, bool withMac, bool verify) {
         low = MacLowOf(params_);
     }
     const TBoardParams written = params_;
+    TBoardReadback readBack;
     QStringList differences;
     TCommandResult r =
         RunRecorded(command, *link, low, counterBase, written.OwnIpText(), {}, [&]() -> TOutcome {
@@ -228,13 +237,14 @@ TCommandResult TCommandRunner::Write(bool telnet, bool withMac, bool verify) {
             if (!out.ok || !verify)
                 return out;
             // The verification is a phase of its own after the write's banner.
-            const bool same = Verify(*link, written, withMac, &differences);
+            const bool same = Verify(*link, written, withMac, &readBack, &differences);
             Log(QLatin1String(same ? "verify: OK" : "verify: NG"));
             for (const QString& d : differences)
                 Log(QStringLiteral("verify: ") + d);
             return same ? out : TOutcome{false, "verify"};
         });
     r.differences = differences;
+    r.board = readBack;
     return r;
 }
 
@@ -264,13 +274,15 @@ TCommandResult TCommandRunner::MacRewrite() {
                        [&] { return RewriteMacAddress(*link, &params_, Hooks()); });
 }
 
-void TCommandRunner::TakeCheckAndSet(const TBoardParams& edited, const TBoardReadback& board) {
+void TCommandRunner::TakeCheckAndSet(const TBoardParams& edited, const TBoardReadback& board,
+                                     bool wholeMac) {
     const TBoardParams before = params_;
     params_ = edited;
-    // After the "NULL" reply or a "madr" reply of fewer groups the fields hold zeros, which are
-    // no board's address: the counter stays where it was.
+    // After the "NULL" reply the fields hold zeros, which are no board's address, and after a
+    // reply that is not a whole address they hold what the parsers made of it (zeros for fewer
+    // groups, 0 for a bad digit): the counter stays where it was.
     const std::optional<TReplyValues>& mac = board.Of("madr");
-    if (!mac || std::all_of(mac->begin(), mac->end(), [](int b) { return b == 0; })) {
+    if (!wholeMac || !mac || std::all_of(mac->begin(), mac->end(), [](int b) { return b == 0; })) {
         params_.MacAddr_1 = before.MacAddr_1;
         params_.MacAddr_2 = before.MacAddr_2;
         params_.MacAddr_3 = before.MacAddr_3;
@@ -295,14 +307,24 @@ TCommandResult TCommandRunner::CheckAndSet(bool telnet) {
         // A reply that is not a number leaves here; the dialog is never shown. The first telnet
         // session ends here: none is open while the operator looks at the values.
         const std::unique_ptr<TBoardLink> first = telnet ? links_.TelnetLink(params_) : nullptr;
-        ReadBoardSettings(telnet ? *first : *link, &params_, &board, Hooks());
+        // The dialog shows every reply as its parsers read it; one that is not its value's
+        // whole form is pointed out in the log.
+        TProcedureHooks hooks = Hooks();
+        hooks.takeReply = [this](const TBoardSetting& s, const QString& reply) {
+            if (CheckReply(s, reply) != TReplyFault::None)
+                Log(ReplyWarningLine(s, reply));
+            return true;
+        };
+        ReadBoardSettings(telnet ? *first : *link, &params_, &board, hooks);
     }
     TBoardParams edited = params_;
     if (!ui_.ConfirmCheckAndSet(board, telnet, &edited))
         return {};
     const TBusySign busy(ui_);
     const QString command = QLatin1String(telnet ? "telnet-check-set" : "check-set");
-    const QString mac = ReadbackText("madr", board);
+    // The row names the board's address only as the board gave it, whole.
+    const bool wholeMac = board.WholeReply(*FindSetting("madr"));
+    const QString mac = wholeMac ? ReadbackText("madr", board) : QString();
     if (telnet) {
         // A second session, to the address as the record now holds it.
         TCommandResult refused;
@@ -325,7 +347,7 @@ TCommandResult TCommandRunner::CheckAndSet(bool telnet) {
         }
         link = session.get();
     }
-    TakeCheckAndSet(edited, board);
+    TakeCheckAndSet(edited, board, wholeMac);
     TCommandResult r = RunRecorded(command, *link, std::nullopt, -1, params_.OwnIpText(), mac,
                                    [&] { return RunCheckAndSetWrite(*link, &params_, Hooks()); });
     r.board = board;
@@ -348,7 +370,7 @@ TCommandResult TCommandRunner::Read(bool telnet) {
     lastBoard_ = TBoardReadback();
     TCommandResult r =
         RunRecorded(QLatin1String(telnet ? "telnet-read" : "read"), *link, std::nullopt, -1, {}, {},
-                    [&] { return ReadBoardSettings(*link, &scratch, &lastBoard_, Hooks()); });
+                    [&] { return ReadBoardSettings(*link, &scratch, &lastBoard_, StrictHooks()); });
     r.board = lastBoard_;
     return r;
 }
@@ -368,26 +390,26 @@ TCommandResult TCommandRunner::RomVersion(TRomQueryResult* query) {
 }
 
 bool TCommandRunner::Verify(TBoardLink& link, const TBoardParams& written, bool withMac,
-                            QStringList* differences) {
+                            TBoardReadback* board, QStringList* differences) {
     // After "exit" the board echoes it (and may say more) with nothing awaiting it; the read-back
     // starts once the line has been quiet for 300 ms (2 s at most), or those bytes are taken for
     // answers.
     if (auto* serial = dynamic_cast<TNetSet1Dlg*>(&link))
         serial->WaitUntilQuiet(300, 2000);
     TBoardParams scratch = written;  // the read may store the own address into it
-    TBoardReadback board;
     TOutcome read;
     try {
-        read = ReadBoardSettings(link, &scratch, &board, Hooks(QStringLiteral("read-back: ")));
+        read = ReadBoardSettings(link, &scratch, board, StrictHooks(QStringLiteral("read-back: ")));
     } catch (const Exception& e) {
         // The board has saved the write; only its verification failed.
         *differences << QStringLiteral("read-back failed: ") + e.Message();
         return false;
     }
-    if (!read.ok) {
+    // A reply that is no value is a difference of its own; a query without a reply ends it.
+    if (!read.ok && !board->Answered(read.failed.constData())) {
         *differences << QStringLiteral("read-back failed at ") + QString::fromLatin1(read.failed);
         return false;
     }
-    *differences = ReadbackDifferences(written, board, withMac);
+    *differences = ReadbackDifferences(written, *board, withMac);
     return differences->isEmpty();
 }

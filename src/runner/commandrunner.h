@@ -85,7 +85,7 @@ struct TCommandResult {
     QString mac;              // the address sent or read back, "02-5A-C3-..."
     QString recordError;      // the ledger or the counter could not be written after the board
     QStringList differences;  // the verification's differences after a write
-    TBoardReadback board;     // what a read or check-and-set read back
+    TBoardReadback board;     // what a read, a verification or a check-and-set read back
 
     // OK in every respect: the board's part and its record.
     bool Ok() const { return reached && outcome.ok && recordError.isEmpty(); }
@@ -119,12 +119,15 @@ class TCommandRunner {
     // Asks the reader behind the board for its ROM version (ROM1, netboard-cli rom-version) at
     // the board's own address and TCP port; `query` gets what it came to.
     TCommandResult RomVersion(TRomQueryResult* query);
-    // What the last read had read when a reply that is not a number ended it.
+    // What the last read had read when an error ended it.
     const TBoardReadback& LastBoard() const { return lastBoard_; }
 
   private:
     // `prefix` starts each of the procedure's own log lines (the verification's read-back).
     TProcedureHooks Hooks(const QString& prefix = QString());
+    // Hooks of a reading that reports the board's values (read, the verification): a reply line
+    // that is not its value's whole form is not taken, and its setting is NG.
+    TProcedureHooks StrictHooks(const QString& prefix = QString());
     // Puts the address a command offers into the record: the counter's, past addresses other
     // processes hold (with a block, the ledger's next). Returns the counter it started from.
     int OfferAddress();
@@ -144,10 +147,11 @@ class TCommandRunner {
     void Record(TCommandResult* result, const QString& command, const QString& link,
                 const QString& ownIp = {}, std::optional<int> low = std::nullopt,
                 int counterBase = -1);
-    // The confirmed check-and-set values replace the record.
-    void TakeCheckAndSet(const TBoardParams& edited, const TBoardReadback& board);
-    // Reads the settings back after a write and compares them.
-    bool Verify(TBoardLink& link, const TBoardParams& written, bool withMac,
+    // The confirmed check-and-set values replace the record; the MAC address only when the
+    // board gave it whole (`wholeMac`).
+    void TakeCheckAndSet(const TBoardParams& edited, const TBoardReadback& board, bool wholeMac);
+    // Reads the settings back after a write into `board` and compares them.
+    bool Verify(TBoardLink& link, const TBoardParams& written, bool withMac, TBoardReadback* board,
                 QStringList* differences);
     // The record's MAC bytes follow the counter once a command has moved it.
     void FollowCounter();

@@ -41,6 +41,21 @@ void TTelnetFilter::Reset() {
     subOption_ = -1;
     parameter_.clear();
     parameterOverflow_ = false;
+    serverOptions_.reset();
+    ownOptions_.reset();
+}
+
+void TTelnetFilter::FeedOption(unsigned char option, Result* r) {
+    // WILL and WONT are about the server's side, DO and DONT about ours.
+    std::bitset<256>& inForce =
+        request_ == kWill || request_ == kWont ? serverOptions_ : ownOptions_;
+    const bool asksOn = request_ == kWill || request_ == kDo;
+    if (inForce[option] == asksOn)
+        return;  // already so: an answer would only be acknowledged again
+    const QByteArray answer = OptionAnswer(request_, option);
+    const auto agreed = static_cast<unsigned char>(answer[1]);
+    inForce[option] = agreed == kDo || agreed == kWill;
+    r->answers.push_back(answer);
 }
 
 void TTelnetFilter::AppendParameter(char c) {
@@ -139,8 +154,8 @@ TTelnetFilter::Result TTelnetFilter::Feed(const QByteArray& chunk) {
             case State::Command:
                 FeedCommand(b, &r);
                 break;
-            case State::Option:  // answered at once
-                r.answers.push_back(OptionAnswer(request_, b));
+            case State::Option:
+                FeedOption(b, &r);
                 state_ = State::Data;
                 break;
             case State::Sb:

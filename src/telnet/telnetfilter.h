@@ -3,10 +3,17 @@
 // It does no I/O. Its state carries from one chunk to the next, so a command or
 // sub-negotiation split across chunks is handled as if it had arrived whole.
 //
+// It keeps what is in force for each option, on the server's side and on ours, and answers
+// only a request that asks for a change (it never asks for one itself): a request for
+// what is already in force, such as a server's acknowledgement of an answer, gets no answer, so
+// that a server that acknowledges every request cannot keep the exchange going. A refused
+// request leaves the option off and is refused again if it comes again.
+//
 // Thread rules: one thread at a time (the telnet client's read thread while connected).
 #pragma once
 
 #include <QByteArray>
+#include <bitset>
 #include <vector>
 
 namespace telnet {
@@ -31,7 +38,7 @@ inline constexpr unsigned char kSubSend = 1;
 // TCP server CR goes as CR LF, since such a server ends its lines at LF.
 QByteArray WireBytes(unsigned char c, bool peerIsTelnet);
 
-// The answer IAC <DO|DONT|WILL|WONT> <option> to one option request.
+// The answer IAC <DO|DONT|WILL|WONT> <option> to one option request that asks for a change.
 QByteArray OptionAnswer(unsigned char request, unsigned char option);
 
 }  // namespace telnet
@@ -56,7 +63,8 @@ class TTelnetFilter {
 
     // Runs one received chunk through the filter.
     Result Feed(const QByteArray& chunk);
-    // Back to the data state with no sub-negotiation pending (a new connection).
+    // Back to the data state with no sub-negotiation pending and every option off (a new
+    // connection).
     void Reset();
 
     // The terminal type reported on TERMINAL-TYPE SEND; empty means "dumb".
@@ -74,6 +82,8 @@ class TTelnetFilter {
     void FeedSubEnd(unsigned char b, Result* r);
     void AppendParameter(char c);
     void HandleSubNegotiation(Result* r);
+    // Option: answers the request for `option` when it asks for a change, and records it.
+    void FeedOption(unsigned char option, Result* r);
 
     QByteArray terminal_;
     State state_ = State::Data;
@@ -81,4 +91,6 @@ class TTelnetFilter {
     int subOption_ = -1;         // -1: no option remembered
     QByteArray parameter_;
     bool parameterOverflow_ = false;
+    std::bitset<256> serverOptions_;  // options in force on the server's side (WILL agreed)
+    std::bitset<256> ownOptions_;     // options in force on our side (DO agreed)
 };

@@ -11,6 +11,8 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSet>
 #include <QSqlDatabase>
@@ -156,7 +158,7 @@ struct Row {
     int ip;            // own IP address 127.0.8.<ip> of the station ("{ip}" in arguments)
     QStringList sim;   // netboard-sim arguments; none: no board
     QStringList cli;   // "{dev}": the board's terminal
-    QStringList ini;   // more lines of section Option
+    QStringList ini;   // more lines of section Option (and after it; "{dev}" as in cli)
     bool givenBefore;  // the record already holds an OK line for 02-5A-C3-00-01-C9
     int status;
     QStringList outHas;  // lines standard output holds, in this order
@@ -188,18 +190,18 @@ class CliRuns : public ::testing::TestWithParam<Row> {};
 
 TEST_P(CliRuns, ExitOutputRecordAndCounter) {
     const Row& row = GetParam();
-    Station station(row.ip, row.ini);
-    if (row.givenBefore)
-        WriteOldRecord(station.Ini(), {"2026-11-30T09:15:00+09:00,write-mac,COM1 /dev/ttyUSB0,"
-                                       "02-5A-C3-00-01-C9,127.0.0.1,OK,"});
     std::unique_ptr<SimProcess> sim;
     if (!row.sim.isEmpty()) {
         sim = std::make_unique<SimProcess>(Substituted(row.sim, {}, row.ip));
         ASSERT_TRUE(sim->Started());
     }
+    const QString dev = sim ? sim->FirstLine() : QString();
+    Station station(row.ip, Substituted(row.ini, dev, row.ip));
+    if (row.givenBefore)
+        WriteOldRecord(station.Ini(), {"2026-11-30T09:15:00+09:00,write-mac,COM1 /dev/ttyUSB0,"
+                                       "02-5A-C3-00-01-C9,127.0.0.1,OK,"});
     const CliRun r =
-        RunCliProcess(Substituted(row.cli, sim ? sim->FirstLine() : QString(), row.ip) +
-                      QStringList{"--ini", station.Ini()});
+        RunCliProcess(Substituted(row.cli, dev, row.ip) + QStringList{"--ini", station.Ini()});
     EXPECT_EQ(r.status, row.status) << r.err.toStdString();
     int at = 0;
     for (const QString& line : row.outHas) {
@@ -265,6 +267,10 @@ const Row kRows[] = {
      "", "mac-rewrite,NG,save,02-5A-C3-00-01-FF", "00-01-FF"},
     {"SerialRead", 108, {"serial"}, kSerial + QStringList{"read"}, {}, false, 0, kReadLines,
      "timr=1", "", "read,OK,,", "00-01-C9"},
+    // The highest port number the line takes.
+    {"SerialPort255", 131, {"serial"}, {"serial", "--port", "255", "read"},
+     {"[ComPorts]", "COM255={dev}"}, false, 0, kReadLines, "timr=1", "", "read,OK,,",
+     "00-01-C9"},
     {"SerialReadZeroMacPrintsNull", 109, {"serial", "--set", "madr=0"},
      kSerial + QStringList{"read"}, {}, false, 0,
      {"NULL", "MACアドレス　OK!!", "madr=00-00-00-00-00-00", "timr=1"}, "", "", "read,OK,,",
@@ -375,6 +381,106 @@ TEST(CliOutput, JsonResultAtTheEnd) {
                   QString::fromUtf8(row.json).replace("DEV", sim.FirstLine()));
     }
 }
+
+// A board whose answers are not their values' whole form, every setting at once: read and
+// write --verify name each key with its answer as it came and end NG; the rest of the reading
+// goes on. Whole answers at the edges of their forms are read as they are.
+struct Answers {
+    const char* name;
+    int ip;       // the station's own address 127.0.8.<ip>; the telnet board's too
+    bool telnet;  // over telnet, else over a pseudo-terminal
+    QList<std::pair<QString, QString>> set;  // the board's answer of each key, in query order
+    QStringList readLines;                   // for whole answers: what read prints
+};
+
+void PrintTo(const Answers& a, std::ostream* os) {
+    *os << a.name;
+}
+
+class CliAnswers : public ::testing::TestWithParam<Answers> {};
+
+TEST_P(CliAnswers, OnlyAWholeAnswerIsTheBoardsValue) {
+    const Answers& row = GetParam();
+    Station station(row.ip, {});
+    // The answers stay whatever the write sends.
+    QStringList sim = row.telnet ? Substituted(kTelnetSim, {}, row.ip) : QStringList{"serial"};
+    QJsonObject answers;
+    for (const auto& [key, answer] : row.set) {
+        sim << "--set" << key + "=" + answer << "--ignore" << key;
+        answers[key] = answer;
+    }
+    SimProcess board(sim);
+    ASSERT_TRUE(board.Started());
+    const QStringList link =
+        row.telnet ? QStringList{"telnet"} : QStringList{"serial", "--device", board.FirstLine()};
+    const QStringList ini = {"--json", "--ini", station.Ini()};
+    const CliRun read = RunCliProcess(link + QStringList{"read"} + ini);
+    const QJsonObject readJson =
+        QJsonDocument::fromJson(read.out.value(read.out.size() - 1).toUtf8()).object();
+    if (!row.readLines.isEmpty()) {
+        EXPECT_EQ(read.status, 0) << read.err.toStdString();
+        EXPECT_EQ(read.out.mid(read.out.size() - 12, 11), row.readLines);
+        EXPECT_FALSE(readJson.contains("malformed"));
+        return;
+    }
+    const CliRun verify = RunCliProcess(link + QStringList{"write", "--verify"} + ini);
+    const QJsonObject verifyJson =
+        QJsonDocument::fromJson(verify.out.value(verify.out.size() - 1).toUtf8()).object();
+    EXPECT_EQ(read.status, 1);
+    EXPECT_EQ(verify.status, 1);
+    EXPECT_EQ(readJson["failed"], row.set[0].first);
+    EXPECT_EQ(readJson["malformed"], answers);
+    EXPECT_EQ(verifyJson["failed"], "verify");
+    EXPECT_EQ(verifyJson["malformed"], answers);
+    // Nothing is printed as a value; each key is named with its answer.
+    EXPECT_TRUE(readJson["read"].toObject().isEmpty());
+    for (const auto& [key, answer] : row.set) {
+        const QString named = key + ": answer '" + answer + "' is not ";
+        EXPECT_TRUE(read.err.contains(named)) << named.toStdString() << read.err.toStdString();
+        EXPECT_TRUE(std::any_of(verify.out.begin(), verify.out.end(),
+                                [&](const QString& l) { return l.startsWith("verify: " + named); }))
+            << named.toStdString() << verify.out.join('\n').toStdString();
+    }
+    EXPECT_TRUE(verify.out.contains("verify: NG"));
+    EXPECT_EQ(station.LastRecord(),
+              QStringLiteral("%1,NG,verify,").arg(row.telnet ? "telnet-write" : "write"));
+}
+
+// clang-format off
+const Answers kAnswers[] = {
+    {"Truncated", 171, false, {
+        {"madr", "02-5A-C3"}, {"l_ip", "127449.9"}, {"l_pt", "-"}, {"f_ip", "10.16.77."},
+        {"f_pt", "-"}, {"mask", "-"}, {"conn", "-"}, {"bps", "-"}, {"timv", "-"}, {"keep", "-"},
+        {"timr", "-"}}, {}},
+    {"TooManyGroups", 172, true, {
+        {"madr", "02-5A-C3-00-01-C9-00"}, {"l_ip", "127.0.8.172.1"}, {"l_pt", "10.777"},
+        {"f_ip", "10.16.77.171.0"}, {"f_pt", "3.335"}, {"mask", "1.6"}, {"conn", "1.0"},
+        {"bps", "16.0"}, {"timv", "1-0"}, {"keep", "1.1"}, {"timr", "1.1"}}, {}},
+    {"GroupOutOfRange", 173, false, {
+        {"madr", "02-5A-C3-00-01-1C9"}, {"l_ip", "127.0.8.256"}, {"l_pt", "2147483648"},
+        {"f_ip", "10.16.1000.171"}, {"f_pt", "-1"}, {"mask", "33"}, {"conn", "-1"}, {"bps", "18"},
+        {"timv", "-2147483649"}, {"keep", "2"}, {"timr", "99999999999"}}, {}},
+    {"BadDigit", 174, true, {
+        {"madr", "02-5A-C3-00-0G-C9"}, {"l_ip", "127.0.x.174"}, {"l_pt", "10x77"},
+        {"f_ip", "10.16.7 7.171"}, {"f_pt", "33O5"}, {"mask", "+16"}, {"conn", "l"},
+        {"bps", "1G"}, {"timv", "1e3"}, {"keep", "O"}, {"timr", " 1"}}, {}},
+    {"Empty", 175, false, {
+        {"madr", ""}, {"l_ip", ""}, {"l_pt", ""}, {"f_ip", ""}, {"f_pt", ""}, {"mask", ""},
+        {"conn", ""}, {"bps", ""}, {"timv", ""}, {"keep", ""}, {"timr", ""}}, {}},
+    // Any value but 0 switches on; small letters are hexadecimal digits too.
+    {"WholeAtTheEdges", 176, false, {
+        {"madr", "02-5a-c3-00-01-c9"}, {"l_ip", "0.0.0.0"}, {"l_pt", "0"},
+        {"f_ip", "255.255.255.255"}, {"f_pt", "2147483647"}, {"mask", "32"}, {"conn", "2"},
+        {"bps", "17"}, {"timv", "-2147483647"}, {"keep", "0"}, {"timr", "0"}},
+     {"madr=02-5A-C3-00-01-C9", "l_ip=0.0.0.0", "l_pt=0", "f_ip=255.255.255.255",
+      "f_pt=2147483647", "mask=32", "conn=2", "bps=17", "timv=-2147483647", "keep=0", "timr=0"}},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Boards, CliAnswers, ::testing::ValuesIn(kAnswers),
+                         [](const ::testing::TestParamInfo<Answers>& p) {
+                             return std::string(p.param.name);
+                         });
 
 // Without a settings file at its default place nothing is written to a board; a read runs on
 // the built-in settings and says so. The program is copied to a folder of its own, where its
@@ -553,9 +659,12 @@ TEST_P(CliLedger, RunsInTurn) {
         if (!step.set.isEmpty())
             station.Set(step.set);
         const int heard = MacLinesHeard(transcript);
-        const CliRun r = RunCliProcess(QStringList{"serial", "--device", sim.FirstLine()} +
-                                           step.cli + QStringList{"--ini", station.Ini()},
-                                       nobody);
+        // A step is a command to the board, or one to the ledger alone (block set).
+        const QStringList link = step.cli.value(0) == "block"
+                                     ? QStringList{}
+                                     : QStringList{"serial", "--device", sim.FirstLine()};
+        const CliRun r =
+            RunCliProcess(link + step.cli + QStringList{"--ini", station.Ini()}, nobody);
         EXPECT_EQ(r.status, step.status) << r.err.toStdString();
         EXPECT_EQ(station.LastRecord(), step.lastRow);
         EXPECT_EQ(station.Counter(), step.counter);
@@ -604,6 +713,19 @@ const Sequence kSequences[] = {
         {{}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-00-01-C9", "00-01-CA", true},
         {{}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-00-01-CA", "00-01-CB", true}},
      "given=2 released=0 burned=0 reserved=0"},
+    // The old record's line of a failed verification came after an acknowledged "save": the
+    // board keeps the address, which is not given again.
+    {"OldVerifyNgLineIsGiven", {"2026-11-30T09:15:00+09:00,write-mac,COM1 /dev/ttyUSB0,"
+                                "02-5A-C3-00-01-C9,127.0.0.1,NG,verify"}, true, {}, Setup::None, {
+        {{}, {"write", "--mac"}, 1, "write-mac,NG,verify,02-5A-C3-00-01-C9", "00-01-C9", false}},
+     "given=1 released=0 burned=0 reserved=0"},
+    // A block of one address, the last before the wrap: it is given once, and then the block
+    // is used up rather than wrapping to 00-00-00.
+    {"OneAddressBlockAtTheWrap", {}, true, {}, Setup::None, {
+        {{}, {"block", "set", "FF-FF-FF", "FF-FF-FF"}, 0, "", "FF-FF-FF", false},
+        {{}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-FF-FF-FF", "FF-FF-FF", true},
+        {{}, {"write", "--mac"}, 1, "write-mac,OK,,02-5A-C3-FF-FF-FF", "FF-FF-FF", false}},
+     "given=1 released=0 burned=0 reserved=0"},
     // Neither the counter nor the record can be written: nothing is sent, twice.
     {"NothingWritable", {}, true, {}, Setup::ReadOnlyFolder, {
         {{}, {"write", "--mac"}, 1, "", "00-01-C9", false},

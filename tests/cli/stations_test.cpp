@@ -274,6 +274,47 @@ TEST_P(Stations, AStationCutOffFromItsServer) {
     EXPECT_EQ(watcher.Stats().rows, 3);
 }
 
+// A station without a block near the wrap of the counter, one row after another on one ledger:
+// the address after FF-FF-FF is 00-00-00, for the next offer past a reservation of a live
+// owner and for the counter once an address is given; a counter behind the address given
+// follows it across the wrap, and one that another command moved past the wrap stays.
+TEST_P(Stations, TheCounterStepsThroughTheWrapAndNeverBack) {
+    const struct {
+        const char* name;
+        int counter;      // the settings file's counter first
+        int reserved;     // an address this process holds reserved meanwhile; -1: none
+        int given;        // an address then given; -1: none
+        int counterBase;  // the counter the giving command started from
+        int next;         // NextAddress() afterwards
+        int counterAfter;
+    } rows[] = {
+        {"FF-FF-FF reserved: the next offer wraps", 0xFFFFFF, 0xFFFFFF, -1, -1, 0, 0xFFFFFF},
+        {"FF-FF-FF given from the counter", 0xFFFFFF, -1, 0xFFFFFF, 0xFFFFFF, 0, 0},
+        {"FF-FF-FF given, the counter behind it", 0xFFFFF0, -1, 0xFFFFFF, 0xFFFFFE, 0, 0},
+        {"FF-FF-FE given, the counter past the wrap", 0x000002, -1, 0xFFFFFE, 0xFFFFFD, 2, 2},
+    };
+    TLedger ledger(Ini(0), QStringLiteral("test"));
+    const auto row = [](int low) {
+        return TRecordLine{
+            QDateTime::currentDateTime(), "write-mac", "COM1", MacTextOfLow(low), "", true, "", ""};
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        ledger.SetCounter(r.counter);
+        if (r.reserved >= 0) {
+            ASSERT_TRUE(ledger.Reserve(r.reserved, ledger.Lookup(r.reserved), "write-mac", false));
+        }
+        if (r.given >= 0) {
+            ASSERT_TRUE(ledger.Reserve(r.given, ledger.Lookup(r.given), "write-mac", false));
+            ledger.Finish(r.given, row(r.given), TAddressState::Given, r.counterBase);
+        }
+        EXPECT_EQ(ledger.NextAddress(), r.next);
+        EXPECT_EQ(ledger.Counter(), r.counterAfter);
+        if (r.reserved >= 0)
+            ledger.Finish(r.reserved, row(r.reserved), TAddressState::Released, -1);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Ledgers, Stations, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& p) {
                              return std::string(p.param ? "Postgres" : "Sqlite");
@@ -297,6 +338,8 @@ TEST(SharedLedger, ConnectionUris) {
         {"postgresql://h/d?password=x", ""},
         {"postgresql://h:54x/d", ""},
         {"postgresql://h/d?x;y=1", ""},
+        // The driver takes the options as a C string: a NUL would drop what follows it.
+        {"postgresql://h/d?application_name=a%00b&sslmode=require", ""},
         {"mysql://h/d", ""},
     };
     for (const auto& [uri, expected] : rows) {

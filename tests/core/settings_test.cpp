@@ -106,7 +106,7 @@ TEST_F(SettingsTest, SaveKeepsOtherSectionsAndLinesDropsCommentsAndAppendsNewKey
         text.startsWith("[ComDebug]\r\nBaudRate=19200\r\na line without an equals sign\r\n"
                         "\r\n[OPTION]\r\nTCPPort1=4321\r\nCustom=kept\r\nComPort=1\r\n"))
         << text.toStdString();
-    EXPECT_TRUE(text.endsWith("fSetInit=0\r\n\r\n[Tail]\r\nx=1\r\n\r\n")) << text.toStdString();
+    EXPECT_TRUE(text.endsWith("fSetInit=0\r\n\r\n[Tail]\r\nx=1\r\n")) << text.toStdString();
     EXPECT_FALSE(text.contains("comment"));
     EXPECT_FALSE(text.contains("junk"));
     EXPECT_EQ(text.count("TCPPort1="), 1);
@@ -133,12 +133,15 @@ TEST_F(SettingsTest, IniWritesIntoNewAndExistingSections) {
     EXPECT_EQ(f.ReadString("C", "k", "def"), "def");
 }
 
+// The saved file also ends as the file did: after the last line no line end, one, or an empty
+// line.
 TEST_F(SettingsTest, LinesNotRewrittenKeepTheirBytesAndAnyLineEndIsRead) {
     const struct {
         const char* name;
         QByteArray file;
         int port;              // TCPPort1 as loaded
         QByteArray savedHead;  // how the saved file begins
+        QByteArray savedEnd = "fSetInit=0\r\n";
     } rows[] = {
         {"UTF-8, Latin-1, a cut and an NEC character in another section",
          "[ComDebug]\r\nu=\xC3\xBC\xE2\x82\xAC\r\nl=\xE9\x7F\r\ncut=\x83\r\nnec=\xED\x40\r\n"
@@ -151,9 +154,12 @@ TEST_F(SettingsTest, LinesNotRewrittenKeepTheirBytesAndAnyLineEndIsRead) {
         {"CR only", "[X]\ra=1\r[Option]\rTCPPort1=7\r", 7,
          "[X]\r\na=1\r\n\r\n[Option]\r\nTCPPort1=7\r\nComPort=1\r\n"},
         {"LF and mixed", "[X]\na=1\r\n\r[Option]\n\rTCPPort1=8", 8,
-         "[X]\r\na=1\r\n\r\n[Option]\r\nTCPPort1=8\r\nComPort=1\r\n"},
+         "[X]\r\na=1\r\n\r\n[Option]\r\nTCPPort1=8\r\nComPort=1\r\n", "fSetInit=0"},
         {"own key unchanged keeps its bytes", "[Option]\r\nTelnetPass=\xED\x40\x83\r\n", 10777,
          "[Option]\r\nTelnetPass=\xED\x40\x83\r\nComPort=1\r\n"},
+        {"an empty line and a comment after the last section",
+         "[Option]\r\nTCPPort1=9\r\n\r\n; end\n", 9, "[Option]\r\nTCPPort1=9\r\nComPort=1\r\n",
+         "fSetInit=0\r\n\r\n"},
     };
     for (const auto& row : rows) {
         WriteBytes(ini, row.file);
@@ -164,6 +170,7 @@ TEST_F(SettingsTest, LinesNotRewrittenKeepTheirBytesAndAnyLineEndIsRead) {
         SaveSettings(ini, p);
         const QByteArray saved = ReadBytes(ini);
         EXPECT_TRUE(saved.startsWith(row.savedHead)) << row.name << "\n" << saved.toStdString();
+        EXPECT_TRUE(saved.endsWith(row.savedEnd)) << row.name << "\n" << saved.toStdString();
         EXPECT_EQ(saved.count("TCPPort1="), 1) << row.name;
         EXPECT_EQ(LoadSettings(ini).TCPPort1, row.port) << row.name;
     }

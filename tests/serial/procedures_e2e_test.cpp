@@ -8,8 +8,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QPlainTextEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -22,11 +22,11 @@
 #include "app/mainwindow.h"
 #include "board/commandline.h"
 #include "board/recordline.h"
-#include "support/ledgerfiles.h"
 #include "core/inifile.h"
 #include "core/settings.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/intedit.h"
+#include "support/ledgerfiles.h"
 #include "support/modal.h"
 #include "support/printers.h"
 #include "support/pump.h"
@@ -184,8 +184,9 @@ class ProceduresE2eTest : public ::testing::Test {
         if (r.givenBefore) {
             const QString mac =
                 QString::asprintf("02-5A-C3-%02X-%02X-%02X", r.mac[0], r.mac[1], r.mac[2]);
-            WriteOldRecord(ini, {QStringLiteral("2026-01-02T03:04:05,write-mac,COM3,%1,%2,OK,")
-                                     .arg(mac, ownIp)});
+            WriteOldRecord(
+                ini,
+                {QStringLiteral("2026-01-02T03:04:05,write-mac,COM3,%1,%2,OK,").arg(mac, ownIp)});
         }
         TNetC1AppForm form(ini);
         form.show();
@@ -226,6 +227,13 @@ class ProceduresE2eTest : public ::testing::Test {
     }
     void TearDown() override { CancelModalWatchers(); }
 };
+
+// The check-and-set's log line for a reply that is not its value's whole form.
+QString Warning(const QString& label, const QString& reply) {
+    return QStringLiteral(
+               "警告: %1の応答 '%2' は正しい形ではありません。設定する前に確かめてください")
+        .arg(label, reply);
+}
 
 // The lines of a full write of the default settings with `ownIp`, from "l_ip=" to "timr=".
 QStringList DefaultWrite(const QString& ownIp) {
@@ -385,10 +393,17 @@ TEST_F(ProceduresE2eTest, CheckAndSet) {
              written("00-01-C9").mid(6),
          "00-01-C9 127.0.8.3:10777 10.16.77.171:3335 16 1 -1 0 -1 0", "00-01-C9",
          {Made("check-set", "02-5A-C3-00-01-C9", own)}},
-        // A reply that is not a number ends the command before the dialog.
+        // A reply that is not a number ends the command before the dialog; the log names it.
         {"garbage reply", Qt::Key_F7, board + QStringList{"--set", "l_pt=#?garbage"}, mac,
-         kNeverShown, read.mid(0, 4), {kMacOk, kOkLines[0]}, "00-01-C9" + rest, "00-01-C9", {},
-         {"'#?garbage' is not a valid integer value"}},
+         kNeverShown, read.mid(0, 4), {kMacOk, kOkLines[0], Warning("Port値", "#?garbage")},
+         "00-01-C9" + rest, "00-01-C9", {}, {"'#?garbage' is not a valid integer value"}},
+        // A MAC address that is not whole fills the dialog as its parsers read it, with a
+        // warning; it is no board's address: the counter stays and the row names none.
+        {"madr not whole", Qt::Key_F7, board + QStringList{"--set", "madr=02-5A-C3-00-0G-C9"},
+         mac, Confirm(), read + writeDefaults,
+         QStringList{Warning("MACアドレス", "02-5A-C3-00-0G-C9")} + readLog +
+             written("00-01-C9"),
+         "00-01-C9" + rest, "00-01-C9", {Made("check-set", "", own)}},
     };
     for (const Row& r : rows)
         Check(r, own);

@@ -127,7 +127,8 @@ int SetAndReadBack(TTelNetCont1Dlg& s) {
 }
 
 // The answers the client owes for the server's commands, in order: each option request by the
-// table, and the terminal type for TERMINAL-TYPE SEND.
+// table (busybox asks for each option once, so every request asks for a change), and the
+// terminal type for TERMINAL-TYPE SEND.
 std::vector<QByteArray> OwedAnswers(const std::vector<QByteArray>& serverCommands) {
     using namespace telnet;
     std::vector<QByteArray> owed;

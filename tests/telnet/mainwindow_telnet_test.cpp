@@ -516,7 +516,8 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
          Refused(46),
          "127.0.8.46:10777 mask 16 mac 01-C9",
          kServerNotResponding},
-        // The own address and port read before the reply that is not a number stay stored.
+        // The own address and port read before the reply that is not a number stay stored; the
+        // log names the reply.
         {"reply not a number",
          47,
          {"--set", "l_ip=127.0.8.67", "--set", "l_pt=10999", "--set", "f_pt=x1"},
@@ -527,7 +528,9 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
          {},
          kQueries.mid(0, 6),
          {},
-         kSession + QStringList{kMacOk} + kSettingsOk.mid(0, 3),
+         kSession + QStringList{kMacOk} + kSettingsOk.mid(0, 3) +
+             QStringList{"警告: Port値(接続先)の応答 'x1' は正しい形ではありません。"
+                         "設定する前に確かめてください"},
          "127.0.8.67:10999 mask 16 mac 01-C9",
          "'x1' is not a valid integer value"},
         // Nothing listens at the address read back: the values shown are not stored.

@@ -20,32 +20,74 @@ QByteArray Joined(const std::vector<QByteArray>& answers) {
 
 const QByteArray kDumbAnswer = B({0xFF, 0xFA, 0x18, 0x00, 0x64, 0x75, 0x6D, 0x62, 0xFF, 0xF0});
 
-TEST(TelnetFilter, AnswersEveryOptionRequestByTheTable) {
+// Each row a fresh filter fed option requests (request, option pairs) in one chunk: the answers
+// in order. A request that asks for what is in force already gets none.
+TEST(TelnetFilter, AnswersARequestOnlyWhenItAsksForAChange) {
     struct Row {
-        int request, option, answer;
+        const char* name;
+        std::vector<std::pair<int, int>> requests;
+        std::vector<std::pair<int, int>> answers;
     } rows[] = {
-        {251, 1, 253}, {251, 25, 253}, {251, 3, 254},  {251, 24, 254},  // WILL
-        {252, 1, 254}, {252, 25, 254},                                  // WONT
-        {253, 1, 251}, {253, 24, 251}, {253, 31, 252}, {253, 37, 252},  // DO
-        {253, 3, 252}, {254, 1, 252},  {254, 24, 252},                  // DONT
+        {"WILL: echo and end of record taken, the rest refused",
+         {{251, 1}, {251, 25}, {251, 3}, {251, 24}},
+         {{253, 1}, {253, 25}, {254, 3}, {254, 24}}},
+        {"DO: echo and terminal type taken, the rest refused",
+         {{253, 1}, {253, 24}, {253, 31}, {253, 37}, {253, 3}},
+         {{251, 1}, {251, 24}, {252, 31}, {252, 37}, {252, 3}}},
+        {"WONT and DONT of what is in force turn it off",
+         {{251, 1}, {252, 1}, {251, 25}, {252, 25}, {253, 1}, {254, 1}, {253, 24}, {254, 24}},
+         {{253, 1}, {254, 1}, {253, 25}, {254, 25}, {251, 1}, {252, 1}, {251, 24}, {252, 24}}},
+        {"WONT and DONT of what is off", {{252, 1}, {252, 3}, {254, 1}, {254, 24}}, {}},
+        {"a server that repeats DO and WILL",
+         {{253, 1}, {253, 1}, {251, 1}, {251, 1}, {253, 24}, {253, 24}},
+         {{251, 1}, {253, 1}, {251, 24}}},
+        {"a refusal stands and is given again",
+         {{251, 3}, {252, 3}, {251, 3}, {253, 31}, {253, 31}},
+         {{254, 3}, {254, 3}, {252, 31}, {252, 31}}},
+        {"both sides of one option are apart",
+         {{253, 1}, {251, 1}, {254, 1}, {253, 1}},
+         {{251, 1}, {253, 1}, {252, 1}, {251, 1}}},
     };
-    for (const Row& r : rows) {
+    for (const Row& row : rows) {
+        QByteArray in;
+        for (const auto& [request, option] : row.requests)
+            in += B({255, request, option});
+        QByteArray expected;
+        for (const auto& [answer, option] : row.answers)
+            expected += B({255, answer, option});
         TTelnetFilter f;
-        const auto res = f.Feed(B({255, r.request, r.option}));
-        ASSERT_EQ(res.answers.size(), 1u) << r.request << " " << r.option;
-        EXPECT_EQ(res.answers[0], B({255, r.answer, r.option})) << r.request << " " << r.option;
-        EXPECT_TRUE(res.data.isEmpty());
-        EXPECT_TRUE(res.sawIac);
+        const auto r = f.Feed(in);
+        EXPECT_EQ(Joined(r.answers).toHex(' '), expected.toHex(' ')) << row.name;
+        EXPECT_EQ(r.answers.size(), row.answers.size()) << row.name;
+        EXPECT_TRUE(r.data.isEmpty());
+        EXPECT_TRUE(r.sawIac);
+        // A new connection starts with every option off.
+        f.Reset();
+        EXPECT_EQ(Joined(f.Feed(in).answers), expected) << row.name;
     }
 }
 
-TEST(TelnetFilter, RepeatedRequestsAreAnsweredEachTime) {
-    TTelnetFilter f;
-    const auto r = f.Feed(B({255, 253, 1, 255, 253, 1, 255, 251, 3}));
-    ASSERT_EQ(r.answers.size(), 3u);
-    EXPECT_EQ(r.answers[0], B({255, 251, 1}));
-    EXPECT_EQ(r.answers[1], B({255, 251, 1}));
-    EXPECT_EQ(r.answers[2], B({255, 254, 3}));
+// A server that acknowledges every request it receives (DO for WILL, WONT for DONT, ...), as
+// some do: the exchange ends after the first answers, whatever it starts with.
+TEST(TelnetFilter, AServerThatAcknowledgesEveryRequestEndsTheExchange) {
+    for (int request : {251, 252, 253, 254}) {
+        for (int option : {1, 3, 24, 25, 31}) {
+            TTelnetFilter f;
+            QByteArray toClient = B({255, request, option});
+            int rounds = 0;
+            for (; !toClient.isEmpty() && rounds < 100; ++rounds) {
+                const QByteArray answers = Joined(f.Feed(toClient).answers);
+                toClient.clear();
+                // WILL (251) is acknowledged with DO (253), WONT (252) with DONT (254), and back.
+                for (int i = 0; i + 2 < answers.size(); i += 3) {
+                    const int verb = static_cast<unsigned char>(answers[i + 1]);
+                    toClient += B({255, verb <= 252 ? verb + 2 : verb - 2,
+                                   static_cast<unsigned char>(answers[i + 2])});
+                }
+            }
+            EXPECT_LE(rounds, 2) << request << " " << option;
+        }
+    }
 }
 
 TEST(TelnetFilter, DataKeepsDoubledIacAndDropsOtherCommands) {

@@ -17,7 +17,9 @@ const char* const kBoardSwitchHelp =
     "  --raw FILE          append every received command byte to FILE, terminators included\n"
     "  --set KEY=VALUE     start with VALUE for the setting KEY (madr, l_ip, ..., timr);\n"
     "                      l_ip starts as a loopback address unless set\n"
-    "  --ignore KEY        acknowledge KEY= lines with OK but keep the old value\n";
+    "  --ignore KEY        acknowledge KEY= lines with OK but keep the old value\n"
+    "  --corrupt N:B       send byte B (0-255, e.g. 0xff) in place of the N-th byte sent\n"
+    "                      (counted from 1 over the whole run, telnet commands included)\n";
 
 bool ParseBoardSwitch(int argc, char** argv, int* i, BoardBehaviour* b) {
     const char* a = argv[*i];
@@ -52,9 +54,26 @@ bool ParseBoardSwitch(int argc, char** argv, int* i, BoardBehaviour* b) {
         b->start[kv.left(eq)] = kv.mid(eq + 1);
     } else if (!std::strcmp(a, "--ignore"))
         b->ignore.insert(QByteArray(next()));
-    else
+    else if (!std::strcmp(a, "--corrupt")) {
+        const QList<QByteArray> parts = QByteArray(next()).split(':');
+        bool atOk = false;
+        bool toOk = false;
+        b->corruptAt = parts.value(0).toInt(&atOk);
+        const int to = parts.value(1).toInt(&toOk, 0);
+        if (parts.size() != 2 || !atOk || !toOk || b->corruptAt < 1 || to < 0 || to > 255)
+            return false;
+        b->corruptTo = static_cast<char>(to);
+    } else
         return false;
     return true;
+}
+
+QByteArray WireCorruption::Pass(QByteArray bytes) {
+    const qint64 at = at_ - sent_ - 1;  // its place in `bytes`
+    if (at >= 0 && at < bytes.size())
+        bytes[at] = to_;
+    sent_ += bytes.size();
+    return bytes;
 }
 
 BoardModel::BoardModel(BoardBehaviour behaviour) : b_(std::move(behaviour)) {

@@ -25,15 +25,31 @@ struct BoardBehaviour {
     QString rawPath;                     // append every received command byte here, as it arrived
     QMap<QByteArray, QByteArray> start;  // starting values of settings, by query name
     QSet<QByteArray> ignore;             // settings acknowledged with ">OK" but kept unchanged
+    int corruptAt = 0;                   // the byte sent (from 1) to replace; 0: none
+    char corruptTo = 0;                  // what replaces it
 };
 
 // Parses one common board switch at argv[*i] (advancing *i past its argument); false when the
 // switch is not a common one. Common switches:
 //   --silent  --no-echo  --lowercase  --garbage  --no-prompt  --refuse LINE  --mute LINE
 //   --hangup-after N
-//   --query-crlf  --transcript FILE  --raw FILE  --set KEY=VALUE  --ignore KEY
+//   --query-crlf  --transcript FILE  --raw FILE  --set KEY=VALUE  --ignore KEY  --corrupt N:B
 bool ParseBoardSwitch(int argc, char** argv, int* i, BoardBehaviour* b);
 extern const char* const kBoardSwitchHelp;
+
+// Counts the bytes a board sends, over the whole run, and replaces the one that --corrupt
+// names: one byte damaged on the wire, wherever it falls (echo, prompt, answer, negotiation).
+class WireCorruption {
+  public:
+    explicit WireCorruption(const BoardBehaviour& b) : at_(b.corruptAt), to_(b.corruptTo) {}
+    // `bytes` as they go out, the named byte replaced when it is among them.
+    QByteArray Pass(QByteArray bytes);
+
+  private:
+    qint64 at_;
+    char to_;
+    qint64 sent_ = 0;
+};
 
 class BoardModel {
   public:

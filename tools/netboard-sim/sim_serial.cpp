@@ -145,6 +145,7 @@ int RunSerial(int argc, char** argv) {
     std::fflush(stdout);
 
     BoardModel board(behaviour);
+    WireCorruption wire(behaviour);
     // With --exit-echo-delay, the echo of the line received so far, sent once the line is whole.
     QByteArray line;
     QByteArray heldEcho;
@@ -175,13 +176,13 @@ int RunSerial(int argc, char** argv) {
                     heldEcho.clear();
                 }
             }
-            if (!Send(master, echo, byteDelayMs))
+            if (!Send(master, wire.Pass(echo), byteDelayMs))
                 return 1;
             if (!answer.isEmpty()) {
                 SleepMs(replyDelayMs);
                 if (byteDelayMs > 0)
                     SleepMs(byteDelayMs);
-                if (!Send(master, answer, byteDelayMs))
+                if (!Send(master, wire.Pass(answer), byteDelayMs))
                     return 1;
             }
             if (out.hangup) {

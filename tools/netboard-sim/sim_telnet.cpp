@@ -127,7 +127,8 @@ class InputFilter {
 
 class Connection {
   public:
-    Connection(int fd, const TelnetOptions& o, BoardModel* model) : fd_(fd), o_(o), model_(model) {}
+    Connection(int fd, const TelnetOptions& o, BoardModel* model, WireCorruption* corruption)
+        : fd_(fd), o_(o), model_(model), corruption_(corruption) {}
 
     void Serve() {
         if (!o_.noIac) {
@@ -219,6 +220,7 @@ class Connection {
             if (isData && !o_.noIac && static_cast<unsigned char>(c) == IAC)
                 wire.append(c);
         }
+        wire = corruption_->Pass(wire);
         if (o_.split) {
             for (char c : wire) {
                 if (!Write(&c, 1))
@@ -240,6 +242,7 @@ class Connection {
     int fd_;
     const TelnetOptions& o_;
     BoardModel* model_;
+    WireCorruption* corruption_;
     InputFilter filter_;
     bool alive_ = true;
     bool loggedIn_ = false;
@@ -314,6 +317,7 @@ int RunTelnet(int argc, char** argv) {
     if (!o.board.start.contains("l_ip"))
         o.board.start["l_ip"] = text;
     BoardModel model(o.board);
+    WireCorruption corruption(o.board);
     int connections = 0;
     for (;;) {
         const int fd = ::accept4(ls, nullptr, nullptr, SOCK_CLOEXEC);
@@ -327,7 +331,7 @@ int RunTelnet(int argc, char** argv) {
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         std::fprintf(stderr, "netboard-sim: connection\n");
         if (++connections != o.dropConnection)
-            Connection(fd, o, &model).Serve();
+            Connection(fd, o, &model, &corruption).Serve();
         ::close(fd);
         std::fprintf(stderr, "netboard-sim: connection closed\n");
     }

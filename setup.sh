@@ -7,11 +7,12 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 # busybox-static carries the telnetd that the interop tests run (Debian's plain busybox has none).
-# The ledger runs on Qt's SQLite and PostgreSQL drivers; the tests and the stations bench start a
-# PostgreSQL server of their own from the postgresql package's binaries.
+# The ledger runs on Qt's SQLite and PostgreSQL drivers (libpq-dev: the driver's connection socket,
+# which bounds a wait on a silent server); the tests and the stations bench start a PostgreSQL
+# server of their own from the postgresql package's binaries.
 packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgtest-dev
           fonts-noto-cjk busybox-static clang-14 libclang-rt-14-dev libqt6sql6-sqlite
-          libqt6sql6-psql postgresql)
+          libqt6sql6-psql postgresql libpq-dev)
 
 install_missing() {
     local missing=()

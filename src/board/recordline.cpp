@@ -7,9 +7,13 @@
 namespace {
 
 // A field as ASCII: other characters become "?"; a field holding a comma or a quote is quoted.
+// One that begins as a formula would ("=", "+", "-", "@") gets a leading apostrophe, so that a
+// spreadsheet shows it as text instead of running it.
 QString CsvField(const QString& text) {
     QString out;
-    out.reserve(text.size());
+    out.reserve(text.size() + 1);
+    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.front()))
+        out.append(QLatin1Char('\''));
     for (const QChar c : text)
         out.append(c.unicode() >= 0x20 && c.unicode() < 0x7F ? c : QLatin1Char('?'));
     if (out.contains(QLatin1Char(',')) || out.contains(QLatin1Char('"')))

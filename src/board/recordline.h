@@ -41,7 +41,8 @@ QString RecordCsvBesideIni(const QString& iniPath);
 // The time column's text of `t`: local time with its offset, to the second.
 QString RecordTimeText(const QDateTime& t);
 // One line as written (without its line end): fields as ASCII (other characters become "?"),
-// a field holding a comma or a quote quoted.
+// a field holding a comma or a quote quoted, one beginning with "=", "+", "-" or "@" led by an
+// apostrophe (a spreadsheet would take it for a formula).
 // `timeText` replaces the time column when given (a stored line keeps its own text).
 QString FormatRecordLine(const TRecordLine& line, const QString& timeText = QString());
 // The fields of a written line; false for a malformed one. `timeText` gets the time as written.

@@ -6,6 +6,7 @@
 
 #include "board/commandline.h"
 #include "core/exceptions.h"
+#include "core/inifile.h"
 
 int TBoardSetting::MemberCount() const {
     return static_cast<int>(std::find(members.begin(), members.end(), nullptr) - members.begin());
@@ -219,6 +220,19 @@ QString TSettingRangeError::Text() const {
         .arg(value)
         .arg(min)
         .arg(max);
+}
+
+QString NonNumberSetting(const TIniFile& ini) {
+    const QString section = QLatin1String(kOptionSection);
+    for (const TBoardSetting& s : kBoardSettings) {
+        for (int i = 0; i < s.MemberCount(); ++i) {
+            const QString key = QLatin1String(MemberKey(s.members[static_cast<size_t>(i)]));
+            if (ini.HoldsNonInteger(section, key))
+                return QStringLiteral("%1=%2 is not a number")
+                    .arg(key, ini.ReadString(section, key, {}));
+        }
+    }
+    return {};
 }
 
 std::optional<TSettingRangeError> CheckSettings(const TBoardParams& p) {

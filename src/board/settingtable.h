@@ -142,6 +142,8 @@ int BpsForSpeedIndex(int index);
 bool SpeedIndexInList(int index);
 
 // A member of the record outside the range its dialog field holds.
+class TIniFile;
+
 struct TSettingRangeError {
     const char* key;  // the INI key
     int value;
@@ -155,3 +157,6 @@ struct TSettingRangeError {
 // Checks every setting's members against their ranges, in table order, by the rules the
 // dialogs apply when they are filled: the first member outside its range, or nothing.
 std::optional<TSettingRangeError> CheckSettings(const TBoardParams& p);
+// The first entry of those members in `ini` that is there but holds no number ("MacAddr_3=abc"
+// reads as its default); empty when there is none.
+QString NonNumberSetting(const TIniFile& ini);

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -212,6 +214,13 @@ int TIniFile::ReadInteger(const QString& section, const QString& key, int def) c
     return out;
 }
 
+bool TIniFile::HoldsNonInteger(const QString& section, const QString& key) const {
+    const QString absent = QStringLiteral("\n");  // no value read from a file holds a line end
+    const QString v = ReadString(section, key, absent);
+    int out = 0;
+    return v != absent && (v.isEmpty() || !ParseInteger(v, &out));
+}
+
 void TIniFile::WriteString(const QString& section, const QString& key, const QString& value) {
     Section* s = FindSection(section);
     if (!s) {
@@ -264,6 +273,23 @@ void TIniFile::UpdateFile() const {
     if (!error.isEmpty())
         throw EFCreateError(
             QStringLiteral("設定ファイル \"%1\" に書き込めません。\n%2").arg(path_, error));
+}
+
+void RemoveStaleTemporaries(const QString& path) {
+    const QFileInfo info(path);
+    const QFileInfo target(info.isSymLink() ? info.symLinkTarget() : path);
+    const QDir dir = target.absoluteDir();
+    const QString stem = target.fileName() + QLatin1Char('.');
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-60);
+    // mkstemp's names: the stem and six letters or digits.
+    for (const QFileInfo& f : dir.entryInfoList({stem + QStringLiteral("??????")}, QDir::Files)) {
+        const QString tail = f.fileName().mid(stem.size());
+        const bool temporary = std::all_of(tail.begin(), tail.end(), [](QChar c) {
+            return c.unicode() < 128 && std::isalnum(c.unicode());
+        });
+        if (temporary && f.lastModified() < before)
+            QFile::remove(f.filePath());
+    }
 }
 
 QString IniPathForExecutable(const QString& exePath) {

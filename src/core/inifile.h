@@ -38,6 +38,9 @@ class TIniFile {
     // digits, taken as 32 bits); otherwise the decimal conversion. Anything else, and a missing
     // key or section, gives `def`.
     int ReadInteger(const QString& section, const QString& key, int def) const;
+    // True when the key is there but holds no integer ("abc", nothing): ReadInteger then gives
+    // its default.
+    bool HoldsNonInteger(const QString& section, const QString& key) const;
 
     void WriteString(const QString& section, const QString& key, const QString& value);
     void WriteInteger(const QString& section, const QString& key, int value);
@@ -72,6 +75,11 @@ class TIniFile {
     // Line ends after the last line of the last section: 0, 1, or 2 for an empty line.
     int endingLineEnds_ = 2;
 };
+
+// Removes the temporary files a save into `path` left behind ("name.ini.XXXXXX", from a process
+// killed during its save) once they are older than a minute: a save takes milliseconds, so an
+// older one belongs to no save at work.
+void RemoveStaleTemporaries(const QString& path);
 
 // The INI file path of an executable: the executable's path with the extension of its file name
 // replaced by "ini", or with ".ini" appended when the file name has no extension (a dot in a

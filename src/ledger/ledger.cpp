@@ -1,8 +1,9 @@
 #include "ledger/ledger.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
-#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSysInfo>
@@ -13,6 +14,7 @@
 #include "board/macaddress.h"
 #include "core/inifile.h"
 #include "core/settings.h"
+#include "ledger/productionkeys.h"
 
 namespace {
 
@@ -22,9 +24,17 @@ constexpr qint64 kFewLeft = 100;
 constexpr int kCopyBatch = 500;
 
 const char* const kUpsertAddress =
-    "INSERT INTO addresses (low, state, time, command, station, owner) VALUES (?, ?, ?, ?, ?, ?) "
+    "INSERT INTO addresses (low, state, time, command, station, owner, link, own_ip) "
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?) "
     "ON CONFLICT (low) DO UPDATE SET state = excluded.state, time = excluded.time, "
-    "command = excluded.command, station = excluded.station, owner = excluded.owner";
+    "command = excluded.command, station = excluded.station, owner = excluded.owner, "
+    "link = excluded.link, own_ip = excluded.own_ip";
+// A burning never replaces a giving, and always a release: the board may hold the address.
+const char* const kBurnAddress =
+    "INSERT INTO addresses (low, state, time, command, station, owner) "
+    "VALUES (?, 'burned', ?, ?, ?, '') ON CONFLICT (low) DO UPDATE SET state = 'burned', "
+    "time = excluded.time, command = excluded.command, station = excluded.station, owner = '' "
+    "WHERE addresses.state = 'released'";
 const char* const kInsertRow =
     "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, failed, "
     "pending, origin) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
@@ -60,6 +70,39 @@ QList<std::pair<int, QString>> Reservations(TLedgerDb& db) {
     return reserved;
 }
 
+// True when the file at `path` exists and holds something: SQLite would take an empty or absent
+// file for a new ledger.
+bool HoldsData(const QString& path) {
+    const QFileInfo f(path);
+    return f.exists() && f.size() > 0;
+}
+
+// Why a ledger is refused (`problem`), and what to do.
+QString LostText(const QString& problem, const QString& id) {
+    return problem +
+           QStringLiteral(
+               "この設定ファイルが記録している製造記録は %1 です。元の製造記録を戻してください。"
+               "戻せないときは、netboard-cli record new --force で新しい製造記録を始めます"
+               "（使ったMACアドレスの最大値は引き継ぎます）。それまで、ボードには何も送りません。")
+               .arg(id);
+}
+
+TLedgerIdentity ReadIdentity(TLedgerDb& db) {
+    QSqlQuery q = db.Exec("SELECT id, created, high_water FROM ledger_identity");
+    return q.next()
+               ? TLedgerIdentity{q.value(0).toString(), q.value(1).toString(), q.value(2).toInt()}
+               : TLedgerIdentity{};
+}
+
+// A new ledger's identity, inside the transaction that makes the ledger.
+TLedgerIdentity MakeIdentity(TLedgerDb& db, int highWater) {
+    const TLedgerIdentity identity{NewIdentity(), RecordTimeText(QDateTime::currentDateTime()),
+                                   highWater};
+    db.Exec("INSERT INTO ledger_identity (id, created, high_water) VALUES (?, ?, ?)",
+            {identity.id, identity.created, identity.highWater});
+    return identity;
+}
+
 // The first column of a one-row query as a number; `none` when it is NULL or there is no row.
 qint64 Number(QSqlQuery q, qint64 none = 0) {
     return q.next() && !q.value(0).isNull() ? q.value(0).toLongLong() : none;
@@ -68,24 +111,89 @@ qint64 Number(QSqlQuery q, qint64 none = 0) {
 }  // namespace
 
 TLedger::TLedger(const QString& iniPath, const QString& station, const LogFn& log)
-    : iniPath_(iniPath),
-      station_(station),
-      database_(TIniFile(iniPath).ReadString(kProduction, QStringLiteral("Database"), {})),
-      log_(log ? log : LogFn([](const QString&) {})) {
-    local_ = TLedgerDb::OpenLocal(PathBesideIni(iniPath));
+    : iniPath_(iniPath), station_(station), log_(log ? log : LogFn([](const QString&) {})) {
+    const TProductionKeys keys = ReadProductionKeys(TIniFile(iniPath));
+    database_ = keys.database;
+    sharedLedgerId_ = keys.sharedLedgerId;
+    const QString path = PathBesideIni(iniPath);
+    // SQLite would make a new ledger in the place of a missing or emptied one.
+    if (!keys.ledgerId.isEmpty() && !HoldsData(path))
+        throw ELedgerIdentityError(
+            LostText(QStringLiteral("製造記録 %1 がないか、空です。").arg(path), keys.ledgerId));
+    local_ = TLedgerDb::OpenLocal(path);
+    const int highWater = keys.highWater.value_or(-1);
+    // The station's own file keeps, with a shared ledger, the rows of commands run while the
+    // server is away, and its lock orders the station's counter changes; the old CSV record
+    // then goes to the shared ledger.
+    local_->Migrate([this, highWater] {
+        MakeIdentity(*local_, highWater);
+        if (!Shared())
+            ImportCsv(*local_);
+    });
+    localIdentity_ = EnsureIdentity(*local_, highWater);
+    if (!keys.ledgerId.isEmpty() && localIdentity_.id != keys.ledgerId)
+        throw ELedgerIdentityError(LostText(
+            QStringLiteral("製造記録 %1 は、この設定ファイルの製造記録ではありません。").arg(path),
+            keys.ledgerId));
+    stationId_ = keys.stationId;
+    AdoptIdentities(localIdentity_.id);
     if (!Shared()) {
-        local_->Migrate([this] { ImportCsv(*local_); });
         BurnAbandoned(*local_);
         return;
     }
-    // The station's own file keeps the rows of commands run while the server is away, and its
-    // lock orders the station's counter changes; the old CSV record goes to the shared ledger.
-    local_->Migrate({});
     try {
         Main();
+    } catch (const ELedgerIdentityError&) {
+        throw;
     } catch (const ELedgerError& e) {
         log_(e.Message());
     }
+}
+
+TLedgerIdentity TLedger::EnsureIdentity(TLedgerDb& db, int highWater) {
+    TLedgerIdentity identity = ReadIdentity(db);
+    if (!identity.id.isEmpty())
+        return identity;
+    // A ledger made before identities: it gets one now, whichever process comes first.
+    db.InTransaction([&] {
+        identity = ReadIdentity(db);
+        if (identity.id.isEmpty())
+            identity = MakeIdentity(db, highWater);
+    });
+    return identity;
+}
+
+void TLedger::AdoptIdentities(const QString& ledgerId) {
+    const TProductionKeys keys = ReadProductionKeys(TIniFile(iniPath_));
+    if (!keys.ledgerId.isEmpty() && !keys.stationId.isEmpty())
+        return;
+    // Only a settings file that is there and was read takes them: netboard-cli may run on the
+    // built-in settings.
+    if (!QFileInfo(iniPath_).isFile())
+        return;
+    try {
+        local_->InTransaction([&] {
+            TIniFile ini(iniPath_);
+            if (!ini.ReadError().isEmpty())
+                return;
+            const TProductionKeys now = ReadProductionKeys(ini);
+            if (now.stationId.isEmpty()) {
+                stationId_ = NewIdentity();
+                freshStation_ = true;
+                WriteStationId(ini, stationId_);
+            } else {
+                stationId_ = now.stationId;
+            }
+            if (now.ledgerId.isEmpty())
+                WriteLedgerId(ini, ledgerId);
+            ini.UpdateFile();
+        });
+    } catch (const EFCreateError&) {
+        // A settings file this process may not write: the identities wait for one that may.
+        // Such a station gives no address anyway (its counter cannot be kept).
+    }
+    if (stationId_.isEmpty())
+        stationId_ = QStringLiteral("unsaved:") + station_;
 }
 
 TLedger::~TLedger() = default;
@@ -100,29 +208,154 @@ QString TLedger::StationOf(const QString& iniPath) {
 }
 
 const QString& TLedger::Path() const {
-    return Shared() ? database_ : local_->Where();
+    return Shared() && shared_ ? shared_->Where() : local_->Where();
 }
 
 TLedgerDb& TLedger::Main() {
     if (!Shared())
         return *local_;
-    if (!shared_)
+    if (!shared_) {
         shared_ = TLedgerDb::OpenShared(database_);
+        if (followChanges_)
+            shared_->OnChange([this] { ++sharedChanges_; });
+    }
     if (!migrated_) {
-        // The first station that connects creates the schema; each station reads its own old
-        // record in at its first connection.
-        shared_->Migrate({});
+        Join(*shared_);
+        // Each station reads its own old record in at its first connection.
         ImportOnce(*shared_);
         migrated_ = true;
-        BurnAbandoned(*shared_);
+        // This station's own ends come first: a reservation its command left open while the
+        // server was away is ended as the command ended, not burned.
         FlushSpool();
+        BurnAbandoned(*shared_);
     }
     return *shared_;
 }
 
+const TLedgerIdentity& TLedger::IdentityOf(TLedgerDb& db) const {
+    return &db == local_.get() ? localIdentity_ : sharedIdentity_;
+}
+
+void TLedger::Join(TLedgerDb& db) {
+    // A server that lost the ledger this station had joined must not make a new one.
+    if (!sharedLedgerId_.isEmpty() && !db.HasLedger())
+        throw ELedgerIdentityError(
+            LostText(QStringLiteral("共有の製造記録 %1 に製造記録がありません。").arg(db.Where()),
+                     sharedLedgerId_));
+    // The first station that connects creates the schema, counting as used what its settings
+    // file says it reserved.
+    const int highWater = ReadProductionKeys(TIniFile(iniPath_)).highWater.value_or(-1);
+    db.Migrate([&] { MakeIdentity(db, highWater); });
+    sharedIdentity_ = EnsureIdentity(db, highWater);
+    if (!sharedLedgerId_.isEmpty()) {
+        if (sharedIdentity_.id != sharedLedgerId_)
+            throw ELedgerIdentityError(LostText(
+                QStringLiteral("共有の製造記録 %1 は、この設定ファイルの製造記録ではありません。")
+                    .arg(db.Where()),
+                sharedLedgerId_));
+        return;
+    }
+    CarryOwnLedger(db);
+    try {
+        local_->InTransaction([&] {
+            TIniFile ini(iniPath_);
+            if (!QFileInfo(iniPath_).isFile() || !ini.ReadError().isEmpty())
+                return;
+            WriteSharedLedgerId(ini, sharedIdentity_.id);
+            ini.UpdateFile();
+            sharedLedgerId_ = sharedIdentity_.id;
+        });
+    } catch (const EFCreateError&) {
+        // Joined all the same: the ledger knows the station joined, and carries nothing twice.
+    }
+}
+
+void TLedger::CarryOwnLedger(TLedgerDb& db) {
+    TLedgerDb::TTransaction t(db);
+    if (db.Exec("SELECT 1 FROM joins WHERE station_id = ?", {stationId_}).next())
+        return;
+    // The addresses this station gave or may have given: a reservation still open here counts
+    // as burned (its board may hold the address).
+    struct Held {
+        int low;
+        QString state, time, command, station;
+    };
+    std::vector<Held> held;
+    {
+        QSqlQuery q = local_->Exec(
+            "SELECT low, state, time, command, station FROM addresses WHERE state <> 'released' "
+            "ORDER BY low");
+        while (q.next()) {
+            const bool given = q.value(1).toString() == QLatin1String("given");
+            held.push_back({q.value(0).toInt(), QLatin1String(given ? "given" : "burned"),
+                            q.value(2).toString(), q.value(3).toString(), q.value(4).toString()});
+        }
+    }
+    qint64 conflicts = 0;
+    for (const Held& h : held) {
+        QSqlQuery there =
+            db.Exec("SELECT state, station, time FROM addresses WHERE low = ?", {h.low});
+        if (there.next() && there.value(0).toString() != QLatin1String("released")) {
+            // Both ledgers hold it: never settled here. Another station's is a conflict to
+            // look into (two boards may carry the address).
+            if (there.value(1).toString() != h.station) {
+                ++conflicts;
+                log_(QStringLiteral("MACアドレス %1: このステーションの製造記録では %2（%3）、"
+                                    "共有の製造記録ではステーション %4 が %5 に使用済みです")
+                         .arg(MacTextOfLow(h.low), h.time, h.command, there.value(1).toString(),
+                              there.value(2).toString()));
+            }
+            continue;
+        }
+        db.Exec(kUpsertAddress,
+                {h.low, h.state, h.time, h.command, h.station, QString(), QString(), QString()});
+    }
+    // The command rows, each once: a row copied before (a spooled one) keeps its origin.
+    qint64 rows = 0;
+    {
+        QSqlQuery q = local_->Exec(
+            "SELECT id, time, utc, station, command, link, mac, own_ip, result, failed, origin "
+            "FROM commands WHERE pending = 0 ORDER BY id");
+        TLedgerDb::TRepeated insert(
+            db,
+            "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
+            "failed, origin) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (origin) DO "
+            "NOTHING");
+        while (q.next()) {
+            QVariantList values;
+            for (int i = 1; i <= 9; ++i)
+                values << q.value(i);
+            const QString origin = q.value(10).toString();
+            values << (origin.isEmpty()
+                           ? QStringLiteral("%1/own/%2").arg(stationId_, q.value(0).toString())
+                           : origin);
+            insert.Run(values);
+            ++rows;
+        }
+    }
+    // An old record the station's own ledger read in is not read in again.
+    const bool imported = local_->Exec("SELECT 1 FROM station_imports").next() ||
+                          local_->Exec("SELECT 1 FROM imports").next();
+    if (imported)
+        db.Exec(
+            "INSERT INTO station_imports (station_id, station, time) VALUES (?, ?, ?) "
+            "ON CONFLICT (station_id) DO NOTHING",
+            {stationId_, station_, RecordTimeText(QDateTime::currentDateTime())});
+    db.Exec("INSERT INTO joins (station_id, station, time) VALUES (?, ?, ?)",
+            {stationId_, station_, RecordTimeText(QDateTime::currentDateTime())});
+    t.Commit();
+    if (!held.empty() || rows > 0)
+        log_(QStringLiteral("このステーションの製造記録（アドレス %1 件、記録 %2 件）を共有の"
+                            "製造記録 %3 に加えました（食い違い %4 件）")
+                 .arg(held.size())
+                 .arg(rows)
+                 .arg(db.Where())
+                 .arg(conflicts));
+}
+
 void TLedger::ImportOnce(TLedgerDb& db) {
     const auto imported = [&db, this] {
-        return db.Exec("SELECT 1 FROM imports WHERE station = ?", {station_}).next();
+        return db.Exec("SELECT 1 FROM station_imports WHERE station_id = ?", {stationId_}).next();
     };
     // Most starts find the record read in (or none there) without taking the write lock.
     if (!QFile::exists(RecordCsvBesideIni(iniPath_)) || imported())
@@ -130,9 +363,18 @@ void TLedger::ImportOnce(TLedgerDb& db) {
     TLedgerDb::TTransaction t(db);
     if (imported())
         return;
-    ImportCsv(db);
-    db.Exec("INSERT INTO imports (station, time) VALUES (?, ?)",
-            {station_, RecordTimeText(QDateTime::currentDateTime())});
+    const QString now = RecordTimeText(QDateTime::currentDateTime());
+    // A station that had no identity before this run may be the one whose record a ledger
+    // made before identities read in by its name: it takes that mark (once; a second station
+    // of that name reads its own record in).
+    const bool readByName =
+        freshStation_ && db.Exec("SELECT 1 FROM imports WHERE station = ?", {station_}).next();
+    if (readByName)
+        db.Exec("DELETE FROM imports WHERE station = ?", {station_});
+    else
+        ImportCsv(db);
+    db.Exec("INSERT INTO station_imports (station_id, station, time) VALUES (?, ?, ?)",
+            {stationId_, station_, now});
     t.Commit();
 }
 
@@ -150,9 +392,7 @@ void TLedger::ImportCsv(TLedgerDb& db) {
     // replaces an earlier one; a burning never replaces anything.
     TLedgerDb::TRepeated insert(db, kInsertRow);
     TLedgerDb::TRepeated given(db, kUpsertAddress);
-    TLedgerDb::TRepeated burned(db,
-                                "INSERT INTO addresses (low, state, time, command, station, owner) "
-                                "VALUES (?, 'burned', ?, ?, ?, '') ON CONFLICT (low) DO NOTHING");
+    TLedgerDb::TRepeated burned(db, kBurnAddress);
     // A line is read up to its line end or this many bytes; a longer one is cut and skipped.
     constexpr qint64 kMaxLine = 4096;
     while (!f.atEnd()) {
@@ -180,10 +420,14 @@ void TLedger::ImportCsv(TLedgerDb& db) {
         // As a command's outcome sets it today: an acknowledged "save" gives the address (a
         // failed verification after it included), an unanswered one burns it.
         if (line.ok || line.failed == QLatin1String("verify"))
-            given.Run({*low, QLatin1String("given"), timeText, line.command, station_, QString()});
+            given.Run({*low, QLatin1String("given"), timeText, line.command, station_, QString(),
+                       line.link, line.ownIp});
         else if (line.failed == QLatin1String("save"))
             burned.Run({*low, timeText, line.command, station_});
     }
+    if (!db.Shared())
+        db.Exec("INSERT INTO station_imports (station_id, station, time) VALUES (?, ?, ?)",
+                {QStringLiteral("own"), station_, RecordTimeText(QDateTime::currentDateTime())});
     log_(QStringLiteral("製造記録 %1 を取り込みました（%2 行、読めない行 %3 行）")
              .arg(csv)
              .arg(rows)
@@ -196,11 +440,31 @@ void TLedger::BurnAbandoned(TLedgerDb& db) {
     if (abandoned.isEmpty())
         return;
     db.InTransaction([&] {
-        for (const auto& [low, owner] : abandoned)
+        for (const auto& [low, owner] : abandoned) {
+            // Another process may have burned it meanwhile; then it has its row already.
+            QSqlQuery r = db.Exec(
+                "SELECT time, command, station, link, own_ip FROM addresses "
+                "WHERE low = ? AND state = 'reserved' AND owner = ?",
+                {low, owner});
+            if (!r.next())
+                continue;
+            // The board may have heard "save": the command's row says so, at the time of its
+            // reservation.
+            const QString time = r.value(0).toString();
+            TRecordLine row{QDateTime::fromString(time, Qt::ISODate),
+                            r.value(1).toString(),
+                            r.value(3).toString(),
+                            MacTextOfLow(low),
+                            r.value(4).toString(),
+                            false,
+                            QStringLiteral("save"),
+                            r.value(2).toString()};
             db.Exec(
                 "UPDATE addresses SET state = 'burned' WHERE low = ? AND state = 'reserved' "
                 "AND owner = ?",
                 {low, owner});
+            db.Exec(kInsertRow, RowValues(row, time));
+        }
     });
 }
 
@@ -220,8 +484,13 @@ QVariantList TLedger::RowValues(const TRecordLine& row, const QString& timeText,
 }
 
 std::optional<int> TLedger::Counter() const {
+    const TIniFile ini(iniPath_);
+    // An entry that is no number would read as its default: no counter, as one out of range.
+    for (const char* key : {"MacAddr_1", "MacAddr_2", "MacAddr_3"})
+        if (ini.HoldsNonInteger(QLatin1String(kOptionSection), QLatin1String(key)))
+            return std::nullopt;
     TBoardParams p;
-    LoadSettings(TIniFile(iniPath_), &p);
+    LoadSettings(ini, &p);
     return MacLowOf(p);
 }
 
@@ -232,18 +501,23 @@ void TLedger::UnderCounterLock(const std::function<void()>& fn) {
         fn();
 }
 
-void TLedger::WriteCounter(int low) {
+void TLedger::WriteCounter(std::optional<int> low, std::optional<int> reserved) {
     TIniFile ini(iniPath_);
     if (!ini.ReadError().isEmpty())
         throw EFCreateError(
             QStringLiteral("設定ファイル %1 を読めないため、MACアドレスを保存できません: %2")
                 .arg(iniPath_, ini.ReadError()));
-    TBoardParams p;
-    SetMacLow(&p, low);
-    const QString section = QLatin1String(kOptionSection);
-    ini.WriteInteger(section, QStringLiteral("MacAddr_1"), p.MacAddr_1);
-    ini.WriteInteger(section, QStringLiteral("MacAddr_2"), p.MacAddr_2);
-    ini.WriteInteger(section, QStringLiteral("MacAddr_3"), p.MacAddr_3);
+    if (low) {
+        TBoardParams p;
+        SetMacLow(&p, *low);
+        const QString section = QLatin1String(kOptionSection);
+        ini.WriteInteger(section, QStringLiteral("MacAddr_1"), p.MacAddr_1);
+        ini.WriteInteger(section, QStringLiteral("MacAddr_2"), p.MacAddr_2);
+        ini.WriteInteger(section, QStringLiteral("MacAddr_3"), p.MacAddr_3);
+    }
+    // What the station reserved stays known to the settings file, should the ledger be lost.
+    if (reserved)
+        RaiseHighWater(ini, *reserved);
     ini.UpdateFile();
 }
 
@@ -258,9 +532,12 @@ int TLedger::NeverUsed(TLedgerDb& db, const TMacBlock& block) {
     // Every address below the stored mark has been used; from there on, the first one that
     // has no row. Only addresses a rewrite or an edited dialog took ahead of the mark are
     // read, not the used part of the block.
+    // Up to the high-water mark a lost ledger before this one may have given them.
     const int from = std::max<int>(
-        block.first,
-        static_cast<int>(Number(db.Exec("SELECT next_low FROM ledger_block"), block.first)));
+        {block.first, IdentityOf(db).highWater + 1,
+         static_cast<int>(Number(db.Exec("SELECT next_low FROM ledger_block"), block.first))});
+    if (from > block.last)
+        return block.last + 1;
     return static_cast<int>(
         Number(db.Exec("SELECT MIN(c) FROM (SELECT CAST(? AS INTEGER) AS c UNION ALL "
                        "SELECT low + 1 FROM addresses WHERE low >= ? AND low <= ?) AS candidates "
@@ -290,29 +567,74 @@ qint64 TLedger::Remaining(TLedgerDb& db, const TMacBlock& block) {
     return std::max<qint64>(0, qint64(block.last) - next + 1 - taken) + released;
 }
 
-void TLedger::Mirror(TLedgerDb& db, const TMacBlock& block) {
+void TLedger::Mirror(TLedgerDb& db, const TMacBlock& block, std::optional<int> reserved) {
     UnderCounterLock([&] {
         // A used-up block leaves the counter where it was; writing it proves the file writable.
         const std::optional<int> next = NextFree(db, block);
-        WriteCounter(next.value_or(Counter().value_or(block.first)));
+        WriteCounter(next.value_or(Counter().value_or(block.first)), reserved);
     });
 }
 
-std::optional<int> TLedger::NextAddress() {
+std::optional<int> TLedger::NextAddress(const LogFn& skipped) {
     TLedgerDb& db = Main();
     if (const std::optional<TMacBlock> block = BlockOf(db))
         return NextFree(db, *block);
-    std::optional<int> low = Counter();
-    if (!low)
+    std::optional<int> start = Counter();
+    if (!start)
         return std::nullopt;
-    QSet<int> busy;
-    for (const auto& [r, owner] : Reservations(db)) {
-        if (db.OwnerAlive(owner))
-            busy.insert(r);
+    const auto tell = [&skipped](const QString& line) {
+        if (skipped)
+            skipped(line);
+    };
+    // The counter moves past every address the ledger holds, in counting order (FF-FF-FF
+    // wraps): given, burned (a reservation whose owner has ended included), or reserved by a
+    // command at work now. Rows are read a batch at a time from where the walk stands.
+    const int highWater = IdentityOf(db).highWater;
+    constexpr int kBatch = 256;
+    int low = *start;
+    qint64 passed = 0;
+    while (passed < kMacLowCount) {
+        if (low <= highWater) {
+            tell(QStringLiteral("MACアドレス %1～%2 は以前の製造記録で使われた可能性があるため"
+                                "飛ばします")
+                     .arg(MacTextOfLow(low), MacTextOfLow(highWater)));
+            passed += highWater - low + 1;
+            low = NextMacLow(highWater);
+            continue;
+        }
+        QList<std::pair<int, TAddressInfo>> held;
+        {
+            QSqlQuery q = db.Exec(
+                "SELECT low, state, time, command, station, owner FROM addresses "
+                "WHERE low >= ? AND state <> 'released' ORDER BY low LIMIT ?",
+                {low, kBatch});
+            while (q.next())
+                held.append(
+                    {q.value(0).toInt(),
+                     {StateOf(q.value(1).toString()), q.value(2).toString(), q.value(3).toString(),
+                      q.value(4).toString(), q.value(5).toString()}});
+        }
+        for (const auto& [at, info] : held) {
+            if (at != low)
+                return low;  // a gap: this one is free
+            const bool atWork = info.state == TAddressState::Reserved && db.OwnerAlive(info.owner);
+            if (!atWork)
+                tell(QStringLiteral("MACアドレス %1 は%2ため飛ばします（%3、%4）")
+                         .arg(MacTextOfLow(at),
+                              info.state == TAddressState::Given
+                                  ? QStringLiteral("書き込み済みの")
+                                  : QStringLiteral("保存の応答がなかった"),
+                              info.time, info.command));
+            ++passed;
+            low = at + 1;
+        }
+        if (held.size() < kBatch) {
+            if (low < kMacLowCount)
+                return low;
+            low = 0;  // past FF-FF-FF: on from 00-00-00
+        }
     }
-    while (busy.contains(*low))
-        low = NextMacLow(*low);
-    return low;
+    return std::nullopt;
 }
 
 void TLedger::SetCounter(int low) {
@@ -323,6 +645,8 @@ void TLedger::SetCounter(int low) {
         if (!block)
             UnderCounterLock([&] { WriteCounter(low); });
         Commit(db, t, block);
+    } catch (const ELedgerIdentityError&) {
+        throw;
     } catch (const ELedgerError&) {
         if (!Shared())
             throw;
@@ -339,8 +663,13 @@ TAddressInfo TLedger::Lookup(int low) {
 TAddressInfo TLedger::LookupIn(TLedgerDb& db, int low) {
     QSqlQuery q =
         db.Exec("SELECT state, time, command, station, owner FROM addresses WHERE low = ?", {low});
-    if (!q.next())
+    if (!q.next()) {
+        // Up to the high-water mark a lost ledger before this one may have given it.
+        const TLedgerIdentity& identity = IdentityOf(db);
+        if (low <= identity.highWater)
+            return {TAddressState::Burned, identity.created, QStringLiteral("record new"), {}, {}};
         return {};
+    }
     TAddressInfo info{StateOf(q.value(0).toString()), q.value(1).toString(), q.value(2).toString(),
                       q.value(3).toString(), q.value(4).toString()};
     // A reservation whose owner has ended is burned, whether or not a start has said so yet.
@@ -349,7 +678,8 @@ TAddressInfo TLedger::LookupIn(TLedgerDb& db, int low) {
     return info;
 }
 
-bool TLedger::Reserve(int low, const TAddressInfo& seen, const QString& command, bool setCounter) {
+bool TLedger::Reserve(int low, const TAddressInfo& seen, const TReservationTag& tag,
+                      bool setCounter) {
     TLedgerDb& db = Main();
     TLedgerDb::TTransaction t(db);
     const std::optional<TMacBlock> block = BlockOf(db);
@@ -361,36 +691,33 @@ bool TLedger::Reserve(int low, const TAddressInfo& seen, const QString& command,
     if (!block) {
         // The counter must be writable before the address goes out, or the next command could
         // not be told which address comes next: writing it unchanged proves it.
-        UnderCounterLock([&] {
-            const std::optional<int> counter = Counter();
-            if (setCounter || counter)
-                WriteCounter(setCounter ? low : *counter);
-        });
+        UnderCounterLock(
+            [&] { WriteCounter(setCounter ? std::optional<int>(low) : Counter(), low); });
     }
-    Take(db, t, low, command, block);
+    Take(db, t, low, tag, block);
     return true;
 }
 
-std::optional<int> TLedger::ReserveNext(const QString& command) {
+std::optional<int> TLedger::ReserveNext(const TReservationTag& tag) {
     TLedgerDb& db = Main();
     TLedgerDb::TTransaction t(db);
     const std::optional<TMacBlock> block = BlockOf(db);
     const std::optional<int> low = block ? NextFree(db, *block) : std::nullopt;
     if (low)
-        Take(db, t, *low, command, block);
+        Take(db, t, *low, tag, block);
     return low;
 }
 
-void TLedger::Take(TLedgerDb& db, TLedgerDb::TTransaction& t, int low, const QString& command,
+void TLedger::Take(TLedgerDb& db, TLedgerDb::TTransaction& t, int low, const TReservationTag& tag,
                    const std::optional<TMacBlock>& block) {
     db.Exec(kUpsertAddress,
-            {low, QLatin1String("reserved"), RecordTimeText(QDateTime::currentDateTime()), command,
-             station_, db.Token()});
+            {low, QLatin1String("reserved"), RecordTimeText(QDateTime::currentDateTime()),
+             tag.command, station_, db.Token(), tag.link, tag.ownIp});
     if (block)
         db.Exec("UPDATE ledger_block SET next_low = ?", {NeverUsed(db, *block)});
     bool committed = false;
     try {
-        Commit(db, t, block, &committed);
+        Commit(db, t, block, &committed, low);
     } catch (...) {
         // The reservation stands but the counter file could not mirror it: nothing is sent,
         // so the address is free to go again.
@@ -404,6 +731,8 @@ void TLedger::Take(TLedgerDb& db, TLedgerDb::TTransaction& t, int low, const QSt
         }
         throw;
     }
+    // The owner as the reservation names it: a connection opened again later has another.
+    reservedBy_[low] = db.Token();
     if (block) {
         const qint64 left = Remaining(db, *block);
         if (left < kFewLeft)
@@ -412,18 +741,20 @@ void TLedger::Take(TLedgerDb& db, TLedgerDb::TTransaction& t, int low, const QSt
 }
 
 void TLedger::Commit(TLedgerDb& db, TLedgerDb::TTransaction& t,
-                     const std::optional<TMacBlock>& block, bool* committed) {
+                     const std::optional<TMacBlock>& block, bool* committed,
+                     std::optional<int> reserved) {
     if (block && !Shared())
-        Mirror(db, *block);
+        Mirror(db, *block, reserved);
     t.Commit();
     if (committed)
         *committed = true;
     if (block && Shared())
-        Mirror(db, *block);
+        Mirror(db, *block, reserved);
 }
 
 void TLedger::Finish(int low, const TRecordLine& row, TAddressState outcome, int counterBase) {
     bool committed = false;
+    const QString owner = reservedBy_.take(low);
     try {
         TLedgerDb& db = Main();
         TLedgerDb::TTransaction t(db);
@@ -432,15 +763,15 @@ void TLedger::Finish(int low, const TRecordLine& row, TAddressState outcome, int
         const std::optional<TMacBlock> block = BlockOf(db);
         if (outcome == TAddressState::Given) {
             // The board holds the address now, whatever became of the reservation meanwhile.
-            db.Exec(kUpsertAddress,
-                    {low, QLatin1String("given"), time, row.command, station_, QString()});
+            db.Exec(kUpsertAddress, {low, QLatin1String("given"), time, row.command, station_,
+                                     QString(), row.link, row.ownIp});
         } else {
             // Only this owner's own open reservation changes.
             db.Exec(
                 "UPDATE addresses SET state = ?, time = ?, command = ?, owner = '' "
                 "WHERE low = ? AND state = 'reserved' AND owner = ?",
                 {QLatin1String(kStateNames[static_cast<int>(outcome)]), time, row.command, low,
-                 db.Token()});
+                 owner.isEmpty() ? db.Token() : owner});
         }
         if (!block && outcome == TAddressState::Given) {
             UnderCounterLock([&] {
@@ -453,9 +784,11 @@ void TLedger::Finish(int low, const TRecordLine& row, TAddressState outcome, int
         // With a block, a released address comes first again.
         Commit(db, t, block, &committed);
     } catch (const Exception& e) {
-        // The board's part stands: a row the shared ledger did not take is kept on the station.
-        if (Shared() && !committed)
-            Spool(row, e.Message());
+        // The board's part stands: a row the shared ledger did not take is kept on the station
+        // with the address's outcome, both sent once the server answers again.
+        if (Shared() && !committed && shared_)
+            Spool(row, e.Message(),
+                  TSpooledOutcome{low, owner.isEmpty() ? shared_->Token() : owner, outcome});
         throw;
     }
 }
@@ -465,6 +798,8 @@ void TLedger::Record(const TRecordLine& row) {
         TLedgerDb& db = Main();
         FlushSpool();
         db.InTransaction([&] { db.Exec(kInsertRow, RowValues(row)); });
+    } catch (const ELedgerIdentityError&) {
+        throw;
     } catch (const ELedgerError& e) {
         if (!Shared())
             throw;
@@ -472,10 +807,18 @@ void TLedger::Record(const TRecordLine& row) {
     }
 }
 
-void TLedger::Spool(const TRecordLine& row, const QString& reason) {
+void TLedger::Spool(const TRecordLine& row, const QString& reason,
+                    const std::optional<TSpooledOutcome>& outcome) {
     const QString origin =
         station_ + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    local_->InTransaction([&] { local_->Exec(kInsertRow, RowValues(row, QString(), origin)); });
+    local_->InTransaction([&] {
+        local_->Exec(kInsertRow, RowValues(row, QString(), origin));
+        if (outcome)
+            local_->Exec(
+                "INSERT INTO spooled_outcomes (origin, low, owner, state) VALUES (?, ?, ?, ?)",
+                {origin, outcome->low, outcome->owner,
+                 QLatin1String(kStateNames[static_cast<int>(outcome->state)])});
+    });
     log_(reason);
     log_(QStringLiteral("この記録は共有の製造記録に記録されていません。このステーションの %1 に"
                         "保存し、次に共有の製造記録に接続できたときに送ります。")
@@ -523,7 +866,44 @@ void TLedger::FlushSpool() {
         log_(QStringLiteral(
                  "このステーションに保存していた記録 %1 件を共有の製造記録 %2 に送りました")
                  .arg(copied)
-                 .arg(database_));
+                 .arg(shared_->Where()));
+    FlushOutcomes();
+}
+
+void TLedger::FlushOutcomes() {
+    struct Outcome {
+        QString origin;
+        int low;
+        QString owner, state, time, command, link, ownIp;
+    };
+    std::vector<Outcome> outcomes;
+    {
+        QSqlQuery q = local_->Exec(
+            "SELECT o.origin, o.low, o.owner, o.state, c.time, c.command, c.link, c.own_ip "
+            "FROM spooled_outcomes o JOIN commands c ON c.origin = o.origin WHERE c.pending = 0");
+        while (q.next())
+            outcomes.push_back({q.value(0).toString(), q.value(1).toInt(), q.value(2).toString(),
+                                q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
+                                q.value(6).toString(), q.value(7).toString()});
+    }
+    for (const Outcome& o : outcomes) {
+        shared_->InTransaction([&] {
+            if (o.state == QLatin1String("given")) {
+                // "save" was acknowledged: the board holds it, whatever became of the rest.
+                shared_->Exec(kUpsertAddress, {o.low, o.state, o.time, o.command, station_,
+                                               QString(), o.link, o.ownIp});
+            } else {
+                // Only while it is still this command's: reserved, or burned when its session
+                // was found ended meanwhile.
+                shared_->Exec(
+                    "UPDATE addresses SET state = ?, time = ?, command = ?, owner = '' "
+                    "WHERE low = ? AND owner = ? AND state IN ('reserved', 'burned')",
+                    {o.state, o.time, o.command, o.low, o.owner});
+            }
+        });
+        local_->InTransaction(
+            [&] { local_->Exec("DELETE FROM spooled_outcomes WHERE origin = ?", {o.origin}); });
+    }
 }
 
 void TLedger::CheckWritable() {
@@ -534,6 +914,8 @@ void TLedger::CheckWritable() {
             TLedgerDb::TTransaction t(db);
             db.Exec(kNoChange);  // a write that changes nothing still needs write access
             return;
+        } catch (const ELedgerIdentityError&) {
+            throw;
         } catch (const ELedgerError&) {
             // Away: the rows of commands that give no address stay on the station; a command
             // that needs an address refuses at its reservation, which needs the server.
@@ -663,11 +1045,12 @@ void TLedger::Export(const QDateTime& since, const std::function<void(const QByt
                                         "FROM commands ORDER BY id",
                                         {});
     q.setForwardOnly(true);
-    if (!q.exec())
+    TLedgerDb& db = Main();
+    if (!db.Watched([&] { return q.exec(); }))
         throw ELedgerError(
             QStringLiteral("製造記録 %1 を読めません: %2").arg(Path(), q.lastError().text()));
     write(QByteArray(kRecordHeader) + "\r\n");
-    while (q.next()) {
+    while (db.Watched([&] { return q.next(); })) {
         const TRecordLine line{QDateTime(),           q.value(1).toString(),
                                q.value(2).toString(), q.value(3).toString(),
                                q.value(4).toString(), q.value(5).toString() == QLatin1String("OK"),
@@ -695,8 +1078,86 @@ QSqlQuery TLedger::Rows(const QString& mac, const QString& station) {
                             "SELECT time, station, command, link, mac, own_ip, result, failed "
                             "FROM commands WHERE mac LIKE ? AND station = ? ORDER BY id DESC{view}",
                             {pattern, station});
-    if (!q.exec())
+    if (!Main().Watched([&] { return q.exec(); }))
         throw ELedgerError(
             QStringLiteral("製造記録 %1 を読めません: %2").arg(Path(), q.lastError().text()));
     return q;
+}
+
+void TLedger::Backup(const QString& path) {
+    if (QFileInfo::exists(path))
+        throw ELedgerError(
+            QStringLiteral("%1 はすでにあります。写しは新しいファイルに取ります。").arg(path));
+    // SQLite's own consistent copy: it reads under the ledger's locks, whoever writes meanwhile.
+    local_->Exec("VACUUM INTO ?", {path});
+}
+
+QString TLedger::ChangeStamp() {
+    // The counter lives in the settings file; a rename gives the file a new inode.
+    const QFileInfo ini(iniPath_);
+    return QStringLiteral("%1/%2/%3/%4")
+        .arg(local_->DataVersion())
+        .arg(ini.lastModified().toMSecsSinceEpoch())
+        .arg(ini.size())
+        .arg(sharedChanges_);
+}
+
+void TLedger::FollowChanges() {
+    followChanges_ = true;
+    if (shared_)
+        shared_->OnChange([this] { ++sharedChanges_; });
+}
+
+QStringList TLedger::StartAfresh(const QString& iniPath) {
+    QStringList done;
+    const TProductionKeys keys = ReadProductionKeys(TIniFile(iniPath));
+    const QString path = PathBesideIni(iniPath);
+    bool keepOwn = false;
+    if (!keys.database.isEmpty() && HoldsData(path)) {
+        // A station on a shared ledger keeps its own file (the rows it has not sent yet) when
+        // it is the one its settings file names.
+        try {
+            auto own = TLedgerDb::OpenLocal(path);
+            keepOwn = own->HasLedger() && ReadIdentity(*own).id == keys.ledgerId;
+        } catch (const ELedgerError&) {
+            // Damaged, or made before identities: it goes aside like a lost one.
+        }
+    }
+    if (!keepOwn) {
+        const QString aside =
+            path + QStringLiteral(".replaced-") +
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        if (HoldsData(path) || QFileInfo::exists(path)) {
+            // Its log files go with it under names SQLite finds them by.
+            for (const char* suffix : {"", "-wal", "-shm"}) {
+                const QString from = path + QLatin1String(suffix);
+                if (QFileInfo::exists(from) && !QFile::rename(from, aside + QLatin1String(suffix)))
+                    throw ELedgerError(
+                        QStringLiteral("製造記録 %1 を %2 に移せません").arg(from, aside));
+            }
+            done << QStringLiteral("moved %1 to %2").arg(path, aside);
+        }
+        auto fresh = TLedgerDb::OpenLocal(path);
+        TLedgerIdentity identity;
+        fresh->Migrate([&] { identity = MakeIdentity(*fresh, keys.highWater.value_or(-1)); });
+        fresh->InTransaction([&] {
+            TIniFile ini(iniPath);
+            WriteLedgerId(ini, identity.id);
+            ini.UpdateFile();
+        });
+        done << QStringLiteral("new ledger %1 (%2), addresses up to %3 counted as used")
+                    .arg(path, identity.id,
+                         keys.highWater ? MacTextOfLow(*keys.highWater) : QStringLiteral("-"));
+    }
+    if (!keys.database.isEmpty() && !keys.sharedLedgerId.isEmpty()) {
+        auto own = TLedgerDb::OpenLocal(path);
+        own->InTransaction([&] {
+            TIniFile ini(iniPath);
+            WriteSharedLedgerId(ini, QString());
+            ini.UpdateFile();
+        });
+        done << QStringLiteral("the next start joins the shared ledger at %1")
+                    .arg(MaskedUri(keys.database));
+    }
+    return done;
 }

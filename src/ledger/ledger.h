@@ -28,12 +28,14 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QMap>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "board/recordline.h"
 #include "ledger/ledgerdb.h"
@@ -60,6 +62,25 @@ struct TMacBlock {
     bool Contains(int low) const { return low >= first && low <= last; }
 };
 
+// What an address is reserved for: the command, the link and the own IP address it writes, so
+// that a reservation a crash left behind becomes the command's row.
+struct TReservationTag {
+    TReservationTag(QString command_, QString link_ = {}, QString ownIp_ = {})
+        : command(std::move(command_)), link(std::move(link_)), ownIp(std::move(ownIp_)) {}
+    TReservationTag(const char* command_) : command(QLatin1String(command_)) {}
+    QString command;
+    QString link;
+    QString ownIp;
+};
+
+// A ledger's identity: made once with the ledger; the addresses up to its high-water mark (the
+// highest a lost ledger before it had reserved, -1: none) count as used.
+struct TLedgerIdentity {
+    QString id;
+    QString created;  // record time text
+    int highWater = -1;
+};
+
 // The command rows, the NG ones among them, and the addresses by state.
 struct TStationStats {
     QString station;
@@ -83,12 +104,24 @@ class TLedger {
     using LogFn = std::function<void(const QString&)>;
 
     // Opens the station's ledger beside `iniPath`, creating it and bringing its schema up to
-    // date, and burns the reservations of owners that have ended. The first start of a ledger
-    // reads the old CSV record beside the settings file into it (the file itself is left as it
-    // is). With a shared ledger it connects to the server too; a server that cannot be reached
-    // is logged, and reached again by the next use that needs it. `log` gets the import's
+    // date, and burns the reservations of owners that have ended (each becomes an NG row). The
+    // first start of a ledger reads the old CSV record beside the settings file into it (the
+    // file itself is left as it is). The settings file keeps the ledger's identity and the
+    // station's: a ledger missing, empty or another's, next to a settings file that names its
+    // own, throws ELedgerIdentityError. With a shared ledger it connects to the server too; a
+    // server that cannot be reached is logged, and reached again by the next use that needs
+    // it. The first connection of a station carries its own ledger in. `log` gets the import's
     // summary and what happens to rows the server did not take. Throws ELedgerError.
     TLedger(const QString& iniPath, const QString& station, const LogFn& log = {});
+
+    // Starts afresh where the settings file's ledger is lost (record new --force): the
+    // station's own file, unless it is whole and the station keeps its record on a shared
+    // ledger, is moved aside (renamed, with its log files, "...sqlite.replaced-<time>") and a
+    // new one made, which counts every address up to the settings file's MacHighWater as used;
+    // a shared ledger the station had joined is forgotten, so that the next start joins the
+    // one the server has (made there when it has none). Returns what was done, one line each.
+    // Throws ELedgerError.
+    static QStringList StartAfresh(const QString& iniPath);
     ~TLedger();
     TLedger(const TLedger&) = delete;
     TLedger& operator=(const TLedger&) = delete;
@@ -97,7 +130,8 @@ class TLedger {
     // The station name: [Production] Station= of the settings file, else the host name.
     static QString StationOf(const QString& iniPath);
 
-    // Where the record is: the shared ledger's URI, or the station's own file.
+    // Where the record is: the shared ledger's URI (its password masked), or the station's own
+    // file.
     const QString& Path() const;
     bool Shared() const { return !database_.isEmpty(); }
     const QString& Station() const { return station_; }
@@ -106,9 +140,10 @@ class TLedger {
     std::optional<int> Counter() const;
     // The address a command that gives one offers. With a block: the lowest released address
     // of the block, else its next never-used one; none when the block is used up. Without
-    // one: the counter's, or the first after it that no live owner holds reserved; none when
-    // the counter is out of range.
-    std::optional<int> NextAddress();
+    // one: the counter's, or the first after it that the ledger does not hold as given, burned
+    // or reserved (each address passed over told to `skipped`); none when the counter is out of
+    // range or every address is held.
+    std::optional<int> NextAddress(const LogFn& skipped = {});
     // Sets the counter (a check-and-set takes the board's own address as written). With a
     // block, the counter mirrors the ledger's next address instead.
     void SetCounter(int low);
@@ -118,16 +153,18 @@ class TLedger {
     // operator); false when it changed meanwhile. With `setCounter` the counter becomes `low` in
     // the same transaction (the MAC address rewrite). Below 100 addresses left in the block,
     // logs how many. Throws ELedgerError, also for an address outside the block.
-    bool Reserve(int low, const TAddressInfo& seen, const QString& command, bool setCounter);
+    bool Reserve(int low, const TAddressInfo& seen, const TReservationTag& tag, bool setCounter);
     // With a block: reserves the block's next address, found and taken in one transaction, so
     // that stations asking at once never contend for one address. None when the block is used
     // up or no block is set. Throws ELedgerError.
-    std::optional<int> ReserveNext(const QString& command);
+    std::optional<int> ReserveNext(const TReservationTag& tag);
     // Ends this owner's reservation of `low`: adds `row` and sets the address to `outcome`
     // (Given, Released or Burned) in one transaction. A given address moves the counter to the
     // address after it when the counter still stands at `counterBase` (where the command took it
     // from) or behind the new value. Throws ELedgerError; the reservation then stays open and
-    // counts as burned once its owner has ended (a shared ledger's row is kept on the station).
+    // counts as burned once its owner has ended. A shared ledger that did not take the end keeps
+    // it on the station, the row and the address's outcome, both sent when the server is
+    // reached again.
     void Finish(int low, const TRecordLine& row, TAddressState outcome, int counterBase);
     // Adds the row of a command that gave no address. A shared ledger that cannot take it
     // leaves it on the station, logged, to be copied later. Throws ELedgerError.
@@ -159,14 +196,34 @@ class TLedger {
     QStringList Stations();
     QSqlQuery Rows(const QString& mac, const QString& station);
 
+    // A consistent copy of the station's own ledger file into `path` (which must not exist),
+    // taken while other processes go on using it. Throws ELedgerError.
+    void Backup(const QString& path);
+    // Changes whenever another process or station changed the ledger or the counter since the
+    // last look: the window follows them with it. With `follow`, a shared ledger's commits are
+    // counted as the server tells of them (from the event loop).
+    QString ChangeStamp();
+    void FollowChanges();
+
   private:
     // The database the record is kept in: the shared one (connected, or connected again), or
     // the station's own. Throws ELedgerError naming the server and the reason.
     TLedgerDb& Main();
-    // Reads the station's old CSV record into a shared ledger once per station.
+    // Reads the station's old CSV record into a shared ledger once per station identity.
     void ImportOnce(TLedgerDb& db);
     void ImportCsv(TLedgerDb& db);
+    // Burns the reservations whose owners have ended, each with an NG row ("save" failed).
     void BurnAbandoned(TLedgerDb& db);
+    // The ledger's identity, made (with `highWater`) when it has none yet.
+    TLedgerIdentity EnsureIdentity(TLedgerDb& db, int highWater);
+    // Writes into the settings file the identities it lacks (the station's, the own ledger's
+    // `ledgerId`), under the station's lock.
+    void AdoptIdentities(const QString& ledgerId);
+    // The first connection to a shared ledger: checks its identity and carries the station's
+    // own ledger in, once per station.
+    void Join(TLedgerDb& db);
+    void CarryOwnLedger(TLedgerDb& db);
+    const TLedgerIdentity& IdentityOf(TLedgerDb& db) const;
     // The values of kInsertRow. `timeText`: the time as an imported line wrote it; empty: the
     // row's own time. `origin` names a row kept on the station for the shared ledger.
     QVariantList RowValues(const TRecordLine& row, const QString& timeText = QString(),
@@ -175,7 +232,8 @@ class TLedger {
     // Runs `fn` holding the lock the settings file's counter changes under: the station's own
     // ledger's write lock. In a local ledger the caller's transaction already holds it.
     void UnderCounterLock(const std::function<void()>& fn);
-    void WriteCounter(int low);
+    // Writes the counter (none: leaves it) and raises the high-water mark to `reserved`.
+    void WriteCounter(std::optional<int> low, std::optional<int> reserved = std::nullopt);
     std::optional<TMacBlock> BlockOf(TLedgerDb& db);
     // The block's lowest never-used address; past the last when there is none.
     int NeverUsed(TLedgerDb& db, const TMacBlock& block);
@@ -183,7 +241,7 @@ class TLedger {
     qint64 Remaining(TLedgerDb& db, const TMacBlock& block);
     // Writes the reservation of `low` and commits it; with a block, moves the block's mark past
     // it and says how few addresses are left.
-    void Take(TLedgerDb& db, TLedgerDb::TTransaction& t, int low, const QString& command,
+    void Take(TLedgerDb& db, TLedgerDb::TTransaction& t, int low, const TReservationTag& tag,
               const std::optional<TMacBlock>& block);
     // Commits `t`. With a block the counter mirrors the ledger's next address: in a local ledger
     // as part of the transaction; a shared ledger's file is written after the commit, so that
@@ -191,19 +249,35 @@ class TLedger {
     // lock, so that the file never takes a value older than another process wrote. `committed`
     // tells a caller whose mirror failed that the transaction stands.
     void Commit(TLedgerDb& db, TLedgerDb::TTransaction& t, const std::optional<TMacBlock>& block,
-                bool* committed = nullptr);
-    // The counter mirrors the block's next address.
-    void Mirror(TLedgerDb& db, const TMacBlock& block);
-    // Keeps `row` on the station for the shared ledger, and says so.
-    void Spool(const TRecordLine& row, const QString& reason);
-    // Copies the rows kept on the station to the shared ledger.
+                bool* committed = nullptr, std::optional<int> reserved = std::nullopt);
+    // The counter mirrors the block's next address; the high-water mark rises to `reserved`.
+    void Mirror(TLedgerDb& db, const TMacBlock& block, std::optional<int> reserved);
+    // What a command's end does to its address, kept on the station with its row.
+    struct TSpooledOutcome {
+        int low;
+        QString owner;
+        TAddressState state;
+    };
+    // Keeps `row` (and the address's outcome) on the station for the shared ledger, and says so.
+    void Spool(const TRecordLine& row, const QString& reason,
+               const std::optional<TSpooledOutcome>& outcome = std::nullopt);
+    // Copies the rows kept on the station to the shared ledger, then the outcomes.
     void FlushSpool();
+    void FlushOutcomes();
 
     QString iniPath_;
     QString station_;
     QString database_;
-    LogFn log_;  // never empty
+    QString stationId_;          // the settings file's StationId (or one for this run only)
+    bool freshStation_ = false;  // the station got its identity in this run
+    QString sharedLedgerId_;     // the settings file's SharedLedgerId
+    LogFn log_;                  // never empty
     std::unique_ptr<TLedgerDb> local_;
     std::unique_ptr<TLedgerDb> shared_;
+    TLedgerIdentity localIdentity_;
+    TLedgerIdentity sharedIdentity_;
     bool migrated_ = false;  // the shared ledger's schema has been brought up to date
+    bool followChanges_ = false;
+    qint64 sharedChanges_ = 0;       // commits the shared ledger told of
+    QMap<int, QString> reservedBy_;  // this run's reservations: the owner each was made as
 };

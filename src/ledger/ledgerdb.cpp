@@ -1,5 +1,6 @@
 #include "ledger/ledgerdb.h"
 
+#include <libpq-fe.h>
 #include <unistd.h>
 #include <QFile>
 #include <QRandomGenerator>
@@ -17,11 +18,16 @@
 
 namespace {
 
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 // A shared ledger whose server could not be reached is tried again after this long.
 constexpr qint64 kRetryAfterMs = 10000;
 // A writer waits this long for another's transaction before it gives up.
 constexpr int kLockTimeoutMs = 10000;
+// A server that answers nothing at all (its processes stopped, its machine hung) is given up
+// after this long: the watchdog cuts the connection. The server's own bounds on a statement and
+// on a lock wait come first, so that a server at work answers with its own reason.
+constexpr int kServerSilenceMs = 10000;
+constexpr int kServerStatementMs = 8000;
 // SQLite's primary result code "busy" (its extended codes keep it in their low byte).
 constexpr int kSqliteBusy = 5;
 // A shared session left inside a transaction this long (a station that hangs, or whose network
@@ -73,7 +79,25 @@ const char* const kVersion3[] = {
     "WHERE id = (SELECT MIN(id) FROM commands)",
     nullptr,
 };
-const TMigration kMigrations[] = {{1, kVersion1}, {2, kVersion2}, {3, kVersion3}};
+// The ledger's identity (which settings files name, so that a lost ledger is never silently
+// replaced), what a reservation was made for (so that one a crash left behind becomes a row),
+// the stations by identity (old records read in, local ledgers carried in at the join), and the
+// outcomes of commands that a shared ledger did not take while it was away.
+const char* const kVersion4[] = {
+    "CREATE TABLE ledger_identity (id TEXT NOT NULL, created TEXT NOT NULL, "
+    "high_water INTEGER NOT NULL)",
+    "ALTER TABLE addresses ADD COLUMN link TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE addresses ADD COLUMN own_ip TEXT NOT NULL DEFAULT ''",
+    "CREATE TABLE station_imports (station_id TEXT PRIMARY KEY, station TEXT NOT NULL, "
+    "time TEXT NOT NULL)",
+    "CREATE TABLE joins (station_id TEXT PRIMARY KEY, station TEXT NOT NULL, time TEXT NOT NULL)",
+    "CREATE TABLE spooled_outcomes (origin TEXT PRIMARY KEY, low INTEGER NOT NULL, "
+    "owner TEXT NOT NULL, state TEXT NOT NULL)",
+    nullptr,
+};
+const TMigration kMigrations[] = {{1, kVersion1}, {2, kVersion2}, {3, kVersion3}, {4, kVersion4}};
+// Every commit on a shared ledger tells the other stations' windows through this channel.
+const QString kChangeChannel = QStringLiteral("netboard_ledger");
 
 // A value as a statement takes it: a null text would be stored as NULL; the ledger's text
 // columns hold "" instead.
@@ -231,12 +255,49 @@ bool WriteOptions(const TParams& params, QString* options, QString* error) {
     // before it refuses.
     if (!timeout)
         out << QStringLiteral("connect_timeout='5'");
+    // A connection whose server went away without a word (its machine lost power) is noticed
+    // while it waits idle, within about 15 s, not after the system's two hours.
+    const auto named = [&params](const char* key) {
+        return std::any_of(params.begin(), params.end(),
+                           [key](const auto& p) { return p.first == QLatin1String(key); });
+    };
+    if (!named("keepalives_idle"))
+        out << QStringLiteral("keepalives_idle='5'") << QStringLiteral("keepalives_interval='3'")
+            << QStringLiteral("keepalives_count='3'");
     out << QStringLiteral("fallback_application_name='netboard-config'");
     *options = out.join(QLatin1Char(';'));
     return true;
 }
 
 }  // namespace
+
+QString MaskedUri(const QString& uri) {
+    const int schemeEnd = static_cast<int>(uri.indexOf(QLatin1String("://")));
+    if (schemeEnd < 0)
+        return uri;
+    const int start = schemeEnd + 3;
+    const int queryAt = static_cast<int>(uri.indexOf(QLatin1Char('?'), start));
+    const int end = queryAt < 0 ? static_cast<int>(uri.size()) : queryAt;
+    const int slash = static_cast<int>(uri.indexOf(QLatin1Char('/'), start));
+    const int authorityEnd = slash >= 0 && slash < end ? slash : end;
+    QString out = uri.left(start);
+    QString authority = uri.mid(start, authorityEnd - start);
+    // "user:secret@host": everything between the first ":" and the last "@" of the user part.
+    const int at = static_cast<int>(authority.lastIndexOf(QLatin1Char('@')));
+    const int colon = at > 0 ? static_cast<int>(authority.left(at).indexOf(QLatin1Char(':'))) : -1;
+    if (colon >= 0)
+        authority = authority.left(colon + 1) + QLatin1String("***") + authority.mid(at);
+    out += authority + uri.mid(authorityEnd, end - authorityEnd);
+    if (queryAt < 0)
+        return out;
+    QStringList pairs = uri.mid(queryAt + 1).split(QLatin1Char('&'));
+    for (QString& pair : pairs) {
+        const int eq = static_cast<int>(pair.indexOf(QLatin1Char('=')));
+        if (eq > 0 && Decoded(pair.left(eq)).trimmed().toLower() == QLatin1String("password"))
+            pair = pair.left(eq + 1) + QLatin1String("***");
+    }
+    return out + QLatin1Char('?') + pairs.join(QLatin1Char('&'));
+}
 
 bool ConnectOptionsOfUri(const QString& uri, QString* options, QString* error) {
     QString rest;
@@ -271,7 +332,8 @@ std::unique_ptr<TLedgerDb> TLedgerDb::OpenLocal(const QString& path) {
 }
 
 std::unique_ptr<TLedgerDb> TLedgerDb::OpenShared(const QString& uri) {
-    std::unique_ptr<TLedgerDb> db(new TLedgerDb(true, uri));
+    std::unique_ptr<TLedgerDb> db(new TLedgerDb(true, MaskedUri(uri)));
+    db->watchdog_ = std::make_unique<TStatementWatchdog>();
     QString error;
     if (!ConnectOptionsOfUri(uri, &db->options_, &error))
         db->Fail(QStringLiteral("を使えません"), error);
@@ -329,13 +391,15 @@ void TLedgerDb::Open() {
     // A statement that fails here fails the open; it is not retried through another open.
     opening_ = true;
     try {
-        if (shared_)
+        if (shared_) {
             StartSession();
-        else
+            Subscribe();
+        } else {
             // WAL lets readers (the record window) go on while a command writes; FULL makes
             // every commit reach the disk before the command goes on.
             for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL"})
                 Exec(pragma);
+        }
     } catch (...) {
         opening_ = false;
         Close();
@@ -347,7 +411,8 @@ void TLedgerDb::Open() {
 void TLedgerDb::StartSession() {
     // The server's notes ("already exists, skipping") are no messages of this program.
     Exec("SELECT set_config('client_min_messages', 'warning', false)");
-    Exec("SELECT set_config('lock_timeout', ?, false)", {QString::number(kLockTimeoutMs)});
+    Exec("SELECT set_config('lock_timeout', ?, false)", {QString::number(kServerStatementMs)});
+    Exec("SELECT set_config('statement_timeout', ?, false)", {QString::number(kServerStatementMs)});
     Exec("SELECT set_config('idle_in_transaction_session_timeout', ?, false)",
          {QString::number(kIdleInTransactionMs)});
     // The session's own lock, held while it lasts: whoever finds it free knows that this
@@ -399,15 +464,57 @@ bool TLedgerDb::Run(QSqlQuery& q, const QString& text, const QVariantList& value
             field.setValue(v);
             inlined += driver->formatValue(field);
         }
-        return q.exec(inlined);
+        return Watched([&] { return q.exec(inlined); });
     }
-    if (bound.isEmpty())
-        return q.exec(text);  // a statement without values (BEGIN) cannot be prepared everywhere
+    if (bound.isEmpty())  // a statement without values (BEGIN) cannot be prepared everywhere
+        return Watched([&] { return q.exec(text); });
     if (!q.prepare(text))
         return false;
     for (const QVariant& v : bound)
         q.addBindValue(v);
-    return q.exec();
+    return Watched([&] { return q.exec(); });
+}
+
+bool TLedgerDb::ArmWatchdog() {
+    if (!watchdog_)
+        return false;
+    const QVariant handle = QSqlDatabase::database(connection_, false).driver()->handle();
+    // The driver names the type by its typedef or by its struct.
+    const bool pgconn = handle.isValid() && (qstrcmp(handle.typeName(), "PGconn*") == 0 ||
+                                             qstrcmp(handle.typeName(), "pg_conn*") == 0);
+    auto* conn = pgconn ? *static_cast<PGconn* const*>(handle.constData()) : nullptr;
+    const int fd = conn ? PQsocket(conn) : -1;
+    if (fd < 0)
+        return false;
+    watchdog_->Arm(fd, kServerSilenceMs);
+    return true;
+}
+
+void TLedgerDb::DisarmWatchdog() {
+    if (!watchdog_->Disarm())
+        return;
+    // The session is gone with its socket; until the server answers again, every use fails at
+    // once rather than waiting once more.
+    Close();
+    failure_ = QStringLiteral("共有の製造記録 %1 が %2 秒応答しません")
+                   .arg(where_)
+                   .arg(kServerSilenceMs / 1000);
+    failedAt_.start();
+    throw ELedgerError(failure_);
+}
+
+bool TLedgerDb::Watched(const std::function<bool()>& call) {
+    if (!ArmWatchdog())
+        return call();
+    bool ok = false;
+    try {
+        ok = call();
+    } catch (...) {
+        DisarmWatchdog();
+        throw;
+    }
+    DisarmWatchdog();
+    return ok;
 }
 
 QSqlQuery TLedgerDb::Exec(const char* sql, const QVariantList& values) {
@@ -451,12 +558,13 @@ QSqlQuery TLedgerDb::Prepare(const char* sql, const QVariantList& values) {
     if (shared_ && !database().isOpen())
         Open();
     QSqlQuery q(database());
+    const QString text = Sql(sql);
     // As in Exec: a session the server dropped is opened again once.
-    bool prepared = q.prepare(Sql(sql));
+    bool prepared = Watched([&] { return q.prepare(text); });
     if (!prepared && shared_ && !database().isOpen()) {
         Open();
         q = QSqlQuery(database());
-        prepared = q.prepare(Sql(sql));
+        prepared = Watched([&] { return q.prepare(text); });
     }
     if (!prepared)
         Fail(QStringLiteral("を読めません"), q.lastError().text());
@@ -480,6 +588,38 @@ bool TLedgerDb::OwnerAlive(const QString& token) {
     // statement) ends, so the check holds up nobody.
     QSqlQuery q = Exec("SELECT pg_try_advisory_xact_lock(?)", {key});
     return !(q.next() && q.value(0).toBool());
+}
+
+bool TLedgerDb::HasLedger() {
+    if (shared_ && !QSqlDatabase::database(connection_, false).isOpen())
+        Open();
+    const QStringList tables = QSqlDatabase::database(connection_, false).tables();
+    return tables.contains(QLatin1String("ledger_schema"), Qt::CaseInsensitive);
+}
+
+qint64 TLedgerDb::DataVersion() {
+    if (shared_)
+        return 0;
+    QSqlQuery q = Exec("PRAGMA data_version");
+    return q.next() ? q.value(0).toLongLong() : 0;
+}
+
+void TLedgerDb::OnChange(const std::function<void()>& changed) {
+    changed_ = changed;
+    if (shared_ && QSqlDatabase::database(connection_, false).isOpen())
+        Subscribe();
+}
+
+void TLedgerDb::Subscribe() {
+    QSqlDriver* driver = QSqlDatabase::database(connection_, false).driver();
+    if (!changed_ || !driver || driver->subscribedToNotifications().contains(kChangeChannel))
+        return;
+    driver->subscribeToNotification(kChangeChannel);
+    const std::function<void()> changed = changed_;
+    QObject::connect(driver, &QSqlDriver::notification, driver, [changed](const QString& name) {
+        if (name == kChangeChannel)
+            changed();
+    });
 }
 
 int TLedgerDb::SchemaVersion() {
@@ -552,12 +692,20 @@ TLedgerDb::TTransaction::TTransaction(TLedgerDb& db) : db_(db) {
 
 TLedgerDb::TTransaction::~TTransaction() {
     const QSqlDatabase db = QSqlDatabase::database(db_.connection_, false);
-    if (!done_ && db.isOpen())
-        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    if (!done_ && db.isOpen()) {
+        try {
+            QSqlQuery q(db);
+            db_.Watched([&] { return q.exec(QStringLiteral("ROLLBACK")); });
+        } catch (const ELedgerError&) {
+            // The server went silent: the connection is closed, which ends the transaction.
+        }
+    }
     db_.inTransaction_ = false;
 }
 
 void TLedgerDb::TTransaction::Commit() {
+    if (db_.shared_)
+        db_.Exec("SELECT pg_notify(?, '')", {kChangeChannel});  // sent when the commit lands
     db_.Exec("COMMIT");
     done_ = true;
     db_.inTransaction_ = false;

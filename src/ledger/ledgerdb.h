@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "core/exceptions.h"
+#include "ledger/statementwatchdog.h"
 
 // The ledger cannot be opened, read or written (the shared one: reached).
 class ELedgerError : public Exception {
@@ -31,6 +32,16 @@ class ELedgerError : public Exception {
 // ("name='value'" separated by ";"). False with `error` for another text, and for a URI that holds
 // a password: a password comes from PGPASSWORD or ~/.pgpass, never from the settings file.
 bool ConnectOptionsOfUri(const QString& uri, QString* options, QString* error);
+// The URI as the program shows it: a password in it ("user:secret@", "?password=secret", in any
+// spelling of the name) replaced by "***".
+QString MaskedUri(const QString& uri);
+
+// A ledger whose identity is not the one the settings file names: missing, empty or another's.
+// No command runs on it, not even one that would keep its rows elsewhere.
+class ELedgerIdentityError : public ELedgerError {
+  public:
+    using ELedgerError::ELedgerError;
+};
 
 class TLedgerDb {
   public:
@@ -45,8 +56,12 @@ class TLedgerDb {
     TLedgerDb(const TLedgerDb&) = delete;
     TLedgerDb& operator=(const TLedgerDb&) = delete;
 
-    // The file's path or the server's URI, as messages name the ledger.
+    // The file's path or the server's URI (its password masked), as messages name the ledger.
     const QString& Where() const { return where_; }
+    bool Shared() const { return shared_; }
+    // True when the database holds a ledger (of any version). Throws ELedgerError when it cannot
+    // be asked.
+    bool HasLedger();
 
     // Runs one statement with `values` bound in order ("{id}" and "{bigint}" stand for the
     // column types that differ). Outside a transaction, a shared connection that the server
@@ -55,6 +70,15 @@ class TLedgerDb {
     // A statement as Exec runs it, for a read-only view that keeps the query (the record
     // window); prepared and bound, not yet run.
     QSqlQuery Prepare(const char* sql, const QVariantList& values);
+    // Runs `call` (a prepared query's exec or next) within the server's time bound; throws
+    // ELedgerError when the server did not answer in time. A local file's call just runs.
+    bool Watched(const std::function<bool()>& call);
+
+    // Another connection's commits: a local file's data version, which changes whenever another
+    // connection commits. A shared ledger tells of them instead through `changed`, which the
+    // connection runs (from the event loop) for every commit of any station once it is set.
+    qint64 DataVersion();
+    void OnChange(const std::function<void()>& changed);
 
     // One statement run many times (an import's rows): prepared once on a local file; on a
     // shared one each run is Exec's.
@@ -113,6 +137,12 @@ class TLedgerDb {
     int SchemaVersion();
     [[noreturn]] void Fail(const QString& what, const QString& cause) const;
 
+    // Arms the watchdog for a call on a shared connection; false (nothing armed) for a local one.
+    bool ArmWatchdog();
+    // After the call: throws ELedgerError, the connection closed, when the watchdog cut it off.
+    void DisarmWatchdog();
+    void Subscribe();
+
     bool shared_;
     QString where_;
     QString options_;  // the shared connection's libpq parameters
@@ -122,4 +152,6 @@ class TLedgerDb {
     bool opening_ = false;
     QString failure_;  // why the last connect failed, until one succeeds
     QElapsedTimer failedAt_;
+    std::unique_ptr<TStatementWatchdog> watchdog_;  // shared connections only
+    std::function<void()> changed_;
 };

@@ -88,7 +88,8 @@ int TCommandRunner::OfferAddress() {
 }
 
 std::optional<int> TCommandRunner::NextOffered() {
-    const std::optional<int> next = Ledger().NextAddress();
+    const std::optional<int> next =
+        Ledger().NextAddress([this](const QString& line) { Log(line); });
     if (!next) {
         if (const std::optional<TMacBlock> block = Ledger().Block())
             throw ECommandRefused(TLedger::UsedUpText(*block));
@@ -103,12 +104,13 @@ void TCommandRunner::FollowCounter() {
         SetMacLow(&params_, *counter);
 }
 
-bool TCommandRunner::ReserveAddress(const QString& command, bool setCounter, bool followCounter) {
+bool TCommandRunner::ReserveAddress(const TReservationTag& tag, bool setCounter,
+                                    bool followCounter) {
     if (followCounter) {
         if (const std::optional<TMacBlock> block = Ledger().Block()) {
             // The ledger finds its next address and reserves it in one step, however many
             // stations ask at once.
-            const std::optional<int> low = Ledger().ReserveNext(command);
+            const std::optional<int> low = Ledger().ReserveNext(tag);
             if (!low)
                 throw ECommandRefused(TLedger::UsedUpText(*block));
             SetMacLow(&params_, *low);
@@ -143,7 +145,7 @@ bool TCommandRunner::ReserveAddress(const QString& command, bool setCounter, boo
             if (!ui_.MayReuse(mac, seen))
                 return false;
         }
-        if (Ledger().Reserve(*low, seen, command, setCounter))
+        if (Ledger().Reserve(*low, seen, tag, setCounter))
             return true;
     }
     throw ECommandRefused(QStringLiteral("製造記録 %1 が他の処理に更新され続けるため、"
@@ -224,7 +226,7 @@ TCommandResult TCommandRunner::Write(bool telnet, bool withMac, bool verify) {
         // An address the operator never saw may give way to the next one; one that was shown
         // and confirmed is sent as it is or not at all.
         const bool follow = !ui_.ShowsAddress() && MacLowOf(params_) == offered;
-        if (!ReserveAddress(command, false, follow))
+        if (!ReserveAddress({command, link->Description(), params_.OwnIpText()}, false, follow))
             return {};
         low = MacLowOf(params_);
     }
@@ -261,7 +263,7 @@ TCommandResult TCommandRunner::MacRewrite() {
     // The entered address becomes the counter as it is reserved, and only then: a refused
     // rewrite leaves the counter where it was.
     try {
-        if (!ReserveAddress(command, true, false)) {
+        if (!ReserveAddress({command, link->Description()}, true, false)) {
             FollowCounter();
             return {};
         }

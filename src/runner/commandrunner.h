@@ -133,10 +133,10 @@ class TCommandRunner {
     int OfferAddress();
     // The ledger's next address; a used-up block refuses the command.
     std::optional<int> NextOffered();
-    // Reserves the record's address for `command`. False (nothing sent) when the operator does
-    // not want an address given before to go again. With `followCounter` an address another
-    // process took meanwhile gives way to the next one.
-    bool ReserveAddress(const QString& command, bool setCounter, bool followCounter);
+    // Reserves the record's address for the command `tag` names. False (nothing sent) when the
+    // operator does not want an address given before to go again. With `followCounter` an
+    // address another process took meanwhile gives way to the next one.
+    bool ReserveAddress(const TReservationTag& tag, bool setCounter, bool followCounter);
     // Runs `procedure` over a reserved address (if any) and records the row with the address's
     // outcome; `mac` names the address of a command that reserved none (what a check-and-set
     // read). An error inside the procedure is recorded too, then passed on.

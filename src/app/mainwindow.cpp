@@ -12,6 +12,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "app/recordwindow.h"
 #include "core/caption.h"
 #include "core/exceptions.h"
+#include "core/inifile.h"
 #include "core/logpane.h"
 #include "dialogs/beep.h"
 #include "dialogs/dialogs.h"
@@ -41,6 +43,8 @@ void SetHint(QAction* a, const QString& hint) {
 TNetC1AppForm::TNetC1AppForm(const QString& iniPath, QWidget* parent) : QMainWindow(parent) {
     BuildWindow();
     iniPath_ = iniPath.isEmpty() ? DefaultIniPath() : iniPath;
+    // What a save killed half-way left behind.
+    RemoveStaleTemporaries(iniPath_);
     QString readError;
     params_ = LoadSettings(iniPath_, &readError);
     if (!readError.isEmpty()) {
@@ -58,6 +62,10 @@ TNetC1AppForm::TNetC1AppForm(const QString& iniPath, QWidget* parent) : QMainWin
         AddLogLine(e.Message());
     }
     ShowNextAddress();
+    auto* follow = new QTimer(this);
+    follow->setObjectName(QStringLiteral("LedgerFollower"));
+    connect(follow, &QTimer::timeout, this, &TNetC1AppForm::FollowLedger);
+    follow->start(1000);
     // No serial session yet: it is created by the first command that needs it.
     static const char* const kHidden[] = {"MnCheckConfg1", "N5",     "COMP1", "MnTest",
                                           "MnSet1",        "N3",     "MAC1",  "N6",
@@ -377,6 +385,31 @@ void TNetC1AppForm::FormCloseQuery() {
     else
         save();
     ReleaseSerialSession();
+}
+
+void TNetC1AppForm::FollowLedger() {
+    // A command at work (or its dialog) brings both up to date when it ends.
+    if (running_ || closing_)
+        return;
+    TLedger* ledger = Runner().OpenLedger();
+    if (!ledger)
+        return;
+    if (ledger != followed_) {
+        ledger->FollowChanges();
+        followed_ = ledger;
+    }
+    QString stamp;
+    try {
+        stamp = ledger->ChangeStamp();
+    } catch (const Exception&) {
+        return;  // the next command shows the ledger's error
+    }
+    if (stamp == ledgerStamp_)
+        return;
+    ledgerStamp_ = stamp;
+    ShowNextAddress();
+    if (recordWindow_ && recordWindow_->isVisible())
+        recordWindow_->Refresh();
 }
 
 TRecordWindow* TNetC1AppForm::ShowRecordWindow() {

@@ -121,6 +121,9 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
 
     // The status bar's next MAC address, as the settings file and the ledger have it now.
     void ShowNextAddress();
+    // Once a second between commands: what another process or station changed in the ledger
+    // or the counter reaches the status bar and the record window.
+    void FollowLedger();
     // The status bar's busy sign: the running command's name, and that a close will follow.
     void ShowBusy();
 
@@ -148,6 +151,8 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
     QString runningCaption_;
     bool busy_ = false;
     TRecordWindow* recordWindow_ = nullptr;  // a child window, made on first use
+    const TLedger* followed_ = nullptr;      // the ledger FollowLedger watches
+    QString ledgerStamp_;                    // its change stamp at the last look
 
     // An error that arose inside the running command but must not stop it (the MAC counter's
     // save); shown in the error box when the command ends.

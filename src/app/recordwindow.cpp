@@ -1,7 +1,6 @@
 #include "app/recordwindow.h"
 
 #include <QComboBox>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -15,6 +14,7 @@
 
 #include "core/exceptions.h"
 #include "dialogs/errorbox.h"
+#include "dialogs/savefiledialog.h"
 #include "ledger/ledger.h"
 
 namespace {
@@ -94,9 +94,9 @@ TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
 }
 
 void TRecordWindow::Export() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("製造記録の書き出し"),
-                                                      QStringLiteral("netboard-record.csv"),
-                                                      QStringLiteral("CSV (*.csv)"));
+    const QString path =
+        AskSaveFileName(this, QStringLiteral("製造記録の書き出し"),
+                        QStringLiteral("netboard-record.csv"), QStringLiteral("CSV (*.csv)"));
     if (!path.isEmpty())
         ExportTo(path);
 }

@@ -5,7 +5,8 @@
 const char* const kCliHelp =
     "usage: netboard-cli serial (--port N | --device PATH) COMMAND [switches]\n"
     "       netboard-cli telnet [--address A.B.C.D] COMMAND [switches]\n"
-    "       netboard-cli record (status | export [--since DATE]) [--ini FILE]\n"
+    "       netboard-cli record (status | export [--since DATE] | backup FILE | new --force)\n"
+    "                   [--ini FILE]\n"
     "       netboard-cli block set FIRST LAST [--ini FILE]\n"
     "\n"
     "Configures a network board without a window, with the settings of the program's INI\n"
@@ -28,6 +29,11 @@ const char* const kCliHelp =
     "  record export [--since DATE]\n"
     "                           every row (from DATE on: YYYY-MM-DD or an ISO 8601 time)\n"
     "                           as CSV on standard output\n"
+    "  record backup FILE       a consistent copy of the station's ledger file into FILE\n"
+    "                           (a new file), while the stations go on working\n"
+    "  record new --force       start a new ledger where the settings file's one is lost\n"
+    "                           (missing, emptied or another's): the old file is kept\n"
+    "                           aside, the addresses up to MacHighWater count as used\n"
     "With [Production] Database=postgresql://... in the settings file, every station keeps\n"
     "one shared ledger on that server.\n"
     "\n"
@@ -99,6 +105,8 @@ const Word kCommands[] = {{TCliLink::Serial, "write", TCliCommand::Write},
                           {TCliLink::Serial, "rom-version", TCliCommand::RomVersion},
                           {TCliLink::Record, "record status", TCliCommand::RecordStatus},
                           {TCliLink::Record, "record export", TCliCommand::RecordExport},
+                          {TCliLink::Record, "record backup", TCliCommand::RecordBackup},
+                          {TCliLink::Record, "record new", TCliCommand::RecordNew},
                           {TCliLink::Block, "block set", TCliCommand::BlockSet}};
 
 // "YYYY-MM-DD" (local midnight) or an ISO 8601 time.
@@ -116,9 +124,16 @@ QString CheckCombination(const TCliArgs& a) {
         return QStringLiteral("no link given (serial or telnet)");
     if (a.link == TCliLink::Record) {
         if (a.command == TCliCommand::None)
-            return QStringLiteral("record needs status or export");
+            return QStringLiteral("record needs status, export, backup or new");
         if (a.port || !a.device.isEmpty() || a.address || a.verify || a.allowReuse || a.withMac)
             return QStringLiteral("record takes only --ini (and export --since)");
+        if (a.command == TCliCommand::RecordBackup && a.backup.isEmpty())
+            return QStringLiteral("record backup needs the file to write");
+        if (a.command == TCliCommand::RecordNew && !a.force)
+            return QStringLiteral(
+                "record new starts a new ledger in the place of the lost one; give --force");
+        if (a.force && a.command != TCliCommand::RecordNew)
+            return QStringLiteral("--force belongs to record new");
         if (a.since.isValid() && a.command != TCliCommand::RecordExport)
             return QStringLiteral("--since belongs to record export");
         if (a.json && a.command == TCliCommand::RecordExport)
@@ -131,12 +146,14 @@ QString CheckCombination(const TCliArgs& a) {
         if (a.block[0] > a.block[1])
             return QStringLiteral("block set: FIRST lies after LAST");
         if (a.port || !a.device.isEmpty() || a.address || a.verify || a.allowReuse || a.withMac ||
-            a.since.isValid())
+            a.since.isValid() || a.force)
             return QStringLiteral("block set takes only --ini");
         return {};
     }
     if (a.since.isValid())
         return QStringLiteral("--since belongs to record export");
+    if (a.force)
+        return QStringLiteral("--force belongs to record new");
     if (a.command == TCliCommand::None)
         return QStringLiteral("no command given (write, mac-rewrite, read or rom-version)");
     if (a.link == TCliLink::Serial) {
@@ -172,7 +189,8 @@ struct Flag {
 };
 const Flag kFlags[] = {{"--verify", &TCliArgs::verify},
                        {"--allow-reuse", &TCliArgs::allowReuse},
-                       {"--json", &TCliArgs::json}};
+                       {"--json", &TCliArgs::json},
+                       {"--force", &TCliArgs::force}};
 
 // The switches that always take a value: each reads it into `a`, false when it does not fit;
 // the line's error is then `error`, with the value for '%1'.
@@ -286,6 +304,9 @@ QString ReadWord(const QString& s, TCliArgs* a) {
             }
         }
         return QStringLiteral("unknown command %1").arg(s);
+    } else if (a->command == TCliCommand::RecordBackup && a->backup.isEmpty()) {
+        a->backup = s;
+        return {};
     } else if (a->command == TCliCommand::BlockSet && a->block.size() < 2) {
         const std::optional<std::array<int, 3>> b = ParseMacBytes(s);
         if (!b)

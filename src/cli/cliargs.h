@@ -17,6 +17,8 @@ enum class TCliCommand {
     RomVersion,
     RecordStatus,
     RecordExport,
+    RecordBackup,
+    RecordNew,
     BlockSet
 };
 
@@ -30,6 +32,8 @@ struct TCliArgs {
     std::optional<std::array<int, 3>> mac;      // mac-rewrite --mac XX-XX-XX
     QString ini;                                // --ini FILE (empty: the window's settings file)
     QDateTime since;                            // record export --since DATE
+    QString backup;                             // record backup FILE
+    bool force = false;                         // record new --force
     QList<int> block;  // block set FIRST LAST: the three low bytes of each as one number
     bool verify = false;
     bool allowReuse = false;

@@ -1,5 +1,6 @@
 #include "cli/clirun.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,6 +15,7 @@
 #include "cli/cliargs.h"
 #include "cli/stdoutlog.h"
 #include "core/exceptions.h"
+#include "core/inifile.h"
 #include "core/posixio.h"
 #include "core/settings.h"
 #include "runner/commandrunner.h"
@@ -143,6 +145,14 @@ class TCliRun : private TCommandUi, private TLinkSource {
                 return RecordStatus();
             case TCliCommand::RecordExport:
                 return RecordExport();
+            case TCliCommand::RecordBackup:
+                return RecordBackup();
+            case TCliCommand::RecordNew:
+                if (!QFileInfo(ini_).isFile())
+                    throw ERefusedRun(QStringLiteral("settings file %1 not found").arg(ini_));
+                for (const QString& line : TLedger::StartAfresh(ini_))
+                    PrintLine(line);
+                return kExitOk;
             case TCliCommand::BlockSet:
                 return BlockSet();
             case TCliCommand::None:
@@ -229,6 +239,10 @@ class TCliRun : private TCommandUi, private TLinkSource {
 
     // Settings out of the ranges the dialogs hold are refused before anything is sent.
     void CheckSettings() {
+        // A value that is no number would be read as its default: refused like one out of range.
+        const QString notNumber = NonNumberSetting(TIniFile(ini_));
+        if (!notNumber.isEmpty())
+            throw ERefusedRun(QStringLiteral("%1 in %2; nothing was sent").arg(notNumber, ini_));
         if (const std::optional<TSettingRangeError> e = ::CheckSettings(params_))
             throw ERefusedRun(QStringLiteral("%1 in %2; nothing was sent").arg(e->Text(), ini_));
     }
@@ -368,6 +382,17 @@ class TCliRun : private TCommandUi, private TLinkSource {
         TLedger& ledger = runner_.Ledger();
         ledger.SetBlock({a_.block[0], a_.block[1]});
         PrintBlock(ledger.Stats());
+        return kExitOk;
+    }
+
+    int RecordBackup() {
+        TLedger& ledger = runner_.Ledger();
+        ledger.Backup(a_.backup);
+        PrintLine(QStringLiteral("backup=") + a_.backup);
+        if (ledger.Shared())
+            PrintError(QStringLiteral(
+                "this is the station's own file (rows not yet sent to the shared ledger); the "
+                "shared ledger is backed up on its server (pg_dump)"));
         return kExitOk;
     }
 

@@ -10,6 +10,7 @@
 
 #include "cli/cliargs.h"
 #include "cli/clirun.h"
+#include "core/inifile.h"
 #include "runner/commandrunner.h"
 
 namespace {
@@ -62,6 +63,8 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("netboard-cli"));
     // Without --ini, the window's settings file: the same counter, ports and record.
     const QString ini = parsed.ini.isEmpty() ? DefaultIniPath() : parsed.ini;
+    // What a save killed half-way left behind.
+    RemoveStaleTemporaries(ini);
     if (!QFileInfo(ini).isFile()) {
         // The built-in settings point at a real board's address and a fresh counter: nothing is
         // written to a board with them. A read may go on, saying so.

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -30,6 +31,7 @@
 #include "support/ledgerfiles.h"
 #include "support/modal.h"
 #include "support/printers.h"
+#include "support/pump.h"
 #include "support/simprocess.h"
 
 namespace {
@@ -130,23 +132,23 @@ TEST_F(ProductionTest, EveryCommandThatReachedABoardLeavesOneLine) {
         bool asks = false;  // the address offered was burned: the operator is asked first
     };
     // The MAC address counts on after each successful write with it; a check-and-set records
-    // the address it read back. An address whose "save" went unanswered is burned: the next
-    // command that offers it asks first.
+    // the address it read back. An address whose "save" went unanswered is burned: the counter
+    // passes over it, and no command offers it again.
     static const Row kRows[] = {
         {Qt::Key_F2, false, "write-mac,S,02-5A-C3-00-01-C9,127.0.8.10,OK,"},
         {Qt::Key_F2, true, "write-mac,S,02-5A-C3-00-01-CA,127.0.8.10,NG,save"},
         {Qt::Key_F5, false, "write,S,,127.0.8.10,OK,"},
         {Qt::Key_F5, true, "write,S,,127.0.8.10,NG,save"},
-        {Qt::Key_F3, false, "mac-rewrite,S,02-5A-C3-00-01-CA,,OK,", true},
-        {Qt::Key_F3, true, "mac-rewrite,S,02-5A-C3-00-01-CB,,NG,save"},
-        {Qt::Key_F4, false, "telnet-write-mac,T,02-5A-C3-00-01-CB,127.0.8.10,OK,", true},
-        {Qt::Key_F4, true, "telnet-write-mac,T,02-5A-C3-00-01-CC,127.0.8.11,NG,save"},
+        {Qt::Key_F3, false, "mac-rewrite,S,02-5A-C3-00-01-CB,,OK,"},
+        {Qt::Key_F3, true, "mac-rewrite,S,02-5A-C3-00-01-CC,,NG,save"},
+        {Qt::Key_F4, false, "telnet-write-mac,T,02-5A-C3-00-01-CD,127.0.8.10,OK,"},
+        {Qt::Key_F4, true, "telnet-write-mac,T,02-5A-C3-00-01-CE,127.0.8.11,NG,save"},
         {Qt::Key_F6, false, "telnet-write,T,,127.0.8.10,OK,"},
         {Qt::Key_F6, true, "telnet-write,T,,127.0.8.11,NG,save"},
-        {Qt::Key_F7, false, "check-set,S,02-5A-C3-00-01-CA,127.0.8.10,OK,"},
-        {Qt::Key_F7, true, "check-set,S,02-5A-C3-00-01-CB,127.0.8.10,NG,save"},
-        {Qt::Key_F8, false, "telnet-check-set,T,02-5A-C3-00-01-CB,127.0.8.10,OK,"},
-        {Qt::Key_F8, true, "telnet-check-set,T,02-5A-C3-00-01-CC,127.0.8.11,NG,save"},
+        {Qt::Key_F7, false, "check-set,S,02-5A-C3-00-01-CB,127.0.8.10,OK,"},
+        {Qt::Key_F7, true, "check-set,S,02-5A-C3-00-01-CC,127.0.8.10,NG,save"},
+        {Qt::Key_F8, false, "telnet-check-set,T,02-5A-C3-00-01-CD,127.0.8.10,OK,"},
+        {Qt::Key_F8, true, "telnet-check-set,T,02-5A-C3-00-01-CE,127.0.8.11,NG,save"},
     };
     int port = 4;
     QStringList expected;
@@ -201,7 +203,7 @@ TEST_F(ProductionTest, EveryCommandThatReachedABoardLeavesOneLine) {
     // The status bar names the next address; the record window shows the rows newest first,
     // finds an address, counts, and exports through its file dialog what `record export` gives.
     EXPECT_EQ(form->findChild<QLabel*>("NextMacAddress")->text(),
-              "次のMACアドレス: 02-5A-C3-00-01-CC");
+              "次のMACアドレス: 02-5A-C3-00-01-CF");
     form->Action("MnRecord")->trigger();
     auto* window = form->findChild<TRecordWindow*>();
     ASSERT_NE(window, nullptr);
@@ -210,9 +212,9 @@ TEST_F(ProductionTest, EveryCommandThatReachedABoardLeavesOneLine) {
     EXPECT_EQ(rows->rowCount(), static_cast<int>(std::size(kRows)));
     EXPECT_EQ(rows->index(0, 2).data().toString(), "telnet-check-set");
     EXPECT_EQ(window->Counts()->text(), "記録 14 件　書き込んだボード 3 台　NG 7 件");
-    QTest::keyClicks(window->findChild<QLineEdit*>("EdSearch"), "01-ca");
+    QTest::keyClicks(window->findChild<QLineEdit*>("EdSearch"), "01-cb");
     QTest::keyClick(window->findChild<QLineEdit*>("EdSearch"), Qt::Key_Return);
-    EXPECT_EQ(rows->rowCount(), 3);
+    EXPECT_EQ(rows->rowCount(), 2);
     const QString exported = dir.filePath("export.csv");
     OnNextModal([&](QWidget* w) {
         auto* d = qobject_cast<QFileDialog*>(w);
@@ -259,6 +261,11 @@ TEST_F(ProductionTest, AReusedAddressIsGivenOnlyWhenTheOperatorSaysSo) {
     form.reset();
     for (const char* suffix : {"", "-wal", "-shm"})
         QFile::remove(ledger + suffix);
+    {
+        TIniFile f(ini);  // a station that never had a ledger
+        f.WriteString("Production", "LedgerId", "");
+        f.UpdateFile();
+    }
     WriteOldRecord(ini, {"garbage,,",
                          "2026-01-02T03:04:05+09:00,write-mac,COM1 /dev/ttyS0,"
                          "02-5A-C3-00-01-C9,10.16.77.170,OK,"});
@@ -292,6 +299,11 @@ TEST_F(ProductionTest, AReusedAddressIsGivenOnlyWhenTheOperatorSaysSo) {
                     if (b->text() == QString::fromUtf8(r.answer))
                         QTest::mouseClick(b, Qt::LeftButton);
             });
+            // The counter passes over a given address: the operator types it.
+            if (auto* d = qobject_cast<TParaSet1Dlg*>(w))
+                d->EdMacAdr3->SetValue(r.mac3);
+            else if (auto* m = qobject_cast<TSetMac1Dlg*>(w))
+                m->EdMacAdr3->SetValue(r.mac3);
             for (QPushButton* b : w->findChildren<QPushButton*>())
                 if (b->isDefault() && b->isVisible())
                     return QTest::mouseClick(b, Qt::LeftButton);
@@ -346,6 +358,54 @@ TEST_F(ProductionTest, ABlockUsedUpRefusesAndTheRecordWindowFiltersByStation) {
     EXPECT_EQ(window->Table()->model()->index(0, 1).data().toString(), "B");
 }
 
+// The export dialog listing the ledger's own folder (every entry's icon and type looked up, as
+// its view does) drops none of the window's locks on the ledger: netboard-cli on the station
+// then sees the window's rows and refuses the address its F2 gave, and the window's close keeps
+// netboard-cli's row. Between commands the window follows netboard-cli within a second.
+TEST_F(ProductionTest, TheLedgersFolderListedInADialogKeepsItsLocks) {
+    TRecordWindow* window = form->ShowRecordWindow();
+    ASSERT_NE(window, nullptr);
+    bool listed = false;
+    OnNextModal([&](QWidget* w) {
+        auto* d = qobject_cast<QFileDialog*>(w);
+        ASSERT_NE(d, nullptr);
+        auto* model = d->findChild<QFileSystemModel*>();
+        ASSERT_NE(model, nullptr);
+        // The folder is loaded once every entry's details (icon, type) have been looked up.
+        const QString folder = QFileInfo(ledger).absolutePath();
+        QObject::connect(model, &QFileSystemModel::directoryLoaded,
+                         [&](const QString& path) { listed = listed || path == folder; });
+        d->setDirectory(folder);
+        PumpUntil([&] { return listed; }, 10000);
+        d->reject();
+    });
+    QTest::mouseClick(window->findChild<QPushButton*>("BtExport"), Qt::LeftButton);
+    EXPECT_TRUE(listed);
+    const auto cli = [this](const QStringList& args) {
+        QProcess p;
+        p.start(NB_CLI_PATH, args + QStringList{"--ini", ini});
+        EXPECT_TRUE(p.waitForFinished(60000));
+        return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardError()) +
+                                                QString::fromUtf8(p.readAllStandardOutput()));
+    };
+    EXPECT_EQ(cli({"telnet", "--address", kGood, "write", "--mac"}).first, 0);
+    const auto* next = form->findChild<QLabel*>("NextMacAddress");
+    EXPECT_TRUE(PumpUntil([&] { return next->text().endsWith("02-5A-C3-00-01-CA"); }, 5000))
+        << next->text().toStdString();
+    EXPECT_EQ(Press(Qt::Key_F2), "");
+    const auto refused =
+        cli({"serial", "--device", serial[1]->FirstLine(), "mac-rewrite", "--mac", "00-01-CA"});
+    EXPECT_EQ(refused.first, 1) << refused.second.toStdString();
+    EXPECT_TRUE(refused.second.contains("02-5A-C3-00-01-CA was given"))
+        << refused.second.toStdString();
+    form->close();
+    form.reset();
+    const QString exported = cli({"record", "export"}).second;
+    EXPECT_TRUE(exported.contains("telnet-write-mac,127.0.8.10:23,02-5A-C3-00-01-C9"))
+        << exported.toStdString();
+    EXPECT_TRUE(exported.contains(",write-mac,COM4 ")) << exported.toStdString();
+}
+
 TEST(ProductionRecord, LinesRoundTripAndOddFieldsStayAscii) {
     const QDateTime t = QDateTime::fromString("2026-12-07T10:11:12+09:00", Qt::ISODate);
     const TRecordLine in{t,      "write",  "COM4 /dev/ttyUSB0,\"x\" é", "", "127.0.0.1", false,
@@ -359,6 +419,9 @@ TEST(ProductionRecord, LinesRoundTripAndOddFieldsStayAscii) {
     ASSERT_TRUE(ParseRecordLine(text, &out, &time));
     EXPECT_EQ(out.link, "COM4 /dev/ttyUSB0,\"x\" ?");
     EXPECT_EQ(time, "2026-12-07T10:11:12+09:00");
+    // A field a spreadsheet would run as a formula is written as text.
+    EXPECT_EQ(FormatRecordLine({t, "write", "@SUM(A1)", "", "-1+1", false, "=1+1", QString()}),
+              "2026-12-07T10:11:12+09:00,write,'@SUM(A1),,'-1+1,NG,'=1+1");
     for (const char* bad :
          {"", "a,b,c", "2026-12-07T10:11:12,write,l,02-5A,ip,OK,", "not a time,write,l,,ip,OK,",
           "2026-12-07T10:11:12,w,l,,ip,MAYBE,", "\"unclosed,write,l,,ip,OK,"})

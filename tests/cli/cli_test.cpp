@@ -259,6 +259,9 @@ const Row kRows[] = {
     {"SerialSettingsOutOfRange", 125, {"serial"}, kSerial + QStringList{"write", "--mac"},
      {"MacAddr_3=300", "MacAddr_2=-1", "TCPmask=77", "SpeedIndex=9"}, false, 2, {}, "",
      "MacAddr_2=-1 is outside 0..255", "", "00--1-12C"},
+    // A counter that is no number would read as its default: refused like one out of range.
+    {"SerialCounterNotANumber", 133, {"serial"}, kSerial + QStringList{"write", "--mac"},
+     {"MacAddr_3=abc"}, false, 2, {}, "", "MacAddr_3=abc is not a number", "", "00-01-C9"},
     {"SerialMacRewrite", 106, {"serial"}, kSerial + QStringList{"mac-rewrite", "--mac", "0a-0B-0c"},
      {}, false, 0, {"qelmoT4　OK!!", "MACアドレス　OK!!", kBannerOk, "madr=02-5A-C3-0A-0B-0C"}, "",
      "", "mac-rewrite,OK,,02-5A-C3-0A-0B-0C", "0A-0B-0D"},
@@ -275,9 +278,14 @@ const Row kRows[] = {
      kSerial + QStringList{"read"}, {}, false, 0,
      {"NULL", "MACアドレス　OK!!", "madr=00-00-00-00-00-00", "timr=1"}, "", "", "read,OK,,",
      "00-01-C9"},
-    {"SerialGuardRefuses", 110, {"serial"}, kSerial + QStringList{"write", "--mac"}, {}, true, 1,
-     {}, "", "02-5A-C3-00-01-C9 was given on 2026-11-30T09:15:00+09:00",
+    {"SerialGuardRefuses", 110, {"serial"},
+     kSerial + QStringList{"mac-rewrite", "--mac", "00-01-C9"}, {}, true, 1, {}, "",
+     "02-5A-C3-00-01-C9 was given on 2026-11-30T09:15:00+09:00",
      "write-mac,OK,,02-5A-C3-00-01-C9", "00-01-C9"},
+    {"SerialGuardAllowsReuse", 132, {"serial"},
+     kSerial + QStringList{"mac-rewrite", "--mac", "00-01-C9", "--allow-reuse"}, {}, true, 0,
+     {kBannerOk}, "madr=02-5A-C3-00-01-C9", "given again",
+     "mac-rewrite,OK,,02-5A-C3-00-01-C9", "00-01-CA"},
     // A device given by its path is named by it.
     {"SerialPortCannotOpen", 111, {}, {"serial", "--device", "/nonexistent/tty", "write"}, {},
      false, 2, {}, "", "cannot open /nonexistent/tty: ", "", "00-01-C9"},
@@ -294,9 +302,12 @@ const Row kRows[] = {
      {"telnet", "write", "--mac", "--verify"}, {}, false, 1, {kBannerOk, "verify: NG"},
      "verify: madr written 00-01-C9, read 00-00-01", "",
      "telnet-write-mac,NG,verify,02-5A-C3-00-01-C9", "00-01-CA"},
-    {"TelnetGuardAllowsReuse", 116, kTelnetSim, {"telnet", "write", "--mac", "--allow-reuse"}, {},
-     true, 0, {kBannerOk}, "madr=02-5A-C3-00-01-CA", "given again",
-     "telnet-write-mac,OK,,02-5A-C3-00-01-C9", "00-01-CA"},
+    // The counter passes over an address given before, and says so.
+    {"TelnetCounterPassesOverGiven", 116, kTelnetSim, {"telnet", "write", "--mac"}, {}, true, 0,
+     {"MACアドレス 02-5A-C3-00-01-C9 は書き込み済みのため飛ばします"
+      "（2026-11-30T09:15:00+09:00、write-mac）",
+      kBannerOk},
+     "madr=02-5A-C3-00-01-CB", "", "telnet-write-mac,OK,,02-5A-C3-00-01-CA", "00-01-CB"},
     {"TelnetRead", 117, kTelnetSim, {"telnet", "read"}, {}, false, 0,
      {"Connected", "madr=02-5A-C3-00-01-C9", "l_ip=127.0.8.117", "mask=16", "timr=1"}, "timr=1",
      "", "telnet-read,OK,,", "00-01-C9"},
@@ -557,7 +568,7 @@ TEST(CliUsage, BadLinesGiveStatusTwo) {
 // Trying it without hardware: the board's terminal under a path that stays, named once in the
 // settings file as COM1; the path goes with the board. The modes are listed.
 TEST(CliUsage, ASimulatedBoardUnderAStablePath) {
-    Station station(142, {});
+    Station station(143, {});
     const QString link = station.Dir() + "/com1";
     {
         SimProcess sim({"serial", "--link", link});
@@ -606,7 +617,8 @@ struct Step {
     int status;
     QString lastRow;  // the last ledger row afterwards ("" none)
     QString counter;
-    bool sendsMac;  // the board heard a "madr=" line
+    bool sendsMac;                                       // the board heard a "madr=" line
+    enum Loss { Kept, Emptied, Deleted } ledger = Kept;  // what becomes of the ledger first
 };
 enum class Setup { None, ReadOnlyFolder, ReadOnlyIni, LedgerFullAfterSave };
 struct Sequence {
@@ -658,9 +670,16 @@ TEST_P(CliLedger, RunsInTurn) {
         SCOPED_TRACE(step.cli.join(' ').toStdString());
         if (!step.set.isEmpty())
             station.Set(step.set);
+        if (step.ledger != Step::Kept) {
+            QFile::resize(station.LedgerPath(), 0);
+            for (const char* suffix : {"-wal", "-shm"})
+                QFile::remove(station.LedgerPath() + suffix);
+            if (step.ledger == Step::Deleted)
+                QFile::remove(station.LedgerPath());
+        }
         const int heard = MacLinesHeard(transcript);
-        // A step is a command to the board, or one to the ledger alone (block set).
-        const QStringList link = step.cli.value(0) == "block"
+        // A step is a command to the board, or one to the ledger alone (block, record).
+        const QStringList link = step.cli.value(0) == "block" || step.cli.value(0) == "record"
                                      ? QStringList{}
                                      : QStringList{"serial", "--device", sim.FirstLine()};
         const CliRun r =
@@ -670,8 +689,17 @@ TEST_P(CliLedger, RunsInTurn) {
         EXPECT_EQ(station.Counter(), step.counter);
         EXPECT_EQ(MacLinesHeard(transcript) > heard, step.sendsMac);
     }
-    if (q.setup == Setup::LedgerFullAfterSave)
+    if (q.setup == Setup::LedgerFullAfterSave) {
+        // The disk has room again: the next start burns the address, with the command's row.
+        QSqlDatabase db = QSqlDatabase::database("full");
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(QSqlQuery(db).exec("DROP TRIGGER full"));
+        db.close();
         QSqlDatabase::removeDatabase("full");
+        EXPECT_EQ(Addresses(station.Ini()), q.addresses);
+        EXPECT_EQ(station.LastRecord(), "write-mac,NG,save,02-5A-C3-00-01-C9");
+        return;
+    }
     EXPECT_EQ(QFile::exists(station.LedgerPath()) ? Addresses(station.Ini()) : QString(),
               q.addresses);
 }
@@ -688,9 +716,9 @@ const Sequence kSequences[] = {
     // A last line cut off before its line end still counts, and swallows nothing after it.
     {"CutOffLastLine", {"garbage,", kOldC9, kOldCA}, false, {}, Setup::None, {
         {{"MacAddr_3=203"}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-00-01-CB", "00-01-CC", true},
-        {{"MacAddr_3=202"}, {"write", "--mac"}, 1, "write-mac,OK,,02-5A-C3-00-01-CB", "00-01-CA", false},
-        {{"MacAddr_3=203"}, {"write", "--mac"}, 1, "write-mac,OK,,02-5A-C3-00-01-CB", "00-01-CB", false}},
-     "given=3 released=0 burned=0 reserved=0"},
+        {{"MacAddr_3=202"}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-00-01-CC", "00-01-CD", true},
+        {{"MacAddr_3=203"}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-00-01-CD", "00-01-CE", true}},
+     "given=5 released=0 burned=0 reserved=0"},
     // A refused rewrite sends nothing and leaves the counter where it was.
     {"RefusedRewriteKeepsCounter", {kOldC9}, true, {}, Setup::None, {
         {{"MacAddr_3=208"}, {"mac-rewrite", "--mac", "00-01-C9"}, 1, "write-mac,OK,,02-5A-C3-00-01-C9", "00-01-D0", false},
@@ -700,13 +728,23 @@ const Sequence kSequences[] = {
     // restored settings file does not give it to a second board.
     {"FailedVerifyStillGives", {}, true, {"--ignore", "mask"}, Setup::None, {
         {{"TCPmask=24"}, {"write", "--mac", "--verify"}, 1, "write-mac,NG,verify,02-5A-C3-00-01-C9", "00-01-CA", true},
-        {{"MacAddr_3=201"}, {"write", "--mac"}, 1, "write-mac,NG,verify,02-5A-C3-00-01-C9", "00-01-C9", false}},
-     "given=1 released=0 burned=0 reserved=0"},
-    // "save" unanswered: the address is burned, and a second run does not send it again.
+        {{"MacAddr_3=201"}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-00-01-CA", "00-01-CB", true}},
+     "given=2 released=0 burned=0 reserved=0"},
+    // "save" unanswered: the address is burned, and the next run passes over it.
     {"UnansweredSaveBurns", {}, true, {"--mute", "save"}, Setup::None, {
         {{}, {"write", "--mac"}, 1, "write-mac,NG,save,02-5A-C3-00-01-C9", "00-01-C9", true},
-        {{}, {"write", "--mac"}, 1, "write-mac,NG,save,02-5A-C3-00-01-C9", "00-01-C9", false}},
-     "given=0 released=0 burned=1 reserved=0"},
+        {{}, {"write", "--mac"}, 1, "write-mac,NG,save,02-5A-C3-00-01-CA", "00-01-C9", true}},
+     "given=0 released=0 burned=2 reserved=0"},
+    // An emptied or deleted ledger is not replaced in silence: nothing is sent until a new one
+    // is started, which counts what the settings file says was reserved as used.
+    {"LostLedgerIsRefused", {}, true, {}, Setup::None, {
+        {{}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-00-01-C9", "00-01-CA", true},
+        {{}, {"write", "--mac"}, 1, "", "00-01-CA", false, Step::Emptied},
+        {{}, {"mac-rewrite", "--mac", "00-01-C9"}, 1, "", "00-01-CA", false, Step::Deleted},
+        {{}, {"record", "new", "--force"}, 0, "", "00-01-CA", false},
+        {{}, {"mac-rewrite", "--mac", "00-01-C9"}, 1, "", "00-01-CA", false},
+        {{}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-00-01-CA", "00-01-CB", true}},
+     "given=1 released=0 burned=0 reserved=0"},
     // A board that echoes "exit" late: the run that sent it takes the echo before it closes the
     // port, so that the next run's answers do not start with it.
     {"LateExitEchoStaysWithItsRun", {}, true, {"--exit-echo-delay", "1000", "--byte-delay", "10"}, Setup::None, {
@@ -717,8 +755,8 @@ const Sequence kSequences[] = {
     // board keeps the address, which is not given again.
     {"OldVerifyNgLineIsGiven", {"2026-11-30T09:15:00+09:00,write-mac,COM1 /dev/ttyUSB0,"
                                 "02-5A-C3-00-01-C9,127.0.0.1,NG,verify"}, true, {}, Setup::None, {
-        {{}, {"write", "--mac"}, 1, "write-mac,NG,verify,02-5A-C3-00-01-C9", "00-01-C9", false}},
-     "given=1 released=0 burned=0 reserved=0"},
+        {{}, {"write", "--mac"}, 0, "write-mac,OK,,02-5A-C3-00-01-CA", "00-01-CB", true}},
+     "given=2 released=0 burned=0 reserved=0"},
     // A block of one address, the last before the wrap: it is given once, and then the block
     // is used up rather than wrapping to 00-00-00.
     {"OneAddressBlockAtTheWrap", {}, true, {}, Setup::None, {
@@ -767,13 +805,18 @@ TEST(CliLedgerCrash, AKilledRunLeavesItsAddressBurned) {
     }
     cli.kill();  // SIGKILL: no chance to end the reservation
     cli.waitForFinished();
+    // The board may hold the address: it is burned, and the command has its row.
     EXPECT_EQ(Addresses(station.Ini()), "given=0 released=0 burned=1 reserved=0");
+    EXPECT_EQ(station.LastRecord(), "write-mac,NG,save,02-5A-C3-00-01-C9");
+    // The next run passes over it, saying so, and sends the next address.
     const CliRun again = RunCliProcess(
         {"serial", "--device", sim.FirstLine(), "write", "--mac", "--ini", station.Ini()});
-    EXPECT_EQ(again.status, 1);
-    EXPECT_TRUE(again.err.contains("02-5A-C3-00-01-C9 was sent without an answer to save"))
-        << again.err.toStdString();
-    EXPECT_EQ(MacLinesHeard(transcript), 1);
+    EXPECT_EQ(again.status, 1);  // "save" is still unanswered
+    EXPECT_TRUE(again.out.join('\n').contains(
+        "MACアドレス 02-5A-C3-00-01-C9 は保存の応答がなかったため飛ばします"))
+        << again.out.join('\n').toStdString();
+    EXPECT_EQ(MacLinesHeard(transcript), 2);
+    EXPECT_EQ(station.LastRecord(), "write-mac,NG,save,02-5A-C3-00-01-CA");
 }
 
 // Two processes on one station, each writing 100 boards at the same time from one settings file

@@ -221,22 +221,105 @@ TEST_P(Stations, AFirstVersionLedgerIsMigrated) {
 
 // Each station's old CSV record reaches the shared ledger once, at the station's first
 // connection, so that a station joining later brings the addresses it gave before.
+// Stations are known by their identity, not their name: two of one name (cloned PCs) each
+// bring their own record. A burning in a record wins over a release the server holds.
 TEST_P(Stations, EachStationsOldRecordIsReadInOnce) {
     if (!GetParam())
         GTEST_SKIP() << "a station's own ledger reads its record in when it is made";
     WriteOldRecord(Ini(1), {"2026-11-30T09:15:00+09:00,write-mac,COM1,02-5A-C3-00-01-C9,"
                             "127.0.0.1,OK,"});
     WriteOldRecord(Ini(2), {"2026-11-30T09:16:00+09:00,write-mac,COM1,02-5A-C3-00-01-CA,"
-                            "127.0.0.1,OK,"});
+                            "127.0.0.1,OK,",
+                            "2026-11-30T09:17:00+09:00,write-mac,COM1,02-5A-C3-00-01-CB,"
+                            "127.0.0.1,NG,save"});
+    {
+        TIniFile f(Ini(2));
+        f.WriteString("Production", "Station", "S1");
+        f.UpdateFile();
+        TLedger ledger(Ini(0), QStringLiteral("S0"));
+        ASSERT_TRUE(ledger.Reserve(0x1CB, ledger.Lookup(0x1CB), "write-mac", false));
+        ledger.Finish(0x1CB,
+                      {QDateTime::currentDateTime(), "write-mac", "COM1", "02-5A-C3-00-01-CB", "",
+                       false, "mask", ""},
+                      TAddressState::Released, -1);
+    }
     for (int n : {1, 2, 2, 1})
         ASSERT_EQ(RunCli({"record", "status", "--ini", Ini(n)}).status, 0);
     const QString status = RunCli({"record", "status", "--ini", Ini(0)}).out;
-    EXPECT_TRUE(status.contains("station S2: rows=1 ng=0 given=1")) << status.toStdString();
+    EXPECT_TRUE(status.contains("station S1: rows=3 ng=1 given=2 released=0 burned=1"))
+        << status.toStdString();
     QStringList macs;
     for (const QString& row : LedgerRows(Ini(0)))
         macs << row.section(',', 3, 3);
     macs.sort();
-    EXPECT_EQ(macs.join(' ').toStdString(), "02-5A-C3-00-01-C9 02-5A-C3-00-01-CA");
+    EXPECT_EQ(macs.join(' ').toStdString(),
+              "02-5A-C3-00-01-C9 02-5A-C3-00-01-CA 02-5A-C3-00-01-CB 02-5A-C3-00-01-CB");
+}
+
+// A station that joins a shared ledger brings what its own ledger gave, once; an address another
+// station already holds is reported with that station, and left as the server has it.
+TEST_P(Stations, AJoiningStationBringsItsOwnLedger) {
+    if (!GetParam())
+        GTEST_SKIP() << "joining needs a shared ledger";
+    const QString transcript = dir_.filePath("joining.txt");
+    SimProcess sim({"serial", "--transcript", transcript}), other({"serial"});
+    ASSERT_TRUE(sim.Started() && other.Started());
+    const QString own = dir_.filePath("joining.ini");
+    {
+        TIniFile f(own);
+        f.WriteString("Production", "Station", "J");
+        f.UpdateFile();
+    }
+    const QStringList write = {"serial", "--device", sim.FirstLine(), "write", "--mac",
+                               "--ini",  own};
+    ASSERT_EQ(RunCli({"block", "set", "00-F1-00", "00-F1-0F", "--ini", own}).status, 0);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(RunCli(write).status, 0);
+    ASSERT_EQ(RunCli({"serial", "--device", other.FirstLine(), "mac-rewrite", "--mac", "00-F1-01",
+                      "--ini", Ini(1)})
+                  .status,
+              0);
+    {
+        TIniFile f(own);
+        f.WriteString("Production", "Database", uri_);
+        f.UpdateFile();
+    }
+    const Cli joined = RunCli({"block", "set", "00-F1-00", "00-F1-0F", "--ini", own});
+    EXPECT_EQ(joined.status, 0) << joined.err.toStdString();
+    EXPECT_TRUE(joined.out.contains("MACアドレス 02-5A-C3-00-F1-01:") &&
+                joined.out.contains("ステーション S1"))
+        << joined.out.toStdString();
+    EXPECT_EQ(RunCli(write).status, 0);
+    EXPECT_EQ(Heard(transcript), QStringList({"02-5A-C3-00-F1-00", "02-5A-C3-00-F1-01",
+                                              "02-5A-C3-00-F1-02", "02-5A-C3-00-F1-03"}));
+    const QString status = RunCli({"record", "status", "--ini", own}).out;
+    EXPECT_TRUE(status.contains("station J: rows=4 ng=0 given=3")) << status.toStdString();
+}
+
+// A server that stops answering during a command (its processes stopped): the command ends
+// within its bound with the reason, its row and its address's outcome wait on the station and
+// reach the server once it answers again.
+TEST_P(Stations, AServerThatFallsSilentMidCommand) {
+    if (!GetParam())
+        GTEST_SKIP() << "a station's own ledger has no server";
+    const QString transcript = dir_.filePath("silent.txt");
+    SimProcess sim({"serial", "--transcript", transcript, "--reply-delay", "50"});
+    ASSERT_TRUE(sim.Started());
+    ASSERT_EQ(RunCli({"block", "set", "00-30-00", "00-30-0F", "--ini", Ini(0)}).status, 0);
+    QProcess cli;
+    cli.setProcessEnvironment(WithoutDisplay());
+    cli.start(NB_CLI_PATH, Write(0, sim));
+    ASSERT_TRUE(PumpUntil([&] { return !Heard(transcript).isEmpty(); }, 30000));
+    server_->Pause(true);
+    const bool ended = cli.waitForFinished(60000);
+    server_->Pause(false);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(cli.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(cli.readAllStandardError()).contains("応答しません"));
+    ASSERT_EQ(RunCli(Write(0, sim)).status, 0);
+    EXPECT_EQ(Heard(transcript), QStringList({"02-5A-C3-00-30-00", "02-5A-C3-00-30-01"}));
+    const QString status = RunCli({"record", "status", "--ini", Ini(0)}).out;
+    EXPECT_TRUE(status.contains("rows=2\nng=0\ngiven=2\n")) << status.toStdString();
 }
 
 // A station whose server goes away: a command that needs an address refuses with nothing sent,
@@ -322,7 +405,9 @@ INSTANTIATE_TEST_SUITE_P(Ledgers, Stations, ::testing::Values(false, true),
 
 // A connection URI as the server's driver takes it; a password in it is refused.
 TEST(SharedLedger, ConnectionUris) {
-    const char* const kTail = "connect_timeout='5';fallback_application_name='netboard-config'";
+    const char* const kTail =
+        "connect_timeout='5';keepalives_idle='5';keepalives_interval='3';keepalives_count='3';"
+        "fallback_application_name='netboard-config'";
     const std::pair<const char*, QString> rows[] = {
         {"postgresql://postgres@/netboard?host=/run/postgresql",
          QStringLiteral("user='postgres';dbname='netboard';host='/run/postgresql';") + kTail},
@@ -331,7 +416,8 @@ TEST(SharedLedger, ConnectionUris) {
                         "application_name='a\\'b';") +
              kTail},
         {"postgresql://h/d?connect_timeout=2",
-         "host='h';dbname='d';connect_timeout='2';fallback_application_name='netboard-config'"},
+         "host='h';dbname='d';connect_timeout='2';keepalives_idle='5';keepalives_interval='3';"
+         "keepalives_count='3';fallback_application_name='netboard-config'"},
         {"postgresql://a:1/d?host=b", "host='b';port='1';dbname='d';" + QString(kTail)},
         {"postgresql://u:secret@h/d", ""},
         {"postgresql://h/d?sslmode", ""},
@@ -349,6 +435,27 @@ TEST(SharedLedger, ConnectionUris) {
         EXPECT_EQ(options, expected) << uri;
         EXPECT_EQ(error.isEmpty(), !expected.isEmpty()) << uri;
     }
+    // A password is never shown, however it is written: in messages, the log and --json.
+    const std::pair<const char*, const char*> masked[] = {
+        {"postgresql://u:secret@h/d", "postgresql://u:***@h/d"},
+        {"postgresql://u:p%40ss:x@h:1,g/d?sslmode=require",
+         "postgresql://u:***@h:1,g/d?sslmode=require"},
+        {"postgres://h/d?sslmode=x&Pass%77ord=secret", "postgres://h/d?sslmode=x&Pass%77ord=***"},
+        {"postgresql://u@h/d?password=", "postgresql://u@h/d?password=***"},
+    };
+    for (const auto& [uri, shown] : masked)
+        EXPECT_EQ(MaskedUri(uri), shown) << uri;
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("s.ini");
+    TIniFile f(ini);
+    f.WriteString("Production", "Database",
+                  "postgresql://u:secret@/d?host=/nonexistent&password=two");
+    f.UpdateFile();
+    const Cli r = RunCli({"record", "status", "--json", "--ini", ini});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE((r.out + r.err).contains("secret") || (r.out + r.err).contains("two"))
+        << (r.out + r.err).toStdString();
+    EXPECT_TRUE(r.err.contains("postgresql://u:***@/d")) << r.err.toStdString();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QStringDecoder>
@@ -316,6 +317,21 @@ TEST_F(SettingsTest, AFailedSaveThrowsAndLeavesTheOldFileWhole) {
     EXPECT_EQ(ReadBytes(ini), before);
     // No temporary file is left behind.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"netboard-config.ini"});
+    // One a killed save left behind goes at the next start, once it is older than any save at
+    // work; other files of similar names stay.
+    const QStringList names = {"netboard-config.ini.Ab12Cd", "netboard-config.ini.x",
+                               "netboard-config.ini.Ab12C-", "netboard-config.ini.fresh1"};
+    for (const QString& name : names) {
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        if (name != names.last())
+            f.setFileTime(QDateTime::currentDateTime().addSecs(-120),
+                          QFileDevice::FileModificationTime);
+    }
+    RemoveStaleTemporaries(ini);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
+              QStringList({"netboard-config.ini", "netboard-config.ini.Ab12C-",
+                           "netboard-config.ini.fresh1", "netboard-config.ini.x"}));
 }
 
 TEST(StrToInt, ConvertsDecimalAndRejectsTheRest) {

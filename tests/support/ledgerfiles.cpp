@@ -9,10 +9,15 @@
 QStringList LedgerRows(const QString& ini) {
     if (!QFile::exists(TLedger::PathBesideIni(ini)))
         return {};
-    TLedger ledger(ini, QStringLiteral("test"));
     QStringList rows;
-    ledger.Export(QDateTime(),
-                  [&](const QByteArray& line) { rows << QString::fromLatin1(line).chopped(2); });
+    try {
+        TLedger ledger(ini, QStringLiteral("test"));
+        ledger.Export(QDateTime(), [&](const QByteArray& line) {
+            rows << QString::fromLatin1(line).chopped(2);
+        });
+    } catch (const ELedgerError&) {
+        return {};  // refused (lost, or full): no row can be shown
+    }
     rows.removeFirst();  // the header
     return rows;
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <QCollator>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QThread>
 
@@ -121,9 +122,28 @@ bool PgServer::Start() {
     return false;
 }
 
+void PgServer::Pause(bool paused) {
+    if (pid_ <= 0)
+        return;
+    // The server and its children (each in a session of its own): the sessions' backends too.
+    QList<pid_t> pids{pid_};
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> rest = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (rest.size() > 1 && rest[1].toInt() == pid_)
+            pids << entry.toInt();
+    }
+    for (pid_t p : pids)
+        kill(p, paused ? SIGSTOP : SIGCONT);
+}
+
 void PgServer::Stop() {
     if (pid_ <= 0)
         return;
+    Pause(false);        // a stopped server takes no signal but this one
     kill(pid_, SIGINT);  // fast shutdown
     int status = 0;
     for (int waited = 0; waited < 30000 && waitpid(pid_, &status, WNOHANG) == 0; waited += 10)

@@ -26,6 +26,9 @@ class PgServer {
     bool Start();
     // A fast shutdown: open sessions are ended, the server is gone when this returns.
     void Stop();
+    // Stops (SIGSTOP) or resumes every process of the server: a server whose machine hangs
+    // keeps its connections up and answers nothing.
+    void Pause(bool paused);
 
     // A new database owned by the role "netboard" (what an administrator sets up); the URI a
     // station's settings file names it with.

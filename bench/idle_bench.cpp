@@ -22,7 +22,7 @@
 #include "core/replytimer.h"
 #include "ptyline.h"
 #include "reader/readerlink.h"
-#include "serial/commx.h"
+#include "serial/serialport.h"
 
 namespace {
 
@@ -62,14 +62,14 @@ int DriverIdle() {
     std::printf("idle: the port driver's watch thread\n");
     int rc = 0;
     {
-        TCommX comm;
+        TSerialPort comm;
         comm.SetIniPath(pty->IniPath());
-        comm.SetOnReceive([](TCustomCommX*, int) {});  // leaves every byte unread
+        comm.SetOnReceive([](TSerialDriver*, int) {});  // leaves every byte unread
         comm.PortOpen();
         [[maybe_unused]] ssize_t w = write(pty->Master(), "abc", 3);
         rc |= IdleCpu("bytes left unread", 400, 80);
     }
-    TCommX comm;
+    TSerialPort comm;
     comm.SetIniPath(pty->IniPath());
     comm.SetBufLenReceive(64);
     comm.PortOpen();
@@ -85,7 +85,7 @@ int HalfDuplexTiming() {
     const TPtyLine pty;
     std::mutex m;
     std::vector<Clock::time_point> rts;
-    TCommX comm;
+    TSerialPort comm;
     comm.SetIniPath(pty.IniPath());
     comm.SetModemLineProbe([&](int line, bool) {
         std::lock_guard<std::mutex> lk(m);
@@ -127,7 +127,7 @@ int RefusedReader() {
         port = probe.serverPort();
     }
     TListLog log;
-    TTComXDlg link(nullptr, port, &log, QString());
+    TReaderLink link(nullptr, port, &log, QString());
     link.SetTCPServAddr("127.0.0.74");
     link.SetTCPServPort(port);
     const double cpu0 = ProcessCpuMs();

@@ -94,15 +94,15 @@ void Idle(int ms) {
 
 // Times `kRounds` runs of a write command (after one that opens the port and warms up) from the
 // dialog's confirmation to the banner.
-Runs TimeWrites(TNetC1AppForm& form, void (TNetC1AppForm::*command)(), int lines) {
+Runs TimeWrites(TMainWindow& form, void (TMainWindow::*command)(), int lines) {
     const QString banner = QString::fromUtf8(kBannerOk);
     double confirmed = 0, cpu0 = 0, bannerAt = 0;
     QMetaObject::Connection logged =
-        QObject::connect(form.Memo1(), &QPlainTextEdit::textChanged, [&] { bannerAt = NowMs(); });
+        QObject::connect(form.LogView(), &QPlainTextEdit::textChanged, [&] { bannerAt = NowMs(); });
     QTimer answer;
     answer.setInterval(1);
     QObject::connect(&answer, &QTimer::timeout, [&] {
-        if (auto* d = qobject_cast<TParaSet1Dlg*>(QApplication::activeModalWidget())) {
+        if (auto* d = qobject_cast<TSettingsDialog*>(QApplication::activeModalWidget())) {
             cpu0 = CpuMs();
             confirmed = NowMs();
             d->OKBtn->click();
@@ -150,15 +150,15 @@ int RunProceduresBench() {
     Runs withMac, withoutMac;
     std::vector<double> bare, save;
     {
-        TNetC1AppForm form(ini);
+        TMainWindow form(ini);
         TBoardParams& p = form.Params();
         p.ComPort = 1;
         p.TCPIP1_1 = 127;
         p.TCPIP1_2 = 0;
         p.TCPIP1_3 = 8;
         p.TCPIP1_4 = 100;
-        withMac = TimeWrites(form, &TNetC1AppForm::MnSet1Click, kLinesPerWrite);
-        withoutMac = TimeWrites(form, &TNetC1AppForm::N3Click, kLinesPerWrite - 1);
+        withMac = TimeWrites(form, &TMainWindow::WriteWithMac, kLinesPerWrite);
+        withoutMac = TimeWrites(form, &TMainWindow::WriteWithoutMac, kLinesPerWrite - 1);
         for (int i = 0; i < kRounds; ++i) {
             const double t0 = NowMs();
             SaveSettings(ini, p);

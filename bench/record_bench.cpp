@@ -66,7 +66,7 @@ QString MakeStation(const QTemporaryDir& dir, const QString& name, int rows, dou
 
 // The child of the start-up figure: builds the main window on `ini`, lets it settle, and ends.
 int RunWindowStartup(const char* ini) {
-    TNetC1AppForm form(QString::fromLocal8Bit(ini));
+    TMainWindow form(QString::fromLocal8Bit(ini));
     form.show();
     QApplication::processEvents();
     return 0;

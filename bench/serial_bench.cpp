@@ -18,8 +18,8 @@
 
 #include "benches.h"
 #include "ptyline.h"
-#include "serial/commx.h"
-#include "serial/netset1dlg.h"
+#include "serial/serialport.h"
+#include "serial/serialsession.h"
 
 namespace {
 
@@ -91,10 +91,10 @@ int RunSerialBench() {
     }
     int rc = 0;
     {
-        TNetSet1Dlg session(nullptr);
-        session.CommX1()->SetIniPath(pty.IniPath());
+        TSerialSession session(nullptr);
+        session.Port()->SetIniPath(pty.IniPath());
         session.OpenPort(1);
-        if (!session.CommX1()->IsOpen()) {
+        if (!session.Port()->IsOpen()) {
             std::printf("serial: the terminal does not open\n");
             return 1;
         }

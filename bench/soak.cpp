@@ -22,13 +22,13 @@
 #include <random>
 #include <thread>
 
-#include "app/memolog.h"
+#include "app/windowlog.h"
 #include "core/exceptions.h"
 #include "core/guicall.h"
 #include "core/replytimer.h"
 #include "core/settings.h"
 #include "ptyline.h"
-#include "serial/commx.h"
+#include "serial/serialport.h"
 #include "telnet/telnetsession.h"
 
 namespace {
@@ -97,11 +97,11 @@ bool SerialSoak(int cycles) {
     long received = 0;
     int failures = 0;
     {
-        TCommX comm;
+        TSerialPort comm;
         comm.SetIniPath(pty->IniPath());
         comm.SetPortNo(1);
         comm.SetFlowCtrl(cfcNone);
-        comm.SetOnReceive([&](TCustomCommX* c, int size) {
+        comm.SetOnReceive([&](TSerialDriver* c, int size) {
             char buf[2048];
             received += c->ReceiveBlock(buf, std::min<int>(size, sizeof buf));
         });
@@ -209,7 +209,7 @@ class FloodPeer {
 
 bool TelnetSoak(int sessions) {
     QPlainTextEdit memo;
-    TMemoLog log(&memo);
+    TWindowLog log(&memo);
     TBoardParams params;
     params.TCPIP1_1 = 127;
     params.TCPIP1_2 = 0;
@@ -227,7 +227,7 @@ bool TelnetSoak(int sessions) {
     long taken = 0;
     for (int i = 0; i < sessions; ++i) {
         try {
-            TTelNetCont1Dlg s(nullptr, &log, params);
+            TTelnetSession s(nullptr, &log, params);
             // Lines go out while the flood comes in; the session goes at a moment of its own,
             // often with the read thread in the middle of a hand-over.
             for (int line = 0; line < 3; ++line) {

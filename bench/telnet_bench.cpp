@@ -18,7 +18,7 @@
 #include <ctime>
 #include <vector>
 
-#include "app/memolog.h"
+#include "app/windowlog.h"
 #include "bareclient.h"
 #include "benches.h"
 #include "board/commandline.h"
@@ -107,7 +107,7 @@ std::vector<QByteArray> ConfigurationLines(const TBoardParams& p) {
 bool SessionRun(TLogPane* log, int logging, double* openMs = nullptr, double* wakeMs = nullptr) {
     const TBoardParams p = BenchParams(logging);
     const double t0 = Now();
-    TTelNetCont1Dlg s(nullptr, log, p);
+    TTelnetSession s(nullptr, log, p);
     if (openMs)
         *openMs = (Now() - t0) * 1e3;
     bool ok = true;
@@ -139,7 +139,7 @@ bool BaselineRun() {
 
 int RunTelnetBench() {
     QPlainTextEdit memo;
-    TMemoLog log(&memo);
+    TWindowLog log(&memo);
 
     // 1. A silent board: the password wait of the open and one reply wait both run out.
     {
@@ -148,7 +148,7 @@ int RunTelnetBench() {
             std::printf("telnet: netboard-sim did not start (port 23 needs root)\n");
             return 1;
         }
-        TTelNetCont1Dlg s(nullptr, &log, BenchParams(1));
+        TTelnetSession s(nullptr, &log, BenchParams(1));
         s.ClearReceived();
         s.SendText("save\r\n");
         const double w0 = Now(), c0 = Cpu();

@@ -69,12 +69,12 @@ struct SimBoard {
 // One F6 through the window, the dialog confirmed from a timer. Fills the times of the
 // procedure's outcome lines and of the banner, in ms after the confirmation; false when the
 // banner is not the OK one.
-bool RunF6(TNetC1AppForm* form, std::vector<double>* lineMs) {
+bool RunF6(TMainWindow* form, std::vector<double>* lineMs) {
     lineMs->clear();
     double confirmed = 0;
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
-        if (auto* d = qobject_cast<TParaSet1Dlg*>(QApplication::activeModalWidget())) {
+        if (auto* d = qobject_cast<TSettingsDialog*>(QApplication::activeModalWidget())) {
             answer.stop();
             confirmed = NowMs();
             d->OKBtn->click();
@@ -82,7 +82,7 @@ bool RunF6(TNetC1AppForm* form, std::vector<double>* lineMs) {
     });
     answer.start(1);
     const QString banner = QString::fromUtf8(kBannerOk);
-    QTextDocument* doc = form->Memo1()->document();
+    QTextDocument* doc = form->LogView()->document();
     const auto stamp = QObject::connect(doc, &QTextDocument::contentsChanged, [&] {
         // Every line ends with a line break: the line just added is the one before the last.
         const QString line = doc->lastBlock().previous().text();
@@ -90,7 +90,7 @@ bool RunF6(TNetC1AppForm* form, std::vector<double>* lineMs) {
             lineMs->push_back(NowMs() - confirmed);
     });
     form->LogPane()->Clear();
-    form->RunCommand([&] { form->telnet1Click(); });
+    form->RunCommand([&] { form->WriteOverTelnet(); });
     QObject::disconnect(stamp);
     return form->LogPane()->Lines().contains(banner);
 }
@@ -134,7 +134,7 @@ int RunTelnetCommandBench() {
         f.WriteInteger("Option", "fDispRecInfo", 0);
         f.UpdateFile();
     }
-    TNetC1AppForm form(ini);
+    TMainWindow form(ini);
 
     // F6's run: confirmation to banner, and its parts from the log lines' times: the first
     // outcome line comes after the wake line, the pause and "l_ip="; each later one after one

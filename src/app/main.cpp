@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
     // The icon of every window, and the desktop entry that carries it into the desktop menu.
     QApplication::setWindowIcon(ProgramIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral("netboard-config"));
-    TNetC1AppForm form;
+    TMainWindow form;
     TAboutBox about(&form);
     about.hide();
     form.SetAboutBox(&about);

@@ -40,7 +40,7 @@ void SetHint(QAction* a, const QString& hint) {
 
 }  // namespace
 
-TNetC1AppForm::TNetC1AppForm(const QString& iniPath, QWidget* parent) : QMainWindow(parent) {
+TMainWindow::TMainWindow(const QString& iniPath, QWidget* parent) : QMainWindow(parent) {
     BuildWindow();
     iniPath_ = iniPath.isEmpty() ? DefaultIniPath() : iniPath;
     // What a save killed half-way left behind.
@@ -64,7 +64,7 @@ TNetC1AppForm::TNetC1AppForm(const QString& iniPath, QWidget* parent) : QMainWin
     ShowNextAddress();
     auto* follow = new QTimer(this);
     follow->setObjectName(QStringLiteral("LedgerFollower"));
-    connect(follow, &QTimer::timeout, this, &TNetC1AppForm::FollowLedger);
+    connect(follow, &QTimer::timeout, this, &TMainWindow::FollowLedger);
     follow->start(1000);
     // No serial session yet: it is created by the first command that needs it.
     static const char* const kHidden[] = {"MnCheckConfg1", "N5",     "COMP1", "MnTest",
@@ -74,13 +74,13 @@ TNetC1AppForm::TNetC1AppForm(const QString& iniPath, QWidget* parent) : QMainWin
         Action(QLatin1String(name))->setVisible(false);
 }
 
-TNetC1AppForm::~TNetC1AppForm() {
+TMainWindow::~TMainWindow() {
     // The record window reads through the runner's ledger, which goes with the members.
     delete recordWindow_;
     ReleaseSerialSession();
 }
 
-void TNetC1AppForm::BuildWindow() {
+void TMainWindow::BuildWindow() {
     setWindowTitle(QString::fromUtf8(kProgramCaption));
     setWindowIcon(ProgramIcon());
     setObjectName(QStringLiteral("NetC1AppForm"));
@@ -92,17 +92,17 @@ void TNetC1AppForm::BuildWindow() {
     auto* pageControl1 = new QTabWidget(this);
     pageControl1->setObjectName(QStringLiteral("PageControl1"));
     pageControl1->setFont(LogFont());
-    memo1_ = new QPlainTextEdit;
-    memo1_->setObjectName(QStringLiteral("Memo1"));
-    memo1_->setFont(LogFont());
-    memo1_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    QPalette pal = memo1_->palette();
+    logView_ = new QPlainTextEdit;
+    logView_->setObjectName(QStringLiteral("Memo1"));
+    logView_->setFont(LogFont());
+    logView_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QPalette pal = logView_->palette();
     pal.setColor(QPalette::Base, pal.color(QPalette::Button));
-    memo1_->setPalette(pal);
-    pageControl1->addTab(memo1_, QStringLiteral("ログ"));
+    logView_->setPalette(pal);
+    pageControl1->addTab(logView_, QStringLiteral("ログ"));
     pageControl1->widget(0)->setObjectName(QStringLiteral("TabSheet1"));
     setCentralWidget(pageControl1);
-    log_ = std::make_unique<TMemoLog>(memo1_);
+    log_ = std::make_unique<TWindowLog>(logView_);
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setSizeGripEnabled(false);
     // The hints keep the left of the bar; the address the next board gets stands at the right.
@@ -123,8 +123,8 @@ void TNetC1AppForm::BuildWindow() {
     BindFunctionKeys();
 }
 
-QAction* TNetC1AppForm::AddItem(QMenu* menu, const QString& name, const QString& caption,
-                                void (TNetC1AppForm::*handler)()) {
+QAction* TMainWindow::AddItem(QMenu* menu, const QString& name, const QString& caption,
+                              void (TMainWindow::*handler)()) {
     QAction* a = menu->addAction(caption);
     a->setObjectName(name);
     if (handler) {
@@ -133,7 +133,7 @@ QAction* TNetC1AppForm::AddItem(QMenu* menu, const QString& name, const QString&
     return a;
 }
 
-void TNetC1AppForm::BuildMenus() {
+void TMainWindow::BuildMenus() {
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
     auto separator = [](QMenu* m, const char* name) {
@@ -143,7 +143,7 @@ void TNetC1AppForm::BuildMenus() {
     QMenu* file = bar->addMenu(QStringLiteral("ファイル(&F)"));
     file->menuAction()->setObjectName(QStringLiteral("File1"));
     SetHint(file->menuAction(), QStringLiteral("ファイルに関連した機能"));
-    AddItem(file, "ROM1", QStringLiteral("ROMバージョン"), &TNetC1AppForm::ROM1Click);
+    AddItem(file, "ROM1", QStringLiteral("ROMバージョン"), &TMainWindow::QueryRomVersion);
     // Not a command: the record window stays open beside the commands and reads the ledger.
     QAction* record = AddItem(file, "MnRecord", QStringLiteral("製造記録..."), nullptr);
     SetHint(record, QStringLiteral("製造記録|書き込んだボードの記録を表示"));
@@ -156,40 +156,40 @@ void TNetC1AppForm::BuildMenus() {
 
     QMenu* check = bar->addMenu(QStringLiteral("検査＆チェック"));
     check->menuAction()->setObjectName(QStringLiteral("Check1"));
-    AddItem(check, "MnSet1", QStringLiteral("設定(+MACアドレス)..."), &TNetC1AppForm::MnSet1Click);
-    AddItem(check, "N3", QStringLiteral("設定..."), &TNetC1AppForm::N3Click);
+    AddItem(check, "MnSet1", QStringLiteral("設定(+MACアドレス)..."), &TMainWindow::WriteWithMac);
+    AddItem(check, "N3", QStringLiteral("設定..."), &TMainWindow::WriteWithoutMac);
     AddItem(check, "MnCheckConfg1", QStringLiteral("設定確認＆設定..."),
-            &TNetC1AppForm::MnCheckConfg1Click);
+            &TMainWindow::CheckAndSetOverSerial);
     separator(check, "N5");
-    AddItem(check, "MAC1", QStringLiteral("MACアドレス再設定..."), &TNetC1AppForm::MAC1Click);
+    AddItem(check, "MAC1", QStringLiteral("MACアドレス再設定..."), &TMainWindow::RewriteMacAddress);
     separator(check, "N6");
     AddItem(check, "telnetMAC1", QStringLiteral("設定（telnet +MACアドレス）"),
-            &TNetC1AppForm::telnetMAC1Click);
-    AddItem(check, "telnet1", QStringLiteral("設定(telnet)"), &TNetC1AppForm::telnet1Click);
+            &TMainWindow::WriteWithMacOverTelnet);
+    AddItem(check, "telnet1", QStringLiteral("設定(telnet)"), &TMainWindow::WriteOverTelnet);
     AddItem(check, "MnChecktelnet2", QStringLiteral("設定確認＆設定(telnet)"),
-            &TNetC1AppForm::MnChecktelnet2Click);
+            &TMainWindow::CheckAndSetOverTelnet);
 
     QMenu* test = bar->addMenu(QStringLiteral("テスト(&T)"));
     test->menuAction()->setObjectName(QStringLiteral("MnTest"));
-    AddItem(test, "MnSetIP1", QStringLiteral("IPアドレス"), &TNetC1AppForm::MnSetIP1Click);
-    AddItem(test, "N2", QStringLiteral("ポート"), &TNetC1AppForm::N2Click);
-    AddItem(test, "IP1", QStringLiteral("Telnet"), &TNetC1AppForm::IP1Click);
+    AddItem(test, "MnSetIP1", QStringLiteral("IPアドレス"), &TMainWindow::TestIpAddressLine);
+    AddItem(test, "N2", QStringLiteral("ポート"), &TMainWindow::TestMacAddressQuery);
+    AddItem(test, "IP1", QStringLiteral("Telnet"), &TMainWindow::TestTelnetSession);
 
     QMenu* env = bar->addMenu(QStringLiteral("環境(&Z)"));
     env->menuAction()->setObjectName(QStringLiteral("Z1"));
-    AddItem(env, "COMP1", QStringLiteral("COMポートの設定(&P)"), &TNetC1AppForm::COMP1Click);
+    AddItem(env, "COMP1", QStringLiteral("COMポートの設定(&P)"), &TMainWindow::ChooseComPort);
     AddItem(env, "MnSetTCPIP1", QStringLiteral("Telnet先のTCP/IPの設定"),
-            &TNetC1AppForm::MnSetTCPIP1Click);
+            &TMainWindow::ChooseTelnetTarget);
 
     QMenu* help = bar->addMenu(QStringLiteral("ヘルプ(&H)"));
     help->menuAction()->setObjectName(QStringLiteral("Help1"));
     SetHint(help->menuAction(), QStringLiteral("ヘルプトピック"));
     QAction* about = AddItem(help, "HelpAboutItem", QStringLiteral("バージョン情報(&A)..."),
-                             &TNetC1AppForm::HelpAbout1Execute);
+                             &TMainWindow::ShowAboutBox);
     SetHint(about, QStringLiteral("バージョン情報|バージョンなど固有の情報を表示"));
 }
 
-void TNetC1AppForm::BuildToolBar() {
+void TMainWindow::BuildToolBar() {
     QToolBar* bar = addToolBar(QStringLiteral("ToolBar1"));
     bar->setObjectName(QStringLiteral("ToolBar1"));
     // The toolbar is always complete: it cannot be moved, floated or hidden.
@@ -207,16 +207,16 @@ void TNetC1AppForm::BuildToolBar() {
         return a;
     };
     QAction* set = button("BtTelnetSet1", QStyle::SP_FileDialogContentsView, [this] {
-        RunItem(QStringLiteral("BtTelnetSet1"), &TNetC1AppForm::MnChecktelnet2Click);
+        RunItem(QStringLiteral("BtTelnetSet1"), &TMainWindow::CheckAndSetOverTelnet);
     });
     SetHint(set, QStringLiteral("設定確認＆設定"));
     button("BtSetTCPIP", QStyle::SP_DriveNetIcon,
-           [this] { RunItem(QStringLiteral("BtSetTCPIP"), &TNetC1AppForm::MnSetTCPIP1Click); });
+           [this] { RunItem(QStringLiteral("BtSetTCPIP"), &TMainWindow::ChooseTelnetTarget); });
     bar->addSeparator()->setObjectName(QStringLiteral("ToolButton1"));
     button("BtExit", QStyle::SP_DialogCloseButton, [this] { close(); });
 }
 
-void TNetC1AppForm::BindFunctionKeys() {
+void TMainWindow::BindFunctionKeys() {
     // A hidden item's own shortcut never fires, and most configuration commands are hidden, so
     // each key has two bindings of which exactly one is live: the item's own shortcut while the
     // item is visible (it also shows the key in the menu), a window key while it is hidden. Two
@@ -226,16 +226,16 @@ void TNetC1AppForm::BindFunctionKeys() {
     struct Key {
         Qt::Key key;
         const char* item;
-        void (TNetC1AppForm::*handler)();
+        void (TMainWindow::*handler)();
     };
     static const Key kKeys[] = {
-        {Qt::Key_F2, "MnSet1", &TNetC1AppForm::MnSet1Click},
-        {Qt::Key_F3, "MAC1", &TNetC1AppForm::MAC1Click},
-        {Qt::Key_F4, "telnetMAC1", &TNetC1AppForm::telnetMAC1Click},
-        {Qt::Key_F5, "N3", &TNetC1AppForm::N3Click},
-        {Qt::Key_F6, "telnet1", &TNetC1AppForm::telnet1Click},
-        {Qt::Key_F7, "MnCheckConfg1", &TNetC1AppForm::MnCheckConfg1Click},
-        {Qt::Key_F8, "MnChecktelnet2", &TNetC1AppForm::MnChecktelnet2Click},
+        {Qt::Key_F2, "MnSet1", &TMainWindow::WriteWithMac},
+        {Qt::Key_F3, "MAC1", &TMainWindow::RewriteMacAddress},
+        {Qt::Key_F4, "telnetMAC1", &TMainWindow::WriteWithMacOverTelnet},
+        {Qt::Key_F5, "N3", &TMainWindow::WriteWithoutMac},
+        {Qt::Key_F6, "telnet1", &TMainWindow::WriteOverTelnet},
+        {Qt::Key_F7, "MnCheckConfg1", &TMainWindow::CheckAndSetOverSerial},
+        {Qt::Key_F8, "MnChecktelnet2", &TMainWindow::CheckAndSetOverTelnet},
     };
     for (const Key& k : kKeys) {
         QAction* item = Action(QLatin1String(k.item));
@@ -251,20 +251,20 @@ void TNetC1AppForm::BindFunctionKeys() {
     }
 }
 
-QMenu* TNetC1AppForm::createPopupMenu() {
+QMenu* TMainWindow::createPopupMenu() {
     // No menu to hide the toolbar (or anything else) with.
     return nullptr;
 }
 
-QAction* TNetC1AppForm::Action(const QString& name) const {
+QAction* TMainWindow::Action(const QString& name) const {
     return findChild<QAction*>(name);
 }
 
-QToolButton* TNetC1AppForm::ToolButton(const QString& name) const {
+QToolButton* TMainWindow::ToolButton(const QString& name) const {
     return findChild<QToolButton*>(name);
 }
 
-void TNetC1AppForm::RunItem(const QString& item, void (TNetC1AppForm::*handler)()) {
+void TMainWindow::RunItem(const QString& item, void (TMainWindow::*handler)()) {
     RunCommand([this, item, handler] {
         // The status bar names the command by its caption while it is at work.
         const QAction* a = Action(item);
@@ -275,12 +275,12 @@ void TNetC1AppForm::RunItem(const QString& item, void (TNetC1AppForm::*handler)(
     });
 }
 
-void TNetC1AppForm::Busy(bool busy) {
+void TMainWindow::Busy(bool busy) {
     busy_ = busy;
     ShowBusy();
 }
 
-void TNetC1AppForm::ShowBusy() {
+void TMainWindow::ShowBusy() {
     busyText_->setText(
         !busy_ ? QString()
         : closePending_
@@ -293,11 +293,11 @@ void TNetC1AppForm::ShowBusy() {
     nextAddress_->setVisible(!busy_);
 }
 
-void TNetC1AppForm::AddLogLine(const QString& text) {
+void TMainWindow::AddLogLine(const QString& text) {
     log_->AddLine(text, kMainLogLimit);
 }
 
-bool TNetC1AppForm::RunCommand(const std::function<void()>& body) {
+bool TMainWindow::RunCommand(const std::function<void()>& body) {
     if (running_ || closing_) {
         // The waits of a running command process events; a second command would interleave
         // its exchange with the first one's on the same link.
@@ -336,7 +336,7 @@ bool TNetC1AppForm::RunCommand(const std::function<void()>& body) {
     return true;
 }
 
-void TNetC1AppForm::closeEvent(QCloseEvent* event) {
+void TMainWindow::closeEvent(QCloseEvent* event) {
     if (running_) {
         // The running command still uses the links and dialogs a close would destroy; the
         // close happens as soon as it ends, and the status bar says so.
@@ -350,7 +350,7 @@ void TNetC1AppForm::closeEvent(QCloseEvent* event) {
         return;
     }
     try {
-        FormCloseQuery();
+        SaveSettingsOnClose();
     } catch (const Exception& e) {
         // The settings could not be written (the old file is still whole). The operator may
         // keep the window, and the settings in memory, to put the cause right, or close
@@ -369,7 +369,7 @@ void TNetC1AppForm::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void TNetC1AppForm::FormCloseQuery() {
+void TMainWindow::SaveSettingsOnClose() {
     // The MAC counter is the file's: every change of it was written at once under the ledger's
     // lock, and another process may have moved it on since. The rest of the record is saved
     // under the same lock, so that such a change never falls between this read and write.
@@ -387,7 +387,7 @@ void TNetC1AppForm::FormCloseQuery() {
     ReleaseSerialSession();
 }
 
-void TNetC1AppForm::FollowLedger() {
+void TMainWindow::FollowLedger() {
     // A command at work (or its dialog) brings both up to date when it ends.
     if (running_ || closing_)
         return;
@@ -412,7 +412,7 @@ void TNetC1AppForm::FollowLedger() {
         recordWindow_->Refresh();
 }
 
-TRecordWindow* TNetC1AppForm::ShowRecordWindow() {
+TRecordWindow* TMainWindow::ShowRecordWindow() {
     try {
         if (!recordWindow_)
             recordWindow_ = new TRecordWindow(Runner().Ledger(), this);
@@ -427,13 +427,13 @@ TRecordWindow* TNetC1AppForm::ShowRecordWindow() {
     return recordWindow_;
 }
 
-void TNetC1AppForm::HelpAbout1Execute() {
+void TMainWindow::ShowAboutBox() {
     if (aboutBox_)
         aboutBox_->exec();
 }
 
-void TNetC1AppForm::COMP1Click() {
-    auto dlg = std::make_unique<TInputIntDlg>(this);
+void TMainWindow::ChooseComPort() {
+    auto dlg = std::make_unique<TNumberDialog>(this);
     dlg->setWindowTitle(QStringLiteral("ＣＯＭポートの設定"));
     dlg->STTitle->setText(QStringLiteral("ポート番号を入力してください"));
     dlg->IntEd->SetRadix(10);
@@ -445,8 +445,8 @@ void TNetC1AppForm::COMP1Click() {
     OpenSerialPort(params_.ComPort);
 }
 
-void TNetC1AppForm::MnSetTCPIP1Click() {
-    auto dlg = std::make_unique<TSetTCPIPDlg>(this);
+void TMainWindow::ChooseTelnetTarget() {
+    auto dlg = std::make_unique<TTelnetTargetDialog>(this);
     dlg->FillFrom(params_);
     if (dlg->exec() != QDialog::Accepted)
         return;

@@ -13,10 +13,10 @@
 #include <functional>
 #include <memory>
 
-#include "app/memolog.h"
+#include "app/windowlog.h"
 #include "core/settings.h"
 #include "runner/commandrunner.h"
-#include "serial/netset1dlg.h"
+#include "serial/serialsession.h"
 
 class QAction;
 class QLabel;
@@ -28,18 +28,18 @@ class TBoardLink;
 class TRecordWindow;
 
 // The window is the command runner's face (TCommandUi) and its source of links (TLinkSource).
-class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSource {
+class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource {
     Q_OBJECT
 
   public:
     // `iniPath` empty: the path beside the running executable.
-    explicit TNetC1AppForm(const QString& iniPath = QString(), QWidget* parent = nullptr);
-    ~TNetC1AppForm() override;
+    explicit TMainWindow(const QString& iniPath = QString(), QWidget* parent = nullptr);
+    ~TMainWindow() override;
 
     TBoardParams& Params() { return params_; }
     const QString& IniPath() const { return iniPath_; }
-    TMemoLog* LogPane() { return log_.get(); }
-    QPlainTextEdit* Memo1() const { return memo1_; }
+    TWindowLog* LogPane() { return log_.get(); }
+    QPlainTextEdit* LogView() const { return logView_; }
 
     // Appends one line to the log pane, emptying it first when it holds 1000 lines.
     void AddLogLine(const QString& text);
@@ -61,23 +61,23 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
 
     // Command handlers. They run inside RunCommand when started from the menu, a function key
     // or the toolbar.
-    void ROM1Click();
-    void MnSet1Click();
-    void N3Click();
-    void MnCheckConfg1Click();
-    void MAC1Click();
-    void telnetMAC1Click();
-    void telnet1Click();
-    void MnChecktelnet2Click();
-    void MnSetIP1Click();
-    void N2Click();
-    void IP1Click();
-    void COMP1Click();
-    void MnSetTCPIP1Click();
-    void HelpAbout1Execute();
+    void QueryRomVersion();
+    void WriteWithMac();
+    void WriteWithoutMac();
+    void CheckAndSetOverSerial();
+    void RewriteMacAddress();
+    void WriteWithMacOverTelnet();
+    void WriteOverTelnet();
+    void CheckAndSetOverTelnet();
+    void TestIpAddressLine();
+    void TestMacAddressQuery();
+    void TestTelnetSession();
+    void ChooseComPort();
+    void ChooseTelnetTarget();
+    void ShowAboutBox();
 
     // The serial session, created with the log pane on first use (its port is not opened here).
-    TNetSet1Dlg* SerialSession();
+    TSerialSession* SerialSession();
     // (Re)opens the serial session's port at `portNo` (the COM port command's second half); a
     // port that does not open is shown in the error box and stays closed.
     void OpenSerialPort(int portNo);
@@ -116,7 +116,7 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
     // TLinkSource: the serial session with its port open (opened at ComPort when it is closed
     // or its device vanished; null when it cannot be opened, the error box has said why, and the
     // command then sends nothing); a telnet session of the command's own, its window hidden.
-    TNetSet1Dlg* SerialLink() override;
+    TSerialSession* SerialLink() override;
     std::unique_ptr<TBoardLink> TelnetLink(const TBoardParams& params) override;
 
     // The status bar's next MAC address, as the settings file and the ledger have it now.
@@ -132,22 +132,22 @@ class TNetC1AppForm : public QMainWindow, private TCommandUi, private TLinkSourc
     void BuildToolBar();
     void BindFunctionKeys();
     QAction* AddItem(class QMenu* menu, const QString& name, const QString& caption,
-                     void (TNetC1AppForm::*handler)());
+                     void (TMainWindow::*handler)());
     // Runs the handler of a menu item as a command.
-    void RunItem(const QString& item, void (TNetC1AppForm::*handler)());
-    void FormCloseQuery();
+    void RunItem(const QString& item, void (TMainWindow::*handler)());
+    void SaveSettingsOnClose();
     // Destroys the serial session, if there is one (closing its port).
     void ReleaseSerialSession();
 
     QString iniPath_;
     TBoardParams params_;
-    QPlainTextEdit* memo1_ = nullptr;
-    std::unique_ptr<TMemoLog> log_;
+    QPlainTextEdit* logView_ = nullptr;
+    std::unique_ptr<TWindowLog> log_;
     TAboutBox* aboutBox_ = nullptr;
-    TNetSet1Dlg* netSet1Dlg_ = nullptr;      // owned; released by ReleaseSerialSession()
-    QLabel* nextAddress_ = nullptr;          // in the status bar
-    QLabel* busyText_ = nullptr;             // in the status bar while a command is at work
-    class QProgressBar* busyBar_ = nullptr;  // likewise
+    TSerialSession* serialSession_ = nullptr;  // owned; released by ReleaseSerialSession()
+    QLabel* nextAddress_ = nullptr;            // in the status bar
+    QLabel* busyText_ = nullptr;               // in the status bar while a command is at work
+    class QProgressBar* busyBar_ = nullptr;    // likewise
     QString runningCaption_;
     bool busy_ = false;
     TRecordWindow* recordWindow_ = nullptr;  // a child window, made on first use

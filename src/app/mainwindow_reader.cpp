@@ -10,22 +10,22 @@
 
 #include "app/mainwindow.h"
 #include "core/replytimer.h"
-#include "dialogs/guage1dlg.h"
 #include "dialogs/messagebox.h"
+#include "dialogs/progressdialog.h"
 #include "reader/romquery.h"
 
-void TNetC1AppForm::ROM1Click() {
+void TMainWindow::QueryRomVersion() {
     TRomQueryResult query;
     Runner().RomVersion(&query);
 }
 
-TRomQueryHooks TNetC1AppForm::RomQueryHooks() {
+TRomQueryHooks TMainWindow::RomQueryHooks() {
     // The dialog lives from the wait's start to its end; the hooks share it.
-    auto progress = std::make_shared<std::unique_ptr<TGuage1Dlg>>();
+    auto progress = std::make_shared<std::unique_ptr<TProgressDialog>>();
     TRomQueryHooks hooks;
     hooks.waitStarted = [this, progress](const QString& text) {
         auto& dlg = *progress;
-        dlg = std::make_unique<TGuage1Dlg>(this);
+        dlg = std::make_unique<TProgressDialog>(this);
         dlg->Button1()->setVisible(true);
         dlg->Panel2()->hide();
         dlg->ProgressBar1()->hide();

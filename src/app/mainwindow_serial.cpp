@@ -7,28 +7,28 @@
 #include "app/mainwindow.h"
 #include "board/commandline.h"
 #include "dialogs/errorbox.h"
-#include "serial/commx.h"
-#include "serial/netset1dlg.h"
+#include "serial/serialport.h"
+#include "serial/serialsession.h"
 
-TNetSet1Dlg* TNetC1AppForm::SerialSession() {
-    if (!netSet1Dlg_) {
-        netSet1Dlg_ = new TNetSet1Dlg(LogPane(), this);
-        netSet1Dlg_->CommX1()->SetIniPath(iniPath_);
+TSerialSession* TMainWindow::SerialSession() {
+    if (!serialSession_) {
+        serialSession_ = new TSerialSession(LogPane(), this);
+        serialSession_->Port()->SetIniPath(iniPath_);
     }
-    return netSet1Dlg_;
+    return serialSession_;
 }
 
-TNetSet1Dlg* TNetC1AppForm::SerialLink() {
-    TNetSet1Dlg* s = SerialSession();
+TSerialSession* TMainWindow::SerialLink() {
+    TSerialSession* s = SerialSession();
     // A port that did not open at first (an adapter not yet plugged in, a mapping fixed in the
     // settings file since) or whose device vanished is tried again: the COM port command is out
     // of the operator's reach, so plugging the adapter in must be enough.
-    if (!s->CommX1()->IsOpen() || s->CommX1()->LineLost())
+    if (!s->Port()->IsOpen() || s->Port()->LineLost())
         OpenSerialPort(params_.ComPort);
-    return s->CommX1()->IsOpen() ? s : nullptr;
+    return s->Port()->IsOpen() ? s : nullptr;
 }
 
-void TNetC1AppForm::OpenSerialPort(int portNo) {
+void TMainWindow::OpenSerialPort(int portNo) {
     try {
         SerialSession()->OpenPort(portNo);
     } catch (const EPortOpenError& e) {
@@ -37,14 +37,14 @@ void TNetC1AppForm::OpenSerialPort(int portNo) {
     }
 }
 
-void TNetC1AppForm::ReleaseSerialSession() {
+void TMainWindow::ReleaseSerialSession() {
     // Closes the port and ends its threads.
-    delete netSet1Dlg_;
-    netSet1Dlg_ = nullptr;
+    delete serialSession_;
+    serialSession_ = nullptr;
 }
 
-void TNetC1AppForm::MnSetIP1Click() {
-    TNetSet1Dlg* s = SerialLink();
+void TMainWindow::TestIpAddressLine() {
+    TSerialSession* s = SerialLink();
     if (!s)
         return;
     const QByteArray line = "l_ip=10.16.77.170\r\n";
@@ -55,8 +55,8 @@ void TNetC1AppForm::MnSetIP1Click() {
         AddLogLine(QString::fromUtf8(kTestOk));
 }
 
-void TNetC1AppForm::N2Click() {
-    TNetSet1Dlg* s = SerialLink();
+void TMainWindow::TestMacAddressQuery() {
+    TSerialSession* s = SerialLink();
     if (!s)
         return;
     s->ClearReceived();

@@ -6,7 +6,7 @@
 
 #include "telnet/telnetsession.h"
 
-TTelnetWindow::TTelnetWindow(TTelNetCont1Dlg* session, QWidget* parent)
+TTelnetWindow::TTelnetWindow(TTelnetSession* session, QWidget* parent)
     : QDialog(parent), session_(session) {
     setWindowTitle(QStringLiteral("テルネットの制御"));
     setFixedSize(313, 214);

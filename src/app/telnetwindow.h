@@ -8,21 +8,21 @@
 
 #include <QDialog>
 
-class TTelNetCont1Dlg;
+class TTelnetSession;
 
 class TTelnetWindow : public QDialog {
     Q_OBJECT
 
   public:
     // `session` must outlive the window.
-    explicit TTelnetWindow(TTelNetCont1Dlg* session, QWidget* parent = nullptr);
+    explicit TTelnetWindow(TTelnetSession* session, QWidget* parent = nullptr);
 
-    TTelNetCont1Dlg* Session() const { return session_; }
+    TTelnetSession* Session() const { return session_; }
 
   protected:
     void done(int result) override;
     void showEvent(QShowEvent* event) override;
 
   private:
-    TTelNetCont1Dlg* session_;
+    TTelnetSession* session_;
 };

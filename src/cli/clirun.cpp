@@ -19,8 +19,8 @@
 #include "core/posixio.h"
 #include "core/settings.h"
 #include "runner/commandrunner.h"
-#include "serial/commx.h"
-#include "serial/netset1dlg.h"
+#include "serial/serialport.h"
+#include "serial/serialsession.h"
 #include "telnet/telnetsession.h"
 
 namespace {
@@ -209,8 +209,8 @@ class TCliRun : private TCommandUi, private TLinkSource {
     // TLinkSource
     TBoardLink* SerialLink() override {
         if (!serial_) {
-            serial_ = std::make_unique<TNetSet1Dlg>(&log_);
-            TCommX* port = serial_->CommX1();
+            serial_ = std::make_unique<TSerialSession>(&log_);
+            TSerialPort* port = serial_->Port();
             port->SetIniPath(ini_);
             port->SetDeviceOverride(a_.device);
             try {
@@ -228,11 +228,11 @@ class TCliRun : private TCommandUi, private TLinkSource {
     }
     std::unique_ptr<TBoardLink> TelnetLink(const TBoardParams& params) override {
         try {
-            return std::make_unique<TTelNetCont1Dlg>(nullptr, &log_, params);
+            return std::make_unique<TTelnetSession>(nullptr, &log_, params);
         } catch (const Exception& e) {
             throw ERefusedRun(QStringLiteral("cannot connect to %1:%2: %3")
                                   .arg(params.OwnIpText())
-                                  .arg(TTelNetCont1Dlg::kPort)
+                                  .arg(TTelnetSession::kPort)
                                   .arg(e.Message()));
         }
     }
@@ -406,7 +406,7 @@ class TCliRun : private TCommandUi, private TLinkSource {
     TBoardParams params_;
     TStdoutLog log_;
     TCommandRunner runner_;
-    std::unique_ptr<TNetSet1Dlg> serial_;
+    std::unique_ptr<TSerialSession> serial_;
     bool refused_ = false;  // the guard refused an address given before
     QJsonObject& json_;
 };

@@ -24,8 +24,8 @@
 
 namespace {
 
-TIntEdit* MakeInt(QWidget* parent, int min, int max, int radix) {
-    auto* e = new TIntEdit(parent);
+TIntegerField* MakeInt(QWidget* parent, int min, int max, int radix) {
+    auto* e = new TIntegerField(parent);
     e->SetRadix(radix);
     e->SetRange(min, max);
     return e;
@@ -116,21 +116,21 @@ const TEntryDialog::Binding* TEntryDialog::Bound(Member member) const {
     return nullptr;
 }
 
-TIntEdit* TEntryDialog::IntField(Member member, int radix) {
+TIntegerField* TEntryDialog::IntField(Member member, int radix) {
     const TBoardSetting* s = SettingOfMember(member);
-    TIntEdit* e = MakeInt(this, s->min, s->max, radix);
+    TIntegerField* e = MakeInt(this, s->min, s->max, radix);
     Bind(
         member, [e](int v) { e->SetValue(v); }, [e] { return e->Value(); });
     return e;
 }
 
 QHBoxLayout* TEntryDialog::AddressRow(Member first, const QString& name,
-                                      const std::array<TFmtEdit**, 4>& fields) {
+                                      const std::array<TNumberTextField**, 4>& fields) {
     const TBoardSetting* s = SettingOfMember(first);
     auto* row = new QHBoxLayout;
-    std::array<TFmtEdit*, 4> all{};
+    std::array<TNumberTextField*, 4> all{};
     for (int i = 0; i < 4; ++i) {
-        TFmtEdit* e = new TFmtEdit(this);
+        TNumberTextField* e = new TNumberTextField(this);
         e->SetRange(QString::number(s->min), QString::number(s->max));
         e->SetFieldName(QStringLiteral("%1（%2）").arg(name).arg(i + 1));
         e->setFixedWidth(40);
@@ -142,7 +142,7 @@ QHBoxLayout* TEntryDialog::AddressRow(Member first, const QString& name,
         row->addWidget(e);
         *fields[static_cast<size_t>(i)] = all[static_cast<size_t>(i)] = e;
     }
-    TFmtEdit::JoinAddressRow(all);
+    TNumberTextField::JoinAddressRow(all);
     row->addStretch();
     return row;
 }
@@ -170,8 +170,8 @@ void TEntryDialog::accept() {
     // A number text field keeps the focus while its number is out of range; accepting the
     // dialog with such a number would send it to the board, so the dialog refuses too.
     // The field that has the focus keeps it if it is one of them.
-    auto* focused = qobject_cast<TFmtEdit*>(focusWidget());
-    for (TFmtEdit* f : findChildren<TFmtEdit*>()) {
+    auto* focused = qobject_cast<TNumberTextField*>(focusWidget());
+    for (TNumberTextField* f : findChildren<TNumberTextField*>()) {
         if (f->isVisible() && !f->InRange()) {
             SystemBeep();
             (focused && !focused->InRange() ? focused : f)->TakeFocusBack();
@@ -189,7 +189,7 @@ void TEntryDialog::showEvent(QShowEvent* event) {
 // ---------------------------------------------------------------------------------------------
 // Board parameter dialog
 
-TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
+TSettingsDialog::TSettingsDialog(QWidget* parent) : TEntryDialog(parent) {
     setWindowTitle(QStringLiteral("ネットワークボードの設定"));
     auto* top = new QVBoxLayout(this);
     top->setSizeConstraint(QLayout::SetFixedSize);
@@ -200,7 +200,7 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     // The first three bytes are fixed; they hold what a MAC address byte holds, and are shown,
     // never typed, never read back.
     const TBoardSetting* mac = SettingOfMember(&TBoardParams::MacAddr_1);
-    TIntEdit** const fixed[] = {&EdMacAdr01, &EdMacAdr02, &EdMacAdr03};
+    TIntegerField** const fixed[] = {&EdMacAdr01, &EdMacAdr02, &EdMacAdr03};
     const int fixedValues[] = {2, 90, 195};
     for (int i = 0; i < 3; ++i) {
         *fixed[i] = MakeInt(this, mac->min, mac->max, -16);
@@ -275,7 +275,7 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
     top->addWidget(MakeLine(this));
     AddButtonRow(top, QStringLiteral("設定"), &OKBtn, &CancelBtn);
 
-    connect(BtDefault, &QPushButton::clicked, this, [this] { BtDefaultClick(); });
+    connect(BtDefault, &QPushButton::clicked, this, [this] { FillFactorySettings(); });
 
     Bind(
         &TBoardParams::fAutoConnect, [this](int v) { CBAutoConnect->setChecked(v != 0); },
@@ -288,7 +288,7 @@ TParaSet1Dlg::TParaSet1Dlg(QWidget* parent) : TEntryDialog(parent) {
         [this] { return KeepIndex(); });
 }
 
-void TParaSet1Dlg::HideMacRow() {
+void TSettingsDialog::HideMacRow() {
     for (int i = 0; i < macRow_->count(); ++i)
         if (QWidget* w = macRow_->itemAt(i)->widget())
             w->hide();
@@ -296,11 +296,11 @@ void TParaSet1Dlg::HideMacRow() {
     MacLine->hide();
 }
 
-int TParaSet1Dlg::SpeedIndex() const {
+int TSettingsDialog::SpeedIndex() const {
     return ComboBox1->currentIndex();
 }
 
-void TParaSet1Dlg::SetSpeedIndex(int index) {
+void TSettingsDialog::SetSpeedIndex(int index) {
     const bool inList = SpeedIndexInList(index) && index < ComboBox1->count();
     // The list shows its placeholder while nothing is selected; an empty one would select the
     // first entry instead, so a blank stands for no text.
@@ -309,11 +309,11 @@ void TParaSet1Dlg::SetSpeedIndex(int index) {
     ComboBox1->setCurrentIndex(inList ? index : -1);
 }
 
-int TParaSet1Dlg::KeepIndex() const {
+int TSettingsDialog::KeepIndex() const {
     return RGKeep->checkedId();
 }
 
-void TParaSet1Dlg::SetKeepIndex(int index) {
+void TSettingsDialog::SetKeepIndex(int index) {
     // Below -1 means none; beyond the last button selects the last one.
     if (index >= 2)
         index = 1;
@@ -327,14 +327,14 @@ void TParaSet1Dlg::SetKeepIndex(int index) {
     RGKeep->button(index)->setChecked(true);
 }
 
-void TParaSet1Dlg::BtDefaultClick() {
+void TSettingsDialog::FillFactorySettings() {
     // The factory settings are the record's defaults.
     FillFrom(TBoardParams{}, false);
 }
 
-void TParaSet1Dlg::PrepareForCheckAndSet(bool disableMac, bool showDefault) {
+void TSettingsDialog::PrepareForCheckAndSet(bool disableMac, bool showDefault) {
     // The first three are never typed into anyway.
-    for (TIntEdit* e : {EdMacAdr01, EdMacAdr02, EdMacAdr03, EdMacAdr1, EdMacAdr2, EdMacAdr3}) {
+    for (TIntegerField* e : {EdMacAdr01, EdMacAdr02, EdMacAdr03, EdMacAdr1, EdMacAdr2, EdMacAdr3}) {
         e->SetEditorEnabled(false);
         if (disableMac)
             e->setEnabled(false);
@@ -342,7 +342,7 @@ void TParaSet1Dlg::PrepareForCheckAndSet(bool disableMac, bool showDefault) {
     BtDefault->setVisible(showDefault);
 }
 
-void TParaSet1Dlg::FillFromBoard(const TBoardReadback& board) {
+void TSettingsDialog::FillFromBoard(const TBoardReadback& board) {
     for (int i = 0; i < kBoardSettingCount; ++i) {
         const std::optional<TReplyValues>& values = board.values[static_cast<size_t>(i)];
         if (!values)
@@ -363,7 +363,7 @@ void TParaSet1Dlg::FillFromBoard(const TBoardReadback& board) {
 // ---------------------------------------------------------------------------------------------
 // MAC address dialog
 
-TSetMac1Dlg::TSetMac1Dlg(QWidget* parent) : TEntryDialog(parent) {
+TMacAddressDialog::TMacAddressDialog(QWidget* parent) : TEntryDialog(parent) {
     setWindowTitle(QStringLiteral("MACアドレスの再設定"));
     auto* top = new QVBoxLayout(this);
     top->setSizeConstraint(QLayout::SetFixedSize);
@@ -382,7 +382,7 @@ TSetMac1Dlg::TSetMac1Dlg(QWidget* parent) : TEntryDialog(parent) {
 // ---------------------------------------------------------------------------------------------
 // Telnet target dialog
 
-TSetTCPIPDlg::TSetTCPIPDlg(QWidget* parent) : TEntryDialog(parent) {
+TTelnetTargetDialog::TTelnetTargetDialog(QWidget* parent) : TEntryDialog(parent) {
     setWindowTitle(QStringLiteral("TCP/IP アドレスの設定"));
     auto* top = new QHBoxLayout(this);
     top->setSizeConstraint(QLayout::SetFixedSize);
@@ -401,16 +401,16 @@ TSetTCPIPDlg::TSetTCPIPDlg(QWidget* parent) : TEntryDialog(parent) {
     right->addWidget(BtReset);
     right->addStretch();
     top->addLayout(right);
-    connect(BtBoard, &QPushButton::clicked, this, [this] { BtBoardClick(); });
-    connect(BtReset, &QPushButton::clicked, this, [this] { BtResetClick(); });
+    connect(BtBoard, &QPushButton::clicked, this, [this] { FillBoardAddress(); });
+    connect(BtReset, &QPushButton::clicked, this, [this] { FillResetAddress(); });
 }
 
-void TSetTCPIPDlg::BtBoardClick() {
+void TTelnetTargetDialog::FillBoardAddress() {
     // The board's own address as it leaves the factory.
     FillFrom(TBoardParams{});
 }
 
-void TSetTCPIPDlg::BtResetClick() {
+void TTelnetTargetDialog::FillResetAddress() {
     EdTCPIP1_1->setText(QStringLiteral("192"));
     EdTCPIP1_2->setText(QStringLiteral("168"));
     EdTCPIP1_3->setText(QStringLiteral("0"));
@@ -420,14 +420,14 @@ void TSetTCPIPDlg::BtResetClick() {
 // ---------------------------------------------------------------------------------------------
 // Integer entry dialog
 
-TInputIntDlg::TInputIntDlg(QWidget* parent) : TEntryDialog(parent) {
+TNumberDialog::TNumberDialog(QWidget* parent) : TEntryDialog(parent) {
     auto* top = new QVBoxLayout(this);
     top->setSizeConstraint(QLayout::SetFixedSize);
     auto* panel = new QFrame(this);
     panel->setFrameShape(QFrame::StyledPanel);
     auto* inner = new QVBoxLayout(panel);
     STTitle = new QLabel(QString(), panel);
-    IntEd = new TIntEdit(panel);
+    IntEd = new TIntegerField(panel);
     inner->addWidget(STTitle);
     inner->addWidget(IntEd);
     top->addWidget(panel);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "dialogs/intedit.h"
+#include "dialogs/numberfields.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -54,13 +54,13 @@ class TEntryDialog : public QDialog {
     // Binds `member` to the field that shows it.
     void Bind(Member member, std::function<void(int)> set, std::function<int()> get);
     // An integer field bound to `member`, with the member's range.
-    TIntEdit* IntField(Member member, int radix = -10);
+    TIntegerField* IntField(Member member, int radix = -10);
     // A row of four number text fields with "：" between them, stored into `fields` and bound
     // to the four members of the address setting that `first` belongs to; a whole address
     // pasted into one of them fills the row. `name` names the fields in conversion errors
     // ("TCP/IP（1）").
     QHBoxLayout* AddressRow(Member first, const QString& name,
-                            const std::array<TFmtEdit**, 4>& fields);
+                            const std::array<TNumberTextField**, 4>& fields);
     // Sets the bound field of `member`, if there is one.
     void SetMember(Member member, int value);
 
@@ -75,11 +75,11 @@ class TEntryDialog : public QDialog {
 };
 
 // The board parameter dialog.
-class TParaSet1Dlg : public TEntryDialog {
+class TSettingsDialog : public TEntryDialog {
     Q_OBJECT
 
   public:
-    explicit TParaSet1Dlg(QWidget* parent = nullptr);
+    explicit TSettingsDialog(QWidget* parent = nullptr);
 
     // Hides the MAC row: the six MAC fields, the five "-" labels, the "MACアドレス" label and
     // the line under them.
@@ -92,39 +92,39 @@ class TParaSet1Dlg : public TEntryDialog {
     int KeepIndex() const;
     void SetKeepIndex(int index);
 
-    TIntEdit* EdMacAdr01;
-    TIntEdit* EdMacAdr02;
-    TIntEdit* EdMacAdr03;
-    TIntEdit* EdMacAdr1;
-    TIntEdit* EdMacAdr2;
-    TIntEdit* EdMacAdr3;
+    TIntegerField* EdMacAdr01;
+    TIntegerField* EdMacAdr02;
+    TIntegerField* EdMacAdr03;
+    TIntegerField* EdMacAdr1;
+    TIntegerField* EdMacAdr2;
+    TIntegerField* EdMacAdr3;
     QLabel* Label11;  // "MACアドレス"
     QLabel* Label18;  // the last "-" label of the MAC row
     QFrame* MacLine;  // the line under the MAC row
-    TFmtEdit* EdTCPIP1_1;
-    TFmtEdit* EdTCPIP1_2;
-    TFmtEdit* EdTCPIP1_3;
-    TFmtEdit* EdTCPIP1_4;
-    TIntEdit* EdPort1;
-    TFmtEdit* EdTCPIP2_1;
-    TFmtEdit* EdTCPIP2_2;
-    TFmtEdit* EdTCPIP2_3;
-    TFmtEdit* EdTCPIP2_4;
-    TIntEdit* EdPort2;
-    TIntEdit* Edmask;
+    TNumberTextField* EdTCPIP1_1;
+    TNumberTextField* EdTCPIP1_2;
+    TNumberTextField* EdTCPIP1_3;
+    TNumberTextField* EdTCPIP1_4;
+    TIntegerField* EdPort1;
+    TNumberTextField* EdTCPIP2_1;
+    TNumberTextField* EdTCPIP2_2;
+    TNumberTextField* EdTCPIP2_3;
+    TNumberTextField* EdTCPIP2_4;
+    TIntegerField* EdPort2;
+    TIntegerField* Edmask;
     QCheckBox* CBAutoConnect;
     QComboBox* ComboBox1;
     QButtonGroup* RGKeep;
     QRadioButton* RGKeepOff;
     QRadioButton* RGKeepOn;
-    TIntEdit* EdTxTiming;
-    TIntEdit* EdChkTimer;
+    TIntegerField* EdTxTiming;
+    TIntegerField* EdChkTimer;
     QPushButton* BtDefault;
     QPushButton* OKBtn;
     QPushButton* CancelBtn;
 
     // "出荷時設定": the factory settings into the fields (not the MAC fields).
-    void BtDefaultClick();
+    void FillFactorySettings();
 
     // The dialog of a check-and-set: the MAC fields cannot be typed into (with `disableMac` all
     // six are disabled too), and "出荷時設定" is shown when `showDefault`. The fields keep their
@@ -138,34 +138,34 @@ class TParaSet1Dlg : public TEntryDialog {
 };
 
 // The MAC address dialog.
-class TSetMac1Dlg : public TEntryDialog {
+class TMacAddressDialog : public TEntryDialog {
     Q_OBJECT
 
   public:
-    explicit TSetMac1Dlg(QWidget* parent = nullptr);
+    explicit TMacAddressDialog(QWidget* parent = nullptr);
 
-    TIntEdit* EdMacAdr1;
-    TIntEdit* EdMacAdr2;
-    TIntEdit* EdMacAdr3;
+    TIntegerField* EdMacAdr1;
+    TIntegerField* EdMacAdr2;
+    TIntegerField* EdMacAdr3;
     QLabel* FixedPrefix;  // "02-5A-C3-"
     QPushButton* OKBtn;
     QPushButton* CancelBtn;
 };
 
 // The telnet target dialog.
-class TSetTCPIPDlg : public TEntryDialog {
+class TTelnetTargetDialog : public TEntryDialog {
     Q_OBJECT
 
   public:
-    explicit TSetTCPIPDlg(QWidget* parent = nullptr);
+    explicit TTelnetTargetDialog(QWidget* parent = nullptr);
 
-    void BtBoardClick();  // "Default1(Board)": 10.16.77.170
-    void BtResetClick();  // "Default2(Reset)": 192.168.0.1
+    void FillBoardAddress();  // "Default1(Board)": 10.16.77.170
+    void FillResetAddress();  // "Default2(Reset)": 192.168.0.1
 
-    TFmtEdit* EdTCPIP1_1;
-    TFmtEdit* EdTCPIP1_2;
-    TFmtEdit* EdTCPIP1_3;
-    TFmtEdit* EdTCPIP1_4;
+    TNumberTextField* EdTCPIP1_1;
+    TNumberTextField* EdTCPIP1_2;
+    TNumberTextField* EdTCPIP1_3;
+    TNumberTextField* EdTCPIP1_4;
     QPushButton* BtBoard;
     QPushButton* BtReset;
     QPushButton* OKBtn;
@@ -173,14 +173,14 @@ class TSetTCPIPDlg : public TEntryDialog {
 };
 
 // The integer entry dialog: a title line and one integer field.
-class TInputIntDlg : public TEntryDialog {
+class TNumberDialog : public TEntryDialog {
     Q_OBJECT
 
   public:
-    explicit TInputIntDlg(QWidget* parent = nullptr);
+    explicit TNumberDialog(QWidget* parent = nullptr);
 
     QLabel* STTitle;
-    TIntEdit* IntEd;
+    TIntegerField* IntEd;
     QPushButton* OKBtn;
     QPushButton* CancelBtn;
 };

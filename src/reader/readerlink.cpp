@@ -10,7 +10,7 @@
 #include "core/logpane.h"
 #include "core/text.h"
 
-TTComXDlg::TTComXDlg(QObject* owner, int tcpPort, TLogPane* log, const QString& iniPath)
+TReaderLink::TReaderLink(QObject* owner, int tcpPort, TLogPane* log, const QString& iniPath)
     : QObject(owner), log_(log), iniPath_(iniPath), frames_(this) {
     if (!iniPath_.isEmpty())
         values_ = ReadComDebug(TIniFile(iniPath_));
@@ -18,22 +18,22 @@ TTComXDlg::TTComXDlg(QObject* owner, int tcpPort, TLogPane* log, const QString& 
 
     clientSocket1_ = new QTcpSocket(this);
     clientSocket1_->setReadBufferSize(kSocketBufferSize);
-    connect(clientSocket1_, &QTcpSocket::connected, this, &TTComXDlg::ClientSocket1Connect);
-    connect(clientSocket1_, &QTcpSocket::disconnected, this, &TTComXDlg::ClientSocket1Disconnect);
-    connect(clientSocket1_, &QTcpSocket::errorOccurred, this, &TTComXDlg::ClientSocket1Error);
-    connect(clientSocket1_, &QTcpSocket::readyRead, this, &TTComXDlg::ClientSocket1Read);
+    connect(clientSocket1_, &QTcpSocket::connected, this, &TReaderLink::OnConnected);
+    connect(clientSocket1_, &QTcpSocket::disconnected, this, &TReaderLink::OnDisconnected);
+    connect(clientSocket1_, &QTcpSocket::errorOccurred, this, &TReaderLink::OnSocketError);
+    connect(clientSocket1_, &QTcpSocket::readyRead, this, &TReaderLink::OnReadyRead);
 
     reconnectTimer_ = new QTimer(this);
     reconnectTimer_->setSingleShot(true);
-    connect(reconnectTimer_, &QTimer::timeout, this, &TTComXDlg::Activate);
+    connect(reconnectTimer_, &QTimer::timeout, this, &TReaderLink::Activate);
 
     timer1_ = new QTimer(this);
-    timer1_->setInterval(kTimer1IntervalMs);
-    connect(timer1_, &QTimer::timeout, this, &TTComXDlg::Timer1Timer);
+    timer1_->setInterval(kTickIntervalMs);
+    connect(timer1_, &QTimer::timeout, this, &TReaderLink::OnTimerTick);
     timer1_->start();
 }
 
-TTComXDlg::~TTComXDlg() {
+TReaderLink::~TReaderLink() {
     try {
         FormDestroy();
     } catch (const std::exception&) {
@@ -41,7 +41,7 @@ TTComXDlg::~TTComXDlg() {
     }
 }
 
-void TTComXDlg::FormDestroy() {
+void TReaderLink::FormDestroy() {
     if (released_)
         return;
     released_ = true;
@@ -66,7 +66,7 @@ void TTComXDlg::FormDestroy() {
         std::rethrow_exception(failure);
 }
 
-void TTComXDlg::OpenLink() {
+void TReaderLink::OpenLink() {
     connected_ = false;
     reconnectTimer_->stop();
     clientSocket1_->abort();
@@ -77,7 +77,7 @@ void TTComXDlg::OpenLink() {
         LogLine(QStringLiteral("コネクト待ち　タイムオーバー"));
 }
 
-void TTComXDlg::Activate() {
+void TReaderLink::Activate() {
     if (released_)
         return;
     const std::optional<uint32_t> ip = ParseIPv4(values_.TCPServAddr);
@@ -87,14 +87,14 @@ void TTComXDlg::Activate() {
     // fails like a connect that cannot be made.
     if (!ip || port < 1 || port > 65535) {
         QMetaObject::invokeMethod(
-            this, [this] { ClientSocket1Error(QAbstractSocket::HostNotFoundError); },
+            this, [this] { OnSocketError(QAbstractSocket::HostNotFoundError); },
             Qt::QueuedConnection);
         return;
     }
     clientSocket1_->connectToHost(QHostAddress(*ip), static_cast<quint16>(port));
 }
 
-int TTComXDlg::SendBlock(const uint8_t* bytes, int count) {
+int TReaderLink::SendBlock(const uint8_t* bytes, int count) {
     if (!connected_ || count <= 0)
         return 0;
     const qint64 n = clientSocket1_->write(reinterpret_cast<const char*>(bytes), count);
@@ -104,22 +104,22 @@ int TTComXDlg::SendBlock(const uint8_t* bytes, int count) {
     return static_cast<int>(n);
 }
 
-void TTComXDlg::LogLine(const QString& text) {
+void TReaderLink::LogLine(const QString& text) {
     if (log_)
         log_->AddLine(text, kLinkLogLimit);
 }
 
-void TTComXDlg::ClientSocket1Connect() {
+void TReaderLink::OnConnected() {
     LogLine(QStringLiteral("ClientSocket1Connect"));
     connected_ = true;
 }
 
-void TTComXDlg::ClientSocket1Disconnect() {
+void TReaderLink::OnDisconnected() {
     LogLine(QStringLiteral("ClientSocket1Disconnect"));
     connected_ = false;
 }
 
-void TTComXDlg::ClientSocket1Error(QAbstractSocket::SocketError error) {
+void TReaderLink::OnSocketError(QAbstractSocket::SocketError error) {
     if (released_)
         return;
     // A peer that closes the connection is not an error here: the disconnect event that
@@ -132,7 +132,7 @@ void TTComXDlg::ClientSocket1Error(QAbstractSocket::SocketError error) {
     LogLine(QStringLiteral("ClientSocket1Error"));
 }
 
-void TTComXDlg::ClientSocket1Read() {
+void TReaderLink::OnReadyRead() {
     const qint64 waiting = clientSocket1_->bytesAvailable();
     LogLine(QString::number(waiting));
     if (waiting <= 0)
@@ -150,12 +150,12 @@ void TTComXDlg::ClientSocket1Read() {
         PostRead();
 }
 
-void TTComXDlg::RingDrained() {
+void TReaderLink::RingDrained() {
     if (!released_ && clientSocket1_->bytesAvailable() > 0)
         PostRead();
 }
 
-void TTComXDlg::PostRead() {
+void TReaderLink::PostRead() {
     if (readPosted_)
         return;
     readPosted_ = true;
@@ -165,12 +165,12 @@ void TTComXDlg::PostRead() {
             readPosted_ = false;
             // A read event of the socket's own may have taken the bytes meanwhile.
             if (!released_ && clientSocket1_->bytesAvailable() > 0)
-                ClientSocket1Read();
+                OnReadyRead();
         },
         Qt::QueuedConnection);
 }
 
-void TTComXDlg::Timer1Timer() {
+void TReaderLink::OnTimerTick() {
     if (connected_)
         ExtractFrames();
 }

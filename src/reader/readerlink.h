@@ -30,7 +30,7 @@ class QTcpSocket;
 class QTimer;
 class TLogPane;
 
-class TTComXDlg : public QObject, private TReaderPort {
+class TReaderLink : public QObject, private TReaderPort {
     Q_OBJECT
 
   public:
@@ -39,14 +39,14 @@ class TTComXDlg : public QObject, private TReaderPort {
                                                          // holds the peer back
     static constexpr uint32_t kConnectTimeoutMs = 5000;
     static constexpr int kReconnectDelayMs = 100;
-    static constexpr int kTimer1IntervalMs = 100;
+    static constexpr int kTickIntervalMs = 100;
 
     // Reads section "ComDebug" of the INI file at `iniPath` (empty: no INI file) and sets
     // `tcpPort`; starts Timer1. `log` may be null; `owner` (may be null) owns the link as its
     // QObject parent.
-    TTComXDlg(QObject* owner, int tcpPort, TLogPane* log, const QString& iniPath);
+    TReaderLink(QObject* owner, int tcpPort, TLogPane* log, const QString& iniPath);
     // Releases the link (FormDestroy) if the owner has not; a failed INI write is then lost.
-    ~TTComXDlg() override;
+    ~TReaderLink() override;
 
     const QString& TCPServAddr() const { return values_.TCPServAddr; }
     void SetTCPServAddr(const QString& addr) { values_.TCPServAddr = addr; }
@@ -87,11 +87,11 @@ class TTComXDlg : public QObject, private TReaderPort {
     QTimer* Timer1() const { return timer1_; }
 
     // Event handlers (connected to the socket and Timer1; public for tests).
-    void ClientSocket1Connect();
-    void ClientSocket1Disconnect();
-    void ClientSocket1Error(QAbstractSocket::SocketError error);
-    void ClientSocket1Read();
-    void Timer1Timer();
+    void OnConnected();
+    void OnDisconnected();
+    void OnSocketError(QAbstractSocket::SocketError error);
+    void OnReadyRead();
+    void OnTimerTick();
 
   private:
     void RingDrained() override;

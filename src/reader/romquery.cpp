@@ -13,7 +13,7 @@ namespace {
 constexpr uint32_t kConnectPassMs = 1000;
 
 // Waits, without a time limit, until the link is connected (true) or the caller cancels (false).
-bool AwaitConnection(TTComXDlg* link, const TRomQueryHooks& hooks) {
+bool AwaitConnection(TReaderLink* link, const TRomQueryHooks& hooks) {
     if (hooks.waitStarted)
         hooks.waitStarted(QStringLiteral("TCP/IP 接続中..."));
     // The first pass takes only what is pending, so a link that is already connected goes
@@ -55,7 +55,7 @@ const char* TRomQueryResult::Failed() const {
 
 TRomQueryResult RunRomVersionQuery(QObject* owner, const TBoardParams& params, TLogPane* log,
                                    const QString& iniPath, const TRomQueryHooks& hooks) {
-    auto link = std::make_unique<TTComXDlg>(owner, params.TCPPort1, log, iniPath);
+    auto link = std::make_unique<TReaderLink>(owner, params.TCPPort1, log, iniPath);
     link->SetTCPServPort(params.TCPPort1);
     link->SetTCPServAddr(params.OwnIpText());
     link->OpenLink();

@@ -14,7 +14,7 @@
 #include "core/inifile.h"
 #include "core/logpane.h"
 #include "core/settings.h"
-#include "serial/netset1dlg.h"
+#include "serial/serialsession.h"
 #include "telnet/telnetsession.h"
 
 namespace {
@@ -334,7 +334,7 @@ TCommandResult TCommandRunner::CheckAndSet(bool telnet) {
         refused.mac = mac;
         refused.outcome = {false, "connect"};
         const QString target =
-            QStringLiteral("%1:%2").arg(params_.OwnIpText()).arg(TTelNetCont1Dlg::kPort);
+            QStringLiteral("%1:%2").arg(params_.OwnIpText()).arg(TTelnetSession::kPort);
         try {
             session = links_.TelnetLink(params_);
         } catch (...) {
@@ -396,7 +396,7 @@ bool TCommandRunner::Verify(TBoardLink& link, const TBoardParams& written, bool 
     // After "exit" the board echoes it (and may say more) with nothing awaiting it; the read-back
     // starts once the line has been quiet for 300 ms (2 s at most), or those bytes are taken for
     // answers.
-    if (auto* serial = dynamic_cast<TNetSet1Dlg*>(&link))
+    if (auto* serial = dynamic_cast<TSerialSession*>(&link))
         serial->WaitUntilQuiet(300, 2000);
     TBoardParams scratch = written;  // the read may store the own address into it
     TOutcome read;

@@ -10,7 +10,7 @@
 #include "telnet/telnetclient.h"
 #include "telnet/telneterrors.h"
 
-int TTelNetCont1Dlg::dispRecInfo_ = 1;
+int TTelnetSession::dispRecInfo_ = 1;
 
 namespace {
 
@@ -26,8 +26,8 @@ QString ReceivedText(const QByteArray& bytes) {
 
 }  // namespace
 
-TTelNetCont1Dlg::TTelNetCont1Dlg(QObject* owner, TLogPane* log, const TBoardParams& params,
-                                 TClock* clock)
+TTelnetSession::TTelnetSession(QObject* owner, TLogPane* log, const TBoardParams& params,
+                               TClock* clock)
     : QObject(owner),
       TReceivingLink(log, kLinkLogLimit, kReceiveCapacity, clock),
       telnet1_(std::make_unique<TTelnetClient>()) {
@@ -43,9 +43,7 @@ TTelNetCont1Dlg::TTelNetCont1Dlg(QObject* owner, TLogPane* log, const TBoardPara
     telnet1_->Terminal = "dumb";
     telnet1_->OnConnect = [this] { LogLine(QStringLiteral("Connect")); };
     telnet1_->OnConnected = [this](TTcpConnection*) { LogLine(QStringLiteral("Connected")); };
-    telnet1_->OnDataAvailable = [this](TTelnetClient*, const QByteArray& b) {
-        Telnet1DataAvailable(b);
-    };
+    telnet1_->OnDataAvailable = [this](TTelnetClient*, const QByteArray& b) { OnDataAvailable(b); };
 
     // 3. Connect; a failure leaves the constructor with the client's error, the log saying
     // where to and why.
@@ -61,16 +59,16 @@ TTelNetCont1Dlg::TTelNetCont1Dlg(QObject* owner, TLogPane* log, const TBoardPara
         SendText(EncodeShiftJis(params.TelnetPass) + "\r\n");
 }
 
-TTelNetCont1Dlg::~TTelNetCont1Dlg() {
+TTelnetSession::~TTelnetSession() {
     // The client goes first: its read thread is joined before the buffer it fills goes.
     telnet1_.reset();
 }
 
-QString TTelNetCont1Dlg::Description() const {
+QString TTelnetSession::Description() const {
     return QStringLiteral("%1:%2").arg(telnet1_->Host).arg(telnet1_->Port);
 }
 
-void TTelNetCont1Dlg::Telnet1DataAvailable(const QByteArray& buffer) {
+void TTelnetSession::OnDataAvailable(const QByteArray& buffer) {
     if (log_ && log_->LineCount() == 0)
         log_->Append(QString());
     const int take = std::min(Room(), static_cast<int>(buffer.size()));
@@ -82,7 +80,7 @@ void TTelNetCont1Dlg::Telnet1DataAvailable(const QByteArray& buffer) {
     }
 }
 
-void TTelNetCont1Dlg::SendText(const QByteArray& text) {
+void TTelnetSession::SendText(const QByteArray& text) {
     // One write for the whole text: sent a byte at a time, a line's CR and LF could leave in
     // separate segments, which some servers take as two line ends (an extra prompt in the next
     // answer), and Nagle's algorithm held the rest of a line behind the peer's delayed ACK.
@@ -95,11 +93,11 @@ void TTelNetCont1Dlg::SendText(const QByteArray& text) {
         LogLine(QStringLiteral("TX:") + HexDump(text));
 }
 
-bool TTelNetCont1Dlg::Connected() {
+bool TTelnetSession::Connected() {
     return telnet1_->IsConnected();
 }
 
-void TTelNetCont1Dlg::FormClose() {
+void TTelnetSession::FormClose() {
     if (!Connected())
         return;
     try {

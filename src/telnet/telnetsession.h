@@ -7,7 +7,7 @@
 // Receive buffer: the first 16000 bytes since the last ClearReceived; the rest is dropped.
 //
 // Thread rules: GUI thread only. The client's read thread hands received data over
-// synchronously, so Telnet1DataAvailable runs on the GUI thread, inside the waits (which
+// synchronously, so OnDataAvailable runs on the GUI thread, inside the waits (which
 // process events); the receive buffer needs no lock. Destroying the session destroys its client
 // first, which joins the read thread, so no hand-over reaches a released session.
 #pragma once
@@ -24,7 +24,7 @@ class TLogPane;
 class TTelnetClient;
 struct TBoardParams;
 
-class TTelNetCont1Dlg : public QObject, public TReceivingLink {
+class TTelnetSession : public QObject, public TReceivingLink {
     Q_OBJECT
 
   public:
@@ -38,9 +38,9 @@ class TTelNetCont1Dlg : public QObject, public TReceivingLink {
     // time-out and leaves the session connected without a login. `log` may be null (nothing is
     // logged). `owner` (may be null) owns the session as its QObject parent. Every wait runs on
     // `clock`.
-    TTelNetCont1Dlg(QObject* owner, TLogPane* log, const TBoardParams& params,
-                    TClock* clock = &SystemClock());
-    ~TTelNetCont1Dlg() override;
+    TTelnetSession(QObject* owner, TLogPane* log, const TBoardParams& params,
+                   TClock* clock = &SystemClock());
+    ~TTelnetSession() override;
 
     // TBoardLink
     const TLinkStyle& Style() const override { return kTelnetStyle; }
@@ -75,7 +75,7 @@ class TTelNetCont1Dlg : public QObject, public TReceivingLink {
     static int DispRecInfo() { return dispRecInfo_; }
 
   private:
-    void Telnet1DataAvailable(const QByteArray& buffer);
+    void OnDataAvailable(const QByteArray& buffer);
 
     static int dispRecInfo_;
 

@@ -40,7 +40,7 @@ class MainWindowTest : public ::testing::Test {
   protected:
     QTemporaryDir dir;
     QString ini = dir.filePath("netboard-config.ini");
-    std::unique_ptr<TNetC1AppForm> form;
+    std::unique_ptr<TMainWindow> form;
 
     void SetUp() override {
         // Commands that a test starts run against nothing: the serial port has no device and
@@ -51,7 +51,7 @@ class MainWindowTest : public ::testing::Test {
         for (int i = 0; i < 4; ++i)
             f.WriteInteger("Option", QStringLiteral("TCPIP1_%1").arg(i + 1), own[i]);
         f.UpdateFile();
-        form = std::make_unique<TNetC1AppForm>(ini);
+        form = std::make_unique<TMainWindow>(ini);
         form->show();
         QApplication::setActiveWindow(form.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
@@ -114,15 +114,15 @@ TEST_F(MainWindowTest, WindowLayoutAndVisibleMenus) {
     auto* pages = form->findChild<QTabWidget*>("PageControl1");
     EXPECT_EQ(pages->count(), 1);
     EXPECT_EQ(pages->tabText(0), "ログ");
-    EXPECT_FALSE(form->Memo1()->isReadOnly());
-    EXPECT_EQ(form->Memo1()->palette().color(QPalette::Base),
-              form->Memo1()->palette().color(QPalette::Button));
+    EXPECT_FALSE(form->LogView()->isReadOnly());
+    EXPECT_EQ(form->LogView()->palette().color(QPalette::Base),
+              form->LogView()->palette().color(QPalette::Button));
     // A monospaced font that holds Japanese: the one asked for, or the installed CJK mono font.
-    const QString family = QFontInfo(form->Memo1()->font()).family();
+    const QString family = QFontInfo(form->LogView()->font()).family();
     EXPECT_TRUE(family.contains("ゴシック") || family.contains("Gothic") ||
                 family.contains("Mono CJK"))
         << family.toStdString();
-    EXPECT_TRUE(QFontMetrics(form->Memo1()->font()).inFontUcs4(0x30ED));
+    EXPECT_TRUE(QFontMetrics(form->LogView()->font()).inFontUcs4(0x30ED));
 }
 
 TEST_F(MainWindowTest, TheToolbarCannotBeHiddenMovedOrFloated) {
@@ -151,7 +151,7 @@ TEST_F(MainWindowTest, StatusBarShowsTheLongHint) {
 }
 
 TEST_F(MainWindowTest, FunctionKeysRunTheirCommandsWithTheMenuClosedOrOpen) {
-    QSignalSpy started(form.get(), &TNetC1AppForm::CommandStarted);
+    QSignalSpy started(form.get(), &TMainWindow::CommandStarted);
     DismissEveryMessageBox();
     const std::pair<Qt::Key, const char*> keys[] = {
         {Qt::Key_F2, "MnSet1"},        {Qt::Key_F3, "MAC1"},
@@ -189,7 +189,7 @@ TEST_F(MainWindowTest, FunctionKeysRunTheirCommandsWithTheMenuClosedOrOpen) {
 }
 
 TEST_F(MainWindowTest, TestMenuAndComPortItemAreOutOfReach) {
-    QSignalSpy started(form.get(), &TNetC1AppForm::CommandStarted);
+    QSignalSpy started(form.get(), &TMainWindow::CommandStarted);
     // The mnemonic of the hidden test menu opens nothing.
     QTest::keyClick(form.get(), Qt::Key_T, Qt::AltModifier);
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
@@ -219,9 +219,9 @@ TEST_F(MainWindowTest, LogPaneEmptiesAtThousandLines) {
     form->AddLogLine("next");
     EXPECT_EQ(form->LogPane()->Lines(), QStringList{"next"});
     // Text typed by the operator counts too, and a new line never joins it.
-    form->Memo1()->clear();
-    form->Memo1()->setFocus();
-    QTest::keyClicks(form->Memo1(), "typed");
+    form->LogView()->clear();
+    form->LogView()->setFocus();
+    QTest::keyClicks(form->LogView(), "typed");
     EXPECT_EQ(form->LogPane()->LineCount(), 1);
     form->AddLogLine("after");
     EXPECT_EQ(form->LogPane()->Lines(), (QStringList{"typed", "after"}));
@@ -231,7 +231,7 @@ TEST_F(MainWindowTest, LogPaneEmptiesAtThousandLines) {
 }
 
 TEST_F(MainWindowTest, ASecondCommandDuringAWaitIsRefusedWithTheBeep) {
-    QSignalSpy started(form.get(), &TNetC1AppForm::CommandStarted);
+    QSignalSpy started(form.get(), &TMainWindow::CommandStarted);
     DismissEveryMessageBox();
     const int beeps = SystemBeepCount();
     bool innerRan = false;
@@ -272,7 +272,7 @@ TEST_F(MainWindowTest, CloseSavesTheSettingsFromExitToolbarAndCloseButton) {
     EXPECT_EQ(LoadSettings(ini).MacAddr_3, 7);
     // A window closed by its close button saves the same way, and a second close does nothing.
     QFile::remove(ini);
-    auto again = std::make_unique<TNetC1AppForm>(ini);
+    auto again = std::make_unique<TMainWindow>(ini);
     again->show();
     EXPECT_EQ(again->Params().MacAddr_3, 201);
     again->Params().fSetInit = 1;
@@ -339,7 +339,7 @@ TEST_F(MainWindowTest, AFailedSaveShowsTheCauseAndAsksWhetherToCloseWithoutSavin
         }
         if (!row.atStart.isEmpty())
             AnswerBoxes({""}, &texts);
-        form = std::make_unique<TNetC1AppForm>(row.path);
+        form = std::make_unique<TMainWindow>(row.path);
         CancelModalWatchers();
         if (row.cause == kDiskFull) {
             QFile f(ini);  // with the identities the start wrote into it
@@ -389,7 +389,7 @@ TEST_F(MainWindowTest, ErrorsOfACommandShowTheErrorBox) {
 TEST_F(MainWindowTest, TelnetTargetCommandStoresFieldsUpToABadOne) {
     form->Params().TCPIP1_1 = 1;
     OnNextModal([](QWidget* w) {
-        auto* d = qobject_cast<TSetTCPIPDlg*>(w);
+        auto* d = qobject_cast<TTelnetTargetDialog*>(w);
         ASSERT_NE(d, nullptr);
         EXPECT_EQ(d->EdTCPIP1_1->text(), "1");
         d->EdTCPIP1_1->setText("127");
@@ -405,16 +405,16 @@ TEST_F(MainWindowTest, TelnetTargetCommandStoresFieldsUpToABadOne) {
     EXPECT_EQ(form->Params().TCPIP1_1, 127);
     EXPECT_EQ(form->Params().TCPIP1_2, 0);
     // A dialog that creates the error is gone; a cancelled one changes nothing.
-    EXPECT_TRUE(form->findChildren<TSetTCPIPDlg*>().isEmpty());
+    EXPECT_TRUE(form->findChildren<TTelnetTargetDialog*>().isEmpty());
     OnNextModal([](QWidget* w) {
-        auto* d = qobject_cast<TSetTCPIPDlg*>(w);
+        auto* d = qobject_cast<TTelnetTargetDialog*>(w);
         QTest::mouseClick(d->BtReset, Qt::LeftButton);
         QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
     });
     form->Action("MnSetTCPIP1")->trigger();
     EXPECT_EQ(form->Params().OwnIpText(), "127.0.8.250");
     OnNextModal([](QWidget* w) {
-        auto* d = qobject_cast<TSetTCPIPDlg*>(w);
+        auto* d = qobject_cast<TTelnetTargetDialog*>(w);
         QTest::mouseClick(d->BtReset, Qt::LeftButton);
         QTest::mouseClick(d->OKBtn, Qt::LeftButton);
     });
@@ -426,27 +426,27 @@ TEST_F(MainWindowTest, ComPortDialogShowsTheNumberAndStoresIt) {
     form->Params().ComPort = -1;
     QString caption, title, shown;
     OnNextModal([&](QWidget* w) {
-        auto* d = qobject_cast<TInputIntDlg*>(w);
+        auto* d = qobject_cast<TNumberDialog*>(w);
         ASSERT_NE(d, nullptr);
         caption = d->windowTitle();
         title = d->STTitle->text();
         shown = d->IntEd->Text();
         QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
     });
-    form->RunCommand([&] { form->COMP1Click(); });
+    form->RunCommand([&] { form->ChooseComPort(); });
     EXPECT_EQ(caption, "ＣＯＭポートの設定");
     EXPECT_EQ(title, "ポート番号を入力してください");
     EXPECT_EQ(shown, "255");
     EXPECT_EQ(form->Params().ComPort, -1);
     OnNextModal([&](QWidget* w) {
-        auto* d = qobject_cast<TInputIntDlg*>(w);
+        auto* d = qobject_cast<TNumberDialog*>(w);
         d->IntEd->Editor()->selectAll();
         QTest::keyClicks(d->IntEd->Editor(), "300");
         QTest::mouseClick(d->OKBtn, Qt::LeftButton);
         // Port 255 has no device here: the open failure's box, if any, is answered too.
         AcceptNextMessageBox(nullptr, nullptr, 2000);
     });
-    form->RunCommand([&] { form->COMP1Click(); });
+    form->RunCommand([&] { form->ChooseComPort(); });
     EXPECT_EQ(form->Params().ComPort, 255);
 }
 

@@ -65,7 +65,7 @@ class ProductionTest : public ::testing::Test {
 
     void OwnAddress(const QString& a) {
         if (!form) {
-            form = std::make_unique<TNetC1AppForm>(ini);
+            form = std::make_unique<TMainWindow>(ini);
             form->show();
         }
         const QStringList n = a.split('.');
@@ -121,7 +121,7 @@ class ProductionTest : public ::testing::Test {
     QString ini = dir.filePath("netboard-config.ini");
     QString ledger = TLedger::PathBesideIni(ini);
     std::unique_ptr<SimProcess> serial[2], telnet[2];
-    std::unique_ptr<TNetC1AppForm> form;
+    std::unique_ptr<TMainWindow> form;
 };
 
 TEST_F(ProductionTest, EveryCommandThatReachedABoardLeavesOneLine) {
@@ -190,7 +190,7 @@ TEST_F(ProductionTest, EveryCommandThatReachedABoardLeavesOneLine) {
     // Cancelled commands reach no board and leave no line.
     bool cancelled = false;
     OnNextModal([&](QWidget* w) {
-        auto* dialog = qobject_cast<TParaSet1Dlg*>(w);
+        auto* dialog = qobject_cast<TSettingsDialog*>(w);
         ASSERT_NE(dialog, nullptr);
         QTest::mouseClick(dialog->CancelBtn, Qt::LeftButton);
         cancelled = true;
@@ -300,9 +300,9 @@ TEST_F(ProductionTest, AReusedAddressIsGivenOnlyWhenTheOperatorSaysSo) {
                         QTest::mouseClick(b, Qt::LeftButton);
             });
             // The counter passes over a given address: the operator types it.
-            if (auto* d = qobject_cast<TParaSet1Dlg*>(w))
+            if (auto* d = qobject_cast<TSettingsDialog*>(w))
                 d->EdMacAdr3->SetValue(r.mac3);
-            else if (auto* m = qobject_cast<TSetMac1Dlg*>(w))
+            else if (auto* m = qobject_cast<TMacAddressDialog*>(w))
                 m->EdMacAdr3->SetValue(r.mac3);
             for (QPushButton* b : w->findChildren<QPushButton*>())
                 if (b->isDefault() && b->isVisible())

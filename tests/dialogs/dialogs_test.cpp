@@ -23,8 +23,8 @@
 #include "dialogs/beep.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/errorbox.h"
-#include "dialogs/guage1dlg.h"
-#include "dialogs/intedit.h"
+#include "dialogs/numberfields.h"
+#include "dialogs/progressdialog.h"
 #include "support/modal.h"
 
 namespace {
@@ -32,8 +32,8 @@ namespace {
 // A window with two fields, so that the focus can leave the first one.
 struct Form {
     QWidget window;
-    TIntEdit* edit = new TIntEdit(&window);
-    TFmtEdit* fmt = new TFmtEdit(&window);
+    TIntegerField* edit = new TIntegerField(&window);
+    TNumberTextField* fmt = new TNumberTextField(&window);
     QLineEdit* other = new QLineEdit(&window);
     Form() {
         auto* l = new QVBoxLayout(&window);
@@ -51,13 +51,13 @@ struct Form {
 };
 
 TEST(IntEditFormat, RadixDisplay) {
-    EXPECT_EQ(intedit::Format(10, -16), "A");
-    EXPECT_EQ(intedit::Format(255, -16), "FF");
-    EXPECT_EQ(intedit::Format(-255, -16), "-FF");
-    EXPECT_EQ(intedit::Format(-1, 10), "4294967295");
-    EXPECT_EQ(intedit::Format(-1, 16), "FFFFFFFF");
-    EXPECT_EQ(intedit::Format(INT32_MIN, -10), "-2147483648");
-    EXPECT_EQ(intedit::Format(35, -36), "Z");
+    EXPECT_EQ(numberfields::Format(10, -16), "A");
+    EXPECT_EQ(numberfields::Format(255, -16), "FF");
+    EXPECT_EQ(numberfields::Format(-255, -16), "-FF");
+    EXPECT_EQ(numberfields::Format(-1, 10), "4294967295");
+    EXPECT_EQ(numberfields::Format(-1, 16), "FFFFFFFF");
+    EXPECT_EQ(numberfields::Format(INT32_MIN, -10), "-2147483648");
+    EXPECT_EQ(numberfields::Format(35, -36), "Z");
 }
 
 TEST(IntEdit, KeysOfTheRadixOnlyUppercasedAndOthersBeep) {
@@ -243,7 +243,7 @@ TEST(NumberFields, PastedAndComposedTextObeyTheTypedKeyRules) {
 }
 
 TEST(SetTCPIPDlg, TwoOutOfRangeFieldsDoNotFightForTheFocus) {
-    TSetTCPIPDlg d;
+    TTelnetTargetDialog d;
     TBoardParams p;
     p.TCPIP1_1 = 300;
     p.TCPIP1_2 = 999;
@@ -273,7 +273,7 @@ TEST(SetTCPIPDlg, TwoOutOfRangeFieldsDoNotFightForTheFocus) {
 }
 
 TEST(ParaSet1Dlg, CreationStateFillAndCopyBack) {
-    TParaSet1Dlg d;
+    TSettingsDialog d;
     // The state before anything fills it.
     EXPECT_EQ(d.EdMacAdr01->Text(), "2");
     EXPECT_EQ(d.EdMacAdr02->Text(), "5A");
@@ -323,7 +323,7 @@ TEST(ParaSet1Dlg, CreationStateFillAndCopyBack) {
 }
 
 TEST(ParaSet1Dlg, ConversionErrorStopsTheCopyHalfway) {
-    TParaSet1Dlg d;
+    TSettingsDialog d;
     TBoardParams p;
     p.TCPIP1_1 = 1;
     d.FillFrom(p);
@@ -343,7 +343,7 @@ TEST(ParaSet1Dlg, ConversionErrorStopsTheCopyHalfway) {
 }
 
 TEST(ParaSet1Dlg, FactorySettingsFillFieldsNotMacAndCancelChangesNothing) {
-    TParaSet1Dlg d;
+    TSettingsDialog d;
     TBoardParams p;
     p.TCPIP1_1 = 192;
     p.TCPPort2 = 1;
@@ -364,7 +364,7 @@ TEST(ParaSet1Dlg, FactorySettingsFillFieldsNotMacAndCancelChangesNothing) {
 }
 
 TEST(ParaSet1Dlg, HidesTheMacRowAndRefusesOutOfRangeNumbers) {
-    TParaSet1Dlg d;
+    TSettingsDialog d;
     d.HideMacRow();
     d.FillFrom(TBoardParams());
     d.show();
@@ -381,7 +381,7 @@ TEST(ParaSet1Dlg, HidesTheMacRowAndRefusesOutOfRangeNumbers) {
 }
 
 TEST(SetTCPIPDlg, PresetsAndCopy) {
-    TSetTCPIPDlg d;
+    TTelnetTargetDialog d;
     EXPECT_EQ(d.windowTitle(), "TCP/IP アドレスの設定");
     d.FillFrom(TBoardParams());
     QTest::mouseClick(d.BtReset, Qt::LeftButton);
@@ -394,7 +394,7 @@ TEST(SetTCPIPDlg, PresetsAndCopy) {
 }
 
 TEST(SetMac1Dlg, ShowsTheFixedPrefixAndHexBytes) {
-    TSetMac1Dlg d;
+    TMacAddressDialog d;
     TBoardParams p;
     p.MacAddr_1 = 10;
     p.MacAddr_2 = 11;
@@ -414,18 +414,18 @@ TEST(Dialogs, KeepAFixedSizeThatFitsTheirFields) {
         std::function<QDialog*()> make;
         int maxWidth;
     } rows[] = {
-        {"parameter", [] { return new TParaSet1Dlg; }, 420},
+        {"parameter", [] { return new TSettingsDialog; }, 420},
         {"parameter without MAC",
          [] {
-             auto* d = new TParaSet1Dlg;
+             auto* d = new TSettingsDialog;
              d->HideMacRow();
              return d;
          },
          420},
-        {"MAC", [] { return new TSetMac1Dlg; }, 420},
-        {"telnet target", [] { return new TSetTCPIPDlg; }, 420},
-        {"integer", [] { return new TInputIntDlg; }, 420},
-        {"progress", [] { return new TGuage1Dlg; }, 420},
+        {"MAC", [] { return new TMacAddressDialog; }, 420},
+        {"telnet target", [] { return new TTelnetTargetDialog; }, 420},
+        {"integer", [] { return new TNumberDialog; }, 420},
+        {"progress", [] { return new TProgressDialog; }, 420},
         {"about", [] { return new TAboutBox; }, 420},
     };
     for (const auto& row : rows) {
@@ -437,20 +437,20 @@ TEST(Dialogs, KeepAFixedSizeThatFitsTheirFields) {
         EXPECT_LE(d->width(), row.maxWidth) << row.name;
         EXPECT_FALSE(d->windowFlags() & Qt::WindowMaximizeButtonHint) << row.name;
         // Each integer field is as wide as its widest value, and not much wider.
-        for (TIntEdit* e : d->findChildren<TIntEdit*>()) {
+        for (TIntegerField* e : d->findChildren<TIntegerField*>()) {
             if (!e->isVisible())
                 continue;
             const QFontMetrics fm(e->Editor()->font());
             const int widest =
-                std::max(fm.horizontalAdvance(intedit::Format(e->MinValue(), e->Radix())),
-                         fm.horizontalAdvance(intedit::Format(e->MaxValue(), e->Radix())));
+                std::max(fm.horizontalAdvance(numberfields::Format(e->MinValue(), e->Radix())),
+                         fm.horizontalAdvance(numberfields::Format(e->MaxValue(), e->Radix())));
             EXPECT_GE(e->Editor()->width(), widest) << row.name;
             EXPECT_LE(e->width(), widest + 40) << row.name;
         }
     }
     // The progress window has no close box and no system menu, whatever the window manager
     // adds to titled windows: it shows its caption itself.
-    TGuage1Dlg progress;
+    TProgressDialog progress;
     EXPECT_TRUE(progress.windowFlags() & Qt::FramelessWindowHint);
     EXPECT_EQ(progress.Caption()->text(), "変換実行中");
     progress.setWindowTitle("しばらくお待ちください");
@@ -501,7 +501,7 @@ TEST(OperatorView, DialogsAndBoxes) {
     } rows[] = {
         {"no line above the fields when the MAC row is hidden",
          [] {
-             TParaSet1Dlg d;
+             TSettingsDialog d;
              d.HideMacRow();
              d.FillFrom(TBoardParams());
              ShowActive(&d);
@@ -544,7 +544,7 @@ TEST(OperatorView, DialogsAndBoxes) {
          }},
         {"a field that is not a number is named",
          [] {
-             TParaSet1Dlg d;
+             TSettingsDialog d;
              d.FillFrom(TBoardParams());
              ShowActive(&d);
              d.EdTCPIP2_3->setFocus();
@@ -560,7 +560,7 @@ TEST(OperatorView, DialogsAndBoxes) {
          }},
         {"with MAC address: opens on the first field that can change, Tab skips read-only",
          [] {
-             TParaSet1Dlg d;
+             TSettingsDialog d;
              d.FillFrom(TBoardParams());
              ShowActive(&d);
              EXPECT_EQ(QApplication::focusWidget(), d.EdMacAdr1->Editor());
@@ -570,22 +570,23 @@ TEST(OperatorView, DialogsAndBoxes) {
          }},
         {"check-and-set: opens on the own address",
          [] {
-             TParaSet1Dlg d;
+             TSettingsDialog d;
              d.PrepareForCheckAndSet(false, false);
              ShowActive(&d);
              EXPECT_EQ(QApplication::focusWidget(), d.EdTCPIP1_1);
          }},
         {"a whole address pasted fills its row; a partial one is refused",
          [] {
-             TSetTCPIPDlg d;
+             TTelnetTargetDialog d;
              d.FillFrom(TBoardParams());
              ShowActive(&d);
              d.EdTCPIP1_1->setFocus();
              QApplication::clipboard()->setText(" 192.168.０.300\n");
              QTest::keyClick(d.EdTCPIP1_1, Qt::Key_V, Qt::ControlModifier);
-             TFmtEdit* const row[] = {d.EdTCPIP1_1, d.EdTCPIP1_2, d.EdTCPIP1_3, d.EdTCPIP1_4};
+             TNumberTextField* const row[] = {d.EdTCPIP1_1, d.EdTCPIP1_2, d.EdTCPIP1_3,
+                                              d.EdTCPIP1_4};
              QStringList texts;
-             for (TFmtEdit* f : row)
+             for (TNumberTextField* f : row)
                  texts << f->text();
              EXPECT_EQ(texts.join('|'), "192|168|0|300");
              EXPECT_EQ(QApplication::focusWidget(), d.EdTCPIP1_4);  // out of range: kept there
@@ -598,7 +599,7 @@ TEST(OperatorView, DialogsAndBoxes) {
          }},
         {"a speed index outside the list shows no entry and no speed",
          [] {
-             TParaSet1Dlg d;
+             TSettingsDialog d;
              TBoardParams p;
              p.SpeedIndex = 9;
              d.FillFrom(p);

@@ -14,7 +14,7 @@
 
 #include "core/exceptions.h"
 #include "core/inifile.h"
-#include "dialogs/guage1dlg.h"
+#include "dialogs/progressdialog.h"
 #include "reader/comdebug.h"
 #include "reader/readerlink.h"
 #include "support/linelog.h"
@@ -57,7 +57,7 @@ struct Peer {
 
 struct LinkFixture {
     TLineLog pane;
-    TTComXDlg link{nullptr, 10777, &pane, QString()};
+    TReaderLink link{nullptr, 10777, &pane, QString()};
 
     void ConnectTo(const char* addr, int port) {
         link.SetTCPServAddr(QString::fromLatin1(addr));
@@ -236,7 +236,7 @@ TEST(ReaderLink, LogLineEmptiesThePaneAt250Lines) {
     EXPECT_EQ(f.pane.LineCount(), 250);
     f.link.LogLine("b");
     EXPECT_EQ(f.pane.Lines(), QStringList{"b"});
-    TTComXDlg noPane(nullptr, 1, nullptr, QString());
+    TReaderLink noPane(nullptr, 1, nullptr, QString());
     noPane.LogLine("nowhere");  // no pane: nothing happens
 }
 
@@ -265,7 +265,7 @@ TEST(ReaderComDebug, ReadAtCreationFixedValuesWrittenInPlaceAtRelease) {
               "TCPServAddr=1.2.3.4\r\nTCPServPort=0x10\r\nextra=keep\r\n\r\n"
               "[Tail]\r\nx=y\r\n\r\n");
     {
-        TTComXDlg link(nullptr, 4321, nullptr, path);
+        TReaderLink link(nullptr, 4321, nullptr, path);
         const TComDebugValues& v = link.Values();
         EXPECT_EQ(v.BaudRate, 19200);
         EXPECT_EQ(v.FlowCont, TFlowControl::None);
@@ -291,7 +291,7 @@ TEST(ReaderComDebug, ReadAtCreationFixedValuesWrittenInPlaceAtRelease) {
 TEST(ReaderComDebug, UnwritableFileIsReportedAndTheSocketClosedAllTheSame) {
     Peer peer("127.0.0.76");
     TLineLog pane;
-    TTComXDlg link(nullptr, 1, &pane, "/nonexistent-dir/x.ini");
+    TReaderLink link(nullptr, 1, &pane, "/nonexistent-dir/x.ini");
     link.SetTCPServAddr("127.0.0.76");
     link.SetTCPServPort(peer.Port());
     link.OpenLink();
@@ -306,7 +306,7 @@ TEST(ReaderComDebug, UnwritableFileIsReportedAndTheSocketClosedAllTheSame) {
 // --- progress dialog -------------------------------------------------------------------------
 
 TEST(Guage1Dlg, LayoutAndRunningFlag) {
-    TGuage1Dlg dlg;
+    TProgressDialog dlg;
     EXPECT_EQ(dlg.windowTitle(), "変換実行中");
     EXPECT_FALSE(dlg.windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(dlg.windowFlags() & Qt::WindowSystemMenuHint);

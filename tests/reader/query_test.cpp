@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "app/mainwindow.h"
-#include "dialogs/guage1dlg.h"
+#include "dialogs/progressdialog.h"
 #include "ledger/ledger.h"
 #include "support/simprocess.h"
 
@@ -49,7 +49,7 @@ class CancelPresser {
     explicit CancelPresser(int afterMs) {
         QObject::connect(&timer_, &QTimer::timeout, [this, afterMs] {
             for (QWidget* w : QApplication::topLevelWidgets()) {
-                auto* dlg = qobject_cast<TGuage1Dlg*>(w);
+                auto* dlg = qobject_cast<TProgressDialog*>(w);
                 if (!dlg || !dlg->isVisible())
                     continue;
                 seenCaption = dlg->windowTitle();
@@ -102,7 +102,7 @@ class RomQuery : public ::testing::Test {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(before_);
         f.close();
-        win_ = std::make_unique<TNetC1AppForm>(iniPath_);
+        win_ = std::make_unique<TMainWindow>(iniPath_);
         before_ = ReadFile(iniPath_);  // with the identities the start wrote into it
         // Never anywhere but the loopback reader, whatever the file held.
         win_->Params().TCPIP1_1 = ip[0].toInt();
@@ -144,7 +144,7 @@ class RomQuery : public ::testing::Test {
     }
 
     std::unique_ptr<SimProcess> sim_;
-    std::unique_ptr<TNetC1AppForm> win_;
+    std::unique_ptr<TMainWindow> win_;
     QString addr_, transcript_, iniPath_;
     QByteArray before_;
     int port_ = 0;
@@ -163,7 +163,7 @@ TEST_F(RomQuery, VersionIsShownInTheMessageBox) {
     EXPECT_EQ(Received(), QStringList{kRequest});
     EXPECT_EQ(win_->statusBar()->currentMessage(), "TCP/IP 接続中...");
     for (QWidget* w : QApplication::topLevelWidgets())
-        EXPECT_FALSE(qobject_cast<TGuage1Dlg*>(w)) << "progress dialog not released";
+        EXPECT_FALSE(qobject_cast<TProgressDialog*>(w)) << "progress dialog not released";
     ExpectIniAfterQuery();
 }
 
@@ -219,7 +219,7 @@ TEST_F(RomQuery, ACloseDuringTheWaitCancelsIt) {
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [&] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (qobject_cast<TGuage1Dlg*>(w) && w->isVisible()) {
+            if (qobject_cast<TProgressDialog*>(w) && w->isVisible()) {
                 closer.stop();
                 win_->close();
                 const auto* label = win_->findChild<QLabel*>("BusyText");

@@ -13,8 +13,8 @@
 #include "core/inifile.h"
 #include "dialogs/dialogs.h"
 #include "ptypair.h"
-#include "serial/commx.h"
-#include "serial/netset1dlg.h"
+#include "serial/serialport.h"
+#include "serial/serialsession.h"
 #include "support/modal.h"
 #include "support/simprocess.h"
 
@@ -39,7 +39,7 @@ class MainWindowSerialTest : public ::testing::Test {
         f.UpdateFile();
     }
     void MakeWindow(int comPort) {
-        form = std::make_unique<TNetC1AppForm>(ini);
+        form = std::make_unique<TMainWindow>(ini);
         form->Params().ComPort = comPort;
     }
     QStringList Log() const { return form->LogPane()->Lines(); }
@@ -48,7 +48,7 @@ class MainWindowSerialTest : public ::testing::Test {
     QTemporaryDir dir;
     QString ini = dir.filePath("netboard-config.ini");
     QString transcript = dir.filePath("transcript.txt");
-    std::unique_ptr<TNetC1AppForm> form;
+    std::unique_ptr<TMainWindow> form;
 };
 
 QStringList Transcript(const QString& path) {
@@ -64,21 +64,21 @@ TEST_F(MainWindowSerialTest, TheSessionIsCreatedOnFirstUseOpenedAtComPortAndRele
     auto sim = Board(4, {"--transcript", transcript});
     ASSERT_TRUE(sim->Started());
     MakeWindow(4);
-    EXPECT_TRUE(form->findChildren<TNetSet1Dlg*>().isEmpty());
-    EXPECT_TRUE(form->RunCommand([&] { form->MnSetIP1Click(); }));
+    EXPECT_TRUE(form->findChildren<TSerialSession*>().isEmpty());
+    EXPECT_TRUE(form->RunCommand([&] { form->TestIpAddressLine(); }));
     EXPECT_EQ(Log(), QStringList{kOk});
     EXPECT_EQ(Transcript(transcript), QStringList{"l_ip=10.16.77.170"});
 
-    const auto sessions = form->findChildren<TNetSet1Dlg*>();
+    const auto sessions = form->findChildren<TSerialSession*>();
     ASSERT_EQ(sessions.size(), 1);
     EXPECT_EQ(form->SerialSession(), sessions[0]);
-    EXPECT_EQ(sessions[0]->CommX1()->PortNo(), 4);
-    EXPECT_TRUE(sessions[0]->CommX1()->IsOpen());
+    EXPECT_EQ(sessions[0]->Port()->PortNo(), 4);
+    EXPECT_TRUE(sessions[0]->Port()->IsOpen());
 
     form->close();
-    EXPECT_TRUE(form->findChildren<TNetSet1Dlg*>().isEmpty());
+    EXPECT_TRUE(form->findChildren<TSerialSession*>().isEmpty());
     // The port is free again.
-    TCommX other;
+    TSerialPort other;
     other.SetIniPath(ini);
     other.SetPortNo(4);
     EXPECT_NO_THROW(other.PortOpen());
@@ -117,7 +117,7 @@ TEST_F(MainWindowSerialTest, APortThatDoesNotOpenEndsTheCommandAndTheNextOneTrie
             "COM4 %1: ポートをオープンできませんでした (open: No such file or directory)")
             .arg(dir.filePath("no-such-tty"))};
     EXPECT_EQ(Log(), failed);
-    EXPECT_FALSE(form->SerialSession()->CommX1()->IsOpen());
+    EXPECT_FALSE(form->SerialSession()->Port()->IsOpen());
     // The adapter is plugged in: the next command opens the port without the COM port command.
     auto sim = Board(4);
     ASSERT_TRUE(sim->Started());
@@ -133,14 +133,14 @@ TEST_F(MainWindowSerialTest, TheComPortCommandReopensAtTheEnteredNumber) {
     MakeWindow(4);
     form->Action("MnSetIP1")->trigger();
     OnNextModal([&](QWidget* w) {
-        auto* d = qobject_cast<TInputIntDlg*>(w);
+        auto* d = qobject_cast<TNumberDialog*>(w);
         ASSERT_NE(d, nullptr);
         d->IntEd->SetValue(6);
         d->OKBtn->click();
     });
-    EXPECT_TRUE(form->RunCommand([&] { form->COMP1Click(); }));
+    EXPECT_TRUE(form->RunCommand([&] { form->ChooseComPort(); }));
     EXPECT_EQ(form->Params().ComPort, 6);
-    EXPECT_EQ(form->SerialSession()->CommX1()->PortNo(), 6);
+    EXPECT_EQ(form->SerialSession()->Port()->PortNo(), 6);
     form->Action("MnSetIP1")->trigger();
     EXPECT_EQ(Log(), (QStringList{kOk, kOk}));
     EXPECT_EQ(Transcript(transcript).size(), 1);
@@ -149,8 +149,8 @@ TEST_F(MainWindowSerialTest, TheComPortCommandReopensAtTheEnteredNumber) {
     form.reset();
     MakeWindow(4);
     form->OpenSerialPort(6);
-    EXPECT_EQ(form->findChildren<TNetSet1Dlg*>().size(), 1);
-    EXPECT_EQ(form->SerialSession()->CommX1()->PortNo(), 6);
+    EXPECT_EQ(form->findChildren<TSerialSession*>().size(), 1);
+    EXPECT_EQ(form->SerialSession()->Port()->PortNo(), 6);
 }
 
 TEST_F(MainWindowSerialTest, AfterTheDeviceVanishedTheNextCommandOpensThePortAgain) {

@@ -25,7 +25,7 @@
 #include "core/inifile.h"
 #include "core/settings.h"
 #include "dialogs/dialogs.h"
-#include "dialogs/intedit.h"
+#include "dialogs/numberfields.h"
 #include "support/ledgerfiles.h"
 #include "support/modal.h"
 #include "support/printers.h"
@@ -110,15 +110,15 @@ void AnswerModals(Answer answer, QStringList* boxes) {
 }
 
 QPushButton* OkButton(QWidget* w) {
-    if (auto* d = qobject_cast<TParaSet1Dlg*>(w))
+    if (auto* d = qobject_cast<TSettingsDialog*>(w))
         return d->OKBtn;
-    return qobject_cast<TSetMac1Dlg*>(w)->OKBtn;
+    return qobject_cast<TMacAddressDialog*>(w)->OKBtn;
 }
 
 QPushButton* CancelButton(QWidget* w) {
-    if (auto* d = qobject_cast<TParaSet1Dlg*>(w))
+    if (auto* d = qobject_cast<TSettingsDialog*>(w))
         return d->CancelBtn;
-    return qobject_cast<TSetMac1Dlg*>(w)->CancelBtn;
+    return qobject_cast<TMacAddressDialog*>(w)->CancelBtn;
 }
 
 // Dialog actions: edit the fields (none by default), then press "設定" or cancel.
@@ -136,7 +136,7 @@ const Answer kNeverShown = [](QWidget* w) {
 };
 // The settings file becomes a folder, so that every save fails (the port is open by now).
 void BreakSettingsFile(QWidget* dialog) {
-    const QString ini = qobject_cast<TNetC1AppForm*>(dialog->parentWidget())->IniPath();
+    const QString ini = qobject_cast<TMainWindow*>(dialog->parentWidget())->IniPath();
     QFile::remove(ini);
     QDir().mkpath(ini + "/in-the-way");
 }
@@ -144,7 +144,7 @@ Answer EnterMac(int b1, int b2, int b3, bool breakSettings = false) {
     return Confirm([=](QWidget* w) {
         if (breakSettings)
             BreakSettingsFile(w);
-        auto* d = qobject_cast<TSetMac1Dlg*>(w);
+        auto* d = qobject_cast<TMacAddressDialog*>(w);
         d->EdMacAdr1->SetValue(b1);
         d->EdMacAdr2->SetValue(b2);
         d->EdMacAdr3->SetValue(b3);
@@ -188,9 +188,9 @@ class ProceduresE2eTest : public ::testing::Test {
                 ini,
                 {QStringLiteral("2026-01-02T03:04:05,write-mac,COM3,%1,%2,OK,").arg(mac, ownIp)});
         }
-        TNetC1AppForm form(ini);
+        TMainWindow form(ini);
         form.show();
-        form.Memo1()->clear();  // the ledger's start (the old record read in) is not the row's
+        form.LogView()->clear();  // the ledger's start (the old record read in) is not the row's
         TBoardParams& p = form.Params();
         p.ComPort = 3;
         const QStringList ip = ownIp.split('.');
@@ -258,13 +258,13 @@ TEST_F(ProceduresE2eTest, WriteWithAndWithoutMacAddress) {
                QStringList{"SAVE　OK!!", "madr=02-5A-C3-" + mac, kOkBanner};
     };
     const Answer edit = Confirm([](QWidget* w) {
-        auto* d = qobject_cast<TParaSet1Dlg*>(w);
+        auto* d = qobject_cast<TSettingsDialog*>(w);
         d->ComboBox1->setCurrentIndex(2);
         d->RGKeepOff->setChecked(true);
         d->EdPort1->SetValue(2001);
     });
     const Answer emptyDestIp = Confirm([](QWidget* w) {
-        auto* d = qobject_cast<TParaSet1Dlg*>(w);
+        auto* d = qobject_cast<TSettingsDialog*>(w);
         d->EdPort1->SetValue(2001);
         d->EdTCPIP2_2->clear();
     });
@@ -286,7 +286,7 @@ TEST_F(ProceduresE2eTest, WriteWithAndWithoutMacAddress) {
         // The counter passes over an address given before; typed into the dialog, it goes
         // again only when the operator says so (default: no).
         {"given before", Qt::Key_F2, {}, mac, Confirm([](QWidget* w) {
-             qobject_cast<TParaSet1Dlg*>(w)->EdMacAdr3->SetValue(0xC9);
+             qobject_cast<TSettingsDialog*>(w)->EdMacAdr3->SetValue(0xC9);
          }),
          {},
          {"MACアドレス 02-5A-C3-00-01-C9 は書き込み済みのため飛ばします"

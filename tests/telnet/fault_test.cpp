@@ -193,7 +193,7 @@ std::vector<bool> TelnetRun(const char* address, const Row& r, CutRun* log) {
     params.TCPIP1_4 = QByteArray(address).split('.').last().toInt();
     std::vector<bool> results;
     try {
-        TTelNetCont1Dlg s(nullptr, log, params, log);
+        TTelnetSession s(nullptr, log, params, log);
         results.push_back(log->Lines().contains("TX:4B 58 57 0D 0A "));
         s.ClearReceived();
         s.SendText(kWakeLine);
@@ -231,7 +231,7 @@ bool ReaderRun(const char* address, const Row& r, CutRun* log) {
     });
     bool answered = false;
     {
-        TTComXDlg link(nullptr, peer.Port(), log, QString());
+        TReaderLink link(nullptr, peer.Port(), log, QString());
         link.SetClock(log);
         link.SetTCPServAddr(QString::fromLatin1(address));
         link.SetTCPServPort(peer.Port());

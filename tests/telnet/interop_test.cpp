@@ -91,7 +91,7 @@ std::vector<QByteArray> SentTexts(const QStringList& lines) {
 
 // Sets and reads back values over 50 exchanges: an answer read from the wrong place (a stray
 // prompt left by an earlier line) shows as a wrong value. Returns the exchanges that went right.
-int SetAndReadBack(TTelNetCont1Dlg& s) {
+int SetAndReadBack(TTelnetSession& s) {
     auto send = [&s](const QByteArray& line) {
         s.ClearReceived();
         s.SendText(line);
@@ -158,19 +158,19 @@ TEST(TelnetInterop, BusyboxTelnetdWithABoardScript) {
     // 1 for a procedure that ended OK).
     struct Row {
         const char* name;
-        std::function<int(TTelNetCont1Dlg&, TBoardParams*)> run;
+        std::function<int(TTelnetSession&, TBoardParams*)> run;
         int expected;
     };
     const std::vector<Row> rows = {
-        {"52 exchanges", [](TTelNetCont1Dlg& s, TBoardParams*) { return SetAndReadBack(s); },
+        {"52 exchanges", [](TTelnetSession& s, TBoardParams*) { return SetAndReadBack(s); },
          51},  // the login's prompt makes the 52nd
         {"F6 write",
-         [&](TTelNetCont1Dlg& s, TBoardParams* p) {
+         [&](TTelnetSession& s, TBoardParams* p) {
              return int(RunWriteCommand(s, p, false, hooks).ok);
          },
          1},
         {"F8 reading",
-         [&](TTelNetCont1Dlg& s, TBoardParams* p) {
+         [&](TTelnetSession& s, TBoardParams* p) {
              TBoardReadback r;
              const bool ok = ReadBoardSettings(s, p, &r, hooks).ok;
              return int(ok && r.Of("bps") == TReplyValues{9600} &&
@@ -190,7 +190,7 @@ TEST(TelnetInterop, BusyboxTelnetdWithABoardScript) {
         params.TCPIP1_4 = 11;
         procedureLog.clear();
         {
-            TTelNetCont1Dlg s(nullptr, &log, params);
+            TTelnetSession s(nullptr, &log, params);
             EXPECT_EQ(row.run(s, &params), row.expected);
         }
         EXPECT_EQ(log.Lines().count(QString::fromUtf8(kTimeoutLine)), 0);

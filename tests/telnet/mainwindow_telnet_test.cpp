@@ -21,7 +21,7 @@
 #include "app/telnetwindow.h"
 #include "core/inifile.h"
 #include "dialogs/dialogs.h"
-#include "dialogs/intedit.h"
+#include "dialogs/numberfields.h"
 #include "support/modal.h"
 #include "support/printers.h"
 #include "support/pump.h"
@@ -30,7 +30,7 @@
 
 namespace {
 
-void PointAt(TNetC1AppForm* w, int n) {
+void PointAt(TMainWindow* w, int n) {
     w->Params().TCPIP1_1 = 127;
     w->Params().TCPIP1_2 = 0;
     w->Params().TCPIP1_3 = 4;
@@ -40,7 +40,7 @@ void PointAt(TNetC1AppForm* w, int n) {
 TEST(TelnetTestCommand, ShowsTheLoggedInSessionModallyAndReleasesIt) {
     SimProcess sim({"telnet", "--address", "127.0.4.119", "--port", "23"});
     ASSERT_TRUE(sim.Started());
-    TNetC1AppForm w(TempPath("telnet-command") + ".ini");
+    TMainWindow w(TempPath("telnet-command") + ".ini");
     PointAt(&w, 119);
     bool shownConnected = false;
     OnNextModal([&](QWidget* m) {
@@ -56,18 +56,18 @@ TEST(TelnetTestCommand, ShowsTheLoggedInSessionModallyAndReleasesIt) {
     EXPECT_EQ(lines[0], QStringLiteral("Connect"));
     EXPECT_EQ(lines[1], QStringLiteral("Connected"));
     EXPECT_TRUE(lines.contains(QStringLiteral("TX:4B 58 57 0D 0A ")));
-    EXPECT_TRUE(w.findChildren<TTelNetCont1Dlg*>().isEmpty());
+    EXPECT_TRUE(w.findChildren<TTelnetSession*>().isEmpty());
 }
 
 TEST(TelnetTestCommand, ConnectFailureShowsServerNotResponding) {
-    TNetC1AppForm w(TempPath("telnet-command") + ".ini");
+    TMainWindow w(TempPath("telnet-command") + ".ini");
     PointAt(&w, 120);  // nothing listens there
     QString text;
     AcceptNextMessageBox(&text);
     w.Action("IP1")->trigger();
     EXPECT_EQ(text, QStringLiteral("server not responding"));
     EXPECT_FALSE(w.CommandRunning());
-    EXPECT_TRUE(w.findChildren<TTelNetCont1Dlg*>().isEmpty());
+    EXPECT_TRUE(w.findChildren<TTelnetSession*>().isEmpty());
 }
 
 // What a test that crashes or is killed leaves behind: a board whose SimProcess is never
@@ -178,7 +178,7 @@ class TelnetCommandTest : public ::testing::Test {
             f.WriteInteger("Option", QStringLiteral("TCPIP1_%1").arg(i + 1), own[i]);
         f.WriteInteger("Option", "fDispRecInfo", logging);
         f.UpdateFile();
-        form = std::make_unique<TNetC1AppForm>(ini);
+        form = std::make_unique<TMainWindow>(ini);
         ASSERT_EQ(form->Params().OwnIpText(), Address(n));
         form->show();
         QApplication::setActiveWindow(form.get());
@@ -190,9 +190,9 @@ class TelnetCommandTest : public ::testing::Test {
     }
     // Answers the next board parameter dialog with "設定" or "キャンセル", calling `seen` on it
     // first.
-    void Answer(bool confirm, std::function<void(TParaSet1Dlg*)> seen = {}) {
+    void Answer(bool confirm, std::function<void(TSettingsDialog*)> seen = {}) {
         OnNextModal([=](QWidget* w) {
-            auto* d = qobject_cast<TParaSet1Dlg*>(w);
+            auto* d = qobject_cast<TSettingsDialog*>(w);
             if (!d) {
                 ADD_FAILURE() << "not the board parameter dialog";
                 w->close();
@@ -206,8 +206,8 @@ class TelnetCommandTest : public ::testing::Test {
     // Everything is released and nothing waits when a command has ended.
     void ExpectEnded() {
         EXPECT_FALSE(form->CommandRunning());
-        EXPECT_TRUE(form->findChildren<TTelNetCont1Dlg*>().isEmpty());
-        EXPECT_TRUE(form->findChildren<TParaSet1Dlg*>().isEmpty());
+        EXPECT_TRUE(form->findChildren<TTelnetSession*>().isEmpty());
+        EXPECT_TRUE(form->findChildren<TSettingsDialog*>().isEmpty());
         CancelModalWatchers();
     }
     static QByteArray Wire(const QStringList& lines, const QByteArray& terminator) {
@@ -220,7 +220,7 @@ class TelnetCommandTest : public ::testing::Test {
 
     QTemporaryDir dir;
     QString ini;
-    std::unique_ptr<TNetC1AppForm> form;
+    std::unique_ptr<TMainWindow> form;
 };
 
 }  // namespace
@@ -374,8 +374,8 @@ TEST_F(TelnetCommandTest, WritesWithAndWithoutTheMacAddress) {
         QString box;
         if (listens) {
             // The board is connected and logged in while the operator edits the values.
-            Answer(row.confirm, [&](TParaSet1Dlg*) {
-                const auto s = form->findChildren<TTelNetCont1Dlg*>();
+            Answer(row.confirm, [&](TSettingsDialog*) {
+                const auto s = form->findChildren<TTelnetSession*>();
                 sessionOpen = s.size() == 1 && s[0]->Connected();
             });
         } else {
@@ -561,10 +561,10 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
         if (!row.shown.isEmpty()) {
             // No session is open while the operator looks at the values; the MAC fields are
             // shown but cannot be changed.
-            Answer(row.confirm, [&](TParaSet1Dlg* d) {
-                sessionOpen = !form->findChildren<TTelNetCont1Dlg*>().isEmpty();
-                for (TIntEdit* e : {d->EdMacAdr01, d->EdMacAdr02, d->EdMacAdr03, d->EdMacAdr1,
-                                    d->EdMacAdr2, d->EdMacAdr3})
+            Answer(row.confirm, [&](TSettingsDialog* d) {
+                sessionOpen = !form->findChildren<TTelnetSession*>().isEmpty();
+                for (TIntegerField* e : {d->EdMacAdr01, d->EdMacAdr02, d->EdMacAdr03, d->EdMacAdr1,
+                                         d->EdMacAdr2, d->EdMacAdr3})
                     macEnabled |= e->isEnabled();
                 shown = QStringList{d->EdTCPIP1_1->text(), d->EdTCPIP1_2->text(),
                                     d->EdTCPIP1_3->text(), d->EdTCPIP1_4->text()}

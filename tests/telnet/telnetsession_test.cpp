@@ -76,15 +76,15 @@ struct Pane {
 
 class TelnetSession : public ::testing::Test {
   protected:
-    std::unique_ptr<TTelNetCont1Dlg> Open(const TBoardParams& params,
-                                          TClock* clock = &SystemClock()) {
-        return std::make_unique<TTelNetCont1Dlg>(nullptr, &pane.log, params, clock);
+    std::unique_ptr<TTelnetSession> Open(const TBoardParams& params,
+                                         TClock* clock = &SystemClock()) {
+        return std::make_unique<TTelnetSession>(nullptr, &pane.log, params, clock);
     }
-    std::unique_ptr<TTelNetCont1Dlg> Open(int n, TClock* clock = &SystemClock()) {
+    std::unique_ptr<TTelnetSession> Open(int n, TClock* clock = &SystemClock()) {
         return Open(ParamsFor(n), clock);
     }
     // One command line, as the procedures send it.
-    static void Send(TTelNetCont1Dlg& s, const QByteArray& line) {
+    static void Send(TTelnetSession& s, const QByteArray& line) {
         s.ClearReceived();
         s.SendText(line);
     }
@@ -236,7 +236,7 @@ TEST_F(TelnetSession, EmptyPaneGetsAnEmptyLineFirstAndLoggingCanBeOff) {
     auto s = Open(params);
     p.JoinScript();
     EXPECT_EQ(pane.log.Lines(), QStringList({"Connect", "Connected"}));
-    EXPECT_EQ(TTelNetCont1Dlg::DispRecInfo(), 0);
+    EXPECT_EQ(TTelnetSession::DispRecInfo(), 0);
     pane.log.Clear();
     p.Send("z");
     ASSERT_TRUE(PumpUntil([&] { return s->ReceivedCount() >= 10; }));
@@ -428,7 +428,7 @@ TEST_F(TelnetSession, SplitNegotiationAndAPlainBoard) {
 TEST_F(TelnetSession, WithoutALogPane) {
     auto sim = StartSim(118);
     ASSERT_TRUE(sim->Started());
-    auto s = std::make_unique<TTelNetCont1Dlg>(nullptr, nullptr, ParamsFor(118));
+    auto s = std::make_unique<TTelnetSession>(nullptr, nullptr, ParamsFor(118));
     Send(*s, "save\r\n");
     EXPECT_TRUE(s->WaitOk(6));
 }

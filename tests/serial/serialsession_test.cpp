@@ -1,13 +1,13 @@
 // The serial session against netboard-sim on a pseudo-terminal, and against a far end the test
 // plays itself where exact byte positions matter.
-#include "serial/netset1dlg.h"
+#include "serial/serialsession.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "ptypair.h"
-#include "serial/commx.h"
+#include "serial/serialport.h"
 #include "support/linelog.h"
 #include "support/scriptclock.h"
 #include "support/simprocess.h"
@@ -23,10 +23,10 @@ class SessionTest : public ::testing::Test {
     // A session with the log pane, its port mapped to `device`.
     void Open(const QString& device) {
         ini.Map(kPort, device);
-        session = std::make_unique<TNetSet1Dlg>(&log);
-        session->CommX1()->SetIniPath(ini.Path());
+        session = std::make_unique<TSerialSession>(&log);
+        session->Port()->SetIniPath(ini.Path());
         session->OpenPort(kPort);
-        ASSERT_TRUE(session->CommX1()->IsOpen());
+        ASSERT_TRUE(session->Port()->IsOpen());
     }
     // The same on a fresh netboard-sim started with `switches`.
     void OpenSim(const QStringList& switches = {}) {
@@ -43,15 +43,15 @@ class SessionTest : public ::testing::Test {
     TLineLog log;
     PortIni ini;
     std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<TNetSet1Dlg> session;
+    std::unique_ptr<TSerialSession> session;
 };
 
 }  // namespace
 
 TEST_F(SessionTest, APortThatDoesNotOpenIsReportedToTheCallerAndLoggedWithItsCause) {
     ini.Map(5, "/nonexistent/tty");
-    session = std::make_unique<TNetSet1Dlg>(&log);
-    session->CommX1()->SetIniPath(ini.Path());
+    session = std::make_unique<TSerialSession>(&log);
+    session->Port()->SetIniPath(ini.Path());
     const QString cause = QStringLiteral("ポートをオープンできませんでした (%1)");
     const QStringList lines = {
         "COM5 /nonexistent/tty: " + cause.arg(QStringLiteral("open: No such file or directory")),
@@ -68,7 +68,7 @@ TEST_F(SessionTest, APortThatDoesNotOpenIsReportedToTheCallerAndLoggedWithItsCau
             EXPECT_EQ(e.PortNo(), port);
             EXPECT_EQ(e.Cause(), log.Lines().last().section(QStringLiteral(": "), 1));
         }
-        EXPECT_FALSE(session->CommX1()->IsOpen());
+        EXPECT_FALSE(session->Port()->IsOpen());
     }
     EXPECT_EQ(log.Lines(), lines);
     // With the port closed the driver refuses the bytes; nothing else happens.
@@ -83,8 +83,8 @@ TEST_F(SessionTest, OpenPortClosesTheOldPortAndForgetsWhatWasReceived) {
     first.Write("abc");
     ASSERT_TRUE(PumpUntil([&] { return session->ReceivedCount() == 3; }));
     session->OpenPort(3);
-    EXPECT_TRUE(session->CommX1()->IsOpen());
-    EXPECT_EQ(session->CommX1()->PortNo(), 3);
+    EXPECT_TRUE(session->Port()->IsOpen());
+    EXPECT_EQ(session->Port()->PortNo(), 3);
     EXPECT_EQ(session->ReceivedCount(), 0);
     session->SendText("x");
     EXPECT_EQ(second.Read(1), "x");
@@ -175,7 +175,7 @@ TEST_F(SessionTest, TheReceiveBufferKeepsItsFirst16387BytesAndDropsTheRest) {
         data[i] = static_cast<char>(i * 31 + i / 256);
     board.Write(data);
     ASSERT_TRUE(PumpUntil([&] {
-        return session->ReceivedCount() == 16387 && session->CommX1()->GetReceiveLength() == 0;
+        return session->ReceivedCount() == 16387 && session->Port()->GetReceiveLength() == 0;
     }));
     PumpFor(100);
     EXPECT_EQ(session->ReceivedCount(), 16387);
@@ -201,14 +201,14 @@ TEST_F(SessionTest, TheTransmitDumpLogsOneLinePerSendWhenSwitchedOn) {
 }
 
 TEST_F(SessionTest, LogLineEmptiesAPaneOf1000LinesAndNeedsNoPane) {
-    TNetSet1Dlg logging(&log);
+    TSerialSession logging(&log);
     for (int i = 0; i < 999; ++i)
         log.Append(QString::number(i));
     logging.LogLine("1000th");
     EXPECT_EQ(log.LineCount(), 1000);
     logging.LogLine("1001st");
     EXPECT_EQ(log.Lines(), QStringList{"1001st"});
-    TNetSet1Dlg quiet(nullptr);
+    TSerialSession quiet(nullptr);
     quiet.SetTransmitDump(1);
     quiet.SendText("x");  // closed: refused, and the dump goes nowhere
     quiet.LogLine("dropped");
@@ -222,13 +222,13 @@ TEST_F(SessionTest, ABoardThatHangsUpIsLoggedAndThePortOpensAgain) {
     const QString lost = QStringLiteral("COM%1が切断されました").arg(kPort);
     ASSERT_TRUE(PumpUntil([&] { return log.Lines().contains(lost); }));
     EXPECT_EQ(log.Lines(), QStringList{lost});
-    EXPECT_FALSE(session->CommX1()->TransString("\r\n"));
+    EXPECT_FALSE(session->Port()->TransString("\r\n"));
     // The board is back (as a new terminal): reopening the port works.
     sim = std::make_unique<SimProcess>(QStringList{"serial"});
     ASSERT_TRUE(sim->Started());
     ini.Map(kPort, sim->FirstLine());
     session->OpenPort(kPort);
-    ASSERT_TRUE(session->CommX1()->IsOpen());
+    ASSERT_TRUE(session->Port()->IsOpen());
     Send("\r\n");
     EXPECT_TRUE(session->WaitPrompt());
 }

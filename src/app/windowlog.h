@@ -12,9 +12,9 @@
 
 class QPlainTextEdit;
 
-class TMemoLog : public TLogPane {
+class TWindowLog : public TLogPane {
   public:
-    explicit TMemoLog(QPlainTextEdit* memo) : memo_(memo) {}
+    explicit TWindowLog(QPlainTextEdit* memo) : memo_(memo) {}
 
     int LineCount() const override;
     void Clear() override;

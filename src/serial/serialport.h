@@ -62,28 +62,28 @@ class ECommError : public Exception {
     int errno_;
 };
 
-class TCustomCommX;
+class TSerialDriver;
 class TGuiCall;
 
 // `ReceiveSize`: bytes waiting in the driver's input queue, never 0.
-using TCommReceiveEvent = std::function<void(TCustomCommX* Sender, int ReceiveSize)>;
-using TCommBreakEvent = std::function<void(TCustomCommX* Sender)>;
+using TCommReceiveEvent = std::function<void(TSerialDriver* Sender, int ReceiveSize)>;
+using TCommBreakEvent = std::function<void(TSerialDriver* Sender)>;
 // `ErrorState`: 0x02 overrun, 0x04 parity error, 0x08 framing error; never 0.
-using TCommErrEvent = std::function<void(TCustomCommX* Sender, int ErrorState)>;
-using TCommNotifyEvent = std::function<void(TCustomCommX* Sender)>;
+using TCommErrEvent = std::function<void(TSerialDriver* Sender, int ErrorState)>;
+using TCommNotifyEvent = std::function<void(TSerialDriver* Sender)>;
 // Observes every switch of a modem line (TIOCM_RTS or TIOCM_DTR and its new state); called on
 // the GUI thread or the transmit thread. For tests on terminals without modem lines.
 using TModemLineProbe = std::function<void(int line, bool on)>;
 
 // What both of the driver's threads have: the owner, the device, the stop request and the
 // thread itself. Started by PortOpen, stopped and joined by PortClose.
-class TCommThread {
+class TSerialThread {
   public:
-    TCommThread(TCustomCommX* owner, int fd, const TEventFd& stop)
+    TSerialThread(TSerialDriver* owner, int fd, const TEventFd& stop)
         : owner_(owner), fd_(fd), stopFd_(stop) {}
-    virtual ~TCommThread() = default;
-    TCommThread(const TCommThread&) = delete;
-    TCommThread& operator=(const TCommThread&) = delete;
+    virtual ~TSerialThread() = default;
+    TSerialThread(const TSerialThread&) = delete;
+    TSerialThread& operator=(const TSerialThread&) = delete;
 
     void Start();  // throws std::system_error when the thread cannot be created
     void Join();
@@ -91,7 +91,7 @@ class TCommThread {
   protected:
     virtual void Execute() = 0;
 
-    TCustomCommX* owner_;
+    TSerialDriver* owner_;
     int fd_;
     const TEventFd& stopFd_;
     std::atomic<bool> stop_{false};
@@ -102,13 +102,13 @@ class TCommThread {
 
 // Writes the queued blocks to the device, one batch at a time, switching RTS around each batch
 // in the half-duplex modes.
-class TCommTransThread : public TCommThread {
+class TSerialTransmitThread : public TSerialThread {
   public:
     // `kick` wakes a write waiting for the device; `room` is signalled when a block finishes
     // while the GUI thread waits for room in the queue.
-    TCommTransThread(TCustomCommX* owner, int fd, const TEventFd& stop, const TEventFd& kick,
-                     const TEventFd& room, TModemLineProbe probe);
-    ~TCommTransThread() override;  // joins
+    TSerialTransmitThread(TSerialDriver* owner, int fd, const TEventFd& stop, const TEventFd& kick,
+                          const TEventFd& room, TModemLineProbe probe);
+    ~TSerialTransmitThread() override;  // joins
 
     // Tells the thread to stop and wakes it; Join() then waits for it.
     void Stop();
@@ -137,11 +137,11 @@ class TCommTransThread : public TCommThread {
 
 // Watches the device: moves received bytes into the driver's input queue and hands line
 // errors, breaks, received data and the loss of the line to the GUI thread.
-class TCommReceiveThread : public TCommThread {
+class TSerialReceiveThread : public TSerialThread {
   public:
-    TCommReceiveThread(TCustomCommX* owner, int fd, const TEventFd& stop, const TEventFd& wake,
-                       TGuiCall* gui);
-    ~TCommReceiveThread() override;  // joins
+    TSerialReceiveThread(TSerialDriver* owner, int fd, const TEventFd& stop, const TEventFd& wake,
+                         TGuiCall* gui);
+    ~TSerialReceiveThread() override;  // joins
 
     void Stop();
 
@@ -156,15 +156,15 @@ class TCommReceiveThread : public TCommThread {
     TGuiCall* gui_;
 };
 
-class TCustomCommX : public QObject {
+class TSerialDriver : public QObject {
     Q_OBJECT
 
   public:
     static constexpr int kMaxQueuedBlocks = 32;
     static constexpr int kBreakMs = 300;
 
-    explicit TCustomCommX(QObject* owner = nullptr);
-    ~TCustomCommX() override;
+    explicit TSerialDriver(QObject* owner = nullptr);
+    ~TSerialDriver() override;
 
     // Line properties. While the port is closed a setter only stores its value; while it is
     // open the value is stored and applied at once, and a value the device refuses throws
@@ -265,8 +265,8 @@ class TCustomCommX : public QObject {
     void SetBufferLength();
 
   private:
-    friend class TCommTransThread;
-    friend class TCommReceiveThread;
+    friend class TSerialTransmitThread;
+    friend class TSerialReceiveThread;
     struct Port;
 
     // Runs a notification's handler on the GUI thread, while the port is open and unless a
@@ -332,7 +332,7 @@ class TCustomCommX : public QObject {
 
 // The driver with its properties published to Qt's meta-object system, so that a form can set
 // and read them by name.
-class TCommX : public TCustomCommX {
+class TSerialPort : public TSerialDriver {
     Q_OBJECT
     Q_PROPERTY(int PortNo READ PortNo WRITE SetPortNo)
     Q_PROPERTY(int BitRate READ BitRate WRITE SetBitRate)
@@ -349,7 +349,7 @@ class TCommX : public TCustomCommX {
     Q_PROPERTY(int Handle READ Handle)
 
   public:
-    using TCustomCommX::TCustomCommX;
+    using TSerialDriver::TSerialDriver;
 
   private:
     int ParityBitValue() const { return ParityBit(); }

@@ -30,40 +30,40 @@ bool CopyIfAccepted(TEntryDialog& dlg, TBoardParams* params) {
 
 }  // namespace
 
-TCommandRunner& TNetC1AppForm::Runner() {
+TCommandRunner& TMainWindow::Runner() {
     if (!runner_)
         runner_ = std::make_unique<TCommandRunner>(
             static_cast<TCommandUi&>(*this), static_cast<TLinkSource&>(*this), params_, iniPath_);
     return *runner_;
 }
 
-void TNetC1AppForm::ShowAfterCommand(const QString& message) {
+void TMainWindow::ShowAfterCommand(const QString& message) {
     pendingError_ = pendingError_.isEmpty() ? message : pendingError_ + "\n\n" + message;
 }
 
-bool TNetC1AppForm::ConfirmWrite(TBoardParams* params, bool withMac) {
-    auto dlg = std::make_unique<TParaSet1Dlg>(this);
+bool TMainWindow::ConfirmWrite(TBoardParams* params, bool withMac) {
+    auto dlg = std::make_unique<TSettingsDialog>(this);
     if (!withMac)
         dlg->HideMacRow();
     dlg->FillFrom(*params);
     return CopyIfAccepted(*dlg, params);
 }
 
-bool TNetC1AppForm::ConfirmMacAddress(TBoardParams* params) {
-    auto dlg = std::make_unique<TSetMac1Dlg>(this);
+bool TMainWindow::ConfirmMacAddress(TBoardParams* params) {
+    auto dlg = std::make_unique<TMacAddressDialog>(this);
     dlg->FillFrom(*params);
     return CopyIfAccepted(*dlg, params);
 }
 
-bool TNetC1AppForm::ConfirmCheckAndSet(const TBoardReadback& board, bool telnet,
-                                       TBoardParams* edited) {
-    auto dlg = std::make_unique<TParaSet1Dlg>(this);
+bool TMainWindow::ConfirmCheckAndSet(const TBoardReadback& board, bool telnet,
+                                     TBoardParams* edited) {
+    auto dlg = std::make_unique<TSettingsDialog>(this);
     dlg->PrepareForCheckAndSet(telnet, params_.fSetInit != 0);
     dlg->FillFromBoard(board);
     return CopyIfAccepted(*dlg, edited);
 }
 
-bool TNetC1AppForm::MayReuse(const QString& mac, const TAddressInfo& info) {
+bool TMainWindow::MayReuse(const QString& mac, const TAddressInfo& info) {
     const QString when = QDateTime::fromString(info.time, Qt::ISODate)
                              .toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
     const QString by = info.station.isEmpty() || info.station == Runner().Ledger().Station()
@@ -82,44 +82,44 @@ bool TNetC1AppForm::MayReuse(const QString& mac, const TAddressInfo& info) {
                           QMessageBox::No) == QMessageBox::Yes;
 }
 
-void TNetC1AppForm::NullBox() {
+void TMainWindow::NullBox() {
     ShowMessageBox(this, QString::fromUtf8(kProgramCaption), QStringLiteral("NULL"),
                    QMessageBox::NoIcon);
 }
 
-std::unique_ptr<TBoardLink> TNetC1AppForm::TelnetLink(const TBoardParams& params) {
-    return std::make_unique<TTelNetCont1Dlg>(this, LogPane(), params);
+std::unique_ptr<TBoardLink> TMainWindow::TelnetLink(const TBoardParams& params) {
+    return std::make_unique<TTelnetSession>(this, LogPane(), params);
 }
 
-void TNetC1AppForm::MnSet1Click() {
+void TMainWindow::WriteWithMac() {
     Runner().Write(false, true);
 }
 
-void TNetC1AppForm::N3Click() {
+void TMainWindow::WriteWithoutMac() {
     Runner().Write(false, false);
 }
 
-void TNetC1AppForm::telnetMAC1Click() {
+void TMainWindow::WriteWithMacOverTelnet() {
     Runner().Write(true, true);
 }
 
-void TNetC1AppForm::telnet1Click() {
+void TMainWindow::WriteOverTelnet() {
     Runner().Write(true, false);
 }
 
-void TNetC1AppForm::MAC1Click() {
+void TMainWindow::RewriteMacAddress() {
     Runner().MacRewrite();
 }
 
-void TNetC1AppForm::MnCheckConfg1Click() {
+void TMainWindow::CheckAndSetOverSerial() {
     Runner().CheckAndSet(false);
 }
 
-void TNetC1AppForm::MnChecktelnet2Click() {
+void TMainWindow::CheckAndSetOverTelnet() {
     Runner().CheckAndSet(true);
 }
 
-void TNetC1AppForm::ShowNextAddress() {
+void TMainWindow::ShowNextAddress() {
     std::optional<int> next;
     try {
         next = Runner().Ledger().NextAddress();

@@ -18,11 +18,11 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
-class TGuage1Dlg : public QDialog {
+class TProgressDialog : public QDialog {
     Q_OBJECT
 
   public:
-    explicit TGuage1Dlg(QWidget* parent = nullptr);
+    explicit TProgressDialog(QWidget* parent = nullptr);
 
     // True when created and whenever shown; false once Cancel has been pressed.
     bool Running() const { return running_; }

@@ -1,4 +1,4 @@
-#include "dialogs/guage1dlg.h"
+#include "dialogs/progressdialog.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -12,7 +12,8 @@
 #include "dialogs/dialogs.h"
 #include "dialogs/fonts.h"
 
-TGuage1Dlg::TGuage1Dlg(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
+TProgressDialog::TProgressDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
     setFont(DialogFont());
 
     auto* border = new QFrame(this);
@@ -45,7 +46,7 @@ TGuage1Dlg::TGuage1Dlg(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Frame
 
     button1_ = new QPushButton(QStringLiteral("&Cancel"), border);
     button1_->setAutoDefault(false);
-    connect(button1_, &QPushButton::clicked, this, &TGuage1Dlg::reject);
+    connect(button1_, &QPushButton::clicked, this, &TProgressDialog::reject);
 
     auto* inner = new QVBoxLayout;
     inner->setContentsMargins(9, 8, 9, 9);
@@ -64,23 +65,23 @@ TGuage1Dlg::TGuage1Dlg(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Frame
     setWindowTitle(QStringLiteral("変換実行中"));
 }
 
-void TGuage1Dlg::reject() {
+void TProgressDialog::reject() {
     running_ = false;
 }
 
-void TGuage1Dlg::showEvent(QShowEvent* event) {
+void TProgressDialog::showEvent(QShowEvent* event) {
     running_ = true;
     QDialog::showEvent(event);
     CenterOnScreen(this);
 }
 
-void TGuage1Dlg::changeEvent(QEvent* event) {
+void TProgressDialog::changeEvent(QEvent* event) {
     if (event->type() == QEvent::WindowTitleChange)
         caption_->setText(windowTitle());
     QDialog::changeEvent(event);
 }
 
-bool TGuage1Dlg::eventFilter(QObject* watched, QEvent* event) {
+bool TProgressDialog::eventFilter(QObject* watched, QEvent* event) {
     // Dragging the caption strip moves the window, as a title bar would.
     if (watched == caption_ && event->type() == QEvent::MouseButtonPress &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && windowHandle()) {
@@ -90,7 +91,7 @@ bool TGuage1Dlg::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void TGuage1Dlg::closeEvent(QCloseEvent* event) {
+void TProgressDialog::closeEvent(QCloseEvent* event) {
     // Only the caller closes this window; a close request from the window system is a Cancel.
     // (QDialog's own handler would turn every close into reject(), that is, into Cancel.)
     event->setAccepted(!event->spontaneous());

@@ -1,4 +1,4 @@
-#include "dialogs/intedit.h"
+#include "dialogs/numberfields.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -19,7 +19,7 @@
 #include "core/exceptions.h"
 #include "dialogs/beep.h"
 
-namespace intedit {
+namespace numberfields {
 
 namespace {
 int Base(int radix) {
@@ -80,7 +80,7 @@ QString Format(int value, int radix) {
     return QString::number(static_cast<qulonglong>(static_cast<uint32_t>(value)), base).toUpper();
 }
 
-}  // namespace intedit
+}  // namespace numberfields
 
 namespace {
 
@@ -99,7 +99,7 @@ class CharRuleValidator : public QValidator {
 
     State validate(QString& input, int& /*pos*/) const override {
         for (qsizetype i = 0; i < input.size(); ++i) {
-            const QChar c = intedit::Narrow(input[i]).toUpper();
+            const QChar c = numberfields::Narrow(input[i]).toUpper();
             if (!allowed_(c, radix_))
                 return Invalid;
             if (c != input[i])
@@ -167,7 +167,7 @@ CharRuleValidator* HoldToCharRule(QLineEdit* edit, bool (*allowed)(QChar, int), 
 
 }  // namespace
 
-TIntEdit::TIntEdit(QWidget* parent)
+TIntegerField::TIntegerField(QWidget* parent)
     : QWidget(parent),
       edit_(new QLineEdit(this)),
       up_(new QToolButton(this)),
@@ -190,7 +190,7 @@ TIntEdit::TIntEdit(QWidget* parent)
     row->addLayout(buttons);
     setFocusProxy(edit_);
     edit_->installEventFilter(this);
-    validator_ = HoldToCharRule(edit_, intedit::Typeable, radix_);
+    validator_ = HoldToCharRule(edit_, numberfields::Typeable, radix_);
     connect(up_, &QToolButton::clicked, this, [this] { Step(+1); });
     connect(down_, &QToolButton::clicked, this, [this] { Step(-1); });
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -198,44 +198,44 @@ TIntEdit::TIntEdit(QWidget* parent)
     FitWidth();
 }
 
-void TIntEdit::SetRadix(int radix) {
+void TIntegerField::SetRadix(int radix) {
     radix_ = radix;
     static_cast<CharRuleValidator*>(validator_)->SetRadix(radix);
     Show(value_);
     FitWidth();
 }
 
-void TIntEdit::FitWidth() {
+void TIntegerField::FitWidth() {
     // As wide as the longest text of the range, plus the frame and the text margins.
     const QFontMetrics fm(edit_->font());
-    const int text = std::max(fm.horizontalAdvance(intedit::Format(min_, radix_)),
-                              fm.horizontalAdvance(intedit::Format(max_, radix_)));
+    const int text = std::max(fm.horizontalAdvance(numberfields::Format(min_, radix_)),
+                              fm.horizontalAdvance(numberfields::Format(max_, radix_)));
     const int frame = edit_->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit_);
     edit_->setFixedWidth(text + 2 * frame + 10);
 }
 
-void TIntEdit::SetRange(int min, int max) {
+void TIntegerField::SetRange(int min, int max) {
     min_ = min;
     max_ = max;
     FitWidth();
 }
 
-void TIntEdit::SetEditorEnabled(bool on) {
+void TIntegerField::SetEditorEnabled(bool on) {
     editorEnabled_ = on;
     edit_->setReadOnly(!on);
     edit_->setFocusPolicy(on ? Qt::StrongFocus : Qt::NoFocus);
 }
 
-QString TIntEdit::Text() const {
+QString TIntegerField::Text() const {
     return edit_->text();
 }
 
-void TIntEdit::Show(int v) {
+void TIntegerField::Show(int v) {
     value_ = v;
-    edit_->setText(intedit::Format(v, radix_));
+    edit_->setText(numberfields::Format(v, radix_));
 }
 
-int TIntEdit::Clamp(int64_t v, bool beep) const {
+int TIntegerField::Clamp(int64_t v, bool beep) const {
     const int64_t lo = Wide(min_);
     const int64_t hi = Wide(max_);
     const int64_t c = v < lo ? lo : v > hi ? hi : v;
@@ -244,37 +244,38 @@ int TIntEdit::Clamp(int64_t v, bool beep) const {
     return static_cast<int>(static_cast<uint32_t>(c));
 }
 
-void TIntEdit::SetValue(int v) {
+void TIntegerField::SetValue(int v) {
     Show(Clamp(Wide(v), true));
 }
 
-void TIntEdit::Commit() {
+void TIntegerField::Commit() {
     // An empty field, or a lone sign, is 0; only digits of the base can be typed, and any
     // other text counts as 0 too.
     qsizetype end = 0;
-    int64_t parsed = intedit::LeadingNumber(edit_->text(), radix_ < 0, intedit::Base(radix_), &end);
+    int64_t parsed =
+        numberfields::LeadingNumber(edit_->text(), radix_ < 0, numberfields::Base(radix_), &end);
     if (end != edit_->text().size())
         parsed = 0;
     const int v = Clamp(parsed, true);
     // A clamped value is always shown anew, its text being another number's.
-    if (edit_->text() != intedit::Format(v, radix_))
+    if (edit_->text() != numberfields::Format(v, radix_))
         Show(v);
     value_ = v;
 }
 
-int TIntEdit::Value() {
+int TIntegerField::Value() {
     Commit();
     return value_;
 }
 
-void TIntEdit::Step(int delta) {
+void TIntegerField::Step(int delta) {
     if (!isEnabled())
         return;
     Commit();
     Show(Clamp(Wide(value_) + delta));
 }
 
-bool TIntEdit::eventFilter(QObject* watched, QEvent* event) {
+bool TIntegerField::eventFilter(QObject* watched, QEvent* event) {
     if (watched != edit_)
         return QWidget::eventFilter(watched, event);
     if (event->type() == QEvent::KeyPress) {
@@ -286,7 +287,7 @@ bool TIntEdit::eventFilter(QObject* watched, QEvent* event) {
         if (TypesCharacter(k)) {
             if (!editorEnabled_)
                 return true;  // read-only: nothing is typed
-            if (!intedit::Typeable(k->text()[0], radix_)) {
+            if (!numberfields::Typeable(k->text()[0], radix_)) {
                 SystemBeep();
                 return true;
             }
@@ -299,7 +300,7 @@ bool TIntEdit::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void TIntEdit::changeEvent(QEvent* event) {
+void TIntegerField::changeEvent(QEvent* event) {
     // (The buttons, being children, are enabled and disabled with the field.)
     if (event->type() == QEvent::FontChange)
         FitWidth();
@@ -309,7 +310,7 @@ void TIntEdit::changeEvent(QEvent* event) {
 namespace {
 
 bool FmtTypeable(QChar c, int /*radix*/ = 10) {
-    return QStringLiteral("+-0123456789").contains(intedit::Narrow(c));
+    return QStringLiteral("+-0123456789").contains(numberfields::Narrow(c));
 }
 
 // Set while a number text field takes the focus back, so that the field losing it does not
@@ -318,21 +319,21 @@ bool g_takingFocusBack = false;
 
 }  // namespace
 
-TFmtEdit::TFmtEdit(QWidget* parent) : QLineEdit(parent) {
+TNumberTextField::TNumberTextField(QWidget* parent) : QLineEdit(parent) {
     HoldToCharRule(this, FmtTypeable, 10);
 }
 
-void TFmtEdit::SetRange(const QString& minText, const QString& maxText) {
+void TNumberTextField::SetRange(const QString& minText, const QString& maxText) {
     minText_ = minText;
     maxText_ = maxText;
 }
 
-bool TFmtEdit::InRange() const {
-    const int64_t v = intedit::LeadingNumber(text());
-    return v >= intedit::LeadingNumber(minText_) && v <= intedit::LeadingNumber(maxText_);
+bool TNumberTextField::InRange() const {
+    const int64_t v = numberfields::LeadingNumber(text());
+    return v >= numberfields::LeadingNumber(minText_) && v <= numberfields::LeadingNumber(maxText_);
 }
 
-int TFmtEdit::IntValue() const {
+int TNumberTextField::IntValue() const {
     try {
         return StrToInt(text());
     } catch (const EConvertError& e) {
@@ -342,12 +343,12 @@ int TFmtEdit::IntValue() const {
     }
 }
 
-void TFmtEdit::JoinAddressRow(const std::array<TFmtEdit*, 4>& row) {
-    for (TFmtEdit* f : row)
+void TNumberTextField::JoinAddressRow(const std::array<TNumberTextField*, 4>& row) {
+    for (TNumberTextField* f : row)
         f->row_ = row;
 }
 
-bool TFmtEdit::PasteAddress(const QString& text) {
+bool TNumberTextField::PasteAddress(const QString& text) {
     if (!row_[0])
         return false;
     const QStringList parts = text.trimmed().split(QLatin1Char('.'));
@@ -359,7 +360,7 @@ bool TFmtEdit::PasteAddress(const QString& text) {
         for (QChar c : part) {
             if (!FmtTypeable(c))
                 return false;
-            number += intedit::Narrow(c);
+            number += numberfields::Narrow(c);
         }
         if (std::none_of(number.begin(), number.end(), [](QChar c) { return c.isDigit(); }))
             return false;
@@ -369,8 +370,8 @@ bool TFmtEdit::PasteAddress(const QString& text) {
         row_[i]->setText(numbers[static_cast<int>(i)]);
     // The focus goes where typing would have ended, or to the first number out of range, which
     // would have kept it.
-    TFmtEdit* next = row_.back();
-    for (TFmtEdit* f : row_) {
+    TNumberTextField* next = row_.back();
+    for (TNumberTextField* f : row_) {
         if (!f->InRange()) {
             next = f;
             break;
@@ -380,14 +381,14 @@ bool TFmtEdit::PasteAddress(const QString& text) {
     return true;
 }
 
-void TFmtEdit::Paste() {
+void TNumberTextField::Paste() {
     if (isReadOnly())
         return;
     if (!PasteAddress(QGuiApplication::clipboard()->text()))
         paste();
 }
 
-void TFmtEdit::contextMenuEvent(QContextMenuEvent* event) {
+void TNumberTextField::contextMenuEvent(QContextMenuEvent* event) {
     QMenu* menu = createStandardContextMenu();
     menu->setAttribute(Qt::WA_DeleteOnClose);
     for (QAction* a : menu->actions()) {
@@ -400,7 +401,7 @@ void TFmtEdit::contextMenuEvent(QContextMenuEvent* event) {
     menu->popup(event->globalPos());
 }
 
-void TFmtEdit::keyPressEvent(QKeyEvent* event) {
+void TNumberTextField::keyPressEvent(QKeyEvent* event) {
     if (event == QKeySequence::Paste) {
         Paste();
         return;
@@ -412,7 +413,7 @@ void TFmtEdit::keyPressEvent(QKeyEvent* event) {
     QLineEdit::keyPressEvent(event);
 }
 
-void TFmtEdit::focusOutEvent(QFocusEvent* event) {
+void TNumberTextField::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
     // Moving the focus from inside a focus change confuses the widget that is receiving it;
     // take it back as soon as the change is complete.
@@ -425,7 +426,7 @@ void TFmtEdit::focusOutEvent(QFocusEvent* event) {
     }
 }
 
-void TFmtEdit::TakeFocusBack() {
+void TNumberTextField::TakeFocusBack() {
     g_takingFocusBack = true;
     setFocus(Qt::OtherFocusReason);
     g_takingFocusBack = false;

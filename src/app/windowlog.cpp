@@ -1,4 +1,4 @@
-#include "app/memolog.h"
+#include "app/windowlog.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -6,25 +6,25 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-int TMemoLog::LineCount() const {
+int TWindowLog::LineCount() const {
     const QTextDocument* doc = memo_->document();
     const int blocks = doc->blockCount();
     // A text that ends with a line break has an empty last block that is not a line.
     return doc->lastBlock().length() <= 1 ? blocks - 1 : blocks;
 }
 
-QStringList TMemoLog::Lines() const {
+QStringList TWindowLog::Lines() const {
     QStringList lines = memo_->toPlainText().split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
 }
 
-void TMemoLog::Clear() {
+void TWindowLog::Clear() {
     memo_->clear();
 }
 
-void TMemoLog::Append(const QString& text) {
+void TWindowLog::Append(const QString& text) {
     QTextCursor c(memo_->document());
     c.movePosition(QTextCursor::End);
     // A text typed by the operator may lack its final line break; the new line starts afresh.

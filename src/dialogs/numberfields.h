@@ -1,8 +1,8 @@
 // The two numeric entry fields of the dialogs.
 //
-// TIntEdit holds a signed 32-bit value in a number base: |Radix| (2..36) is the base; a negative
-// radix means a signed value (+ and - may be typed), a positive one a value shown and compared
-// as unsigned. The text shows the value without leading zeros, letters in upper case. Only
+// TIntegerField holds a signed 32-bit value in a number base: |Radix| (2..36) is the base; a
+// negative radix means a signed value (+ and - may be typed), a positive one a value shown and
+// compared as unsigned. The text shows the value without leading zeros, letters in upper case. Only
 // digits of the base (letters in either case, turned to upper case) and, when signed, the sign
 // characters can be typed; other printable keys are refused with the beep. A value that is set,
 // or left in the field when the focus moves away, outside MinValue..MaxValue becomes the nearer
@@ -11,8 +11,8 @@
 // such a field, like a disabled one, takes no focus, so that the dialog opens on (and Tab goes
 // to) the fields the operator can change.
 //
-// TFmtEdit is a plain text field for integers: it accepts only "+-0123456789" (other keys are
-// refused with the beep); while its number lies outside MinText..MaxText the focus is kept in
+// TNumberTextField is a plain text field for integers: it accepts only "+-0123456789" (other keys
+// are refused with the beep); while its number lies outside MinText..MaxText the focus is kept in
 // it, but never taken back from another field that keeps it for the same reason. An empty
 // field counts as 0 for that check; its text is converted by IntValue(), whose error names the
 // field. Four fields joined as an address row take a whole dotted address pasted into any of
@@ -22,7 +22,7 @@
 // digits count as their ASCII digits, and text with any other character is refused whole, with
 // the beep.
 //
-// TIntEdit is as wide as the longest value of its range in its base.
+// TIntegerField is as wide as the longest value of its range in its base.
 #pragma once
 
 #include <QLineEdit>
@@ -32,17 +32,17 @@
 
 class QToolButton;
 
-namespace intedit {
+namespace numberfields {
 // The value as text in base |radix|: signed (with "-") for a negative radix, as unsigned
 // 32 bits for a positive one; upper-case letters, no leading zeros.
 QString Format(int value, int radix);
-}  // namespace intedit
+}  // namespace numberfields
 
-class TIntEdit : public QWidget {
+class TIntegerField : public QWidget {
     Q_OBJECT
 
   public:
-    explicit TIntEdit(QWidget* parent = nullptr);
+    explicit TIntegerField(QWidget* parent = nullptr);
 
     int Radix() const { return radix_; }
     void SetRadix(int radix);
@@ -93,11 +93,11 @@ class TIntEdit : public QWidget {
     bool editorEnabled_ = true;
 };
 
-class TFmtEdit : public QLineEdit {
+class TNumberTextField : public QLineEdit {
     Q_OBJECT
 
   public:
-    explicit TFmtEdit(QWidget* parent = nullptr);
+    explicit TNumberTextField(QWidget* parent = nullptr);
 
     void SetRange(const QString& minText, const QString& maxText);
     // The leading number of the text (an optional sign and digits; empty or no digits count
@@ -111,7 +111,7 @@ class TFmtEdit : public QLineEdit {
     int IntValue() const;
 
     // Joins four fields into an address row (left to right).
-    static void JoinAddressRow(const std::array<TFmtEdit*, 4>& row);
+    static void JoinAddressRow(const std::array<TNumberTextField*, 4>& row);
     // Pastes the clipboard's text: a whole address spreads over the address row, anything else
     // goes in as a typed text would (and is refused as it would be).
     void Paste();
@@ -134,5 +134,5 @@ class TFmtEdit : public QLineEdit {
     QString minText_ = QStringLiteral("0");
     QString maxText_ = QStringLiteral("255");
     QString fieldName_;
-    std::array<TFmtEdit*, 4> row_{};  // siblings, destroyed with this field's dialog
+    std::array<TNumberTextField*, 4> row_{};  // siblings, destroyed with this field's dialog
 };

@@ -1,4 +1,4 @@
-#include "serial/commx.h"
+#include "serial/serialport.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -54,7 +54,7 @@ QString ECommError::Cause() const {
 // ---------------------------------------------------------------------------------------------
 // What one open owns. Members are released in reverse order: the threads (already joined by
 // PortClose) before the hand-over, the notifier before its descriptor, the device last.
-struct TCustomCommX::Port {
+struct TSerialDriver::Port {
     TUniqueFd dev;    // the device; holds its lock
     TEventFd stopFd;  // signalled once by PortClose: wakes both threads for good
     TEventFd kickFd;  // ClearTransBuf wakes a write waiting for the device
@@ -62,18 +62,18 @@ struct TCustomCommX::Port {
     TEventFd roomFd;  // the transmit queue has room again: wakes the GUI thread
     std::unique_ptr<QSocketNotifier> roomNotifier;
     std::unique_ptr<TGuiCall> gui;
-    std::unique_ptr<TCommTransThread> trans;
-    std::unique_ptr<TCommReceiveThread> receive;
+    std::unique_ptr<TSerialTransmitThread> trans;
+    std::unique_ptr<TSerialReceiveThread> receive;
 };
 
 // ---------------------------------------------------------------------------------------------
 // Both threads
 
-void TCommThread::Start() {
+void TSerialThread::Start() {
     thread_ = std::thread([this] { Execute(); });
 }
 
-void TCommThread::Join() {
+void TSerialThread::Join() {
     if (thread_.joinable())
         thread_.join();
 }
@@ -81,17 +81,17 @@ void TCommThread::Join() {
 // ---------------------------------------------------------------------------------------------
 // Transmit thread
 
-TCommTransThread::TCommTransThread(TCustomCommX* owner, int fd, const TEventFd& stop,
-                                   const TEventFd& kick, const TEventFd& room,
-                                   TModemLineProbe probe)
-    : TCommThread(owner, fd, stop), kickFd_(kick), roomFd_(room), probe_(std::move(probe)) {}
+TSerialTransmitThread::TSerialTransmitThread(TSerialDriver* owner, int fd, const TEventFd& stop,
+                                             const TEventFd& kick, const TEventFd& room,
+                                             TModemLineProbe probe)
+    : TSerialThread(owner, fd, stop), kickFd_(kick), roomFd_(room), probe_(std::move(probe)) {}
 
-TCommTransThread::~TCommTransThread() {
+TSerialTransmitThread::~TSerialTransmitThread() {
     Stop();
     Join();
 }
 
-void TCommTransThread::Stop() {
+void TSerialTransmitThread::Stop() {
     {
         // Under the queue lock, so that a thread about to wait for a block cannot miss it.
         std::lock_guard<std::mutex> lk(owner_->queueLock_);
@@ -101,7 +101,7 @@ void TCommTransThread::Stop() {
     stopFd_.Signal();
 }
 
-void TCommTransThread::Execute() {
+void TSerialTransmitThread::Execute() {
     std::vector<uint8_t> block;
     // Each pass of the outer loop is one batch: the blocks that follow each other without the
     // queue running empty. RTS is switched once around a batch.
@@ -123,7 +123,7 @@ void TCommTransThread::Execute() {
     }
 }
 
-void TCommTransThread::Write(const std::vector<uint8_t>& block) {
+void TSerialTransmitThread::Write(const std::vector<uint8_t>& block) {
     const uint32_t limit = static_cast<uint32_t>(timeOutMs_.load());
     // The monotonic clock; only the GUI thread's waits run on a clock tests replace.
     TReplyTimer timer;
@@ -163,7 +163,7 @@ void TCommTransThread::Write(const std::vector<uint8_t>& block) {
     }
 }
 
-void TCommTransThread::Pause(int ms) {
+void TSerialTransmitThread::Pause(int ms) {
     TReplyTimer timer;
     timer.Start();
     const auto limit = static_cast<uint32_t>(std::max(ms, 0));
@@ -173,7 +173,7 @@ void TCommTransThread::Pause(int ms) {
     }
 }
 
-void TCommTransThread::HalfCtrlStart() {
+void TSerialTransmitThread::HalfCtrlStart() {
     const TCommFlowCtrls flow = flow_;
     if (!linesettings::IsHalfDuplex(flow))
         return;
@@ -182,7 +182,7 @@ void TCommTransThread::HalfCtrlStart() {
     Pause(charTimeMs_);
 }
 
-void TCommTransThread::HalfCtrlEnd() {
+void TSerialTransmitThread::HalfCtrlEnd() {
     const TCommFlowCtrls flow = flow_;
     if (!linesettings::IsHalfDuplex(flow))
         return;
@@ -196,21 +196,21 @@ void TCommTransThread::HalfCtrlEnd() {
 // ---------------------------------------------------------------------------------------------
 // Receive-watch thread
 
-TCommReceiveThread::TCommReceiveThread(TCustomCommX* owner, int fd, const TEventFd& stop,
-                                       const TEventFd& wake, TGuiCall* gui)
-    : TCommThread(owner, fd, stop), wakeFd_(wake), gui_(gui) {}
+TSerialReceiveThread::TSerialReceiveThread(TSerialDriver* owner, int fd, const TEventFd& stop,
+                                           const TEventFd& wake, TGuiCall* gui)
+    : TSerialThread(owner, fd, stop), wakeFd_(wake), gui_(gui) {}
 
-TCommReceiveThread::~TCommReceiveThread() {
+TSerialReceiveThread::~TSerialReceiveThread() {
     Stop();
     Join();
 }
 
-void TCommReceiveThread::Stop() {
+void TSerialReceiveThread::Stop() {
     stop_ = true;
     stopFd_.Signal();
 }
 
-bool TCommReceiveThread::ReadCounters(linesettings::TLineCounters* c) const {
+bool TSerialReceiveThread::ReadCounters(linesettings::TLineCounters* c) const {
     serial_icounter_struct ic{};
     if (::ioctl(fd_, TIOCGICOUNT, &ic) != 0)
         return false;
@@ -221,8 +221,8 @@ bool TCommReceiveThread::ReadCounters(linesettings::TLineCounters* c) const {
     return true;
 }
 
-void TCommReceiveThread::Execute() {
-    TCustomCommX* const owner = owner_;
+void TSerialReceiveThread::Execute() {
+    TSerialDriver* const owner = owner_;
     // Terminals without line counters (a pseudo-terminal) report no line errors or breaks.
     linesettings::TLineCounters seen;
     const bool counters = ReadCounters(&seen);
@@ -280,15 +280,15 @@ void TCommReceiveThread::Execute() {
 // Runs on the GUI thread. The handler is called through a copy and nothing of the component is
 // touched after it, so that a handler may close or delete the component.
 template <typename Handler, typename... Args>
-void TCustomCommX::Raise(const Handler& handler, Args... args) {
+void TSerialDriver::Raise(const Handler& handler, Args... args) {
     if (!port_ || !handler || (... || (args == 0)))
         return;
     const Handler copy = handler;
     copy(this, args...);
 }
 
-bool TCommReceiveThread::Notify(int bits, bool brk, bool got, bool lost) {
-    TCustomCommX* const owner = owner_;
+bool TSerialReceiveThread::Notify(int bits, bool brk, bool got, bool lost) {
+    TSerialDriver* const owner = owner_;
     // Each call blocks until the handler has run; false once the port is closing.
     if (bits && !gui_->Call([owner, bits] { owner->Raise(owner->onError_, bits); }))
         return false;
@@ -302,19 +302,19 @@ bool TCommReceiveThread::Notify(int bits, bool brk, bool got, bool lost) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// TCustomCommX
+// TSerialDriver
 
-TCustomCommX::TCustomCommX(QObject* owner) : QObject(owner), modes_(new termios{}) {}
+TSerialDriver::TSerialDriver(QObject* owner) : QObject(owner), modes_(new termios{}) {}
 
-TCustomCommX::~TCustomCommX() {
+TSerialDriver::~TSerialDriver() {
     PortClose();
 }
 
-int TCustomCommX::Handle() const {
+int TSerialDriver::Handle() const {
     return port_ ? port_->dev.Get() : -1;
 }
 
-QString TCustomCommX::DevicePath() const {
+QString TSerialDriver::DevicePath() const {
     if (!deviceOverride_.isEmpty())
         return deviceOverride_;
     return linesettings::DevicePath(
@@ -347,7 +347,7 @@ TUniqueFd OpenExclusive(const QString& path, termios* modes) {
 
 }  // namespace
 
-void TCustomCommX::PortOpen() {
+void TSerialDriver::PortOpen() {
     if (port_)
         throw ECommError(kMsgAlreadyOpen);
 
@@ -386,7 +386,7 @@ void TCustomCommX::PortOpen() {
     }
 }
 
-void TCustomCommX::ThreadCreate() {
+void TSerialDriver::ThreadCreate() {
     Port& p = *port_;
     for (const TEventFd* fd : {&p.stopFd, &p.kickFd, &p.roomFd}) {
         if (!fd->Valid())
@@ -397,8 +397,8 @@ void TCustomCommX::ThreadCreate() {
     const TEventFd* room = &p.roomFd;
     QObject::connect(p.roomNotifier.get(), &QSocketNotifier::activated, p.roomNotifier.get(),
                      [room] { room->Drain(); });
-    p.trans =
-        std::make_unique<TCommTransThread>(this, p.dev.Get(), p.stopFd, p.kickFd, p.roomFd, probe_);
+    p.trans = std::make_unique<TSerialTransmitThread>(this, p.dev.Get(), p.stopFd, p.kickFd,
+                                                      p.roomFd, probe_);
     p.trans->SetCharTime(linesettings::CharTimeMs(props_.bitRate));
     p.trans->SetFlow(props_.flow);
     p.trans->SetTimeOut(timeOutTrans_);
@@ -413,7 +413,7 @@ void TCustomCommX::ThreadCreate() {
         throw ECommError(kMsgReceiveThread, "eventfd", p.wakeFd.Error());
     p.gui = std::make_unique<TGuiCall>();
     p.receive =
-        std::make_unique<TCommReceiveThread>(this, p.dev.Get(), p.stopFd, p.wakeFd, p.gui.get());
+        std::make_unique<TSerialReceiveThread>(this, p.dev.Get(), p.stopFd, p.wakeFd, p.gui.get());
     try {
         p.receive->Start();
     } catch (const std::system_error& e) {
@@ -422,7 +422,7 @@ void TCustomCommX::ThreadCreate() {
     }
 }
 
-void TCustomCommX::PortClose() {
+void TSerialDriver::PortClose() {
     if (!port_)
         return;
     SetModemLine(TIOCM_DTR, false);
@@ -464,7 +464,7 @@ void TCustomCommX::PortClose() {
 
 // ---- line settings --------------------------------------------------------------------------
 
-void TCustomCommX::ApplyRecord(const QString& message) {
+void TSerialDriver::ApplyRecord(const QString& message) {
     if (!linesettings::RecordValid(record_))
         throw ECommError(message);
     const int fd = port_->dev.Get();
@@ -483,18 +483,18 @@ void TCustomCommX::ApplyRecord(const QString& message) {
     *modes_ = got;
 }
 
-void TCustomCommX::ApplyRestLines() {
+void TSerialDriver::ApplyRestLines() {
     const linesettings::TRestLines rest = linesettings::RestLines(record_.flow);
     SetModemLine(TIOCM_DTR, rest.dtr);
     SetModemLine(TIOCM_RTS, rest.rts);
 }
 
-void TCustomCommX::SetModemLine(int line, bool on) {
+void TSerialDriver::SetModemLine(int line, bool on) {
     if (port_)
         SwitchModemLine(port_->dev.Get(), line, on, probe_);
 }
 
-void TCustomCommX::SetPortNo(int value) {
+void TSerialDriver::SetPortNo(int value) {
     portNo_ = value;
     if (!port_)
         return;
@@ -503,7 +503,7 @@ void TCustomCommX::SetPortNo(int value) {
 }
 
 template <typename T>
-bool TCustomCommX::SetLineProperty(T TLineRecord::*field, T value, const QString& message) {
+bool TSerialDriver::SetLineProperty(T TLineRecord::*field, T value, const QString& message) {
     props_.*field = value;
     if (!port_)
         return false;
@@ -512,24 +512,24 @@ bool TCustomCommX::SetLineProperty(T TLineRecord::*field, T value, const QString
     return true;
 }
 
-void TCustomCommX::SetBitRate(int value) {
+void TSerialDriver::SetBitRate(int value) {
     if (SetLineProperty(&TLineRecord::bitRate, value, kMsgBitRate) && port_->trans)
         port_->trans->SetCharTime(linesettings::CharTimeMs(value));
 }
 
-void TCustomCommX::SetCharSize(int value) {
+void TSerialDriver::SetCharSize(int value) {
     SetLineProperty(&TLineRecord::charSize, value, kMsgCharSize);
 }
 
-void TCustomCommX::SetParityBit(TCommParityBits value) {
+void TSerialDriver::SetParityBit(TCommParityBits value) {
     SetLineProperty(&TLineRecord::parity, value, kMsgParity);
 }
 
-void TCustomCommX::SetStopBit(TCommStopBits value) {
+void TSerialDriver::SetStopBit(TCommStopBits value) {
     SetLineProperty(&TLineRecord::stop, value, kMsgStopBit);
 }
 
-void TCustomCommX::SetFlowCtrl(TCommFlowCtrls value) {
+void TSerialDriver::SetFlowCtrl(TCommFlowCtrls value) {
     if (!SetLineProperty(&TLineRecord::flow, value, kMsgFlow))
         return;
     ApplyRestLines();
@@ -537,19 +537,19 @@ void TCustomCommX::SetFlowCtrl(TCommFlowCtrls value) {
         port_->trans->SetFlow(value);
 }
 
-void TCustomCommX::SetTimeOutTrans(int value) {
+void TSerialDriver::SetTimeOutTrans(int value) {
     timeOutTrans_ = value;
     if (port_)
         SetTimeOut();
 }
 
-void TCustomCommX::SetTimeOutReceive(int value) {
+void TSerialDriver::SetTimeOutReceive(int value) {
     timeOutReceive_ = value;
     if (port_)
         SetTimeOut();
 }
 
-void TCustomCommX::SetTimeOut() {
+void TSerialDriver::SetTimeOut() {
     if (timeOutTrans_ < 0 || timeOutReceive_ < 0)
         throw ECommError(kMsgTimeOut);
     // ReceiveBlock reads timeOutReceive_ itself; the transmit thread keeps its own copy.
@@ -557,21 +557,21 @@ void TCustomCommX::SetTimeOut() {
         port_->trans->SetTimeOut(timeOutTrans_);
 }
 
-void TCustomCommX::SetXonChar(char value) {
+void TSerialDriver::SetXonChar(char value) {
     SetLineProperty(&TLineRecord::xon, value, kMsgXon);
 }
 
-void TCustomCommX::SetXoffChar(char value) {
+void TSerialDriver::SetXoffChar(char value) {
     SetLineProperty(&TLineRecord::xoff, value, kMsgXoff);
 }
 
-void TCustomCommX::SetBufLenTrans(int value) {
+void TSerialDriver::SetBufLenTrans(int value) {
     bufLenTrans_ = value;
     if (port_)
         SetBufferLength();
 }
 
-void TCustomCommX::SetBufLenReceive(int value) {
+void TSerialDriver::SetBufLenReceive(int value) {
     bufLenReceive_ = value;
     if (!port_)
         return;
@@ -579,7 +579,7 @@ void TCustomCommX::SetBufLenReceive(int value) {
     ApplyRecord(kMsgFlow);
 }
 
-void TCustomCommX::SetBufferLength() {
+void TSerialDriver::SetBufferLength() {
     if (bufLenTrans_ < 1 || bufLenTrans_ > kMaxBufLen || bufLenReceive_ < 1 ||
         bufLenReceive_ > kMaxBufLen)
         throw ECommError(kMsgBuffer);
@@ -595,7 +595,7 @@ void TCustomCommX::SetBufferLength() {
 
 // ---- transmission ---------------------------------------------------------------------------
 
-bool TCustomCommX::TransBlock(const void* data, int count) {
+bool TSerialDriver::TransBlock(const void* data, int count) {
     if (count == 0)
         return true;
     if (!data || count < 0)
@@ -631,8 +631,8 @@ bool TCustomCommX::TransBlock(const void* data, int count) {
     return true;
 }
 
-bool TCustomCommX::TakeBlock(std::vector<uint8_t>* block, bool wait,
-                             const std::atomic<bool>& stop) {
+bool TSerialDriver::TakeBlock(std::vector<uint8_t>* block, bool wait,
+                              const std::atomic<bool>& stop) {
     std::unique_lock<std::mutex> lk(queueLock_);
     if (wait)
         queueCv_.wait(lk, [&] { return stop || !blocks_.empty(); });
@@ -644,7 +644,7 @@ bool TCustomCommX::TakeBlock(std::vector<uint8_t>* block, bool wait,
     return true;
 }
 
-bool TCustomCommX::FinishBlock(int size) {
+bool TSerialDriver::FinishBlock(int size) {
     bool wake;
     {
         std::lock_guard<std::mutex> lk(queueLock_);
@@ -660,7 +660,7 @@ bool TCustomCommX::FinishBlock(int size) {
     return wake;
 }
 
-void TCustomCommX::ClearTransBuf() {
+void TSerialDriver::ClearTransBuf() {
     if (!port_)
         return;
     const int fd = port_->dev.Get();
@@ -668,7 +668,7 @@ void TCustomCommX::ClearTransBuf() {
         std::lock_guard<std::mutex> lk(writeLock_);
         ::tcflush(fd, TCOFLUSH);
     };
-    TCommTransThread* trans = port_->trans.get();
+    TSerialTransmitThread* trans = port_->trans.get();
     if (!trans) {
         purge();
         return;
@@ -697,14 +697,14 @@ void TCustomCommX::ClearTransBuf() {
     trans->discard = false;
 }
 
-int TCustomCommX::GetTransLength() const {
+int TSerialDriver::GetTransLength() const {
     if (!port_)
         return 0;
     std::lock_guard<std::mutex> lk(queueLock_);
     return pendingBytes_;
 }
 
-std::vector<int> TCustomCommX::PendingBlocks() const {
+std::vector<int> TSerialDriver::PendingBlocks() const {
     std::vector<int> sizes;
     if (!port_)
         return sizes;
@@ -718,17 +718,17 @@ std::vector<int> TCustomCommX::PendingBlocks() const {
 
 // ---- reception ------------------------------------------------------------------------------
 
-int TCustomCommX::InputRoom() const {
+int TSerialDriver::InputRoom() const {
     std::lock_guard<std::mutex> lk(inputLock_);
     return std::max(0, inputCapacity_ - static_cast<int>(input_.size()));
 }
 
-void TCustomCommX::PushInput(const uint8_t* data, int n) {
+void TSerialDriver::PushInput(const uint8_t* data, int n) {
     std::lock_guard<std::mutex> lk(inputLock_);
     input_.insert(input_.end(), data, data + n);
 }
 
-int TCustomCommX::TakeInput(uint8_t* out, int count) {
+int TSerialDriver::TakeInput(uint8_t* out, int count) {
     bool wasFull;
     int n;
     {
@@ -744,7 +744,7 @@ int TCustomCommX::TakeInput(uint8_t* out, int count) {
     return n;
 }
 
-int TCustomCommX::ReceiveBlock(void* buffer, int count) {
+int TSerialDriver::ReceiveBlock(void* buffer, int count) {
     if (!port_ || !port_->receive || !buffer)
         return -1;
     if (count <= 0)
@@ -770,12 +770,12 @@ int TCustomCommX::ReceiveBlock(void* buffer, int count) {
     return got + (got < count ? TakeInput(out + got, count - got) : 0);
 }
 
-int TCustomCommX::ReceiveChar() {
+int TSerialDriver::ReceiveChar() {
     uint8_t c;
     return ReceiveBlock(&c, 1) == 1 ? c : -1;
 }
 
-void TCustomCommX::ClearReceiveBuf() {
+void TSerialDriver::ClearReceiveBuf() {
     if (!port_)
         return;
     ::tcflush(port_->dev.Get(), TCIFLUSH);
@@ -786,11 +786,11 @@ void TCustomCommX::ClearReceiveBuf() {
     port_->wakeFd.Signal();
 }
 
-int TCustomCommX::PendingNotifications() const {
+int TSerialDriver::PendingNotifications() const {
     return port_ && port_->gui ? port_->gui->WaitingWorkers() : 0;
 }
 
-int TCustomCommX::GetReceiveLength() const {
+int TSerialDriver::GetReceiveLength() const {
     if (!port_)
         return 0;
     std::lock_guard<std::mutex> lk(inputLock_);
@@ -799,14 +799,14 @@ int TCustomCommX::GetReceiveLength() const {
 
 // ---- modem lines and break ------------------------------------------------------------------
 
-void TCustomCommX::SetRtsSignal(bool on) {
+void TSerialDriver::SetRtsSignal(bool on) {
     SetModemLine(TIOCM_RTS, on);
 }
-void TCustomCommX::SetDtrSignal(bool on) {
+void TSerialDriver::SetDtrSignal(bool on) {
     SetModemLine(TIOCM_DTR, on);
 }
 
-bool TCustomCommX::IsSignal(unsigned mask) const {
+bool TSerialDriver::IsSignal(unsigned mask) const {
     if (!port_)
         return false;
     int bits = 0;
@@ -815,7 +815,7 @@ bool TCustomCommX::IsSignal(unsigned mask) const {
     return (linesettings::ModemStatus(bits) & mask) != 0;
 }
 
-void TCustomCommX::SendBreak() {
+void TSerialDriver::SendBreak() {
     if (!port_)
         return;
     const int fd = port_->dev.Get();

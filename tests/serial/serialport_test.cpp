@@ -1,6 +1,6 @@
 // The serial port driver on pseudo-terminal pairs: the driver opens the terminal side, the test
 // plays the far end on the master side.
-#include "serial/commx.h"
+#include "serial/serialport.h"
 
 #include <gtest/gtest.h>
 
@@ -94,13 +94,13 @@ class CommXTest : public ::testing::Test {
 
     PtyPair pty;
     PortIni ini;
-    TCommX comm;
+    TSerialPort comm;
 };
 
 }  // namespace
 
 TEST(CommX, DefaultsAndResultsOnAClosedPort) {
-    TCommX c;
+    TSerialPort c;
     EXPECT_EQ(c.PortNo(), 1);
     EXPECT_EQ(c.BitRate(), 9600);
     EXPECT_EQ(c.CharSize(), 8);
@@ -143,7 +143,7 @@ TEST(CommX, DefaultsAndResultsOnAClosedPort) {
 }
 
 TEST(CommX, SettersOnAClosedPortOnlyStoreAndArePublished) {
-    TCommX c;
+    TSerialPort c;
     // Values no device takes are stored without complaint while closed.
     EXPECT_NO_THROW(c.SetBitRate(12345));
     EXPECT_NO_THROW(c.SetCharSize(9));
@@ -215,7 +215,7 @@ TEST_F(CommXTest, PortsWithoutAUsableDeviceDoNotOpen) {
 
 TEST_F(CommXTest, ASecondOpenOfTheDeviceFails) {
     comm.PortOpen();
-    TCommX other;
+    TSerialPort other;
     other.SetIniPath(ini.Path());
     other.SetPortNo(kPort);
     EXPECT_EQ(ErrorOf([&] { other.PortOpen(); }), kBusy);
@@ -426,7 +426,7 @@ TEST_F(CommXTest, ReceivedBytesAreNotifiedWithTheirCountAndReadOnTheGuiThread) {
     QByteArray got;
     std::vector<int> sizes;
     const auto mainThread = std::this_thread::get_id();
-    comm.SetOnReceive([&](TCustomCommX* sender, int n) {
+    comm.SetOnReceive([&](TSerialDriver* sender, int n) {
         EXPECT_EQ(sender, &comm);
         EXPECT_EQ(std::this_thread::get_id(), mainThread);
         sizes.push_back(n);
@@ -447,7 +447,7 @@ TEST_F(CommXTest, ReceivedBytesAreNotifiedWithTheirCountAndReadOnTheGuiThread) {
 TEST_F(CommXTest, BytesAHandlerLeavesAreCountedAgainWithoutSpinning) {
     std::vector<int> sizes;
     bool take = false;
-    comm.SetOnReceive([&](TCustomCommX*, int n) {
+    comm.SetOnReceive([&](TSerialDriver*, int n) {
         sizes.push_back(n);
         if (!take)
             return;
@@ -515,7 +515,7 @@ TEST_F(CommXTest, ReceiveBlockWaitsAtMostTimeOutReceive) {
 
 TEST_F(CommXTest, AHandlerMayCloseOrDeleteItsComponent) {
     int calls = 0;
-    comm.SetOnReceive([&](TCustomCommX* s, int) {
+    comm.SetOnReceive([&](TSerialDriver* s, int) {
         ++calls;
         s->PortClose();
     });
@@ -526,10 +526,10 @@ TEST_F(CommXTest, AHandlerMayCloseOrDeleteItsComponent) {
     PumpFor(100);
     EXPECT_EQ(calls, 1);
 
-    auto* c = new TCommX;
+    auto* c = new TSerialPort;
     c->SetIniPath(ini.Path());
     c->SetPortNo(kPort);
-    c->SetOnReceive([&](TCustomCommX* s, int) {
+    c->SetOnReceive([&](TSerialDriver* s, int) {
         ++calls;
         delete s;
     });
@@ -544,11 +544,11 @@ TEST_F(CommXTest, AHandlerMayCloseOrDeleteItsComponent) {
 
 TEST_F(CommXTest, DestroyingWhileTheWatchThreadWaitsForTheGuiThreadIsSafe) {
     for (int i = 0; i < 5; ++i) {
-        auto* c = new TCommX;
+        auto* c = new TSerialPort;
         c->SetIniPath(ini.Path());
         c->SetPortNo(kPort);
         bool called = false;
-        c->SetOnReceive([&](TCustomCommX*, int) { called = true; });
+        c->SetOnReceive([&](TSerialDriver*, int) { called = true; });
         c->PortOpen();
         c->TransString(Pattern(300));
         pty.Write("data");
@@ -582,7 +582,7 @@ TEST_F(CommXTest, RepeatedOpenAndCloseUnderTrafficInBothDirections) {
         }
     });
     long received = 0;
-    comm.SetOnReceive([&](TCustomCommX* s, int n) {
+    comm.SetOnReceive([&](TSerialDriver* s, int n) {
         char buf[4096];
         const int got = s->ReceiveBlock(buf, std::min<int>(n, sizeof buf));
         if (got > 0)
@@ -602,8 +602,8 @@ TEST_F(CommXTest, RepeatedOpenAndCloseUnderTrafficInBothDirections) {
 
 TEST_F(CommXTest, AVanishedFarEndIsReportedOnceAndThePortOpensAgain) {
     int lost = 0;
-    comm.SetOnLineLost([&](TCustomCommX*) { ++lost; });
-    comm.SetOnReceive([&](TCustomCommX* s, int n) {
+    comm.SetOnLineLost([&](TSerialDriver*) { ++lost; });
+    comm.SetOnReceive([&](TSerialDriver* s, int n) {
         char buf[64];
         s->ReceiveBlock(buf, std::min(n, 64));
     });

@@ -23,8 +23,8 @@
 #include "core/exceptions.h"
 #include "core/replytimer.h"
 
-class TCommX;
-class TCustomCommX;
+class TSerialPort;
+class TSerialDriver;
 class TLogPane;
 
 // A port that cannot be opened. Message() is the text the operator is shown (OpenErrorText);
@@ -40,17 +40,17 @@ class EPortOpenError : public Exception {
     QString cause_;
 };
 
-class TNetSet1Dlg : public QObject, public TReceivingLink {
+class TSerialSession : public QObject, public TReceivingLink {
     Q_OBJECT
 
   public:
     static constexpr int kReceiveCapacity = 16387;
 
     // `log` may be null: the session's own lines are then dropped.
-    explicit TNetSet1Dlg(TLogPane* log, QObject* parent = nullptr);
-    ~TNetSet1Dlg() override;
+    explicit TSerialSession(TLogPane* log, QObject* parent = nullptr);
+    ~TSerialSession() override;
 
-    TCommX* CommX1() const { return commX1_; }
+    TSerialPort* Port() const { return port_; }
 
     // (Re)opens the port at `portNo`. A failure leaves it closed, logs a line naming the port,
     // its device and the cause, and throws EPortOpenError.
@@ -85,9 +85,9 @@ class TNetSet1Dlg : public QObject, public TReceivingLink {
     void SetTransmitDump(int value) { transmitDump_ = value; }
 
     // The driver's notifications.
-    void CommX1Receive(TCustomCommX* Sender, int ReceiveSize);
-    void CommX1Error(TCustomCommX* Sender, int ErrorState);
-    void CommX1LineLost(TCustomCommX* Sender);
+    void OnPortReceive(TSerialDriver* Sender, int ReceiveSize);
+    void OnLineError(TSerialDriver* Sender, int ErrorState);
+    void OnLineLost(TSerialDriver* Sender);
 
     // "COM<n>がオープン出来ません!!" with the advice line: what the operator is told when the
     // port does not open.
@@ -96,6 +96,6 @@ class TNetSet1Dlg : public QObject, public TReceivingLink {
     static QString LineLostText(int portNo);
 
   private:
-    TCommX* commX1_;
+    TSerialPort* port_;
     int transmitDump_ = 0;
 };

@@ -105,7 +105,7 @@ Runs TimeWrites(TMainWindow& form, void (TMainWindow::*command)(), int lines) {
         if (auto* d = qobject_cast<TSettingsDialog*>(QApplication::activeModalWidget())) {
             cpu0 = CpuMs();
             confirmed = NowMs();
-            d->OKBtn->click();
+            d->findChild<QPushButton*>("OKBtn")->click();
         }
     });
     answer.start();

@@ -88,7 +88,7 @@ int RunRecordBench() {
             const int low = 0x100000 + i;
             const double start = NowMs();
             const TAddressInfo seen = ledger.Lookup(low);
-            ledger.Reserve(low, seen, QStringLiteral("write-mac"), false);
+            ledger.Reserve(low, seen, QStringLiteral("write-mac"), TLedger::TCounter::Unchanged);
             ledger.Finish(low,
                           {QDateTime::currentDateTime(), "write-mac", "COM4 /dev/ttyUSB0",
                            MacTextOfLow(low), "10.16.77.170", true, "", QString()},

@@ -237,7 +237,7 @@ bool TelnetSoak(int sessions) {
                 taken += s.ReceivedCount();
             }
             if (i % 2)
-                s.FormClose();
+                s.Disconnect();
         } catch (const Exception&) {
             ++connectErrors;
         }

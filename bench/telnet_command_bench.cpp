@@ -77,7 +77,7 @@ bool RunF6(TMainWindow* form, std::vector<double>* lineMs) {
         if (auto* d = qobject_cast<TSettingsDialog*>(QApplication::activeModalWidget())) {
             answer.stop();
             confirmed = NowMs();
-            d->OKBtn->click();
+            d->findChild<QPushButton*>("OKBtn")->click();
         }
     });
     answer.start(1);

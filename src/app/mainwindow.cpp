@@ -433,15 +433,12 @@ void TMainWindow::ShowAboutBox() {
 }
 
 void TMainWindow::ChooseComPort() {
-    auto dlg = std::make_unique<TNumberDialog>(this);
-    dlg->setWindowTitle(QStringLiteral("ＣＯＭポートの設定"));
-    dlg->STTitle->setText(QStringLiteral("ポート番号を入力してください"));
-    dlg->IntEd->SetRadix(10);
-    dlg->IntEd->SetRange(0, 255);
-    dlg->IntEd->SetValue(params_.ComPort);
+    auto dlg = std::make_unique<TNumberDialog>(this, QStringLiteral("ＣＯＭポートの設定"),
+                                               QStringLiteral("ポート番号を入力してください"), 0,
+                                               255, params_.ComPort);
     if (dlg->exec() != QDialog::Accepted)
         return;
-    params_.ComPort = dlg->IntEd->Value();
+    params_.ComPort = dlg->Value();
     OpenSerialPort(params_.ComPort);
 }
 

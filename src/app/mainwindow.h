@@ -102,10 +102,10 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     bool ShowsAddress() const override { return true; }
     bool ConfirmWrite(TBoardParams* params, bool withMac) override;
     bool ConfirmMacAddress(TBoardParams* params) override;
-    bool ConfirmCheckAndSet(const TBoardReadback& board, bool telnet,
+    bool ConfirmCheckAndSet(const TBoardReadback& board, TLinkKind link,
                             TBoardParams* edited) override;
     // Asks whether to give the address again; "いいえ" is the default.
-    bool MayReuse(const QString& mac, const TAddressInfo& info) override;
+    bool MayReuse(const TReuseQuestion& question) override;
     void NullBox() override;
     // Shows `message` in the error box once the running command has ended.
     void ShowAfterCommand(const QString& message) override;
@@ -118,6 +118,7 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     // command then sends nothing); a telnet session of the command's own, its window hidden.
     TSerialSession* SerialLink() override;
     std::unique_ptr<TBoardLink> TelnetLink(const TBoardParams& params) override;
+    QString TelnetTarget(const TBoardParams& params) const override;
 
     // The status bar's next MAC address, as the settings file and the ledger have it now.
     void ShowNextAddress();
@@ -144,10 +145,10 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     QPlainTextEdit* logView_ = nullptr;
     std::unique_ptr<TWindowLog> log_;
     TAboutBox* aboutBox_ = nullptr;
-    TSerialSession* serialSession_ = nullptr;  // owned; released by ReleaseSerialSession()
-    QLabel* nextAddress_ = nullptr;            // in the status bar
-    QLabel* busyText_ = nullptr;               // in the status bar while a command is at work
-    class QProgressBar* busyBar_ = nullptr;    // likewise
+    std::unique_ptr<TSerialSession> serialSession_;  // released by ReleaseSerialSession()
+    QLabel* nextAddress_ = nullptr;                  // in the status bar
+    QLabel* busyText_ = nullptr;                     // in the status bar while a command is at work
+    class QProgressBar* busyBar_ = nullptr;          // likewise
     QString runningCaption_;
     bool busy_ = false;
     TRecordWindow* recordWindow_ = nullptr;  // a child window, made on first use

@@ -55,18 +55,20 @@ bool TMainWindow::ConfirmMacAddress(TBoardParams* params) {
     return CopyIfAccepted(*dlg, params);
 }
 
-bool TMainWindow::ConfirmCheckAndSet(const TBoardReadback& board, bool telnet,
+bool TMainWindow::ConfirmCheckAndSet(const TBoardReadback& board, TLinkKind link,
                                      TBoardParams* edited) {
     auto dlg = std::make_unique<TSettingsDialog>(this);
-    dlg->PrepareForCheckAndSet(telnet, params_.fSetInit != 0);
+    dlg->PrepareForCheckAndSet(link == TLinkKind::Telnet, params_.fSetInit != 0);
     dlg->FillFromBoard(board);
     return CopyIfAccepted(*dlg, edited);
 }
 
-bool TMainWindow::MayReuse(const QString& mac, const TAddressInfo& info) {
+bool TMainWindow::MayReuse(const TReuseQuestion& question) {
+    const TAddressInfo& info = question.info;
+    const QString& mac = question.mac;
     const QString when = QDateTime::fromString(info.time, Qt::ISODate)
                              .toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
-    const QString by = info.station.isEmpty() || info.station == Runner().Ledger().Station()
+    const QString by = info.station.isEmpty() || !question.otherStation
                            ? info.command
                            : QStringLiteral("%1、ステーション %2").arg(info.command, info.station);
     const QString what =
@@ -91,20 +93,24 @@ std::unique_ptr<TBoardLink> TMainWindow::TelnetLink(const TBoardParams& params) 
     return std::make_unique<TTelnetSession>(this, LogPane(), params);
 }
 
+QString TMainWindow::TelnetTarget(const TBoardParams& params) const {
+    return TTelnetSession::TargetOf(params);
+}
+
 void TMainWindow::WriteWithMac() {
-    Runner().Write(false, true);
+    Runner().Write(TLinkKind::Serial, {/*withMac=*/true});
 }
 
 void TMainWindow::WriteWithoutMac() {
-    Runner().Write(false, false);
+    Runner().Write(TLinkKind::Serial, {});
 }
 
 void TMainWindow::WriteWithMacOverTelnet() {
-    Runner().Write(true, true);
+    Runner().Write(TLinkKind::Telnet, {/*withMac=*/true});
 }
 
 void TMainWindow::WriteOverTelnet() {
-    Runner().Write(true, false);
+    Runner().Write(TLinkKind::Telnet, {});
 }
 
 void TMainWindow::RewriteMacAddress() {
@@ -112,11 +118,11 @@ void TMainWindow::RewriteMacAddress() {
 }
 
 void TMainWindow::CheckAndSetOverSerial() {
-    Runner().CheckAndSet(false);
+    Runner().CheckAndSet(TLinkKind::Serial);
 }
 
 void TMainWindow::CheckAndSetOverTelnet() {
-    Runner().CheckAndSet(true);
+    Runner().CheckAndSet(TLinkKind::Telnet);
 }
 
 void TMainWindow::ShowNextAddress() {

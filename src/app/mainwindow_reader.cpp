@@ -26,11 +26,11 @@ TRomQueryHooks TMainWindow::RomQueryHooks() {
     hooks.waitStarted = [this, progress](const QString& text) {
         auto& dlg = *progress;
         dlg = std::make_unique<TProgressDialog>(this);
-        dlg->Button1()->setVisible(true);
-        dlg->Panel2()->hide();
-        dlg->ProgressBar1()->hide();
+        dlg->CancelButton()->setVisible(true);
+        dlg->Panel()->hide();
+        dlg->Bar()->hide();
         dlg->setWindowTitle(QStringLiteral("しばらくお待ちください"));
-        dlg->Label1()->setText(text);
+        dlg->Message()->setText(text);
         // The status bar keeps the text after the query.
         statusBar()->showMessage(text);
         WaitForEvents(0);

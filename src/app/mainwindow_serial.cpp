@@ -12,10 +12,12 @@
 
 TSerialSession* TMainWindow::SerialSession() {
     if (!serialSession_) {
-        serialSession_ = new TSerialSession(LogPane(), this);
+        // A child of the window (it is found among the window's objects), owned by the window's
+        // pointer, which releases it before anything it uses goes.
+        serialSession_ = std::make_unique<TSerialSession>(LogPane(), this);
         serialSession_->Port()->SetIniPath(iniPath_);
     }
-    return serialSession_;
+    return serialSession_.get();
 }
 
 TSerialSession* TMainWindow::SerialLink() {
@@ -39,8 +41,7 @@ void TMainWindow::OpenSerialPort(int portNo) {
 
 void TMainWindow::ReleaseSerialSession() {
     // Closes the port and ends its threads.
-    delete serialSession_;
-    serialSession_ = nullptr;
+    serialSession_.reset();
 }
 
 void TMainWindow::TestIpAddressLine() {

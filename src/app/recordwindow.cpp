@@ -7,8 +7,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QSqlQuery>
-#include <QSqlQueryModel>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -16,11 +14,9 @@
 #include "dialogs/errorbox.h"
 #include "dialogs/savefiledialog.h"
 #include "ledger/ledger.h"
+#include "ledger/recordrows.h"
 
 namespace {
-
-const char* const kHeaders[] = {"日時",        "ステーション", "コマンド", "接続",
-                                "MACアドレス", "IPアドレス",   "結果",     "NG箇所"};
 
 // The search text as the ledger writes addresses: upper case, and "0001C9" as "00-01-C9".
 QString AddressPattern(const QString& text) {
@@ -61,7 +57,7 @@ TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
     top->addWidget(new QLabel(QStringLiteral("ステーション"), this));
     top->addWidget(station_);
 
-    model_ = new QSqlQueryModel(this);
+    model_ = new TRecordRows(this);
     table_ = new QTableView(this);
     table_->setObjectName(QStringLiteral("RecordTable"));
     table_->setModel(model_);
@@ -113,9 +109,7 @@ void TRecordWindow::Refresh() {
         station_->setCurrentIndex(std::max(0, static_cast<int>(stations.indexOf(chosen)) + 1));
         // Newest first by the row's number, which the primary key keys: the first screenful
         // comes at once, the rest as the table scrolls.
-        model_->setQuery(ledger_.Rows(filter_, chosen));
-        for (int i = 0; i < static_cast<int>(std::size(kHeaders)); ++i)
-            model_->setHeaderData(i, Qt::Horizontal, QString::fromUtf8(kHeaders[i]));
+        model_->Select(ledger_, filter_, chosen);
         table_->resizeColumnsToContents();
         const TLedgerStats s = ledger_.Stats();
         counts_->setText(QStringLiteral("記録 %1 件　書き込んだボード %2 台　NG %3 件")

@@ -12,7 +12,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QSqlQueryModel;
+class TRecordRows;
 class QTableView;
 class TLedger;
 
@@ -39,6 +39,6 @@ class TRecordWindow : public QWidget {
     QLineEdit* search_ = nullptr;
     QComboBox* station_ = nullptr;  // "すべて", then each station of the ledger
     QTableView* table_ = nullptr;
-    QSqlQueryModel* model_ = nullptr;
+    TRecordRows* model_ = nullptr;
     QLabel* counts_ = nullptr;
 };

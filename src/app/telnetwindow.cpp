@@ -31,6 +31,6 @@ void TTelnetWindow::showEvent(QShowEvent* event) {
 }
 
 void TTelnetWindow::done(int result) {
-    session_->FormClose();
+    session_->Disconnect();
     QDialog::done(result);
 }

@@ -81,6 +81,10 @@ class TBoardLink {
     virtual void Pause(int ms);
     // False once a connection-based link has lost its peer.
     virtual bool Connected() { return true; }
+    // After a write that ended with "exit": waits until the board has said what it says
+    // unasked after leaving its command mode, so that a read-back that follows is not taken
+    // for those bytes. A link whose board says nothing more returns at once.
+    virtual void SettleAfterExit() {}
 };
 
 inline constexpr const char* kTimeoutLine = "レスポンス待ち　タイムオーバー";

@@ -44,3 +44,12 @@ bool MacLowAhead(int a, int b) {
     const int d = (a - b + kMacLowCount) % kMacLowCount;
     return d > 0 && d < kMacLowCount / 2;
 }
+
+std::optional<TMacAddress> TMacAddress::OfRecord(const TBoardParams& p) {
+    const std::optional<int> low = MacLowOf(p);
+    return low ? std::optional<TMacAddress>(TMacAddress(*low)) : std::nullopt;
+}
+
+QString TMacAddress::Text() const {
+    return MacTextOfLow(low_);
+}

@@ -1,6 +1,7 @@
 #include "board/procedures.h"
 
 #include "board/commandline.h"
+#include "board/macaddress.h"
 #include "core/exceptions.h"
 #include "core/settings.h"
 
@@ -45,6 +46,13 @@ QString MacLine(const TBoardParams& p) {
     return QStringLiteral("madr=") + QString::fromLatin1(MacText(p));
 }
 
+// The line of the address the next board gets: the counter is the ledger's to move; the log
+// only shows where it goes.
+QString NextMacLine(const TBoardParams& p) {
+    const std::optional<TMacAddress> mac = TMacAddress::OfRecord(p);
+    return mac ? QStringLiteral("madr=") + mac->Next().Text() : MacLine(p);
+}
+
 void LogBanner(bool ok, const TProcedureHooks& hooks) {
     hooks.log(QString::fromUtf8(ok ? kBannerOk : kBannerNg));
 }
@@ -77,8 +85,6 @@ TOutcome WriteBoardSettings(TBoardLink& link, TBoardParams* params, bool withMac
         if (ok) {
             if (link.Look().macLine == TCommandLook::MacLine::AfterSave)
                 hooks.log(MacLine(*params));
-            if (withMac)
-                IncrementMacAddress(params);
         }
     }
     if (ok && style.sendsExit)
@@ -90,9 +96,9 @@ TOutcome RunWriteCommand(TBoardLink& link, TBoardParams* params, bool withMac,
                          const TProcedureHooks& hooks) {
     const TOutcome r = WriteBoardSettings(link, params, withMac, hooks);
     LogBanner(r.ok, hooks);
-    // Logged after the increment, so it shows the address the next board receives.
+    // The address the next board receives.
     if (r.ok && link.Look().macLine == TCommandLook::MacLine::AfterBanner)
-        hooks.log(MacLine(*params));
+        hooks.log(withMac ? NextMacLine(*params) : MacLine(*params));
     return r;
 }
 
@@ -113,10 +119,8 @@ TOutcome RewriteMacAddress(TBoardLink& link, TBoardParams* params, const TProced
     else
         Send(link, BuildCommandLine("exit", *params));
     LogBanner(r.ok, hooks);
-    if (r.ok) {
+    if (r.ok)
         hooks.log(MacLine(*params));
-        IncrementMacAddress(params);
-    }
     return r;
 }
 

@@ -42,12 +42,13 @@ struct TOutcome {
 // Sends a full configuration: the wake line, with the MAC address the "madr=" line, the ten
 // setting lines and "save", each answered before the next is sent, then "exit" where the link
 // sends it. Logs one outcome line per setting line; on success also the "madr=" line where
-// the link logs it there, and with the MAC address counts the record's address on.
+// the link logs it there. The procedures count nothing: the MAC counter is the ledger's, which
+// moves it on once the command's outcome is recorded.
 TOutcome WriteBoardSettings(TBoardLink& link, TBoardParams* params, bool withMac,
                             const TProcedureHooks& hooks);
 
 // A write command after its dialog was confirmed: WriteBoardSettings, the banner, and where the
-// link logs it there, the "madr=" line after the banner.
+// link logs it there, the "madr=" line after the banner, with the address the next board gets.
 TOutcome RunWriteCommand(TBoardLink& link, TBoardParams* params, bool withMac,
                          const TProcedureHooks& hooks);
 
@@ -57,7 +58,7 @@ TOutcome RunCheckAndSetWrite(TBoardLink& link, TBoardParams* params, const TProc
 
 // The MAC address rewrite after its dialog was confirmed and the entered bytes were stored: the
 // wake line, the mode line "qelmoT4" (its failure does not stop the rewrite), "madr=", "save"
-// and "exit"; then the banner and, on success, the "madr=" line and the increment.
+// and "exit"; then the banner and, on success, the "madr=" line.
 TOutcome RewriteMacAddress(TBoardLink& link, TBoardParams* params, const TProcedureHooks& hooks);
 
 // A board's settings as read back: per row of kBoardSettings, in its order, the numbers of its

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "board/commandline.h"
+#include "board/valuetext.h"
 #include "core/exceptions.h"
 #include "core/inifile.h"
 

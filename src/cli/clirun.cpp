@@ -180,8 +180,12 @@ class TCliRun : private TCommandUi, private TLinkSource {
         }
         return true;
     }
-    bool ConfirmCheckAndSet(const TBoardReadback&, bool, TBoardParams*) override { return false; }
-    bool MayReuse(const QString& mac, const TAddressInfo& info) override {
+    bool ConfirmCheckAndSet(const TBoardReadback&, TLinkKind, TBoardParams*) override {
+        return false;
+    }
+    bool MayReuse(const TReuseQuestion& question) override {
+        const QString& mac = question.mac;
+        const TAddressInfo& info = question.info;
         const QString what =
             QStringLiteral("MAC address %1 was %2 on %3 by %4%5")
                 .arg(mac,
@@ -237,6 +241,13 @@ class TCliRun : private TCommandUi, private TLinkSource {
         }
     }
 
+    TLinkKind LinkKind() const {
+        return a_.link == TCliLink::Telnet ? TLinkKind::Telnet : TLinkKind::Serial;
+    }
+    QString TelnetTarget(const TBoardParams& params) const override {
+        return TTelnetSession::TargetOf(params);
+    }
+
     // Settings out of the ranges the dialogs hold are refused before anything is sent.
     void CheckSettings() {
         // A value that is no number would be read as its default: refused like one out of range.
@@ -271,7 +282,7 @@ class TCliRun : private TCommandUi, private TLinkSource {
 
     int Write() {
         CheckSettings();
-        const TCommandResult r = runner_.Write(a_.link == TCliLink::Telnet, a_.withMac, a_.verify);
+        const TCommandResult r = runner_.Write(LinkKind(), {a_.withMac, a_.verify});
         if (a_.verify) {
             json_[QStringLiteral("differences")] = QJsonArray::fromStringList(r.differences);
         }
@@ -281,7 +292,7 @@ class TCliRun : private TCommandUi, private TLinkSource {
     int Read() {
         TCommandResult r;
         try {
-            r = runner_.Read(a_.link == TCliLink::Telnet);
+            r = runner_.Read(LinkKind());
         } catch (const ERefusedRun&) {
             throw;  // no link: nothing was read
         } catch (const Exception&) {

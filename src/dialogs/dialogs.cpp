@@ -147,6 +147,11 @@ QHBoxLayout* TEntryDialog::AddressRow(Member first, const QString& name,
     return row;
 }
 
+void TEntryDialog::Name(std::initializer_list<std::pair<QObject*, const char*>> widgets) {
+    for (const auto& [w, name] : widgets)
+        w->setObjectName(QLatin1String(name));
+}
+
 void TEntryDialog::SetMember(Member member, int value) {
     if (const Binding* b = Bound(member))
         b->set(value);
@@ -195,27 +200,27 @@ TSettingsDialog::TSettingsDialog(QWidget* parent) : TEntryDialog(parent) {
     top->setSizeConstraint(QLayout::SetFixedSize);
 
     // MAC row
-    Label11 = new QLabel(QStringLiteral("MACアドレス"), this);
-    top->addWidget(Label11);
+    macLabel_ = new QLabel(QStringLiteral("MACアドレス"), this);
+    top->addWidget(macLabel_);
     // The first three bytes are fixed; they hold what a MAC address byte holds, and are shown,
     // never typed, never read back.
     const TBoardSetting* mac = SettingOfMember(&TBoardParams::MacAddr_1);
-    TIntegerField** const fixed[] = {&EdMacAdr01, &EdMacAdr02, &EdMacAdr03};
+    TIntegerField** const fixed[] = {&macFixed1_, &macFixed2_, &macFixed3_};
     const int fixedValues[] = {2, 90, 195};
     for (int i = 0; i < 3; ++i) {
         *fixed[i] = MakeInt(this, mac->min, mac->max, -16);
         (*fixed[i])->SetEditorEnabled(false);
         (*fixed[i])->SetValue(fixedValues[i]);
     }
-    EdMacAdr1 = IntField(&TBoardParams::MacAddr_1, -16);
-    EdMacAdr2 = IntField(&TBoardParams::MacAddr_2, -16);
-    EdMacAdr3 = IntField(&TBoardParams::MacAddr_3, -16);
+    mac1_ = IntField(&TBoardParams::MacAddr_1, -16);
+    mac2_ = IntField(&TBoardParams::MacAddr_2, -16);
+    mac3_ = IntField(&TBoardParams::MacAddr_3, -16);
     macRow_ = new QHBoxLayout;
-    Label18 = AddDashedFields(
-        macRow_, {EdMacAdr01, EdMacAdr02, EdMacAdr03, EdMacAdr1, EdMacAdr2, EdMacAdr3}, this);
+    macLastDash_ =
+        AddDashedFields(macRow_, {macFixed1_, macFixed2_, macFixed3_, mac1_, mac2_, mac3_}, this);
     top->addLayout(macRow_);
-    MacLine = MakeLine(this);
-    top->addWidget(MacLine);
+    macLine_ = MakeLine(this);
+    top->addWidget(macLine_);
 
     // The labelled rows of the grid: a single field in the second column, a row of fields (or
     // a field with its unit) across the second and third.
@@ -230,87 +235,98 @@ TSettingsDialog::TSettingsDialog(QWidget* parent) : TEntryDialog(parent) {
         grid->addLayout(fields, r++, 1, 1, 2);
     };
     const QString ownIp = QStringLiteral("TCP/IP");
-    wideRow(ownIp, AddressRow(&TBoardParams::TCPIP1_1, ownIp,
-                              {&EdTCPIP1_1, &EdTCPIP1_2, &EdTCPIP1_3, &EdTCPIP1_4}));
-    EdPort1 = IntField(&TBoardParams::TCPPort1);
-    fieldRow(QStringLiteral("PORT"), EdPort1);
+    wideRow(ownIp,
+            AddressRow(&TBoardParams::TCPIP1_1, ownIp, {&ownIp1_, &ownIp2_, &ownIp3_, &ownIp4_}));
+    ownPort_ = IntField(&TBoardParams::TCPPort1);
+    fieldRow(QStringLiteral("PORT"), ownPort_);
     const QString destIp = QStringLiteral("TCP/IP（接続先）");
     wideRow(destIp, AddressRow(&TBoardParams::TCPIP2_1, destIp,
-                               {&EdTCPIP2_1, &EdTCPIP2_2, &EdTCPIP2_3, &EdTCPIP2_4}));
-    EdPort2 = IntField(&TBoardParams::TCPPort2);
-    fieldRow(QStringLiteral("PORT（接続先）"), EdPort2);
-    Edmask = IntField(&TBoardParams::TCPmask);
-    wideRow(QStringLiteral("マスク長"), WithUnit(Edmask, QStringLiteral("(マスク有効桁数)"), this));
-    CBAutoConnect = new QCheckBox(QStringLiteral("自動接続モード使用"), this);
-    grid->addWidget(CBAutoConnect, r++, 0, 1, 3);
-    ComboBox1 = new QComboBox(this);
-    ComboBox1->addItems(
+                               {&destIp1_, &destIp2_, &destIp3_, &destIp4_}));
+    destPort_ = IntField(&TBoardParams::TCPPort2);
+    fieldRow(QStringLiteral("PORT（接続先）"), destPort_);
+    mask_ = IntField(&TBoardParams::TCPmask);
+    wideRow(QStringLiteral("マスク長"), WithUnit(mask_, QStringLiteral("(マスク有効桁数)"), this));
+    autoConnect_ = new QCheckBox(QStringLiteral("自動接続モード使用"), this);
+    grid->addWidget(autoConnect_, r++, 0, 1, 3);
+    speed_ = new QComboBox(this);
+    speed_->addItems(
         {QStringLiteral("9600bps"), QStringLiteral("19.2kbps"), QStringLiteral("38.4kbps")});
-    ComboBox1->setPlaceholderText(QStringLiteral("19200"));
-    ComboBox1->setCurrentIndex(-1);
-    fieldRow(QStringLiteral("通信スピード"), ComboBox1);
-    EdTxTiming = IntField(&TBoardParams::TxTiming);
-    wideRow(QStringLiteral("送信タイミング"), WithUnit(EdTxTiming, QStringLiteral("ms"), this));
+    speed_->setPlaceholderText(QStringLiteral("19200"));
+    speed_->setCurrentIndex(-1);
+    fieldRow(QStringLiteral("通信スピード"), speed_);
+    txTiming_ = IntField(&TBoardParams::TxTiming);
+    wideRow(QStringLiteral("送信タイミング"), WithUnit(txTiming_, QStringLiteral("ms"), this));
     auto* keepBox = new QGroupBox(QStringLiteral("キープ・アライブ"), this);
     auto* keepRow = new QHBoxLayout(keepBox);
-    RGKeepOff = new QRadioButton(QStringLiteral("OFF"), keepBox);
-    RGKeepOn = new QRadioButton(QStringLiteral("ON"), keepBox);
-    keepRow->addWidget(RGKeepOff);
-    keepRow->addWidget(RGKeepOn);
-    RGKeep = new QButtonGroup(this);
-    RGKeep->addButton(RGKeepOff, 0);
-    RGKeep->addButton(RGKeepOn, 1);
+    keepOff_ = new QRadioButton(QStringLiteral("OFF"), keepBox);
+    keepOn_ = new QRadioButton(QStringLiteral("ON"), keepBox);
+    keepRow->addWidget(keepOff_);
+    keepRow->addWidget(keepOn_);
+    keep_ = new QButtonGroup(this);
+    keep_->addButton(keepOff_, 0);
+    keep_->addButton(keepOn_, 1);
     grid->addWidget(keepBox, r++, 0, 1, 3);
-    EdChkTimer = IntField(&TBoardParams::ChkTiming);
+    idleTimer_ = IntField(&TBoardParams::ChkTiming);
     wideRow(QStringLiteral("無通信監視タイマー"),
-            WithUnit(EdChkTimer, QStringLiteral("min"), this));
+            WithUnit(idleTimer_, QStringLiteral("min"), this));
     top->addLayout(grid);
 
-    BtDefault = MakeButton(QStringLiteral("出荷時設定"), this);
-    BtDefault->hide();
+    factoryButton_ = MakeButton(QStringLiteral("出荷時設定"), this);
+    factoryButton_->hide();
     auto* defaultRow = new QHBoxLayout;
-    defaultRow->addWidget(BtDefault);
+    defaultRow->addWidget(factoryButton_);
     defaultRow->addStretch();
     top->addLayout(defaultRow);
     top->addWidget(MakeLine(this));
-    AddButtonRow(top, QStringLiteral("設定"), &OKBtn, &CancelBtn);
+    AddButtonRow(top, QStringLiteral("設定"), &okButton_, &cancelButton_);
 
-    connect(BtDefault, &QPushButton::clicked, this, [this] { FillFactorySettings(); });
+    connect(factoryButton_, &QPushButton::clicked, this, [this] { FillFactorySettings(); });
 
     Bind(
-        &TBoardParams::fAutoConnect, [this](int v) { CBAutoConnect->setChecked(v != 0); },
-        [this] { return CBAutoConnect->isChecked() ? 1 : 0; });
+        &TBoardParams::fAutoConnect, [this](int v) { autoConnect_->setChecked(v != 0); },
+        [this] { return autoConnect_->isChecked() ? 1 : 0; });
     Bind(
         &TBoardParams::SpeedIndex, [this](int v) { SetSpeedIndex(v); },
         [this] { return SpeedIndex(); });
     Bind(
         &TBoardParams::fKeepAlive, [this](int v) { SetKeepIndex(v); },
         [this] { return KeepIndex(); });
+    Name(
+        {{macFixed1_, "EdMacAdr01"},    {macFixed2_, "EdMacAdr02"}, {macFixed3_, "EdMacAdr03"},
+         {mac1_, "EdMacAdr1"},          {mac2_, "EdMacAdr2"},       {mac3_, "EdMacAdr3"},
+         {macLabel_, "Label11"},        {macLastDash_, "Label18"},  {macLine_, "MacLine"},
+         {ownIp1_, "EdTCPIP1_1"},       {ownIp2_, "EdTCPIP1_2"},    {ownIp3_, "EdTCPIP1_3"},
+         {ownIp4_, "EdTCPIP1_4"},       {ownPort_, "EdPort1"},      {destIp1_, "EdTCPIP2_1"},
+         {destIp2_, "EdTCPIP2_2"},      {destIp3_, "EdTCPIP2_3"},   {destIp4_, "EdTCPIP2_4"},
+         {destPort_, "EdPort2"},        {mask_, "Edmask"},          {autoConnect_, "CBAutoConnect"},
+         {speed_, "ComboBox1"},         {keep_, "RGKeep"},          {keepOff_, "RGKeepOff"},
+         {keepOn_, "RGKeepOn"},         {txTiming_, "EdTxTiming"},  {idleTimer_, "EdChkTimer"},
+         {factoryButton_, "BtDefault"}, {okButton_, "OKBtn"},       {cancelButton_, "CancelBtn"}});
 }
 
 void TSettingsDialog::HideMacRow() {
     for (int i = 0; i < macRow_->count(); ++i)
         if (QWidget* w = macRow_->itemAt(i)->widget())
             w->hide();
-    Label11->hide();
-    MacLine->hide();
+    macLabel_->hide();
+    macLine_->hide();
 }
 
 int TSettingsDialog::SpeedIndex() const {
-    return ComboBox1->currentIndex();
+    return speed_->currentIndex();
 }
 
 void TSettingsDialog::SetSpeedIndex(int index) {
-    const bool inList = SpeedIndexInList(index) && index < ComboBox1->count();
+    const bool inList = SpeedIndexInList(index) && index < speed_->count();
     // The list shows its placeholder while nothing is selected; an empty one would select the
     // first entry instead, so a blank stands for no text.
     if (!inList)
-        ComboBox1->setPlaceholderText(QStringLiteral(" "));
-    ComboBox1->setCurrentIndex(inList ? index : -1);
+        speed_->setPlaceholderText(QStringLiteral(" "));
+    speed_->setCurrentIndex(inList ? index : -1);
 }
 
 int TSettingsDialog::KeepIndex() const {
-    return RGKeep->checkedId();
+    return keep_->checkedId();
 }
 
 void TSettingsDialog::SetKeepIndex(int index) {
@@ -318,13 +334,13 @@ void TSettingsDialog::SetKeepIndex(int index) {
     if (index >= 2)
         index = 1;
     if (index < 0) {
-        RGKeep->setExclusive(false);
-        RGKeepOff->setChecked(false);
-        RGKeepOn->setChecked(false);
-        RGKeep->setExclusive(true);
+        keep_->setExclusive(false);
+        keepOff_->setChecked(false);
+        keepOn_->setChecked(false);
+        keep_->setExclusive(true);
         return;
     }
-    RGKeep->button(index)->setChecked(true);
+    keep_->button(index)->setChecked(true);
 }
 
 void TSettingsDialog::FillFactorySettings() {
@@ -334,12 +350,12 @@ void TSettingsDialog::FillFactorySettings() {
 
 void TSettingsDialog::PrepareForCheckAndSet(bool disableMac, bool showDefault) {
     // The first three are never typed into anyway.
-    for (TIntegerField* e : {EdMacAdr01, EdMacAdr02, EdMacAdr03, EdMacAdr1, EdMacAdr2, EdMacAdr3}) {
+    for (TIntegerField* e : {macFixed1_, macFixed2_, macFixed3_, mac1_, mac2_, mac3_}) {
         e->SetEditorEnabled(false);
         if (disableMac)
             e->setEnabled(false);
     }
-    BtDefault->setVisible(showDefault);
+    factoryButton_->setVisible(showDefault);
 }
 
 void TSettingsDialog::FillFromBoard(const TBoardReadback& board) {
@@ -350,9 +366,9 @@ void TSettingsDialog::FillFromBoard(const TBoardReadback& board) {
         const TBoardSetting& s = kBoardSettings[i];
         if (s.form == TSettingForm::MacAddress && values->size() == 6) {
             // The first three groups are shown only; the record never takes them.
-            EdMacAdr01->SetValue((*values)[0]);
-            EdMacAdr02->SetValue((*values)[1]);
-            EdMacAdr03->SetValue((*values)[2]);
+            macFixed1_->SetValue((*values)[0]);
+            macFixed2_->SetValue((*values)[1]);
+            macFixed3_->SetValue((*values)[2]);
         }
         const std::vector<int> members = MemberValuesOfReply(s, *values);
         for (size_t m = 0; m < members.size(); ++m)
@@ -369,14 +385,20 @@ TMacAddressDialog::TMacAddressDialog(QWidget* parent) : TEntryDialog(parent) {
     top->setSizeConstraint(QLayout::SetFixedSize);
     top->addWidget(new QLabel(QStringLiteral("MACアドレス"), this));
     auto* row = new QHBoxLayout;
-    FixedPrefix = new QLabel(QStringLiteral("02-5A-C3-"), this);
-    EdMacAdr1 = IntField(&TBoardParams::MacAddr_1, -16);
-    EdMacAdr2 = IntField(&TBoardParams::MacAddr_2, -16);
-    EdMacAdr3 = IntField(&TBoardParams::MacAddr_3, -16);
-    row->addWidget(FixedPrefix);
-    AddDashedFields(row, {EdMacAdr1, EdMacAdr2, EdMacAdr3}, this);
+    fixedPrefix_ = new QLabel(QStringLiteral("02-5A-C3-"), this);
+    mac1_ = IntField(&TBoardParams::MacAddr_1, -16);
+    mac2_ = IntField(&TBoardParams::MacAddr_2, -16);
+    mac3_ = IntField(&TBoardParams::MacAddr_3, -16);
+    row->addWidget(fixedPrefix_);
+    AddDashedFields(row, {mac1_, mac2_, mac3_}, this);
     top->addLayout(row);
-    AddButtonRow(top, QStringLiteral("設定"), &OKBtn, &CancelBtn);
+    AddButtonRow(top, QStringLiteral("設定"), &okButton_, &cancelButton_);
+    Name({{mac1_, "EdMacAdr1"},
+          {mac2_, "EdMacAdr2"},
+          {mac3_, "EdMacAdr3"},
+          {fixedPrefix_, "FixedPrefix"},
+          {okButton_, "OKBtn"},
+          {cancelButton_, "CancelBtn"}});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -389,20 +411,28 @@ TTelnetTargetDialog::TTelnetTargetDialog(QWidget* parent) : TEntryDialog(parent)
     auto* left = new QVBoxLayout;
     const QString target = QStringLiteral("Telnet先のTCP/IP");
     left->addWidget(new QLabel(target, this));
-    left->addLayout(AddressRow(&TBoardParams::TCPIP1_1, target,
-                               {&EdTCPIP1_1, &EdTCPIP1_2, &EdTCPIP1_3, &EdTCPIP1_4}));
+    left->addLayout(
+        AddressRow(&TBoardParams::TCPIP1_1, target, {&ownIp1_, &ownIp2_, &ownIp3_, &ownIp4_}));
     left->addStretch();
-    AddButtonRow(left, QStringLiteral("OK"), &OKBtn, &CancelBtn);
+    AddButtonRow(left, QStringLiteral("OK"), &okButton_, &cancelButton_);
     top->addLayout(left);
     auto* right = new QVBoxLayout;
-    BtBoard = MakeButton(QStringLiteral("Default1(Board)"), this);
-    BtReset = MakeButton(QStringLiteral("Default2(Reset)"), this);
-    right->addWidget(BtBoard);
-    right->addWidget(BtReset);
+    boardButton_ = MakeButton(QStringLiteral("Default1(Board)"), this);
+    resetButton_ = MakeButton(QStringLiteral("Default2(Reset)"), this);
+    right->addWidget(boardButton_);
+    right->addWidget(resetButton_);
     right->addStretch();
     top->addLayout(right);
-    connect(BtBoard, &QPushButton::clicked, this, [this] { FillBoardAddress(); });
-    connect(BtReset, &QPushButton::clicked, this, [this] { FillResetAddress(); });
+    connect(boardButton_, &QPushButton::clicked, this, [this] { FillBoardAddress(); });
+    connect(resetButton_, &QPushButton::clicked, this, [this] { FillResetAddress(); });
+    Name({{ownIp1_, "EdTCPIP1_1"},
+          {ownIp2_, "EdTCPIP1_2"},
+          {ownIp3_, "EdTCPIP1_3"},
+          {ownIp4_, "EdTCPIP1_4"},
+          {boardButton_, "BtBoard"},
+          {resetButton_, "BtReset"},
+          {okButton_, "OKBtn"},
+          {cancelButton_, "CancelBtn"}});
 }
 
 void TTelnetTargetDialog::FillBoardAddress() {
@@ -411,27 +441,39 @@ void TTelnetTargetDialog::FillBoardAddress() {
 }
 
 void TTelnetTargetDialog::FillResetAddress() {
-    EdTCPIP1_1->setText(QStringLiteral("192"));
-    EdTCPIP1_2->setText(QStringLiteral("168"));
-    EdTCPIP1_3->setText(QStringLiteral("0"));
-    EdTCPIP1_4->setText(QStringLiteral("1"));
+    ownIp1_->setText(QStringLiteral("192"));
+    ownIp2_->setText(QStringLiteral("168"));
+    ownIp3_->setText(QStringLiteral("0"));
+    ownIp4_->setText(QStringLiteral("1"));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Integer entry dialog
 
-TNumberDialog::TNumberDialog(QWidget* parent) : TEntryDialog(parent) {
+TNumberDialog::TNumberDialog(QWidget* parent, const QString& title, const QString& prompt, int min,
+                             int max, int value)
+    : TEntryDialog(parent) {
+    setWindowTitle(title);
     auto* top = new QVBoxLayout(this);
     top->setSizeConstraint(QLayout::SetFixedSize);
     auto* panel = new QFrame(this);
     panel->setFrameShape(QFrame::StyledPanel);
     auto* inner = new QVBoxLayout(panel);
-    STTitle = new QLabel(QString(), panel);
-    IntEd = new TIntegerField(panel);
-    inner->addWidget(STTitle);
-    inner->addWidget(IntEd);
+    prompt_ = new QLabel(prompt, panel);
+    number_ = MakeInt(panel, min, max, 10);
+    number_->SetValue(value);
+    inner->addWidget(prompt_);
+    inner->addWidget(number_);
     top->addWidget(panel);
-    AddButtonRow(top, QStringLiteral("OK"), &OKBtn, &CancelBtn);
+    AddButtonRow(top, QStringLiteral("OK"), &okButton_, &cancelButton_);
+    Name({{prompt_, "STTitle"},
+          {number_, "IntEd"},
+          {okButton_, "OKBtn"},
+          {cancelButton_, "CancelBtn"}});
+}
+
+int TNumberDialog::Value() const {
+    return number_->Value();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -467,23 +509,28 @@ TAboutBox::TAboutBox(QWidget* parent) : TEntryDialog(parent) {
     icon->setPixmap(ProgramIcon().pixmap(32, 32));
     row->addWidget(icon, 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout;
-    ProductName = new QLabel(VersionInfo(7), this);
-    Version = new QLabel(QStringLiteral("     Version ") + VersionInfo(2), this);
-    Copyright = new QLabel(VersionInfo(4), this);
-    texts->addWidget(ProductName);
-    texts->addWidget(Version);
-    texts->addWidget(Copyright);
+    productName_ = new QLabel(VersionInfo(7), this);
+    version_ = new QLabel(QStringLiteral("     Version ") + VersionInfo(2), this);
+    copyright_ = new QLabel(VersionInfo(4), this);
+    texts->addWidget(productName_);
+    texts->addWidget(version_);
+    texts->addWidget(copyright_);
     row->addLayout(texts);
     top->addLayout(row);
-    Comments = new QLabel(VersionInfo(1), this);
-    Comments->setAlignment(Qt::AlignCenter);
-    top->addWidget(Comments);
-    OKButton = new QPushButton(QStringLiteral("OK"), this);
-    OKButton->setDefault(true);
+    comments_ = new QLabel(VersionInfo(1), this);
+    comments_->setAlignment(Qt::AlignCenter);
+    top->addWidget(comments_);
+    okButton_ = new QPushButton(QStringLiteral("OK"), this);
+    okButton_->setDefault(true);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    buttons->addWidget(OKButton);
+    buttons->addWidget(okButton_);
     buttons->addStretch();
     top->addLayout(buttons);
-    connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
+    Name({{productName_, "ProductName"},
+          {version_, "Version"},
+          {copyright_, "Copyright"},
+          {comments_, "Comments"},
+          {okButton_, "OKButton"}});
 }

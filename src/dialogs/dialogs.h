@@ -63,6 +63,8 @@ class TEntryDialog : public QDialog {
                             const std::array<TNumberTextField**, 4>& fields);
     // Sets the bound field of `member`, if there is one.
     void SetMember(Member member, int value);
+    // Gives each widget its object name, by which tests and tools find it.
+    static void Name(std::initializer_list<std::pair<QObject*, const char*>> widgets);
 
   private:
     struct Binding {
@@ -92,37 +94,6 @@ class TSettingsDialog : public TEntryDialog {
     int KeepIndex() const;
     void SetKeepIndex(int index);
 
-    TIntegerField* EdMacAdr01;
-    TIntegerField* EdMacAdr02;
-    TIntegerField* EdMacAdr03;
-    TIntegerField* EdMacAdr1;
-    TIntegerField* EdMacAdr2;
-    TIntegerField* EdMacAdr3;
-    QLabel* Label11;  // "MACアドレス"
-    QLabel* Label18;  // the last "-" label of the MAC row
-    QFrame* MacLine;  // the line under the MAC row
-    TNumberTextField* EdTCPIP1_1;
-    TNumberTextField* EdTCPIP1_2;
-    TNumberTextField* EdTCPIP1_3;
-    TNumberTextField* EdTCPIP1_4;
-    TIntegerField* EdPort1;
-    TNumberTextField* EdTCPIP2_1;
-    TNumberTextField* EdTCPIP2_2;
-    TNumberTextField* EdTCPIP2_3;
-    TNumberTextField* EdTCPIP2_4;
-    TIntegerField* EdPort2;
-    TIntegerField* Edmask;
-    QCheckBox* CBAutoConnect;
-    QComboBox* ComboBox1;
-    QButtonGroup* RGKeep;
-    QRadioButton* RGKeepOff;
-    QRadioButton* RGKeepOn;
-    TIntegerField* EdTxTiming;
-    TIntegerField* EdChkTimer;
-    QPushButton* BtDefault;
-    QPushButton* OKBtn;
-    QPushButton* CancelBtn;
-
     // "出荷時設定": the factory settings into the fields (not the MAC fields).
     void FillFactorySettings();
 
@@ -134,6 +105,36 @@ class TSettingsDialog : public TEntryDialog {
     void FillFromBoard(const TBoardReadback& board);
 
   private:
+    TIntegerField* macFixed1_;
+    TIntegerField* macFixed2_;
+    TIntegerField* macFixed3_;
+    TIntegerField* mac1_;
+    TIntegerField* mac2_;
+    TIntegerField* mac3_;
+    QLabel* macLabel_;     // "MACアドレス"
+    QLabel* macLastDash_;  // the last "-" label of the MAC row
+    QFrame* macLine_;      // the line under the MAC row
+    TNumberTextField* ownIp1_;
+    TNumberTextField* ownIp2_;
+    TNumberTextField* ownIp3_;
+    TNumberTextField* ownIp4_;
+    TIntegerField* ownPort_;
+    TNumberTextField* destIp1_;
+    TNumberTextField* destIp2_;
+    TNumberTextField* destIp3_;
+    TNumberTextField* destIp4_;
+    TIntegerField* destPort_;
+    TIntegerField* mask_;
+    QCheckBox* autoConnect_;
+    QComboBox* speed_;
+    QButtonGroup* keep_;
+    QRadioButton* keepOff_;
+    QRadioButton* keepOn_;
+    TIntegerField* txTiming_;
+    TIntegerField* idleTimer_;
+    QPushButton* factoryButton_;
+    QPushButton* okButton_;
+    QPushButton* cancelButton_;
     QHBoxLayout* macRow_;  // the six MAC fields and the "-" labels between them
 };
 
@@ -144,12 +145,13 @@ class TMacAddressDialog : public TEntryDialog {
   public:
     explicit TMacAddressDialog(QWidget* parent = nullptr);
 
-    TIntegerField* EdMacAdr1;
-    TIntegerField* EdMacAdr2;
-    TIntegerField* EdMacAdr3;
-    QLabel* FixedPrefix;  // "02-5A-C3-"
-    QPushButton* OKBtn;
-    QPushButton* CancelBtn;
+  private:
+    TIntegerField* mac1_;
+    TIntegerField* mac2_;
+    TIntegerField* mac3_;
+    QLabel* fixedPrefix_;  // "02-5A-C3-"
+    QPushButton* okButton_;
+    QPushButton* cancelButton_;
 };
 
 // The telnet target dialog.
@@ -162,14 +164,15 @@ class TTelnetTargetDialog : public TEntryDialog {
     void FillBoardAddress();  // "Default1(Board)": 10.16.77.170
     void FillResetAddress();  // "Default2(Reset)": 192.168.0.1
 
-    TNumberTextField* EdTCPIP1_1;
-    TNumberTextField* EdTCPIP1_2;
-    TNumberTextField* EdTCPIP1_3;
-    TNumberTextField* EdTCPIP1_4;
-    QPushButton* BtBoard;
-    QPushButton* BtReset;
-    QPushButton* OKBtn;
-    QPushButton* CancelBtn;
+  private:
+    TNumberTextField* ownIp1_;
+    TNumberTextField* ownIp2_;
+    TNumberTextField* ownIp3_;
+    TNumberTextField* ownIp4_;
+    QPushButton* boardButton_;
+    QPushButton* resetButton_;
+    QPushButton* okButton_;
+    QPushButton* cancelButton_;
 };
 
 // The integer entry dialog: a title line and one integer field.
@@ -177,12 +180,16 @@ class TNumberDialog : public TEntryDialog {
     Q_OBJECT
 
   public:
-    explicit TNumberDialog(QWidget* parent = nullptr);
+    // `title` and `prompt` above a decimal field holding `value` within `min`..`max`.
+    TNumberDialog(QWidget* parent, const QString& title, const QString& prompt, int min, int max,
+                  int value);
+    int Value() const;
 
-    QLabel* STTitle;
-    TIntegerField* IntEd;
-    QPushButton* OKBtn;
-    QPushButton* CancelBtn;
+  private:
+    QLabel* prompt_;
+    TIntegerField* number_;
+    QPushButton* okButton_;
+    QPushButton* cancelButton_;
 };
 
 // The about box: product name, version, legal notice and description of this build.
@@ -192,11 +199,12 @@ class TAboutBox : public TEntryDialog {
   public:
     explicit TAboutBox(QWidget* parent = nullptr);
 
-    QLabel* ProductName;
-    QLabel* Version;
-    QLabel* Copyright;
-    QLabel* Comments;
-    QPushButton* OKButton;
+  private:
+    QLabel* productName_;
+    QLabel* version_;
+    QLabel* copyright_;
+    QLabel* comments_;
+    QPushButton* okButton_;
 };
 
 // The text of one version key of this build (0 CompanyName, 1 FileDescription, 2 FileVersion,

@@ -33,26 +33,26 @@ TProgressDialog::TProgressDialog(QWidget* parent)
     caption_->setFont(bold);
     caption_->installEventFilter(this);
 
-    label1_ = new QLabel(border);
-    label1_->setAlignment(Qt::AlignCenter);
-    label1_->setMinimumWidth(280);
+    message_ = new QLabel(border);
+    message_->setAlignment(Qt::AlignCenter);
+    message_->setMinimumWidth(280);
 
-    panel2_ = new QFrame(border);
-    panel2_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    progressBar1_ = new QProgressBar(panel2_);
-    progressBar1_->setValue(0);  // the range is the default one, 0 to 100
-    auto* panelLayout = new QVBoxLayout(panel2_);
-    panelLayout->addWidget(progressBar1_);
+    panel_ = new QFrame(border);
+    panel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    bar_ = new QProgressBar(panel_);
+    bar_->setValue(0);  // the range is the default one, 0 to 100
+    auto* panelLayout = new QVBoxLayout(panel_);
+    panelLayout->addWidget(bar_);
 
-    button1_ = new QPushButton(QStringLiteral("&Cancel"), border);
-    button1_->setAutoDefault(false);
-    connect(button1_, &QPushButton::clicked, this, &TProgressDialog::reject);
+    cancel_ = new QPushButton(QStringLiteral("&Cancel"), border);
+    cancel_->setAutoDefault(false);
+    connect(cancel_, &QPushButton::clicked, this, &TProgressDialog::reject);
 
     auto* inner = new QVBoxLayout;
     inner->setContentsMargins(9, 8, 9, 9);
-    inner->addWidget(label1_);
-    inner->addWidget(panel2_);
-    inner->addWidget(button1_, 0, Qt::AlignHCenter);
+    inner->addWidget(message_);
+    inner->addWidget(panel_);
+    inner->addWidget(cancel_, 0, Qt::AlignHCenter);
     auto* framed = new QVBoxLayout(border);
     framed->setContentsMargins(2, 2, 2, 2);
     framed->setSpacing(0);

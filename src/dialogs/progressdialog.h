@@ -27,10 +27,10 @@ class TProgressDialog : public QDialog {
     // True when created and whenever shown; false once Cancel has been pressed.
     bool Running() const { return running_; }
 
-    QLabel* Label1() const { return label1_; }
-    QFrame* Panel2() const { return panel2_; }
-    QProgressBar* ProgressBar1() const { return progressBar1_; }
-    QPushButton* Button1() const { return button1_; }
+    QLabel* Message() const { return message_; }
+    QFrame* Panel() const { return panel_; }
+    QProgressBar* Bar() const { return bar_; }
+    QPushButton* CancelButton() const { return cancel_; }
     // The caption strip, showing the window title.
     QLabel* Caption() const { return caption_; }
 
@@ -44,9 +44,9 @@ class TProgressDialog : public QDialog {
 
   private:
     QLabel* caption_ = nullptr;
-    QLabel* label1_ = nullptr;
-    QFrame* panel2_ = nullptr;
-    QProgressBar* progressBar1_ = nullptr;
-    QPushButton* button1_ = nullptr;
+    QLabel* message_ = nullptr;
+    QFrame* panel_ = nullptr;
+    QProgressBar* bar_ = nullptr;
+    QPushButton* cancel_ = nullptr;
     bool running_ = true;
 };

@@ -1,57 +1,30 @@
 #include "ledger/ledger.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMap>
-#include <QSqlError>
-#include <QSqlQuery>
+#include <QSqlQueryModel>
 #include <QSysInfo>
-#include <QUuid>
 #include <QVariant>
 #include <vector>
 
 #include "board/macaddress.h"
 #include "core/inifile.h"
 #include "core/settings.h"
+#include "ledger/ledgerdb.h"
+#include "ledger/ledgeridentity.h"
+#include "ledger/ledgerimport.h"
+#include "ledger/ledgerspool.h"
+#include "ledger/ledgersql.h"
 #include "ledger/productionkeys.h"
+#include "ledger/recordqueries.h"
+
+using namespace ledgersql;
 
 namespace {
 
 // Below this many addresses left in the block, every reservation says how many remain.
 constexpr qint64 kFewLeft = 100;
-// The rows kept on a station are copied to the shared ledger this many in one transaction.
-constexpr int kCopyBatch = 500;
-
-const char* const kUpsertAddress =
-    "INSERT INTO addresses (low, state, time, command, station, owner, link, own_ip) "
-    "VALUES (?, ?, ?, ?, ?, ?, ?, ?) "
-    "ON CONFLICT (low) DO UPDATE SET state = excluded.state, time = excluded.time, "
-    "command = excluded.command, station = excluded.station, owner = excluded.owner, "
-    "link = excluded.link, own_ip = excluded.own_ip";
-// A burning never replaces a giving, and always a release: the board may hold the address.
-const char* const kBurnAddress =
-    "INSERT INTO addresses (low, state, time, command, station, owner) "
-    "VALUES (?, 'burned', ?, ?, ?, '') ON CONFLICT (low) DO UPDATE SET state = 'burned', "
-    "time = excluded.time, command = excluded.command, station = excluded.station, owner = '' "
-    "WHERE addresses.state = 'released'";
-const char* const kInsertRow =
-    "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, failed, "
-    "pending, origin) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
-const char* const kNoChange = "UPDATE ledger_schema SET version = version";
 const QString kProduction = QStringLiteral("Production");
-
-// The states as the addresses table names them, in the order of TAddressState.
-const char* const kStateNames[] = {"free", "reserved", "given", "released", "burned"};
-
-TAddressState StateOf(const QString& name) {
-    // "free" is never stored.
-    for (int s = static_cast<int>(TAddressState::Reserved); s < int(std::size(kStateNames)); ++s) {
-        if (name == QLatin1String(kStateNames[s]))
-            return static_cast<TAddressState>(s);
-    }
-    return TAddressState::Burned;  // an unknown state is never handed out without a question
-}
 
 ELedgerError OutsideBlock(int low, const TMacBlock& block) {
     return ELedgerError(
@@ -70,48 +43,13 @@ QList<std::pair<int, QString>> Reservations(TLedgerDb& db) {
     return reserved;
 }
 
-// True when the file at `path` exists and holds something: SQLite would take an empty or absent
-// file for a new ledger.
-bool HoldsData(const QString& path) {
-    const QFileInfo f(path);
-    return f.exists() && f.size() > 0;
-}
-
-// Why a ledger is refused (`problem`), and what to do.
-QString LostText(const QString& problem, const QString& id) {
-    return problem +
-           QStringLiteral(
-               "この設定ファイルが記録している製造記録は %1 です。元の製造記録を戻してください。"
-               "戻せないときは、netboard-cli record new --force で新しい製造記録を始めます"
-               "（使ったMACアドレスの最大値は引き継ぎます）。それまで、ボードには何も送りません。")
-               .arg(id);
-}
-
-TLedgerIdentity ReadIdentity(TLedgerDb& db) {
-    QSqlQuery q = db.Exec("SELECT id, created, high_water FROM ledger_identity");
-    return q.next()
-               ? TLedgerIdentity{q.value(0).toString(), q.value(1).toString(), q.value(2).toInt()}
-               : TLedgerIdentity{};
-}
-
-// A new ledger's identity, inside the transaction that makes the ledger.
-TLedgerIdentity MakeIdentity(TLedgerDb& db, int highWater) {
-    const TLedgerIdentity identity{NewIdentity(), RecordTimeText(QDateTime::currentDateTime()),
-                                   highWater};
-    db.Exec("INSERT INTO ledger_identity (id, created, high_water) VALUES (?, ?, ?)",
-            {identity.id, identity.created, identity.highWater});
-    return identity;
-}
-
-// The first column of a one-row query as a number; `none` when it is NULL or there is no row.
-qint64 Number(QSqlQuery q, qint64 none = 0) {
-    return q.next() && !q.value(0).isNull() ? q.value(0).toLongLong() : none;
-}
-
 }  // namespace
 
 TLedger::TLedger(const QString& iniPath, const QString& station, const LogFn& log)
-    : iniPath_(iniPath), station_(station), log_(log ? log : LogFn([](const QString&) {})) {
+    : iniPath_(iniPath),
+      station_(station),
+      log_(log ? log : LogFn([](const QString&) {})),
+      counter_(iniPath) {
     const TProductionKeys keys = ReadProductionKeys(TIniFile(iniPath));
     database_ = keys.database;
     sharedLedgerId_ = keys.sharedLedgerId;
@@ -128,8 +66,9 @@ TLedger::TLedger(const QString& iniPath, const QString& station, const LogFn& lo
     local_->Migrate([this, highWater] {
         MakeIdentity(*local_, highWater);
         if (!Shared())
-            ImportCsv(*local_);
+            ImportOldRecord(*local_, RecordCsvBesideIni(iniPath_), station_, log_);
     });
+    spool_ = std::make_unique<TLedgerSpool>(*local_, station_, log_);
     localIdentity_ = EnsureIdentity(*local_, highWater);
     if (!keys.ledgerId.isEmpty() && localIdentity_.id != keys.ledgerId)
         throw ELedgerIdentityError(LostText(
@@ -148,19 +87,6 @@ TLedger::TLedger(const QString& iniPath, const QString& station, const LogFn& lo
     } catch (const ELedgerError& e) {
         log_(e.Message());
     }
-}
-
-TLedgerIdentity TLedger::EnsureIdentity(TLedgerDb& db, int highWater) {
-    TLedgerIdentity identity = ReadIdentity(db);
-    if (!identity.id.isEmpty())
-        return identity;
-    // A ledger made before identities: it gets one now, whichever process comes first.
-    db.InTransaction([&] {
-        identity = ReadIdentity(db);
-        if (identity.id.isEmpty())
-            identity = MakeIdentity(db, highWater);
-    });
-    return identity;
 }
 
 void TLedger::AdoptIdentities(const QString& ledgerId) {
@@ -255,7 +181,7 @@ void TLedger::Join(TLedgerDb& db) {
                 sharedLedgerId_));
         return;
     }
-    CarryOwnLedger(db);
+    CarryOwnLedger(db, *local_, stationId_, station_, log_);
     try {
         local_->InTransaction([&] {
             TIniFile ini(iniPath_);
@@ -270,89 +196,6 @@ void TLedger::Join(TLedgerDb& db) {
     }
 }
 
-void TLedger::CarryOwnLedger(TLedgerDb& db) {
-    TLedgerDb::TTransaction t(db);
-    if (db.Exec("SELECT 1 FROM joins WHERE station_id = ?", {stationId_}).next())
-        return;
-    // The addresses this station gave or may have given: a reservation still open here counts
-    // as burned (its board may hold the address).
-    struct Held {
-        int low;
-        QString state, time, command, station;
-    };
-    std::vector<Held> held;
-    {
-        QSqlQuery q = local_->Exec(
-            "SELECT low, state, time, command, station FROM addresses WHERE state <> 'released' "
-            "ORDER BY low");
-        while (q.next()) {
-            const bool given = q.value(1).toString() == QLatin1String("given");
-            held.push_back({q.value(0).toInt(), QLatin1String(given ? "given" : "burned"),
-                            q.value(2).toString(), q.value(3).toString(), q.value(4).toString()});
-        }
-    }
-    qint64 conflicts = 0;
-    for (const Held& h : held) {
-        QSqlQuery there =
-            db.Exec("SELECT state, station, time FROM addresses WHERE low = ?", {h.low});
-        if (there.next() && there.value(0).toString() != QLatin1String("released")) {
-            // Both ledgers hold it: never settled here. Another station's is a conflict to
-            // look into (two boards may carry the address).
-            if (there.value(1).toString() != h.station) {
-                ++conflicts;
-                log_(QStringLiteral("MACアドレス %1: このステーションの製造記録では %2（%3）、"
-                                    "共有の製造記録ではステーション %4 が %5 に使用済みです")
-                         .arg(MacTextOfLow(h.low), h.time, h.command, there.value(1).toString(),
-                              there.value(2).toString()));
-            }
-            continue;
-        }
-        db.Exec(kUpsertAddress,
-                {h.low, h.state, h.time, h.command, h.station, QString(), QString(), QString()});
-    }
-    // The command rows, each once: a row copied before (a spooled one) keeps its origin.
-    qint64 rows = 0;
-    {
-        QSqlQuery q = local_->Exec(
-            "SELECT id, time, utc, station, command, link, mac, own_ip, result, failed, origin "
-            "FROM commands WHERE pending = 0 ORDER BY id");
-        TLedgerDb::TRepeated insert(
-            db,
-            "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
-            "failed, origin) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (origin) DO "
-            "NOTHING");
-        while (q.next()) {
-            QVariantList values;
-            for (int i = 1; i <= 9; ++i)
-                values << q.value(i);
-            const QString origin = q.value(10).toString();
-            values << (origin.isEmpty()
-                           ? QStringLiteral("%1/own/%2").arg(stationId_, q.value(0).toString())
-                           : origin);
-            insert.Run(values);
-            ++rows;
-        }
-    }
-    // An old record the station's own ledger read in is not read in again.
-    const bool imported = local_->Exec("SELECT 1 FROM station_imports").next() ||
-                          local_->Exec("SELECT 1 FROM imports").next();
-    if (imported)
-        db.Exec(
-            "INSERT INTO station_imports (station_id, station, time) VALUES (?, ?, ?) "
-            "ON CONFLICT (station_id) DO NOTHING",
-            {stationId_, station_, RecordTimeText(QDateTime::currentDateTime())});
-    db.Exec("INSERT INTO joins (station_id, station, time) VALUES (?, ?, ?)",
-            {stationId_, station_, RecordTimeText(QDateTime::currentDateTime())});
-    t.Commit();
-    if (!held.empty() || rows > 0)
-        log_(QStringLiteral("このステーションの製造記録（アドレス %1 件、記録 %2 件）を共有の"
-                            "製造記録 %3 に加えました（食い違い %4 件）")
-                 .arg(held.size())
-                 .arg(rows)
-                 .arg(db.Where())
-                 .arg(conflicts));
-}
-
 void TLedger::ImportOnce(TLedgerDb& db) {
     const auto imported = [&db, this] {
         return db.Exec("SELECT 1 FROM station_imports WHERE station_id = ?", {stationId_}).next();
@@ -360,7 +203,7 @@ void TLedger::ImportOnce(TLedgerDb& db) {
     // Most starts find the record read in (or none there) without taking the write lock.
     if (!QFile::exists(RecordCsvBesideIni(iniPath_)) || imported())
         return;
-    TLedgerDb::TTransaction t(db);
+    TLedgerTransaction t(db);
     if (imported())
         return;
     const QString now = RecordTimeText(QDateTime::currentDateTime());
@@ -372,66 +215,10 @@ void TLedger::ImportOnce(TLedgerDb& db) {
     if (readByName)
         db.Exec("DELETE FROM imports WHERE station = ?", {station_});
     else
-        ImportCsv(db);
+        ImportOldRecord(db, RecordCsvBesideIni(iniPath_), station_, log_);
     db.Exec("INSERT INTO station_imports (station_id, station, time) VALUES (?, ?, ?)",
             {stationId_, station_, now});
     t.Commit();
-}
-
-void TLedger::ImportCsv(TLedgerDb& db) {
-    const QString csv = RecordCsvBesideIni(iniPath_);
-    QFile f(csv);
-    if (!f.exists())
-        return;
-    if (!f.open(QIODevice::ReadOnly))
-        throw ELedgerError(
-            QStringLiteral("製造記録 %1 を読めません: %2").arg(csv, f.errorString()));
-    qint64 rows = 0;
-    qint64 skipped = 0;
-    // Prepared once: an old record may hold millions of lines. A later giving of an address
-    // replaces an earlier one; a burning never replaces anything.
-    TLedgerDb::TRepeated insert(db, kInsertRow);
-    TLedgerDb::TRepeated given(db, kUpsertAddress);
-    TLedgerDb::TRepeated burned(db, kBurnAddress);
-    // A line is read up to its line end or this many bytes; a longer one is cut and skipped.
-    constexpr qint64 kMaxLine = 4096;
-    while (!f.atEnd()) {
-        const QByteArray raw = f.readLine(kMaxLine);
-        if (raw.size() >= kMaxLine - 1 && !raw.endsWith('\n')) {
-            ++skipped;
-            while (!f.atEnd() && !f.readLine(kMaxLine).endsWith('\n')) {
-            }
-            continue;
-        }
-        const QString text = QString::fromLatin1(raw).trimmed();
-        if (text.isEmpty() || text == QLatin1String(kRecordHeader))
-            continue;
-        TRecordLine line;
-        QString timeText;
-        if (!ParseRecordLine(text, &line, &timeText)) {
-            ++skipped;
-            continue;
-        }
-        insert.Run(RowValues(line, timeText));
-        ++rows;
-        const std::optional<int> low = MacLowOfText(line.mac);
-        if (!low || !GivesMacAddress(line.command))
-            continue;
-        // As a command's outcome sets it today: an acknowledged "save" gives the address (a
-        // failed verification after it included), an unanswered one burns it.
-        if (line.ok || line.failed == QLatin1String("verify"))
-            given.Run({*low, QLatin1String("given"), timeText, line.command, station_, QString(),
-                       line.link, line.ownIp});
-        else if (line.failed == QLatin1String("save"))
-            burned.Run({*low, timeText, line.command, station_});
-    }
-    if (!db.Shared())
-        db.Exec("INSERT INTO station_imports (station_id, station, time) VALUES (?, ?, ?)",
-                {QStringLiteral("own"), station_, RecordTimeText(QDateTime::currentDateTime())});
-    log_(QStringLiteral("製造記録 %1 を取り込みました（%2 行、読めない行 %3 行）")
-             .arg(csv)
-             .arg(rows)
-             .arg(skipped));
 }
 
 void TLedger::BurnAbandoned(TLedgerDb& db) {
@@ -463,35 +250,9 @@ void TLedger::BurnAbandoned(TLedgerDb& db) {
                 "UPDATE addresses SET state = 'burned' WHERE low = ? AND state = 'reserved' "
                 "AND owner = ?",
                 {low, owner});
-            db.Exec(kInsertRow, RowValues(row, time));
+            db.Exec(kInsertRow, RowValues(row, station_, time));
         }
     });
-}
-
-QVariantList TLedger::RowValues(const TRecordLine& row, const QString& timeText,
-                                const QString& origin) const {
-    return {timeText.isEmpty() ? RecordTimeText(row.time) : timeText,
-            row.time.toSecsSinceEpoch(),
-            row.station.isEmpty() ? station_ : row.station,
-            row.command,
-            row.link,
-            row.mac,
-            row.ownIp,
-            QLatin1String(row.ok ? "OK" : "NG"),
-            row.failed,
-            origin.isEmpty() ? 0 : 1,
-            origin.isEmpty() ? QVariant() : QVariant(origin)};
-}
-
-std::optional<int> TLedger::Counter() const {
-    const TIniFile ini(iniPath_);
-    // An entry that is no number would read as its default: no counter, as one out of range.
-    for (const char* key : {"MacAddr_1", "MacAddr_2", "MacAddr_3"})
-        if (ini.HoldsNonInteger(QLatin1String(kOptionSection), QLatin1String(key)))
-            return std::nullopt;
-    TBoardParams p;
-    LoadSettings(ini, &p);
-    return MacLowOf(p);
 }
 
 void TLedger::UnderCounterLock(const std::function<void()>& fn) {
@@ -499,26 +260,6 @@ void TLedger::UnderCounterLock(const std::function<void()>& fn) {
         local_->InTransaction(fn);
     else
         fn();
-}
-
-void TLedger::WriteCounter(std::optional<int> low, std::optional<int> reserved) {
-    TIniFile ini(iniPath_);
-    if (!ini.ReadError().isEmpty())
-        throw EFCreateError(
-            QStringLiteral("設定ファイル %1 を読めないため、MACアドレスを保存できません: %2")
-                .arg(iniPath_, ini.ReadError()));
-    if (low) {
-        TBoardParams p;
-        SetMacLow(&p, *low);
-        const QString section = QLatin1String(kOptionSection);
-        ini.WriteInteger(section, QStringLiteral("MacAddr_1"), p.MacAddr_1);
-        ini.WriteInteger(section, QStringLiteral("MacAddr_2"), p.MacAddr_2);
-        ini.WriteInteger(section, QStringLiteral("MacAddr_3"), p.MacAddr_3);
-    }
-    // What the station reserved stays known to the settings file, should the ledger be lost.
-    if (reserved)
-        RaiseHighWater(ini, *reserved);
-    ini.UpdateFile();
 }
 
 std::optional<TMacBlock> TLedger::BlockOf(TLedgerDb& db) {
@@ -571,7 +312,7 @@ void TLedger::Mirror(TLedgerDb& db, const TMacBlock& block, std::optional<int> r
     UnderCounterLock([&] {
         // A used-up block leaves the counter where it was; writing it proves the file writable.
         const std::optional<int> next = NextFree(db, block);
-        WriteCounter(next.value_or(Counter().value_or(block.first)), reserved);
+        counter_.Write(next.value_or(counter_.Counter().value_or(block.first)), reserved);
     });
 }
 
@@ -579,7 +320,7 @@ std::optional<int> TLedger::NextAddress(const LogFn& skipped) {
     TLedgerDb& db = Main();
     if (const std::optional<TMacBlock> block = BlockOf(db))
         return NextFree(db, *block);
-    std::optional<int> start = Counter();
+    std::optional<int> start = counter_.Counter();
     if (!start)
         return std::nullopt;
     const auto tell = [&skipped](const QString& line) {
@@ -599,7 +340,7 @@ std::optional<int> TLedger::NextAddress(const LogFn& skipped) {
                                 "飛ばします")
                      .arg(MacTextOfLow(low), MacTextOfLow(highWater)));
             passed += highWater - low + 1;
-            low = NextMacLow(highWater);
+            low = TMacAddress(highWater).Next().Low();
             continue;
         }
         QList<std::pair<int, TAddressInfo>> held;
@@ -640,10 +381,10 @@ std::optional<int> TLedger::NextAddress(const LogFn& skipped) {
 void TLedger::SetCounter(int low) {
     try {
         TLedgerDb& db = Main();
-        TLedgerDb::TTransaction t(db);
+        TLedgerTransaction t(db);
         const std::optional<TMacBlock> block = BlockOf(db);
         if (!block)
-            UnderCounterLock([&] { WriteCounter(low); });
+            UnderCounterLock([&] { counter_.Write(low); });
         Commit(db, t, block);
     } catch (const ELedgerIdentityError&) {
         throw;
@@ -652,7 +393,7 @@ void TLedger::SetCounter(int low) {
             throw;
         // The server is away: the file takes the board's address as it always has; a block's
         // next address is mirrored again by the next reservation.
-        UnderCounterLock([&] { WriteCounter(low); });
+        UnderCounterLock([&] { counter_.Write(low); });
     }
 }
 
@@ -679,9 +420,10 @@ TAddressInfo TLedger::LookupIn(TLedgerDb& db, int low) {
 }
 
 bool TLedger::Reserve(int low, const TAddressInfo& seen, const TReservationTag& tag,
-                      bool setCounter) {
+                      TCounter counter) {
+    const bool setCounter = counter == TCounter::BecomesAddress;
     TLedgerDb& db = Main();
-    TLedgerDb::TTransaction t(db);
+    TLedgerTransaction t(db);
     const std::optional<TMacBlock> block = BlockOf(db);
     if (block && !block->Contains(low))
         throw OutsideBlock(low, *block);
@@ -691,8 +433,9 @@ bool TLedger::Reserve(int low, const TAddressInfo& seen, const TReservationTag& 
     if (!block) {
         // The counter must be writable before the address goes out, or the next command could
         // not be told which address comes next: writing it unchanged proves it.
-        UnderCounterLock(
-            [&] { WriteCounter(setCounter ? std::optional<int>(low) : Counter(), low); });
+        UnderCounterLock([&] {
+            counter_.Write(setCounter ? std::optional<int>(low) : counter_.Counter(), low);
+        });
     }
     Take(db, t, low, tag, block);
     return true;
@@ -700,7 +443,7 @@ bool TLedger::Reserve(int low, const TAddressInfo& seen, const TReservationTag& 
 
 std::optional<int> TLedger::ReserveNext(const TReservationTag& tag) {
     TLedgerDb& db = Main();
-    TLedgerDb::TTransaction t(db);
+    TLedgerTransaction t(db);
     const std::optional<TMacBlock> block = BlockOf(db);
     const std::optional<int> low = block ? NextFree(db, *block) : std::nullopt;
     if (low)
@@ -708,7 +451,7 @@ std::optional<int> TLedger::ReserveNext(const TReservationTag& tag) {
     return low;
 }
 
-void TLedger::Take(TLedgerDb& db, TLedgerDb::TTransaction& t, int low, const TReservationTag& tag,
+void TLedger::Take(TLedgerDb& db, TLedgerTransaction& t, int low, const TReservationTag& tag,
                    const std::optional<TMacBlock>& block) {
     db.Exec(kUpsertAddress,
             {low, QLatin1String("reserved"), RecordTimeText(QDateTime::currentDateTime()),
@@ -740,9 +483,8 @@ void TLedger::Take(TLedgerDb& db, TLedgerDb::TTransaction& t, int low, const TRe
     }
 }
 
-void TLedger::Commit(TLedgerDb& db, TLedgerDb::TTransaction& t,
-                     const std::optional<TMacBlock>& block, bool* committed,
-                     std::optional<int> reserved) {
+void TLedger::Commit(TLedgerDb& db, TLedgerTransaction& t, const std::optional<TMacBlock>& block,
+                     bool* committed, std::optional<int> reserved) {
     if (block && !Shared())
         Mirror(db, *block, reserved);
     t.Commit();
@@ -757,8 +499,8 @@ void TLedger::Finish(int low, const TRecordLine& row, TAddressState outcome, int
     const QString owner = reservedBy_.take(low);
     try {
         TLedgerDb& db = Main();
-        TLedgerDb::TTransaction t(db);
-        db.Exec(kInsertRow, RowValues(row));
+        TLedgerTransaction t(db);
+        db.Exec(kInsertRow, RowValues(row, station_));
         const QString time = RecordTimeText(row.time);
         const std::optional<TMacBlock> block = BlockOf(db);
         if (outcome == TAddressState::Given) {
@@ -770,15 +512,14 @@ void TLedger::Finish(int low, const TRecordLine& row, TAddressState outcome, int
             db.Exec(
                 "UPDATE addresses SET state = ?, time = ?, command = ?, owner = '' "
                 "WHERE low = ? AND state = 'reserved' AND owner = ?",
-                {QLatin1String(kStateNames[static_cast<int>(outcome)]), time, row.command, low,
-                 owner.isEmpty() ? db.Token() : owner});
+                {StateName(outcome), time, row.command, low, owner.isEmpty() ? db.Token() : owner});
         }
         if (!block && outcome == TAddressState::Given) {
             UnderCounterLock([&] {
-                const int next = NextMacLow(low);
-                const std::optional<int> counter = Counter();
+                const int next = TMacAddress(low).Next().Low();
+                const std::optional<int> counter = counter_.Counter();
                 if (!counter || *counter == counterBase || MacLowAhead(next, *counter))
-                    WriteCounter(next);
+                    counter_.Write(next);
             });
         }
         // With a block, a released address comes first again.
@@ -787,8 +528,9 @@ void TLedger::Finish(int low, const TRecordLine& row, TAddressState outcome, int
         // The board's part stands: a row the shared ledger did not take is kept on the station
         // with the address's outcome, both sent once the server answers again.
         if (Shared() && !committed && shared_)
-            Spool(row, e.Message(),
-                  TSpooledOutcome{low, owner.isEmpty() ? shared_->Token() : owner, outcome});
+            spool_->Keep(
+                row, e.Message(),
+                TLedgerSpool::TOutcome{low, owner.isEmpty() ? shared_->Token() : owner, outcome});
         throw;
     }
 }
@@ -797,112 +539,13 @@ void TLedger::Record(const TRecordLine& row) {
     try {
         TLedgerDb& db = Main();
         FlushSpool();
-        db.InTransaction([&] { db.Exec(kInsertRow, RowValues(row)); });
+        db.InTransaction([&] { db.Exec(kInsertRow, RowValues(row, station_)); });
     } catch (const ELedgerIdentityError&) {
         throw;
     } catch (const ELedgerError& e) {
         if (!Shared())
             throw;
-        Spool(row, e.Message());
-    }
-}
-
-void TLedger::Spool(const TRecordLine& row, const QString& reason,
-                    const std::optional<TSpooledOutcome>& outcome) {
-    const QString origin =
-        station_ + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    local_->InTransaction([&] {
-        local_->Exec(kInsertRow, RowValues(row, QString(), origin));
-        if (outcome)
-            local_->Exec(
-                "INSERT INTO spooled_outcomes (origin, low, owner, state) VALUES (?, ?, ?, ?)",
-                {origin, outcome->low, outcome->owner,
-                 QLatin1String(kStateNames[static_cast<int>(outcome->state)])});
-    });
-    log_(reason);
-    log_(QStringLiteral("この記録は共有の製造記録に記録されていません。このステーションの %1 に"
-                        "保存し、次に共有の製造記録に接続できたときに送ります。")
-             .arg(local_->Where()));
-}
-
-void TLedger::FlushSpool() {
-    if (!migrated_)
-        return;
-    qint64 copied = 0;
-    for (;;) {
-        std::vector<QVariantList> rows;
-        qint64 lastId = 0;
-        {
-            QSqlQuery q = local_->Exec(
-                "SELECT id, time, utc, station, command, link, mac, own_ip, result, failed, "
-                "origin FROM commands WHERE pending = 1 ORDER BY id LIMIT ?",
-                {kCopyBatch});
-            while (q.next()) {
-                lastId = q.value(0).toLongLong();
-                QVariantList values;
-                for (int i = 1; i <= 10; ++i)
-                    values << q.value(i);
-                rows.push_back(values);
-            }
-        }
-        if (rows.empty())
-            break;
-        // A row copied twice (two processes at once, or a crash before the mark below) is
-        // taken once: its origin is unique.
-        shared_->InTransaction([&] {
-            for (const QVariantList& values : rows)
-                shared_->Exec(
-                    "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
-                    "failed, origin) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-                    "ON CONFLICT (origin) DO NOTHING",
-                    values);
-        });
-        local_->InTransaction([&] {
-            local_->Exec("UPDATE commands SET pending = 0 WHERE pending = 1 AND id <= ?", {lastId});
-        });
-        copied += static_cast<qint64>(rows.size());
-    }
-    if (copied > 0)
-        log_(QStringLiteral(
-                 "このステーションに保存していた記録 %1 件を共有の製造記録 %2 に送りました")
-                 .arg(copied)
-                 .arg(shared_->Where()));
-    FlushOutcomes();
-}
-
-void TLedger::FlushOutcomes() {
-    struct Outcome {
-        QString origin;
-        int low;
-        QString owner, state, time, command, link, ownIp;
-    };
-    std::vector<Outcome> outcomes;
-    {
-        QSqlQuery q = local_->Exec(
-            "SELECT o.origin, o.low, o.owner, o.state, c.time, c.command, c.link, c.own_ip "
-            "FROM spooled_outcomes o JOIN commands c ON c.origin = o.origin WHERE c.pending = 0");
-        while (q.next())
-            outcomes.push_back({q.value(0).toString(), q.value(1).toInt(), q.value(2).toString(),
-                                q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
-                                q.value(6).toString(), q.value(7).toString()});
-    }
-    for (const Outcome& o : outcomes) {
-        shared_->InTransaction([&] {
-            if (o.state == QLatin1String("given")) {
-                // "save" was acknowledged: the board holds it, whatever became of the rest.
-                shared_->Exec(kUpsertAddress, {o.low, o.state, o.time, o.command, station_,
-                                               QString(), o.link, o.ownIp});
-            } else {
-                // Only while it is still this command's: reserved, or burned when its session
-                // was found ended meanwhile.
-                shared_->Exec(
-                    "UPDATE addresses SET state = ?, time = ?, command = ?, owner = '' "
-                    "WHERE low = ? AND owner = ? AND state IN ('reserved', 'burned')",
-                    {o.state, o.time, o.command, o.low, o.owner});
-            }
-        });
-        local_->InTransaction(
-            [&] { local_->Exec("DELETE FROM spooled_outcomes WHERE origin = ?", {o.origin}); });
+        spool_->Keep(row, e.Message());
     }
 }
 
@@ -911,7 +554,7 @@ void TLedger::CheckWritable() {
         try {
             TLedgerDb& db = Main();
             FlushSpool();
-            TLedgerDb::TTransaction t(db);
+            TLedgerTransaction t(db);
             db.Exec(kNoChange);  // a write that changes nothing still needs write access
             return;
         } catch (const ELedgerIdentityError&) {
@@ -921,7 +564,7 @@ void TLedger::CheckWritable() {
             // that needs an address refuses at its reservation, which needs the server.
         }
     }
-    TLedgerDb::TTransaction t(*local_);
+    TLedgerTransaction t(*local_);
     local_->Exec(kNoChange);
 }
 
@@ -935,7 +578,7 @@ std::optional<TMacBlock> TLedger::Block() {
 
 void TLedger::SetBlock(const TMacBlock& block) {
     TLedgerDb& db = Main();
-    TLedgerDb::TTransaction t(db);
+    TLedgerTransaction t(db);
     db.Exec("DELETE FROM ledger_block");
     db.Exec("INSERT INTO ledger_block (first_low, last_low, next_low) VALUES (?, ?, ?)",
             {block.first, block.last, block.first});
@@ -956,132 +599,14 @@ QString TLedger::UsedUpText(const TMacBlock& block) {
         .arg(MacTextOfLow(block.first), MacTextOfLow(block.last));
 }
 
-namespace {
-
-using TStationMap = QMap<QString, TStationStats>;
-
-// The station's counts, begun with its name when it has none yet.
-TStationStats& StationIn(TStationMap* stations, const QString& name) {
-    TStationStats& st = (*stations)[name];
-    st.station = name;
-    return st;
-}
-
-// Adds `n` to the count `field`, in all and of `station`.
-void Add(TLedgerStats* s, TStationMap* stations, const QString& station,
-         qint64 TStationStats::*field, qint64 n) {
-    StationIn(stations, station).*field += n;
-    s->*field += n;
-}
-
-// The command rows and the NG ones among them, in all and per station.
-void CountCommands(TLedgerDb& db, TLedgerStats* s, TStationMap* stations) {
-    QSqlQuery q =
-        db.Exec("SELECT station, result, COUNT(*) FROM commands GROUP BY station, result");
-    while (q.next()) {
-        const qint64 n = q.value(2).toLongLong();
-        const QString station = q.value(0).toString();
-        Add(s, stations, station, &TStationStats::rows, n);
-        if (q.value(1).toString() == QLatin1String("NG"))
-            Add(s, stations, station, &TStationStats::ng, n);
-    }
-}
-
-// The addresses by state, in all and per station (reservations in all only). A reservation
-// whose owner has ended counts as burned; the owners are asked only once the query is read.
-void CountAddresses(TLedgerDb& db, TLedgerStats* s, TStationMap* stations) {
-    struct Group {
-        QString station;
-        TAddressState state;
-        QString owner;
-        qint64 n;
-    };
-    QList<Group> groups;
-    {
-        QSqlQuery q = db.Exec(
-            "SELECT station, state, owner, COUNT(*) FROM addresses GROUP BY station, state, owner");
-        while (q.next())
-            groups.append({q.value(0).toString(), StateOf(q.value(1).toString()),
-                           q.value(2).toString(), q.value(3).toLongLong()});
-    }
-    for (Group& g : groups) {
-        if (g.state == TAddressState::Reserved && !db.OwnerAlive(g.owner))
-            g.state = TAddressState::Burned;
-        if (g.state == TAddressState::Reserved) {
-            StationIn(stations, g.station);
-            s->reserved += g.n;
-            continue;
-        }
-        Add(s, stations, g.station,
-            g.state == TAddressState::Given      ? &TStationStats::given
-            : g.state == TAddressState::Released ? &TStationStats::released
-                                                 : &TStationStats::burned,
-            g.n);
-    }
-}
-
-}  // namespace
-
 TLedgerStats TLedger::Stats() {
     TLedgerDb& db = Main();
     TLedgerStats s;
-    TStationMap stations;
-    CountCommands(db, &s, &stations);
-    CountAddresses(db, &s, &stations);
-    s.stations = stations.values();
+    CountRecord(db, &s);
     s.block = BlockOf(db);
     if (s.block)
         s.remaining = Remaining(db, *s.block);
     return s;
-}
-
-void TLedger::Export(const QDateTime& since, const std::function<void(const QByteArray&)>& write) {
-    QSqlQuery q = since.isValid() ? Main().Prepare(
-                                        "SELECT time, command, link, mac, own_ip, result, failed "
-                                        "FROM commands WHERE utc >= ? ORDER BY id",
-                                        {since.toSecsSinceEpoch()})
-                                  : Main().Prepare(
-                                        "SELECT time, command, link, mac, own_ip, result, failed "
-                                        "FROM commands ORDER BY id",
-                                        {});
-    q.setForwardOnly(true);
-    TLedgerDb& db = Main();
-    if (!db.Watched([&] { return q.exec(); }))
-        throw ELedgerError(
-            QStringLiteral("製造記録 %1 を読めません: %2").arg(Path(), q.lastError().text()));
-    write(QByteArray(kRecordHeader) + "\r\n");
-    while (db.Watched([&] { return q.next(); })) {
-        const TRecordLine line{QDateTime(),           q.value(1).toString(),
-                               q.value(2).toString(), q.value(3).toString(),
-                               q.value(4).toString(), q.value(5).toString() == QLatin1String("OK"),
-                               q.value(6).toString(), QString()};
-        write(FormatRecordLine(line, q.value(0).toString()).toLatin1() + "\r\n");
-    }
-}
-
-QStringList TLedger::Stations() {
-    QStringList names;
-    QSqlQuery q = Main().Exec("SELECT DISTINCT station FROM commands ORDER BY station");
-    while (q.next())
-        names << q.value(0).toString();
-    return names;
-}
-
-QSqlQuery TLedger::Rows(const QString& mac, const QString& station) {
-    const QString pattern = QLatin1Char('%') + mac + QLatin1Char('%');
-    QSqlQuery q = station.isEmpty()
-                      ? Main().Prepare(
-                            "SELECT time, station, command, link, mac, own_ip, result, failed "
-                            "FROM commands WHERE mac LIKE ? ORDER BY id DESC{view}",
-                            {pattern})
-                      : Main().Prepare(
-                            "SELECT time, station, command, link, mac, own_ip, result, failed "
-                            "FROM commands WHERE mac LIKE ? AND station = ? ORDER BY id DESC{view}",
-                            {pattern, station});
-    if (!Main().Watched([&] { return q.exec(); }))
-        throw ELedgerError(
-            QStringLiteral("製造記録 %1 を読めません: %2").arg(Path(), q.lastError().text()));
-    return q;
 }
 
 void TLedger::Backup(const QString& path) {
@@ -1090,6 +615,23 @@ void TLedger::Backup(const QString& path) {
             QStringLiteral("%1 はすでにあります。写しは新しいファイルに取ります。").arg(path));
     // SQLite's own consistent copy: it reads under the ledger's locks, whoever writes meanwhile.
     local_->Exec("VACUUM INTO ?", {path});
+}
+
+void TLedger::Export(const QDateTime& since, const std::function<void(const QByteArray&)>& write) {
+    ExportRecord(Main(), since, write);
+}
+
+QStringList TLedger::Stations() {
+    return RecordStations(Main());
+}
+
+void TLedger::SelectRows(QSqlQueryModel* model, const QString& mac, const QString& station) {
+    model->setQuery(RecordRows(Main(), mac, station));
+}
+
+void TLedger::FlushSpool() {
+    if (migrated_)
+        spool_->Flush(*shared_);
 }
 
 QString TLedger::ChangeStamp() {

@@ -29,7 +29,6 @@
 #include <QDateTime>
 #include <QList>
 #include <QMap>
-#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -38,7 +37,13 @@
 #include <utility>
 
 #include "board/recordline.h"
-#include "ledger/ledgerdb.h"
+#include "ledger/counterfile.h"
+#include "ledger/ledgererror.h"
+
+class QSqlQueryModel;
+class TLedgerDb;
+class TLedgerSpool;
+class TLedgerTransaction;
 
 enum class TAddressState { Free, Reserved, Given, Released, Burned };
 
@@ -137,7 +142,7 @@ class TLedger {
     const QString& Station() const { return station_; }
 
     // The counter as the settings file holds it now; none when a byte is out of range.
-    std::optional<int> Counter() const;
+    std::optional<int> Counter() const { return counter_.Counter(); }
     // The address a command that gives one offers. With a block: the lowest released address
     // of the block, else its next never-used one; none when the block is used up. Without
     // one: the counter's, or the first after it that the ledger does not hold as given, burned
@@ -150,10 +155,11 @@ class TLedger {
 
     TAddressInfo Lookup(int low);
     // Reserves `low` for `command` if its state is still `seen` (what the caller showed the
-    // operator); false when it changed meanwhile. With `setCounter` the counter becomes `low` in
-    // the same transaction (the MAC address rewrite). Below 100 addresses left in the block,
+    // operator); false when it changed meanwhile. With BecomesAddress the counter becomes `low`
+    // in the same transaction (the MAC address rewrite). Below 100 addresses left in the block,
     // logs how many. Throws ELedgerError, also for an address outside the block.
-    bool Reserve(int low, const TAddressInfo& seen, const TReservationTag& tag, bool setCounter);
+    enum class TCounter { Unchanged, BecomesAddress };
+    bool Reserve(int low, const TAddressInfo& seen, const TReservationTag& tag, TCounter counter);
     // With a block: reserves the block's next address, found and taken in one transaction, so
     // that stations asking at once never contend for one address. None when the block is used
     // up or no block is set. Throws ELedgerError.
@@ -190,11 +196,8 @@ class TLedger {
     // The rows from `since` on (all when invalid), oldest first, in the CSV form, header first;
     // `write` takes each line with its line end. Throws ELedgerError.
     void Export(const QDateTime& since, const std::function<void(const QByteArray&)>& write);
-    // For the record window: the stations that have rows, and the rows (time, station,
-    // command, link, mac, own_ip, result, failed) whose MAC address holds `mac`, of `station`
-    // only unless it is empty, newest first; a shared ledger's view holds the newest 50 000.
+    // For the record window: the stations that have rows (the rows themselves: TRecordRows).
     QStringList Stations();
-    QSqlQuery Rows(const QString& mac, const QString& station);
 
     // A consistent copy of the station's own ledger file into `path` (which must not exist),
     // taken while other processes go on using it. Throws ELedgerError.
@@ -206,34 +209,27 @@ class TLedger {
     void FollowChanges();
 
   private:
+    friend class TRecordRows;
     // The database the record is kept in: the shared one (connected, or connected again), or
     // the station's own. Throws ELedgerError naming the server and the reason.
     TLedgerDb& Main();
+    // The rows TRecordRows shows.
+    void SelectRows(QSqlQueryModel* model, const QString& mac, const QString& station);
     // Reads the station's old CSV record into a shared ledger once per station identity.
     void ImportOnce(TLedgerDb& db);
-    void ImportCsv(TLedgerDb& db);
     // Burns the reservations whose owners have ended, each with an NG row ("save" failed).
     void BurnAbandoned(TLedgerDb& db);
-    // The ledger's identity, made (with `highWater`) when it has none yet.
-    TLedgerIdentity EnsureIdentity(TLedgerDb& db, int highWater);
     // Writes into the settings file the identities it lacks (the station's, the own ledger's
     // `ledgerId`), under the station's lock.
     void AdoptIdentities(const QString& ledgerId);
     // The first connection to a shared ledger: checks its identity and carries the station's
     // own ledger in, once per station.
     void Join(TLedgerDb& db);
-    void CarryOwnLedger(TLedgerDb& db);
     const TLedgerIdentity& IdentityOf(TLedgerDb& db) const;
-    // The values of kInsertRow. `timeText`: the time as an imported line wrote it; empty: the
-    // row's own time. `origin` names a row kept on the station for the shared ledger.
-    QVariantList RowValues(const TRecordLine& row, const QString& timeText = QString(),
-                           const QString& origin = QString()) const;
     TAddressInfo LookupIn(TLedgerDb& db, int low);
     // Runs `fn` holding the lock the settings file's counter changes under: the station's own
     // ledger's write lock. In a local ledger the caller's transaction already holds it.
     void UnderCounterLock(const std::function<void()>& fn);
-    // Writes the counter (none: leaves it) and raises the high-water mark to `reserved`.
-    void WriteCounter(std::optional<int> low, std::optional<int> reserved = std::nullopt);
     std::optional<TMacBlock> BlockOf(TLedgerDb& db);
     // The block's lowest never-used address; past the last when there is none.
     int NeverUsed(TLedgerDb& db, const TMacBlock& block);
@@ -241,29 +237,19 @@ class TLedger {
     qint64 Remaining(TLedgerDb& db, const TMacBlock& block);
     // Writes the reservation of `low` and commits it; with a block, moves the block's mark past
     // it and says how few addresses are left.
-    void Take(TLedgerDb& db, TLedgerDb::TTransaction& t, int low, const TReservationTag& tag,
+    void Take(TLedgerDb& db, TLedgerTransaction& t, int low, const TReservationTag& tag,
               const std::optional<TMacBlock>& block);
     // Commits `t`. With a block the counter mirrors the ledger's next address: in a local ledger
     // as part of the transaction; a shared ledger's file is written after the commit, so that
     // its sync holds up no other station, with the next address read again under the station's
     // lock, so that the file never takes a value older than another process wrote. `committed`
     // tells a caller whose mirror failed that the transaction stands.
-    void Commit(TLedgerDb& db, TLedgerDb::TTransaction& t, const std::optional<TMacBlock>& block,
+    void Commit(TLedgerDb& db, TLedgerTransaction& t, const std::optional<TMacBlock>& block,
                 bool* committed = nullptr, std::optional<int> reserved = std::nullopt);
     // The counter mirrors the block's next address; the high-water mark rises to `reserved`.
     void Mirror(TLedgerDb& db, const TMacBlock& block, std::optional<int> reserved);
-    // What a command's end does to its address, kept on the station with its row.
-    struct TSpooledOutcome {
-        int low;
-        QString owner;
-        TAddressState state;
-    };
-    // Keeps `row` (and the address's outcome) on the station for the shared ledger, and says so.
-    void Spool(const TRecordLine& row, const QString& reason,
-               const std::optional<TSpooledOutcome>& outcome = std::nullopt);
-    // Copies the rows kept on the station to the shared ledger, then the outcomes.
+    // Copies the rows kept on the station to the shared ledger, once it is up to date.
     void FlushSpool();
-    void FlushOutcomes();
 
     QString iniPath_;
     QString station_;
@@ -272,8 +258,10 @@ class TLedger {
     bool freshStation_ = false;  // the station got its identity in this run
     QString sharedLedgerId_;     // the settings file's SharedLedgerId
     LogFn log_;                  // never empty
+    TCounterFile counter_;
     std::unique_ptr<TLedgerDb> local_;
     std::unique_ptr<TLedgerDb> shared_;
+    std::unique_ptr<TLedgerSpool> spool_;
     TLedgerIdentity localIdentity_;
     TLedgerIdentity sharedIdentity_;
     bool migrated_ = false;  // the shared ledger's schema has been brought up to date

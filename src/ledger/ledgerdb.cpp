@@ -450,12 +450,15 @@ bool TLedgerDb::Run(QSqlQuery& q, const QString& text, const QVariantList& value
     if (shared_ && !bound.isEmpty()) {
         // The server's driver makes a prepared statement three round trips (prepare, execute,
         // deallocate); the values go into the text instead, each quoted by the driver, for one.
-        // No statement of the ledger holds a "?" of its own.
+        // Every "?" must be a value's place: a statement with one of its own is refused.
+        if (text.count(QLatin1Char('?')) != bound.size())
+            Fail(QStringLiteral("に書き込めません"),
+                 QStringLiteral("文の値の数が合いません: %1").arg(text.left(60)));
         const QSqlDriver* driver = QSqlDatabase::database(connection_, false).driver();
         QString inlined;
         int next = 0;
         for (const QChar c : text) {
-            if (c != QLatin1Char('?') || next >= bound.size()) {
+            if (c != QLatin1Char('?')) {
                 inlined += c;
                 continue;
             }
@@ -635,7 +638,7 @@ void TLedgerDb::Migrate(const std::function<void()>& created) {
     } catch (const ELedgerError&) {
         // No schema yet; the transaction below says what else is wrong.
     }
-    TTransaction t(*this);
+    TLedgerTransaction t(*this);
     Exec("CREATE TABLE IF NOT EXISTS ledger_schema (version INTEGER NOT NULL)");
     int version = SchemaVersion();
     if (version < 0) {
@@ -676,7 +679,7 @@ void TLedgerDb::TRepeated::Run(const QVariantList& values) {
         db_.Fail(QStringLiteral("に書き込めません"), q_.lastError().text());
 }
 
-TLedgerDb::TTransaction::TTransaction(TLedgerDb& db) : db_(db) {
+TLedgerTransaction::TLedgerTransaction(TLedgerDb& db) : db_(db) {
     db_.Exec(db_.shared_ ? "BEGIN" : "BEGIN IMMEDIATE");
     db_.inTransaction_ = true;
     if (!db_.shared_)
@@ -690,7 +693,7 @@ TLedgerDb::TTransaction::TTransaction(TLedgerDb& db) : db_(db) {
     }
 }
 
-TLedgerDb::TTransaction::~TTransaction() {
+TLedgerTransaction::~TLedgerTransaction() {
     const QSqlDatabase db = QSqlDatabase::database(db_.connection_, false);
     if (!done_ && db.isOpen()) {
         try {
@@ -703,7 +706,7 @@ TLedgerDb::TTransaction::~TTransaction() {
     db_.inTransaction_ = false;
 }
 
-void TLedgerDb::TTransaction::Commit() {
+void TLedgerTransaction::Commit() {
     if (db_.shared_)
         db_.Exec("SELECT pg_notify(?, '')", {kChangeChannel});  // sent when the commit lands
     db_.Exec("COMMIT");
@@ -712,7 +715,7 @@ void TLedgerDb::TTransaction::Commit() {
 }
 
 void TLedgerDb::InTransaction(const std::function<void()>& fn) {
-    TTransaction t(*this);
+    TLedgerTransaction t(*this);
     fn();
     t.Commit();
 }

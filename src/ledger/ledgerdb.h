@@ -18,14 +18,8 @@
 #include <functional>
 #include <memory>
 
-#include "core/exceptions.h"
+#include "ledger/ledgererror.h"
 #include "ledger/statementwatchdog.h"
-
-// The ledger cannot be opened, read or written (the shared one: reached).
-class ELedgerError : public Exception {
-  public:
-    using Exception::Exception;
-};
 
 // The libpq connection parameters of a connection URI, postgresql://[user@][host][:port]
 // [,host[:port]...][/database][?name=value&...], as Qt's PostgreSQL driver takes them
@@ -35,13 +29,6 @@ bool ConnectOptionsOfUri(const QString& uri, QString* options, QString* error);
 // The URI as the program shows it: a password in it ("user:secret@", "?password=secret", in any
 // spelling of the name) replaced by "***".
 QString MaskedUri(const QString& uri);
-
-// A ledger whose identity is not the one the settings file names: missing, empty or another's.
-// No command runs on it, not even one that would keep its rows elsewhere.
-class ELedgerIdentityError : public ELedgerError {
-  public:
-    using ELedgerError::ELedgerError;
-};
 
 class TLedgerDb {
   public:
@@ -105,25 +92,12 @@ class TLedgerDb {
     // still holds its lock.
     bool OwnerAlive(const QString& token);
 
-    // One write transaction: holds the ledger's write lock (waiting for another writer up to
-    // a time-out) from its start, so that what is read inside it stays true until the commit.
-    // Rolled back unless committed.
-    class TTransaction {
-      public:
-        explicit TTransaction(TLedgerDb& db);
-        ~TTransaction();
-        TTransaction(const TTransaction&) = delete;
-        TTransaction& operator=(const TTransaction&) = delete;
-        void Commit();
-
-      private:
-        TLedgerDb& db_;
-        bool done_ = false;
-    };
-    // Runs `fn` in one TTransaction, committed when `fn` returns.
+    // Runs `fn` in one TLedgerTransaction, committed when `fn` returns.
     void InTransaction(const std::function<void()>& fn);
 
   private:
+    friend class TLedgerTransaction;
+
     TLedgerDb(bool shared, const QString& where);
     // Opens the connection (again); throws ELedgerError.
     void Open();
@@ -154,4 +128,20 @@ class TLedgerDb {
     QElapsedTimer failedAt_;
     std::unique_ptr<TStatementWatchdog> watchdog_;  // shared connections only
     std::function<void()> changed_;
+};
+
+// One write transaction: holds the ledger's write lock (waiting for another writer up to a
+// time-out) from its start, so that what is read inside it stays true until the commit. Rolled
+// back unless committed.
+class TLedgerTransaction {
+  public:
+    explicit TLedgerTransaction(TLedgerDb& db);
+    ~TLedgerTransaction();
+    TLedgerTransaction(const TLedgerTransaction&) = delete;
+    TLedgerTransaction& operator=(const TLedgerTransaction&) = delete;
+    void Commit();
+
+  private:
+    TLedgerDb& db_;
+    bool done_ = false;
 };

@@ -14,8 +14,6 @@
 #include "core/inifile.h"
 #include "core/logpane.h"
 #include "core/settings.h"
-#include "serial/serialsession.h"
-#include "telnet/telnetsession.h"
 
 namespace {
 
@@ -104,8 +102,8 @@ void TCommandRunner::FollowCounter() {
         SetMacLow(&params_, *counter);
 }
 
-bool TCommandRunner::ReserveAddress(const TReservationTag& tag, bool setCounter,
-                                    bool followCounter) {
+bool TCommandRunner::ReserveAddress(const TReservationTag& tag, TAddressChoice choice) {
+    const bool followCounter = choice == TAddressChoice::FollowCounter;
     if (followCounter) {
         if (const std::optional<TMacBlock> block = Ledger().Block()) {
             // The ledger finds its next address and reserves it in one step, however many
@@ -142,10 +140,12 @@ bool TCommandRunner::ReserveAddress(const TReservationTag& tag, bool setCounter,
                 if (MacLowOf(params_) != low)
                     continue;
             }
-            if (!ui_.MayReuse(mac, seen))
+            if (!ui_.MayReuse({mac, seen, seen.station != Ledger().Station()}))
                 return false;
         }
-        if (Ledger().Reserve(*low, seen, tag, setCounter))
+        if (Ledger().Reserve(*low, seen, tag,
+                             choice == TAddressChoice::Rewrite ? TLedger::TCounter::BecomesAddress
+                                                               : TLedger::TCounter::Unchanged))
             return true;
     }
     throw ECommandRefused(QStringLiteral("製造記録 %1 が他の処理に更新され続けるため、"
@@ -203,7 +203,9 @@ void TCommandRunner::Record(TCommandResult* result, const QString& command, cons
     FollowCounter();
 }
 
-TCommandResult TCommandRunner::Write(bool telnet, bool withMac, bool verify) {
+TCommandResult TCommandRunner::Write(TLinkKind kind, TWriteOptions options) {
+    const bool telnet = kind == TLinkKind::Telnet;
+    const bool withMac = options.withMac;
     // A telnet command is connected and logged in while the operator looks at the values.
     std::unique_ptr<TBoardLink> session;
     TBoardLink* link = nullptr;
@@ -226,7 +228,8 @@ TCommandResult TCommandRunner::Write(bool telnet, bool withMac, bool verify) {
         // An address the operator never saw may give way to the next one; one that was shown
         // and confirmed is sent as it is or not at all.
         const bool follow = !ui_.ShowsAddress() && MacLowOf(params_) == offered;
-        if (!ReserveAddress({command, link->Description(), params_.OwnIpText()}, false, follow))
+        if (!ReserveAddress({command, link->Description(), params_.OwnIpText()},
+                            follow ? TAddressChoice::FollowCounter : TAddressChoice::Confirmed))
             return {};
         low = MacLowOf(params_);
     }
@@ -236,7 +239,7 @@ TCommandResult TCommandRunner::Write(bool telnet, bool withMac, bool verify) {
     TCommandResult r =
         RunRecorded(command, *link, low, counterBase, written.OwnIpText(), {}, [&]() -> TOutcome {
             const TOutcome out = RunWriteCommand(*link, &params_, withMac, Hooks());
-            if (!out.ok || !verify)
+            if (!out.ok || !options.verify)
                 return out;
             // The verification is a phase of its own after the write's banner.
             const bool same = Verify(*link, written, withMac, &readBack, &differences);
@@ -263,7 +266,7 @@ TCommandResult TCommandRunner::MacRewrite() {
     // The entered address becomes the counter as it is reserved, and only then: a refused
     // rewrite leaves the counter where it was.
     try {
-        if (!ReserveAddress({command, link->Description()}, true, false)) {
+        if (!ReserveAddress({command, link->Description()}, TAddressChoice::Rewrite)) {
             FollowCounter();
             return {};
         }
@@ -297,7 +300,8 @@ void TCommandRunner::TakeCheckAndSet(const TBoardParams& edited, const TBoardRea
         Ledger().SetCounter(*low);
 }
 
-TCommandResult TCommandRunner::CheckAndSet(bool telnet) {
+TCommandResult TCommandRunner::CheckAndSet(TLinkKind kind) {
+    const bool telnet = kind == TLinkKind::Telnet;
     Ledger().CheckWritable();
     TBoardReadback board;
     TBoardLink* link = nullptr;
@@ -320,7 +324,7 @@ TCommandResult TCommandRunner::CheckAndSet(bool telnet) {
         ReadBoardSettings(telnet ? *first : *link, &params_, &board, hooks);
     }
     TBoardParams edited = params_;
-    if (!ui_.ConfirmCheckAndSet(board, telnet, &edited))
+    if (!ui_.ConfirmCheckAndSet(board, kind, &edited))
         return {};
     const TBusySign busy(ui_);
     const QString command = QLatin1String(telnet ? "telnet-check-set" : "check-set");
@@ -333,8 +337,7 @@ TCommandResult TCommandRunner::CheckAndSet(bool telnet) {
         refused.reached = true;
         refused.mac = mac;
         refused.outcome = {false, "connect"};
-        const QString target =
-            QStringLiteral("%1:%2").arg(params_.OwnIpText()).arg(TTelnetSession::kPort);
+        const QString target = links_.TelnetTarget(params_);
         try {
             session = links_.TelnetLink(params_);
         } catch (...) {
@@ -356,7 +359,8 @@ TCommandResult TCommandRunner::CheckAndSet(bool telnet) {
     return r;
 }
 
-TCommandResult TCommandRunner::Read(bool telnet) {
+TCommandResult TCommandRunner::Read(TLinkKind kind) {
+    const bool telnet = kind == TLinkKind::Telnet;
     const TBusySign busy(ui_);
     Ledger().CheckWritable();
     std::unique_ptr<TBoardLink> session;
@@ -396,8 +400,7 @@ bool TCommandRunner::Verify(TBoardLink& link, const TBoardParams& written, bool 
     // After "exit" the board echoes it (and may say more) with nothing awaiting it; the read-back
     // starts once the line has been quiet for 300 ms (2 s at most), or those bytes are taken for
     // answers.
-    if (auto* serial = dynamic_cast<TSerialSession*>(&link))
-        serial->WaitUntilQuiet(300, 2000);
+    link.SettleAfterExit();
     TBoardParams scratch = written;  // the read may store the own address into it
     TOutcome read;
     try {

@@ -33,6 +33,22 @@ class ECommandRefused : public Exception {
     using Exception::Exception;
 };
 
+// The link a command runs over.
+enum class TLinkKind { Serial, Telnet };
+
+// What a write sends besides the settings, and what it does after "save".
+struct TWriteOptions {
+    bool withMac = false;  // the "madr=" line with the next MAC address
+    bool verify = false;   // read the settings back once "save" is acknowledged, and compare
+};
+
+// The question before an address given (or burned) before goes to a board again.
+struct TReuseQuestion {
+    QString mac;        // "02-5A-C3-..."
+    TAddressInfo info;  // when, and by which command and station
+    bool otherStation;  // it was another station's
+};
+
 // What differs between the window and netboard-cli.
 class TCommandUi {
   public:
@@ -49,11 +65,10 @@ class TCommandUi {
     virtual bool ConfirmMacAddress(TBoardParams* params) = 0;
     // The check-and-set dialog, filled from what the board answered: true when confirmed, with
     // the dialog's values in `edited` (a copy of the record to start from).
-    virtual bool ConfirmCheckAndSet(const TBoardReadback& board, bool telnet,
+    virtual bool ConfirmCheckAndSet(const TBoardReadback& board, TLinkKind link,
                                     TBoardParams* edited) = 0;
-    // `mac` was given, or burned, before (`info` says when and by which command): true to give
-    // it again.
-    virtual bool MayReuse(const QString& mac, const TAddressInfo& info) = 0;
+    // The address was given, or burned, before: true to give it again.
+    virtual bool MayReuse(const TReuseQuestion& question) = 0;
     // The "NULL" box of the serial check-and-set; returns when it has been closed.
     virtual void NullBox() = 0;
     // An error that does not undo the board's part; the caller shows it when the command ends.
@@ -75,6 +90,8 @@ class TLinkSource {
     // A telnet session to the record's own address, connected and logged in. A connect failure
     // throws.
     virtual std::unique_ptr<TBoardLink> TelnetLink(const TBoardParams& params) = 0;
+    // The target of such a session as the record names it ("127.0.0.5:23").
+    virtual QString TelnetTarget(const TBoardParams& params) const = 0;
 };
 
 // What a command came to.
@@ -107,15 +124,14 @@ class TCommandRunner {
     // The ledger if it is open, without trying to open it.
     TLedger* OpenLedger() const { return ledger_.get(); }
 
-    // A write (F2, F5 over serial; F4, F6 over telnet; netboard-cli write). With `verify` the
-    // settings are read back after an acknowledged "save" and compared.
-    TCommandResult Write(bool telnet, bool withMac, bool verify = false);
+    // A write (F2, F5 over serial; F4, F6 over telnet; netboard-cli write).
+    TCommandResult Write(TLinkKind link, TWriteOptions options);
     // The MAC address rewrite over serial (F3, netboard-cli mac-rewrite).
     TCommandResult MacRewrite();
     // Check-and-set (F7 over serial, F8 over telnet).
-    TCommandResult CheckAndSet(bool telnet);
+    TCommandResult CheckAndSet(TLinkKind link);
     // Reads the board's settings and changes nothing (netboard-cli read).
-    TCommandResult Read(bool telnet);
+    TCommandResult Read(TLinkKind link);
     // Asks the reader behind the board for its ROM version (ROM1, netboard-cli rom-version) at
     // the board's own address and TCP port; `query` gets what it came to.
     TCommandResult RomVersion(TRomQueryResult* query);
@@ -133,10 +149,15 @@ class TCommandRunner {
     int OfferAddress();
     // The ledger's next address; a used-up block refuses the command.
     std::optional<int> NextOffered();
+    // How a command's address is chosen when it is reserved.
+    enum class TAddressChoice {
+        Confirmed,      // shown and confirmed: sent as it is, or not at all
+        FollowCounter,  // never shown: one another process took meanwhile gives way to the next
+        Rewrite,        // the rewrite's entered address, which becomes the counter
+    };
     // Reserves the record's address for the command `tag` names. False (nothing sent) when the
-    // operator does not want an address given before to go again. With `followCounter` an
-    // address another process took meanwhile gives way to the next one.
-    bool ReserveAddress(const TReservationTag& tag, bool setCounter, bool followCounter);
+    // operator does not want an address given before to go again.
+    bool ReserveAddress(const TReservationTag& tag, TAddressChoice choice);
     // Runs `procedure` over a reserved address (if any) and records the row with the address's
     // outcome; `mac` names the address of a command that reserved none (what a check-and-set
     // read). An error inside the procedure is recorded too, then passed on.

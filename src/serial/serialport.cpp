@@ -56,6 +56,7 @@ QString ECommError::Cause() const {
 // PortClose) before the hand-over, the notifier before its descriptor, the device last.
 struct TSerialDriver::Port {
     TUniqueFd dev;    // the device; holds its lock
+    termios found{};  // the device's modes before the open, put back by the close
     TEventFd stopFd;  // signalled once by PortClose: wakes both threads for good
     TEventFd kickFd;  // ClearTransBuf wakes a write waiting for the device
     TEventFd wakeFd;  // room in the input queue again, or its size changed
@@ -341,7 +342,8 @@ TUniqueFd OpenExclusive(const QString& path, termios* modes) {
     if (::tcgetattr(dev.Get(), modes) != 0)
         throw ECommError(kMsgOpen, "tcgetattr", errno);
     // Keeps out programs that open the terminal without locking it (root excepted).
-    ::ioctl(dev.Get(), TIOCEXCL);
+    if (::ioctl(dev.Get(), TIOCEXCL) != 0)
+        throw ECommError(kMsgOpen, "TIOCEXCL", errno);
     return dev;
 }
 
@@ -359,6 +361,7 @@ void TSerialDriver::PortOpen() {
 
     port_ = std::make_unique<Port>();
     port_->dev = std::move(dev);
+    port_->found = modes;
     ++openCount_;
     lineLost_ = false;
 
@@ -446,6 +449,8 @@ void TSerialDriver::PortClose() {
         p->receive->Join();
     p->trans.reset();
     p->receive.reset();
+    // The device as it was found, for whoever opens it next (another program, a getty).
+    ::tcsetattr(p->dev.Get(), TCSANOW, &p->found);
     ::ioctl(p->dev.Get(), TIOCNXCL);
     p.reset();
 

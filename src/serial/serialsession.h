@@ -79,6 +79,8 @@ class TSerialSession : public QObject, public TReceivingLink {
     // Waits until the line has been quiet for `quietMs` since its last byte, at most `limitMs`
     // (until the first byte only the limit counts): for the bytes a board sends unasked.
     void WaitUntilQuiet(uint32_t quietMs, uint32_t limitMs);
+    // The echo of "exit" (and whatever follows): quiet for 300 ms, 2 s at most.
+    void SettleAfterExit() override { WaitUntilQuiet(300, 2000); }
 
     // Non-zero: SendText logs a "TX:" line. Off unless set.
     int TransmitDump() const { return transmitDump_; }

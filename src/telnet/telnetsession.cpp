@@ -30,25 +30,25 @@ TTelnetSession::TTelnetSession(QObject* owner, TLogPane* log, const TBoardParams
                                TClock* clock)
     : QObject(owner),
       TReceivingLink(log, kLinkLogLimit, kReceiveCapacity, clock),
-      telnet1_(std::make_unique<TTelnetClient>()) {
+      client_(std::make_unique<TTelnetClient>()) {
     // 1. A fresh session (nothing received, no reply line); the logging flag follows the record.
     dispRecInfo_ = params.fDispRecInfo;
 
     // 2. The board's telnet service.
-    telnet1_->Host = params.OwnIpText();
+    client_->Host = params.OwnIpText();
     // The target is four numbers from the settings; a text that is no dotted IPv4 address (a
     // hand-edited 300 or -1) fails like an unreachable board instead of going to a resolver.
-    telnet1_->ResolveNames = false;
-    telnet1_->Port = kPort;
-    telnet1_->Terminal = "dumb";
-    telnet1_->OnConnect = [this] { LogLine(QStringLiteral("Connect")); };
-    telnet1_->OnConnected = [this](TTcpConnection*) { LogLine(QStringLiteral("Connected")); };
-    telnet1_->OnDataAvailable = [this](TTelnetClient*, const QByteArray& b) { OnDataAvailable(b); };
+    client_->ResolveNames = false;
+    client_->Port = kPort;
+    client_->Terminal = "dumb";
+    client_->OnConnect = [this] { LogLine(QStringLiteral("Connect")); };
+    client_->OnConnected = [this](TTcpConnection*) { LogLine(QStringLiteral("Connected")); };
+    client_->OnDataAvailable = [this](TTelnetClient*, const QByteArray& b) { OnDataAvailable(b); };
 
     // 3. Connect; a failure leaves the constructor with the client's error, the log saying
     // where to and why.
     try {
-        telnet1_->Connect();
+        client_->Connect();
     } catch (const ETelnetConnectError& e) {
         LogLine(QStringLiteral("%1 に接続できません (%2)").arg(Description(), e.Cause()));
         throw;
@@ -61,11 +61,15 @@ TTelnetSession::TTelnetSession(QObject* owner, TLogPane* log, const TBoardParams
 
 TTelnetSession::~TTelnetSession() {
     // The client goes first: its read thread is joined before the buffer it fills goes.
-    telnet1_.reset();
+    client_.reset();
+}
+
+QString TTelnetSession::TargetOf(const TBoardParams& params) {
+    return QStringLiteral("%1:%2").arg(params.OwnIpText()).arg(kPort);
 }
 
 QString TTelnetSession::Description() const {
-    return QStringLiteral("%1:%2").arg(telnet1_->Host).arg(telnet1_->Port);
+    return QStringLiteral("%1:%2").arg(client_->Host).arg(client_->Port);
 }
 
 void TTelnetSession::OnDataAvailable(const QByteArray& buffer) {
@@ -85,7 +89,7 @@ void TTelnetSession::SendText(const QByteArray& text) {
     // separate segments, which some servers take as two line ends (an extra prompt in the next
     // answer), and Nagle's algorithm held the rest of a line behind the peer's delayed ACK.
     try {
-        telnet1_->SendChars(text);
+        client_->SendChars(text);
     } catch (const Exception&) {
         // the wait that follows reports the missing answer
     }
@@ -94,14 +98,14 @@ void TTelnetSession::SendText(const QByteArray& text) {
 }
 
 bool TTelnetSession::Connected() {
-    return telnet1_->IsConnected();
+    return client_->IsConnected();
 }
 
-void TTelnetSession::FormClose() {
+void TTelnetSession::Disconnect() {
     if (!Connected())
         return;
     try {
-        telnet1_->Disconnect();
+        client_->Disconnect();
     } catch (const Exception&) {
         // The connection is going anyway.
     }

@@ -2,7 +2,7 @@
 // the board's own IP address on port 23 and logs in at the board's "PASSWORD:" prompt; then the
 // configuration procedures send command lines and wait for the answers through it. It has no
 // window of its own: the telnet test command shows one around it, whose every close runs
-// FormClose.
+// Disconnect.
 //
 // Receive buffer: the first 16000 bytes since the last ClearReceived; the rest is dropped.
 //
@@ -47,6 +47,8 @@ class TTelnetSession : public QObject, public TReceivingLink {
     const TCommandLook& Look() const override { return kTelnetLook; }
     // "<address>:23".
     QString Description() const override;
+    // The target a session opened with `params` connects to, named as Description names it.
+    static QString TargetOf(const TBoardParams& params);
     // Sends the bytes by the client's CR rule in one write, then logs "TX:" and the bytes in
     // hexadecimal. A send error stops the sending silently.
     void SendText(const QByteArray& text) override;
@@ -68,7 +70,7 @@ class TTelnetSession : public QObject, public TReceivingLink {
     // The client's is-connected query.
     bool Connected() override;
     // Disconnects when connected; an error of the disconnect is ignored.
-    void FormClose();
+    void Disconnect();
 
     // The logging flag: one value for the whole process, set by the most recently opened
     // session from fDispRecInfo.
@@ -79,5 +81,5 @@ class TTelnetSession : public QObject, public TReceivingLink {
 
     static int dispRecInfo_;
 
-    std::unique_ptr<TTelnetClient> telnet1_;
+    std::unique_ptr<TTelnetClient> client_;
 };

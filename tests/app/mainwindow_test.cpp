@@ -33,6 +33,7 @@
 #include "support/modal.h"
 #include "support/printers.h"
 #include "support/pump.h"
+#include "support/widgets.h"
 
 namespace {
 
@@ -391,12 +392,12 @@ TEST_F(MainWindowTest, TelnetTargetCommandStoresFieldsUpToABadOne) {
     OnNextModal([](QWidget* w) {
         auto* d = qobject_cast<TTelnetTargetDialog*>(w);
         ASSERT_NE(d, nullptr);
-        EXPECT_EQ(d->EdTCPIP1_1->text(), "1");
-        d->EdTCPIP1_1->setText("127");
-        d->EdTCPIP1_2->setFocus();
-        d->EdTCPIP1_2->clear();
-        QTest::keyClicks(d->EdTCPIP1_2, "1-2");
-        QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        EXPECT_EQ(Child<TNumberTextField>(d, "EdTCPIP1_1")->text(), "1");
+        Child<TNumberTextField>(d, "EdTCPIP1_1")->setText("127");
+        Child<TNumberTextField>(d, "EdTCPIP1_2")->setFocus();
+        Child<TNumberTextField>(d, "EdTCPIP1_2")->clear();
+        QTest::keyClicks(Child<TNumberTextField>(d, "EdTCPIP1_2"), "1-2");
+        QTest::mouseClick(Child<QPushButton>(d, "OKBtn"), Qt::LeftButton);
     });
     QString text;
     QTimer::singleShot(0, [&] { AcceptNextMessageBox(&text); });
@@ -408,15 +409,15 @@ TEST_F(MainWindowTest, TelnetTargetCommandStoresFieldsUpToABadOne) {
     EXPECT_TRUE(form->findChildren<TTelnetTargetDialog*>().isEmpty());
     OnNextModal([](QWidget* w) {
         auto* d = qobject_cast<TTelnetTargetDialog*>(w);
-        QTest::mouseClick(d->BtReset, Qt::LeftButton);
-        QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(d, "BtReset"), Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(d, "CancelBtn"), Qt::LeftButton);
     });
     form->Action("MnSetTCPIP1")->trigger();
     EXPECT_EQ(form->Params().OwnIpText(), "127.0.8.250");
     OnNextModal([](QWidget* w) {
         auto* d = qobject_cast<TTelnetTargetDialog*>(w);
-        QTest::mouseClick(d->BtReset, Qt::LeftButton);
-        QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(d, "BtReset"), Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(d, "OKBtn"), Qt::LeftButton);
     });
     form->Action("MnSetTCPIP1")->trigger();
     EXPECT_EQ(form->Params().OwnIpText(), "192.168.0.1");
@@ -429,9 +430,9 @@ TEST_F(MainWindowTest, ComPortDialogShowsTheNumberAndStoresIt) {
         auto* d = qobject_cast<TNumberDialog*>(w);
         ASSERT_NE(d, nullptr);
         caption = d->windowTitle();
-        title = d->STTitle->text();
-        shown = d->IntEd->Text();
-        QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
+        title = Child<QLabel>(d, "STTitle")->text();
+        shown = Child<TIntegerField>(d, "IntEd")->Text();
+        QTest::mouseClick(Child<QPushButton>(d, "CancelBtn"), Qt::LeftButton);
     });
     form->RunCommand([&] { form->ChooseComPort(); });
     EXPECT_EQ(caption, "ＣＯＭポートの設定");
@@ -440,9 +441,9 @@ TEST_F(MainWindowTest, ComPortDialogShowsTheNumberAndStoresIt) {
     EXPECT_EQ(form->Params().ComPort, -1);
     OnNextModal([&](QWidget* w) {
         auto* d = qobject_cast<TNumberDialog*>(w);
-        d->IntEd->Editor()->selectAll();
-        QTest::keyClicks(d->IntEd->Editor(), "300");
-        QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        Child<TIntegerField>(d, "IntEd")->Editor()->selectAll();
+        QTest::keyClicks(Child<TIntegerField>(d, "IntEd")->Editor(), "300");
+        QTest::mouseClick(Child<QPushButton>(d, "OKBtn"), Qt::LeftButton);
         // Port 255 has no device here: the open failure's box, if any, is answered too.
         AcceptNextMessageBox(nullptr, nullptr, 2000);
     });
@@ -456,7 +457,7 @@ TEST_F(MainWindowTest, AboutShowsTheAboutBoxModally) {
     bool shown = false;
     OnNextModal([&](QWidget* w) {
         shown = w == &about;
-        about.OKButton->click();
+        Child<QPushButton>(&about, "OKButton")->click();
     });
     form->Action("HelpAboutItem")->trigger();
     EXPECT_TRUE(shown);

@@ -33,6 +33,7 @@
 #include "support/printers.h"
 #include "support/pump.h"
 #include "support/simprocess.h"
+#include "support/widgets.h"
 
 namespace {
 
@@ -192,7 +193,7 @@ TEST_F(ProductionTest, EveryCommandThatReachedABoardLeavesOneLine) {
     OnNextModal([&](QWidget* w) {
         auto* dialog = qobject_cast<TSettingsDialog*>(w);
         ASSERT_NE(dialog, nullptr);
-        QTest::mouseClick(dialog->CancelBtn, Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(dialog, "CancelBtn"), Qt::LeftButton);
         cancelled = true;
     });
     QApplication::setActiveWindow(form.get());
@@ -301,9 +302,9 @@ TEST_F(ProductionTest, AReusedAddressIsGivenOnlyWhenTheOperatorSaysSo) {
             });
             // The counter passes over a given address: the operator types it.
             if (auto* d = qobject_cast<TSettingsDialog*>(w))
-                d->EdMacAdr3->SetValue(r.mac3);
+                Child<TIntegerField>(d, "EdMacAdr3")->SetValue(r.mac3);
             else if (auto* m = qobject_cast<TMacAddressDialog*>(w))
-                m->EdMacAdr3->SetValue(r.mac3);
+                Child<TIntegerField>(m, "EdMacAdr3")->SetValue(r.mac3);
             for (QPushButton* b : w->findChildren<QPushButton*>())
                 if (b->isDefault() && b->isVisible())
                     return QTest::mouseClick(b, Qt::LeftButton);

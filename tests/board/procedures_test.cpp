@@ -137,7 +137,7 @@ TEST(Procedures, WriteCommands) {
          allSerial,
          mac + kOkLines + saveOk + QStringList{madr, kOkBanner},
          "",
-         "0-1-202"},
+         "0-1-201"},
         {"serial without MAC",
          false,
          false,
@@ -147,7 +147,8 @@ TEST(Procedures, WriteCommands) {
          kOkLines + saveOk + QStringList{madr, kOkBanner},
          "",
          "0-1-201"},
-        // Over telnet the MAC line follows the banner and shows the counted-on address.
+        // Over telnet the MAC line follows the banner and shows the address the next board
+        // gets; the procedure itself leaves the record as sent (the ledger counts).
         {"telnet with MAC",
          true,
          true,
@@ -156,7 +157,7 @@ TEST(Procedures, WriteCommands) {
          QStringList{madr} + kDefaultLines + QStringList{"save"},
          mac + kOkLines + saveOk + QStringList{kOkBanner, "madr=02-5A-C3-00-01-CA"},
          "",
-         "0-1-202"},
+         "0-1-201"},
         {"telnet without MAC",
          true,
          false,
@@ -174,7 +175,7 @@ TEST(Procedures, WriteCommands) {
          QStringList{"madr=02-5A-C3-00-01-FF"} + kDefaultLines + QStringList{"save", "exit"},
          mac + kOkLines + saveOk + QStringList{"madr=02-5A-C3-00-01-FF", kOkBanner},
          "",
-         "0-2-0"},
+         "0-1-255"},
         {"and at FF-FF-FF",
          true,
          true,
@@ -183,7 +184,7 @@ TEST(Procedures, WriteCommands) {
          QStringList{"madr=02-5A-C3-FF-FF-FF"} + kDefaultLines + QStringList{"save"},
          mac + kOkLines + saveOk + QStringList{kOkBanner, "madr=02-5A-C3-00-00-00"},
          "",
-         "0-0-0"},
+         "255-255-255"},
         {"no prompt ends a write without MAC",
          false,
          false,
@@ -201,7 +202,7 @@ TEST(Procedures, WriteCommands) {
          QStringList{madr} + kDefaultLines + QStringList{"save"},
          mac + kOkLines + saveOk + QStringList{kOkBanner, "madr=02-5A-C3-00-01-CA"},
          "",
-         "0-1-202"},
+         "0-1-201"},
         {"a refused mask stops the write",
          false,
          true,
@@ -211,7 +212,7 @@ TEST(Procedures, WriteCommands) {
          mac + kOkLines.mid(0, 4) + QStringList{"マスク長　NG!!", kNgBanner},
          "mask",
          "0-1-201"},
-        {"a refused save: no exit, no MAC line, no increment",
+        {"a refused save: no exit, no MAC line",
          false,
          true,
          {0, 1, 201},
@@ -245,7 +246,6 @@ TEST(Procedures, WriteCommands) {
         EXPECT_EQ(out.ok, QByteArray(r.failed).isEmpty());
         EXPECT_EQ(out.failed, QByteArray(r.failed));
         EXPECT_EQ(Mac(p), r.macAfter);
-        // Every increment is saved at once.
     }
 }
 
@@ -263,12 +263,12 @@ TEST(Procedures, MacRewrite) {
          {},
          {"", "qelmoT4", madr, "save", "exit"},
          {"qelmoT4　OK!!", "MACアドレス　OK!!", "SAVE　OK!!", kOkBanner, madr},
-         "10-11-13"},
+         "10-11-12"},
         {"a refused mode line does not stop it",
          {{"qelmoT4", "NG"}, {"", "NG"}},
          {"", "qelmoT4", madr, "save", "exit"},
          {"qelmoT4　NG!!", "MACアドレス　OK!!", "SAVE　OK!!", kOkBanner, madr},
-         "10-11-13"},
+         "10-11-12"},
         {"a silent board",
          {{"", "-"}, {"qelmoT4", "-"}, {"madr", "-"}},
          {"", "qelmoT4", madr},

@@ -23,6 +23,7 @@
 #include "board/macaddress.h"
 #include "core/inifile.h"
 #include "ledger/ledger.h"
+#include "ledger/ledgerdb.h"
 #include "support/cliprocess.h"
 #include "support/ledgerfiles.h"
 #include "support/pgserver.h"
@@ -237,7 +238,8 @@ TEST_P(Stations, EachStationsOldRecordIsReadInOnce) {
         f.WriteString("Production", "Station", "S1");
         f.UpdateFile();
         TLedger ledger(Ini(0), QStringLiteral("S0"));
-        ASSERT_TRUE(ledger.Reserve(0x1CB, ledger.Lookup(0x1CB), "write-mac", false));
+        ASSERT_TRUE(
+            ledger.Reserve(0x1CB, ledger.Lookup(0x1CB), "write-mac", TLedger::TCounter::Unchanged));
         ledger.Finish(0x1CB,
                       {QDateTime::currentDateTime(), "write-mac", "COM1", "02-5A-C3-00-01-CB", "",
                        false, "mask", ""},
@@ -385,10 +387,12 @@ TEST_P(Stations, TheCounterStepsThroughTheWrapAndNeverBack) {
         SCOPED_TRACE(r.name);
         ledger.SetCounter(r.counter);
         if (r.reserved >= 0) {
-            ASSERT_TRUE(ledger.Reserve(r.reserved, ledger.Lookup(r.reserved), "write-mac", false));
+            ASSERT_TRUE(ledger.Reserve(r.reserved, ledger.Lookup(r.reserved), "write-mac",
+                                       TLedger::TCounter::Unchanged));
         }
         if (r.given >= 0) {
-            ASSERT_TRUE(ledger.Reserve(r.given, ledger.Lookup(r.given), "write-mac", false));
+            ASSERT_TRUE(ledger.Reserve(r.given, ledger.Lookup(r.given), "write-mac",
+                                       TLedger::TCounter::Unchanged));
             ledger.Finish(r.given, row(r.given), TAddressState::Given, r.counterBase);
         }
         EXPECT_EQ(ledger.NextAddress(), r.next);

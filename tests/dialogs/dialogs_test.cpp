@@ -26,6 +26,7 @@
 #include "dialogs/numberfields.h"
 #include "dialogs/progressdialog.h"
 #include "support/modal.h"
+#include "support/widgets.h"
 
 namespace {
 
@@ -251,10 +252,10 @@ TEST(SetTCPIPDlg, TwoOutOfRangeFieldsDoNotFightForTheFocus) {
     d.show();
     QApplication::setActiveWindow(&d);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
-    d.EdTCPIP1_1->setFocus();
+    Child<TNumberTextField>(&d, "EdTCPIP1_1")->setFocus();
     int changes = 0;
     QObject::connect(qApp, &QApplication::focusChanged, &d, [&] { ++changes; });
-    QTest::mouseClick(d.EdTCPIP1_2, Qt::LeftButton);
+    QTest::mouseClick(Child<TNumberTextField>(&d, "EdTCPIP1_2"), Qt::LeftButton);
     // A field takes the focus back from a zero-time timer; a fight would go on round after round.
     const auto rounds = [] {
         for (int i = 0; i < 20; ++i)
@@ -262,30 +263,30 @@ TEST(SetTCPIPDlg, TwoOutOfRangeFieldsDoNotFightForTheFocus) {
     };
     rounds();
     // The field being left keeps the focus; the other one does not take it back.
-    EXPECT_TRUE(d.EdTCPIP1_1->hasFocus());
+    EXPECT_TRUE(Child<TNumberTextField>(&d, "EdTCPIP1_1")->hasFocus());
     EXPECT_LE(changes, 2);
     // Once the first is put right, the focus can move to the second, which then holds it.
-    d.EdTCPIP1_1->setText("30");
-    QTest::mouseClick(d.EdTCPIP1_2, Qt::LeftButton);
-    QTest::mouseClick(d.EdTCPIP1_3, Qt::LeftButton);
+    Child<TNumberTextField>(&d, "EdTCPIP1_1")->setText("30");
+    QTest::mouseClick(Child<TNumberTextField>(&d, "EdTCPIP1_2"), Qt::LeftButton);
+    QTest::mouseClick(Child<TNumberTextField>(&d, "EdTCPIP1_3"), Qt::LeftButton);
     rounds();
-    EXPECT_TRUE(d.EdTCPIP1_2->hasFocus());
+    EXPECT_TRUE(Child<TNumberTextField>(&d, "EdTCPIP1_2")->hasFocus());
 }
 
 TEST(ParaSet1Dlg, CreationStateFillAndCopyBack) {
     TSettingsDialog d;
     // The state before anything fills it.
-    EXPECT_EQ(d.EdMacAdr01->Text(), "2");
-    EXPECT_EQ(d.EdMacAdr02->Text(), "5A");
-    EXPECT_EQ(d.EdMacAdr03->Text(), "C3");
-    EXPECT_FALSE(d.EdMacAdr01->EditorEnabled());
-    EXPECT_EQ(d.EdTCPIP1_1->text(), "");
-    EXPECT_EQ(d.EdPort1->Text(), "0");
-    EXPECT_EQ(d.ComboBox1->currentIndex(), -1);
-    EXPECT_EQ(d.ComboBox1->placeholderText(), "19200");
+    EXPECT_EQ(Child<TIntegerField>(&d, "EdMacAdr01")->Text(), "2");
+    EXPECT_EQ(Child<TIntegerField>(&d, "EdMacAdr02")->Text(), "5A");
+    EXPECT_EQ(Child<TIntegerField>(&d, "EdMacAdr03")->Text(), "C3");
+    EXPECT_FALSE(Child<TIntegerField>(&d, "EdMacAdr01")->EditorEnabled());
+    EXPECT_EQ(Child<TNumberTextField>(&d, "EdTCPIP1_1")->text(), "");
+    EXPECT_EQ(Child<TIntegerField>(&d, "EdPort1")->Text(), "0");
+    EXPECT_EQ(Child<QComboBox>(&d, "ComboBox1")->currentIndex(), -1);
+    EXPECT_EQ(Child<QComboBox>(&d, "ComboBox1")->placeholderText(), "19200");
     EXPECT_EQ(d.KeepIndex(), -1);
-    EXPECT_FALSE(d.CBAutoConnect->isChecked());
-    EXPECT_TRUE(d.BtDefault->isHidden());
+    EXPECT_FALSE(Child<QCheckBox>(&d, "CBAutoConnect")->isChecked());
+    EXPECT_TRUE(Child<QPushButton>(&d, "BtDefault")->isHidden());
 
     TBoardParams p;
     p.MacAddr_1 = 300;  // shown as FF, with a beep
@@ -297,12 +298,12 @@ TEST(ParaSet1Dlg, CreationStateFillAndCopyBack) {
     const int beeps = SystemBeepCount();
     d.FillFrom(p);
     EXPECT_EQ(SystemBeepCount() - beeps, 2);
-    EXPECT_EQ(d.EdMacAdr1->Text(), "FF");
-    EXPECT_EQ(d.EdMacAdr3->Text(), "C9");
-    EXPECT_EQ(d.EdTCPIP2_4->text(), "9");
-    EXPECT_EQ(d.ComboBox1->currentText(), "38.4kbps");
-    EXPECT_TRUE(d.RGKeepOff->isChecked());
-    EXPECT_TRUE(d.CBAutoConnect->isChecked());
+    EXPECT_EQ(Child<TIntegerField>(&d, "EdMacAdr1")->Text(), "FF");
+    EXPECT_EQ(Child<TIntegerField>(&d, "EdMacAdr3")->Text(), "C9");
+    EXPECT_EQ(Child<TNumberTextField>(&d, "EdTCPIP2_4")->text(), "9");
+    EXPECT_EQ(Child<QComboBox>(&d, "ComboBox1")->currentText(), "38.4kbps");
+    EXPECT_TRUE(Child<QRadioButton>(&d, "RGKeepOff")->isChecked());
+    EXPECT_TRUE(Child<QCheckBox>(&d, "CBAutoConnect")->isChecked());
 
     TBoardParams out;
     d.CopyTo(&out);
@@ -327,8 +328,8 @@ TEST(ParaSet1Dlg, ConversionErrorStopsTheCopyHalfway) {
     TBoardParams p;
     p.TCPIP1_1 = 1;
     d.FillFrom(p);
-    d.EdTCPIP1_2->setText("1-2");
-    d.EdPort1->SetValue(1234);
+    Child<TNumberTextField>(&d, "EdTCPIP1_2")->setText("1-2");
+    Child<TIntegerField>(&d, "EdPort1")->SetValue(1234);
     TBoardParams out;
     out.TCPIP1_1 = 99;
     out.TCPPort1 = 99;
@@ -350,16 +351,16 @@ TEST(ParaSet1Dlg, FactorySettingsFillFieldsNotMacAndCancelChangesNothing) {
     p.MacAddr_2 = 7;
     p.SpeedIndex = 0;
     d.FillFrom(p);
-    d.BtDefault->show();
+    Child<QPushButton>(&d, "BtDefault")->show();
     d.show();
-    QTest::mouseClick(d.BtDefault, Qt::LeftButton);
-    EXPECT_EQ(d.EdTCPIP1_1->text(), "10");
-    EXPECT_EQ(d.EdTCPIP2_4->text(), "171");
-    EXPECT_EQ(d.EdPort2->Value(), 3335);
+    QTest::mouseClick(Child<QPushButton>(&d, "BtDefault"), Qt::LeftButton);
+    EXPECT_EQ(Child<TNumberTextField>(&d, "EdTCPIP1_1")->text(), "10");
+    EXPECT_EQ(Child<TNumberTextField>(&d, "EdTCPIP2_4")->text(), "171");
+    EXPECT_EQ(Child<TIntegerField>(&d, "EdPort2")->Value(), 3335);
     EXPECT_EQ(d.SpeedIndex(), 1);
     EXPECT_EQ(d.KeepIndex(), 1);
-    EXPECT_EQ(d.EdMacAdr2->Value(), 7);
-    QTest::mouseClick(d.CancelBtn, Qt::LeftButton);
+    EXPECT_EQ(Child<TIntegerField>(&d, "EdMacAdr2")->Value(), 7);
+    QTest::mouseClick(Child<QPushButton>(&d, "CancelBtn"), Qt::LeftButton);
     EXPECT_EQ(d.result(), QDialog::Rejected);
 }
 
@@ -368,15 +369,15 @@ TEST(ParaSet1Dlg, HidesTheMacRowAndRefusesOutOfRangeNumbers) {
     d.HideMacRow();
     d.FillFrom(TBoardParams());
     d.show();
-    EXPECT_FALSE(d.EdMacAdr1->isVisible());
-    EXPECT_FALSE(d.Label11->isVisible());
-    EXPECT_FALSE(d.Label18->isVisible());
-    EXPECT_TRUE(d.EdTCPIP1_1->isVisible());
-    d.EdTCPIP1_3->setText("256");
-    QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+    EXPECT_FALSE(Child<TIntegerField>(&d, "EdMacAdr1")->isVisible());
+    EXPECT_FALSE(Child<QLabel>(&d, "Label11")->isVisible());
+    EXPECT_FALSE(Child<QLabel>(&d, "Label18")->isVisible());
+    EXPECT_TRUE(Child<TNumberTextField>(&d, "EdTCPIP1_1")->isVisible());
+    Child<TNumberTextField>(&d, "EdTCPIP1_3")->setText("256");
+    QTest::mouseClick(Child<QPushButton>(&d, "OKBtn"), Qt::LeftButton);
     EXPECT_TRUE(d.isVisible());  // not accepted
-    d.EdTCPIP1_3->setText("255");
-    QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+    Child<TNumberTextField>(&d, "EdTCPIP1_3")->setText("255");
+    QTest::mouseClick(Child<QPushButton>(&d, "OKBtn"), Qt::LeftButton);
     EXPECT_EQ(d.result(), QDialog::Accepted);
 }
 
@@ -384,11 +385,11 @@ TEST(SetTCPIPDlg, PresetsAndCopy) {
     TTelnetTargetDialog d;
     EXPECT_EQ(d.windowTitle(), "TCP/IP アドレスの設定");
     d.FillFrom(TBoardParams());
-    QTest::mouseClick(d.BtReset, Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(&d, "BtReset"), Qt::LeftButton);
     TBoardParams p;
     d.CopyTo(&p);
     EXPECT_EQ(p.OwnIpText(), "192.168.0.1");
-    QTest::mouseClick(d.BtBoard, Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(&d, "BtBoard"), Qt::LeftButton);
     d.CopyTo(&p);
     EXPECT_EQ(p.OwnIpText(), "10.16.77.170");
 }
@@ -400,10 +401,10 @@ TEST(SetMac1Dlg, ShowsTheFixedPrefixAndHexBytes) {
     p.MacAddr_2 = 11;
     p.MacAddr_3 = 12;
     d.FillFrom(p);
-    EXPECT_EQ(d.FixedPrefix->text(), "02-5A-C3-");
-    EXPECT_EQ(d.EdMacAdr1->Text(), "A");
-    EXPECT_EQ(d.EdMacAdr3->Text(), "C");
-    d.EdMacAdr3->SetValue(13);
+    EXPECT_EQ(Child<QLabel>(&d, "FixedPrefix")->text(), "02-5A-C3-");
+    EXPECT_EQ(Child<TIntegerField>(&d, "EdMacAdr1")->Text(), "A");
+    EXPECT_EQ(Child<TIntegerField>(&d, "EdMacAdr3")->Text(), "C");
+    Child<TIntegerField>(&d, "EdMacAdr3")->SetValue(13);
     d.CopyTo(&p);
     EXPECT_EQ(p.MacAddr_3, 13);
 }
@@ -424,7 +425,7 @@ TEST(Dialogs, KeepAFixedSizeThatFitsTheirFields) {
          420},
         {"MAC", [] { return new TMacAddressDialog; }, 420},
         {"telnet target", [] { return new TTelnetTargetDialog; }, 420},
-        {"integer", [] { return new TNumberDialog; }, 420},
+        {"integer", [] { return new TNumberDialog(nullptr, "", "", 0, 255, 1); }, 420},
         {"progress", [] { return new TProgressDialog; }, 420},
         {"about", [] { return new TAboutBox; }, 420},
     };
@@ -460,11 +461,11 @@ TEST(Dialogs, KeepAFixedSizeThatFitsTheirFields) {
 TEST(AboutBox, ShowsTheBuildsVersionTexts) {
     TAboutBox box;
     EXPECT_EQ(box.windowTitle(), "バージョン情報");
-    EXPECT_TRUE(box.Version->text().startsWith("     Version "));
-    EXPECT_GT(box.Version->text().size(), 13);
-    EXPECT_FALSE(box.ProductName->text().isEmpty());
-    EXPECT_EQ(box.Copyright->text(), VersionInfo(4));
-    EXPECT_EQ(box.Comments->text(), VersionInfo(1));
+    EXPECT_TRUE(Child<QLabel>(&box, "Version")->text().startsWith("     Version "));
+    EXPECT_GT(Child<QLabel>(&box, "Version")->text().size(), 13);
+    EXPECT_FALSE(Child<QLabel>(&box, "ProductName")->text().isEmpty());
+    EXPECT_EQ(Child<QLabel>(&box, "Copyright")->text(), VersionInfo(4));
+    EXPECT_EQ(Child<QLabel>(&box, "Comments")->text(), VersionInfo(1));
     EXPECT_EQ(VersionInfo(99), VersionInfo(6));
     // The program's own icon, not one of the style's.
     EXPECT_EQ(ProgramIcon().availableSizes().size(), 4);
@@ -507,7 +508,7 @@ TEST(OperatorView, DialogsAndBoxes) {
              ShowActive(&d);
              for (QFrame* f : d.findChildren<QFrame*>()) {
                  if (f->frameShape() == QFrame::HLine && f->isVisible()) {
-                     EXPECT_GT(f->y(), d.EdTCPIP1_1->y());
+                     EXPECT_GT(f->y(), Child<TNumberTextField>(&d, "EdTCPIP1_1")->y());
                  }
              }
          }},
@@ -547,9 +548,10 @@ TEST(OperatorView, DialogsAndBoxes) {
              TSettingsDialog d;
              d.FillFrom(TBoardParams());
              ShowActive(&d);
-             d.EdTCPIP2_3->setFocus();
-             QTest::keyClick(d.EdTCPIP2_3, Qt::Key_A, Qt::ControlModifier);
-             QTest::keyClick(d.EdTCPIP2_3, Qt::Key_Backspace);
+             Child<TNumberTextField>(&d, "EdTCPIP2_3")->setFocus();
+             QTest::keyClick(Child<TNumberTextField>(&d, "EdTCPIP2_3"), Qt::Key_A,
+                             Qt::ControlModifier);
+             QTest::keyClick(Child<TNumberTextField>(&d, "EdTCPIP2_3"), Qt::Key_Backspace);
              TBoardParams p;
              try {
                  d.CopyTo(&p);
@@ -563,38 +565,44 @@ TEST(OperatorView, DialogsAndBoxes) {
              TSettingsDialog d;
              d.FillFrom(TBoardParams());
              ShowActive(&d);
-             EXPECT_EQ(QApplication::focusWidget(), d.EdMacAdr1->Editor());
+             EXPECT_EQ(QApplication::focusWidget(),
+                       Child<TIntegerField>(&d, "EdMacAdr1")->Editor());
              for (int i = 0; i < 3; ++i)
                  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-             EXPECT_EQ(QApplication::focusWidget(), d.EdTCPIP1_1);
+             EXPECT_EQ(QApplication::focusWidget(), Child<TNumberTextField>(&d, "EdTCPIP1_1"));
          }},
         {"check-and-set: opens on the own address",
          [] {
              TSettingsDialog d;
              d.PrepareForCheckAndSet(false, false);
              ShowActive(&d);
-             EXPECT_EQ(QApplication::focusWidget(), d.EdTCPIP1_1);
+             EXPECT_EQ(QApplication::focusWidget(), Child<TNumberTextField>(&d, "EdTCPIP1_1"));
          }},
         {"a whole address pasted fills its row; a partial one is refused",
          [] {
              TTelnetTargetDialog d;
              d.FillFrom(TBoardParams());
              ShowActive(&d);
-             d.EdTCPIP1_1->setFocus();
+             Child<TNumberTextField>(&d, "EdTCPIP1_1")->setFocus();
              QApplication::clipboard()->setText(" 192.168.０.300\n");
-             QTest::keyClick(d.EdTCPIP1_1, Qt::Key_V, Qt::ControlModifier);
-             TNumberTextField* const row[] = {d.EdTCPIP1_1, d.EdTCPIP1_2, d.EdTCPIP1_3,
-                                              d.EdTCPIP1_4};
+             QTest::keyClick(Child<TNumberTextField>(&d, "EdTCPIP1_1"), Qt::Key_V,
+                             Qt::ControlModifier);
+             TNumberTextField* const row[] = {Child<TNumberTextField>(&d, "EdTCPIP1_1"),
+                                              Child<TNumberTextField>(&d, "EdTCPIP1_2"),
+                                              Child<TNumberTextField>(&d, "EdTCPIP1_3"),
+                                              Child<TNumberTextField>(&d, "EdTCPIP1_4")};
              QStringList texts;
              for (TNumberTextField* f : row)
                  texts << f->text();
              EXPECT_EQ(texts.join('|'), "192|168|0|300");
-             EXPECT_EQ(QApplication::focusWidget(), d.EdTCPIP1_4);  // out of range: kept there
+             EXPECT_EQ(QApplication::focusWidget(),
+                       Child<TNumberTextField>(&d, "EdTCPIP1_4"));  // out of range: kept there
              const int beeps = SystemBeepCount();
              QApplication::clipboard()->setText("10.1.2");
-             d.EdTCPIP1_4->selectAll();
-             QTest::keyClick(d.EdTCPIP1_4, Qt::Key_V, Qt::ControlModifier);
-             EXPECT_EQ(d.EdTCPIP1_4->text(), "300");
+             Child<TNumberTextField>(&d, "EdTCPIP1_4")->selectAll();
+             QTest::keyClick(Child<TNumberTextField>(&d, "EdTCPIP1_4"), Qt::Key_V,
+                             Qt::ControlModifier);
+             EXPECT_EQ(Child<TNumberTextField>(&d, "EdTCPIP1_4")->text(), "300");
              EXPECT_EQ(SystemBeepCount() - beeps, 1);
          }},
         {"a speed index outside the list shows no entry and no speed",
@@ -603,8 +611,8 @@ TEST(OperatorView, DialogsAndBoxes) {
              TBoardParams p;
              p.SpeedIndex = 9;
              d.FillFrom(p);
-             EXPECT_EQ(d.ComboBox1->currentIndex(), -1);
-             EXPECT_EQ(d.ComboBox1->placeholderText().trimmed(), "");
+             EXPECT_EQ(Child<QComboBox>(&d, "ComboBox1")->currentIndex(), -1);
+             EXPECT_EQ(Child<QComboBox>(&d, "ComboBox1")->placeholderText().trimmed(), "");
          }},
     };
     for (const auto& row : rows) {

@@ -305,22 +305,22 @@ TEST(ReaderComDebug, UnwritableFileIsReportedAndTheSocketClosedAllTheSame) {
 
 // --- progress dialog -------------------------------------------------------------------------
 
-TEST(Guage1Dlg, LayoutAndRunningFlag) {
+TEST(ProgressDialog, LayoutAndRunningFlag) {
     TProgressDialog dlg;
     EXPECT_EQ(dlg.windowTitle(), "変換実行中");
     EXPECT_FALSE(dlg.windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(dlg.windowFlags() & Qt::WindowSystemMenuHint);
-    EXPECT_TRUE(dlg.Label1()->alignment() & Qt::AlignHCenter);
-    EXPECT_EQ(dlg.Panel2()->frameShadow(), QFrame::Sunken);
-    EXPECT_EQ(dlg.ProgressBar1()->parentWidget(), dlg.Panel2());
-    EXPECT_EQ(dlg.ProgressBar1()->minimum(), 0);
-    EXPECT_EQ(dlg.ProgressBar1()->maximum(), 100);
-    EXPECT_EQ(dlg.Button1()->text(), "&Cancel");
+    EXPECT_TRUE(dlg.Message()->alignment() & Qt::AlignHCenter);
+    EXPECT_EQ(dlg.Panel()->frameShadow(), QFrame::Sunken);
+    EXPECT_EQ(dlg.Bar()->parentWidget(), dlg.Panel());
+    EXPECT_EQ(dlg.Bar()->minimum(), 0);
+    EXPECT_EQ(dlg.Bar()->maximum(), 100);
+    EXPECT_EQ(dlg.CancelButton()->text(), "&Cancel");
     EXPECT_TRUE(dlg.Running());
 
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-    QTest::mouseClick(dlg.Button1(), Qt::LeftButton);
+    QTest::mouseClick(dlg.CancelButton(), Qt::LeftButton);
     EXPECT_FALSE(dlg.Running());
     dlg.hide();
     dlg.show();

@@ -53,10 +53,10 @@ class CancelPresser {
                 if (!dlg || !dlg->isVisible())
                     continue;
                 seenCaption = dlg->windowTitle();
-                seenText = dlg->Label1()->text();
-                panelHidden = !dlg->Panel2()->isVisible();
+                seenText = dlg->Message()->text();
+                panelHidden = !dlg->Panel()->isVisible();
                 if ((shownFor += 10) >= afterMs) {
-                    QTest::mouseClick(dlg->Button1(), Qt::LeftButton);
+                    QTest::mouseClick(dlg->CancelButton(), Qt::LeftButton);
                     timer_.stop();
                 }
             }

@@ -17,6 +17,7 @@
 #include "serial/serialsession.h"
 #include "support/modal.h"
 #include "support/simprocess.h"
+#include "support/widgets.h"
 
 namespace {
 
@@ -135,8 +136,8 @@ TEST_F(MainWindowSerialTest, TheComPortCommandReopensAtTheEnteredNumber) {
     OnNextModal([&](QWidget* w) {
         auto* d = qobject_cast<TNumberDialog*>(w);
         ASSERT_NE(d, nullptr);
-        d->IntEd->SetValue(6);
-        d->OKBtn->click();
+        Child<TIntegerField>(d, "IntEd")->SetValue(6);
+        Child<QPushButton>(d, "OKBtn")->click();
     });
     EXPECT_TRUE(form->RunCommand([&] { form->ChooseComPort(); }));
     EXPECT_EQ(form->Params().ComPort, 6);

@@ -31,6 +31,7 @@
 #include "support/printers.h"
 #include "support/pump.h"
 #include "support/simprocess.h"
+#include "support/widgets.h"
 
 namespace {
 
@@ -110,15 +111,11 @@ void AnswerModals(Answer answer, QStringList* boxes) {
 }
 
 QPushButton* OkButton(QWidget* w) {
-    if (auto* d = qobject_cast<TSettingsDialog*>(w))
-        return d->OKBtn;
-    return qobject_cast<TMacAddressDialog*>(w)->OKBtn;
+    return Child<QPushButton>(w, "OKBtn");
 }
 
 QPushButton* CancelButton(QWidget* w) {
-    if (auto* d = qobject_cast<TSettingsDialog*>(w))
-        return d->CancelBtn;
-    return qobject_cast<TMacAddressDialog*>(w)->CancelBtn;
+    return Child<QPushButton>(w, "CancelBtn");
 }
 
 // Dialog actions: edit the fields (none by default), then press "設定" or cancel.
@@ -145,9 +142,9 @@ Answer EnterMac(int b1, int b2, int b3, bool breakSettings = false) {
         if (breakSettings)
             BreakSettingsFile(w);
         auto* d = qobject_cast<TMacAddressDialog*>(w);
-        d->EdMacAdr1->SetValue(b1);
-        d->EdMacAdr2->SetValue(b2);
-        d->EdMacAdr3->SetValue(b3);
+        Child<TIntegerField>(d, "EdMacAdr1")->SetValue(b1);
+        Child<TIntegerField>(d, "EdMacAdr2")->SetValue(b2);
+        Child<TIntegerField>(d, "EdMacAdr3")->SetValue(b3);
     });
 }
 
@@ -259,14 +256,14 @@ TEST_F(ProceduresE2eTest, WriteWithAndWithoutMacAddress) {
     };
     const Answer edit = Confirm([](QWidget* w) {
         auto* d = qobject_cast<TSettingsDialog*>(w);
-        d->ComboBox1->setCurrentIndex(2);
-        d->RGKeepOff->setChecked(true);
-        d->EdPort1->SetValue(2001);
+        Child<QComboBox>(d, "ComboBox1")->setCurrentIndex(2);
+        Child<QRadioButton>(d, "RGKeepOff")->setChecked(true);
+        Child<TIntegerField>(d, "EdPort1")->SetValue(2001);
     });
     const Answer emptyDestIp = Confirm([](QWidget* w) {
         auto* d = qobject_cast<TSettingsDialog*>(w);
-        d->EdPort1->SetValue(2001);
-        d->EdTCPIP2_2->clear();
+        Child<TIntegerField>(d, "EdPort1")->SetValue(2001);
+        Child<TNumberTextField>(d, "EdTCPIP2_2")->clear();
     });
     auto withMac = [&](const QString& mac, const QString& failed = {}) {
         return Made("write-mac", "02-5A-C3-" + mac, own, failed);
@@ -286,7 +283,7 @@ TEST_F(ProceduresE2eTest, WriteWithAndWithoutMacAddress) {
         // The counter passes over an address given before; typed into the dialog, it goes
         // again only when the operator says so (default: no).
         {"given before", Qt::Key_F2, {}, mac, Confirm([](QWidget* w) {
-             qobject_cast<TSettingsDialog*>(w)->EdMacAdr3->SetValue(0xC9);
+             Child<TIntegerField>(w, "EdMacAdr3")->SetValue(0xC9);
          }),
          {},
          {"MACアドレス 02-5A-C3-00-01-C9 は書き込み済みのため飛ばします"

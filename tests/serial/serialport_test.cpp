@@ -166,6 +166,10 @@ TEST(CommX, SettersOnAClosedPortOnlyStoreAndArePublished) {
 }
 
 TEST_F(CommXTest, OpenAppliesTheDefaultsAndCloseTwiceIsHarmless) {
+    termios found = Modes();
+    cfsetspeed(&found, B2400);
+    found.c_cflag &= ~CRTSCTS;
+    tcsetattr(pty.Terminal(), TCSANOW, &found);
     comm.PortOpen();
     ASSERT_TRUE(comm.IsOpen());
     EXPECT_GE(comm.Handle(), 0);
@@ -180,6 +184,11 @@ TEST_F(CommXTest, OpenAppliesTheDefaultsAndCloseTwiceIsHarmless) {
     comm.PortClose();
     EXPECT_FALSE(comm.IsOpen());
     EXPECT_EQ(comm.Handle(), -1);
+    // The device is left with the modes it was found with.
+    const termios after = Modes();
+    EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B2400));
+    EXPECT_EQ(after.c_cflag, found.c_cflag);
+    EXPECT_EQ(after.c_lflag, found.c_lflag);
     comm.PortClose();
     EXPECT_FALSE(comm.IsOpen());
     // Closed for good: it opens again.

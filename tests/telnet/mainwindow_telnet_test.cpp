@@ -26,6 +26,7 @@
 #include "support/printers.h"
 #include "support/pump.h"
 #include "support/simprocess.h"
+#include "support/widgets.h"
 #include "telnet/telnetsession.h"
 
 namespace {
@@ -200,7 +201,9 @@ class TelnetCommandTest : public ::testing::Test {
             }
             if (seen)
                 seen(d);
-            QTest::mouseClick(confirm ? d->OKBtn : d->CancelBtn, Qt::LeftButton);
+            QTest::mouseClick(
+                confirm ? Child<QPushButton>(d, "OKBtn") : Child<QPushButton>(d, "CancelBtn"),
+                Qt::LeftButton);
         });
     }
     // Everything is released and nothing waits when a command has ended.
@@ -563,13 +566,17 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
             // shown but cannot be changed.
             Answer(row.confirm, [&](TSettingsDialog* d) {
                 sessionOpen = !form->findChildren<TTelnetSession*>().isEmpty();
-                for (TIntegerField* e : {d->EdMacAdr01, d->EdMacAdr02, d->EdMacAdr03, d->EdMacAdr1,
-                                         d->EdMacAdr2, d->EdMacAdr3})
+                for (TIntegerField* e :
+                     {Child<TIntegerField>(d, "EdMacAdr01"), Child<TIntegerField>(d, "EdMacAdr02"),
+                      Child<TIntegerField>(d, "EdMacAdr03"), Child<TIntegerField>(d, "EdMacAdr1"),
+                      Child<TIntegerField>(d, "EdMacAdr2"), Child<TIntegerField>(d, "EdMacAdr3")})
                     macEnabled |= e->isEnabled();
-                shown = QStringList{d->EdTCPIP1_1->text(), d->EdTCPIP1_2->text(),
-                                    d->EdTCPIP1_3->text(), d->EdTCPIP1_4->text()}
+                shown = QStringList{Child<TNumberTextField>(d, "EdTCPIP1_1")->text(),
+                                    Child<TNumberTextField>(d, "EdTCPIP1_2")->text(),
+                                    Child<TNumberTextField>(d, "EdTCPIP1_3")->text(),
+                                    Child<TNumberTextField>(d, "EdTCPIP1_4")->text()}
                             .join('.') +
-                        QStringLiteral(" mask %1").arg(d->Edmask->Value());
+                        QStringLiteral(" mask %1").arg(Child<TIntegerField>(d, "Edmask")->Value());
                 if (!row.box.isEmpty())
                     AcceptNextMessageBox(&box);
             });

@@ -377,7 +377,7 @@ TEST_F(TelnetSession, WindowAndClose) {
     OnNextModal([](QWidget* w) { w->findChild<QPushButton*>("CancelBtn")->click(); });
     EXPECT_EQ(window.exec(), QDialog::Rejected);
     EXPECT_FALSE(s->Connected());
-    s->FormClose();  // closing again does nothing
+    s->Disconnect();  // closing again does nothing
 }
 
 TEST_F(TelnetSession, BoardThatHangsUpAfterLogin) {

@@ -1,0 +1,45 @@
+// The statements and small helpers the ledger's files share. Internal to the ledger.
+#pragma once
+
+#include <QSqlQuery>
+#include <QString>
+#include <QVariantList>
+
+#include "board/recordline.h"
+#include "ledger/ledger.h"
+
+namespace ledgersql {
+
+inline constexpr const char* kUpsertAddress =
+    "INSERT INTO addresses (low, state, time, command, station, owner, link, own_ip) "
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?) "
+    "ON CONFLICT (low) DO UPDATE SET state = excluded.state, time = excluded.time, "
+    "command = excluded.command, station = excluded.station, owner = excluded.owner, "
+    "link = excluded.link, own_ip = excluded.own_ip";
+// A burning never replaces a giving, and always a release: the board may hold the address.
+inline constexpr const char* kBurnAddress =
+    "INSERT INTO addresses (low, state, time, command, station, owner) "
+    "VALUES (?, 'burned', ?, ?, ?, '') ON CONFLICT (low) DO UPDATE SET state = 'burned', "
+    "time = excluded.time, command = excluded.command, station = excluded.station, owner = '' "
+    "WHERE addresses.state = 'released'";
+inline constexpr const char* kInsertRow =
+    "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, failed, "
+    "pending, origin) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+// A write that changes nothing: it still needs the write lock and write access.
+inline constexpr const char* kNoChange = "UPDATE ledger_schema SET version = version";
+
+// The state as the addresses table names it, and back ("free" is never stored; an unknown name
+// reads as burned, which is never handed out without a question).
+QLatin1String StateName(TAddressState state);
+TAddressState StateOf(const QString& name);
+
+// The first column of a one-row query as a number; `none` when it is NULL or there is no row.
+qint64 Number(QSqlQuery q, qint64 none = 0);
+
+// The values of kInsertRow for `row` (of `station` unless the row names one). `timeText`: the
+// time as an imported line wrote it; empty: the row's own time. `origin` names a row kept on a
+// station for the shared ledger (pending until copied).
+QVariantList RowValues(const TRecordLine& row, const QString& station,
+                       const QString& timeText = QString(), const QString& origin = QString());
+
+}  // namespace ledgersql

@@ -1,0 +1,132 @@
+#include "ledger/recordqueries.h"
+
+#include <QMap>
+#include <QSqlError>
+
+#include "board/recordline.h"
+#include "ledger/ledgerdb.h"
+#include "ledger/ledgersql.h"
+
+using namespace ledgersql;
+
+namespace {
+
+using TStationMap = QMap<QString, TStationStats>;
+
+// The station's counts, begun with its name when it has none yet.
+TStationStats& StationIn(TStationMap* stations, const QString& name) {
+    TStationStats& st = (*stations)[name];
+    st.station = name;
+    return st;
+}
+
+// Adds `n` to the count `field`, in all and of `station`.
+void Add(TLedgerStats* s, TStationMap* stations, const QString& station,
+         qint64 TStationStats::*field, qint64 n) {
+    StationIn(stations, station).*field += n;
+    s->*field += n;
+}
+
+// The command rows and the NG ones among them, in all and per station.
+void CountCommands(TLedgerDb& db, TLedgerStats* s, TStationMap* stations) {
+    QSqlQuery q =
+        db.Exec("SELECT station, result, COUNT(*) FROM commands GROUP BY station, result");
+    while (q.next()) {
+        const qint64 n = q.value(2).toLongLong();
+        const QString station = q.value(0).toString();
+        Add(s, stations, station, &TStationStats::rows, n);
+        if (q.value(1).toString() == QLatin1String("NG"))
+            Add(s, stations, station, &TStationStats::ng, n);
+    }
+}
+
+// The addresses by state, in all and per station (reservations in all only). A reservation
+// whose owner has ended counts as burned; the owners are asked only once the query is read.
+void CountAddresses(TLedgerDb& db, TLedgerStats* s, TStationMap* stations) {
+    struct Group {
+        QString station;
+        TAddressState state;
+        QString owner;
+        qint64 n;
+    };
+    QList<Group> groups;
+    {
+        QSqlQuery q = db.Exec(
+            "SELECT station, state, owner, COUNT(*) FROM addresses GROUP BY station, state, owner");
+        while (q.next())
+            groups.append({q.value(0).toString(), StateOf(q.value(1).toString()),
+                           q.value(2).toString(), q.value(3).toLongLong()});
+    }
+    for (Group& g : groups) {
+        if (g.state == TAddressState::Reserved && !db.OwnerAlive(g.owner))
+            g.state = TAddressState::Burned;
+        if (g.state == TAddressState::Reserved) {
+            StationIn(stations, g.station);
+            s->reserved += g.n;
+            continue;
+        }
+        Add(s, stations, g.station,
+            g.state == TAddressState::Given      ? &TStationStats::given
+            : g.state == TAddressState::Released ? &TStationStats::released
+                                                 : &TStationStats::burned,
+            g.n);
+    }
+}
+
+}  // namespace
+
+void CountRecord(TLedgerDb& db, TLedgerStats* s) {
+    TStationMap stations;
+    CountCommands(db, s, &stations);
+    CountAddresses(db, s, &stations);
+    s->stations = stations.values();
+}
+
+void ExportRecord(TLedgerDb& db, const QDateTime& since,
+                  const std::function<void(const QByteArray&)>& write) {
+    QSqlQuery q = since.isValid() ? db.Prepare(
+                                        "SELECT time, command, link, mac, own_ip, result, failed "
+                                        "FROM commands WHERE utc >= ? ORDER BY id",
+                                        {since.toSecsSinceEpoch()})
+                                  : db.Prepare(
+                                        "SELECT time, command, link, mac, own_ip, result, failed "
+                                        "FROM commands ORDER BY id",
+                                        {});
+    q.setForwardOnly(true);
+    if (!db.Watched([&] { return q.exec(); }))
+        throw ELedgerError(
+            QStringLiteral("製造記録 %1 を読めません: %2").arg(db.Where(), q.lastError().text()));
+    write(QByteArray(kRecordHeader) + "\r\n");
+    while (db.Watched([&] { return q.next(); })) {
+        const TRecordLine line{QDateTime(),           q.value(1).toString(),
+                               q.value(2).toString(), q.value(3).toString(),
+                               q.value(4).toString(), q.value(5).toString() == QLatin1String("OK"),
+                               q.value(6).toString(), QString()};
+        write(FormatRecordLine(line, q.value(0).toString()).toLatin1() + "\r\n");
+    }
+}
+
+QStringList RecordStations(TLedgerDb& db) {
+    QStringList names;
+    QSqlQuery q = db.Exec("SELECT DISTINCT station FROM commands ORDER BY station");
+    while (q.next())
+        names << q.value(0).toString();
+    return names;
+}
+
+QSqlQuery RecordRows(TLedgerDb& db, const QString& mac, const QString& station) {
+    const QString pattern = QLatin1Char('%') + mac + QLatin1Char('%');
+    QSqlQuery q = station.isEmpty()
+                      ? db.Prepare(
+                            "SELECT time, station, command, link, mac, own_ip, result, failed "
+                            "FROM commands WHERE mac LIKE ? ORDER BY id DESC{view}",
+                            {pattern})
+                      : db.Prepare(
+                            "SELECT time, station, command, link, mac, own_ip, result, failed "
+                            "FROM commands WHERE mac LIKE ? AND station = ? ORDER BY id DESC{view}",
+                            {pattern, station});
+    if (!db.Watched([&] { return q.exec(); }))
+        throw ELedgerError(
+            QStringLiteral("製造記録 %1 を読めません: %2").arg(db.Where(), q.lastError().text()));
+    return q;
+}

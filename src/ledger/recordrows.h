@@ -1,0 +1,26 @@
+// The ledger's rows as a table model, for the record window: a screenful is read at once, the
+// rest as the view scrolls (a shared ledger's view holds the newest 50 000).
+//
+// Thread rules: the ledger's thread (the GUI thread).
+#pragma once
+
+#include <QIdentityProxyModel>
+#include <memory>
+
+class QSqlQueryModel;
+class TLedger;
+
+class TRecordRows : public QIdentityProxyModel {
+    Q_OBJECT
+
+  public:
+    explicit TRecordRows(QObject* parent = nullptr);
+    ~TRecordRows() override;
+
+    // The rows of `ledger` whose MAC address holds `mac`, of `station` only unless it is empty,
+    // newest first, with their column headers. Throws ELedgerError.
+    void Select(TLedger& ledger, const QString& mac, const QString& station);
+
+  private:
+    std::unique_ptr<QSqlQueryModel> rows_;
+};

@@ -1,0 +1,10 @@
+// The listening socket of the sim's TCP faces (telnet board, reader, label printer).
+#pragma once
+
+// A TCP socket bound to `address`:`port` (port 0: any free one), listening unless `listening`
+// is false (a bound port nobody listens on answers every connect with a reset), whose address
+// is printed as "ADDR:PORT", the first line of standard output the starter waits for. -1 when it
+// cannot be had: the reason is on standard error and `*status` holds the exit status (2 for an
+// address that is not IPv4, 1 otherwise).
+int OpenAnnouncedListener(const char* who, const char* address, int port, bool listening,
+                          int* status);

@@ -18,24 +18,29 @@
 
 namespace {
 
-const char* const kPpd =
-    "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
-    "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n*PCFileName: \"LABEL.PPD\"\n"
-    "*Manufacturer: \"Test\"\n*Product: \"(Label)\"\n*ModelName: \"Label\"\n"
-    "*NickName: \"Label\"\n*ShortNickName: \"Label\"\n*PSVersion: \"(3010.000) 0\"\n"
-    "*cupsFilter: \"application/pdf 0 gziptoany\"\n";
-
-bool Write(const QString& path, const QString& text) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) == text.toUtf8().size();
-}
+const char* const kFiles[][2] = {
+    {"cups-files.conf",
+     "ServerRoot %1\nRequestRoot %1/spool\nCacheDir %1/cache\nStateDir %1/state\nTempDir %1/tmp\n"
+     "ServerBin /usr/lib/cups\nDataDir /usr/share/cups\nErrorLog %1/error_log\nAccessLog "
+     "%1/access_log\nPageLog %1/page_log\nFileDevice Yes\nUser lp\nGroup lp\nSystemGroup root\n"},
+    {"cupsd.conf",
+     "Listen %1/cups.sock\nBrowsing No\nWebInterface No\nDefaultAuthType None\n"
+     "<Location />\nOrder allow,deny\nAllow all\n</Location>\n"},
+    {"printers.conf",
+     "<Printer %2>\nDeviceURI file:%1/out/label.pdf\nState Idle\nAccepting Yes\n</Printer>\n"},
+    {"ppd/%2.ppd",
+     "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n*LanguageVersion: "
+     "English\n*LanguageEncoding: ISOLatin1\n*PCFileName: \"LABEL.PPD\"\n*Manufacturer: \"Test\"\n"
+     "*Product: \"(Label)\"\n*ModelName: \"Label\"\n*NickName: \"Label\"\n*ShortNickName: "
+     "\"Label\"\n*PSVersion: \"(3010.000) 0\"\n*cupsFilter: \"application/pdf 0 gziptoany\"\n"},
+};
 
 bool Answers(const QString& socketPath) {
     TUniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un sa{};
     sa.sun_family = AF_UNIX;
-    const QByteArray path = QFile::encodeName(socketPath);
-    std::memcpy(sa.sun_path, path.constData(), std::min<size_t>(path.size(), 100));
+    const QByteArray path = QFile::encodeName(socketPath).left(sizeof sa.sun_path - 1);
+    std::memcpy(sa.sun_path, path.constData(), static_cast<size_t>(path.size()));
     return connect(fd.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
 }
 
@@ -46,12 +51,12 @@ bool WaitInFolder(const QString& folder, const std::function<bool()>& done, int 
     inotify_add_watch(watch.Get(), QFile::encodeName(folder).constData(),
                       IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE);
     const QDeadlineTimer deadline(ms);
+    char events[4096];
     while (!done()) {
         if (deadline.hasExpired())
             return false;
         pollfd p{watch.Get(), POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(std::min<qint64>(deadline.remainingTime(), 100))) > 0) {
-            char events[4096];
             [[maybe_unused]] const ssize_t n = read(watch.Get(), events, sizeof events);
         }
     }
@@ -60,61 +65,46 @@ bool WaitInFolder(const QString& folder, const std::function<bool()>& done, int 
 
 CupsServer::CupsServer(const QString& queue) {
     const QDir d(dir_.path());
-    for (const char* sub : {"spool", "cache", "state", "log", "tmp", "out", "ppd"})
+    for (const char* sub : {"spool", "cache", "state", "tmp", "out", "ppd"})
         d.mkpath(sub);
-    const QString files = QStringLiteral(
-        "ServerRoot %1\nRequestRoot %1/spool\nCacheDir %1/cache\nStateDir %1/state\nTempDir "
-        "%1/tmp\nServerBin /usr/lib/cups\nDataDir /usr/share/cups\nErrorLog %1/log/error_log\n"
-        "AccessLog %1/log/access_log\nPageLog %1/log/page_log\nFileDevice Yes\n"
-        "User lp\nGroup lp\nSystemGroup root\n");
-    const QString conf = QStringLiteral(
-        "Listen %1\nBrowsing No\nWebInterface No\nDefaultAuthType None\n"
-        "<Location />\nOrder allow,deny\nAllow all\n</Location>\n");
-    const QString printers =
-        QStringLiteral("<Printer %1>\nDeviceURI file:%2\nState Idle\nAccepting Yes\n</Printer>\n");
-    if (!QFile::exists("/usr/sbin/cupsd") || !dir_.isValid() ||
-        !Write(d.filePath("cups-files.conf"), files.arg(dir_.path())) ||
-        !Write(d.filePath("cupsd.conf"), conf.arg(Socket())) ||
-        !Write(d.filePath("printers.conf"), printers.arg(queue, Output())) ||
-        !Write(d.filePath("ppd/" + queue + ".ppd"), kPpd)) {
-        error_ = QStringLiteral("no /usr/sbin/cupsd, or its folder cannot be made");
-        return;
+    for (const auto& file : kFiles) {
+        QFile f(d.filePath(QString(file[0]).arg(queue)));
+        const QByteArray text = QString(file[1]).arg(dir_.path(), queue).toUtf8();
+        if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
+            error_ = QStringLiteral("cannot write ") + f.fileName();
     }
-    const QByteArray confPath = QFile::encodeName(d.filePath("cupsd.conf"));
-    const QByteArray filesPath = QFile::encodeName(d.filePath("cups-files.conf"));
-    const QByteArray log = QFile::encodeName(d.filePath("log/cupsd.out"));
+    if (!QFile::exists("/usr/sbin/cupsd"))
+        error_ = QStringLiteral("no /usr/sbin/cupsd (package cups)");
+    if (!error_.isEmpty())
+        return;
+    const QByteArray conf = QFile::encodeName(d.filePath("cupsd.conf"));
+    const QByteArray files = QFile::encodeName(d.filePath("cups-files.conf"));
+    const QByteArray log = QFile::encodeName(d.filePath("cupsd.out"));
     pid_ = fork();
     if (pid_ == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         const int out = open(log.constData(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        if (out < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0)
-            _exit(127);
-        execl("/usr/sbin/cupsd", "cupsd", "-f", "-c", confPath.constData(), "-s",
-              filesPath.constData(), static_cast<char*>(nullptr));
+        if (out >= 0 && dup2(out, 1) >= 0 && dup2(out, 2) >= 0)
+            execl("/usr/sbin/cupsd", "cupsd", "-f", "-c", conf.constData(), "-s", files.constData(),
+                  static_cast<char*>(nullptr));
         _exit(127);
     }
     bool exited = false;
-    const bool up = WaitInFolder(
+    WaitInFolder(
         dir_.path(),
         [&] { return Answers(Socket()) || (exited = waitpid(pid_, nullptr, WNOHANG) == pid_); },
         20000);
-    if (exited)
-        pid_ = -1;
-    if (!up || exited)
-        error_ = QStringLiteral("cupsd did not come up; see %1/log").arg(dir_.path());
+    if (exited || !Answers(Socket()))
+        error_ = QStringLiteral("cupsd did not come up; see ") + d.filePath("error_log");
+    pid_ = exited ? -1 : pid_;
 }
 
 CupsServer::~CupsServer() {
-    if (pid_ <= 0)
-        return;
-    kill(pid_, SIGTERM);
-    bool exited = false;
+    bool exited = pid_ <= 0 || kill(pid_, SIGTERM) != 0;
     WaitInFolder(
-        dir_.path(), [&] { return exited = waitpid(pid_, nullptr, WNOHANG) != 0; }, 10000);
-    if (!exited) {
-        kill(pid_, SIGKILL);
+        dir_.path(), [&] { return exited = exited || waitpid(pid_, nullptr, WNOHANG); }, 10000);
+    if (!exited && kill(pid_, SIGKILL) == 0)
         waitpid(pid_, nullptr, 0);
-    }
 }
 
 bool CupsServer::WaitForJobsDone() const {

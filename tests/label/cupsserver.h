@@ -1,9 +1,6 @@
-// A CUPS scheduler of its own for the label tests: cupsd with its configuration in a temporary
-// folder, listening only on a Unix socket there, with one queue whose device is a file (a PPD
-// whose only filter copies the PDF through), stopped when the object goes. The scheduler is this
-// process's child and is killed when this process dies.
-//
-// Thread rules: one thread.
+// A CUPS scheduler of the test's own: cupsd configured in a temporary folder, listening only on a
+// Unix socket there, with one queue that copies each PDF into a file (a PPD whose one filter is
+// gziptoany, and a file: device). It is this process's child, killed when this process dies.
 #pragma once
 
 #include <sys/types.h>
@@ -14,15 +11,12 @@
 class CupsServer {
   public:
     explicit CupsServer(const QString& queue);
-    ~CupsServer();
-    CupsServer(const CupsServer&) = delete;
-    CupsServer& operator=(const CupsServer&) = delete;
+    ~CupsServer();  // stops the scheduler
 
     const QString& Error() const { return error_; }  // empty once it answers
     QString Socket() const { return dir_.filePath("cups.sock"); }
     QString Output() const { return dir_.filePath("out/label.pdf"); }  // what the queue printed
-    // True once every job the queue was given has completed (false after 20 s).
-    bool WaitForJobsDone() const;
+    bool WaitForJobsDone() const;                                      // false after 20 s
 
   private:
     QTemporaryDir dir_;
@@ -30,6 +24,6 @@ class CupsServer {
     QString error_;
 };
 
-// Waits until `done()` holds: checked after each change in `folder` and at least every 100 ms,
+// Waits until `done()` holds, checking after each change in `folder` and at least every 100 ms;
 // false once `ms` have passed.
 bool WaitInFolder(const QString& folder, const std::function<bool()>& done, int ms);

@@ -3,13 +3,9 @@
 #include <cairo-pdf.h>
 #include <cairo.h>
 
-#include <QDir>
-#include <QFileInfo>
 #include <algorithm>
 #include <memory>
 
-#include "core/inifile.h"
-#include "core/wholefile.h"
 #include "label/labelcontent.h"
 #include "label/labelsettings.h"
 #include "label/qrsymbol.h"
@@ -100,19 +96,4 @@ QByteArray LabelPdf(const TLabelSettings& s, const TLabelContent& c, QString* er
         return {};
     }
     return pdf;
-}
-
-TLabelOutcome WritePdfLabel(const QString& folder, const QString& mac, const QByteArray& pdf) {
-    if (!QFileInfo(folder).isDir())
-        return TLabelOutcome::Failed(
-            QStringLiteral("folder"),
-            QStringLiteral("ラベルのフォルダ %1 がありません").arg(folder));
-    const QString path = QDir(folder).filePath(mac + QStringLiteral(".pdf"));
-    RemoveStaleTemporaries(path);
-    const QString error = ReplaceFileWhole(path, pdf);
-    if (!error.isEmpty())
-        return TLabelOutcome::Failed(
-            QStringLiteral("folder"),
-            QStringLiteral("ラベルの PDF %1 を書けません: %2").arg(path, error));
-    return TLabelOutcome::Ok(QStringLiteral("ラベルを %1 に書きました").arg(path));
 }

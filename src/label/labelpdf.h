@@ -1,13 +1,11 @@
-// The label as a PDF page, drawn with cairo (page and text) and libqrencode (the QR code), and
-// its file in a label folder.
+// The label as a PDF page, drawn with cairo (page and text) and libqrencode (the QR code). Part
+// of the label's drawing module (labelrender.h).
 //
 // Thread rules: none of its own; cairo's PDF surface and font lookup are thread-safe.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
-
-#include "label/labeloutcome.h"
 
 struct TLabelContent;
 struct TLabelSettings;
@@ -18,7 +16,3 @@ struct TLabelSettings;
 // passed CheckLabelContent.
 QByteArray LabelPdf(const TLabelSettings& s, const TLabelContent& c, QString* error);
 inline constexpr int kMaxLabelPdfBytes = 4 * 1024 * 1024;
-
-// Writes `pdf` whole as FOLDER/<MAC address>.pdf, replacing the label printed before for the
-// same address (a reprint).
-TLabelOutcome WritePdfLabel(const QString& folder, const QString& mac, const QByteArray& pdf);

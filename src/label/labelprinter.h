@@ -4,9 +4,12 @@
 // and shows its message, and a later call for the same content mends it (a PDF is replaced, a
 // printer prints it again).
 //
+// A PDF or CUPS label loads the label's drawing module at its first use (labelrender.h); a
+// module that cannot be loaded is the outcome's fault "pdf".
+//
 // Thread rules: PrintLabel blocks its caller for as long as the printer's limits allow (a ZPL
 // printer some seconds, CUPS up to kCupsConnectMs + kCupsReplyMs per step); it shares nothing
-// between calls.
+// between calls but the loaded module.
 #pragma once
 
 #include "label/labelcontent.h"

@@ -49,8 +49,7 @@ QByteArray TextField(const TMmBox& box, const QString& text, const TDots& dots) 
 // The MAC address (hexadecimal digits and "-") needs no escape; "MA," asks for level M with the
 // printer's automatic choice of the encoding.
 QByteArray QrField(const TMmBox& box, const QString& payload, const TDots& dots) {
-    const std::optional<TQrSymbol> symbol = EncodeQr(payload.toUtf8());
-    const int modules = (symbol ? symbol->width : 21) + 2 * kQrQuietModules;
+    const int modules = kMacQrModules + 2 * kQrQuietModules;
     const int magnification = std::clamp(dots(box.w) / modules, 1, 10);
     const int quiet = kQrQuietModules * magnification;
     return "^FO" + Num(dots(box.x) + quiet) + ',' + Num(dots(box.y) + quiet) + "^BQN,2," +

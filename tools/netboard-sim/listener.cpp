@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -36,4 +37,12 @@ int OpenAnnouncedListener(const char* who, const char* address, int port, bool l
     std::printf("%s:%u\n", text, static_cast<unsigned>(ntohs(sa.sin_port)));
     std::fflush(stdout);
     return ls;
+}
+
+ssize_t ReceiveSome(int fd, void* buf, size_t n) {
+    for (;;) {
+        const ssize_t got = recv(fd, buf, n, 0);
+        if (got >= 0 || errno != EINTR)
+            return got;
+    }
 }

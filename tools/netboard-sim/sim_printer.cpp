@@ -134,9 +134,7 @@ void Serve(const PrinterBehaviour& b, int fd) {
     std::string pending;
     char buf[4096];
     for (;;) {
-        const ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = ReceiveSome(fd, buf, sizeof buf);
         if (n <= 0)
             return;
         pending.append(buf, static_cast<size_t>(n));

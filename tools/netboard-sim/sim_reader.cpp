@@ -228,9 +228,7 @@ void Serve(const ReaderBehaviour& b, int fd) {
     std::vector<uint8_t> frame;
     uint8_t buf[4096];
     for (;;) {
-        const ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = ReceiveSome(fd, buf, sizeof buf);
         if (n <= 0)
             return;
         for (ssize_t i = 0; i < n; ++i) {

@@ -13,6 +13,8 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <algorithm>
+#include <cstring>
 
 #include "core/posixio.h"
 

@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
+#include <cstdlib>
 
 #include "core/inifile.h"
 #include "core/posixio.h"

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Fails when the program's layers are broken:
 # - a source folder includes from a folder above its own layer. Layers, bottom up: core; board
-#   and dialogs; the ledger; the links serial, telnet and reader; the command runner; app and
-#   cli on top. The dialogs serve the window alone: nothing but app includes them.
-# - a folder below the window (core, board, ledger, the links, runner) includes a header of
-#   QtGui or QtWidgets;
+#   and dialogs; the ledger and the labels; the links serial, telnet and reader; the command
+#   runner; app and cli on top. The dialogs serve the window alone: nothing but app includes them.
+# - a folder below the window (core, board, ledger, label, the links, runner) includes a header
+#   of QtGui or QtWidgets;
 # - the built netboard-cli needs libQt6Gui or libQt6Widgets.
 #
 # usage: layers.sh SOURCE_DIR QT_HEADERS_DIR NETBOARD_CLI
@@ -24,11 +24,12 @@ declare -A allowed=(
     [board]="core board"
     [dialogs]="core board dialogs"
     [ledger]="core board ledger"
+    [label]="core board label"
     [serial]="core board serial"
     [telnet]="core board telnet"
     [reader]="core board reader"
-    [runner]="core board ledger serial telnet reader runner"
-    [cli]="core board ledger serial telnet reader runner cli"
+    [runner]="core board ledger label serial telnet reader runner"
+    [cli]="core board ledger label serial telnet reader runner cli"
 )
 for dir in "${!allowed[@]}"; do
     while IFS=: read -r file line inc; do
@@ -47,7 +48,7 @@ done < <(grep -rnE '^#include "dialogs/' "$src" --exclude-dir=app --exclude-dir=
 if [[ ! -d "$qt/QtGui" || ! -d "$qt/QtWidgets" ]]; then
     fail "no QtGui and QtWidgets headers in $qt"
 fi
-for dir in core board ledger serial telnet reader runner; do
+for dir in core board ledger label serial telnet reader runner; do
     while IFS=: read -r file line inc; do
         header=$(sed -E 's/#include <([^>]+)>.*/\1/' <<<"$inc")
         name=${header#*/}

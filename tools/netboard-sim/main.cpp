@@ -1,5 +1,5 @@
-// netboard-sim: a substitute network board and RFID reader, for tests and for trying the
-// program without hardware.
+// netboard-sim: a substitute network board, RFID reader and label printer, for tests and for
+// trying the program without hardware.
 //
 // "netboard-sim --help" lists the modes, "netboard-sim MODE --help" the switches of a mode.
 #include <csignal>
@@ -18,6 +18,8 @@ const char* const kUsage =
     "           (--link PATH also makes PATH a symbolic link to it)\n"
     "  telnet   a board over telnet (--address A --port P, password KXW)\n"
     "  reader   the reader behind a board, answering the ROM version query\n"
+    "  printer  a ZPL label printer (--address A --port P), answering ~HS and keeping each\n"
+    "           label it receives (--jobs DIR)\n"
     "\"netboard-sim MODE --help\" lists the switches of a mode.\n";
 
 }  // namespace
@@ -40,6 +42,8 @@ int main(int argc, char** argv) {
         return RunTelnet(argc - 2, argv + 2);
     if (!std::strcmp(mode, "reader"))
         return RunReader(argc - 2, argv + 2);
+    if (!std::strcmp(mode, "printer"))
+        return RunPrinter(argc - 2, argv + 2);
     std::fprintf(stderr, "netboard-sim: unknown mode %s\n%s", mode, kUsage);
     return 2;
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/posixio.h"
+#include "listener.h"
 #include "modes.h"
 
 namespace {
@@ -227,9 +228,7 @@ void Serve(const ReaderBehaviour& b, int fd) {
     std::vector<uint8_t> frame;
     uint8_t buf[4096];
     for (;;) {
-        const ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = ReceiveSome(fd, buf, sizeof buf);
         if (n <= 0)
             return;
         for (ssize_t i = 0; i < n; ++i) {
@@ -258,34 +257,12 @@ int RunReader(int argc, char** argv) {
         return 2;
     signal(SIGPIPE, SIG_IGN);
 
-    const int ls = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (ls < 0) {
-        std::perror("netboard-sim reader: socket");
-        return 1;
-    }
-    const int one = 1;
-    setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(b.port));
-    if (inet_pton(AF_INET, b.address.c_str(), &sa.sin_addr) != 1) {
-        std::fprintf(stderr, "netboard-sim reader: bad address %s\n", b.address.c_str());
-        return 2;
-    }
-    if (bind(ls, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        std::perror("netboard-sim reader: bind");
-        return 1;
-    }
     // Refusing: the port stays bound (so nobody else takes it) but is never listened on, so
     // every connect is answered with a reset.
-    if (!b.refuse && listen(ls, 4) != 0) {
-        std::perror("netboard-sim reader: listen");
-        return 1;
-    }
-    socklen_t len = sizeof sa;
-    getsockname(ls, reinterpret_cast<sockaddr*>(&sa), &len);
-    std::printf("%s:%u\n", b.address.c_str(), static_cast<unsigned>(ntohs(sa.sin_port)));
-    std::fflush(stdout);
+    int status = 0;
+    const int ls = OpenAnnouncedListener("reader", b.address.c_str(), b.port, !b.refuse, &status);
+    if (ls < 0)
+        return status;
 
     if (b.refuse) {
         for (;;)

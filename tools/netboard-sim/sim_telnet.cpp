@@ -16,6 +16,7 @@
 
 #include "boardmodel.h"
 #include "core/posixio.h"
+#include "listener.h"
 #include "modes.h"
 
 namespace {
@@ -288,34 +289,15 @@ int RunTelnet(int argc, char** argv) {
         }
     }
 
-    const int ls = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (ls < 0) {
-        std::perror("netboard-sim: socket");
-        return 1;
-    }
+    int status = 0;
+    const int ls = OpenAnnouncedListener("telnet", o.address.constData(), o.port, true, &status);
+    if (ls < 0)
+        return status;
     const int one = 1;
-    ::setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(o.port));
-    if (::inet_pton(AF_INET, o.address.constData(), &addr.sin_addr) != 1) {
-        std::fprintf(stderr, "netboard-sim: not an IPv4 address: %s\n", o.address.constData());
-        return 2;
-    }
-    if (::bind(ls, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(ls, 4) != 0) {
-        std::perror("netboard-sim: bind/listen");
-        return 1;
-    }
-    socklen_t len = sizeof addr;
-    ::getsockname(ls, reinterpret_cast<sockaddr*>(&addr), &len);
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
-    std::printf("%s:%d\n", text, ntohs(addr.sin_port));
-    std::fflush(stdout);
 
     // The board's own address is the one it is reached at, unless told otherwise.
     if (!o.board.start.contains("l_ip"))
-        o.board.start["l_ip"] = text;
+        o.board.start["l_ip"] = o.address;
     BoardModel model(o.board);
     WireCorruption corruption(o.board);
     int connections = 0;

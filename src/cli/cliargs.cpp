@@ -117,15 +117,14 @@ QDateTime ParseSince(const QString& text) {
     return QDateTime::fromString(text, Qt::ISODate);
 }
 
-// Checks what only makes sense together once the whole line is read. `a.withMac` tells that
-// --mac was given at all, with or without an address.
-QString CheckCombination(const TCliArgs& a) {
-    if (a.link == TCliLink::None)
-        return QStringLiteral("no link given (serial or telnet)");
+// The record and block lines: only their own switches.
+QString CheckLedgerLine(const TCliArgs& a) {
+    const bool linkSwitches =
+        a.port || !a.device.isEmpty() || a.address || a.verify || a.allowReuse || a.withMac;
     if (a.link == TCliLink::Record) {
         if (a.command == TCliCommand::None)
             return QStringLiteral("record needs status, export, backup or new");
-        if (a.port || !a.device.isEmpty() || a.address || a.verify || a.allowReuse || a.withMac)
+        if (linkSwitches)
             return QStringLiteral("record takes only --ini (and export --since)");
         if (a.command == TCliCommand::RecordBackup && a.backup.isEmpty())
             return QStringLiteral("record backup needs the file to write");
@@ -140,16 +139,22 @@ QString CheckCombination(const TCliArgs& a) {
             return QStringLiteral("record export writes CSV; --json does not go with it");
         return {};
     }
-    if (a.link == TCliLink::Block) {
-        if (a.command == TCliCommand::None || a.block.size() != 2)
-            return QStringLiteral("block needs set FIRST LAST (XX-XX-XX XX-XX-XX)");
-        if (a.block[0] > a.block[1])
-            return QStringLiteral("block set: FIRST lies after LAST");
-        if (a.port || !a.device.isEmpty() || a.address || a.verify || a.allowReuse || a.withMac ||
-            a.since.isValid() || a.force)
-            return QStringLiteral("block set takes only --ini");
-        return {};
-    }
+    if (a.command == TCliCommand::None || a.block.size() != 2)
+        return QStringLiteral("block needs set FIRST LAST (XX-XX-XX XX-XX-XX)");
+    if (a.block[0] > a.block[1])
+        return QStringLiteral("block set: FIRST lies after LAST");
+    if (linkSwitches || a.since.isValid() || a.force)
+        return QStringLiteral("block set takes only --ini");
+    return {};
+}
+
+// Checks what only makes sense together once the whole line is read. `a.withMac` tells that
+// --mac was given at all, with or without an address.
+QString CheckCombination(const TCliArgs& a) {
+    if (a.link == TCliLink::None)
+        return QStringLiteral("no link given (serial or telnet)");
+    if (a.link == TCliLink::Record || a.link == TCliLink::Block)
+        return CheckLedgerLine(a);
     if (a.since.isValid())
         return QStringLiteral("--since belongs to record export");
     if (a.force)

@@ -13,6 +13,7 @@
 #include "board/readback.h"
 #include "board/settingtable.h"
 #include "cli/cliargs.h"
+#include "cli/output.h"
 #include "cli/stdoutlog.h"
 #include "core/exceptions.h"
 #include "core/inifile.h"
@@ -22,60 +23,6 @@
 #include "serial/serialport.h"
 #include "serial/serialsession.h"
 #include "telnet/telnetsession.h"
-
-namespace {
-
-// The first failed write to standard output: its cause, or empty while every write went through.
-QString g_outputError;
-
-void WriteOut(const QByteArray& bytes) {
-    errno = 0;
-    if (std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout) !=
-            static_cast<size_t>(bytes.size()) ||
-        std::fflush(stdout) != 0) {
-        LoseOutput(errno);
-        clearerr(stdout);
-    }
-}
-
-// The text as PrintLine writes it.
-QString EscapedLine(const QString& text) {
-    // A byte from a board or a reader must not start a line of its own or hide as nothing.
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == '\\')
-            out += QStringLiteral("\\\\");
-        else if (u == '\r')
-            out += QStringLiteral("\\r");
-        else if (u == '\n')
-            out += QStringLiteral("\\n");
-        else if (u == '\t')
-            out += QStringLiteral("\\t");
-        else if (u < 0x20 || u == 0x7F)
-            out += QStringLiteral("\\x%1").arg(static_cast<int>(u), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
-
-}  // namespace
-
-void LoseOutput(int error) {
-    if (g_outputError.isEmpty())
-        g_outputError = ErrnoText(error);
-}
-
-void PrintLine(const QString& line) {
-    WriteOut(EscapedLine(line).toUtf8() + '\n');
-}
-
-void PrintError(const QString& line) {
-    const QByteArray bytes = "netboard-cli: " + EscapedLine(line).toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
-}
 
 namespace {
 
@@ -443,8 +390,8 @@ int RunCli(const TCliArgs& args, const QString& iniPath) {
         status = kExitNg;
     }
     // Output that never reached its reader makes the run NG, once the board's part is recorded.
-    if (!g_outputError.isEmpty()) {
-        PrintError(QStringLiteral("standard output: ") + g_outputError);
+    if (!OutputError().isEmpty()) {
+        PrintError(QStringLiteral("standard output: ") + OutputError());
         if (status == kExitOk)
             status = kExitNg;
     }

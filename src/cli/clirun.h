@@ -16,11 +16,3 @@ inline constexpr int kExitUsage = 2;  // also a link that cannot be opened
 
 // `iniPath` is the settings file to use (the --ini file or the default one).
 int RunCli(const TCliArgs& args, const QString& iniPath);
-
-// Writes one line to standard output / one "netboard-cli: " line to standard error, at once,
-// control characters written as "\r", "\x00" (and a backslash as "\\"). A failed write to
-// standard output makes RunCli's status NG.
-void PrintLine(const QString& line);
-void PrintError(const QString& line);
-// Standard output lost a line (`error` the errno): the run ends NG, naming the cause.
-void LoseOutput(int error);

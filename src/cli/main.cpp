@@ -10,6 +10,7 @@
 
 #include "cli/cliargs.h"
 #include "cli/clirun.h"
+#include "cli/output.h"
 #include "core/inifile.h"
 #include "runner/commandrunner.h"
 

@@ -1,6 +1,6 @@
 #include "cli/stdoutlog.h"
 
-#include "cli/clirun.h"
+#include "cli/output.h"
 
 void TStdoutLog::Append(const QString& text) {
     PrintLine(text);

@@ -320,9 +320,11 @@ std::optional<int> TLedger::NextAddress(const LogFn& skipped) {
     TLedgerDb& db = Main();
     if (const std::optional<TMacBlock> block = BlockOf(db))
         return NextFree(db, *block);
-    std::optional<int> start = counter_.Counter();
-    if (!start)
-        return std::nullopt;
+    const std::optional<int> start = counter_.Counter();
+    return start ? FirstUnheld(db, *start, skipped) : std::nullopt;
+}
+
+std::optional<int> TLedger::FirstUnheld(TLedgerDb& db, int start, const LogFn& skipped) {
     const auto tell = [&skipped](const QString& line) {
         if (skipped)
             skipped(line);
@@ -332,7 +334,7 @@ std::optional<int> TLedger::NextAddress(const LogFn& skipped) {
     // command at work now. Rows are read a batch at a time from where the walk stands.
     const int highWater = IdentityOf(db).highWater;
     constexpr int kBatch = 256;
-    int low = *start;
+    int low = start;
     qint64 passed = 0;
     while (passed < kMacLowCount) {
         if (low <= highWater) {

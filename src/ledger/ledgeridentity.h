@@ -5,7 +5,7 @@
 #include <QString>
 #include <functional>
 
-#include "ledger/ledger.h"
+#include "ledger/ledgertypes.h"
 
 class TLedgerDb;
 

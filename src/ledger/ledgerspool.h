@@ -10,7 +10,7 @@
 #include <functional>
 #include <optional>
 
-#include "ledger/ledger.h"
+#include "ledger/ledgertypes.h"
 
 class TLedgerDb;
 

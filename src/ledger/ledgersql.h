@@ -6,7 +6,7 @@
 #include <QVariantList>
 
 #include "board/recordline.h"
-#include "ledger/ledger.h"
+#include "ledger/ledgertypes.h"
 
 namespace ledgersql {
 

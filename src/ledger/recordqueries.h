@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <functional>
 
-#include "ledger/ledger.h"
+#include "ledger/ledgertypes.h"
 
 class TLedgerDb;
 

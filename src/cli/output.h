@@ -1,0 +1,20 @@
+// netboard-cli's output: standard output for the log and the results, standard error for
+// problems. A write that does not reach standard output is remembered: the run then ends NG.
+//
+// Thread rules: GUI thread only.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Writes one line to standard output / one "netboard-cli: " line to standard error, at once,
+// control characters written as "\r", "\x00" (and a backslash as "\\"). A failed write to
+// standard output makes RunCli's status NG.
+void PrintLine(const QString& line);
+void PrintError(const QString& line);
+// Standard output lost a line (`error` the errno): the run ends NG, naming the cause.
+void LoseOutput(int error);
+// Writes `bytes` to standard output as they are (a CSV line, a JSON document).
+void WriteOut(const QByteArray& bytes);
+// Why standard output lost a line; empty while every line went through.
+QString OutputError();

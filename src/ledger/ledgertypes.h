@@ -1,0 +1,67 @@
+// The values the production ledger speaks in: address states and what is known of an address,
+// the MAC address block, counts, reservations and a ledger's identity.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <optional>
+#include <utility>
+
+enum class TAddressState { Free, Reserved, Given, Released, Burned };
+
+struct TAddressInfo {
+    TAddressState state = TAddressState::Free;
+    QString time;     // when it was given, burned, released or reserved (record time text)
+    QString command;  // the command that did so
+    QString station;
+    QString owner;  // the reserving process, while reserved
+    // A reservation of an owner that is still at work (this one included) is a command under
+    // way; one of an owner that has ended counts as burned.
+    bool operator==(const TAddressInfo& o) const {
+        return state == o.state && time == o.time && command == o.command && owner == o.owner;
+    }
+};
+
+// A MAC address block: its first and last address, both included.
+struct TMacBlock {
+    int first = 0;
+    int last = 0;
+    bool Contains(int low) const { return low >= first && low <= last; }
+};
+
+// What an address is reserved for: the command, the link and the own IP address it writes, so
+// that a reservation a crash left behind becomes the command's row.
+struct TReservationTag {
+    TReservationTag(QString command_, QString link_ = {}, QString ownIp_ = {})
+        : command(std::move(command_)), link(std::move(link_)), ownIp(std::move(ownIp_)) {}
+    TReservationTag(const char* command_) : command(QLatin1String(command_)) {}
+    QString command;
+    QString link;
+    QString ownIp;
+};
+
+// A ledger's identity: made once with the ledger; the addresses up to its high-water mark (the
+// highest a lost ledger before it had reserved, -1: none) count as used.
+struct TLedgerIdentity {
+    QString id;
+    QString created;  // record time text
+    int highWater = -1;
+};
+
+// The command rows, the NG ones among them, and the addresses by state.
+struct TStationStats {
+    QString station;
+    qint64 rows = 0;
+    qint64 ng = 0;
+    qint64 given = 0;
+    qint64 released = 0;
+    qint64 burned = 0;
+};
+
+// The counts of all stations (no station named), and what only the whole ledger has.
+struct TLedgerStats : TStationStats {
+    qint64 reserved = 0;
+    std::optional<TMacBlock> block;
+    qint64 remaining = 0;           // addresses of the block still to be given
+    QList<TStationStats> stations;  // by name
+};

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 
+#include "board/recordline.h"
 #include "ledger/ledgertypes.h"
 
 class TLedgerDb;

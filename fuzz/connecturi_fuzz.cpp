@@ -128,6 +128,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!std::any_of(named.begin(), named.end(),
                          [](const auto& p) { return p.first == QLatin1String("connect_timeout"); }))
             want.append({QStringLiteral("connect_timeout"), QStringLiteral("5")});
+        // Keep-alive probes, each where they name none.
+        for (const auto& [key, value] : {std::pair{"keepalives_idle", "5"},
+                                         std::pair{"keepalives_interval", "3"},
+                                         std::pair{"keepalives_count", "3"}}) {
+            if (!std::any_of(named.begin(), named.end(),
+                             [key = key](const auto& p) { return p.first == QLatin1String(key); }))
+                want.append({QString::fromLatin1(key), QString::fromLatin1(value)});
+        }
         want.append(read.last());
         FUZZ_CHECK(read == want);
     }

@@ -13,7 +13,7 @@ cd "$(dirname "$0")"
 # libqrencode and printed through libcups; their tests start a CUPS scheduler of their own (cups)
 # and read the PDF back with pdftoppm and pdftotext (poppler-utils) and zbarimg (zbar-tools).
 packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgtest-dev
-          fonts-noto-cjk busybox-static clang-14 libclang-rt-14-dev libqt6sql6-sqlite
+          fonts-noto-cjk qt6-translations-l10n busybox-static clang-14 libclang-rt-14-dev libqt6sql6-sqlite
           libqt6sql6-psql postgresql libpq-dev libcairo2-dev libqrencode-dev libcups2-dev cups
           poppler-utils zbar-tools)
 

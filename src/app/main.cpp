@@ -2,12 +2,14 @@
 // has closed.
 #include <QApplication>
 
+#include "app/japanesetexts.h"
 #include "app/mainwindow.h"
 #include "dialogs/dialogs.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("netboard-config"));
+    InstallQtJapanese(&app);
     // The icon of every window, and the desktop entry that carries it into the desktop menu.
     QApplication::setWindowIcon(ProgramIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral("netboard-config"));

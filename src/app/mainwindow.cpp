@@ -27,6 +27,7 @@
 #include "dialogs/errorbox.h"
 #include "dialogs/fonts.h"
 #include "dialogs/messagebox.h"
+#include "telnet/telneterrors.h"
 
 namespace {
 
@@ -308,17 +309,24 @@ bool TMainWindow::RunCommand(const std::function<void()>& body) {
     while (QWidget* popup = QApplication::activePopupWidget())
         popup->close();
     running_ = true;
+    // The log says where the command stopped, and the box why.
+    const auto stopped = [this](const QString& message) {
+        running_ = false;
+        AddLogLine(QStringLiteral("中止しました: ") + message.simplified());
+        ShowErrorBox(this, message);
+    };
     try {
         body();
-    } catch (const Exception& e) {
+    } catch (const ETelnetConnectError& e) {
+        // The session has logged where it could not connect and why.
         running_ = false;
         ShowErrorBox(this, e.Message());
+    } catch (const Exception& e) {
+        stopped(e.Message());
     } catch (const std::exception& e) {
-        running_ = false;
-        ShowErrorBox(this, QString::fromUtf8(e.what()));
+        stopped(QString::fromUtf8(e.what()));
     } catch (...) {
-        running_ = false;
-        ShowErrorBox(this, QStringLiteral("不明なエラーが発生しました。"));
+        stopped(QStringLiteral("不明なエラーが発生しました。"));
     }
     running_ = false;
     ShowNextAddress();

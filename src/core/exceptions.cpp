@@ -32,6 +32,6 @@ bool TryStrToInt(const QString& text, int* value) {
 int StrToInt(const QString& text) {
     int v = 0;
     if (!TryStrToInt(text, &v))
-        throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+        throw EConvertError(QStringLiteral("'%1' は整数ではありません").arg(text));
     return v;
 }

@@ -31,7 +31,7 @@ class EFCreateError : public Exception {
 
 // The integer conversion every dialog and reply parser uses: optional leading blanks, an
 // optional sign, decimal digits, within the signed 32-bit range. Anything else (an empty text
-// included) throws EConvertError "'<text>' is not a valid integer value".
+// included) throws EConvertError "'<text>' は整数ではありません".
 int StrToInt(const QString& text);
 // The same conversion without the throw.
 bool TryStrToInt(const QString& text, int* value);

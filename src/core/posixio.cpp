@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 TUniqueFd& TUniqueFd::operator=(TUniqueFd&& o) noexcept {
     if (this != &o)
@@ -55,5 +56,34 @@ bool WriteAll(int fd, const void* bytes, size_t n) {
 }
 
 QString ErrnoText(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
+    // The causes an operator meets, in Japanese; the system's own text stays beside them (for
+    // whoever looks it up), and stands alone for the rest.
+    static const std::pair<int, const char*> kJapanese[] = {
+        {EACCES, "アクセスが許可されていません"},
+        {EPERM, "操作が許可されていません"},
+        {ENOENT, "ファイルまたはフォルダがありません"},
+        {ENOTDIR, "フォルダではありません"},
+        {EISDIR, "フォルダです"},
+        {EEXIST, "すでにあります"},
+        {EROFS, "読み取り専用です"},
+        {ENOSPC, "ディスクに空きがありません"},
+        {EFBIG, "ファイルが大きすぎます"},
+        {EIO, "入出力エラーです"},
+        {EBUSY, "使用中です"},
+        {ENODEV, "デバイスがありません"},
+        {ENXIO, "デバイスがありません"},
+        {ENOTTY, "シリアルポートではありません"},
+        {ECONNREFUSED, "接続を拒否されました"},
+        {ETIMEDOUT, "時間内に応答がありません"},
+        {EHOSTUNREACH, "接続先に到達できません"},
+        {ENETUNREACH, "ネットワークに到達できません"},
+        {ECONNRESET, "接続が切断されました"},
+        {EPIPE, "接続が切断されました"},
+    };
+    const QString system = QString::fromLocal8Bit(std::strerror(err));
+    for (const auto& [code, text] : kJapanese) {
+        if (code == err)
+            return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(text), system);
+    }
+    return system;
 }

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include "board/commandline.h"
@@ -178,8 +179,13 @@ void TEntryDialog::accept() {
     auto* focused = qobject_cast<TNumberTextField*>(focusWidget());
     for (TNumberTextField* f : findChildren<TNumberTextField*>()) {
         if (f->isVisible() && !f->InRange()) {
+            TNumberTextField* refused = focused && !focused->InRange() ? focused : f;
             SystemBeep();
-            (focused && !focused->InRange() ? focused : f)->TakeFocusBack();
+            refused->TakeFocusBack();
+            // The operator is told at the field which value and why, not only beeped at.
+            refused->setToolTip(refused->RangeRefusal());
+            QToolTip::showText(refused->mapToGlobal(QPoint(0, refused->height())),
+                               refused->toolTip(), refused);
             return;
         }
     }

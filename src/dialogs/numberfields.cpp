@@ -321,6 +321,11 @@ bool g_takingFocusBack = false;
 
 TNumberTextField::TNumberTextField(QWidget* parent) : QLineEdit(parent) {
     HoldToCharRule(this, FmtTypeable, 10);
+    // A refusal's text stays at the field until its value is within range again.
+    connect(this, &QLineEdit::textChanged, this, [this] {
+        if (InRange())
+            setToolTip(QString());
+    });
 }
 
 void TNumberTextField::SetRange(const QString& minText, const QString& maxText) {
@@ -331,6 +336,12 @@ void TNumberTextField::SetRange(const QString& minText, const QString& maxText) 
 bool TNumberTextField::InRange() const {
     const int64_t v = numberfields::LeadingNumber(text());
     return v >= numberfields::LeadingNumber(minText_) && v <= numberfields::LeadingNumber(maxText_);
+}
+
+QString TNumberTextField::RangeRefusal() const {
+    return QStringLiteral("%1: %2 は %3～%4 の範囲で入力してください")
+        .arg(fieldName_.isEmpty() ? QStringLiteral("入力欄") : fieldName_, text(), minText_,
+             maxText_);
 }
 
 int TNumberTextField::IntValue() const {

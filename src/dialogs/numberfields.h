@@ -103,6 +103,8 @@ class TNumberTextField : public QLineEdit {
     // The leading number of the text (an optional sign and digits; empty or no digits count
     // as 0) lies within the range.
     bool InRange() const;
+    // What a field outside its range is refused with: its name, its text and the range.
+    QString RangeRefusal() const;
 
     // The name conversion errors give the field ("TCP/IP（1）").
     void SetFieldName(const QString& name) { fieldName_ = name; }

@@ -183,7 +183,7 @@ TLabelOutcome TZplPrinter::Print(const QByteArray& job) const {
     auto failed = [&name](const char* fault, const QString& what, const QString& why) {
         return TLabelOutcome::Failed(
             QLatin1String(fault),
-            QStringLiteral("ラベルプリンター %1 %2 (%3)").arg(name, what, why));
+            QStringLiteral("ラベルプリンター %1 %2: %3").arg(name, what, why));
     };
     QString error;
     const std::optional<sockaddr_in> address = Resolve(host_, port_, &error);

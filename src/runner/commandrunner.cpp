@@ -95,6 +95,13 @@ std::optional<int> TCommandRunner::NextOffered() {
     return next;
 }
 
+void TCommandRunner::OfferAgain() {
+    // An address the operator typed and then did not give is no board's: the record goes back
+    // to the one the ledger offers.
+    if (const std::optional<int> next = Ledger().NextAddress())
+        SetMacLow(&params_, *next);
+}
+
 void TCommandRunner::FollowCounter() {
     if (!ledger_)
         return;
@@ -140,8 +147,13 @@ bool TCommandRunner::ReserveAddress(const TReservationTag& tag, TAddressChoice c
                 if (MacLowOf(params_) != low)
                     continue;
             }
-            if (!ui_.MayReuse({mac, seen, seen.station != Ledger().Station()}))
+            if (!ui_.MayReuse({mac, seen, seen.station != Ledger().Station()})) {
+                Log(QStringLiteral("MACアドレス %1 は%2のため、何も送らずに中止しました")
+                        .arg(mac, seen.state == TAddressState::Given
+                                      ? QStringLiteral("書き込み済み")
+                                      : QStringLiteral("保存の応答がなかったアドレス")));
                 return false;
+            }
         }
         if (Ledger().Reserve(*low, seen, tag,
                              choice == TAddressChoice::Rewrite ? TLedger::TCounter::BecomesAddress
@@ -229,8 +241,10 @@ TCommandResult TCommandRunner::Write(TLinkKind kind, TWriteOptions options) {
         // and confirmed is sent as it is or not at all.
         const bool follow = !ui_.ShowsAddress() && MacLowOf(params_) == offered;
         if (!ReserveAddress({command, link->Description(), params_.OwnIpText()},
-                            follow ? TAddressChoice::FollowCounter : TAddressChoice::Confirmed))
+                            follow ? TAddressChoice::FollowCounter : TAddressChoice::Confirmed)) {
+            OfferAgain();
             return {};
+        }
         low = MacLowOf(params_);
     }
     const TBoardParams written = params_;
@@ -267,7 +281,7 @@ TCommandResult TCommandRunner::MacRewrite() {
     // rewrite leaves the counter where it was.
     try {
         if (!ReserveAddress({command, link->Description()}, TAddressChoice::Rewrite)) {
-            FollowCounter();
+            OfferAgain();
             return {};
         }
     } catch (...) {

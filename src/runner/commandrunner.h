@@ -176,6 +176,8 @@ class TCommandRunner {
                 QStringList* differences);
     // The record's MAC bytes follow the counter once a command has moved it.
     void FollowCounter();
+    // The record's MAC bytes go back to the ledger's next address after a refused one.
+    void OfferAgain();
     void Log(const QString& line);
 
     TCommandUi& ui_;

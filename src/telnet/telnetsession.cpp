@@ -50,7 +50,7 @@ TTelnetSession::TTelnetSession(QObject* owner, TLogPane* log, const TBoardParams
     try {
         client_->Connect();
     } catch (const ETelnetConnectError& e) {
-        LogLine(QStringLiteral("%1 に接続できません (%2)").arg(Description(), e.Cause()));
+        LogLine(QStringLiteral("%1 に接続できません: %2").arg(Description(), e.Cause()));
         throw;
     }
 

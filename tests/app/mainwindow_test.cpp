@@ -317,16 +317,16 @@ TEST_F(MainWindowTest, AFailedSaveShowsTheCauseAndAsksWhetherToCloseWithoutSavin
     } rows[] = {
         {kMissingFolder, dir.filePath("gone/n.ini"), "",
          QStringLiteral("設定ファイル \"%1\" に書き込めません。\nフォルダ \"%2\" に一時ファイルを"
-                        "作れません。\nNo such file or directory")
+                        "作れません。\nファイルまたはフォルダがありません (No such file or directory)")
              .arg(dir.filePath("gone/n.ini"), dir.filePath("gone"))},
         {kFolderAtThePath, dir.filePath("d.ini"),
-         QStringLiteral("設定ファイル \"%1\" を読み込めません。\nIs a directory")
+         QStringLiteral("設定ファイル \"%1\" を読み込めません。\nフォルダです (Is a directory)")
              .arg(dir.filePath("d.ini")),
          QStringLiteral("設定ファイル \"%1\" に書き込めません。\n起動時に読み込めなかったため、"
-                        "そのままにします。\nIs a directory")
+                        "そのままにします。\nフォルダです (Is a directory)")
              .arg(dir.filePath("d.ini"))},
         {kDiskFull, ini, "",
-         QStringLiteral("設定ファイル \"%1\" に書き込めません。\nFile too large").arg(ini)},
+         QStringLiteral("設定ファイル \"%1\" に書き込めません。\nファイルが大きすぎます (File too large)").arg(ini)},
     };
     for (const auto& row : rows) {
         QStringList texts;
@@ -381,8 +381,8 @@ TEST_F(MainWindowTest, ErrorsOfACommandShowTheErrorBox) {
     QString text;
     QString title;
     AcceptNextMessageBox(&text, &title);
-    form->RunCommand([] { throw EConvertError("'abc' is not a valid integer value"); });
-    EXPECT_EQ(text, "'abc' is not a valid integer value");
+    form->RunCommand([] { throw EConvertError("'abc' は整数ではありません"); });
+    EXPECT_EQ(text, "'abc' は整数ではありません");
     EXPECT_EQ(title, "ネットワークボード設定プログラム");
     EXPECT_FALSE(form->CommandRunning());
 }
@@ -402,7 +402,7 @@ TEST_F(MainWindowTest, TelnetTargetCommandStoresFieldsUpToABadOne) {
     QString text;
     QTimer::singleShot(0, [&] { AcceptNextMessageBox(&text); });
     form->ToolButton("BtSetTCPIP")->click();
-    EXPECT_EQ(text, "Telnet先のTCP/IP（2）: '1-2' is not a valid integer value");
+    EXPECT_EQ(text, "Telnet先のTCP/IP（2）: '1-2' は整数ではありません");
     EXPECT_EQ(form->Params().TCPIP1_1, 127);
     EXPECT_EQ(form->Params().TCPIP1_2, 0);
     // A dialog that creates the error is gone; a cancelled one changes nothing.

@@ -146,13 +146,13 @@ TEST(Parsers, SplitIpText) {
         SplitIpText("10..77.170");
         ADD_FAILURE();
     } catch (const EConvertError& e) {
-        EXPECT_EQ(e.Message(), "'' is not a valid integer value");
+        EXPECT_EQ(e.Message(), "'' は整数ではありません");
     }
     try {
         SplitIpText("a.b.c.d");
         ADD_FAILURE();
     } catch (const EConvertError& e) {
-        EXPECT_EQ(e.Message(), "'d' is not a valid integer value");
+        EXPECT_EQ(e.Message(), "'d' は整数ではありません");
     }
     // A bad group is found even when too few separators follow it.
     EXPECT_THROW(SplitIpText("10.x"), EConvertError);

@@ -359,7 +359,8 @@ TEST(CliOutput, LostOutputIsNgOnceTheBoardsPartIsRecorded) {
                                       "--ini", station.Ini()},
                                      row.how, &err),
                   1);
-        EXPECT_TRUE(err.contains(QStringLiteral("standard output: ") + row.cause))
+        EXPECT_TRUE(err.contains(QStringLiteral("standard output: ")) &&
+                    err.contains(QString::fromUtf8(row.cause)))
             << err.toStdString();
         EXPECT_EQ(station.LastRecord(), "write-mac,OK,,02-5A-C3-00-01-C9");
         EXPECT_EQ(station.Counter(), "00-01-CA");

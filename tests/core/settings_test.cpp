@@ -217,13 +217,13 @@ TEST_F(SettingsTest, AFileTheUserCannotWriteOrReadIsNeverReplaced) {
         mode_t fileMode, dirMode;
         const char* outcome;  // what load and save report, as the child sees them
     } rows[] = {
-        {0444, 0777, "read ok; 設定ファイル \"INI\" に書き込めません。\nPermission denied"},
+        {0444, 0777, "read ok; 設定ファイル \"INI\" に書き込めません。\nアクセスが許可されていません (Permission denied)"},
         {0000, 0777,
-         "設定ファイル \"INI\" を読み込めません。\nPermission denied; 設定ファイル \"INI\" に"
-         "書き込めません。\n起動時に読み込めなかったため、そのままにします。\nPermission denied"},
+         "設定ファイル \"INI\" を読み込めません。\nアクセスが許可されていません (Permission denied); 設定ファイル \"INI\" に"
+         "書き込めません。\n起動時に読み込めなかったため、そのままにします。\nアクセスが許可されていません (Permission denied)"},
         {0644, 0555,
          "read ok; 設定ファイル \"INI\" に書き込めません。\nフォルダ \"DIR\" に一時ファイルを"
-         "作れません。\nPermission denied"},
+         "作れません。\nアクセスが許可されていません (Permission denied)"},
         {0640, 0777, "read ok; saved"},
     };
     for (const auto& row : rows) {
@@ -272,7 +272,7 @@ TEST_F(SettingsTest, AFileUnreadableAtLoadIsNotReplacedLaterInTheRun) {
     QString error;
     const TBoardParams p = LoadSettings(ini, &error);
     EXPECT_EQ(error,
-              QStringLiteral("設定ファイル \"%1\" を読み込めません。\nIs a directory").arg(ini));
+              QStringLiteral("設定ファイル \"%1\" を読み込めません。\nフォルダです (Is a directory)").arg(ini));
     EXPECT_EQ(p.TelnetPass, "KXW");
     ASSERT_TRUE(QDir().rmdir(ini));
     WriteBytes(ini, "[Option]\r\nTelnetPass=secret\r\n");
@@ -346,7 +346,7 @@ TEST(StrToInt, ConvertsDecimalAndRejectsTheRest) {
         } catch (const EConvertError& e) {
             EXPECT_EQ(
                 e.Message(),
-                QStringLiteral("'%1' is not a valid integer value").arg(QString::fromUtf8(bad)));
+                QStringLiteral("'%1' は整数ではありません").arg(QString::fromUtf8(bad)));
         }
     }
 }

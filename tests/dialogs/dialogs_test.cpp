@@ -337,7 +337,7 @@ TEST(ParaSet1Dlg, ConversionErrorStopsTheCopyHalfway) {
         d.CopyTo(&out);
         ADD_FAILURE();
     } catch (const EConvertError& e) {
-        EXPECT_EQ(e.Message(), "TCP/IP（2）: '1-2' is not a valid integer value");
+        EXPECT_EQ(e.Message(), "TCP/IP（2）: '1-2' は整数ではありません");
     }
     EXPECT_EQ(out.TCPIP1_1, 1);   // before the bad field
     EXPECT_EQ(out.TCPPort1, 99);  // after it
@@ -557,7 +557,7 @@ TEST(OperatorView, DialogsAndBoxes) {
                  d.CopyTo(&p);
                  ADD_FAILURE();
              } catch (const EConvertError& e) {
-                 EXPECT_EQ(e.Message(), "TCP/IP（接続先）（3）: '' is not a valid integer value");
+                 EXPECT_EQ(e.Message(), "TCP/IP（接続先）（3）: '' は整数ではありません");
              }
          }},
         {"with MAC address: opens on the first field that can change, Tab skips read-only",

@@ -54,7 +54,7 @@ TEST(ZplLabel, OneJobWhenReadyAndNoneWithTheCauseOtherwise) {
         {"--paused", "paused", "は一時停止中です"},
         {"--silent", "no-answer", "が 3 秒以内に状態を返しません"},
         {"--cut", "closed", "が状態の応答の途中で接続を切りました"},
-        {"stopped", "connect", "に接続できません (Connection refused)"},
+        {"stopped", "connect", "に接続できません: 接続を拒否されました (Connection refused)"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row[0]);

@@ -115,7 +115,7 @@ TEST_F(MainWindowSerialTest, APortThatDoesNotOpenEndsTheCommandAndTheNextOneTrie
     // Nothing sent, nothing awaited; the log names the device and the cause.
     const QStringList failed = {
         QStringLiteral(
-            "COM4 %1: ポートをオープンできませんでした (open: No such file or directory)")
+            "COM4 %1: ポートをオープンできませんでした (open: ファイルまたはフォルダがありません (No such file or directory))")
             .arg(dir.filePath("no-such-tty"))};
     EXPECT_EQ(Log(), failed);
     EXPECT_FALSE(form->SerialSession()->Port()->IsOpen());

@@ -26,7 +26,7 @@
 namespace {
 
 const QString kOpenFailed = QStringLiteral("ポートをオープンできませんでした");
-const QString kBusy = kOpenFailed + " (flock: Device or resource busy)";
+const QString kBusy = kOpenFailed + " (flock: 使用中です (Device or resource busy))";
 
 QByteArray Pattern(int n) {
     QByteArray b(n, '\0');
@@ -210,9 +210,10 @@ TEST_F(CommXTest, OpenWhileOpenThrowsAndLeavesThePortOpen) {
 TEST_F(CommXTest, PortsWithoutAUsableDeviceDoNotOpen) {
     ini.Map(6, "/nonexistent/ttyX");
     ini.Map(7, "/dev/null");  // not a terminal
-    const std::pair<int, QString> rows[] = {{0, "device: No such device"},
-                                            {6, "open: No such file or directory"},
-                                            {7, "tcgetattr: Inappropriate ioctl for device"}};
+    const std::pair<int, QString> rows[] = {
+        {0, "device: デバイスがありません (No such device)"},
+        {6, "open: ファイルまたはフォルダがありません (No such file or directory)"},
+        {7, "tcgetattr: シリアルポートではありません (Inappropriate ioctl for device)"}};
     for (const auto& [port, cause] : rows) {
         SCOPED_TRACE(port);
         comm.SetPortNo(port);

@@ -114,7 +114,8 @@ QString Address(int n) {
 
 // What the log says of a connect that nothing answers at 127.0.8.n.
 QStringList Refused(int n) {
-    return {"Connect", Address(n) + ":23 に接続できません (Connection refused)"};
+    return {"Connect",
+            Address(n) + ":23 に接続できません: 接続を拒否されました (Connection refused)"};
 }
 
 // What a write sends: the wake line, with a MAC address its line, the ten setting lines (the
@@ -535,7 +536,7 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
              QStringList{"警告: Port値(接続先)の応答 'x1' は正しい形ではありません。"
                          "設定する前に確かめてください"},
          "127.0.8.67:10999 mask 16 mac 01-C9",
-         "'x1' is not a valid integer value"},
+         "'x1' は整数ではありません"},
         // Nothing listens at the address read back: the values shown are not stored.
         {"second connect refused",
          48,
@@ -605,7 +606,12 @@ TEST_F(TelnetCommandTest, CheckAndSet) {
         if (row.second) {
             EXPECT_EQ(Raw(row.second), wireSecond);
         }
-        EXPECT_EQ(form->LogPane()->Lines(), row.log);
+        // An error box ends the command; the log says so with its words, but for a connection
+        // that failed, whose line says where and why.
+        QStringList log = row.log;
+        if (!row.box.isEmpty() && row.box != kServerNotResponding)
+            log << QStringLiteral("中止しました: ") + row.box;
+        EXPECT_EQ(form->LogPane()->Lines(), log);
         EXPECT_EQ(RecordText(form->Params()), row.record);
         form.reset();
     }

@@ -288,7 +288,9 @@ TEST_F(TelnetSession, ConnectFailureLeavesTheConstructorWithItsErrorAndLogsWhere
         EXPECT_EQ(e.Message(), QStringLiteral("server not responding"));
     }
     EXPECT_EQ(pane.log.Lines(),
-              QStringList({"Connect", "127.0.4.113:23 に接続できません (Connection refused)"}));
+              QStringList(
+                  {"Connect",
+                   "127.0.4.113:23 に接続できません: 接続を拒否されました (Connection refused)"}));
 }
 
 TEST_F(TelnetSession, TargetThatIsNoDottedAddressNeverReachesTheResolver) {

@@ -589,7 +589,8 @@ TEST(CliUsage, ASimulatedBoardUnderAStablePath) {
     ASSERT_TRUE(help.waitForFinished(10000));
     EXPECT_EQ(help.exitCode(), 0);
     const QString modes = QString::fromUtf8(help.readAllStandardOutput());
-    for (const char* mode : {"serial", "telnet", "reader", "--link"})
+    for (const char* mode :
+         {"serial", "telnet", "reader", "--link", "--state", "--no-persist", "--persist-except"})
         EXPECT_TRUE(modes.contains(mode)) << mode;
 }
 

@@ -1,7 +1,37 @@
 #include "boardmodel.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+namespace {
+
+// The board's factory settings: the defaults of the tool's settings file, but for its own
+// address, `ownIp`, a loopback one: the tool connects to what a check-and-set reads here.
+BoardSettings FactorySettings(const QByteArray& ownIp) {
+    return {{"madr", "02-5A-C3-00-01-C9"},
+            {"l_ip", ownIp},
+            {"l_pt", "10777"},
+            {"f_ip", "10.16.77.171"},
+            {"f_pt", "3335"},
+            {"mask", "16"},
+            {"conn", "1"},
+            {"bps", "16"},
+            {"timv", "10"},
+            {"keep", "1"},
+            {"timr", "1"}};
+}
+
+// True when `key` names a setting of the board; says on stderr what `option` was given otherwise.
+bool IsSetting(const char* option, const QByteArray& key) {
+    if (FactorySettings({}).contains(key))
+        return true;
+    std::fprintf(stderr, "netboard-sim: %s: the board has no setting \"%s\"\n", option,
+                 key.constData());
+    return false;
+}
+
+}  // namespace
 
 const char* const kBoardSwitchHelp =
     "  --silent            never answer\n"
@@ -15,8 +45,14 @@ const char* const kBoardSwitchHelp =
     "  --query-crlf        end query answers with CR LF instead of CR\n"
     "  --transcript FILE   append every received line to FILE\n"
     "  --raw FILE          append every received command byte to FILE, terminators included\n"
-    "  --set KEY=VALUE     start with VALUE for the setting KEY (madr, l_ip, ..., timr);\n"
-    "                      l_ip starts as a loopback address unless set\n"
+    "  --state FILE        keep what \"save\" stores in FILE and start from it, as a board\n"
+    "                      does after a power cycle (missing or damaged: factory settings)\n"
+    "  --no-persist        answer \"save\" with OK but store nothing\n"
+    "  --persist-except KEY  let \"save\" store every setting but KEY (KEY keeps its stored\n"
+    "                      value; may be repeated)\n"
+    "  --set KEY=VALUE     start with VALUE for the setting KEY (madr, l_ip, ..., timr), over\n"
+    "                      what --state holds; stored only by a \"save\"; l_ip starts as a\n"
+    "                      loopback address unless set\n"
     "  --ignore KEY        acknowledge KEY= lines with OK but keep the old value\n"
     "  --corrupt N:B       send byte B (0-255, e.g. 0xff) in place of the N-th byte sent\n"
     "                      (counted from 1 over the whole run, telnet commands included)\n";
@@ -49,9 +85,20 @@ bool ParseBoardSwitch(int argc, char** argv, int* i, BoardBehaviour* b) {
     else if (!std::strcmp(a, "--set")) {
         const QByteArray kv(next());
         const int eq = kv.indexOf('=');
-        if (eq <= 0)
+        if (eq <= 0 || !IsSetting("--set", kv.left(eq)))
             return false;
         b->start[kv.left(eq)] = kv.mid(eq + 1);
+    } else if (!std::strcmp(a, "--state")) {
+        b->statePath = QString::fromLocal8Bit(next());
+        if (b->statePath.isEmpty())
+            return false;
+    } else if (!std::strcmp(a, "--no-persist"))
+        b->noPersist = true;
+    else if (!std::strcmp(a, "--persist-except")) {
+        const QByteArray key(next());
+        if (!IsSetting("--persist-except", key))
+            return false;
+        b->persistExcept.insert(key);
     } else if (!std::strcmp(a, "--ignore"))
         b->ignore.insert(QByteArray(next()));
     else if (!std::strcmp(a, "--corrupt")) {
@@ -77,22 +124,47 @@ QByteArray WireCorruption::Pass(QByteArray bytes) {
 }
 
 BoardModel::BoardModel(BoardBehaviour behaviour) : b_(std::move(behaviour)) {
-    // The board's factory settings: the defaults of the tool's settings file, but for its own
-    // address, which is a loopback one: the tool connects to what a check-and-set reads here.
-    current_ = {{"madr", "02-5A-C3-00-01-C9"},
-                {"l_ip", "127.0.0.1"},
-                {"l_pt", "10777"},
-                {"f_ip", "10.16.77.171"},
-                {"f_pt", "3335"},
-                {"mask", "16"},
-                {"conn", "1"},
-                {"bps", "16"},
-                {"timv", "10"},
-                {"keep", "1"},
-                {"timr", "1"}};
+    saved_ = FactorySettings(b_.factoryIp);
+    if (!b_.statePath.isEmpty())
+        LoadStored();
+    current_ = saved_;
     for (auto it = b_.start.cbegin(); it != b_.start.cend(); ++it)
         current_[it.key()] = it.value();
-    saved_ = current_;
+}
+
+void BoardModel::LoadStored() {
+    const BoardStateRead r = ReadBoardState(b_.statePath, saved_.keys());
+    startedFrom_ = r.result;
+    const QByteArray path = QFile::encodeName(b_.statePath);
+    if (r.result == BoardStateRead::Loaded)
+        saved_ = r.values;
+    else if (r.result == BoardStateRead::Missing)
+        std::fprintf(stderr, "netboard-sim: no state file %s yet: factory settings\n",
+                     path.constData());
+    else
+        std::fprintf(stderr, "netboard-sim: state file %s is damaged (%s): factory settings\n",
+                     path.constData(), r.why.toLocal8Bit().constData());
+}
+
+// Stores the working values, but those --persist-except names; with --state, in the file first.
+// False when the file cannot take them: the board then answers NG and keeps what it had stored.
+bool BoardModel::Save() {
+    if (b_.noPersist)
+        return true;
+    BoardSettings stored = saved_;
+    for (auto it = stored.begin(); it != stored.end(); ++it)
+        if (!b_.persistExcept.contains(it.key()))
+            it.value() = current_.value(it.key());
+    if (!b_.statePath.isEmpty()) {
+        const QString why = WriteBoardState(b_.statePath, stored);
+        if (!why.isEmpty()) {
+            std::fprintf(stderr, "netboard-sim: save not stored: %s\n",
+                         why.toLocal8Bit().constData());
+            return false;
+        }
+    }
+    saved_ = stored;
+    return true;
 }
 
 BoardModel::Output BoardModel::Feed(const QByteArray& in) {
@@ -143,10 +215,8 @@ QByteArray BoardModel::Answer(const QByteArray& line) {
         return ng;
     if (line.isEmpty())
         return b_.noPrompt ? QByteArray() : QByteArray(">");
-    if (line == "save") {
-        saved_ = current_;
-        return ok;
-    }
+    if (line == "save")
+        return Save() ? ok : ng;
     if (line == "exit")
         return {};  // leaves the command mode; nothing is awaited
     if (line == "qelmoT4")

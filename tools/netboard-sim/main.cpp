@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "boardmodel.h"
 #include "modes.h"
 
 namespace {
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
     const char* mode = argv[1];
     if (!std::strcmp(mode, "--help") || !std::strcmp(mode, "-h")) {
         std::fputs(kUsage, stdout);
+        std::printf("Switches of both board modes (serial, telnet):\n%s", kBoardSwitchHelp);
         return 0;
     }
     if (!std::strcmp(mode, "serial"))

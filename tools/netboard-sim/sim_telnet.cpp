@@ -2,8 +2,9 @@
 // connection at a time as a board does: option requests, the "PASSWORD:" prompt, the echo of
 // every character and the answers of the board's command language (BoardModel).
 //
-// The board's settings live as long as the process, so a second connection sees what the first
-// one set (as the check-and-set procedure expects).
+// The board's working settings live as long as the process, so a second connection sees what the
+// first one set (as the check-and-set procedure expects); what "save" stored outlives it with
+// --state.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -295,9 +296,8 @@ int RunTelnet(int argc, char** argv) {
         return status;
     const int one = 1;
 
-    // The board's own address is the one it is reached at, unless told otherwise.
-    if (!o.board.start.contains("l_ip"))
-        o.board.start["l_ip"] = o.address;
+    // The board's own address is the one it is reached at, unless stored or set otherwise.
+    o.board.factoryIp = o.address;
     BoardModel model(o.board);
     WireCorruption corruption(o.board);
     int connections = 0;

@@ -18,17 +18,28 @@ QStringList ReadbackLines(const TBoardReadback& board) {
     return lines;
 }
 
-QStringList ReadbackDifferences(const TBoardParams& written, const TBoardReadback& board,
-                                bool withMac) {
-    QStringList out = NotTakenLines(board);
+TSentValues SentValues(const TBoardParams& p, bool withMac) {
+    TSentValues sent;
     for (const TBoardSetting& s : kBoardSettings) {
-        const bool mac = s.form == TSettingForm::MacAddress;
-        if ((mac && !withMac) || board.NotTaken(s))
+        if (withMac || s.form != TSettingForm::MacAddress)
+            sent[QLatin1String(s.keyword)] = SettingValueText(s, p);
+    }
+    return sent;
+}
+
+QList<TValueDifference> WrittenDifferences(const TSentValues& written,
+                                           const TBoardReadback& board) {
+    QList<TValueDifference> out;
+    for (const TBoardSetting& s : kBoardSettings) {
+        if (const std::optional<QString> reply = board.NotTaken(s))
+            out.append({QLatin1String(s.keyword), ReplyFaultText(s, *reply)});
+    }
+    for (const TBoardSetting& s : kBoardSettings) {
+        QString sent = written.value(QLatin1String(s.keyword));
+        if (sent.isEmpty() || board.NotTaken(s))
             continue;
-        // The value exactly as the setting line sent it.
-        QString sent = SettingValueText(s, written);
         QString read = ReadbackText(s.keyword, board);
-        if (mac) {
+        if (s.form == TSettingForm::MacAddress) {
             // The part of a MAC address that is the board's own: its last three bytes.
             sent = sent.right(8);
             read = read.isNull() ? read : read.right(8);
@@ -38,10 +49,19 @@ QStringList ReadbackDifferences(const TBoardParams& written, const TBoardReadbac
                               ? (sent != QLatin1String("0")) == (read != QLatin1String("0"))
                               : read == sent;
         if (!same)
-            out << QStringLiteral("%1 written %2, read %3")
-                       .arg(QLatin1String(s.keyword), sent,
-                            read.isNull() ? QStringLiteral("nothing") : read);
+            out.append({QLatin1String(s.keyword),
+                        QStringLiteral("%1 written %2, read %3")
+                            .arg(QLatin1String(s.keyword), sent,
+                                 read.isNull() ? QStringLiteral("nothing") : read)});
     }
+    return out;
+}
+
+QStringList ReadbackDifferences(const TBoardParams& written, const TBoardReadback& board,
+                                bool withMac) {
+    QStringList out;
+    for (const TValueDifference& d : WrittenDifferences(SentValues(written, withMac), board))
+        out << d.text;
     return out;
 }
 

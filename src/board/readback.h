@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "board/recordline.h"
 #include "board/settingtable.h"
 
 struct TBoardParams;
@@ -15,6 +16,16 @@ struct TBoardReadback;
 QString ReadbackText(const char* key, const TBoardReadback& board);
 // "key=value" for every value read, in query order.
 QStringList ReadbackLines(const TBoardReadback& board);
+// The values a write sends: every setting, with `withMac` also the MAC address.
+TSentValues SentValues(const TBoardParams& p, bool withMac);
+// A setting whose value read is not the value written.
+struct TValueDifference {
+    QString key;   // "mask"
+    QString text;  // "mask written 16, read 24"
+};
+// Every setting `written` holds a value of whose value read differs (or was not read), in query
+// order, as ReadbackDifferences compares them; NotTakenLines first.
+QList<TValueDifference> WrittenDifferences(const TSentValues& written, const TBoardReadback& board);
 // "mask written 16, read 24" for every setting whose value read differs from the value the
 // write sent (or was not read); with `withMac` also the last three MAC bytes. "conn" compares
 // as on (not 0) or off. The NotTakenLines come first, whatever the setting: the board answered

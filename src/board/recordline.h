@@ -8,7 +8,15 @@
 #pragma once
 
 #include <QDateTime>
+#include <QMap>
 #include <QString>
+
+// The values a command sent to a board, by query keyword ("mask" -> "24", "madr" ->
+// "02-5A-C3-00-01-C9"), each as its setting line wrote it; a command that sent none has none.
+using TSentValues = QMap<QString, QString>;
+// The keywords the ledger keeps sent values under, in the order of the record's columns.
+inline constexpr const char* kSentKeys[] = {"l_ip", "l_pt", "f_ip", "f_pt", "mask", "conn",
+                                            "bps",  "timv", "keep", "timr", "madr"};
 
 struct TRecordLine {
     QDateTime time;   // local time
@@ -19,6 +27,7 @@ struct TRecordLine {
     bool ok = false;
     QString failed;   // keyword of the first line that failed; empty on OK
     QString station;  // the station that ran the command (not a CSV column)
+    TSentValues sent;
 };
 
 // The record's name of a write command: write, write-mac, telnet-write, telnet-write-mac.

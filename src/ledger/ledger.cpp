@@ -245,7 +245,8 @@ void TLedger::BurnAbandoned(TLedgerDb& db) {
                             r.value(4).toString(),
                             false,
                             QStringLiteral("save"),
-                            r.value(2).toString()};
+                            r.value(2).toString(),
+                            {}};
             db.Exec(
                 "UPDATE addresses SET state = 'burned' WHERE low = ? AND state = 'reserved' "
                 "AND owner = ?",

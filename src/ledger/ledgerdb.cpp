@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr int kSchemaVersion = 4;
+constexpr int kSchemaVersion = 5;
 // A shared ledger whose server could not be reached is tried again after this long.
 constexpr qint64 kRetryAfterMs = 10000;
 // A writer waits this long for another's transaction before it gives up.
@@ -95,7 +95,25 @@ const char* const kVersion4[] = {
     "owner TEXT NOT NULL, state TEXT NOT NULL)",
     nullptr,
 };
-const TMigration kMigrations[] = {{1, kVersion1}, {2, kVersion2}, {3, kVersion3}, {4, kVersion4}};
+// The values each command sent (none in older rows), so that a board can be checked against
+// what was written to it; the checks are found by their board's address.
+const char* const kVersion5[] = {
+    "ALTER TABLE commands ADD COLUMN sent_l_ip TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE commands ADD COLUMN sent_l_pt TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE commands ADD COLUMN sent_f_ip TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE commands ADD COLUMN sent_f_pt TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE commands ADD COLUMN sent_mask TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE commands ADD COLUMN sent_conn TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE commands ADD COLUMN sent_bps TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE commands ADD COLUMN sent_timv TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE commands ADD COLUMN sent_keep TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE commands ADD COLUMN sent_timr TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE commands ADD COLUMN sent_madr TEXT NOT NULL DEFAULT ''",
+    "CREATE INDEX commands_checks ON commands (mac, id) WHERE command = 'check'",
+    nullptr,
+};
+const TMigration kMigrations[] = {
+    {1, kVersion1}, {2, kVersion2}, {3, kVersion3}, {4, kVersion4}, {5, kVersion5}};
 // Every commit on a shared ledger tells the other stations' windows through this channel.
 const QString kChangeChannel = QStringLiteral("netboard_ledger");
 
@@ -261,9 +279,9 @@ bool WriteOptions(const TParams& params, QString* options, QString* error) {
         return std::any_of(params.begin(), params.end(),
                            [key](const auto& p) { return p.first == QLatin1String(key); });
     };
-    for (const auto& [key, value] : {std::pair{"keepalives_idle", "5"},
-                                     std::pair{"keepalives_interval", "3"},
-                                     std::pair{"keepalives_count", "3"}}) {
+    for (const auto& [key, value] :
+         {std::pair{"keepalives_idle", "5"}, std::pair{"keepalives_interval", "3"},
+          std::pair{"keepalives_count", "3"}}) {
         if (!named(key))
             out << QStringLiteral("%1='%2'").arg(QLatin1String(key), QLatin1String(value));
     }

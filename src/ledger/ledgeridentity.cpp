@@ -97,13 +97,14 @@ void CarryOwnLedger(TLedgerDb& db, TLedgerDb& local, const QString& stationId,
     qint64 rows = 0;
     {
         QSqlQuery q = local.Exec(
-            "SELECT id, time, utc, station, command, link, mac, own_ip, result, failed, origin "
-            "FROM commands WHERE pending = 0 ORDER BY id");
+            "SELECT id, time, utc, station, command, link, mac, own_ip, result, failed, "
+            "origin, " NB_SENT_COLUMNS " FROM commands WHERE pending = 0 ORDER BY id");
         TLedgerDb::TRepeated insert(
             db,
             "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
-            "failed, origin) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (origin) DO "
-            "NOTHING");
+            "failed, origin, " NB_SENT_COLUMNS
+            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_SENT_PLACES
+            ") ON CONFLICT (origin) DO NOTHING");
         while (q.next()) {
             QVariantList values;
             for (int i = 1; i <= 9; ++i)
@@ -112,6 +113,8 @@ void CarryOwnLedger(TLedgerDb& db, TLedgerDb& local, const QString& stationId,
             values << (origin.isEmpty()
                            ? QStringLiteral("%1/own/%2").arg(stationId, q.value(0).toString())
                            : origin);
+            for (int i = 11; i < 11 + kSentColumnCount; ++i)
+                values << q.value(i);
             insert.Run(values);
             ++rows;
         }

@@ -40,12 +40,12 @@ void TLedgerSpool::Flush(TLedgerDb& shared) {
         {
             QSqlQuery q = local_.Exec(
                 "SELECT id, time, utc, station, command, link, mac, own_ip, result, failed, "
-                "origin FROM commands WHERE pending = 1 ORDER BY id LIMIT ?",
+                "origin, " NB_SENT_COLUMNS " FROM commands WHERE pending = 1 ORDER BY id LIMIT ?",
                 {kCopyBatch});
             while (q.next()) {
                 lastId = q.value(0).toLongLong();
                 QVariantList values;
-                for (int i = 1; i <= 10; ++i)
+                for (int i = 1; i <= 10 + kSentColumnCount; ++i)
                     values << q.value(i);
                 rows.push_back(values);
             }
@@ -58,8 +58,9 @@ void TLedgerSpool::Flush(TLedgerDb& shared) {
             for (const QVariantList& values : rows)
                 shared.Exec(
                     "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
-                    "failed, origin) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-                    "ON CONFLICT (origin) DO NOTHING",
+                    "failed, origin, " NB_SENT_COLUMNS
+                    ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_SENT_PLACES
+                    ") ON CONFLICT (origin) DO NOTHING",
                     values);
         });
         local_.InTransaction([&] {

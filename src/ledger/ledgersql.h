@@ -22,9 +22,16 @@ inline constexpr const char* kBurnAddress =
     "VALUES (?, 'burned', ?, ?, ?, '') ON CONFLICT (low) DO UPDATE SET state = 'burned', "
     "time = excluded.time, command = excluded.command, station = excluded.station, owner = '' "
     "WHERE addresses.state = 'released'";
+// The columns of the values a command sent, in the order of kSentKeys.
+#define NB_SENT_COLUMNS                                                                       \
+    "sent_l_ip, sent_l_pt, sent_f_ip, sent_f_pt, sent_mask, sent_conn, sent_bps, sent_timv, " \
+    "sent_keep, sent_timr, sent_madr"
+#define NB_SENT_PLACES "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?"
+inline constexpr int kSentColumnCount = 11;
 inline constexpr const char* kInsertRow =
     "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, failed, "
-    "pending, origin) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    "pending, origin, " NB_SENT_COLUMNS ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_SENT_PLACES
+    ")";
 // A write that changes nothing: it still needs the write lock and write access.
 inline constexpr const char* kNoChange = "UPDATE ledger_schema SET version = version";
 
@@ -36,6 +43,8 @@ TAddressState StateOf(const QString& name);
 // The first column of a one-row query as a number; `none` when it is NULL or there is no row.
 qint64 Number(QSqlQuery q, qint64 none = 0);
 
+// The values of the sent columns, in their order.
+QVariantList SentColumnValues(const TSentValues& sent);
 // The values of kInsertRow for `row` (of `station` unless the row names one). `timeText`: the
 // time as an imported line wrote it; empty: the row's own time. `origin` names a row kept on a
 // station for the shared ledger (pending until copied).

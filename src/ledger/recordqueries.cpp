@@ -98,10 +98,15 @@ void ExportRecord(TLedgerDb& db, const QDateTime& since,
             QStringLiteral("製造記録 %1 を読めません: %2").arg(db.Where(), q.lastError().text()));
     write(QByteArray(kRecordHeader) + "\r\n");
     while (db.Watched([&] { return q.next(); })) {
-        const TRecordLine line{QDateTime(),           q.value(1).toString(),
-                               q.value(2).toString(), q.value(3).toString(),
-                               q.value(4).toString(), q.value(5).toString() == QLatin1String("OK"),
-                               q.value(6).toString(), QString()};
+        const TRecordLine line{QDateTime(),
+                               q.value(1).toString(),
+                               q.value(2).toString(),
+                               q.value(3).toString(),
+                               q.value(4).toString(),
+                               q.value(5).toString() == QLatin1String("OK"),
+                               q.value(6).toString(),
+                               QString(),
+                               {}};
         write(FormatRecordLine(line, q.value(0).toString()).toLatin1() + "\r\n");
     }
 }

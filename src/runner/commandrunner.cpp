@@ -168,6 +168,7 @@ bool TCommandRunner::ReserveAddress(const TReservationTag& tag, TAddressChoice c
 TCommandResult TCommandRunner::RunRecorded(const QString& command, TBoardLink& link,
                                            std::optional<int> low, int counterBase,
                                            const QString& ownIp, const QString& mac,
+                                           const TSentValues& sent,
                                            const std::function<TOutcome()>& procedure) {
     TCommandResult result;
     result.reached = true;
@@ -179,20 +180,21 @@ TCommandResult TCommandRunner::RunRecorded(const QString& command, TBoardLink& l
         // The board heard something: the row says so, and an address that may have reached its
         // store is not offered again without a question.
         result.outcome = {false, "error"};
-        Record(&result, command, link.Description(), ownIp, low, counterBase);
+        Record(&result, command, link.Description(), ownIp, low, counterBase, sent);
         throw;
     }
-    Record(&result, command, link.Description(), ownIp, low, counterBase);
+    Record(&result, command, link.Description(), ownIp, low, counterBase, sent);
     return result;
 }
 
 void TCommandRunner::Record(TCommandResult* result, const QString& command, const QString& link,
-                            const QString& ownIp, std::optional<int> low, int counterBase) {
+                            const QString& ownIp, std::optional<int> low, int counterBase,
+                            const TSentValues& sent) {
     const TOutcome& out = result->outcome;
     result->link = link;
     const TRecordLine row{
-        QDateTime::currentDateTime(),    command,  link, result->mac, ownIp, out.ok,
-        QString::fromLatin1(out.failed), QString()};
+        QDateTime::currentDateTime(),    command,   link, result->mac, ownIp, out.ok,
+        QString::fromLatin1(out.failed), QString(), sent};
     // The address's outcome: kept by the board once "save" was acknowledged (a failed
     // verification comes after that), possibly kept once it went out unanswered, free again
     // before that.
@@ -251,17 +253,18 @@ TCommandResult TCommandRunner::Write(TLinkKind kind, TWriteOptions options) {
     TBoardReadback readBack;
     QStringList differences;
     TCommandResult r =
-        RunRecorded(command, *link, low, counterBase, written.OwnIpText(), {}, [&]() -> TOutcome {
-            const TOutcome out = RunWriteCommand(*link, &params_, withMac, Hooks());
-            if (!out.ok || !options.verify)
-                return out;
-            // The verification is a phase of its own after the write's banner.
-            const bool same = Verify(*link, written, withMac, &readBack, &differences);
-            Log(QLatin1String(same ? "verify: OK" : "verify: NG"));
-            for (const QString& d : differences)
-                Log(QStringLiteral("verify: ") + d);
-            return same ? out : TOutcome{false, "verify"};
-        });
+        RunRecorded(command, *link, low, counterBase, written.OwnIpText(), {},
+                    SentValues(written, withMac), [&]() -> TOutcome {
+                        const TOutcome out = RunWriteCommand(*link, &params_, withMac, Hooks());
+                        if (!out.ok || !options.verify)
+                            return out;
+                        // The verification is a phase of its own after the write's banner.
+                        const bool same = Verify(*link, written, withMac, &readBack, &differences);
+                        Log(QLatin1String(same ? "verify: OK" : "verify: NG"));
+                        for (const QString& d : differences)
+                            Log(QStringLiteral("verify: ") + d);
+                        return same ? out : TOutcome{false, "verify"};
+                    });
     r.differences = differences;
     r.board = readBack;
     return r;
@@ -289,7 +292,8 @@ TCommandResult TCommandRunner::MacRewrite() {
         throw;
     }
     const std::optional<int> low = MacLowOf(params_);
-    return RunRecorded(command, *link, low, *low, {}, {},
+    const TSentValues sent = {{QStringLiteral("madr"), QString::fromLatin1(MacText(params_))}};
+    return RunRecorded(command, *link, low, *low, {}, {}, sent,
                        [&] { return RewriteMacAddress(*link, &params_, Hooks()); });
 }
 
@@ -368,6 +372,7 @@ TCommandResult TCommandRunner::CheckAndSet(TLinkKind kind) {
     }
     TakeCheckAndSet(edited, board, wholeMac);
     TCommandResult r = RunRecorded(command, *link, std::nullopt, -1, params_.OwnIpText(), mac,
+                                   SentValues(params_, false),
                                    [&] { return RunCheckAndSetWrite(*link, &params_, Hooks()); });
     r.board = board;
     return r;
@@ -388,9 +393,9 @@ TCommandResult TCommandRunner::Read(TLinkKind kind) {
     TBoardParams scratch = params_;  // nothing read is kept
     // Read into lastBoard_, which keeps what was read before a reply that is not a number.
     lastBoard_ = TBoardReadback();
-    TCommandResult r =
-        RunRecorded(QLatin1String(telnet ? "telnet-read" : "read"), *link, std::nullopt, -1, {}, {},
-                    [&] { return ReadBoardSettings(*link, &scratch, &lastBoard_, StrictHooks()); });
+    TCommandResult r = RunRecorded(
+        QLatin1String(telnet ? "telnet-read" : "read"), *link, std::nullopt, -1, {}, {}, {},
+        [&] { return ReadBoardSettings(*link, &scratch, &lastBoard_, StrictHooks()); });
     r.board = lastBoard_;
     return r;
 }

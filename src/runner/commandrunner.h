@@ -160,14 +160,15 @@ class TCommandRunner {
     bool ReserveAddress(const TReservationTag& tag, TAddressChoice choice);
     // Runs `procedure` over a reserved address (if any) and records the row with the address's
     // outcome; `mac` names the address of a command that reserved none (what a check-and-set
-    // read). An error inside the procedure is recorded too, then passed on.
+    // read); `sent` the values it sends. An error inside the procedure is recorded too, then
+    // passed on.
     TCommandResult RunRecorded(const QString& command, TBoardLink& link, std::optional<int> low,
                                int counterBase, const QString& ownIp, const QString& mac,
-                               const std::function<TOutcome()>& procedure);
+                               const TSentValues& sent, const std::function<TOutcome()>& procedure);
     // Adds the row (and ends the reservation); a failure is told and makes the result NG.
     void Record(TCommandResult* result, const QString& command, const QString& link,
                 const QString& ownIp = {}, std::optional<int> low = std::nullopt,
-                int counterBase = -1);
+                int counterBase = -1, const TSentValues& sent = {});
     // The confirmed check-and-set values replace the record; the MAC address only when the
     // board gave it whole (`wholeMac`).
     void TakeCheckAndSet(const TBoardParams& edited, const TBoardReadback& board, bool wholeMac);

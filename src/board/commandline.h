@@ -12,6 +12,9 @@
 inline constexpr const char* kWakeLine = "\r\n";
 inline constexpr const char* kBannerOk = "------------- 設定　OK! -----------------";
 inline constexpr const char* kBannerNg = "///////////// 設定　NG! /////////////////";
+// The end of a check of a board against the ledger.
+inline constexpr const char* kCheckBannerOk = "------------- 検査　OK! -----------------";
+inline constexpr const char* kCheckBannerNg = "///////////// 検査　NG! /////////////////";
 inline constexpr const char* kTestOk = "コマンドＯＫ！！";
 inline constexpr const char* kTestNg = "コマンドＮＧ！！";
 // Logged before the speed line when the record's speed index names no entry of the list.

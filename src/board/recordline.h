@@ -25,9 +25,9 @@ struct TRecordLine {
     QString mac;      // "02-5A-C3-00-01-C9", or empty
     QString ownIp;    // the own IP address written, or empty
     bool ok = false;
-    QString failed;   // keyword of the first line that failed; empty on OK
-    QString station;  // the station that ran the command (not a CSV column)
-    TSentValues sent;
+    QString failed;         // keyword of the first line that failed; empty on OK
+    QString station;        // the station that ran the command (not a CSV column)
+    TSentValues sent = {};  // empty when it sent none
 };
 
 // The record's name of a write command: write, write-mac, telnet-write, telnet-write-mac.

@@ -20,12 +20,18 @@ const char* const kCliHelp =
     "                           --mac the counter's address\n"
     "  read                     read the board's settings and print them as key=value\n"
     "                           lines; writes nothing\n"
+    "  check                    read the board's settings and compare them with what the\n"
+    "                           ledger's last write to its MAC address sent: OK when all\n"
+    "                           are equal; NG with one line per difference, or for an\n"
+    "                           address never given here, burned or given to more than\n"
+    "                           one board\n"
     "  rom-version              ask the reader behind the board for its ROM version (at\n"
     "                           the board's own IP address and TCP port; telnet only)\n"
     "\n"
     "The production ledger (name-ledger.sqlite beside the settings file):\n"
     "  record status            the next MAC address, the block, the counts (per station\n"
-    "                           too) and where the ledger is\n"
+    "                           too), the boards by their last check, and where the\n"
+    "                           ledger is\n"
     "  record export [--since DATE]\n"
     "                           every row (from DATE on: YYYY-MM-DD or an ISO 8601 time)\n"
     "                           as CSV on standard output\n"
@@ -102,6 +108,7 @@ struct Word {
 const Word kCommands[] = {{TCliLink::Serial, "write", TCliCommand::Write},
                           {TCliLink::Serial, "mac-rewrite", TCliCommand::MacRewrite},
                           {TCliLink::Serial, "read", TCliCommand::Read},
+                          {TCliLink::Serial, "check", TCliCommand::Check},
                           {TCliLink::Serial, "rom-version", TCliCommand::RomVersion},
                           {TCliLink::Record, "record status", TCliCommand::RecordStatus},
                           {TCliLink::Record, "record export", TCliCommand::RecordExport},
@@ -160,7 +167,7 @@ QString CheckCombination(const TCliArgs& a) {
     if (a.force)
         return QStringLiteral("--force belongs to record new");
     if (a.command == TCliCommand::None)
-        return QStringLiteral("no command given (write, mac-rewrite, read or rom-version)");
+        return QStringLiteral("no command given (write, mac-rewrite, read, check or rom-version)");
     if (a.link == TCliLink::Serial) {
         if (a.command == TCliCommand::RomVersion)
             return QStringLiteral(

@@ -14,6 +14,7 @@ enum class TCliCommand {
     Write,
     MacRewrite,
     Read,
+    Check,
     RomVersion,
     RecordStatus,
     RecordExport,

@@ -86,6 +86,8 @@ class TCliRun : private TCommandUi, private TLinkSource {
                 return Status(runner_.MacRewrite());
             case TCliCommand::Read:
                 return Read();
+            case TCliCommand::Check:
+                return Check();
             case TCliCommand::RomVersion:
                 return RomVersion();
             case TCliCommand::RecordStatus:
@@ -255,6 +257,26 @@ class TCliRun : private TCommandUi, private TLinkSource {
         return Status(r);
     }
 
+    int Check() {
+        TCommandResult r;
+        try {
+            r = runner_.Check(LinkKind());
+        } catch (const ERefusedRun&) {
+            throw;
+        } catch (const Exception&) {
+            PrintRead(runner_.LastBoard());
+            throw;
+        }
+        PrintRead(r.board);
+        for (const QString& line : NotTakenLines(r.board))
+            PrintError(line);
+        if (r.reached && !r.outcome.ok && !r.board.Answered(r.outcome.failed.constData()) &&
+            r.differences.isEmpty())
+            PrintError(QStringLiteral("no reply to ") + QString::fromLatin1(r.outcome.failed));
+        json_[QStringLiteral("differences")] = QJsonArray::fromStringList(r.differences);
+        return Status(r);
+    }
+
     void PrintRead(const TBoardReadback& board) {
         QJsonObject read;
         for (const QString& line : ReadbackLines(board)) {
@@ -307,6 +329,13 @@ class TCliRun : private TCommandUi, private TLinkSource {
             json_[key] = value;
         }
         PrintBlock(s);
+        PrintLine(QStringLiteral("検査済み %1 台　未検査 %2 台　NG %3 台")
+                      .arg(s.checked)
+                      .arg(s.unchecked)
+                      .arg(s.checkNg));
+        json_[QStringLiteral("checked")] = s.checked;
+        json_[QStringLiteral("unchecked")] = s.unchecked;
+        json_[QStringLiteral("checkNg")] = s.checkNg;
         QJsonArray stations;
         for (const TStationStats& st : s.stations) {
             QString line =

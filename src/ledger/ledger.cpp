@@ -245,8 +245,7 @@ void TLedger::BurnAbandoned(TLedgerDb& db) {
                             r.value(4).toString(),
                             false,
                             QStringLiteral("save"),
-                            r.value(2).toString(),
-                            {}};
+                            r.value(2).toString()};
             db.Exec(
                 "UPDATE addresses SET state = 'burned' WHERE low = ? AND state = 'reserved' "
                 "AND owner = ?",
@@ -402,6 +401,39 @@ void TLedger::SetCounter(int low) {
 
 TAddressInfo TLedger::Lookup(int low) {
     return LookupIn(Main(), low);
+}
+
+TBoardHistory TLedger::History(int low) {
+    TLedgerDb& db = Main();
+    TBoardHistory h;
+    h.address = LookupIn(db, low);
+    const QString mac = MacTextOfLow(low);
+    // The rows of one address are few, found through the index by address however long the
+    // record grows.
+    QSqlQuery q =
+        db.Exec("SELECT time, command, link, own_ip, result, failed, station, " NB_SENT_COLUMNS
+                " FROM commands WHERE mac = ? AND (result = 'OK' OR failed = 'verify') ORDER BY id",
+                {mac});
+    while (q.next()) {
+        TRecordLine row{QDateTime::fromString(q.value(0).toString(), Qt::ISODate),
+                        q.value(1).toString(),
+                        q.value(2).toString(),
+                        mac,
+                        q.value(3).toString(),
+                        q.value(4).toString() == QLatin1String("OK"),
+                        q.value(5).toString(),
+                        q.value(6).toString()};
+        for (int i = 0; i < kSentColumnCount; ++i) {
+            const QString value = q.value(7 + i).toString();
+            if (!value.isEmpty())
+                row.sent[QLatin1String(kSentKeys[i])] = value;
+        }
+        if (GivesMacAddress(row.command))
+            h.givings.append(row);
+        if (row.ok && !row.sent.isEmpty())
+            h.lastWrite = row;
+    }
+    return h;
 }
 
 TAddressInfo TLedger::LookupIn(TLedgerDb& db, int low) {

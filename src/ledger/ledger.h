@@ -43,6 +43,17 @@
 
 class QSqlQueryModel;
 class TLedgerDb;
+
+// What the ledger knows of a board by its MAC address: what a check compares the board with.
+struct TBoardHistory {
+    TAddressInfo address;
+    // The commands that gave the address to a board ("save" acknowledged), oldest first: more
+    // than one gave it to more than one board.
+    QList<TRecordLine> givings;
+    // The last OK command that wrote settings to the board with this address, with the values
+    // it sent; none when no such row holds any (rows from before the ledger kept them).
+    std::optional<TRecordLine> lastWrite;
+};
 class TLedgerSpool;
 class TLedgerTransaction;
 
@@ -96,6 +107,9 @@ class TLedger {
     void SetCounter(int low);
 
     TAddressInfo Lookup(int low);
+    // The address's state, the commands that gave it and the last write to it. Throws
+    // ELedgerError.
+    TBoardHistory History(int low);
     // Reserves `low` for `command` if its state is still `seen` (what the caller showed the
     // operator); false when it changed meanwhile. With BecomesAddress the counter becomes `low`
     // in the same transaction (the MAC address rewrite). Below 100 addresses left in the block,

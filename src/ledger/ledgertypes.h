@@ -62,6 +62,11 @@ struct TStationStats {
 struct TLedgerStats : TStationStats {
     qint64 reserved = 0;
     std::optional<TMacBlock> block;
-    qint64 remaining = 0;           // addresses of the block still to be given
+    qint64 remaining = 0;  // addresses of the block still to be given
+    // The boards (addresses given, and any other a check read) by their last check: passed,
+    // never checked, failed.
+    qint64 checked = 0;
+    qint64 unchecked = 0;
+    qint64 checkNg = 0;
     QList<TStationStats> stations;  // by name
 };

@@ -1,8 +1,10 @@
 #include "ledger/recordqueries.h"
 
 #include <QMap>
+#include <QSet>
 #include <QSqlError>
 
+#include "board/macaddress.h"
 #include "board/recordline.h"
 #include "ledger/ledgerdb.h"
 #include "ledger/ledgersql.h"
@@ -73,12 +75,34 @@ void CountAddresses(TLedgerDb& db, TLedgerStats* s, TStationMap* stations) {
     }
 }
 
+// The boards by their last check. Each given address is a board; one that a check read but
+// the ledger never gave is one too (it failed its check).
+void CountChecks(TLedgerDb& db, TLedgerStats* s) {
+    QSet<int> given;
+    {
+        QSqlQuery q = db.Exec("SELECT low FROM addresses WHERE state = 'given'");
+        while (q.next())
+            given.insert(q.value(0).toInt());
+    }
+    // The last check of each board, through the index of the check rows.
+    QSqlQuery q = db.Exec(
+        "SELECT c.mac, c.result FROM commands c WHERE c.command = 'check' AND c.mac <> '' AND "
+        "c.id = (SELECT MAX(d.id) FROM commands d WHERE d.command = 'check' AND d.mac = c.mac)");
+    while (q.next()) {
+        (q.value(1).toString() == QLatin1String("OK") ? s->checked : s->checkNg) += 1;
+        if (const std::optional<int> low = MacLowOfText(q.value(0).toString()))
+            given.remove(*low);
+    }
+    s->unchecked = given.size();
+}
+
 }  // namespace
 
 void CountRecord(TLedgerDb& db, TLedgerStats* s) {
     TStationMap stations;
     CountCommands(db, s, &stations);
     CountAddresses(db, s, &stations);
+    CountChecks(db, s);
     s->stations = stations.values();
 }
 
@@ -98,15 +122,10 @@ void ExportRecord(TLedgerDb& db, const QDateTime& since,
             QStringLiteral("製造記録 %1 を読めません: %2").arg(db.Where(), q.lastError().text()));
     write(QByteArray(kRecordHeader) + "\r\n");
     while (db.Watched([&] { return q.next(); })) {
-        const TRecordLine line{QDateTime(),
-                               q.value(1).toString(),
-                               q.value(2).toString(),
-                               q.value(3).toString(),
-                               q.value(4).toString(),
-                               q.value(5).toString() == QLatin1String("OK"),
-                               q.value(6).toString(),
-                               QString(),
-                               {}};
+        const TRecordLine line{QDateTime(),           q.value(1).toString(),
+                               q.value(2).toString(), q.value(3).toString(),
+                               q.value(4).toString(), q.value(5).toString() == QLatin1String("OK"),
+                               q.value(6).toString(), QString()};
         write(FormatRecordLine(line, q.value(0).toString()).toLatin1() + "\r\n");
     }
 }

@@ -400,6 +400,56 @@ TCommandResult TCommandRunner::Read(TLinkKind kind) {
     return r;
 }
 
+TCheckVerdict TCommandRunner::JudgeRead(const QString& mac, const TBoardReadback& board) {
+    const std::optional<int> low = MacLowOfText(mac);
+    if (!low)  // not of this tool's range: never given here
+        return {false,
+                QStringLiteral("unknown"),
+                {QStringLiteral("%1 unknown: never given here").arg(mac)}};
+    return JudgeBoard(mac, Ledger().History(*low), board);
+}
+
+TCommandResult TCommandRunner::Check(TLinkKind kind) {
+    const bool telnet = kind == TLinkKind::Telnet;
+    const TBusySign busy(ui_);
+    Ledger().CheckWritable();
+    std::unique_ptr<TBoardLink> session;
+    TBoardLink* link = nullptr;
+    if (telnet) {
+        session = links_.TelnetLink(params_);
+        link = session.get();
+    } else if (!(link = links_.SerialLink())) {
+        return {};
+    }
+    const QString command = QStringLiteral("check");
+    TBoardParams scratch = params_;  // nothing read is kept
+    lastBoard_ = TBoardReadback();
+    TCommandResult r;
+    r.reached = true;
+    try {
+        r.outcome = ReadBoardSettings(*link, &scratch, &lastBoard_, StrictHooks());
+        r.board = lastBoard_;
+        // Only an address read whole names the board.
+        if (lastBoard_.WholeReply(*FindSetting("madr")))
+            r.mac = ReadbackText("madr", lastBoard_);
+        if (r.outcome.ok) {
+            const TCheckVerdict v = JudgeRead(r.mac, lastBoard_);
+            r.outcome = {v.ok, v.failed.toLatin1()};
+            r.differences = v.lines;
+        }
+    } catch (...) {
+        r.outcome = {false, "error"};
+        Record(&r, command, link->Description());
+        throw;
+    }
+    for (const QString& line : r.differences)
+        Log(QStringLiteral("check: ") + line);
+    Log(QLatin1String(r.outcome.ok ? "check: OK" : "check: NG"));
+    Log(QString::fromUtf8(r.outcome.ok ? kCheckBannerOk : kCheckBannerNg));
+    Record(&r, command, link->Description());
+    return r;
+}
+
 TCommandResult TCommandRunner::RomVersion(TRomQueryResult* query) {
     const TBusySign busy(ui_);
     Ledger().CheckWritable();

@@ -19,6 +19,7 @@
 
 #include "board/procedures.h"
 #include "core/exceptions.h"
+#include "ledger/boardcheck.h"
 #include "ledger/ledger.h"
 #include "reader/romquery.h"
 
@@ -132,6 +133,12 @@ class TCommandRunner {
     TCommandResult CheckAndSet(TLinkKind link);
     // Reads the board's settings and changes nothing (netboard-cli read).
     TCommandResult Read(TLinkKind link);
+    // The end-of-line check (ファイル → 出荷検査, netboard-cli check): reads the board as Read
+    // does, and compares every value read with what the ledger's last write to the board's MAC
+    // address sent. NG, one line each in `differences`, for every value that differs, and for
+    // an address the ledger never gave, burned, or gave to more than one board; a "check" row
+    // says which.
+    TCommandResult Check(TLinkKind link);
     // Asks the reader behind the board for its ROM version (ROM1, netboard-cli rom-version) at
     // the board's own address and TCP port; `query` gets what it came to.
     TCommandResult RomVersion(TRomQueryResult* query);
@@ -172,6 +179,8 @@ class TCommandRunner {
     // The confirmed check-and-set values replace the record; the MAC address only when the
     // board gave it whole (`wholeMac`).
     void TakeCheckAndSet(const TBoardParams& edited, const TBoardReadback& board, bool wholeMac);
+    // The verdict on the board `board` read, whose MAC address reads `mac`.
+    TCheckVerdict JudgeRead(const QString& mac, const TBoardReadback& board);
     // Reads the settings back after a write into `board` and compares them.
     bool Verify(TBoardLink& link, const TBoardParams& written, bool withMac, TBoardReadback* board,
                 QStringList* differences);

@@ -1,7 +1,7 @@
-// The production ledger at 2 000 000 rows against an empty one: the window's start-up and a
-// netboard-cli serial write (wall time and peak RSS, each run a process of its own, the two
-// ledgers interleaved, medians of 21), and one reservation with its row, as a command makes
-// them (two transactions, each synced to disk).
+// The production ledger at 2 000 000 rows against an empty one: the window's start-up, a
+// netboard-cli serial write and the check of the board just written (wall time and peak RSS,
+// each run a process of its own, the two ledgers interleaved, medians of 21), and one
+// reservation with its row, as a command makes them (two transactions, each synced to disk).
 #include <unistd.h>
 #include <QApplication>
 #include <QDateTime>
@@ -104,7 +104,7 @@ int RunRecordBench() {
     const QString self = QCoreApplication::applicationFilePath();
     const TSimChild sim[2] = {TSimChild({"serial"}), TSimChild({"serial"})};
     const QString inis[2] = {empty, big};
-    std::vector<double> startMs[2], startRss[2], writeMs[2], writeRss[2];
+    std::vector<double> startMs[2], startRss[2], writeMs[2], writeRss[2], checkMs[2], checkRss[2];
     for (int r = 0; r < kRecordRuns; ++r) {
         for (int k = 0; k < 2; ++k) {
             const TChildRun s = MeasureUnderTime({self, "window-startup", inis[k]});
@@ -114,6 +114,11 @@ int RunRecordBench() {
                                                   "write", "--mac", "--ini", inis[k]});
             writeMs[k].push_back(w.ms);
             writeRss[k].push_back(w.maxRssMiB);
+            // The board just written, found by its address among the ledger's rows.
+            const TChildRun c = MeasureUnderTime(
+                {NB_CLI_PATH, "serial", "--device", sim[k].First(), "check", "--ini", inis[k]});
+            checkMs[k].push_back(c.ms);
+            checkRss[k].push_back(c.maxRssMiB);
         }
     }
     auto line = [](const char* what, std::vector<double>* ms, std::vector<double>* rss) {
@@ -126,5 +131,6 @@ int RunRecordBench() {
     };
     line("window start-up", startMs, startRss);
     line("netboard-cli serial write", writeMs, writeRss);
+    line("netboard-cli serial check", checkMs, checkRss);
     return 0;
 }

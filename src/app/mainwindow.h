@@ -27,6 +27,10 @@ class TAboutBox;
 class TBoardLink;
 class TRecordWindow;
 
+// The status bar's text of the next address `low`; `unchecked` marks one the ledger could not be
+// asked about.
+QString NextAddressText(int low, bool unchecked);
+
 // The window is the command runner's face (TCommandUi) and its source of links (TLinkSource).
 class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource {
     Q_OBJECT
@@ -129,6 +133,8 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     void ShowBusy();
 
     void BuildWindow();
+    // F10 and Alt alone reach the menu bar.
+    void BindMenuKeys();
     void BuildMenus();
     void BuildToolBar();
     void BindFunctionKeys();

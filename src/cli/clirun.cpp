@@ -355,7 +355,8 @@ class TCliRun : private TCommandUi, private TLinkSource {
     }
 
     int RecordExport() {
-        runner_.Ledger().Export(a_.since, [](const QByteArray& line) { WriteOut(line); });
+        runner_.Ledger().Export({a_.since, {}, {}},
+                                [](const QByteArray& lines) { WriteOut(lines); });
         return kExitOk;
     }
 

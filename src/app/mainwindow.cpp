@@ -57,18 +57,8 @@ TMainWindow::TMainWindow(const QString& iniPath, QWidget* parent) : QMainWindow(
                      readError + QStringLiteral("\n設定ファイルを読めないため、既定の設定で"
                                                 "起動します。このファイルには保存しません。"));
     }
-    // The ledger opens, and the next address shows, just after the first paint: the window is
-    // there at once, however large the ledger.
-    QTimer::singleShot(0, this, [this] {
-        try {
-            Runner().Ledger();
-        } catch (const Exception& e) {
-            // The window still opens; every command that would reach a board refuses with
-            // this error until the ledger can be opened.
-            AddLogLine(e.Message());
-        }
-        ShowNextAddress();
-    });
+    // The ledger opens, and the next address shows, just after the first paint (FinishStart):
+    // the window is there at once, however large the ledger.
     auto* follow = new QTimer(this);
     follow->setObjectName(QStringLiteral("LedgerFollower"));
     connect(follow, &QTimer::timeout, this, &TMainWindow::FollowLedger);
@@ -79,6 +69,28 @@ TMainWindow::TMainWindow(const QString& iniPath, QWidget* parent) : QMainWindow(
                                           "telnetMAC1",    "telnet1"};
     for (const char* name : kHidden)
         Action(QLatin1String(name))->setVisible(false);
+}
+
+void TMainWindow::FinishStart() {
+    if (started_)
+        return;
+    started_ = true;
+    try {
+        Runner().Ledger();
+    } catch (const Exception& e) {
+        // The window still opens; every command that would reach a board refuses with this
+        // error until the ledger can be opened.
+        AddLogLine(e.Message());
+    }
+    ShowNextAddress();
+}
+
+bool TMainWindow::event(QEvent* e) {
+    const bool done = QMainWindow::event(e);
+    // An update request paints the window: the first one is the first paint.
+    if (e->type() == QEvent::UpdateRequest && !started_)
+        QTimer::singleShot(0, this, &TMainWindow::FinishStart);
+    return done;
 }
 
 TMainWindow::~TMainWindow() {

@@ -45,6 +45,10 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     TWindowLog* LogPane() { return log_.get(); }
     QPlainTextEdit* LogView() const { return logView_; }
 
+    // What the start leaves until just after the first paint: opening the ledger (its error,
+    // if any, goes to the log) and showing the next address. Runs once.
+    void FinishStart();
+
     // Appends one line to the log pane, emptying it first when it holds 1000 lines.
     void AddLogLine(const QString& text);
 
@@ -99,6 +103,7 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* e) override;
 
   private:
     // TCommandUi
@@ -166,6 +171,7 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     QString pendingError_;
     std::unique_ptr<TCommandRunner> runner_;
     bool running_ = false;
+    bool started_ = false;  // FinishStart has run
     bool closePending_ = false;
     bool closing_ = false;
 };

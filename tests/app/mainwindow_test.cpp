@@ -55,7 +55,7 @@ class MainWindowTest : public ::testing::Test {
             f.WriteInteger("Option", QStringLiteral("TCPIP1_%1").arg(i + 1), own[i]);
         f.UpdateFile();
         form = std::make_unique<TMainWindow>(ini);
-        QCoreApplication::processEvents();  // the ledger opens after the first paint
+        form->FinishStart();  // as after the first paint
         form->show();
         QApplication::setActiveWindow(form.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
@@ -155,6 +155,14 @@ TEST_F(MainWindowTest, OperatorView) {
         const char* name;
         std::function<void()> check;
     } rows[] = {
+        {"the ledger opens and the next address shows after the first paint",
+         [this] {
+             TMainWindow second(ini);
+             auto* next = second.findChild<QLabel*>("NextMacAddress");
+             EXPECT_TRUE(next->text().isEmpty());
+             second.show();
+             EXPECT_TRUE(PumpUntil([&] { return !next->text().isEmpty(); }, 5000));
+         }},
         {"F10 opens the first menu",
          [this] {
              QTest::keyClick(form.get(), Qt::Key_F10);
@@ -327,7 +335,7 @@ TEST_F(MainWindowTest, CloseSavesTheSettingsFromExitToolbarAndCloseButton) {
     // A window closed by its close button saves the same way, and a second close does nothing.
     QFile::remove(ini);
     auto again = std::make_unique<TMainWindow>(ini);
-    QCoreApplication::processEvents();  // the ledger opens after the first paint
+    again->FinishStart();  // as after the first paint
     again->show();
     EXPECT_EQ(again->Params().MacAddr_3, 201);
     again->Params().fSetInit = 1;
@@ -398,7 +406,7 @@ TEST_F(MainWindowTest, AFailedSaveShowsTheCauseAndAsksWhetherToCloseWithoutSavin
         if (!row.atStart.isEmpty())
             AnswerBoxes({""}, &texts);
         form = std::make_unique<TMainWindow>(row.path);
-        QCoreApplication::processEvents();  // the ledger opens after the first paint
+        form->FinishStart();  // as after the first paint
         CancelModalWatchers();
         if (row.cause == kDiskFull) {
             QFile f(ini);  // with the identities the start wrote into it

@@ -68,7 +68,7 @@ class ProductionTest : public ::testing::Test {
     void OwnAddress(const QString& a) {
         if (!form) {
             form = std::make_unique<TMainWindow>(ini);
-            QCoreApplication::processEvents();  // the ledger opens after the first paint
+            form->FinishStart();  // as after the first paint
             form->show();
         }
         const QStringList n = a.split('.');

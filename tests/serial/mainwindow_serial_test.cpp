@@ -42,7 +42,7 @@ class MainWindowSerialTest : public ::testing::Test {
     }
     void MakeWindow(int comPort) {
         form = std::make_unique<TMainWindow>(ini);
-        QCoreApplication::processEvents();  // the ledger opens after the first paint
+        form->FinishStart();  // as after the first paint
         form->Params().ComPort = comPort;
     }
     QStringList Log() const { return form->LogPane()->Lines(); }

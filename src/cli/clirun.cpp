@@ -195,8 +195,11 @@ class TCliRun : private TCommandUi, private TLinkSource {
         return TTelnetSession::TargetOf(params);
     }
 
-    // Settings out of the ranges the dialogs hold are refused before anything is sent.
+    // Settings out of the ranges the dialogs hold are refused before anything is sent. The
+    // speed list and the keep-alive buttons read the file as the window's dialog does: an empty
+    // speed box (-1, as the window stores it) sends 9600 bit/s, the log saying so.
     void CheckSettings() {
+        params_ = WithChoicesRead(params_);
         // A value that is no number would be read as its default: refused like one out of range.
         const QString notNumber = NonNumberSetting(TIniFile(ini_));
         if (!notNumber.isEmpty())

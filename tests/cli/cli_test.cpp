@@ -259,6 +259,12 @@ const Row kRows[] = {
     {"SerialSettingsOutOfRange", 125, {"serial"}, kSerial + QStringList{"write", "--mac"},
      {"MacAddr_3=300", "MacAddr_2=-1", "TCPmask=77", "SpeedIndex=9"}, false, 2, {}, "",
      "MacAddr_2=-1 is outside 0..255", "", "00--1-12C"},
+    // The file as the window leaves it with an empty speed box and no keep-alive button: the
+    // line asks for 9600 bit/s, saying so, as the window does.
+    {"SerialSpeedBoxLeftEmpty", 134, {"serial"}, kSerial + QStringList{"write"},
+     {"SpeedIndex=-1", "fKeepAlive=-1"}, false, 0,
+     {"通信スピードが一覧にないため、9600bpsを送信します", "通信スピード(RS232C)　OK!!",
+      "Keep　OK!!"}, kBannerOk, "", "write,OK,,", "00-01-C9"},
     // A counter that is no number would read as its default: refused like one out of range.
     {"SerialCounterNotANumber", 133, {"serial"}, kSerial + QStringList{"write", "--mac"},
      {"MacAddr_3=abc"}, false, 2, {}, "", "MacAddr_3=abc is not a number", "", "00-01-C9"},

@@ -572,6 +572,34 @@ TEST(CliUsage, BadLinesGiveStatusTwo) {
         EXPECT_TRUE(help.out.join('\n').contains(word)) << word;
 }
 
+// The window without a display ends with status 1 and says in Japanese what is missing and that
+// netboard-cli needs none, rather than aborting with Qt's message.
+TEST(CliUsage, TheWindowWithoutADisplay) {
+    const struct {
+        QStringList env;
+        const char* says;
+    } rows[] = {
+        {{}, "環境変数 DISPLAY も WAYLAND_DISPLAY も設定されていない"},
+        // A platform that cannot start: here the X one with no display to connect to.
+        {{"QT_QPA_PLATFORM=xcb"}, "Qt のプラットフォーム「xcb」を起動できませんでした"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.says);
+        QProcessEnvironment env;  // empty: nothing of this process's environment
+        for (const QString& e : row.env)
+            env.insert(e.section('=', 0, 0), e.section('=', 1));
+        QProcess window;
+        window.setProcessEnvironment(env);
+        window.start(NB_APP_PATH, {});
+        ASSERT_TRUE(window.waitForFinished(60000));
+        const QString err = QString::fromUtf8(window.readAllStandardError());
+        EXPECT_EQ(window.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(window.exitCode(), 1);
+        EXPECT_TRUE(err.contains(QString::fromUtf8(row.says)) && err.contains("netboard-cli"))
+            << err.toStdString();
+    }
+}
+
 // Trying it without hardware: the board's terminal under a path that stays, named once in the
 // settings file as COM1; the path goes with the board. The modes are listed.
 TEST(CliUsage, ASimulatedBoardUnderAStablePath) {

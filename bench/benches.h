@@ -21,7 +21,9 @@ inline double Percentile(std::vector<double> v, int p) {
     return v[std::min(v.size() - 1, v.size() * static_cast<size_t>(p) / 100)];
 }
 
-inline double Median(std::vector<double> v) { return Percentile(std::move(v), 50); }
+inline double Median(std::vector<double> v) {
+    return Percentile(std::move(v), 50);
+}
 
 // CPU time of the whole process (all threads) so far, in ms.
 inline double ProcessCpuMs() {

@@ -2,12 +2,16 @@
 // has closed.
 #include <QApplication>
 
+#include "app/displaycheck.h"
 #include "app/japanesetexts.h"
 #include "app/mainwindow.h"
 #include "dialogs/dialogs.h"
 
 int main(int argc, char** argv) {
+    if (!DisplayAvailable(argc, argv))
+        return 1;
     QApplication app(argc, argv);
+    DisplayOpened();
     QApplication::setApplicationName(QStringLiteral("netboard-config"));
     InstallQtJapanese(&app);
     // The icon of every window, and the desktop entry that carries it into the desktop menu.

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
@@ -18,6 +19,7 @@
 #include <memory>
 
 #include "app/recordwindow.h"
+#include "board/macaddress.h"
 #include "core/caption.h"
 #include "core/exceptions.h"
 #include "core/inifile.h"
@@ -55,14 +57,8 @@ TMainWindow::TMainWindow(const QString& iniPath, QWidget* parent) : QMainWindow(
                      readError + QStringLiteral("\n設定ファイルを読めないため、既定の設定で"
                                                 "起動します。このファイルには保存しません。"));
     }
-    try {
-        Runner().Ledger();
-    } catch (const Exception& e) {
-        // The window still opens; every command that would reach a board refuses with this
-        // error until the ledger can be opened.
-        AddLogLine(e.Message());
-    }
-    ShowNextAddress();
+    // The ledger opens, and the next address shows, just after the first paint (FinishStart):
+    // the window is there at once, however large the ledger.
     auto* follow = new QTimer(this);
     follow->setObjectName(QStringLiteral("LedgerFollower"));
     connect(follow, &QTimer::timeout, this, &TMainWindow::FollowLedger);
@@ -73,6 +69,28 @@ TMainWindow::TMainWindow(const QString& iniPath, QWidget* parent) : QMainWindow(
                                           "telnetMAC1",    "telnet1"};
     for (const char* name : kHidden)
         Action(QLatin1String(name))->setVisible(false);
+}
+
+void TMainWindow::FinishStart() {
+    if (started_)
+        return;
+    started_ = true;
+    try {
+        Runner().Ledger();
+    } catch (const Exception& e) {
+        // The window still opens; every command that would reach a board refuses with this
+        // error until the ledger can be opened.
+        AddLogLine(e.Message());
+    }
+    ShowNextAddress();
+}
+
+bool TMainWindow::event(QEvent* e) {
+    const bool done = QMainWindow::event(e);
+    // An update request paints the window: the first one is the first paint.
+    if (e->type() == QEvent::UpdateRequest && !started_)
+        QTimer::singleShot(0, this, &TMainWindow::FinishStart);
+    return done;
 }
 
 TMainWindow::~TMainWindow() {
@@ -120,8 +138,40 @@ void TMainWindow::BuildWindow() {
     statusBar()->addPermanentWidget(busyBar_);
     nextAddress_ = new QLabel(this);
     nextAddress_->setObjectName(QStringLiteral("NextMacAddress"));
+    // Room for the whole address and its mark, whatever the text is now: a narrow window never
+    // cuts off the last byte, the one that tells boards apart.
+    nextAddress_->setMinimumWidth(
+        nextAddress_->fontMetrics().horizontalAdvance(NextAddressText(kMacLowCount - 1, true)) + 8);
     statusBar()->addPermanentWidget(nextAddress_);
     BindFunctionKeys();
+    BindMenuKeys();
+}
+
+void TMainWindow::BindMenuKeys() {
+    // Alt pressed and released alone enters the menu bar, as on the desktops operators know;
+    // the bar asks its style whether to.
+    class TAltEntersMenus : public QProxyStyle {
+      public:
+        int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                      QStyleHintReturn* ret) const override {
+            return hint == SH_MenuBar_AltKeyNavigation
+                       ? 1
+                       : QProxyStyle::styleHint(hint, option, widget, ret);
+        }
+    };
+    auto* style = new TAltEntersMenus;
+    style->setParent(menuBar());
+    menuBar()->setStyle(style);
+    // F10 opens the first menu.
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(f10, &QShortcut::activated, this, [this] {
+        for (QAction* a : menuBar()->actions()) {
+            if (a->isVisible() && a->menu()) {
+                menuBar()->setActiveAction(a);
+                return;
+            }
+        }
+    });
 }
 
 QAction* TMainWindow::AddItem(QMenu* menu, const QString& name, const QString& caption,
@@ -146,7 +196,7 @@ void TMainWindow::BuildMenus() {
     SetHint(file->menuAction(), QStringLiteral("ファイルに関連した機能"));
     AddItem(file, "ROM1", QStringLiteral("ROMバージョン"), &TMainWindow::QueryRomVersion);
     // Not a command: the record window stays open beside the commands and reads the ledger.
-    QAction* record = AddItem(file, "MnRecord", QStringLiteral("製造記録..."), nullptr);
+    QAction* record = AddItem(file, "MnRecord", QStringLiteral("製造記録(&R)..."), nullptr);
     SetHint(record, QStringLiteral("製造記録|書き込んだボードの記録を表示"));
     connect(record, &QAction::triggered, this, [this] { ShowRecordWindow(); });
     separator(file, "N1");

@@ -27,6 +27,10 @@ class TAboutBox;
 class TBoardLink;
 class TRecordWindow;
 
+// The status bar's text of the next address `low`; `unchecked` marks one the ledger could not be
+// asked about.
+QString NextAddressText(int low, bool unchecked);
+
 // The window is the command runner's face (TCommandUi) and its source of links (TLinkSource).
 class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource {
     Q_OBJECT
@@ -40,6 +44,10 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     const QString& IniPath() const { return iniPath_; }
     TWindowLog* LogPane() { return log_.get(); }
     QPlainTextEdit* LogView() const { return logView_; }
+
+    // What the start leaves until just after the first paint: opening the ledger (its error,
+    // if any, goes to the log) and showing the next address. Runs once.
+    void FinishStart();
 
     // Appends one line to the log pane, emptying it first when it holds 1000 lines.
     void AddLogLine(const QString& text);
@@ -95,6 +103,7 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* e) override;
 
   private:
     // TCommandUi
@@ -129,6 +138,8 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     void ShowBusy();
 
     void BuildWindow();
+    // F10 and Alt alone reach the menu bar.
+    void BindMenuKeys();
     void BuildMenus();
     void BuildToolBar();
     void BindFunctionKeys();
@@ -160,6 +171,7 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     QString pendingError_;
     std::unique_ptr<TCommandRunner> runner_;
     bool running_ = false;
+    bool started_ = false;  // FinishStart has run
     bool closePending_ = false;
     bool closing_ = false;
 };

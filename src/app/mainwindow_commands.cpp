@@ -125,17 +125,26 @@ void TMainWindow::CheckAndSetOverTelnet() {
     Runner().CheckAndSet(TLinkKind::Telnet);
 }
 
+QString NextAddressText(int low, bool unchecked) {
+    return QStringLiteral("次のMACアドレス: %1%2")
+        .arg(MacTextOfLow(low), unchecked ? QStringLiteral("（製造記録で未確認）") : QString());
+}
+
 void TMainWindow::ShowNextAddress() {
     std::optional<int> next;
+    bool unchecked = false;
     try {
+        // The ledger passes over every address it holds: the one shown is free.
         next = Runner().Ledger().NextAddress();
     } catch (const Exception&) {
-        // The ledger's error is shown when a command needs it; a shared ledger that is away
-        // offers no address at all.
+        // The ledger's error is shown when a command needs it; meanwhile the counter's address
+        // shows, marked as not checked against the record. A shared ledger that is away offers
+        // no address at all.
         const TLedger* ledger = Runner().OpenLedger();
-        if (!ledger || !ledger->Shared())
+        if (!ledger || !ledger->Shared()) {
             next = MacLowOf(params_);
+            unchecked = true;
+        }
     }
-    nextAddress_->setText(next ? QStringLiteral("次のMACアドレス: %1").arg(MacTextOfLow(*next))
-                               : QString());
+    nextAddress_->setText(next ? NextAddressText(*next, unchecked) : QString());
 }

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QShortcut>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -41,7 +42,7 @@ TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
     auto* find = new QPushButton(QStringLiteral("検索"), this);
     find->setObjectName(QStringLiteral("BtSearch"));
     const auto search = [this] {
-        filter_ = AddressPattern(search_->text());
+        filter_.mac = AddressPattern(search_->text());
         Refresh();
     };
     connect(find, &QPushButton::clicked, this, search);
@@ -77,6 +78,13 @@ TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
     connect(exportButton, &QPushButton::clicked, this, &TRecordWindow::Export);
     auto* close = new QPushButton(QStringLiteral("閉じる"), this);
     connect(close, &QPushButton::clicked, this, &QWidget::close);
+    exported_ = new QLabel(this);
+    exported_->setObjectName(QStringLiteral("LbExported"));
+    exported_->setWordWrap(true);
+    exported_->hide();
+    for (const QKeySequence& key :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::ControlModifier | Qt::Key_W)})
+        connect(new QShortcut(key, this), &QShortcut::activated, this, &QWidget::close);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(counts_, 1);
     bottom->addWidget(exportButton);
@@ -85,6 +93,7 @@ TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(table_, 1);
+    layout->addWidget(exported_);
     layout->addLayout(bottom);
     Refresh();
 }
@@ -107,15 +116,23 @@ void TRecordWindow::Refresh() {
             station_->removeItem(1);
         station_->addItems(stations);
         station_->setCurrentIndex(std::max(0, static_cast<int>(stations.indexOf(chosen)) + 1));
+        filter_.station = station_->currentIndex() > 0 ? chosen : QString();
         // Newest first by the row's number, which the primary key keys: the first screenful
         // comes at once, the rest as the table scrolls.
-        model_->Select(ledger_, filter_, chosen);
+        model_->Select(ledger_, filter_);
         table_->resizeColumnsToContents();
-        const TLedgerStats s = ledger_.Stats();
+        // The whole ledger's counts come from its indexes; a filter's are counted.
+        TRecordCounts c;
+        if (filter_.Any()) {
+            c = ledger_.Counts(filter_);
+        } else {
+            const TLedgerStats s = ledger_.Stats();
+            c = {s.rows, s.ng, s.given};
+        }
         counts_->setText(QStringLiteral("記録 %1 件　書き込んだボード %2 台　NG %3 件")
-                             .arg(s.rows)
-                             .arg(s.given)
-                             .arg(s.ng));
+                             .arg(c.rows)
+                             .arg(c.boards)
+                             .arg(c.ng));
     } catch (const Exception& e) {
         counts_->setText(e.Message());
     }
@@ -124,9 +141,10 @@ void TRecordWindow::Refresh() {
 bool TRecordWindow::ExportTo(const QString& path) {
     QSaveFile f(path);
     bool written = f.open(QIODevice::WriteOnly);
+    qint64 rows = 0;
     try {
-        ledger_.Export(QDateTime(), [&](const QByteArray& line) {
-            written = written && f.write(line) == line.size();
+        rows = ledger_.Export(filter_, [&](const QByteArray& lines) {
+            written = written && f.write(lines) == lines.size();
         });
     } catch (const Exception& e) {
         ShowErrorBox(this, e.Message());
@@ -137,5 +155,7 @@ bool TRecordWindow::ExportTo(const QString& path) {
         ShowErrorBox(this, QStringLiteral("%1 に書き込めません: %2").arg(path, f.errorString()));
         return false;
     }
+    exported_->setText(QStringLiteral("%1 件を %2 に書き出しました").arg(rows).arg(path));
+    exported_->show();
     return true;
 }

@@ -1,13 +1,15 @@
 // The production record window (ファイル → 製造記録...): the ledger's rows as a table, newest
 // first, with a search by MAC address and a choice of station, the counts of boards and NG
-// results, and an export to CSV. The table reads the rows a screenful at a time, so it opens at
-// once however long the record is (a shared ledger's newest 50 000, which its driver reads
-// whole).
+// results of the rows shown, and an export of those rows to CSV. Esc or Ctrl+W closes it. The table
+// reads the rows a screenful at a time, so it opens at once however long the record is (a shared
+// ledger's newest 50 000, which its driver reads whole).
 //
 // Thread rules: GUI thread only; it reads through the command runner's ledger connection.
 #pragma once
 
 #include <QWidget>
+
+#include "ledger/ledgertypes.h"
 
 class QComboBox;
 class QLabel;
@@ -24,7 +26,8 @@ class TRecordWindow : public QWidget {
 
     // Reads the rows and the counts again (after a command has added one).
     void Refresh();
-    // Writes every row as CSV to `path`; false with the reason shown when it cannot.
+    // Writes the rows shown (the search and the station chosen) as CSV to `path`, and says
+    // where it wrote how many; false with the reason shown when it cannot.
     bool ExportTo(const QString& path);
 
     QTableView* Table() const { return table_; }
@@ -35,10 +38,11 @@ class TRecordWindow : public QWidget {
     void Export();
 
     TLedger& ledger_;
-    QString filter_;  // the rows shown hold this in their MAC address; empty: every row
+    TRecordFilter filter_;  // the rows shown, counted and exported
     QLineEdit* search_ = nullptr;
     QComboBox* station_ = nullptr;  // "すべて", then each station of the ledger
     QTableView* table_ = nullptr;
     TRecordRows* model_ = nullptr;
     QLabel* counts_ = nullptr;
+    QLabel* exported_ = nullptr;  // where the last export went
 };

@@ -6,20 +6,37 @@
 
 namespace {
 
-// A field as ASCII: other characters become "?"; a field holding a comma or a quote is quoted.
-// One that begins as a formula would ("=", "+", "-", "@") gets a leading apostrophe, so that a
-// spreadsheet shows it as text instead of running it.
-QString CsvField(const QString& text) {
-    QString out;
-    out.reserve(text.size() + 1);
-    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.front()))
-        out.append(QLatin1Char('\''));
+// A field as ASCII, appended to `out`: other characters become "?"; a field holding a comma or a
+// quote is quoted. One that begins as a formula would ("=", "+", "-", "@") gets a leading
+// apostrophe, so that a spreadsheet shows it as text instead of running it.
+void AppendCsvField(QByteArray* out, const QString& text) {
+    bool quote = false;
     for (const QChar c : text)
-        out.append(c.unicode() >= 0x20 && c.unicode() < 0x7F ? c : QLatin1Char('?'));
-    if (out.contains(QLatin1Char(',')) || out.contains(QLatin1Char('"')))
-        out = QLatin1Char('"') + out.replace(QLatin1String("\""), QLatin1String("\"\"")) +
-              QLatin1Char('"');
-    return out;
+        quote = quote || c == QLatin1Char(',') || c == QLatin1Char('"');
+    if (quote)
+        out->append('"');
+    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.front()))
+        out->append('\'');
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'"')
+            out->append("\"\"");
+        else
+            out->append(u >= 0x20 && u < 0x7F ? static_cast<char>(u) : '?');
+    }
+    if (quote)
+        out->append('"');
+}
+
+// The record's columns of `l`, appended to `out`.
+void AppendRecordFields(QByteArray* out, const TRecordLine& l, const QString& timeText) {
+    AppendCsvField(out, timeText.isEmpty() ? RecordTimeText(l.time) : timeText);
+    for (const QString* f : {&l.command, &l.link, &l.mac, &l.ownIp}) {
+        out->append(',');
+        AppendCsvField(out, *f);
+    }
+    out->append(l.ok ? ",OK," : ",NG,");
+    AppendCsvField(out, l.failed);
 }
 
 // Splits one CSV line; false when a quoted field is not closed.
@@ -97,22 +114,20 @@ QString RecordCsvBesideIni(const QString& iniPath) {
 }
 
 QString FormatRecordLine(const TRecordLine& l, const QString& timeText) {
-    const QStringList fields = {timeText.isEmpty() ? RecordTimeText(l.time) : timeText,
-                                l.command,
-                                l.link,
-                                l.mac,
-                                l.ownIp,
-                                QLatin1String(l.ok ? "OK" : "NG"),
-                                l.failed};
-    QStringList out;
-    for (const QString& f : fields)
-        out << CsvField(f);
-    return out.join(QLatin1Char(','));
+    QByteArray out;
+    AppendRecordFields(&out, l, timeText);
+    return QString::fromLatin1(out);
+}
+
+void AppendExportLine(QByteArray* out, const TRecordLine& l, const QString& timeText) {
+    AppendRecordFields(out, l, timeText);
+    out->append(',');
+    AppendCsvField(out, l.station);
 }
 
 bool ParseRecordLine(const QString& text, TRecordLine* line, QString* timeText) {
     QStringList f;
-    if (!SplitCsv(text, &f) || f.size() != 7)
+    if (!SplitCsv(text, &f) || (f.size() != 7 && f.size() != 8))
         return false;
     if (f[5] != QLatin1String("OK") && f[5] != QLatin1String("NG"))
         return false;
@@ -125,6 +140,6 @@ bool ParseRecordLine(const QString& text, TRecordLine* line, QString* timeText) 
     if (!t.isValid())
         return false;
     *timeText = f[0];
-    *line = {t, f[1], f[2], f[3], f[4], f[5] == QLatin1String("OK"), f[6], QString()};
+    *line = {t, f[1], f[2], f[3], f[4], f[5] == QLatin1String("OK"), f[6], f.value(7)};
     return true;
 }

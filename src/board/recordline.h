@@ -26,7 +26,7 @@ struct TRecordLine {
     QString ownIp;    // the own IP address written, or empty
     bool ok = false;
     QString failed;         // keyword of the first line that failed; empty on OK
-    QString station;        // the station that ran the command (not a CSV column)
+    QString station;        // the station that ran the command (the export's last column)
     TSentValues sent = {};  // empty when it sent none
 };
 
@@ -41,6 +41,9 @@ inline const char* WriteCommandName(bool telnet, bool withMac) {
 bool GivesMacAddress(const QString& command);
 
 inline constexpr const char* kRecordHeader = "time,command,link,mac,own_ip,result,failed";
+// An export's header: the record's columns, in their order, then the station.
+inline constexpr const char* kRecordExportHeader =
+    "time,command,link,mac,own_ip,result,failed,station";
 
 // A file beside a settings file, named after it: "dir/name.ini" and "-x.y" give "dir/name-x.y".
 QString FileBesideIni(const QString& iniPath, const QString& suffix);
@@ -54,7 +57,10 @@ QString RecordTimeText(const QDateTime& t);
 // apostrophe (a spreadsheet would take it for a formula).
 // `timeText` replaces the time column when given (a stored line keeps its own text).
 QString FormatRecordLine(const TRecordLine& line, const QString& timeText = QString());
-// The fields of a written line; false for a malformed one. `timeText` gets the time as written.
+// The same line appended to `out`, with the station as a last column (an export's line).
+void AppendExportLine(QByteArray* out, const TRecordLine& line, const QString& timeText);
+// The fields of a written line, the record's or an export's; false for a malformed one.
+// `timeText` gets the time as written.
 bool ParseRecordLine(const QString& text, TRecordLine* line, QString* timeText);
 // "HH-HH-HH-HH-HH-HH" with uppercase hexadecimal digits.
 bool IsMacText(const QString& s);

@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "board/valuetext.h"
 #include "core/exceptions.h"
@@ -214,6 +215,33 @@ bool SpeedIndexInList(int index) {
     return index >= s->min && index <= s->max;
 }
 
+namespace {
+
+// The members the settings dialog holds in a choice field (the list, the buttons).
+constexpr int TBoardParams::*kChoiceMembers[] = {&TBoardParams::SpeedIndex,
+                                                 &TBoardParams::fKeepAlive};
+
+bool IsChoice(int TBoardParams::*member) {
+    return std::find(std::begin(kChoiceMembers), std::end(kChoiceMembers), member) !=
+           std::end(kChoiceMembers);
+}
+
+}  // namespace
+
+int ChoiceValue(int TBoardParams::*member, int value) {
+    if (member == &TBoardParams::SpeedIndex)
+        return SpeedIndexInList(value) ? value : kNoChoice;
+    if (member == &TBoardParams::fKeepAlive)
+        return value < 0 ? kNoChoice : std::min(value, 1);
+    return value;
+}
+
+TBoardParams WithChoicesRead(TBoardParams p) {
+    for (int TBoardParams::*m : kChoiceMembers)
+        p.*m = ChoiceValue(m, p.*m);
+    return p;
+}
+
 QString TSettingRangeError::Text() const {
     return QStringLiteral("%1=%2 is outside %3..%4")
         .arg(QLatin1String(key))
@@ -239,7 +267,7 @@ std::optional<TSettingRangeError> CheckSettings(const TBoardParams& p) {
     for (const TBoardSetting& s : kBoardSettings) {
         for (int i = 0; i < s.MemberCount(); ++i) {
             int TBoardParams::*m = s.members[static_cast<size_t>(i)];
-            if (p.*m < s.min || p.*m > s.max)
+            if ((p.*m < s.min || p.*m > s.max) && !(p.*m == kNoChoice && IsChoice(m)))
                 return TSettingRangeError{MemberKey(m), p.*m, s.min, s.max};
         }
     }

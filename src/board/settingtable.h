@@ -141,6 +141,17 @@ int BpsForSpeedIndex(int index);
 // True when the speed index names an entry of the list; any other index sends 9600 bit/s.
 bool SpeedIndexInList(int index);
 
+// What a choice field of the settings dialog makes of a value of `member`: the speed list
+// selects the entry the index names and nothing (kNoChoice) for any other index; the keep-alive
+// buttons select nothing below 0 and ON above 1. Any other member's value is returned as it is.
+// The window's dialog shows a record through it, and netboard-cli reads a settings file through
+// it (WithChoicesRead), so that one file sends the same lines to a board from either: a speed
+// box the window left empty is stored as -1 and sent as 9600 bit/s, the log saying so.
+inline constexpr int kNoChoice = -1;
+int ChoiceValue(int TBoardParams::*member, int value);
+// The record with each choice member as ChoiceValue reads it.
+TBoardParams WithChoicesRead(TBoardParams p);
+
 // A member of the record outside the range its dialog field holds.
 class TIniFile;
 
@@ -155,7 +166,8 @@ struct TSettingRangeError {
 };
 
 // Checks every setting's members against their ranges, in table order, by the rules the
-// dialogs apply when they are filled: the first member outside its range, or nothing.
+// dialogs apply when they are filled: the first member outside its range, or nothing. A choice
+// member's kNoChoice (nothing selected) is in range: the window stores it itself.
 std::optional<TSettingRangeError> CheckSettings(const TBoardParams& p);
 // The first entry of those members in `ini` that is there but holds no number ("MacAddr_3=abc"
 // reads as its default); empty when there is none.

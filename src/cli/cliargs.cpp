@@ -10,7 +10,8 @@ const char* const kCliHelp =
     "       netboard-cli block set FIRST LAST [--ini FILE]\n"
     "\n"
     "Configures a network board without a window, with the settings of the program's INI\n"
-    "file. The log lines go to standard output, errors to standard error.\n"
+    "file. The log lines go to standard output (with --json to standard error), errors to\n"
+    "standard error.\n"
     "\n"
     "Commands:\n"
     "  write [--mac]            write the settings (with --mac also the next MAC address\n"
@@ -59,8 +60,11 @@ const char* const kCliHelp =
     "                           this program); the production record lies beside it\n"
     "  --verify                 after write: read the settings back and compare them\n"
     "  --allow-reuse            write a MAC address the ledger shows as given before\n"
-    "  --json                   print one JSON object with the result at the end\n"
+    "  --json                   standard output holds one JSON object and nothing else:\n"
+    "                           \"result\" (OK, NG, refused or usage), \"error\" when\n"
+    "                           there is one, and what the command found\n"
     "  --help                   show this text\n"
+    "  --version                show the program's name and version\n"
     "\n"
     "Exit status: 0 OK; 1 NG: a board's NG, a refused reused address, a ledger or MAC\n"
     "counter that cannot be written, output that could not be written; 2 a usage error,\n"
@@ -240,13 +244,39 @@ const ValueSwitch kValueSwitches[] = {
      }},
 };
 
+struct LinkWord {
+    const char* text;
+    TCliLink link;
+};
+const LinkWord kLinks[] = {{"serial", TCliLink::Serial},
+                           {"telnet", TCliLink::Telnet},
+                           {"record", TCliLink::Record},
+                           {"block", TCliLink::Block}};
+
+// A word the line itself is made of: a link, or the last word of a command.
+bool IsLineWord(const QString& word) {
+    for (const LinkWord& w : kLinks) {
+        if (word == QLatin1String(w.text))
+            return true;
+    }
+    for (const Word& w : kCommands) {
+        if (word == QString::fromLatin1(w.text).section(QLatin1Char(' '), -1))
+            return true;
+    }
+    return false;
+}
+
 // Reads the switch args[*i] (and its value) into `a`; the error text, empty when it is fine.
-// "--name=value" and "--name value" are the same.
-QString ReadSwitch(const QStringList& args, int* i, TCliArgs* a) {
+// "--name=value" and "--name value" are the same. `seen` holds the switches read so far: a
+// switch given twice is refused, since which of its two values would count is a guess.
+QString ReadSwitch(const QStringList& args, int* i, TCliArgs* a, QStringList* seen) {
     const QString& s = args[*i];
     const int eq =
         s.startsWith(QLatin1String("--")) ? static_cast<int>(s.indexOf(QLatin1Char('='))) : -1;
     const QString name = eq >= 0 ? s.left(eq) : s;
+    if (seen->contains(name))
+        return QStringLiteral("%1 is given twice; give each switch once").arg(name);
+    seen->append(name);
     const std::optional<QString> inlineValue =
         eq >= 0 ? std::optional<QString>(s.mid(eq + 1)) : std::nullopt;
     // The value after "=", else the next word (*i moves on to it); none when the line ends.
@@ -265,14 +295,23 @@ QString ReadSwitch(const QStringList& args, int* i, TCliArgs* a) {
         }
     }
     if (name == QLatin1String("--mac")) {
-        // A flag after write, an address after mac-rewrite: the next word is taken only when it
-        // is an address.
+        // A flag after write, an address after mac-rewrite. After write the next word is taken
+        // only when it is an address (which write then refuses); otherwise any next word that
+        // is no switch and no word of the line is meant as the address.
         a->withMac = true;
-        if (inlineValue || (*i + 1 < args.size() && ParseMacBytes(args[*i + 1]))) {
+        const QString next = *i + 1 < args.size() ? args[*i + 1] : QString();
+        const bool meantAsAddress =
+            *i + 1 < args.size() &&
+            (ParseMacBytes(next) || (a->command != TCliCommand::Write &&
+                                     !next.startsWith(QLatin1Char('-')) && !IsLineWord(next)));
+        if (inlineValue || meantAsAddress) {
             const QString v = *value();
             a->mac = ParseMacBytes(v);
             if (!a->mac)
-                return QStringLiteral("--mac needs XX-XX-XX, not '%1'").arg(v);
+                return QStringLiteral(
+                           "--mac needs the last three bytes of a MAC address, XX-XX-XX in "
+                           "hexadecimal (such as 00-01-C9), not '%1'")
+                    .arg(v);
         }
         return {};
     }
@@ -287,15 +326,6 @@ QString ReadSwitch(const QStringList& args, int* i, TCliArgs* a) {
     }
     return QStringLiteral("unknown switch %1").arg(s);
 }
-
-struct LinkWord {
-    const char* text;
-    TCliLink link;
-};
-const LinkWord kLinks[] = {{"serial", TCliLink::Serial},
-                           {"telnet", TCliLink::Telnet},
-                           {"record", TCliLink::Record},
-                           {"block", TCliLink::Block}};
 
 // Reads a word that is no switch: first the link, then its command, then block set's two
 // addresses. The error text, empty when the word fits there.
@@ -340,16 +370,22 @@ QString CommandWord(TCliCommand c) {
 }
 
 bool ParseCliArgs(const QStringList& args, TCliArgs* out, QString* error) {
-    // --help wins, whatever else the line holds.
+    // --help wins, whatever else the line holds; then --version.
+    out->json = args.contains(QLatin1String("--json"));
     if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
         out->help = true;
         return true;
     }
+    if (args.contains(QLatin1String("--version"))) {
+        out->version = true;
+        return true;
+    }
     TCliArgs a;
     QString problem;
+    QStringList seen;
     for (int i = 0; i < args.size() && problem.isEmpty(); ++i)
-        problem =
-            args[i].startsWith(QLatin1Char('-')) ? ReadSwitch(args, &i, &a) : ReadWord(args[i], &a);
+        problem = args[i].startsWith(QLatin1Char('-')) ? ReadSwitch(args, &i, &a, &seen)
+                                                       : ReadWord(args[i], &a);
     if (problem.isEmpty())
         problem = CheckCombination(a);
     if (!problem.isEmpty()) {

@@ -38,12 +38,14 @@ struct TCliArgs {
     QList<int> block;  // block set FIRST LAST: the three low bytes of each as one number
     bool verify = false;
     bool allowReuse = false;
-    bool json = false;  // one JSON object with the result at the end
+    bool json = false;  // standard output holds one JSON document with the result, nothing else
     bool help = false;
+    bool version = false;
 };
 
 // Parses the arguments after the program name. On a usage error returns false with a one-line
-// `error`. --help anywhere wins over everything else.
+// `error`. --help anywhere wins over everything else, --version over the rest; with either, `json`
+// tells whether the line holds --json.
 bool ParseCliArgs(const QStringList& args, TCliArgs* out, QString* error);
 
 // The command as the line names it ("write", "record status", ...); "" for None.

@@ -2,7 +2,6 @@
 
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <cerrno>
 #include <cstdio>
@@ -22,6 +21,7 @@
 #include "runner/commandrunner.h"
 #include "serial/serialport.h"
 #include "serial/serialsession.h"
+#include "telnet/telneterrors.h"
 #include "telnet/telnetsession.h"
 
 namespace {
@@ -46,7 +46,7 @@ const std::pair<const char*, qint64 TStationStats::*> kCounts[] = {
 // place of a box, standard output as the log pane.
 class TCliRun : private TCommandUi, private TLinkSource {
   public:
-    // `json` collects the run's JSON object; the caller writes it when the run ends with an error.
+    // `json` collects the run's JSON object; the caller writes it.
     TCliRun(const TCliArgs& args, const QString& iniPath, QJsonObject& json)
         : a_(args),
           ini_(iniPath),
@@ -71,8 +71,9 @@ class TCliRun : private TCommandUi, private TLinkSource {
             throw;
         }
         ClosePort();
-        if (a_.json)
-            WriteOut(QJsonDocument(json_).toJson(QJsonDocument::Compact) + '\n');
+        // The ledger's commands have no board's result of their own.
+        if (!json_.contains(QStringLiteral("result")))
+            json_[QStringLiteral("result")] = status == kExitOk ? "OK" : "NG";
         return status;
     }
 
@@ -182,6 +183,12 @@ class TCliRun : private TCommandUi, private TLinkSource {
     std::unique_ptr<TBoardLink> TelnetLink(const TBoardParams& params) override {
         try {
             return std::make_unique<TTelnetSession>(nullptr, &log_, params);
+        } catch (const ETelnetConnectError& e) {
+            // Why (refused, no route, timed out), not the client's one message for every cause.
+            throw ERefusedRun(QStringLiteral("cannot connect to %1:%2: %3")
+                                  .arg(params.OwnIpText())
+                                  .arg(TTelnetSession::kPort)
+                                  .arg(e.Cause().isEmpty() ? e.Message() : e.Cause()));
         } catch (const Exception& e) {
             throw ERefusedRun(QStringLiteral("cannot connect to %1:%2: %3")
                                   .arg(params.OwnIpText())
@@ -197,8 +204,11 @@ class TCliRun : private TCommandUi, private TLinkSource {
         return TTelnetSession::TargetOf(params);
     }
 
-    // Settings out of the ranges the dialogs hold are refused before anything is sent.
+    // Settings out of the ranges the dialogs hold are refused before anything is sent. The
+    // speed list and the keep-alive buttons read the file as the window's dialog does: an empty
+    // speed box (-1, as the window stores it) sends 9600 bit/s, the log saying so.
     void CheckSettings() {
+        params_ = WithChoicesRead(params_);
         // A value that is no number would be read as its default: refused like one out of range.
         const QString notNumber = NonNumberSetting(TIniFile(ini_));
         if (!notNumber.isEmpty())
@@ -297,20 +307,28 @@ class TCliRun : private TCommandUi, private TLinkSource {
                 PrintLine(QString::fromUtf8(kRomVersionPrefix) + q.version);
                 return r.Ok() ? kExitOk : kExitNg;
             case TRomQueryResult::NotConnected:
-                PrintError(QStringLiteral("cannot connect to the reader at %1").arg(reader));
+                Failed(QStringLiteral("cannot connect to the reader at %1: %2")
+                           .arg(reader, q.connectCause));
+                json_[QStringLiteral("result")] = "refused";  // as a board that cannot be reached
                 return kExitUsage;
             case TRomQueryResult::NoReply:
-                PrintError(QStringLiteral("the reader at %1 sent no version").arg(reader));
+                Failed(QStringLiteral("the reader at %1 sent no version").arg(reader));
                 break;
             case TRomQueryResult::NotVersion:
-                PrintError(QStringLiteral("the reader at %1 answered, but not with its version")
-                               .arg(reader));
+                Failed(QStringLiteral("the reader at %1 answered, but not with its version")
+                           .arg(reader));
                 break;
             case TRomQueryResult::EmptyVersion:
-                PrintError(QStringLiteral("the reader at %1 sent an empty version").arg(reader));
+                Failed(QStringLiteral("the reader at %1 sent an empty version").arg(reader));
                 break;
         }
         return kExitNg;
+    }
+
+    // A failure that ends the run without an exception: standard error and the JSON's "error".
+    void Failed(const QString& message) {
+        PrintError(message);
+        json_[QStringLiteral("error")] = message;
     }
 
     int RecordStatus() {
@@ -384,7 +402,8 @@ class TCliRun : private TCommandUi, private TLinkSource {
     }
 
     int RecordExport() {
-        runner_.Ledger().Export(a_.since, [](const QByteArray& line) { WriteOut(line); });
+        runner_.Ledger().Export({a_.since, {}, {}},
+                                [](const QByteArray& lines) { WriteOut(lines); });
         return kExitOk;
     }
 
@@ -400,24 +419,37 @@ class TCliRun : private TCommandUi, private TLinkSource {
 
 }  // namespace
 
+int RefuseLine(const TCliArgs& args, const char* result, const QString& message) {
+    PrintError(message);
+    if (args.json)
+        WriteJson({{QStringLiteral("command"), CommandWord(args.command)},
+                   {QStringLiteral("result"), QLatin1String(result)},
+                   {QStringLiteral("error"), message}});
+    return kExitUsage;
+}
+
 int RunCli(const TCliArgs& args, const QString& iniPath) {
     int status = kExitNg;
     QJsonObject json{{QStringLiteral("command"), CommandWord(args.command)}};
+    const auto failed = [&](const char* result, const QString& message) {
+        PrintError(message);
+        json[QStringLiteral("result")] = QLatin1String(result);
+        json[QStringLiteral("error")] = message;
+    };
     try {
         TCliRun run(args, iniPath, json);
         status = run.Run();
     } catch (const Exception& e) {
-        PrintError(e.Message());
         // NG: a reply that is not a number, a ledger that cannot be kept.
         status = dynamic_cast<const ERefusedRun*>(&e) ? kExitUsage : kExitNg;
-        json[QStringLiteral("result")] = status == kExitUsage ? "refused" : "NG";
-        json[QStringLiteral("error")] = e.Message();
-        if (args.json)
-            WriteOut(QJsonDocument(json).toJson(QJsonDocument::Compact) + '\n');
+        failed(status == kExitUsage ? "refused" : "NG", e.Message());
     } catch (const std::exception& e) {
-        PrintError(QString::fromUtf8(e.what()));
         status = kExitNg;
+        failed("NG", QString::fromUtf8(e.what()));
     }
+    // The one document on standard output, whatever the run came to.
+    if (args.json)
+        WriteJson(json);
     // Output that never reached its reader makes the run NG, once the board's part is recorded.
     if (!OutputError().isEmpty()) {
         PrintError(QStringLiteral("standard output: ") + OutputError());

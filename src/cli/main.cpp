@@ -2,17 +2,20 @@
 // kCliHelp for the command line.
 #include <fcntl.h>
 #include <unistd.h>
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QJsonObject>
+#include <QString>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 
 #include "cli/cliargs.h"
 #include "cli/clirun.h"
 #include "cli/output.h"
 #include "core/inifile.h"
 #include "runner/commandrunner.h"
+#include "version.h"
 
 namespace {
 
@@ -45,18 +48,33 @@ int main(int argc, char** argv) {
         args << QString::fromLocal8Bit(argv[i]);
     TCliArgs parsed;
     QString error;
-    if (!ParseCliArgs(args, &parsed, &error)) {
-        PrintError(error + QStringLiteral(" (--help lists the usage)"));
-        return kExitUsage;
-    }
-    if (parsed.help) {
-        std::fputs(kCliHelp, stdout);
-        return kExitOk;
+    const bool parsedOk = ParseCliArgs(args, &parsed, &error);
+    // With --json anywhere on the line, standard output holds one JSON document and nothing
+    // else, a usage error's too.
+    if (parsed.json)
+        KeepOutputForJson();
+    if (!parsedOk)
+        return RefuseLine(parsed, "usage", error + QStringLiteral(" (--help lists the usage)"));
+    if (parsed.help || parsed.version) {
+        // The version is the build's project version.
+        const QString version = QString::fromLatin1(nb::version::FileVersion);
+        QJsonObject json{{QStringLiteral("command"), QString()},
+                         {QStringLiteral("result"), QStringLiteral("OK")}};
+        if (parsed.help)
+            json[QStringLiteral("help")] = QString::fromUtf8(kCliHelp);
+        else
+            json[QStringLiteral("version")] = version;
+        if (parsed.json)
+            WriteJson(json);
+        else
+            WriteOut(parsed.help ? QByteArray(kCliHelp)
+                                 : "netboard-cli " + version.toUtf8() + '\n');
+        return OutputError().isEmpty() ? kExitOk : kExitNg;
     }
     if (!parsed.ini.isEmpty() && !QFileInfo(parsed.ini).isFile()) {
         // A mistyped name must not start a fresh MAC counter and an empty record.
-        PrintError(QStringLiteral("settings file %1 not found").arg(parsed.ini));
-        return kExitUsage;
+        return RefuseLine(parsed, "refused",
+                          QStringLiteral("settings file %1 not found").arg(parsed.ini));
     }
     // The links need an event loop, never a window system.
     qInstallMessageHandler(QtMessages);
@@ -70,10 +88,10 @@ int main(int argc, char** argv) {
         // The built-in settings point at a real board's address and a fresh counter: nothing is
         // written to a board with them. A read may go on, saying so.
         if (parsed.command == TCliCommand::Write || parsed.command == TCliCommand::MacRewrite) {
-            PrintError(QStringLiteral("settings file %1 not found; give the station's settings "
-                                      "file with --ini FILE")
-                           .arg(ini));
-            return kExitUsage;
+            return RefuseLine(parsed, "refused",
+                              QStringLiteral("settings file %1 not found; give the station's "
+                                             "settings file with --ini FILE")
+                                  .arg(ini));
         }
         PrintError(
             QStringLiteral("settings file %1 not found; the built-in settings are used").arg(ini));

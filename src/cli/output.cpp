@@ -1,5 +1,6 @@
 #include "cli/output.h"
 
+#include <QJsonDocument>
 #include <cerrno>
 #include <cstdio>
 
@@ -9,6 +10,12 @@ namespace {
 
 // The first failed write to standard output: its cause, or empty while every write went through.
 QString g_outputError;
+// PrintLine's lines go to standard error: standard output holds the JSON document alone.
+bool g_jsonOutput = false;
+
+void WriteErr(const QByteArray& bytes) {
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+}
 
 }  // namespace
 
@@ -54,13 +61,24 @@ void LoseOutput(int error) {
         g_outputError = ErrnoText(error);
 }
 
+void KeepOutputForJson() {
+    g_jsonOutput = true;
+}
+
+void WriteJson(const QJsonObject& object) {
+    WriteOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+}
+
 void PrintLine(const QString& line) {
-    WriteOut(EscapedLine(line).toUtf8() + '\n');
+    const QByteArray bytes = EscapedLine(line).toUtf8() + '\n';
+    if (g_jsonOutput)
+        WriteErr(bytes);
+    else
+        WriteOut(bytes);
 }
 
 void PrintError(const QString& line) {
-    const QByteArray bytes = "netboard-cli: " + EscapedLine(line).toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+    WriteErr("netboard-cli: " + EscapedLine(line).toUtf8() + '\n');
 }
 
 QString OutputError() {

@@ -1,15 +1,23 @@
 // netboard-cli's output: standard output for the log and the results, standard error for
-// problems. A write that does not reach standard output is remembered: the run then ends NG.
+// problems; with --json standard output holds only the run's JSON document, and the log and
+// the results go to standard error. A write that does not reach standard output is remembered:
+// the run then ends NG.
 //
 // Thread rules: GUI thread only.
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 
-// Writes one line to standard output / one "netboard-cli: " line to standard error, at once,
-// control characters written as "\r", "\x00" (and a backslash as "\\"). A failed write to
-// standard output makes RunCli's status NG.
+// From now on PrintLine writes to standard error: standard output is kept for WriteJson.
+void KeepOutputForJson();
+// Writes `object` to standard output as one JSON document on one line.
+void WriteJson(const QJsonObject& object);
+
+// Writes one line to standard output (to standard error after KeepOutputForJson) / one
+// "netboard-cli: " line to standard error, at once, control characters written as "\r", "\x00"
+// (and a backslash as "\\"). A failed write to standard output makes RunCli's status NG.
 void PrintLine(const QString& line);
 void PrintError(const QString& line);
 // Standard output lost a line (`error` the errno): the run ends NG, naming the cause.

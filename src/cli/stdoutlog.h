@@ -1,4 +1,5 @@
-// netboard-cli's log pane: standard output, one output line per log line, written at once.
+// netboard-cli's log pane: standard output (standard error with --json), one output line per log
+// line, written at once.
 // Emptying the pane prints nothing; it only starts the line count afresh, so that the writers'
 // limits behave as they do on the window's pane.
 //

@@ -323,12 +323,13 @@ int TSettingsDialog::SpeedIndex() const {
 }
 
 void TSettingsDialog::SetSpeedIndex(int index) {
-    const bool inList = SpeedIndexInList(index) && index < speed_->count();
+    // netboard-cli reads a settings file by the same rule.
+    index = ChoiceValue(&TBoardParams::SpeedIndex, index);
     // The list shows its placeholder while nothing is selected; an empty one would select the
     // first entry instead, so a blank stands for no text.
-    if (!inList)
+    if (index == kNoChoice)
         speed_->setPlaceholderText(QStringLiteral(" "));
-    speed_->setCurrentIndex(inList ? index : -1);
+    speed_->setCurrentIndex(index);
 }
 
 int TSettingsDialog::KeepIndex() const {
@@ -336,10 +337,10 @@ int TSettingsDialog::KeepIndex() const {
 }
 
 void TSettingsDialog::SetKeepIndex(int index) {
-    // Below -1 means none; beyond the last button selects the last one.
-    if (index >= 2)
-        index = 1;
-    if (index < 0) {
+    // Below 0 means none; beyond the last button selects the last one (netboard-cli reads a
+    // settings file by the same rule).
+    index = ChoiceValue(&TBoardParams::fKeepAlive, index);
+    if (index == kNoChoice) {
         keep_->setExclusive(false);
         keepOff_->setChecked(false);
         keepOn_->setChecked(false);

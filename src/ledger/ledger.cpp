@@ -652,16 +652,21 @@ void TLedger::Backup(const QString& path) {
     local_->Exec("VACUUM INTO ?", {path});
 }
 
-void TLedger::Export(const QDateTime& since, const std::function<void(const QByteArray&)>& write) {
-    ExportRecord(Main(), since, write);
+qint64 TLedger::Export(const TRecordFilter& filter,
+                       const std::function<void(const QByteArray&)>& write) {
+    return ExportRecord(Main(), filter, write);
+}
+
+TRecordCounts TLedger::Counts(const TRecordFilter& filter) {
+    return CountFiltered(Main(), filter);
 }
 
 QStringList TLedger::Stations() {
     return RecordStations(Main());
 }
 
-void TLedger::SelectRows(QSqlQueryModel* model, const QString& mac, const QString& station) {
-    model->setQuery(RecordRows(Main(), mac, station));
+void TLedger::SelectRows(QSqlQueryModel* model, const TRecordFilter& filter) {
+    model->setQuery(RecordRows(Main(), filter));
 }
 
 void TLedger::FlushSpool() {

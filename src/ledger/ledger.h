@@ -149,9 +149,12 @@ class TLedger {
     static QString UsedUpText(const TMacBlock& block);
 
     TLedgerStats Stats();
-    // The rows from `since` on (all when invalid), oldest first, in the CSV form, header first;
-    // `write` takes each line with its line end. Throws ELedgerError.
-    void Export(const QDateTime& since, const std::function<void(const QByteArray&)>& write);
+    // The rows `filter` selects, oldest first, in the export's CSV form, header first; `write`
+    // takes a run of whole lines with their line ends. Returns the number of rows. Throws
+    // ELedgerError.
+    qint64 Export(const TRecordFilter& filter, const std::function<void(const QByteArray&)>& write);
+    // What `filter` selects, counted (the record window's counts while it filters).
+    TRecordCounts Counts(const TRecordFilter& filter);
     // For the record window: the stations that have rows (the rows themselves: TRecordRows).
     QStringList Stations();
 
@@ -170,7 +173,7 @@ class TLedger {
     // the station's own. Throws ELedgerError naming the server and the reason.
     TLedgerDb& Main();
     // The rows TRecordRows shows.
-    void SelectRows(QSqlQueryModel* model, const QString& mac, const QString& station);
+    void SelectRows(QSqlQueryModel* model, const TRecordFilter& filter);
     // Reads the station's old CSV record into a shared ledger once per station identity.
     void ImportOnce(TLedgerDb& db);
     // Burns the reservations whose owners have ended, each with an NG row ("save" failed).

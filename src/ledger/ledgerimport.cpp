@@ -35,7 +35,8 @@ void ImportOldRecord(TLedgerDb& db, const QString& csv, const QString& station,
             continue;
         }
         const QString text = QString::fromLatin1(raw).trimmed();
-        if (text.isEmpty() || text == QLatin1String(kRecordHeader))
+        if (text.isEmpty() || text == QLatin1String(kRecordHeader) ||
+            text == QLatin1String(kRecordExportHeader))
             continue;
         TRecordLine line;
         QString timeText;

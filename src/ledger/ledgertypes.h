@@ -2,6 +2,7 @@
 // the MAC address block, counts, reservations and a ledger's identity.
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -69,4 +70,21 @@ struct TLedgerStats : TStationStats {
     qint64 unchecked = 0;
     qint64 checkNg = 0;
     QList<TStationStats> stations;  // by name
+};
+
+// Which rows the record window shows and an export writes: from `since` on (all when invalid),
+// whose MAC address holds `mac` (all when empty), of `station` (all when empty).
+struct TRecordFilter {
+    QDateTime since;
+    QString mac;
+    QString station;
+    bool Any() const { return since.isValid() || !mac.isEmpty() || !station.isEmpty(); }
+};
+
+// What a filter selects: the rows, the NG ones among them, and the boards written (the
+// addresses an OK command gave).
+struct TRecordCounts {
+    qint64 rows = 0;
+    qint64 ng = 0;
+    qint64 boards = 0;
 };

@@ -106,28 +106,94 @@ void CountRecord(TLedgerDb& db, TLedgerStats* s) {
     s->stations = stations.values();
 }
 
-void ExportRecord(TLedgerDb& db, const QDateTime& since,
-                  const std::function<void(const QByteArray&)>& write) {
-    QSqlQuery q = since.isValid() ? db.Prepare(
-                                        "SELECT time, command, link, mac, own_ip, result, failed "
-                                        "FROM commands WHERE utc >= ? ORDER BY id",
-                                        {since.toSecsSinceEpoch()})
-                                  : db.Prepare(
-                                        "SELECT time, command, link, mac, own_ip, result, failed "
-                                        "FROM commands ORDER BY id",
-                                        {});
-    q.setForwardOnly(true);
+namespace {
+
+// The WHERE clause of `f` and `also` (from "WHERE" on, or nothing) and the values it binds.
+QByteArray WhereOf(const TRecordFilter& f, const char* also, QVariantList* values) {
+    QByteArrayList terms;
+    if (also)
+        terms << also;
+    if (f.since.isValid()) {
+        terms << "utc >= ?";
+        *values << f.since.toSecsSinceEpoch();
+    }
+    if (!f.mac.isEmpty()) {
+        terms << "mac LIKE ?";
+        *values << QLatin1Char('%') + f.mac + QLatin1Char('%');
+    }
+    if (!f.station.isEmpty()) {
+        terms << "station = ?";
+        *values << f.station;
+    }
+    return terms.isEmpty() ? QByteArray() : " WHERE " + terms.join(" AND ");
+}
+
+// `sql` run with the clause of the filter and `also` in place of "{where}".
+QSqlQuery Selected(TLedgerDb& db, const char* sql, const TRecordFilter& f, bool forwardOnly,
+                   const char* also = nullptr) {
+    QVariantList values;
+    const QByteArray text = QByteArray(sql).replace("{where}", WhereOf(f, also, &values));
+    QSqlQuery q = db.Prepare(text.constData(), values);
+    q.setForwardOnly(forwardOnly);
     if (!db.Watched([&] { return q.exec(); }))
         throw ELedgerError(
             QStringLiteral("製造記録 %1 を読めません: %2").arg(db.Where(), q.lastError().text()));
-    write(QByteArray(kRecordHeader) + "\r\n");
+    return q;
+}
+
+}  // namespace
+
+qint64 ExportRecord(TLedgerDb& db, const TRecordFilter& filter,
+                    const std::function<void(const QByteArray&)>& write) {
+    QSqlQuery q = Selected(db,
+                           "SELECT time, command, link, mac, own_ip, result, failed, station "
+                           "FROM commands{where} ORDER BY id",
+                           filter, true);
+    // The lines go out a run at a time: one write a line would cost more than the line.
+    constexpr qsizetype kRun = 64 * 1024;
+    QByteArray out = QByteArray(kRecordExportHeader) + "\r\n";
+    out.reserve(kRun + 1024);
+    qint64 rows = 0;
+    TRecordLine line;
     while (db.Watched([&] { return q.next(); })) {
-        const TRecordLine line{QDateTime(),           q.value(1).toString(),
-                               q.value(2).toString(), q.value(3).toString(),
-                               q.value(4).toString(), q.value(5).toString() == QLatin1String("OK"),
-                               q.value(6).toString(), QString()};
-        write(FormatRecordLine(line, q.value(0).toString()).toLatin1() + "\r\n");
+        line.command = q.value(1).toString();
+        line.link = q.value(2).toString();
+        line.mac = q.value(3).toString();
+        line.ownIp = q.value(4).toString();
+        line.ok = q.value(5).toString() == QLatin1String("OK");
+        line.failed = q.value(6).toString();
+        line.station = q.value(7).toString();
+        AppendExportLine(&out, line, q.value(0).toString());
+        out.append("\r\n");
+        ++rows;
+        if (out.size() >= kRun) {
+            write(out);
+            out.clear();
+        }
     }
+    if (!out.isEmpty())
+        write(out);
+    return rows;
+}
+
+TRecordCounts CountFiltered(TLedgerDb& db, const TRecordFilter& filter) {
+    TRecordCounts c;
+    QSqlQuery q = Selected(db,
+                           "SELECT COUNT(*), COALESCE(SUM(CASE WHEN result = 'NG' THEN 1 ELSE 0 "
+                           "END), 0) FROM commands{where}",
+                           filter, true);
+    if (q.next()) {
+        c.rows = q.value(0).toLongLong();
+        c.ng = q.value(1).toLongLong();
+    }
+    // The boards written: the addresses given, each once (an acknowledged "save" gives the
+    // address, a failed verification after it included).
+    QSqlQuery b = Selected(db, "SELECT COUNT(DISTINCT mac) FROM commands{where}", filter, true,
+                           "(result = 'OK' OR failed = 'verify') AND "
+                           "command IN ('write-mac', 'telnet-write-mac', 'mac-rewrite')");
+    if (b.next())
+        c.boards = b.value(0).toLongLong();
+    return c;
 }
 
 QStringList RecordStations(TLedgerDb& db) {
@@ -138,19 +204,9 @@ QStringList RecordStations(TLedgerDb& db) {
     return names;
 }
 
-QSqlQuery RecordRows(TLedgerDb& db, const QString& mac, const QString& station) {
-    const QString pattern = QLatin1Char('%') + mac + QLatin1Char('%');
-    QSqlQuery q = station.isEmpty()
-                      ? db.Prepare(
-                            "SELECT time, station, command, link, mac, own_ip, result, failed "
-                            "FROM commands WHERE mac LIKE ? ORDER BY id DESC{view}",
-                            {pattern})
-                      : db.Prepare(
-                            "SELECT time, station, command, link, mac, own_ip, result, failed "
-                            "FROM commands WHERE mac LIKE ? AND station = ? ORDER BY id DESC{view}",
-                            {pattern, station});
-    if (!db.Watched([&] { return q.exec(); }))
-        throw ELedgerError(
-            QStringLiteral("製造記録 %1 を読めません: %2").arg(db.Where(), q.lastError().text()));
-    return q;
+QSqlQuery RecordRows(TLedgerDb& db, const TRecordFilter& filter) {
+    return Selected(db,
+                    "SELECT time, station, command, link, mac, own_ip, result, failed "
+                    "FROM commands{where} ORDER BY id DESC{view}",
+                    filter, false);
 }

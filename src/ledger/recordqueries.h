@@ -14,11 +14,14 @@ class TLedgerDb;
 // The command rows and the NG ones among them, and the addresses by state, in all and per
 // station (reservations in all only; one whose owner has ended counts as burned).
 void CountRecord(TLedgerDb& db, TLedgerStats* s);
-// The rows from `since` on (all when invalid), oldest first, in the CSV form, header first.
-void ExportRecord(TLedgerDb& db, const QDateTime& since,
-                  const std::function<void(const QByteArray&)>& write);
+// The rows `filter` selects, oldest first, in the export's CSV form, header first; `write`
+// takes a run of whole lines at a time. Returns the number of rows.
+qint64 ExportRecord(TLedgerDb& db, const TRecordFilter& filter,
+                    const std::function<void(const QByteArray&)>& write);
+// What `filter` selects, counted.
+TRecordCounts CountFiltered(TLedgerDb& db, const TRecordFilter& filter);
 // The stations that have rows.
 QStringList RecordStations(TLedgerDb& db);
-// The rows (time, station, command, link, mac, own_ip, result, failed) whose MAC address holds
-// `mac`, of `station` only unless it is empty, newest first, run.
-QSqlQuery RecordRows(TLedgerDb& db, const QString& mac, const QString& station);
+// The rows (time, station, command, link, mac, own_ip, result, failed) `filter` selects,
+// newest first, run.
+QSqlQuery RecordRows(TLedgerDb& db, const TRecordFilter& filter);

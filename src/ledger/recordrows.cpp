@@ -21,8 +21,8 @@ TRecordRows::~TRecordRows() {
     setSourceModel(nullptr);
 }
 
-void TRecordRows::Select(TLedger& ledger, const QString& mac, const QString& station) {
-    ledger.SelectRows(rows_.get(), mac, station);
+void TRecordRows::Select(TLedger& ledger, const TRecordFilter& filter) {
+    ledger.SelectRows(rows_.get(), filter);
     for (int i = 0; i < static_cast<int>(std::size(kHeaders)); ++i)
         rows_->setHeaderData(i, Qt::Horizontal, QString::fromUtf8(kHeaders[i]));
 }

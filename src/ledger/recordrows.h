@@ -7,6 +7,8 @@
 #include <QIdentityProxyModel>
 #include <memory>
 
+#include "ledger/ledgertypes.h"
+
 class QSqlQueryModel;
 class TLedger;
 
@@ -17,9 +19,9 @@ class TRecordRows : public QIdentityProxyModel {
     explicit TRecordRows(QObject* parent = nullptr);
     ~TRecordRows() override;
 
-    // The rows of `ledger` whose MAC address holds `mac`, of `station` only unless it is empty,
-    // newest first, with their column headers. Throws ELedgerError.
-    void Select(TLedger& ledger, const QString& mac, const QString& station);
+    // The rows of `ledger` that `filter` selects, newest first, with their column headers.
+    // Throws ELedgerError.
+    void Select(TLedger& ledger, const TRecordFilter& filter);
 
   private:
     std::unique_ptr<QSqlQueryModel> rows_;

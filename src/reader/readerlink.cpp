@@ -4,11 +4,32 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 
 #include "core/inifile.h"
 #include "core/logpane.h"
+#include "core/posixio.h"
 #include "core/text.h"
+
+namespace {
+
+// The cause of a socket error, in the words of the system's own error texts where it has one.
+QString SocketErrorCause(QAbstractSocket::SocketError error, const QString& socketText) {
+    switch (error) {
+        case QAbstractSocket::ConnectionRefusedError:
+            return ErrnoText(ECONNREFUSED);
+        case QAbstractSocket::SocketTimeoutError:
+            return ErrnoText(ETIMEDOUT);
+        case QAbstractSocket::HostNotFoundError:
+            // Activate's own error: the settings name no IPv4 address and port to connect to.
+            return QStringLiteral("not an IPv4 address with a port from 1 to 65535");
+        default:
+            return socketText;
+    }
+}
+
+}  // namespace
 
 TReaderLink::TReaderLink(QObject* owner, int tcpPort, TLogPane* log, const QString& iniPath)
     : QObject(owner), log_(log), iniPath_(iniPath), frames_(this) {
@@ -77,6 +98,10 @@ void TReaderLink::OpenLink() {
         LogLine(QStringLiteral("コネクト待ち　タイムオーバー"));
 }
 
+QString TReaderLink::ConnectCause() const {
+    return lastError_.isEmpty() ? ErrnoText(ETIMEDOUT) : lastError_;
+}
+
 void TReaderLink::Activate() {
     if (released_)
         return;
@@ -126,6 +151,7 @@ void TReaderLink::OnSocketError(QAbstractSocket::SocketError error) {
     // follows reports it, and the link does not reconnect.
     if (error == QAbstractSocket::RemoteHostClosedError)
         return;
+    lastError_ = SocketErrorCause(error, clientSocket1_->errorString());
     if (clientSocket1_->state() != QAbstractSocket::UnconnectedState)
         clientSocket1_->abort();
     reconnectTimer_->start(kReconnectDelayMs);

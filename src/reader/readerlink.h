@@ -63,6 +63,9 @@ class TReaderLink : public QObject, private TReaderPort {
     // first step, and the reconnect after an error event).
     void Activate();
     bool Connected() const { return connected_; }
+    // Why the link is not connected: the last socket error's cause ("接続を拒否されました
+    // (Connection refused)"), or, when none came, that no answer came in time.
+    QString ConnectCause() const;
 
     // Sends `count` bytes; 0 while not connected or when the send fails.
     int SendBlock(const uint8_t* bytes, int count) override;
@@ -108,6 +111,7 @@ class TReaderLink : public QObject, private TReaderPort {
     QTimer* timer1_ = nullptr;
     QTimer* reconnectTimer_ = nullptr;
     bool connected_ = false;
+    QString lastError_;  // the last socket error's cause
     bool readPosted_ = false;
     bool released_ = false;
 };

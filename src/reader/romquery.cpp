@@ -74,6 +74,8 @@ TRomQueryResult RunRomVersionQuery(QObject* owner, const TBoardParams& params, T
             if (hooks.versionReceived)
                 hooks.versionReceived(result.version);
         }
+    } else {
+        result.connectCause = link->ConnectCause();
     }
     // Released here rather than by the destructor so that a failed INI write is reported.
     try {

@@ -40,7 +40,8 @@ struct TRomQueryResult {
         EmptyVersion,  // the version's ACK with no text
         Version,
     } outcome = NotConnected;
-    QString version;  // with Version (and EmptyVersion): the text as the reader sent it
+    QString version;       // with Version (and EmptyVersion): the text as the reader sent it
+    QString connectCause;  // with NotConnected: why (refused, timed out, ...)
     // The "ComDebug" section could not be written at the end (the query's result stands).
     QString saveError;
 

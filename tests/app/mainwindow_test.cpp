@@ -23,8 +23,10 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <csignal>
+#include <functional>
 
 #include "app/mainwindow.h"
+#include "app/recordwindow.h"
 #include "core/exceptions.h"
 #include "core/inifile.h"
 #include "core/replytimer.h"
@@ -53,6 +55,7 @@ class MainWindowTest : public ::testing::Test {
             f.WriteInteger("Option", QStringLiteral("TCPIP1_%1").arg(i + 1), own[i]);
         f.UpdateFile();
         form = std::make_unique<TMainWindow>(ini);
+        form->FinishStart();  // as after the first paint
         form->show();
         QApplication::setActiveWindow(form.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
@@ -80,7 +83,7 @@ TEST_F(MainWindowTest, WindowLayoutAndVisibleMenus) {
     EXPECT_EQ(Visible(form->menuBar()->actions()),
               (QStringList{"ファイル(&F)", "検査＆チェック", "環境(&Z)", "ヘルプ(&H)"}));
     EXPECT_EQ(Visible(MenuOf("File1")->actions()),
-              (QStringList{"ROMバージョン", "製造記録...", "-", "終了(&X)"}));
+              (QStringList{"ROMバージョン", "製造記録(&R)...", "-", "終了(&X)"}));
     EXPECT_EQ(Visible(MenuOf("Check1")->actions()), (QStringList{"設定確認＆設定(telnet)"}));
     EXPECT_EQ(Visible(MenuOf("Z1")->actions()), (QStringList{"Telnet先のTCP/IPの設定"}));
     EXPECT_EQ(Visible(MenuOf("Help1")->actions()), (QStringList{"バージョン情報(&A)..."}));
@@ -144,6 +147,64 @@ TEST_F(MainWindowTest, TheToolbarCannotBeHiddenMovedOrFloated) {
     }
     EXPECT_TRUE(bar->isVisible());
     EXPECT_TRUE(form->createPopupMenu() == nullptr);
+}
+
+// What the operator reaches by keyboard and sees in a narrow window, a row per detail.
+TEST_F(MainWindowTest, OperatorView) {
+    const struct {
+        const char* name;
+        std::function<void()> check;
+    } rows[] = {
+        {"the ledger opens and the next address shows after the first paint",
+         [this] {
+             TMainWindow second(ini);
+             auto* next = second.findChild<QLabel*>("NextMacAddress");
+             EXPECT_TRUE(next->text().isEmpty());
+             second.show();
+             EXPECT_TRUE(PumpUntil([&] { return !next->text().isEmpty(); }, 5000));
+         }},
+        {"F10 opens the first menu",
+         [this] {
+             QTest::keyClick(form.get(), Qt::Key_F10);
+             EXPECT_EQ(form->menuBar()->activeAction(), form->Action("File1"));
+         }},
+        {"Alt alone enters the menu bar",
+         [this] {
+             QTest::keyClick(form.get(), Qt::Key_Alt);
+             EXPECT_TRUE(form->menuBar()->hasFocus() || form->menuBar()->activeAction());
+             QTest::keyClick(form->menuBar(), Qt::Key_Escape);  // and leaves it
+         }},
+        {"the record window has its access key",
+         [this] { EXPECT_TRUE(form->Action("MnRecord")->text().contains("(&R)")); }},
+        {"Esc and Ctrl+W close the record window",
+         [this] {
+             for (const QKeySequence& key :
+                  {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::ControlModifier | Qt::Key_W)}) {
+                 QWidget* w = form->ShowRecordWindow();
+                 QApplication::setActiveWindow(w);
+                 ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+                 QTest::keySequence(w, key);
+                 EXPECT_FALSE(w->isVisible()) << key.toString().toStdString();
+             }
+         }},
+        {"a narrow window keeps the whole next address",
+         [this] {
+             form->resize(120, form->height());
+             QApplication::processEvents();
+             const auto* next = form->findChild<QLabel*>("NextMacAddress");
+             EXPECT_TRUE(next->text().endsWith("02-5A-C3-00-01-C9")) << next->text().toStdString();
+             EXPECT_GE(next->contentsRect().width(),
+                       next->fontMetrics().horizontalAdvance(next->text()));
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QApplication::setActiveWindow(form.get());
+        row.check();
+        while (QWidget* popup = QApplication::activePopupWidget())
+            popup->close();
+        form->menuBar()->setActiveAction(nullptr);
+    }
 }
 
 TEST_F(MainWindowTest, StatusBarShowsTheLongHint) {
@@ -274,6 +335,7 @@ TEST_F(MainWindowTest, CloseSavesTheSettingsFromExitToolbarAndCloseButton) {
     // A window closed by its close button saves the same way, and a second close does nothing.
     QFile::remove(ini);
     auto again = std::make_unique<TMainWindow>(ini);
+    again->FinishStart();  // as after the first paint
     again->show();
     EXPECT_EQ(again->Params().MacAddr_3, 201);
     again->Params().fSetInit = 1;
@@ -316,8 +378,9 @@ TEST_F(MainWindowTest, AFailedSaveShowsTheCauseAndAsksWhetherToCloseWithoutSavin
         QString atClose;  // the error box of the close
     } rows[] = {
         {kMissingFolder, dir.filePath("gone/n.ini"), "",
-         QStringLiteral("設定ファイル \"%1\" に書き込めません。\nフォルダ \"%2\" に一時ファイルを"
-                        "作れません。\nファイルまたはフォルダがありません (No such file or directory)")
+         QStringLiteral(
+             "設定ファイル \"%1\" に書き込めません。\nフォルダ \"%2\" に一時ファイルを"
+             "作れません。\nファイルまたはフォルダがありません (No such file or directory)")
              .arg(dir.filePath("gone/n.ini"), dir.filePath("gone"))},
         {kFolderAtThePath, dir.filePath("d.ini"),
          QStringLiteral("設定ファイル \"%1\" を読み込めません。\nフォルダです (Is a directory)")
@@ -326,7 +389,9 @@ TEST_F(MainWindowTest, AFailedSaveShowsTheCauseAndAsksWhetherToCloseWithoutSavin
                         "そのままにします。\nフォルダです (Is a directory)")
              .arg(dir.filePath("d.ini"))},
         {kDiskFull, ini, "",
-         QStringLiteral("設定ファイル \"%1\" に書き込めません。\nファイルが大きすぎます (File too large)").arg(ini)},
+         QStringLiteral(
+             "設定ファイル \"%1\" に書き込めません。\nファイルが大きすぎます (File too large)")
+             .arg(ini)},
     };
     for (const auto& row : rows) {
         QStringList texts;
@@ -341,6 +406,7 @@ TEST_F(MainWindowTest, AFailedSaveShowsTheCauseAndAsksWhetherToCloseWithoutSavin
         if (!row.atStart.isEmpty())
             AnswerBoxes({""}, &texts);
         form = std::make_unique<TMainWindow>(row.path);
+        form->FinishStart();  // as after the first paint
         CancelModalWatchers();
         if (row.cause == kDiskFull) {
             QFile f(ini);  // with the identities the start wrote into it

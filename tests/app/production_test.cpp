@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QSysInfo>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -67,6 +68,7 @@ class ProductionTest : public ::testing::Test {
     void OwnAddress(const QString& a) {
         if (!form) {
             form = std::make_unique<TMainWindow>(ini);
+            form->FinishStart();  // as after the first paint
             form->show();
         }
         const QStringList n = a.split('.');
@@ -216,6 +218,8 @@ TEST_F(ProductionTest, EveryCommandThatReachedABoardLeavesOneLine) {
     QTest::keyClicks(window->findChild<QLineEdit*>("EdSearch"), "01-cb");
     QTest::keyClick(window->findChild<QLineEdit*>("EdSearch"), Qt::Key_Return);
     EXPECT_EQ(rows->rowCount(), 2);
+    // The counts and the export follow the search.
+    EXPECT_EQ(window->Counts()->text(), "記録 2 件　書き込んだボード 1 台　NG 0 件");
     const QString exported = dir.filePath("export.csv");
     OnNextModal([&](QWidget* w) {
         auto* d = qobject_cast<QFileDialog*>(w);
@@ -237,8 +241,14 @@ TEST_F(ProductionTest, EveryCommandThatReachedABoardLeavesOneLine) {
     QTest::mouseClick(window->findChild<QPushButton*>("BtExport"), Qt::LeftButton);
     QFile f(exported);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    // The record's columns, then the station.
+    QStringList found = RecordLines().filter("02-5A-C3-00-01-CB");
+    for (QString& line : found)
+        line += "," + QSysInfo::machineHostName();
     EXPECT_EQ(QString::fromLatin1(f.readAll()),
-              QStringList(QStringList{kRecordHeader} + RecordLines()).join("\r\n") + "\r\n");
+              QStringList(QStringList{kRecordExportHeader} + found).join("\r\n") + "\r\n");
+    EXPECT_EQ(window->findChild<QLabel*>("LbExported")->text(),
+              QStringLiteral("2 件を %1 に書き出しました").arg(exported));
 }
 
 // The window and netboard-cli on one station take the counter from the settings file as it is

@@ -171,7 +171,9 @@ TEST(SettingsCheck, NamesTheFirstMemberOutsideItsDialogRange) {
         {{{&TBoardParams::TCPIP1_1, 999}}, "TCPIP1_1=999 is outside 0..255"},
         {{{&TBoardParams::TCPmask, 77}}, "TCPmask=77 is outside 0..32"},
         {{{&TBoardParams::SpeedIndex, 9}}, "SpeedIndex=9 is outside 0..2"},
-        {{{&TBoardParams::SpeedIndex, -1}}, "SpeedIndex=-1 is outside 0..2"},
+        // Nothing selected in the speed list or the keep-alive buttons: the window stores it.
+        {{{&TBoardParams::SpeedIndex, -1}, {&TBoardParams::fKeepAlive, -1}}, nullptr},
+        {{{&TBoardParams::SpeedIndex, -2}}, "SpeedIndex=-2 is outside 0..2"},
         {{{&TBoardParams::fKeepAlive, 2}}, "fKeepAlive=2 is outside 0..1"},
         {{{&TBoardParams::TxTiming, INT_MIN}},
          "TxTiming=-2147483648 is outside -2147483647..2147483647"},

@@ -261,6 +261,12 @@ const Row kRows[] = {
     {"SerialSettingsOutOfRange", 125, {"serial"}, kSerial + QStringList{"write", "--mac"},
      {"MacAddr_3=300", "MacAddr_2=-1", "TCPmask=77", "SpeedIndex=9"}, false, 2, {}, "",
      "MacAddr_2=-1 is outside 0..255", "", "00--1-12C"},
+    // The file as the window leaves it with an empty speed box and no keep-alive button: the
+    // line asks for 9600 bit/s, saying so, as the window does.
+    {"SerialSpeedBoxLeftEmpty", 134, {"serial"}, kSerial + QStringList{"write"},
+     {"SpeedIndex=-1", "fKeepAlive=-1"}, false, 0,
+     {"通信スピードが一覧にないため、9600bpsを送信します", "通信スピード(RS232C)　OK!!",
+      "Keep　OK!!"}, kBannerOk, "", "write,OK,,", "00-01-C9"},
     // A counter that is no number would read as its default: refused like one out of range.
     {"SerialCounterNotANumber", 133, {"serial"}, kSerial + QStringList{"write", "--mac"},
      {"MacAddr_3=abc"}, false, 2, {}, "", "MacAddr_3=abc is not a number", "", "00-01-C9"},
@@ -314,7 +320,8 @@ const Row kRows[] = {
      {"Connected", "madr=02-5A-C3-00-01-C9", "l_ip=127.0.8.117", "mask=16", "timr=1"}, "timr=1",
      "", "telnet-read,OK,,", "00-01-C9"},
     {"TelnetConnectRefused", 118, {}, {"telnet", "write"}, {}, false, 2, {}, "",
-     "cannot connect to 127.0.8.118:23", "", "00-01-C9"},
+     "cannot connect to 127.0.8.118:23: 接続を拒否されました (Connection refused)", "",
+     "00-01-C9"},
     // The reader behind the board, at the board's own address and port.
     {"RomVersion", 119, {"reader", "--address", "{ip}", "--port", "10777", "--version", "V2.34"},
      {"telnet", "rom-version"}, {}, false, 0, {"ClientSocket1Connect"}, "ROMバージョン: V2.34", "",
@@ -333,7 +340,8 @@ const Row kRows[] = {
      "rom-version,OK,,", "00-01-C9"},
     {"RomVersionReaderRefuses", 121, {}, {"telnet", "rom-version"}, {}, false, 2,
      {"ClientSocket1Error", "コネクト待ち　タイムオーバー"}, "",
-     "cannot connect to the reader at 127.0.8.121:10777", "rom-version,NG,connect,", "00-01-C9"},
+     "cannot connect to the reader at 127.0.8.121:10777: 接続を拒否されました (Connection refused)",
+     "rom-version,NG,connect,", "00-01-C9"},
 };
 // clang-format on
 
@@ -371,28 +379,48 @@ TEST(CliOutput, LostOutputIsNgOnceTheBoardsPartIsRecorded) {
     }
 }
 
-// --json ends a run with one object a line controller can read instead of the log lines.
-TEST(CliOutput, JsonResultAtTheEnd) {
+// With --json standard output is one JSON document and nothing else, whatever the run came
+// to: the log goes to standard error.
+TEST(CliOutput, JsonIsTheWholeOutput) {
     Station station(130, {"TCPmask=24"});
     SimProcess sim({"serial", "--ignore", "mask"});
     ASSERT_TRUE(sim.Started());
+    const QStringList serial = {"serial", "--device", sim.FirstLine()};
     const struct {
         QStringList args;
-        const char* json;  // the object, the device's path as "DEV"
+        int status;
+        const char* json;  // the object's members to find, the device's path as "DEV"
     } rows[] = {
-        {{"write", "--mac", "--verify", "--json"},
+        {serial + QStringList{"write", "--mac", "--verify", "--json"}, 1,
          R"({"command":"write","differences":["mask written 24, read 16"],"failed":"verify",)"
          R"("link":"DEV","mac":"02-5A-C3-00-01-C9","result":"NG"})"},
-        {{"read", "--json"},
+        {serial + QStringList{"read", "--json"}, 0,
          R"({"command":"read","failed":"","link":"DEV","mac":"","read":{"bps":"16","conn":"1",)"
          R"("f_ip":"10.16.77.171","f_pt":"3335","keep":"1","l_ip":"127.0.8.130","l_pt":"10777",)"
          R"("madr":"02-5A-C3-00-01-C9","mask":"16","timr":"1","timv":"10"},"result":"OK"})"},
+        {{"record", "status", "--json"}, 0, R"({"command":"record status","result":"OK"})"},
+        // A refused connection names its cause.
+        {{"telnet", "--address", "127.0.8.135", "write", "--json"},
+         2,
+         R"j({"command":"write","result":"refused","error":"cannot connect to 127.0.8.135:23: )j"
+         R"j(接続を拒否されました (Connection refused)"})j"},
+        {serial + QStringList{"--json", "write", "--bogus"}, 2,
+         R"j({"command":"","result":"usage","error":"unknown switch --bogus (--help lists the )j"
+         R"j(usage)"})j"},
     };
     for (const auto& row : rows) {
-        const CliRun r = RunCliProcess(QStringList{"serial", "--device", sim.FirstLine()} +
-                                       row.args + QStringList{"--ini", station.Ini()});
-        EXPECT_EQ(r.out.value(r.out.size() - 1),
-                  QString::fromUtf8(row.json).replace("DEV", sim.FirstLine()));
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        const CliRun r = RunCliProcess(row.args + QStringList{"--ini", station.Ini()});
+        EXPECT_EQ(r.status, row.status) << r.err.toStdString();
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(r.out.join('\n').toUtf8(), &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.join('\n').toStdString();
+        const QJsonObject want =
+            QJsonDocument::fromJson(
+                QString::fromUtf8(row.json).replace("DEV", sim.FirstLine()).toUtf8())
+                .object();
+        for (const QString& key : want.keys())
+            EXPECT_EQ(doc.object()[key], want[key]) << key.toStdString();
     }
 }
 
@@ -433,13 +461,16 @@ TEST_P(CliAnswers, OnlyAWholeAnswerIsTheBoardsValue) {
         QJsonDocument::fromJson(read.out.value(read.out.size() - 1).toUtf8()).object();
     if (!row.readLines.isEmpty()) {
         EXPECT_EQ(read.status, 0) << read.err.toStdString();
-        EXPECT_EQ(read.out.mid(read.out.size() - 12, 11), row.readLines);
+        // With --json the lines go to standard error.
+        const QStringList lines = read.err.split('\n', Qt::SkipEmptyParts);
+        EXPECT_EQ(lines.mid(lines.size() - 11), row.readLines);
         EXPECT_FALSE(readJson.contains("malformed"));
         return;
     }
     const CliRun verify = RunCliProcess(link + QStringList{"write", "--verify"} + ini);
     const QJsonObject verifyJson =
         QJsonDocument::fromJson(verify.out.value(verify.out.size() - 1).toUtf8()).object();
+    const QStringList verifyLines = verify.err.split('\n');
     EXPECT_EQ(read.status, 1);
     EXPECT_EQ(verify.status, 1);
     EXPECT_EQ(readJson["failed"], row.set[0].first);
@@ -451,11 +482,11 @@ TEST_P(CliAnswers, OnlyAWholeAnswerIsTheBoardsValue) {
     for (const auto& [key, answer] : row.set) {
         const QString named = key + ": answer '" + answer + "' is not ";
         EXPECT_TRUE(read.err.contains(named)) << named.toStdString() << read.err.toStdString();
-        EXPECT_TRUE(std::any_of(verify.out.begin(), verify.out.end(),
+        EXPECT_TRUE(std::any_of(verifyLines.begin(), verifyLines.end(),
                                 [&](const QString& l) { return l.startsWith("verify: " + named); }))
-            << named.toStdString() << verify.out.join('\n').toStdString();
+            << named.toStdString() << verify.err.toStdString();
     }
-    EXPECT_TRUE(verify.out.contains("verify: NG"));
+    EXPECT_TRUE(verifyLines.contains("verify: NG"));
     EXPECT_EQ(station.LastRecord(),
               QStringLiteral("%1,NG,verify,").arg(row.telnet ? "telnet-write" : "write"));
 }
@@ -559,7 +590,8 @@ TEST_P(CliChecks, ABoardAfterItsRestartAgainstTheLedger) {
     const CliRun r =
         RunCliProcess(link(restarted) + QStringList{"check", "--json", "--ini", at.Ini()});
     EXPECT_EQ(r.status, row.status) << r.err.toStdString();
-    QStringList lines = r.out.filter(QRegularExpression("^check: "));
+    // With --json the log goes to standard error, the object alone to standard output.
+    QStringList lines = r.err.split('\n').filter(QRegularExpression("^check: "));
     EXPECT_EQ(lines.takeLast(), row.status == 0 ? "check: OK" : "check: NG");
     ASSERT_EQ(lines.size(), row.lines.size()) << lines.join('\n').toStdString();
     for (int i = 0; i < lines.size(); ++i)
@@ -638,11 +670,21 @@ TEST(CliOutput, NoDefaultSettingsFile) {
     }
 }
 
-// Lines that cannot run give status 2, a single line on standard error, and touch nothing.
+// Lines that cannot run give status 2, a single line on standard error, and touch nothing;
+// with --json standard output holds that line as the JSON object's "error". Where a row names
+// it, the line says what is wrong.
 TEST(CliUsage, BadLinesGiveStatusTwo) {
     Station station(120, {});
     const QString ini = station.Ini();
-    const QList<QStringList> lines = {
+    const QList<std::pair<QStringList, QString>> said = {
+        {{"serial", "--port", "1", "mac-rewrite", "--mac", "ZZ-00-00"},
+         "--mac needs the last three bytes of a MAC address, XX-XX-XX in hexadecimal (such as "
+         "00-01-C9), not 'ZZ-00-00'"},
+        {{"serial", "--port", "1", "mac-rewrite", "--mac", "00-01-C9", "--mac"},
+         "--mac is given twice; give each switch once"},
+        {{"telnet", "frob", "--json"}, "unknown command frob"},
+    };
+    QList<QStringList> lines = {
         {},
         {"write"},
         {"serial", "write"},
@@ -669,20 +711,65 @@ TEST(CliUsage, BadLinesGiveStatusTwo) {
         {"block", "set", "00-20-00", "00-10-00"},
         {"block", "set", "00-10-00", "00-1F-FF", "--verify"},
     };
+    for (const auto& [args, _] : said)
+        lines << args;
     for (const QStringList& args : lines) {
+        SCOPED_TRACE(args.join(' ').toStdString());
         const bool hasIni = args.contains("--ini");
         const CliRun r = RunCliProcess(hasIni ? args : args + QStringList{"--ini", ini});
-        EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
+        EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
-        EXPECT_TRUE(r.out.isEmpty()) << args.join(' ').toStdString();
+        for (const auto& [sayingArgs, saying] : said) {
+            if (sayingArgs == args) {
+                EXPECT_TRUE(r.err.contains(saying)) << r.err.toStdString();
+            }
+        }
+        if (!args.contains("--json")) {
+            EXPECT_TRUE(r.out.isEmpty());
+            continue;
+        }
+        const QJsonObject json = QJsonDocument::fromJson(r.out.join('\n').toUtf8()).object();
+        EXPECT_EQ(json["result"], "usage") << r.out.join('\n').toStdString();
+        EXPECT_EQ("netboard-cli: " + json["error"].toString() + "\n", r.err);
     }
     EXPECT_FALSE(QFile::exists(station.LedgerPath()));
+    const CliRun version = RunCliProcess({"telnet", "read", "--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, QStringList{"netboard-cli " NB_PROJECT_VERSION});
     const CliRun help = RunCliProcess({"telnet", "--help", "--bogus-is-ignored"});
     EXPECT_EQ(help.status, 0);
     for (const char* word :
          {"serial", "telnet", "--port", "--device", "--address", "write", "--mac", "mac-rewrite",
           "read", "rom-version", "--ini", "--verify", "--allow-reuse", "--help"})
         EXPECT_TRUE(help.out.join('\n').contains(word)) << word;
+}
+
+// The window without a display ends with status 1 and says in Japanese what is missing and that
+// netboard-cli needs none, rather than aborting with Qt's message.
+TEST(CliUsage, TheWindowWithoutADisplay) {
+    const struct {
+        QStringList env;
+        const char* says;
+    } rows[] = {
+        {{}, "環境変数 DISPLAY も WAYLAND_DISPLAY も設定されていない"},
+        // A platform that cannot start: here the X one with no display to connect to.
+        {{"QT_QPA_PLATFORM=xcb"}, "Qt のプラットフォーム「xcb」を起動できませんでした"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.says);
+        QProcessEnvironment env;  // empty: nothing of this process's environment
+        for (const QString& e : row.env)
+            env.insert(e.section('=', 0, 0), e.section('=', 1));
+        QProcess window;
+        window.setProcessEnvironment(env);
+        window.start(NB_APP_PATH, {});
+        ASSERT_TRUE(window.waitForFinished(60000));
+        const QString err = QString::fromUtf8(window.readAllStandardError());
+        EXPECT_EQ(window.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(window.exitCode(), 1);
+        EXPECT_TRUE(err.contains(QString::fromUtf8(row.says)) && err.contains("netboard-cli"))
+            << err.toStdString();
+    }
 }
 
 // Trying it without hardware: the board's terminal under a path that stays, named once in the

@@ -103,7 +103,8 @@ class RomQuery : public ::testing::Test {
         f.write(before_);
         f.close();
         win_ = std::make_unique<TMainWindow>(iniPath_);
-        before_ = ReadFile(iniPath_);  // with the identities the start wrote into it
+        win_->FinishStart();  // as after the first paint
+        before_ = ReadFile(iniPath_);       // with the identities the start wrote into it
         // Never anywhere but the loopback reader, whatever the file held.
         win_->Params().TCPIP1_1 = ip[0].toInt();
         win_->Params().TCPIP1_2 = ip[1].toInt();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
@@ -41,6 +42,7 @@ class MainWindowSerialTest : public ::testing::Test {
     }
     void MakeWindow(int comPort) {
         form = std::make_unique<TMainWindow>(ini);
+        form->FinishStart();  // as after the first paint
         form->Params().ComPort = comPort;
     }
     QStringList Log() const { return form->LogPane()->Lines(); }
@@ -114,8 +116,8 @@ TEST_F(MainWindowSerialTest, APortThatDoesNotOpenEndsTheCommandAndTheNextOneTrie
     EXPECT_EQ(title, QStringLiteral("ネットワークボード設定プログラム"));
     // Nothing sent, nothing awaited; the log names the device and the cause.
     const QStringList failed = {
-        QStringLiteral(
-            "COM4 %1: ポートをオープンできませんでした (open: ファイルまたはフォルダがありません (No such file or directory))")
+        QStringLiteral("COM4 %1: ポートをオープンできませんでした (open: "
+                       "ファイルまたはフォルダがありません (No such file or directory))")
             .arg(dir.filePath("no-such-tty"))};
     EXPECT_EQ(Log(), failed);
     EXPECT_FALSE(form->SerialSession()->Port()->IsOpen());

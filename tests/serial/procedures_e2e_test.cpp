@@ -186,6 +186,7 @@ class ProceduresE2eTest : public ::testing::Test {
                 {QStringLiteral("2026-01-02T03:04:05,write-mac,COM3,%1,%2,OK,").arg(mac, ownIp)});
         }
         TMainWindow form(ini);
+        form.FinishStart();  // as after the first paint
         form.show();
         form.LogView()->clear();  // the ledger's start (the old record read in) is not the row's
         TBoardParams& p = form.Params();

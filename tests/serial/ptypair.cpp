@@ -98,4 +98,3 @@ void PortIni::Map(int port, const QString& device) {
     ini.WriteString("ComPorts", QStringLiteral("COM%1").arg(port), device);
     ini.UpdateFile();
 }
-

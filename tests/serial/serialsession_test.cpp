@@ -54,7 +54,9 @@ TEST_F(SessionTest, APortThatDoesNotOpenIsReportedToTheCallerAndLoggedWithItsCau
     session->Port()->SetIniPath(ini.Path());
     const QString cause = QStringLiteral("ポートをオープンできませんでした (%1)");
     const QStringList lines = {
-        "COM5 /nonexistent/tty: " + cause.arg(QStringLiteral("open: ファイルまたはフォルダがありません (No such file or directory)")),
+        "COM5 /nonexistent/tty: " +
+            cause.arg(QStringLiteral(
+                "open: ファイルまたはフォルダがありません (No such file or directory)")),
         "COM0: " + cause.arg(QStringLiteral("device: デバイスがありません (No such device)"))};
     for (int port : {5, 0}) {
         try {

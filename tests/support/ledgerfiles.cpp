@@ -12,13 +12,20 @@ QStringList LedgerRows(const QString& ini) {
     QStringList rows;
     try {
         TLedger ledger(ini, QStringLiteral("test"));
-        ledger.Export(QDateTime(), [&](const QByteArray& line) {
-            rows << QString::fromLatin1(line).chopped(2);
+        ledger.Export({}, [&](const QByteArray& lines) {
+            rows << QString::fromLatin1(lines).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         });
     } catch (const ELedgerError&) {
         return {};  // refused (lost, or full): no row can be shown
     }
     rows.removeFirst();  // the header
+    // The record's columns, without the export's station.
+    for (QString& row : rows) {
+        TRecordLine l;
+        QString time;
+        if (ParseRecordLine(row, &l, &time))
+            row = FormatRecordLine(l, time);
+    }
     return rows;
 }
 

@@ -181,6 +181,7 @@ class TelnetCommandTest : public ::testing::Test {
         f.WriteInteger("Option", "fDispRecInfo", logging);
         f.UpdateFile();
         form = std::make_unique<TMainWindow>(ini);
+        form->FinishStart();  // as after the first paint
         ASSERT_EQ(form->Params().OwnIpText(), Address(n));
         form->show();
         QApplication::setActiveWindow(form.get());

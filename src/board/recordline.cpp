@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
+#include <iterator>
 
 namespace {
 
@@ -123,11 +124,17 @@ void AppendExportLine(QByteArray* out, const TRecordLine& l, const QString& time
     AppendRecordFields(out, l, timeText);
     out->append(',');
     AppendCsvField(out, l.station);
+    for (const char* key : kSentKeys) {
+        out->append(',');
+        AppendCsvField(out, l.sent.value(QLatin1String(key)));
+    }
 }
 
 bool ParseRecordLine(const QString& text, TRecordLine* line, QString* timeText) {
     QStringList f;
-    if (!SplitCsv(text, &f) || (f.size() != 7 && f.size() != 8))
+    constexpr int kSentFrom = 8;  // the first value sent, after the station
+    const int withSent = kSentFrom + static_cast<int>(std::size(kSentKeys));
+    if (!SplitCsv(text, &f) || (f.size() != 7 && f.size() != kSentFrom && f.size() != withSent))
         return false;
     if (f[5] != QLatin1String("OK") && f[5] != QLatin1String("NG"))
         return false;
@@ -141,5 +148,9 @@ bool ParseRecordLine(const QString& text, TRecordLine* line, QString* timeText) 
         return false;
     *timeText = f[0];
     *line = {t, f[1], f[2], f[3], f[4], f[5] == QLatin1String("OK"), f[6], f.value(7)};
+    for (int i = kSentFrom; i < f.size(); ++i) {
+        if (!f[i].isEmpty())
+            line->sent[QLatin1String(kSentKeys[i - kSentFrom])] = f[i];
+    }
     return true;
 }

@@ -41,9 +41,11 @@ inline const char* WriteCommandName(bool telnet, bool withMac) {
 bool GivesMacAddress(const QString& command);
 
 inline constexpr const char* kRecordHeader = "time,command,link,mac,own_ip,result,failed";
-// An export's header: the record's columns, in their order, then the station.
+// An export's header: the record's columns, in their order, then the station and the values the
+// command sent, in the order of kSentKeys.
 inline constexpr const char* kRecordExportHeader =
-    "time,command,link,mac,own_ip,result,failed,station";
+    "time,command,link,mac,own_ip,result,failed,station,"
+    "l_ip,l_pt,f_ip,f_pt,mask,conn,bps,timv,keep,timr,madr";
 
 // A file beside a settings file, named after it: "dir/name.ini" and "-x.y" give "dir/name-x.y".
 QString FileBesideIni(const QString& iniPath, const QString& suffix);
@@ -57,9 +59,10 @@ QString RecordTimeText(const QDateTime& t);
 // apostrophe (a spreadsheet would take it for a formula).
 // `timeText` replaces the time column when given (a stored line keeps its own text).
 QString FormatRecordLine(const TRecordLine& line, const QString& timeText = QString());
-// The same line appended to `out`, with the station as a last column (an export's line).
+// The same line appended to `out`, then the station and the values sent (an export's line).
 void AppendExportLine(QByteArray* out, const TRecordLine& line, const QString& timeText);
-// The fields of a written line, the record's or an export's; false for a malformed one.
+// The fields of a written line, the record's or an export's (with the station, and the values
+// sent when it has them); false for a malformed one.
 // `timeText` gets the time as written.
 bool ParseRecordLine(const QString& text, TRecordLine* line, QString* timeText);
 // "HH-HH-HH-HH-HH-HH" with uppercase hexadecimal digits.

@@ -35,8 +35,8 @@ void ImportOldRecord(TLedgerDb& db, const QString& csv, const QString& station,
             continue;
         }
         const QString text = QString::fromLatin1(raw).trimmed();
-        if (text.isEmpty() || text == QLatin1String(kRecordHeader) ||
-            text == QLatin1String(kRecordExportHeader))
+        // The record's header, or an export's of any version (its columns begin as the record's).
+        if (text.isEmpty() || text.startsWith(QLatin1String(kRecordHeader)))
             continue;
         TRecordLine line;
         QString timeText;

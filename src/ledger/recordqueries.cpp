@@ -145,10 +145,11 @@ QSqlQuery Selected(TLedgerDb& db, const char* sql, const TRecordFilter& f, bool 
 
 qint64 ExportRecord(TLedgerDb& db, const TRecordFilter& filter,
                     const std::function<void(const QByteArray&)>& write) {
-    QSqlQuery q = Selected(db,
-                           "SELECT time, command, link, mac, own_ip, result, failed, station "
-                           "FROM commands{where} ORDER BY id",
-                           filter, true);
+    QSqlQuery q = Selected(
+        db,
+        "SELECT time, command, link, mac, own_ip, result, failed, station, " NB_SENT_COLUMNS
+        " FROM commands{where} ORDER BY id",
+        filter, true);
     // The lines go out a run at a time: one write a line would cost more than the line.
     constexpr qsizetype kRun = 64 * 1024;
     QByteArray out = QByteArray(kRecordExportHeader) + "\r\n";
@@ -163,6 +164,12 @@ qint64 ExportRecord(TLedgerDb& db, const TRecordFilter& filter,
         line.ok = q.value(5).toString() == QLatin1String("OK");
         line.failed = q.value(6).toString();
         line.station = q.value(7).toString();
+        line.sent.clear();
+        for (int i = 0; i < kSentColumnCount; ++i) {
+            const QString value = q.value(8 + i).toString();
+            if (!value.isEmpty())
+                line.sent[QLatin1String(kSentKeys[i])] = value;
+        }
         AppendExportLine(&out, line, q.value(0).toString());
         out.append("\r\n");
         ++rows;

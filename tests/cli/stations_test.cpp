@@ -218,6 +218,10 @@ TEST_P(Stations, AFirstVersionLedgerIsMigrated) {
     EXPECT_TRUE(set.out.contains("remaining=1\n")) << set.out.toStdString();
     EXPECT_TRUE(RunCli({"record", "status", "--ini", Ini(0)})
                     .out.contains("station old: rows=1 ng=0 given=1 released=0 burned=0"));
+    // The old row is read as it was; it holds no values sent.
+    EXPECT_TRUE(RunCli({"record", "export", "--ini", Ini(0)})
+                    .out.contains("\r\n2026-01-02T03:04:05+09:00,write-mac,COM1,02-5A-C3-00-10-00,"
+                                  "10.0.0.1,OK,,old,,,,,,,,,,,\r\n"));
 }
 
 // Each station's old CSV record reaches the shared ledger once, at the station's first
@@ -357,6 +361,10 @@ TEST_P(Stations, AStationCutOffFromItsServer) {
         rows << row.section(',', 1, 1) + ',' + row.section(',', 5, 5);
     EXPECT_EQ(rows, QStringList({"write-mac,OK", "write,OK", "read,OK"}));
     EXPECT_EQ(watcher.Stats().rows, 3);
+    // The row kept on the station reached the server with the values it sent.
+    EXPECT_TRUE(
+        RunCli({"record", "export", "--ini", Ini(0)})
+            .out.contains(",OK,,S0,127.0.8.150,10777,10.16.77.171,3335,16,1,16,10,1,1,\r\n"));
 }
 
 // A station without a block near the wrap of the counter, one row after another on one ledger:

@@ -112,18 +112,13 @@ struct MemoryRow {
     QByteArray setup;
     QByteArray damageFrom, damageTo;  // this part of the file replaced, when given
     QByteArrayList args;              // the first life's switches, beside --state
-    QByteArray lines;
-    QByteArray answers;    // all the first life sends, echo included
-    QByteArrayList first;  // what queries answer at the end of the first life
+    QByteArray lines, answers;        // what the first life takes, and all it sends (echo included)
+    QByteArrayList first;             // what queries answer at the end of the first life
     BoardStateRead::Result firstFrom;
     QByteArrayList after;  // what they answer after the restart
     BoardStateRead::Result afterFrom;
     const char* state = "state";  // the state file, in a fresh folder
 };
-
-void PrintTo(const MemoryRow& row, std::ostream* os) {
-    *os << row.name;
-}
 
 class BoardMemory : public ::testing::TestWithParam<MemoryRow> {};
 

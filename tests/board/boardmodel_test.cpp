@@ -185,6 +185,8 @@ const MemoryRow kMemoryRows[] = {
      {"mask=16"}, kDamaged, {"mask=16"}, kDamaged},
     {"DamagedKeyMissing", "mask=8\r\nsave\r\n", "mask=8\n", "", {}, "", "", {"mask=16"},
      kDamaged, {"mask=16"}, kDamaged},
+    {"NotLoopback", "save\r\n", "l_ip=127.0.0.1", "l_ip=10.0.0.1", {}, "", "", {"l_ip=127.0.0.1"},
+     kDamaged, {"l_ip=127.0.0.1"}, kDamaged},
     {"DamagedLineFeed", "mask=8\r\nsave\r\n", "mask=8\n", "mask=8\r\n", {}, "", "",
      {"mask=16"}, kDamaged, {"mask=16"}, kDamaged},
     // A file that cannot be written: the save is NG, and the board holds nothing new.

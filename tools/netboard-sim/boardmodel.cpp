@@ -133,7 +133,13 @@ BoardModel::BoardModel(BoardBehaviour behaviour) : b_(std::move(behaviour)) {
 }
 
 void BoardModel::LoadStored() {
-    const BoardStateRead r = ReadBoardState(b_.statePath, saved_.keys());
+    BoardStateRead r = ReadBoardState(b_.statePath, saved_.keys());
+    // The tool connects to the own address a board answers: a file that would make it answer
+    // one outside loopback is not taken.
+    if (r.result == BoardStateRead::Loaded && !r.values.value("l_ip").startsWith("127.")) {
+        r.result = BoardStateRead::Damaged;
+        r.why = QStringLiteral("l_ip is not a loopback address");
+    }
     startedFrom_ = r.result;
     const QByteArray path = QFile::encodeName(b_.statePath);
     if (r.result == BoardStateRead::Loaded)

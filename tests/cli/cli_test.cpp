@@ -727,7 +727,7 @@ TEST(CliUsage, BadLinesGiveStatusTwo) {
     EXPECT_EQ(help.status, 0);
     for (const char* word :
          {"serial", "telnet", "--port", "--device", "--address", "write", "--mac", "mac-rewrite",
-          "read", "rom-version", "--ini", "--verify", "--allow-reuse", "--help"})
+          "read", "check", "rom-version", "--ini", "--verify", "--allow-reuse", "--help"})
         EXPECT_TRUE(help.out.join('\n').contains(word)) << word;
 }
 

@@ -261,9 +261,9 @@ bool WriteOptions(const TParams& params, QString* options, QString* error) {
         return std::any_of(params.begin(), params.end(),
                            [key](const auto& p) { return p.first == QLatin1String(key); });
     };
-    for (const auto& [key, value] : {std::pair{"keepalives_idle", "5"},
-                                     std::pair{"keepalives_interval", "3"},
-                                     std::pair{"keepalives_count", "3"}}) {
+    for (const auto& [key, value] :
+         {std::pair{"keepalives_idle", "5"}, std::pair{"keepalives_interval", "3"},
+          std::pair{"keepalives_count", "3"}}) {
         if (!named(key))
             out << QStringLiteral("%1='%2'").arg(QLatin1String(key), QLatin1String(value));
     }

@@ -472,8 +472,14 @@ void TMainWindow::FollowLedger() {
 
 TRecordWindow* TMainWindow::ShowRecordWindow() {
     try {
-        if (!recordWindow_)
+        if (!recordWindow_) {
             recordWindow_ = new TRecordWindow(Runner().Ledger(), this);
+            recordWindow_->SetReprint([this](const QString& mac) {
+                const std::optional<int> low = MacLowOfText(mac);
+                if (low)
+                    RunCommand([this, low] { Runner().ReprintLabel(*low); });
+            });
+        }
     } catch (const Exception& e) {
         ShowErrorBox(this, e.Message());
         return nullptr;

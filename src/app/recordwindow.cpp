@@ -76,6 +76,18 @@ TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
     auto* exportButton = new QPushButton(QStringLiteral("CSVに書き出す..."), this);
     exportButton->setObjectName(QStringLiteral("BtExport"));
     connect(exportButton, &QPushButton::clicked, this, &TRecordWindow::Export);
+    // The label of the chosen row's board again; a row without an address has none.
+    auto* reprint = new QPushButton(QStringLiteral("ラベル再印刷"), this);
+    reprint->setObjectName(QStringLiteral("BtReprint"));
+    connect(reprint, &QPushButton::clicked, this, [this] {
+        const QModelIndex row = table_->currentIndex();
+        const QString mac =
+            row.isValid() ? model_->index(row.row(), 4).data().toString() : QString();
+        if (mac.isEmpty() || !reprint_)
+            return;
+        reprint_(mac);
+        Refresh();
+    });
     auto* close = new QPushButton(QStringLiteral("閉じる"), this);
     connect(close, &QPushButton::clicked, this, &QWidget::close);
     exported_ = new QLabel(this);
@@ -87,6 +99,7 @@ TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
         connect(new QShortcut(key, this), &QShortcut::activated, this, &QWidget::close);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(counts_, 1);
+    bottom->addWidget(reprint);
     bottom->addWidget(exportButton);
     bottom->addWidget(close);
 

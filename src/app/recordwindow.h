@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 
 #include "ledger/ledgertypes.h"
 
@@ -30,6 +31,11 @@ class TRecordWindow : public QWidget {
     // where it wrote how many; false with the reason shown when it cannot.
     bool ExportTo(const QString& path);
 
+    // What "ラベル再印刷" does with the chosen row's MAC address ("02-5A-C3-...").
+    void SetReprint(std::function<void(const QString& mac)> reprint) {
+        reprint_ = std::move(reprint);
+    }
+
     QTableView* Table() const { return table_; }
     QLabel* Counts() const { return counts_; }
 
@@ -45,4 +51,5 @@ class TRecordWindow : public QWidget {
     TRecordRows* model_ = nullptr;
     QLabel* counts_ = nullptr;
     QLabel* exported_ = nullptr;  // where the last export went
+    std::function<void(const QString& mac)> reprint_;
 };

@@ -8,6 +8,7 @@ const char* const kCliHelp =
     "       netboard-cli record (status | export [--since DATE] | backup FILE | new --force)\n"
     "                   [--ini FILE]\n"
     "       netboard-cli block set FIRST LAST [--ini FILE]\n"
+    "       netboard-cli label MAC [--ini FILE]\n"
     "\n"
     "Configures a network board without a window, with the settings of the program's INI\n"
     "file. The log lines go to standard output (with --json to standard error), errors to\n"
@@ -48,6 +49,11 @@ const char* const kCliHelp =
     "  block set FIRST LAST     the ledger gives the block's addresses, lowest released\n"
     "                           first, then the next never used; past the last, nothing is\n"
     "                           sent\n"
+    "\n"
+    "Labels ([Label] Printer= in the settings file; each write that gives an address prints\n"
+    "its board's label):\n"
+    "  label MAC                print the label of MAC (XX-XX-XX or the whole address)\n"
+    "                           again, as a reprint row of the ledger\n"
     "\n"
     "Links:\n"
     "  --port N                 the COM port number (its device from section ComPorts)\n"
@@ -118,7 +124,8 @@ const Word kCommands[] = {{TCliLink::Serial, "write", TCliCommand::Write},
                           {TCliLink::Record, "record export", TCliCommand::RecordExport},
                           {TCliLink::Record, "record backup", TCliCommand::RecordBackup},
                           {TCliLink::Record, "record new", TCliCommand::RecordNew},
-                          {TCliLink::Block, "block set", TCliCommand::BlockSet}};
+                          {TCliLink::Block, "block set", TCliCommand::BlockSet},
+                          {TCliLink::Label, "label", TCliCommand::Label}};
 
 // "YYYY-MM-DD" (local midnight) or an ISO 8601 time.
 QDateTime ParseSince(const QString& text) {
@@ -166,6 +173,14 @@ QString CheckCombination(const TCliArgs& a) {
         return QStringLiteral("no link given (serial or telnet)");
     if (a.link == TCliLink::Record || a.link == TCliLink::Block)
         return CheckLedgerLine(a);
+    if (a.link == TCliLink::Label) {
+        if (!a.labelLow)
+            return QStringLiteral("label needs the MAC address (XX-XX-XX or 02-5A-C3-XX-XX-XX)");
+        if (a.port || !a.device.isEmpty() || a.address || a.verify || a.allowReuse || a.withMac ||
+            a.since.isValid() || a.force)
+            return QStringLiteral("label takes only --ini and --json");
+        return {};
+    }
     if (a.since.isValid())
         return QStringLiteral("--since belongs to record export");
     if (a.force)
@@ -251,7 +266,8 @@ struct LinkWord {
 const LinkWord kLinks[] = {{"serial", TCliLink::Serial},
                            {"telnet", TCliLink::Telnet},
                            {"record", TCliLink::Record},
-                           {"block", TCliLink::Block}};
+                           {"block", TCliLink::Block},
+                           {"label", TCliLink::Label}};
 
 // A word the line itself is made of: a link, or the last word of a command.
 bool IsLineWord(const QString& word) {
@@ -334,6 +350,9 @@ QString ReadWord(const QString& s, TCliArgs* a) {
         for (const LinkWord& w : kLinks) {
             if (s == QLatin1String(w.text)) {
                 a->link = w.link;
+                // "label" is its own command.
+                if (w.link == TCliLink::Label)
+                    a->command = TCliCommand::Label;
                 return {};
             }
         }
@@ -346,6 +365,16 @@ QString ReadWord(const QString& s, TCliArgs* a) {
             }
         }
         return QStringLiteral("unknown command %1").arg(s);
+    } else if (a->command == TCliCommand::Label && !a->labelLow) {
+        // The whole address, or its three bytes after 02-5A-C3.
+        const QString text = s.toUpper();
+        const QString prefix = QStringLiteral("02-5A-C3-");
+        const std::optional<std::array<int, 3>> b =
+            ParseMacBytes(text.startsWith(prefix) ? text.mid(prefix.size()) : text);
+        if (!b)
+            return QStringLiteral("label needs XX-XX-XX or 02-5A-C3-XX-XX-XX, not '%1'").arg(s);
+        a->labelLow = (*b)[0] << 16 | (*b)[1] << 8 | (*b)[2];
+        return {};
     } else if (a->command == TCliCommand::RecordBackup && a->backup.isEmpty()) {
         a->backup = s;
         return {};

@@ -8,7 +8,7 @@
 #include <array>
 #include <optional>
 
-enum class TCliLink { None, Serial, Telnet, Record, Block };
+enum class TCliLink { None, Serial, Telnet, Record, Block, Label };
 enum class TCliCommand {
     None,
     Write,
@@ -20,7 +20,8 @@ enum class TCliCommand {
     RecordExport,
     RecordBackup,
     RecordNew,
-    BlockSet
+    BlockSet,
+    Label
 };
 
 struct TCliArgs {
@@ -35,7 +36,8 @@ struct TCliArgs {
     QDateTime since;                            // record export --since DATE
     QString backup;                             // record backup FILE
     bool force = false;                         // record new --force
-    QList<int> block;  // block set FIRST LAST: the three low bytes of each as one number
+    QList<int> block;             // block set FIRST LAST: the three low bytes of each as one number
+    std::optional<int> labelLow;  // label MAC: its three low bytes as one number
     bool verify = false;
     bool allowReuse = false;
     bool json = false;  // standard output holds one JSON document with the result, nothing else

@@ -18,6 +18,7 @@
 #include "core/inifile.h"
 #include "core/posixio.h"
 #include "core/settings.h"
+#include "label/labelsettings.h"
 #include "runner/commandrunner.h"
 #include "serial/serialport.h"
 #include "serial/serialsession.h"
@@ -105,6 +106,8 @@ class TCliRun : private TCommandUi, private TLinkSource {
                 return kExitOk;
             case TCliCommand::BlockSet:
                 return BlockSet();
+            case TCliCommand::Label:
+                return Status(runner_.ReprintLabel(*a_.labelLow));
             case TCliCommand::None:
                 break;
         }
@@ -234,6 +237,11 @@ class TCliRun : private TCommandUi, private TLinkSource {
             json_[QStringLiteral("malformed")] = notTaken;
         if (!r.recordError.isEmpty())
             json_[QStringLiteral("recordError")] = r.recordError;
+        if (r.label) {
+            json_[QStringLiteral("label")] = QJsonObject{{"result", r.label->ok ? "OK" : "NG"},
+                                                         {"fault", r.label->fault},
+                                                         {"message", r.label->message}};
+        }
         if (!r.reached)
             return refused_ ? kExitNg : kExitUsage;
         return r.Ok() ? kExitOk : kExitNg;
@@ -342,6 +350,9 @@ class TCliRun : private TCommandUi, private TLinkSource {
         for (const auto& [key, count] : kCounts)
             values.append({key, QString::number(s.*count)});
         values.append({"reserved", QString::number(s.reserved)});
+        // With labels printed, the boards given whose label never came out.
+        if (ReadLabelSettings(TIniFile(ini_)).Configured())
+            values.append({"unlabelled", QString::number(ledger.Unlabelled())});
         for (const auto& [key, value] : values) {
             PrintLine(key + QLatin1Char('=') + value);
             json_[key] = value;

@@ -437,8 +437,8 @@ TBoardHistory TLedger::History(int low) {
 }
 
 TAddressInfo TLedger::LookupIn(TLedgerDb& db, int low) {
-    QSqlQuery q =
-        db.Exec("SELECT state, time, command, station, owner FROM addresses WHERE low = ?", {low});
+    QSqlQuery q = db.Exec(
+        "SELECT state, time, command, station, owner, own_ip FROM addresses WHERE low = ?", {low});
     if (!q.next()) {
         // Up to the high-water mark a lost ledger before this one may have given it.
         const TLedgerIdentity& identity = IdentityOf(db);
@@ -447,7 +447,7 @@ TAddressInfo TLedger::LookupIn(TLedgerDb& db, int low) {
         return {};
     }
     TAddressInfo info{StateOf(q.value(0).toString()), q.value(1).toString(), q.value(2).toString(),
-                      q.value(3).toString(), q.value(4).toString()};
+                      q.value(3).toString(),          q.value(4).toString(), q.value(5).toString()};
     // A reservation whose owner has ended is burned, whether or not a start has said so yet.
     if (info.state == TAddressState::Reserved && !db.OwnerAlive(info.owner))
         info.state = TAddressState::Burned;
@@ -659,6 +659,10 @@ qint64 TLedger::Export(const TRecordFilter& filter,
 
 TRecordCounts TLedger::Counts(const TRecordFilter& filter) {
     return CountFiltered(Main(), filter);
+}
+
+qint64 TLedger::Unlabelled() {
+    return CountUnlabelled(Main());
 }
 
 QStringList TLedger::Stations() {

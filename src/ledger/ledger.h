@@ -155,6 +155,9 @@ class TLedger {
     qint64 Export(const TRecordFilter& filter, const std::function<void(const QByteArray&)>& write);
     // What `filter` selects, counted (the record window's counts while it filters).
     TRecordCounts Counts(const TRecordFilter& filter);
+    // The boards given an address that have no label printed (no OK "label" or
+    // "label-reprint" row of their address).
+    qint64 Unlabelled();
     // For the record window: the stations that have rows (the rows themselves: TRecordRows).
     QStringList Stations();
 

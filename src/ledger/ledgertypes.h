@@ -16,6 +16,7 @@ struct TAddressInfo {
     QString command;  // the command that did so
     QString station;
     QString owner;  // the reserving process, while reserved
+    QString ownIp;  // the own IP address the command that gave (or reserved) it wrote
     // A reservation of an owner that is still at work (this one included) is a command under
     // way; one of an owner that has ended counts as burned.
     bool operator==(const TAddressInfo& o) const {

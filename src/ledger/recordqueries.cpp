@@ -203,6 +203,16 @@ TRecordCounts CountFiltered(TLedgerDb& db, const TRecordFilter& filter) {
     return c;
 }
 
+qint64 CountUnlabelled(TLedgerDb& db) {
+    QSqlQuery q = db.Exec(
+        "SELECT COUNT(DISTINCT g.mac) FROM commands g WHERE "
+        "(g.result = 'OK' OR g.failed = 'verify') AND "
+        "g.command IN ('write-mac', 'telnet-write-mac', 'mac-rewrite') AND NOT EXISTS "
+        "(SELECT 1 FROM commands l WHERE l.mac = g.mac AND l.result = 'OK' AND "
+        "l.command IN ('label', 'label-reprint'))");
+    return q.next() ? q.value(0).toLongLong() : 0;
+}
+
 QStringList RecordStations(TLedgerDb& db) {
     QStringList names;
     QSqlQuery q = db.Exec("SELECT DISTINCT station FROM commands ORDER BY station");

@@ -20,6 +20,8 @@ qint64 ExportRecord(TLedgerDb& db, const TRecordFilter& filter,
                     const std::function<void(const QByteArray&)>& write);
 // What `filter` selects, counted.
 TRecordCounts CountFiltered(TLedgerDb& db, const TRecordFilter& filter);
+// The addresses given (as CountFiltered's boards) without an OK label row.
+qint64 CountUnlabelled(TLedgerDb& db);
 // The stations that have rows.
 QStringList RecordStations(TLedgerDb& db);
 // The rows (time, station, command, link, mac, own_ip, result, failed) `filter` selects,

@@ -14,6 +14,9 @@
 #include "core/inifile.h"
 #include "core/logpane.h"
 #include "core/settings.h"
+#include "label/labelcontent.h"
+#include "label/labelprinter.h"
+#include "label/labelsettings.h"
 
 namespace {
 
@@ -215,6 +218,57 @@ void TCommandRunner::Record(TCommandResult* result, const QString& command, cons
         ui_.ShowAfterCommand(e.Message());
     }
     FollowCounter();
+    // A board that kept its address leaves the line with its label.
+    if (low && outcome == TAddressState::Given && result->recordError.isEmpty() &&
+        GivesMacAddress(command) && ReadLabelSettings(TIniFile(iniPath_)).Configured())
+        result->label = PrintLabelOf(*low, ownIp, QStringLiteral("label"));
+}
+
+TLabelOutcome TCommandRunner::PrintLabelOf(int low, const QString& ownIp, const QString& command) {
+    const TLabelSettings settings = ReadLabelSettings(TIniFile(iniPath_));
+    const TLabelOutcome out = PrintLabel(
+        settings, MakeLabelContent(low, ownIp, Ledger().Station(), QDate::currentDate()));
+    Log(out.message);
+    const TRecordLine row{QDateTime::currentDateTime(),
+                          command,
+                          settings.printer,
+                          MacTextOfLow(low),
+                          ownIp,
+                          out.ok,
+                          out.fault,
+                          QString()};
+    try {
+        Ledger().Record(row);
+    } catch (const Exception& e) {
+        Log(e.Message());
+        ui_.ShowAfterCommand(e.Message());
+        return TLabelOutcome::Failed(QStringLiteral("record"), e.Message());
+    }
+    if (!out.ok)
+        ui_.ShowAfterCommand(out.message);
+    return out;
+}
+
+TCommandResult TCommandRunner::ReprintLabel(int low) {
+    const TLabelSettings settings = ReadLabelSettings(TIniFile(iniPath_));
+    if (!settings.Configured())
+        throw ECommandRefused(
+            QStringLiteral("設定ファイルの [Label] Printer= にラベルの出力先がありません"));
+    const QString mac = MacTextOfLow(low);
+    const TAddressInfo info = Ledger().Lookup(low);
+    if (info.state != TAddressState::Given)
+        throw ECommandRefused(
+            QStringLiteral(
+                "MACアドレス %1 は製造記録で書き込み済みではないため、ラベルを印刷しません")
+                .arg(mac));
+    TCommandResult result;
+    result.reached = true;
+    result.mac = mac;
+    result.link = settings.printer;
+    const TLabelOutcome out = PrintLabelOf(low, info.ownIp, QStringLiteral("label-reprint"));
+    result.label = out;
+    result.outcome = {out.ok, out.ok ? QByteArray() : out.fault.toLatin1()};
+    return result;
 }
 
 TCommandResult TCommandRunner::Write(TLinkKind kind, TWriteOptions options) {

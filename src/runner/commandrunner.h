@@ -19,6 +19,7 @@
 
 #include "board/procedures.h"
 #include "core/exceptions.h"
+#include "label/labeloutcome.h"
 #include "ledger/boardcheck.h"
 #include "ledger/ledger.h"
 #include "reader/romquery.h"
@@ -104,6 +105,9 @@ struct TCommandResult {
     QString recordError;      // the ledger or the counter could not be written after the board
     QStringList differences;  // the verification's differences after a write
     TBoardReadback board;     // what a read, a verification or a check-and-set read back
+    // The label of the address the command gave, when [Label] names a printer: printed, or why
+    // not (which never undoes the board's part).
+    std::optional<TLabelOutcome> label;
 
     // OK in every respect: the board's part and its record.
     bool Ok() const { return reached && outcome.ok && recordError.isEmpty(); }
@@ -142,6 +146,10 @@ class TCommandRunner {
     // Asks the reader behind the board for its ROM version (ROM1, netboard-cli rom-version) at
     // the board's own address and TCP port; `query` gets what it came to.
     TCommandResult RomVersion(TRomQueryResult* query);
+    // Prints the label of the address `low` again (netboard-cli label, the record window's
+    // reprint) and records it as a "label-reprint" row. Refused when [Label] names no printer
+    // or the ledger does not know the address as given. The result's outcome is the label's.
+    TCommandResult ReprintLabel(int low);
     // What the last read had read when an error ended it.
     const TBoardReadback& LastBoard() const { return lastBoard_; }
 
@@ -184,6 +192,9 @@ class TCommandRunner {
     // Reads the settings back after a write into `board` and compares them.
     bool Verify(TBoardLink& link, const TBoardParams& written, bool withMac, TBoardReadback* board,
                 QStringList* differences);
+    // Prints the label of `low`, given by the command, with its own row ("label" or
+    // "label-reprint"); the log and the face's after-command message say why one failed.
+    TLabelOutcome PrintLabelOf(int low, const QString& ownIp, const QString& command);
     // The record's MAC bytes follow the counter once a command has moved it.
     void FollowCounter();
     // The record's MAC bytes go back to the ledger's next address after a refused one.

@@ -30,10 +30,18 @@
 #include "support/printers.h"
 #include "support/simprocess.h"
 
+#include <QDir>
 #include <csignal>
+#include <memory>
+#include <tuple>
 #include <vector>
 
 namespace {
+
+QByteArray ReadFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
 
 const QString kBannerOk = QStringLiteral("------------- 設定　OK! -----------------");
 const QString kBannerNg = QStringLiteral("///////////// 設定　NG! /////////////////");
@@ -381,6 +389,83 @@ TEST(CliOutput, LostOutputIsNgOnceTheBoardsPartIsRecorded) {
 
 // With --json standard output is one JSON document and nothing else, whatever the run came
 // to: the log goes to standard error.
+// Each address a write gives leaves with its label; a label that could not be printed leaves
+// the write as it was, its row says why, `record status` counts the board, and `label MAC`
+// mends it.
+TEST(CliLabels, EachGivenAddressLeavesWithItsLabel) {
+    Station station(200, {});
+    SimProcess board({"serial"});
+    ASSERT_TRUE(board.Started());
+    QTemporaryDir jobs, pdfs;
+    const auto printer = [](const char* address, const QString& jobs, const QStringList& faults) {
+        auto p = std::make_unique<SimProcess>(
+            QStringList{"printer", "--address", address, "--jobs", jobs} + faults);
+        EXPECT_TRUE(p->Started());
+        return p;
+    };
+    const auto useLabel = [&station](const QString& to) {
+        TIniFile f(station.Ini());
+        f.WriteString("Label", "Printer", to);
+        f.UpdateFile();
+    };
+    // Each printer numbers its jobs from 1: the count is of the files of all of them.
+    QTemporaryDir laterJobs;
+    const auto jobCount = [&] {
+        return QDir(jobs.path()).entryList(QDir::Files).size() +
+               QDir(laterJobs.path()).entryList(QDir::Files).size();
+    };
+    const auto run = [&station](QStringList args) {
+        const CliRun r = RunCliProcess(args << "--json"
+                                            << "--ini" << station.Ini());
+        return std::make_pair(r.status,
+                              QJsonDocument::fromJson(r.out.join('\n').toUtf8()).object());
+    };
+    const QStringList write = {"serial", "--device", board.FirstLine(), "write", "--mac"};
+    const QStringList status = {"record", "status"};
+
+    auto ready = printer("127.0.8.201", jobs.path(), {});
+    useLabel("zpl://" + ready->FirstLine());
+    auto [code, json] = run(write);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(json["label"].toObject()["result"], "OK");
+    ASSERT_EQ(jobCount(), 1);
+    const QByteArray job = ReadFile(jobs.filePath(QDir(jobs.path()).entryList(QDir::Files)[0]));
+    EXPECT_TRUE(job.contains("^FD02-5A-C3-00-01-C9^FS")) << job.toStdString();
+    EXPECT_TRUE(job.contains("^BQ")) << job.toStdString();
+    EXPECT_EQ(station.LastRecord(), "label,OK,,02-5A-C3-00-01-C9");
+
+    // Paper out: the board is written all the same; no job, the row and the status say so.
+    auto out = printer("127.0.8.202", jobs.path(), {"--paper-out"});
+    useLabel("zpl://" + out->FirstLine());
+    std::tie(code, json) = run(write);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(json["mac"], "02-5A-C3-00-01-CA");
+    EXPECT_EQ(json["label"].toObject()["fault"], "paper-out");
+    EXPECT_EQ(jobCount(), 1);
+    EXPECT_EQ(station.LastRecord(), "label,NG,paper-out,02-5A-C3-00-01-CA");
+    EXPECT_EQ(run(status).second["unlabelled"], "1");
+
+    // The paper back in: the reprint mends it.
+    out.reset();
+    auto again = printer("127.0.8.202", laterJobs.path(), {});
+    useLabel("zpl://" + again->FirstLine());
+    EXPECT_EQ(run({"label", "02-5A-C3-00-01-CA"}).first, 0);
+    EXPECT_EQ(jobCount(), 2);
+    EXPECT_EQ(station.LastRecord(), "label-reprint,OK,,02-5A-C3-00-01-CA");
+    EXPECT_EQ(run(status).second["unlabelled"], "0");
+    // An address never given here gets no label.
+    std::tie(code, json) = run({"label", "00-02-00"});
+    EXPECT_NE(code, 0);
+    EXPECT_TRUE(json["error"].toString().contains("02-5A-C3-00-02-00")) << code;
+    EXPECT_EQ(jobCount(), 2);
+
+    // A PDF folder: one file named after the address.
+    useLabel("pdf:" + pdfs.path());
+    std::tie(code, json) = run(write);
+    EXPECT_EQ(code, 0) << QJsonDocument(json).toJson().toStdString();
+    EXPECT_TRUE(ReadFile(pdfs.filePath("02-5A-C3-00-01-CB.pdf")).startsWith("%PDF"));
+}
+
 TEST(CliOutput, JsonIsTheWholeOutput) {
     Station station(130, {"TCPmask=24"});
     SimProcess sim({"serial", "--ignore", "mask"});

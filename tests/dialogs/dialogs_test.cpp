@@ -605,6 +605,21 @@ TEST(OperatorView, DialogsAndBoxes) {
              EXPECT_EQ(Child<TNumberTextField>(&d, "EdTCPIP1_4")->text(), "300");
              EXPECT_EQ(SystemBeepCount() - beeps, 1);
          }},
+        {"a value out of range keeps the dialog open and says why at its field",
+         [] {
+             TTelnetTargetDialog d;
+             d.FillFrom(TBoardParams());
+             ShowActive(&d);
+             auto* last = Child<TNumberTextField>(&d, "EdTCPIP1_4");
+             last->setFocus();
+             last->selectAll();
+             QTest::keyClicks(last, "300");
+             QTest::keyClick(last, Qt::Key_Return);
+             EXPECT_TRUE(d.isVisible());
+             EXPECT_TRUE(last->toolTip().contains("300 は 0～255 の範囲で入力してください"))
+                 << last->toolTip().toStdString();
+             d.reject();
+         }},
         {"a speed index outside the list shows no entry and no speed",
          [] {
              TSettingsDialog d;

@@ -199,6 +199,7 @@ void TMainWindow::BuildMenus() {
     QAction* record = AddItem(file, "MnRecord", QStringLiteral("製造記録(&R)..."), nullptr);
     SetHint(record, QStringLiteral("製造記録|書き込んだボードの記録を表示"));
     connect(record, &QAction::triggered, this, [this] { ShowRecordWindow(); });
+    AddItem(file, "MnShipCheck", QStringLiteral("出荷検査..."), &TMainWindow::CheckAtEndOfLine);
     separator(file, "N1");
     QAction* exit = AddItem(file, "FileExitItem", QStringLiteral("終了(&X)"), nullptr);
     SetHint(exit, QStringLiteral("終了|アプリケーション終了"));

@@ -77,6 +77,8 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     void WriteWithMacOverTelnet();
     void WriteOverTelnet();
     void CheckAndSetOverTelnet();
+    // The end-of-line check, over the link the operator chooses.
+    void CheckAtEndOfLine();
     void TestIpAddressLine();
     void TestMacAddressQuery();
     void TestTelnetSession();

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <memory>
 
 #include "app/mainwindow.h"
@@ -123,6 +124,22 @@ void TMainWindow::CheckAndSetOverSerial() {
 
 void TMainWindow::CheckAndSetOverTelnet() {
     Runner().CheckAndSet(TLinkKind::Telnet);
+}
+
+void TMainWindow::CheckAtEndOfLine() {
+    // The board on the line is reached over the COM port or at the telnet target.
+    QMessageBox ask(QMessageBox::Question, QString::fromUtf8(kProgramCaption),
+                    QStringLiteral("出荷検査するボードにどちらでつなぎますか？"),
+                    QMessageBox::NoButton, this);
+    QPushButton* serial = ask.addButton(QStringLiteral("COMポート"), QMessageBox::AcceptRole);
+    QPushButton* telnet = ask.addButton(QStringLiteral("Telnet"), QMessageBox::AcceptRole);
+    ask.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+    ask.setDefaultButton(serial);
+    ask.exec();
+    if (ask.clickedButton() == serial)
+        Runner().Check(TLinkKind::Serial);
+    else if (ask.clickedButton() == telnet)
+        Runner().Check(TLinkKind::Telnet);
 }
 
 QString NextAddressText(int low, bool unchecked) {

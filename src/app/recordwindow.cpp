@@ -90,6 +90,8 @@ TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
     });
     auto* close = new QPushButton(QStringLiteral("閉じる"), this);
     connect(close, &QPushButton::clicked, this, &QWidget::close);
+    checks_ = new QLabel(this);
+    checks_->setObjectName(QStringLiteral("LbChecks"));
     exported_ = new QLabel(this);
     exported_->setObjectName(QStringLiteral("LbExported"));
     exported_->setWordWrap(true);
@@ -106,6 +108,7 @@ TRecordWindow::TRecordWindow(TLedger& ledger, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(table_, 1);
+    layout->addWidget(checks_);
     layout->addWidget(exported_);
     layout->addLayout(bottom);
     Refresh();
@@ -136,16 +139,20 @@ void TRecordWindow::Refresh() {
         table_->resizeColumnsToContents();
         // The whole ledger's counts come from its indexes; a filter's are counted.
         TRecordCounts c;
-        if (filter_.Any()) {
+        const TLedgerStats all = ledger_.Stats();
+        if (filter_.Any())
             c = ledger_.Counts(filter_);
-        } else {
-            const TLedgerStats s = ledger_.Stats();
-            c = {s.rows, s.ng, s.given};
-        }
+        else
+            c = {all.rows, all.ng, all.given};
         counts_->setText(QStringLiteral("記録 %1 件　書き込んだボード %2 台　NG %3 件")
                              .arg(c.rows)
                              .arg(c.boards)
                              .arg(c.ng));
+        // Every board of the ledger by its last end-of-line check.
+        checks_->setText(QStringLiteral("検査済み %1 台　未検査 %2 台　NG %3 台")
+                             .arg(all.checked)
+                             .arg(all.unchecked)
+                             .arg(all.checkNg));
     } catch (const Exception& e) {
         counts_->setText(e.Message());
     }

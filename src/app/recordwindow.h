@@ -50,6 +50,7 @@ class TRecordWindow : public QWidget {
     QTableView* table_ = nullptr;
     TRecordRows* model_ = nullptr;
     QLabel* counts_ = nullptr;
+    QLabel* checks_ = nullptr;    // the boards by their last end-of-line check
     QLabel* exported_ = nullptr;  // where the last export went
     std::function<void(const QString& mac)> reprint_;
 };

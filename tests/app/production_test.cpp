@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSysInfo>
@@ -25,6 +26,7 @@
 
 #include "app/mainwindow.h"
 #include "app/recordwindow.h"
+#include "board/commandline.h"
 #include "board/recordline.h"
 #include "core/inifile.h"
 #include "dialogs/dialogs.h"
@@ -338,6 +340,29 @@ TEST_F(ProductionTest, AReusedAddressIsGivenOnlyWhenTheOperatorSaysSo) {
             EXPECT_EQ(QFileInfo(dir.filePath("serial0")).size() > heard, r.sent);
         }
     }
+}
+
+// ファイル → 出荷検査 checks the board just written over the COM port against the ledger: OK,
+// with the banner, and the record window counts the board as checked.
+TEST_F(ProductionTest, TheEndOfLineCheckFromTheWindow) {
+    EXPECT_EQ(Press(Qt::Key_F2), "");
+    form->LogView()->clear();
+    OnNextModal([](QWidget* w) {
+        auto* ask = qobject_cast<QMessageBox*>(w);
+        ASSERT_NE(ask, nullptr);
+        for (QAbstractButton* b : ask->buttons())
+            if (b->text() == QStringLiteral("COMポート"))
+                QTest::mouseClick(b, Qt::LeftButton);
+    });
+    form->Action("MnShipCheck")->trigger();
+    CancelModalWatchers();
+    const QStringList log = form->LogPane()->Lines();
+    EXPECT_TRUE(log.contains("check: OK")) << log.join('|').toStdString();
+    EXPECT_EQ(log.value(log.size() - 1), QString::fromUtf8(kCheckBannerOk));
+    TRecordWindow* window = form->ShowRecordWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->findChild<QLabel*>("LbChecks")->text(),
+              "検査済み 1 台　未検査 0 台　NG 0 台");
 }
 
 // With a block of one address, F2 gives it and the next F2 refuses before its dialog; the record

@@ -355,7 +355,7 @@ std::optional<int> TLedger::FirstUnheld(TLedgerDb& db, int start, const LogFn& s
                 held.append(
                     {q.value(0).toInt(),
                      {StateOf(q.value(1).toString()), q.value(2).toString(), q.value(3).toString(),
-                      q.value(4).toString(), q.value(5).toString()}});
+                      q.value(4).toString(), q.value(5).toString(), QString()}});
         }
         for (const auto& [at, info] : held) {
             if (at != low)
@@ -443,7 +443,8 @@ TAddressInfo TLedger::LookupIn(TLedgerDb& db, int low) {
         // Up to the high-water mark a lost ledger before this one may have given it.
         const TLedgerIdentity& identity = IdentityOf(db);
         if (low <= identity.highWater)
-            return {TAddressState::Burned, identity.created, QStringLiteral("record new"), {}, {}};
+            return {
+                TAddressState::Burned, identity.created, QStringLiteral("record new"), {}, {}, {}};
         return {};
     }
     TAddressInfo info{StateOf(q.value(0).toString()), q.value(1).toString(), q.value(2).toString(),

@@ -125,7 +125,10 @@ bool PgServer::Start() {
 void PgServer::Pause(bool paused) {
     if (pid_ <= 0)
         return;
-    // The server and its children (each in a session of its own): the sessions' backends too.
+    // The server first, so that it forks no backend after the list below is read; then its
+    // children (each in a session of its own): the sessions' backends too.
+    if (paused)
+        kill(pid_, SIGSTOP);
     QList<pid_t> pids{pid_};
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));

@@ -83,7 +83,7 @@ TEST_F(MainWindowTest, WindowLayoutAndVisibleMenus) {
     EXPECT_EQ(Visible(form->menuBar()->actions()),
               (QStringList{"ファイル(&F)", "検査＆チェック", "環境(&Z)", "ヘルプ(&H)"}));
     EXPECT_EQ(Visible(MenuOf("File1")->actions()),
-              (QStringList{"ROMバージョン", "製造記録(&R)...", "-", "終了(&X)"}));
+              (QStringList{"ROMバージョン", "製造記録(&R)...", "出荷検査...", "-", "終了(&X)"}));
     EXPECT_EQ(Visible(MenuOf("Check1")->actions()), (QStringList{"設定確認＆設定(telnet)"}));
     EXPECT_EQ(Visible(MenuOf("Z1")->actions()), (QStringList{"Telnet先のTCP/IPの設定"}));
     EXPECT_EQ(Visible(MenuOf("Help1")->actions()), (QStringList{"バージョン情報(&A)..."}));

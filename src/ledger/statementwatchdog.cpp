@@ -41,8 +41,9 @@ void TStatementWatchdog::Run() {
             continue;
         }
         // Re-armed or disarmed meanwhile: the loop looks again with the new deadline.
-        if (wake_.wait_until(lk, deadline_) == std::cv_status::timeout && armed_ && !fired_ &&
-            std::chrono::steady_clock::now() >= deadline_) {
+        const std::chrono::steady_clock::time_point deadline = deadline_;
+        if (wake_.wait_until(lk, deadline) == std::cv_status::timeout && armed_ && !fired_ &&
+            std::chrono::steady_clock::now() >= deadline_.load()) {
             // Both directions: the driver's wait for an answer and any write it has pending
             // end at once with an error.
             ::shutdown(fd_, SHUT_RDWR);

@@ -9,6 +9,7 @@
 // it never touches a descriptor that Disarm has returned from.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -30,12 +31,14 @@ class TStatementWatchdog {
   private:
     void Run();
 
+    // The state is changed under the lock; it is also atomic, so that every read of it by the
+    // other thread is ordered whatever the lock's waits do.
     std::mutex lock_;
     std::condition_variable wake_;
     std::thread thread_;
-    bool armed_ = false;
-    bool fired_ = false;
-    bool quit_ = false;
-    int fd_ = -1;
-    std::chrono::steady_clock::time_point deadline_;
+    std::atomic<bool> armed_{false};
+    std::atomic<bool> fired_{false};
+    std::atomic<bool> quit_{false};
+    std::atomic<int> fd_{-1};
+    std::atomic<std::chrono::steady_clock::time_point> deadline_{};
 };

@@ -432,18 +432,21 @@ TCommandResult TCommandRunner::CheckAndSet(TLinkKind kind) {
     return r;
 }
 
+TBoardLink* TCommandRunner::OpenLink(TLinkKind kind, std::unique_ptr<TBoardLink>* session) {
+    if (kind == TLinkKind::Serial)
+        return links_.SerialLink();
+    *session = links_.TelnetLink(params_);
+    return session->get();
+}
+
 TCommandResult TCommandRunner::Read(TLinkKind kind) {
     const bool telnet = kind == TLinkKind::Telnet;
     const TBusySign busy(ui_);
     Ledger().CheckWritable();
     std::unique_ptr<TBoardLink> session;
-    TBoardLink* link = nullptr;
-    if (telnet) {
-        session = links_.TelnetLink(params_);
-        link = session.get();
-    } else if (!(link = links_.SerialLink())) {
+    TBoardLink* const link = OpenLink(kind, &session);
+    if (!link)
         return {};
-    }
     TBoardParams scratch = params_;  // nothing read is kept
     // Read into lastBoard_, which keeps what was read before a reply that is not a number.
     lastBoard_ = TBoardReadback();
@@ -464,17 +467,12 @@ TCheckVerdict TCommandRunner::JudgeRead(const QString& mac, const TBoardReadback
 }
 
 TCommandResult TCommandRunner::Check(TLinkKind kind) {
-    const bool telnet = kind == TLinkKind::Telnet;
     const TBusySign busy(ui_);
     Ledger().CheckWritable();
     std::unique_ptr<TBoardLink> session;
-    TBoardLink* link = nullptr;
-    if (telnet) {
-        session = links_.TelnetLink(params_);
-        link = session.get();
-    } else if (!(link = links_.SerialLink())) {
+    TBoardLink* const link = OpenLink(kind, &session);
+    if (!link)
         return {};
-    }
     const QString command = QStringLiteral("check");
     TBoardParams scratch = params_;  // nothing read is kept
     lastBoard_ = TBoardReadback();

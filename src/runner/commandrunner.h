@@ -154,6 +154,9 @@ class TCommandRunner {
     const TBoardReadback& LastBoard() const { return lastBoard_; }
 
   private:
+    // The link of a command that only reads: the serial port (null when it does not open), or a
+    // telnet session kept in `session`. A connect failure throws.
+    TBoardLink* OpenLink(TLinkKind kind, std::unique_ptr<TBoardLink>* session);
     // `prefix` starts each of the procedure's own log lines (the verification's read-back).
     TProcedureHooks Hooks(const QString& prefix = QString());
     // Hooks of a reading that reports the board's values (read, the verification): a reply line

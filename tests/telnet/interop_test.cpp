@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QFile>
 #include <QStandardPaths>
 #include <array>
 #include <cerrno>
@@ -34,17 +35,26 @@ class KeepAllLog : public TLineLog {
     void Clear() override {}
 };
 
-// True once something listens on port 23 of `address` (a bind there is refused).
+// True once something listens on port 23 of `address`, read from the kernel's table of TCP
+// sockets. A probe that binds the port itself could hold it at the moment busybox binds, which
+// then exits with "address in use".
 bool Port23Taken(const char* address) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(23);
-    ::inet_pton(AF_INET, address, &a.sin_addr);
-    const bool taken =
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno == EADDRINUSE;
-    ::close(fd);
-    return taken;
+    in_addr a{};
+    ::inet_pton(AF_INET, address, &a);
+    // The table writes the address as the 32-bit number in host order, then port and state (0A:
+    // listening).
+    const QByteArray local =
+        QByteArray::number(static_cast<quint32>(a.s_addr), 16).toUpper().rightJustified(8, '0') +
+        ":0017";
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() > 3 && f[1] == local && f[3] == "0A")
+            return true;
+    }
+    return false;
 }
 
 // busybox telnetd in the foreground, with the board script as login program. Started with a

@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QProxyStyle>
 #include <QShortcut>
+#include <QLineEdit>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
@@ -142,6 +143,18 @@ void TMainWindow::BuildWindow() {
     // cuts off the last byte, the one that tells boards apart.
     nextAddress_->setMinimumWidth(
         nextAddress_->fontMetrics().horizontalAdvance(NextAddressText(kMacLowCount - 1, true)) + 8);
+    // While a site plan is open: the scan field for a board's serial and the plan's next row.
+    scanField_ = new QLineEdit(this);
+    scanField_->setObjectName(QStringLiteral("EdSerial"));
+    scanField_->setPlaceholderText(QStringLiteral("シリアル番号"));
+    scanField_->setMaximumWidth(160);
+    connect(scanField_, &QLineEdit::returnPressed, this, &TMainWindow::TakeScannedSerial);
+    planText_ = new QLabel(this);
+    planText_->setObjectName(QStringLiteral("PlanStatus"));
+    scanField_->hide();
+    planText_->hide();
+    statusBar()->addPermanentWidget(scanField_);
+    statusBar()->addPermanentWidget(planText_);
     statusBar()->addPermanentWidget(nextAddress_);
     BindFunctionKeys();
     BindMenuKeys();

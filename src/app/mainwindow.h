@@ -30,6 +30,9 @@ class TRecordWindow;
 // The status bar's text of the next address `low`; `unchecked` marks one the ledger could not be
 // asked about.
 QString NextAddressText(int low, bool unchecked);
+// The status bar's text of the open plan: "計画 17/200: 192.168.1.27", the row the next write
+// takes, the rows, and the own IP address the row gives.
+QString PlanStatusText(int number, qint64 rows, const QString& ownIp);
 
 // The window is the command runner's face (TCommandUi) and its source of links (TLinkSource).
 class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource {
@@ -131,8 +134,15 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     std::unique_ptr<TBoardLink> TelnetLink(const TBoardParams& params) override;
     QString TelnetTarget(const TBoardParams& params) const override;
 
-    // The status bar's next MAC address, as the settings file and the ledger have it now.
+    // The status bar's next MAC address, as the settings file and the ledger have it now, and
+    // the open site plan with the row the next write takes.
     void ShowNextAddress();
+    // The scan field's serial (a barcode scanner types it and Enter): the next write takes the
+    // plan's row of that serial; one the plan cannot give is refused at once, in the log.
+    void TakeScannedSerial();
+    // A write; with a scanned serial it takes that serial's row, which is used up once a write
+    // reached the board.
+    void WriteTakingPlanRow(TLinkKind link, bool withMac);
     // Once a second between commands: what another process or station changed in the ledger
     // or the counter reaches the status bar and the record window.
     void FollowLedger();
@@ -160,6 +170,9 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     TAboutBox* aboutBox_ = nullptr;
     std::unique_ptr<TSerialSession> serialSession_;  // released by ReleaseSerialSession()
     QLabel* nextAddress_ = nullptr;                  // in the status bar
+    QLabel* planText_ = nullptr;             // in the status bar while a site plan is open
+    class QLineEdit* scanField_ = nullptr;   // likewise
+    QString scannedSerial_;                  // taken from the scan field, for the next write
     QLabel* busyText_ = nullptr;                     // in the status bar while a command is at work
     class QProgressBar* busyBar_ = nullptr;          // likewise
     QString runningCaption_;

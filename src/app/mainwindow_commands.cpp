@@ -11,6 +11,7 @@
 #include "board/macaddress.h"
 #include "core/caption.h"
 #include "core/exceptions.h"
+#include "dialogs/beep.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/messagebox.h"
 #include "runner/commandrunner.h"
@@ -98,20 +99,44 @@ QString TMainWindow::TelnetTarget(const TBoardParams& params) const {
     return TTelnetSession::TargetOf(params);
 }
 
+void TMainWindow::WriteTakingPlanRow(TLinkKind link, bool withMac) {
+    const TCommandResult r = Runner().Write(link, {withMac, false, scannedSerial_});
+    if (r.reached) {
+        scannedSerial_.clear();
+        scanField_->clear();
+    }
+}
+
 void TMainWindow::WriteWithMac() {
-    Runner().Write(TLinkKind::Serial, {/*withMac=*/true});
+    WriteTakingPlanRow(TLinkKind::Serial, true);
 }
 
 void TMainWindow::WriteWithoutMac() {
-    Runner().Write(TLinkKind::Serial, {});
+    WriteTakingPlanRow(TLinkKind::Serial, false);
 }
 
 void TMainWindow::WriteWithMacOverTelnet() {
-    Runner().Write(TLinkKind::Telnet, {/*withMac=*/true});
+    WriteTakingPlanRow(TLinkKind::Telnet, true);
 }
 
 void TMainWindow::WriteOverTelnet() {
-    Runner().Write(TLinkKind::Telnet, {});
+    WriteTakingPlanRow(TLinkKind::Telnet, false);
+}
+
+void TMainWindow::TakeScannedSerial() {
+    const QString serial = scanField_->text().trimmed();
+    scannedSerial_.clear();
+    if (!serial.isEmpty()) {
+        try {
+            if (Runner().Ledger().PeekPlanRow({serial}))
+                scannedSerial_ = serial;
+        } catch (const Exception& e) {
+            LogPane()->AddLine(e.Message(), kMainLogLimit);
+            SystemBeep();
+            scanField_->selectAll();
+        }
+    }
+    ShowNextAddress();
 }
 
 void TMainWindow::RewriteMacAddress() {
@@ -164,4 +189,27 @@ void TMainWindow::ShowNextAddress() {
         }
     }
     nextAddress_->setText(next ? NextAddressText(*next, unchecked) : QString());
+    // The open plan and the row the next write takes: the scanned serial's, else the next one.
+    QString plan;
+    try {
+        if (const std::optional<TPlanStatus> status = Runner().Ledger().Plan()) {
+            std::optional<TPlanRow> row = status->next;
+            if (!scannedSerial_.isEmpty())
+                row = Runner().Ledger().PeekPlanRow({scannedSerial_})->row;
+            plan = row ? PlanStatusText(row->number, status->rows, row->OwnIp())
+                       : QStringLiteral("計画 %1/%1: 残りの行はありません").arg(status->rows);
+        }
+    } catch (const Exception&) {
+        // The ledger's error is shown when a command needs it.
+    }
+    planText_->setText(plan);
+    planText_->setVisible(!plan.isEmpty());
+    scanField_->setVisible(!plan.isEmpty());
+}
+
+QString PlanStatusText(int number, qint64 rows, const QString& ownIp) {
+    return QStringLiteral("計画 %1/%2%3")
+        .arg(number)
+        .arg(rows)
+        .arg(ownIp.isEmpty() ? QString() : QStringLiteral(": ") + ownIp);
 }

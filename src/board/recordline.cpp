@@ -40,7 +40,24 @@ void AppendRecordFields(QByteArray* out, const TRecordLine& l, const QString& ti
     AppendCsvField(out, l.failed);
 }
 
-// Splits one CSV line; false when a quoted field is not closed.
+// Whether `s` starts with the characters of `shape`, where "0" stands for any digit and "H" for a
+// digit or an uppercase letter A to F.
+bool StartsWithShape(const QString& s, const QString& shape) {
+    if (s.size() < shape.size())
+        return false;
+    for (int i = 0; i < shape.size(); ++i) {
+        const QChar c = s[i];
+        const bool fits = shape[i] == QLatin1Char('0')   ? c.isDigit()
+                          : shape[i] == QLatin1Char('H') ? c.isDigit() || (c >= 'A' && c <= 'F')
+                                                         : c == shape[i];
+        if (!fits)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool SplitCsv(const QString& line, QStringList* fields) {
     QString field;
     bool quoted = false;
@@ -70,23 +87,6 @@ bool SplitCsv(const QString& line, QStringList* fields) {
     return !quoted;
 }
 
-// Whether `s` starts with the characters of `shape`, where "0" stands for any digit and "H" for a
-// digit or an uppercase letter A to F.
-bool StartsWithShape(const QString& s, const QString& shape) {
-    if (s.size() < shape.size())
-        return false;
-    for (int i = 0; i < shape.size(); ++i) {
-        const QChar c = s[i];
-        const bool fits = shape[i] == QLatin1Char('0')   ? c.isDigit()
-                          : shape[i] == QLatin1Char('H') ? c.isDigit() || (c >= 'A' && c <= 'F')
-                                                         : c == shape[i];
-        if (!fits)
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 bool IsMacText(const QString& s) {
     static const QString shape = QStringLiteral("HH-HH-HH-HH-HH-HH");

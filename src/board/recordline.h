@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 // The values a command sent to a board, by query keyword ("mask" -> "24", "madr" ->
 // "02-5A-C3-00-01-C9"), each as its setting line wrote it; a command that sent none has none.
@@ -28,6 +29,7 @@ struct TRecordLine {
     QString failed;         // keyword of the first line that failed; empty on OK
     QString station;        // the station that ran the command (the export's last column)
     TSentValues sent = {};  // empty when it sent none
+    QString planRow = {};   // the site plan's row the command took ("site-a#17"), or empty
 };
 
 // The record's name of a write command: write, write-mac, telnet-write, telnet-write-mac.
@@ -65,5 +67,8 @@ void AppendExportLine(QByteArray* out, const TRecordLine& line, const QString& t
 // sent when it has them); false for a malformed one.
 // `timeText` gets the time as written.
 bool ParseRecordLine(const QString& text, TRecordLine* line, QString* timeText);
+// Splits one CSV line into `fields` (appended), a quoted field's doubled quote read as one;
+// false when a quoted field is not closed.
+bool SplitCsv(const QString& line, QStringList* fields);
 // "HH-HH-HH-HH-HH-HH" with uppercase hexadecimal digits.
 bool IsMacText(const QString& s);

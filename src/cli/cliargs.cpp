@@ -9,6 +9,8 @@ const char* const kCliHelp =
     "                   [--ini FILE]\n"
     "       netboard-cli block set FIRST LAST [--ini FILE]\n"
     "       netboard-cli label MAC [--ini FILE]\n"
+    "       netboard-cli plan (import FILE [--name NAME] | check FILE | status | export |\n"
+    "                   close) [--ini FILE]\n"
     "\n"
     "Configures a network board without a window, with the settings of the program's INI\n"
     "file. The log lines go to standard output (with --json to standard error), errors to\n"
@@ -55,6 +57,19 @@ const char* const kCliHelp =
     "  label MAC                print the label of MAC (XX-XX-XX or the whole address)\n"
     "                           again, as a reprint row of the ledger\n"
     "\n"
+    "Site plans (each board its own settings from a CSV file; a header row names the\n"
+    "settings by their line keyword: l_ip, l_pt, f_ip, f_pt, mask, conn, bps, timv,\n"
+    "keep, timr, and optionally serial and note; the rest come from the settings file):\n"
+    "  plan import FILE [--name NAME]\n"
+    "                           check FILE and open it as the plan: each write then takes\n"
+    "                           its next row (reserved with the MAC address), and sends\n"
+    "                           that row's values; one error imports nothing\n"
+    "  plan check FILE          check FILE as import does, importing nothing\n"
+    "  plan status              the plan's rows: used, reserved, burned, remaining, next\n"
+    "  plan export              each row with its state and its board's MAC address and\n"
+    "                           time, as CSV on standard output\n"
+    "  plan close               close the plan (its rows stay in the ledger)\n"
+    "\n"
     "Links:\n"
     "  --port N                 the COM port number (its device from section ComPorts)\n"
     "  --device PATH            the serial device to open\n"
@@ -66,6 +81,7 @@ const char* const kCliHelp =
     "                           this program); the production record lies beside it\n"
     "  --verify                 after write: read the settings back and compare them\n"
     "  --allow-reuse            write a MAC address the ledger shows as given before\n"
+    "  --serial S               write: take the plan's row of serial number S\n"
     "  --json                   standard output holds one JSON object and nothing else:\n"
     "                           \"result\" (OK, NG, refused or usage), \"error\" when\n"
     "                           there is one, and what the command found\n"
@@ -125,7 +141,12 @@ const Word kCommands[] = {{TCliLink::Serial, "write", TCliCommand::Write},
                           {TCliLink::Record, "record backup", TCliCommand::RecordBackup},
                           {TCliLink::Record, "record new", TCliCommand::RecordNew},
                           {TCliLink::Block, "block set", TCliCommand::BlockSet},
-                          {TCliLink::Label, "label", TCliCommand::Label}};
+                          {TCliLink::Label, "label", TCliCommand::Label},
+                          {TCliLink::Plan, "plan import", TCliCommand::PlanImport},
+                          {TCliLink::Plan, "plan check", TCliCommand::PlanCheck},
+                          {TCliLink::Plan, "plan status", TCliCommand::PlanStatus},
+                          {TCliLink::Plan, "plan export", TCliCommand::PlanExport},
+                          {TCliLink::Plan, "plan close", TCliCommand::PlanClose}};
 
 // "YYYY-MM-DD" (local midnight) or an ISO 8601 time.
 QDateTime ParseSince(const QString& text) {
@@ -166,11 +187,35 @@ QString CheckLedgerLine(const TCliArgs& a) {
     return {};
 }
 
+// The plan lines: only their own switches.
+QString CheckPlanLine(const TCliArgs& a) {
+    if (a.command == TCliCommand::None)
+        return QStringLiteral("plan needs import, check, status, export or close");
+    const bool takesFile =
+        a.command == TCliCommand::PlanImport || a.command == TCliCommand::PlanCheck;
+    if (takesFile && a.planFile.isEmpty())
+        return QStringLiteral("plan %1 needs the CSV file").arg(CommandWord(a.command).mid(5));
+    if (a.port || !a.device.isEmpty() || a.address || a.verify || a.allowReuse || a.withMac ||
+        a.since.isValid() || a.force || !a.serial.isEmpty())
+        return QStringLiteral("plan takes only --ini and --json (and import --name)");
+    if (!a.planName.isEmpty() && a.command != TCliCommand::PlanImport)
+        return QStringLiteral("--name belongs to plan import");
+    if (a.json && a.command == TCliCommand::PlanExport)
+        return QStringLiteral("plan export writes CSV; --json does not go with it");
+    return {};
+}
+
 // Checks what only makes sense together once the whole line is read. `a.withMac` tells that
 // --mac was given at all, with or without an address.
 QString CheckCombination(const TCliArgs& a) {
     if (a.link == TCliLink::None)
         return QStringLiteral("no link given (serial or telnet)");
+    if (a.link == TCliLink::Plan)
+        return CheckPlanLine(a);
+    if (!a.planName.isEmpty())
+        return QStringLiteral("--name belongs to plan import");
+    if (!a.serial.isEmpty() && a.command != TCliCommand::Write)
+        return QStringLiteral("--serial belongs to write");
     if (a.link == TCliLink::Record || a.link == TCliLink::Block)
         return CheckLedgerLine(a);
     if (a.link == TCliLink::Label) {
@@ -252,6 +297,16 @@ const ValueSwitch kValueSwitches[] = {
          a->address = ParseIpv4(v);
          return a->address.has_value();
      }},
+    {"--name", "--name needs the plan's name",
+     [](const QString& v, TCliArgs* a) {
+         a->planName = v;
+         return !v.isEmpty();
+     }},
+    {"--serial", "--serial needs the board's serial number",
+     [](const QString& v, TCliArgs* a) {
+         a->serial = v;
+         return !v.isEmpty();
+     }},
     {"--since", "--since needs a date YYYY-MM-DD, not '%1'",
      [](const QString& v, TCliArgs* a) {
          a->since = ParseSince(v);
@@ -267,7 +322,8 @@ const LinkWord kLinks[] = {{"serial", TCliLink::Serial},
                            {"telnet", TCliLink::Telnet},
                            {"record", TCliLink::Record},
                            {"block", TCliLink::Block},
-                           {"label", TCliLink::Label}};
+                           {"label", TCliLink::Label},
+                           {"plan", TCliLink::Plan}};
 
 // A word the line itself is made of: a link, or the last word of a command.
 bool IsLineWord(const QString& word) {
@@ -374,6 +430,10 @@ QString ReadWord(const QString& s, TCliArgs* a) {
         if (!b)
             return QStringLiteral("label needs XX-XX-XX or 02-5A-C3-XX-XX-XX, not '%1'").arg(s);
         a->labelLow = (*b)[0] << 16 | (*b)[1] << 8 | (*b)[2];
+        return {};
+    } else if ((a->command == TCliCommand::PlanImport || a->command == TCliCommand::PlanCheck) &&
+               a->planFile.isEmpty()) {
+        a->planFile = s;
         return {};
     } else if (a->command == TCliCommand::RecordBackup && a->backup.isEmpty()) {
         a->backup = s;

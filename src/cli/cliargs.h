@@ -8,7 +8,7 @@
 #include <array>
 #include <optional>
 
-enum class TCliLink { None, Serial, Telnet, Record, Block, Label };
+enum class TCliLink { None, Serial, Telnet, Record, Block, Label, Plan };
 enum class TCliCommand {
     None,
     Write,
@@ -21,7 +21,12 @@ enum class TCliCommand {
     RecordBackup,
     RecordNew,
     BlockSet,
-    Label
+    Label,
+    PlanImport,
+    PlanCheck,
+    PlanStatus,
+    PlanExport,
+    PlanClose
 };
 
 struct TCliArgs {
@@ -38,6 +43,9 @@ struct TCliArgs {
     bool force = false;                         // record new --force
     QList<int> block;             // block set FIRST LAST: the three low bytes of each as one number
     std::optional<int> labelLow;  // label MAC: its three low bytes as one number
+    QString planFile;             // plan import FILE, plan check FILE
+    QString planName;             // plan import --name NAME
+    QString serial;               // write --serial S
     bool verify = false;
     bool allowReuse = false;
     bool json = false;  // standard output holds one JSON document with the result, nothing else

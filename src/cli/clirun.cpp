@@ -1,5 +1,6 @@
 #include "cli/clirun.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -11,6 +12,7 @@
 #include "board/macaddress.h"
 #include "board/readback.h"
 #include "board/settingtable.h"
+#include "board/siteplan.h"
 #include "cli/cliargs.h"
 #include "cli/output.h"
 #include "cli/stdoutlog.h"
@@ -108,6 +110,20 @@ class TCliRun : private TCommandUi, private TLinkSource {
                 return BlockSet();
             case TCliCommand::Label:
                 return Status(runner_.ReprintLabel(*a_.labelLow));
+            case TCliCommand::PlanImport:
+            case TCliCommand::PlanCheck:
+                return PlanImport();
+            case TCliCommand::PlanStatus:
+                PrintPlan(runner_.Ledger().Plan());
+                return kExitOk;
+            case TCliCommand::PlanExport:
+                runner_.Ledger().ExportPlan([](const QByteArray& lines) { WriteOut(lines); });
+                return kExitOk;
+            case TCliCommand::PlanClose:
+                PrintPlan(runner_.Ledger().ClosePlan());
+                PrintLine(QStringLiteral("closed=yes"));
+                json_[QStringLiteral("closed")] = true;
+                return kExitOk;
             case TCliCommand::None:
                 break;
         }
@@ -249,7 +265,7 @@ class TCliRun : private TCommandUi, private TLinkSource {
 
     int Write() {
         CheckSettings();
-        const TCommandResult r = runner_.Write(LinkKind(), {a_.withMac, a_.verify});
+        const TCommandResult r = runner_.Write(LinkKind(), {a_.withMac, a_.verify, a_.serial});
         if (a_.verify) {
             json_[QStringLiteral("differences")] = QJsonArray::fromStringList(r.differences);
         }
@@ -401,6 +417,65 @@ class TCliRun : private TCommandUi, private TLinkSource {
         return kExitOk;
     }
 
+    // plan check and plan import: the file is checked whole first; one error imports nothing.
+    int PlanImport() {
+        QFile file(a_.planFile);
+        if (!file.open(QIODevice::ReadOnly))
+            throw ERefusedRun(
+                QStringLiteral("cannot read %1: %2").arg(a_.planFile, file.errorString()));
+        if (file.size() > kPlanFileLimit)
+            throw ERefusedRun(QStringLiteral("%1 is larger than a plan may be (%2 bytes)")
+                                  .arg(a_.planFile)
+                                  .arg(kPlanFileLimit));
+        const QByteArray bytes = file.read(kPlanFileLimit + 1);
+        TSitePlan plan;
+        QStringList errors;
+        if (!ParsePlan(bytes, &plan, &errors)) {
+            for (const QString& e : errors)
+                PrintError(a_.planFile + QLatin1String(": ") + e);
+            json_[QStringLiteral("errors")] = QJsonArray::fromStringList(errors);
+            throw ERefusedRun(QStringLiteral("%1: %2 error(s); nothing was imported")
+                                  .arg(a_.planFile)
+                                  .arg(errors.size()));
+        }
+        PrintLine(QStringLiteral("rows=%1").arg(plan.rows.size()));
+        PrintLine(QStringLiteral("keys=") + plan.keys.join(QLatin1Char(',')));
+        json_[QStringLiteral("rows")] = static_cast<qint64>(plan.rows.size());
+        json_[QStringLiteral("keys")] = QJsonArray::fromStringList(plan.keys);
+        if (a_.command == TCliCommand::PlanImport) {
+            const QString name =
+                a_.planName.isEmpty() ? QFileInfo(a_.planFile).completeBaseName() : a_.planName;
+            PrintPlan(runner_.Ledger().ImportPlan(plan, name));
+        }
+        return kExitOk;
+    }
+    void PrintPlan(const std::optional<TPlanStatus>& plan) {
+        if (!plan) {
+            PrintLine(QStringLiteral("plan=-"));
+            json_[QStringLiteral("plan")] = QJsonValue();
+            return;
+        }
+        const TPlanStatus& p = *plan;
+        const QString next = p.next ? QStringLiteral("%1 %2%3")
+                                          .arg(p.next->number)
+                                          .arg(PlanValuesText(p.next->values))
+                                          .arg(p.next->serial.isEmpty()
+                                                   ? QString()
+                                                   : QStringLiteral(" serial=") + p.next->serial)
+                                    : QStringLiteral("-");
+        const QList<std::pair<QString, QString>> values = {
+            {"plan", p.name},
+            {"rows", QString::number(p.rows)},
+            {"used", QString::number(p.used)},
+            {"reserved", QString::number(p.reserved)},
+            {"burned", QString::number(p.burned)},
+            {"remaining", QString::number(p.remaining)},
+            {"next", next}};
+        for (const auto& [key, value] : values) {
+            PrintLine(key + QLatin1Char('=') + value);
+            json_[key] = value;
+        }
+    }
     int RecordBackup() {
         TLedger& ledger = runner_.Ledger();
         ledger.Backup(a_.backup);
@@ -453,7 +528,9 @@ int RunCli(const TCliArgs& args, const QString& iniPath) {
     } catch (const Exception& e) {
         // NG: a reply that is not a number, a ledger that cannot be kept.
         status = dynamic_cast<const ERefusedRun*>(&e) ? kExitUsage : kExitNg;
-        failed(status == kExitUsage ? "refused" : "NG", e.Message());
+        // A command the ledger refused before it sent anything (a plan's row) is refused too.
+        const bool refused = status == kExitUsage || dynamic_cast<const ECommandRefused*>(&e);
+        failed(refused ? "refused" : "NG", e.Message());
     } catch (const std::exception& e) {
         status = kExitNg;
         failed("NG", QString::fromUtf8(e.what()));

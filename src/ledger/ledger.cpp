@@ -222,6 +222,7 @@ void TLedger::ImportOnce(TLedgerDb& db) {
 }
 
 void TLedger::BurnAbandoned(TLedgerDb& db) {
+    BurnAbandonedPlanRows(db);
     QList<std::pair<int, QString>> abandoned = Reservations(db);
     abandoned.removeIf([&db](const auto& a) { return db.OwnerAlive(a.second); });
     if (abandoned.isEmpty())
@@ -456,7 +457,7 @@ TAddressInfo TLedger::LookupIn(TLedgerDb& db, int low) {
 }
 
 bool TLedger::Reserve(int low, const TAddressInfo& seen, const TReservationTag& tag,
-                      TCounter counter) {
+                      TCounter counter, TPlanClaim* plan) {
     const bool setCounter = counter == TCounter::BecomesAddress;
     TLedgerDb& db = Main();
     TLedgerTransaction t(db);
@@ -473,25 +474,30 @@ bool TLedger::Reserve(int low, const TAddressInfo& seen, const TReservationTag& 
             counter_.Write(setCounter ? std::optional<int>(low) : counter_.Counter(), low);
         });
     }
-    Take(db, t, low, tag, block);
+    Take(db, t, low, tag, block, plan);
     return true;
 }
 
-std::optional<int> TLedger::ReserveNext(const TReservationTag& tag) {
+std::optional<int> TLedger::ReserveNext(const TReservationTag& tag, TPlanClaim* plan) {
     TLedgerDb& db = Main();
     TLedgerTransaction t(db);
     const std::optional<TMacBlock> block = BlockOf(db);
     const std::optional<int> low = block ? NextFree(db, *block) : std::nullopt;
     if (low)
-        Take(db, t, *low, tag, block);
+        Take(db, t, *low, tag, block, plan);
     return low;
 }
 
 void TLedger::Take(TLedgerDb& db, TLedgerTransaction& t, int low, const TReservationTag& tag,
-                   const std::optional<TMacBlock>& block) {
+                   const std::optional<TMacBlock>& block, TPlanClaim* plan) {
+    if (plan)
+        ClaimPlanRow(db, plan, tag, low);
+    // The own IP address the reservation names is the one the plan row gives, when it gives one.
+    const QString ownIp =
+        plan && !plan->taken->row.OwnIp().isEmpty() ? plan->taken->row.OwnIp() : tag.ownIp;
     db.Exec(kUpsertAddress,
             {low, QLatin1String("reserved"), RecordTimeText(QDateTime::currentDateTime()),
-             tag.command, station_, db.Token(), tag.link, tag.ownIp});
+             tag.command, station_, db.Token(), tag.link, ownIp});
     if (block)
         db.Exec("UPDATE ledger_block SET next_low = ?", {NeverUsed(db, *block)});
     bool committed = false;
@@ -530,14 +536,22 @@ void TLedger::Commit(TLedgerDb& db, TLedgerTransaction& t, const std::optional<T
         Mirror(db, *block, reserved);
 }
 
-void TLedger::Finish(int low, const TRecordLine& row, TAddressState outcome, int counterBase) {
+void TLedger::Finish(std::optional<int> low_, const TRecordLine& row, TAddressState outcome,
+                     int counterBase, const std::optional<TPlanTaken>& plan) {
     bool committed = false;
-    const QString owner = reservedBy_.take(low);
+    const int low = low_.value_or(-1);
+    const QString owner = low_ ? reservedBy_.take(low) : QString();
     try {
         TLedgerDb& db = Main();
         TLedgerTransaction t(db);
         db.Exec(kInsertRow, RowValues(row, station_));
         const QString time = RecordTimeText(row.time);
+        if (plan)
+            FinishPlanRow(db, *plan, row, outcome, plan->owner);
+        if (!low_) {
+            t.Commit();
+            return;
+        }
         const std::optional<TMacBlock> block = BlockOf(db);
         if (outcome == TAddressState::Given) {
             // The board holds the address now, whatever became of the reservation meanwhile.
@@ -563,10 +577,13 @@ void TLedger::Finish(int low, const TRecordLine& row, TAddressState outcome, int
     } catch (const Exception& e) {
         // The board's part stands: a row the shared ledger did not take is kept on the station
         // with the address's outcome, both sent once the server answers again.
-        if (Shared() && !committed && shared_)
-            spool_->Keep(
-                row, e.Message(),
-                TLedgerSpool::TOutcome{low, owner.isEmpty() ? shared_->Token() : owner, outcome});
+        if (Shared() && !committed && shared_) {
+            std::optional<TLedgerSpool::TOutcome> kept;
+            if (low_)
+                kept = TLedgerSpool::TOutcome{low, owner.isEmpty() ? shared_->Token() : owner,
+                                              outcome};
+            spool_->Keep(row, e.Message(), kept);
+        }
         throw;
     }
 }

@@ -115,11 +115,14 @@ class TLedger {
     // in the same transaction (the MAC address rewrite). Below 100 addresses left in the block,
     // logs how many. Throws ELedgerError, also for an address outside the block.
     enum class TCounter { Unchanged, BecomesAddress };
-    bool Reserve(int low, const TAddressInfo& seen, const TReservationTag& tag, TCounter counter);
+    // With `plan` (a write while a site plan is open), the row it picks is reserved in the same
+    // transaction, into plan->taken; EPlanRefused, and nothing reserved, when it cannot be.
+    bool Reserve(int low, const TAddressInfo& seen, const TReservationTag& tag, TCounter counter,
+                 TPlanClaim* plan = nullptr);
     // With a block: reserves the block's next address, found and taken in one transaction, so
     // that stations asking at once never contend for one address. None when the block is used
-    // up or no block is set. Throws ELedgerError.
-    std::optional<int> ReserveNext(const TReservationTag& tag);
+    // up or no block is set. Throws ELedgerError. `plan` as Reserve's.
+    std::optional<int> ReserveNext(const TReservationTag& tag, TPlanClaim* plan = nullptr);
     // Ends this owner's reservation of `low`: adds `row` and sets the address to `outcome`
     // (Given, Released or Burned) in one transaction. A given address moves the counter to the
     // address after it when the counter still stands at `counterBase` (where the command took it
@@ -127,7 +130,10 @@ class TLedger {
     // counts as burned once its owner has ended. A shared ledger that did not take the end keeps
     // it on the station, the row and the address's outcome, both sent when the server is
     // reached again.
-    void Finish(int low, const TRecordLine& row, TAddressState outcome, int counterBase);
+    // Without `low` (a write that gave no address) only the row is added. A plan row the
+    // command took (`plan`) takes the address's outcome in the same transaction.
+    void Finish(std::optional<int> low, const TRecordLine& row, TAddressState outcome,
+                int counterBase, const std::optional<TPlanTaken>& plan = std::nullopt);
     // Adds the row of a command that gave no address. A shared ledger that cannot take it
     // leaves it on the station, logged, to be copied later. Throws ELedgerError.
     void Record(const TRecordLine& row);
@@ -139,6 +145,23 @@ class TLedger {
     // Runs `fn` holding the station's write lock, so that no counter change of another process
     // falls between its read and its write of the settings file (the window's close).
     void WithWriteLock(const std::function<void()>& fn);
+
+    // The open site plan: each write takes one of its rows (ledgerplan.cpp). None when no plan
+    // is open.
+    std::optional<TPlanStatus> Plan();
+    // Imports `plan` under `name` and opens it. Throws ELedgerError while another plan is open.
+    TPlanStatus ImportPlan(const TSitePlan& plan, const QString& name);
+    // The row a write with `pick` would take now, without taking it; none when no plan is open.
+    // Throws EPlanRefused for a serial the plan does not hold or whose row is taken, and when
+    // every row is taken.
+    std::optional<TPlanTaken> PeekPlanRow(const TPlanPick& pick);
+    // Reserves the row `claim` picks for a write that gives no address. Throws EPlanRefused.
+    void ReservePlanRow(TPlanClaim* claim, const TReservationTag& tag);
+    // The open plan's rows, each with its state and the board that took it, as CSV; `write`
+    // takes a run of whole lines. Returns the number of rows. Throws ELedgerError.
+    qint64 ExportPlan(const std::function<void(const QByteArray&)>& write);
+    // Closes the open plan (its rows stay in the ledger). Returns its status as it closed.
+    TPlanStatus ClosePlan();
 
     // The MAC address block; none when the counter gives the addresses.
     std::optional<TMacBlock> Block();
@@ -203,7 +226,20 @@ class TLedger {
     // Writes the reservation of `low` and commits it; with a block, moves the block's mark past
     // it and says how few addresses are left.
     void Take(TLedgerDb& db, TLedgerTransaction& t, int low, const TReservationTag& tag,
-              const std::optional<TMacBlock>& block);
+              const std::optional<TMacBlock>& block, TPlanClaim* plan);
+    // The open plan of `db`: its id, name and keys; none when no plan is open.
+    std::optional<TPlanStatus> OpenPlanOf(TLedgerDb& db);
+    // The row `pick` names in the open plan, if it may be taken; throws EPlanRefused otherwise.
+    TPlanTaken PlanRowOf(TLedgerDb& db, const TPlanStatus& plan, const TPlanPick& pick);
+    // Within the caller's transaction: reserves the row `claim` picks (for the address `low`,
+    // if any) into claim->taken. Throws EPlanRefused.
+    void ClaimPlanRow(TLedgerDb& db, TPlanClaim* claim, const TReservationTag& tag,
+                      std::optional<int> low);
+    // Within the caller's transaction: the plan row takes the command's outcome.
+    void FinishPlanRow(TLedgerDb& db, const TPlanTaken& plan, const TRecordLine& row,
+                       TAddressState outcome, const QString& owner);
+    // Burns the plan rows whose reserving owners have ended.
+    void BurnAbandonedPlanRows(TLedgerDb& db);
     // Commits `t`. With a block the counter mirrors the ledger's next address: in a local ledger
     // as part of the transaction; a shared ledger's file is written after the commit, so that
     // its sync holds up no other station, with the next address read again under the station's

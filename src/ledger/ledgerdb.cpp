@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr int kSchemaVersion = 5;
+constexpr int kSchemaVersion = 6;
 // A shared ledger whose server could not be reached is tried again after this long.
 constexpr qint64 kRetryAfterMs = 10000;
 // A writer waits this long for another's transaction before it gives up.
@@ -112,8 +112,26 @@ const char* const kVersion5[] = {
     "CREATE INDEX commands_checks ON commands (mac, id) WHERE command = 'check'",
     nullptr,
 };
-const TMigration kMigrations[] = {
-    {1, kVersion1}, {2, kVersion2}, {3, kVersion3}, {4, kVersion4}, {5, kVersion5}};
+// Site plans: each board its own settings, one row each, taken by the writes while the plan is
+// open (closed: its close time); a row's state follows the address's (free, reserved, given,
+// released, burned), and each command row names the plan row it took.
+const char* const kVersion6[] = {
+    "CREATE TABLE plans (id {id}, name TEXT NOT NULL, created TEXT NOT NULL, "
+    "closed TEXT NOT NULL DEFAULT '', keys TEXT NOT NULL)",
+    "CREATE TABLE plan_rows (plan {bigint} NOT NULL, number INTEGER NOT NULL, "
+    "serial TEXT NOT NULL, note TEXT NOT NULL, own_ip TEXT NOT NULL, vals TEXT NOT NULL, "
+    "state TEXT NOT NULL, time TEXT NOT NULL, owner TEXT NOT NULL, station TEXT NOT NULL, "
+    "command TEXT NOT NULL, mac TEXT NOT NULL, PRIMARY KEY (plan, number))",
+    // The next row to take is the first entry of this index, however large the plan.
+    "CREATE INDEX plan_rows_open ON plan_rows (plan, number) "
+    "WHERE state IN ('free', 'released')",
+    "CREATE INDEX plan_rows_serial ON plan_rows (plan, serial)",
+    "CREATE INDEX plan_rows_reserved ON plan_rows (plan) WHERE state = 'reserved'",
+    "ALTER TABLE commands ADD COLUMN plan_row TEXT NOT NULL DEFAULT ''",
+    nullptr,
+};
+const TMigration kMigrations[] = {{1, kVersion1}, {2, kVersion2}, {3, kVersion3},
+                                  {4, kVersion4}, {5, kVersion5}, {6, kVersion6}};
 // Every commit on a shared ledger tells the other stations' windows through this channel.
 const QString kChangeChannel = QStringLiteral("netboard_ledger");
 

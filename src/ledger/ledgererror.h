@@ -15,3 +15,10 @@ class ELedgerIdentityError : public ELedgerError {
   public:
     using ELedgerError::ELedgerError;
 };
+
+// A write the open site plan cannot serve: a serial the plan does not hold, a row already
+// taken, a plan whose rows are all taken. Nothing was reserved.
+class EPlanRefused : public ELedgerError {
+  public:
+    using ELedgerError::ELedgerError;
+};

@@ -98,12 +98,11 @@ void CarryOwnLedger(TLedgerDb& db, TLedgerDb& local, const QString& stationId,
     {
         QSqlQuery q = local.Exec(
             "SELECT id, time, utc, station, command, link, mac, own_ip, result, failed, "
-            "origin, " NB_SENT_COLUMNS " FROM commands WHERE pending = 0 ORDER BY id");
+            "" NB_ROW_TAIL_COLUMNS " FROM commands WHERE pending = 0 ORDER BY id");
         TLedgerDb::TRepeated insert(
             db,
             "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
-            "failed, origin, " NB_SENT_COLUMNS
-            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_SENT_PLACES
+            "failed, " NB_ROW_TAIL_COLUMNS ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_ROW_TAIL_PLACES
             ") ON CONFLICT (origin) DO NOTHING");
         while (q.next()) {
             QVariantList values;
@@ -113,7 +112,7 @@ void CarryOwnLedger(TLedgerDb& db, TLedgerDb& local, const QString& stationId,
             values << (origin.isEmpty()
                            ? QStringLiteral("%1/own/%2").arg(stationId, q.value(0).toString())
                            : origin);
-            for (int i = 11; i < 11 + kSentColumnCount; ++i)
+            for (int i = 11; i < 10 + kRowTailCount; ++i)
                 values << q.value(i);
             insert.Run(values);
             ++rows;

@@ -3,6 +3,7 @@
 #include <QUuid>
 #include <vector>
 
+#include "board/macaddress.h"
 #include "ledger/ledgerdb.h"
 #include "ledger/ledgersql.h"
 
@@ -40,12 +41,12 @@ void TLedgerSpool::Flush(TLedgerDb& shared) {
         {
             QSqlQuery q = local_.Exec(
                 "SELECT id, time, utc, station, command, link, mac, own_ip, result, failed, "
-                "origin, " NB_SENT_COLUMNS " FROM commands WHERE pending = 1 ORDER BY id LIMIT ?",
+                "" NB_ROW_TAIL_COLUMNS " FROM commands WHERE pending = 1 ORDER BY id LIMIT ?",
                 {kCopyBatch});
             while (q.next()) {
                 lastId = q.value(0).toLongLong();
                 QVariantList values;
-                for (int i = 1; i <= 10 + kSentColumnCount; ++i)
+                for (int i = 1; i <= 9 + kRowTailCount; ++i)
                     values << q.value(i);
                 rows.push_back(values);
             }
@@ -58,8 +59,7 @@ void TLedgerSpool::Flush(TLedgerDb& shared) {
             for (const QVariantList& values : rows)
                 shared.Exec(
                     "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
-                    "failed, origin, " NB_SENT_COLUMNS
-                    ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_SENT_PLACES
+                    "failed, " NB_ROW_TAIL_COLUMNS ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_ROW_TAIL_PLACES
                     ") ON CONFLICT (origin) DO NOTHING",
                     values);
         });
@@ -106,6 +106,11 @@ void TLedgerSpool::FlushOutcomes(TLedgerDb& shared) {
                     "WHERE low = ? AND owner = ? AND state IN ('reserved', 'burned')",
                     {o.state, o.time, o.command, o.low, o.owner});
             }
+            // The plan row the command took, reserved with the address.
+            shared.Exec(
+                "UPDATE plan_rows SET state = ?, time = ?, command = ?, owner = '' "
+                "WHERE mac = ? AND owner = ? AND state IN ('reserved', 'burned')",
+                {o.state, o.time, o.command, MacTextOfLow(o.low), o.owner});
         });
         local_.InTransaction(
             [&] { local_.Exec("DELETE FROM spooled_outcomes WHERE origin = ?", {o.origin}); });

@@ -49,7 +49,7 @@ QVariantList RowValues(const TRecordLine& row, const QString& station, const QSt
                         row.failed,
                         origin.isEmpty() ? 0 : 1,
                         origin.isEmpty() ? QVariant() : QVariant(origin)} +
-           SentColumnValues(row.sent);
+           SentColumnValues(row.sent) + QVariantList{row.planRow};
 }
 
 }  // namespace ledgersql

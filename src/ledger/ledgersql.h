@@ -28,9 +28,14 @@ inline constexpr const char* kBurnAddress =
     "sent_keep, sent_timr, sent_madr"
 #define NB_SENT_PLACES "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?"
 inline constexpr int kSentColumnCount = 11;
+// The columns a row keeps after its result: where it came from, what it sent and the plan row
+// it took. A row copied from one ledger to another carries them all.
+#define NB_ROW_TAIL_COLUMNS "origin, " NB_SENT_COLUMNS ", plan_row"
+#define NB_ROW_TAIL_PLACES "?, " NB_SENT_PLACES ", ?"
+inline constexpr int kRowTailCount = 1 + kSentColumnCount + 1;
 inline constexpr const char* kInsertRow =
     "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, failed, "
-    "pending, origin, " NB_SENT_COLUMNS ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_SENT_PLACES
+    "pending, " NB_ROW_TAIL_COLUMNS ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_ROW_TAIL_PLACES
     ")";
 // A write that changes nothing: it still needs the write lock and write access.
 inline constexpr const char* kNoChange = "UPDATE ledger_schema SET version = version";

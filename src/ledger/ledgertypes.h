@@ -5,8 +5,11 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <utility>
+
+#include "board/siteplan.h"
 
 enum class TAddressState { Free, Reserved, Given, Released, Burned };
 
@@ -88,4 +91,40 @@ struct TRecordCounts {
     qint64 rows = 0;
     qint64 ng = 0;
     qint64 boards = 0;
+};
+
+// Which row of the open site plan a write takes.
+struct TPlanPick {
+    QString serial;  // the row with this serial
+    int number = 0;  // else this row, as the operator was shown it; 0: the next one not used
+};
+
+// A plan row a command took: its plan and the row as the plan gives it.
+struct TPlanTaken {
+    qint64 plan = 0;
+    QString name;
+    TPlanRow row;
+    QString owner;  // the reservation's owner
+    // As the command's row names it: "site-a#17".
+    QString RowText() const { return name + QLatin1Char('#') + QString::number(row.number); }
+};
+
+// A write's claim on the open plan: what it asks for, and once reserved what it took.
+struct TPlanClaim {
+    TPlanPick pick;
+    std::optional<TPlanTaken> taken;
+};
+
+// The open site plan, counted, with the row the next write takes (none when all are taken).
+struct TPlanStatus {
+    qint64 id = 0;
+    QString name;
+    QString created;
+    QStringList keys;
+    qint64 rows = 0;
+    qint64 used = 0;  // given: "save" acknowledged
+    qint64 reserved = 0;
+    qint64 burned = 0;
+    qint64 remaining = 0;  // free and released
+    std::optional<TPlanRow> next;
 };

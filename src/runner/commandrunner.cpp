@@ -10,6 +10,7 @@
 #include "board/commandline.h"
 #include "board/macaddress.h"
 #include "board/readback.h"
+#include "board/siteplan.h"
 #include "board/recordline.h"
 #include "core/inifile.h"
 #include "core/logpane.h"
@@ -112,13 +113,14 @@ void TCommandRunner::FollowCounter() {
         SetMacLow(&params_, *counter);
 }
 
-bool TCommandRunner::ReserveAddress(const TReservationTag& tag, TAddressChoice choice) {
+bool TCommandRunner::ReserveAddress(const TReservationTag& tag, TAddressChoice choice,
+                                    TPlanClaim* plan) {
     const bool followCounter = choice == TAddressChoice::FollowCounter;
     if (followCounter) {
         if (const std::optional<TMacBlock> block = Ledger().Block()) {
             // The ledger finds its next address and reserves it in one step, however many
             // stations ask at once.
-            const std::optional<int> low = Ledger().ReserveNext(tag);
+            const std::optional<int> low = Ledger().ReserveNext(tag, plan);
             if (!low)
                 throw ECommandRefused(TLedger::UsedUpText(*block));
             SetMacLow(&params_, *low);
@@ -160,7 +162,8 @@ bool TCommandRunner::ReserveAddress(const TReservationTag& tag, TAddressChoice c
         }
         if (Ledger().Reserve(*low, seen, tag,
                              choice == TAddressChoice::Rewrite ? TLedger::TCounter::BecomesAddress
-                                                               : TLedger::TCounter::Unchanged))
+                                                               : TLedger::TCounter::Unchanged,
+                             plan))
             return true;
     }
     throw ECommandRefused(QStringLiteral("製造記録 %1 が他の処理に更新され続けるため、"
@@ -195,9 +198,16 @@ void TCommandRunner::Record(TCommandResult* result, const QString& command, cons
                             const TSentValues& sent) {
     const TOutcome& out = result->outcome;
     result->link = link;
-    const TRecordLine row{
-        QDateTime::currentDateTime(),    command,   link, result->mac, ownIp, out.ok,
-        QString::fromLatin1(out.failed), QString(), sent};
+    const TRecordLine row{QDateTime::currentDateTime(),
+                          command,
+                          link,
+                          result->mac,
+                          ownIp,
+                          out.ok,
+                          QString::fromLatin1(out.failed),
+                          QString(),
+                          sent,
+                          plan_ ? plan_->RowText() : QString()};
     // The address's outcome: kept by the board once "save" was acknowledged (a failed
     // verification comes after that), possibly kept once it went out unanswered, free again
     // before that.
@@ -205,8 +215,8 @@ void TCommandRunner::Record(TCommandResult* result, const QString& command, cons
                                   : saveSent_                      ? TAddressState::Burned
                                                                    : TAddressState::Released;
     try {
-        if (low)
-            Ledger().Finish(*low, row, outcome, counterBase);
+        if (low || plan_)
+            Ledger().Finish(low, row, outcome, counterBase, plan_);
         else
             Ledger().Record(row);
     } catch (const Exception& e) {
@@ -271,10 +281,61 @@ TCommandResult TCommandRunner::ReprintLabel(int low) {
     return result;
 }
 
+bool TCommandRunner::ReserveWrite(const TReservationTag& tag, TAddressChoice choice,
+                                  bool withMac, const TBoardParams& base,
+                                  const std::optional<TPlanTaken>& shown, const QString& serial) {
+    std::optional<TPlanClaim> claim;
+    if (shown) {
+        // A dialog showed the row's values: that row or none. Without one the next row is
+        // taken, whichever that is by now.
+        claim = TPlanClaim{{serial, ui_.ShowsAddress() ? shown->row.number : 0}, std::nullopt};
+    }
+    try {
+        if (withMac) {
+            if (!ReserveAddress(tag, choice, claim ? &*claim : nullptr))
+                return false;
+        } else if (claim) {
+            Ledger().ReservePlanRow(&*claim, tag);
+        }
+    } catch (const EPlanRefused& e) {
+        throw ECommandRefused(e.Message());
+    }
+    if (claim) {
+        plan_ = claim->taken;
+        if (plan_->row.number != shown->row.number) {
+            CopyPlanSettings(shown->row.values.keys(), base, &params_);
+            ApplyPlanRow(plan_->row, &params_);
+        }
+        Log(QStringLiteral("計画 %1 の %2 行目%3: %4")
+                .arg(plan_->name)
+                .arg(plan_->row.number)
+                .arg(plan_->row.serial.isEmpty()
+                         ? QString()
+                         : QStringLiteral("（シリアル番号 %1）").arg(plan_->row.serial))
+                .arg(PlanValuesText(plan_->row.values)));
+    }
+    return true;
+}
+
 TCommandResult TCommandRunner::Write(TLinkKind kind, TWriteOptions options) {
     const bool telnet = kind == TLinkKind::Telnet;
     const bool withMac = options.withMac;
-    // A telnet command is connected and logged in while the operator looks at the values.
+    plan_.reset();
+    // The plan row this write would take: a serial the plan does not hold, or a row taken,
+    // refuses the write before a link is opened.
+    std::optional<TPlanTaken> planned;
+    try {
+        planned = Ledger().PeekPlanRow({options.serial});
+    } catch (const EPlanRefused& e) {
+        throw ECommandRefused(e.Message());
+    }
+    if (!planned && !options.serial.isEmpty())
+        throw ECommandRefused(
+            QStringLiteral("計画が開いていないため、シリアル番号 %1 の行はありません。"
+                           "何も送っていません")
+                .arg(options.serial));
+    // A telnet command is connected and logged in while the operator looks at the values. It
+    // connects to the record's own address as it stands: a plan row gives the board its new one.
     std::unique_ptr<TBoardLink> session;
     TBoardLink* link = nullptr;
     if (telnet) {
@@ -284,6 +345,21 @@ TCommandResult TCommandRunner::Write(TLinkKind kind, TWriteOptions options) {
     } else if (!(link = links_.SerialLink())) {
         return {};
     }
+    // The row's values are the record's for this write only: the plan's settings go back to
+    // the settings file's once it ends, however it ends.
+    const TBoardParams base = params_;
+    const QStringList planKeys = planned ? planned->row.values.keys() : QStringList();
+    struct TPutBack {
+        TCommandRunner& runner;
+        const TBoardParams& base;
+        const QStringList& keys;
+        ~TPutBack() {
+            CopyPlanSettings(keys, base, &runner.params_);
+            runner.plan_.reset();
+        }
+    } putBack{*this, base, planKeys};
+    if (planned)
+        ApplyPlanRow(planned->row, &params_);
     const int counterBase = withMac ? OfferAddress() : -1;
     const std::optional<int> offered = MacLowOf(params_);
     if (!ui_.ConfirmWrite(&params_, withMac))
@@ -291,18 +367,16 @@ TCommandResult TCommandRunner::Write(TLinkKind kind, TWriteOptions options) {
     const TBusySign busy(ui_);
     Ledger().CheckWritable();
     const QString command = QLatin1String(WriteCommandName(telnet, withMac));
-    std::optional<int> low;
-    if (withMac) {
-        // An address the operator never saw may give way to the next one; one that was shown
-        // and confirmed is sent as it is or not at all.
-        const bool follow = !ui_.ShowsAddress() && MacLowOf(params_) == offered;
-        if (!ReserveAddress({command, link->Description(), params_.OwnIpText()},
-                            follow ? TAddressChoice::FollowCounter : TAddressChoice::Confirmed)) {
-            OfferAgain();
-            return {};
-        }
-        low = MacLowOf(params_);
+    // An address the operator never saw may give way to the next one; one that was shown and
+    // confirmed is sent as it is or not at all.
+    const bool follow = !ui_.ShowsAddress() && MacLowOf(params_) == offered;
+    if (!ReserveWrite({command, link->Description(), params_.OwnIpText()},
+                      follow ? TAddressChoice::FollowCounter : TAddressChoice::Confirmed, withMac,
+                      base, planned, options.serial)) {
+        OfferAgain();
+        return {};
     }
+    const std::optional<int> low = withMac ? MacLowOf(params_) : std::nullopt;
     const TBoardParams written = params_;
     TBoardReadback readBack;
     QStringList differences;

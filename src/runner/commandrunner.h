@@ -42,6 +42,8 @@ enum class TLinkKind { Serial, Telnet };
 struct TWriteOptions {
     bool withMac = false;  // the "madr=" line with the next MAC address
     bool verify = false;   // read the settings back once "save" is acknowledged, and compare
+    // While a site plan is open: the row of this serial number instead of the next one.
+    QString serial = {};
 };
 
 // The question before an address given (or burned) before goes to a board again.
@@ -129,7 +131,11 @@ class TCommandRunner {
     // The ledger if it is open, without trying to open it.
     TLedger* OpenLedger() const { return ledger_.get(); }
 
-    // A write (F2, F5 over serial; F4, F6 over telnet; netboard-cli write).
+    // A write (F2, F5 over serial; F4, F6 over telnet; netboard-cli write). While a site plan
+    // is open it takes a row of the plan (the next one, or the one of options.serial), reserved
+    // with the MAC address: the row's values are the record's for this write only, and the
+    // operator's dialog opens with them. A serial the plan does not hold, or a row taken,
+    // refuses the write before its link is opened.
     TCommandResult Write(TLinkKind link, TWriteOptions options);
     // The MAC address rewrite over serial (F3, netboard-cli mac-rewrite).
     TCommandResult MacRewrite();
@@ -175,7 +181,15 @@ class TCommandRunner {
     };
     // Reserves the record's address for the command `tag` names. False (nothing sent) when the
     // operator does not want an address given before to go again.
-    bool ReserveAddress(const TReservationTag& tag, TAddressChoice choice);
+    // With `plan`, the plan row it picks is reserved in the same transaction.
+    bool ReserveAddress(const TReservationTag& tag, TAddressChoice choice,
+                        TPlanClaim* plan = nullptr);
+    // Reserves the plan row of a write (with its address when `withMac`), and puts the row
+    // taken into the record when it is another than the one `shown` (a face that shows no
+    // dialog follows the plan as it follows the counter). False as ReserveAddress.
+    bool ReserveWrite(const TReservationTag& tag, TAddressChoice choice, bool withMac,
+                      const TBoardParams& base, const std::optional<TPlanTaken>& shown,
+                      const QString& serial);
     // Runs `procedure` over a reserved address (if any) and records the row with the address's
     // outcome; `mac` names the address of a command that reserved none (what a check-and-set
     // read); `sent` the values it sends. An error inside the procedure is recorded too, then
@@ -210,5 +224,6 @@ class TCommandRunner {
     QString iniPath_;
     std::unique_ptr<TLedger> ledger_;
     bool saveSent_ = false;  // the running procedure has sent "save"
+    std::optional<TPlanTaken> plan_;  // the plan row the running write took
     TBoardReadback lastBoard_;
 };

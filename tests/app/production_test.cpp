@@ -28,6 +28,7 @@
 #include "app/recordwindow.h"
 #include "board/commandline.h"
 #include "board/recordline.h"
+#include "board/siteplan.h"
 #include "core/inifile.h"
 #include "dialogs/dialogs.h"
 #include "ledger/ledger.h"
@@ -363,6 +364,64 @@ TEST_F(ProductionTest, TheEndOfLineCheckFromTheWindow) {
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->findChild<QLabel*>("LbChecks")->text(),
               "検査済み 1 台　未検査 0 台　NG 0 台");
+}
+
+// A site plan in the window: the status bar shows the plan's next row, a scanned serial picks its
+// row (an unknown one is refused in the log), F2's dialog opens with the row's values, a value
+// the operator changes is the one sent, and the settings file keeps its own values.
+TEST_F(ProductionTest, ASitePlanRowPickedByItsScannedSerial) {
+    {
+        TSitePlan plan;
+        QStringList errors;
+        ASSERT_TRUE(ParsePlan("serial,l_ip,f_pt\nSA,127.0.9.21,5001\nSB,127.0.9.22,5002\n"
+                              "SC,127.0.9.23,5003\n",
+                              &plan, &errors));
+        TLedger(ini, QStringLiteral("A")).ImportPlan(plan, QStringLiteral("site"));
+    }
+    auto* planText = form->findChild<QLabel*>("PlanStatus");
+    auto* scan = form->findChild<QLineEdit*>("EdSerial");
+    ASSERT_TRUE(planText && scan);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return planText->isVisible(); }, 5000));
+    EXPECT_EQ(planText->text(), "計画 1/3: 127.0.9.21");
+    for (const char* serial : {"SX", "SC"}) {
+        scan->clear();
+        QTest::keyClicks(scan, serial);
+        QTest::keyClick(scan, Qt::Key_Return);
+    }
+    EXPECT_TRUE(form->LogPane()->Lines().contains(
+        "シリアル番号 SX は計画 site にありません。何も送っていません"));
+    EXPECT_EQ(planText->text(), "計画 3/3: 127.0.9.23");
+    const int ownIp4 = form->Params().TCPIP1_4;
+    QString shown;
+    OnNextModal([&shown](QWidget* w) {
+        // The fields are integer fields or text fields; each holds one line editor.
+        const auto editor = [w](const char* name) {
+            QWidget* field = w->findChild<QWidget*>(name);
+            auto* edit = qobject_cast<QLineEdit*>(field);
+            return edit ? edit : field->findChild<QLineEdit*>();
+        };
+        QLineEdit* port = editor("EdPort2");
+        shown = editor("EdTCPIP1_4")->text() + ' ' + port->text();
+        port->selectAll();
+        QTest::keyClicks(port, "6003");
+        for (QPushButton* b : w->findChildren<QPushButton*>())
+            if (b->isDefault() && b->isVisible())
+                return QTest::mouseClick(b, Qt::LeftButton);
+    });
+    QApplication::setActiveWindow(form.get());
+    QTest::keyClick(form.get(), Qt::Key_F2);
+    CancelModalWatchers();
+    EXPECT_EQ(shown, "23 5003");
+    QFile heard(dir.filePath("serial0"));
+    ASSERT_TRUE(heard.open(QIODevice::ReadOnly));
+    const QByteArray lines = heard.readAll();
+    EXPECT_TRUE(lines.contains("l_ip=127.0.9.23") && lines.contains("f_pt=6003"));
+    EXPECT_EQ(form->Params().TCPIP1_4, ownIp4);
+    EXPECT_TRUE(scan->text().isEmpty());
+    EXPECT_EQ(planText->text(), "計画 1/3: 127.0.9.21");
+    const std::optional<TPlanStatus> status = TLedger(ini, QStringLiteral("A")).Plan();
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(status->used, 1);
 }
 
 // With a block of one address, F2 gives it and the next F2 refuses before its dialog; the record

@@ -1127,4 +1127,81 @@ TEST(CliLedgerCrash, TwoProcessesAtOnceNeverGiveAnAddressTwice) {
     EXPECT_EQ(station.Counter(), "00-02-91");
 }
 
+// A site plan taken by writes in turn: each board hears its own row's lines; a board that fails
+// before "save" gives its row back, one that fails after it burns it; a serial picks its row, an
+// unknown one sends nothing; a plan used up sends nothing.
+TEST(CliPlans, RowsTakenInTurnGivenBackBurnedAndPickedBySerial) {
+    Station station(143, {});
+    const QString csv = station.Dir() + "/site.csv";
+    QFile f(csv);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("l_ip,l_pt,serial,note\n");
+    for (int i = 1; i <= 22; ++i)
+        f.write(QStringLiteral("127.0.9.%1,%2,SN%3,board %3\n").arg(10 + i).arg(4000 + i).arg(i).toLatin1());
+    f.close();
+    const QStringList ini = {"--ini", station.Ini()};
+    EXPECT_EQ(RunCliProcess(QStringList{"plan", "import", csv, "--name", "site"} + ini).status, 0);
+    const QString transcript = station.Dir() + "/heard.txt";
+    SimProcess sim({"serial", "--transcript", transcript});
+    ASSERT_TRUE(sim.Started());
+    const QStringList write = QStringList{"serial", "--device", sim.FirstLine(), "write", "--mac"} + ini;
+    const auto heard = [&](const char* key) {
+        QFile t(transcript);
+        QStringList values;
+        if (t.open(QIODevice::ReadOnly)) {
+            static const QRegularExpression line(QStringLiteral("(\\w+)=(\\S+)"));
+            for (auto m = line.globalMatch(QString::fromLatin1(t.readAll())); m.hasNext();) {
+                const auto match = m.next();
+                if (match.captured(1) == key)
+                    values << match.captured(2);
+            }
+        }
+        return values;
+    };
+    for (int i = 1; i <= 20; ++i)
+        ASSERT_EQ(RunCliProcess(write).status, 0) << i;
+    QStringList ips, ports;
+    for (int i = 1; i <= 20; ++i) {
+        ips << QStringLiteral("127.0.9.%1").arg(10 + i);
+        ports << QString::number(4000 + i);
+    }
+    EXPECT_EQ(heard("l_ip"), ips);
+    EXPECT_EQ(heard("l_pt"), ports);
+    // Row 22 by its serial; an unknown serial sends nothing.
+    const CliRun unknown = RunCliProcess(write + QStringList{"--serial", "SN99", "--json"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_TRUE(unknown.out.join('\n').contains("\"result\":\"refused\"")) << unknown.out.join('\n').toStdString();
+    EXPECT_TRUE(unknown.err.contains("シリアル番号 SN99 は計画 site にありません"));
+    EXPECT_EQ(RunCliProcess(write + QStringList{"--serial", "SN22"}).status, 0);
+    EXPECT_EQ(heard("l_ip").size(), 21);
+    EXPECT_EQ(heard("l_ip").last(), "127.0.9.32");
+    // Row 21 fails before "save" and comes back; then "save" goes unanswered and burns it.
+    {
+        SimProcess failing({"serial", "--mute", "l_pt=4021"});
+        ASSERT_TRUE(failing.Started());
+        EXPECT_EQ(RunCliProcess(QStringList{"serial", "--device", failing.FirstLine(), "write", "--mac"} + ini).status, 1);
+    }
+    {
+        SimProcess unanswered({"serial", "--mute", "save"});
+        ASSERT_TRUE(unanswered.Started());
+        EXPECT_EQ(RunCliProcess(QStringList{"serial", "--device", unanswered.FirstLine(), "write", "--mac"} + ini).status, 1);
+    }
+    const QString status = RunCliProcess(QStringList{"plan", "status"} + ini).out.join('\n');
+    EXPECT_TRUE(status.contains("rows=22\nused=21\nreserved=0\nburned=1\nremaining=0\nnext=-")) << status.toStdString();
+    const CliRun usedUp = RunCliProcess(write);
+    EXPECT_EQ(usedUp.status, 1);
+    EXPECT_TRUE(usedUp.err.contains("計画 site の行はすべて使いました")) << usedUp.err.toStdString();
+    EXPECT_EQ(heard("l_ip").size(), 21);
+    // The export: each row with its board's address; the ledger's rows name their plan rows.
+    const QStringList exported = RunCliProcess(QStringList{"plan", "export"} + ini).out;
+    ASSERT_EQ(exported.size(), 23);
+    EXPECT_EQ(exported[1].section(',', 0, 6), "1,SN1,board 1,127.0.9.11,4001,used,02-5A-C3-00-01-C9");
+    EXPECT_EQ(exported[21].section(',', 5, 5), "burned");
+    EXPECT_EQ(exported[22].section(',', 5, 6), "used,02-5A-C3-00-01-DD");
+    EXPECT_EQ(RunCliProcess(QStringList{"plan", "close"} + ini).status, 0);
+    // Closed: the settings file's values again.
+    EXPECT_EQ(RunCliProcess(write).status, 0);
+    EXPECT_EQ(heard("l_ip").last(), QStringLiteral("127.0.8.143"));
+}
+
 }  // namespace

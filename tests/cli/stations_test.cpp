@@ -138,6 +138,63 @@ TEST_P(Stations, FourStationsShareOneBlock) {
     }
 }
 
+// Four stations take rows of one site plan at the same time, 10 boards each from a plan of 40:
+// each row is taken once, each board hears its own row's address with the MAC address reserved
+// with it, and the 41st write sends nothing.
+TEST_P(Stations, FourStationsTakeEachPlanRowOnce) {
+    const QString csv = dir_.filePath(QStringLiteral("site.csv"));
+    QFile f(csv);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("l_ip,mask\n");
+    for (int i = 1; i <= 40; ++i)
+        f.write(QStringLiteral("127.0.10.%1,24\n").arg(i).toLatin1());
+    f.close();
+    ASSERT_EQ(RunCli({"plan", "import", csv, "--ini", Ini(0)}).status, 0);
+    std::unique_ptr<SimProcess> sims[4];
+    QProcess loops[4];
+    for (int n = 0; n < 4; ++n) {
+        sims[n] = std::make_unique<SimProcess>(
+            QStringList{"serial", "--transcript", Transcript(dir_, n)});
+        ASSERT_TRUE(sims[n]->Started());
+        loops[n].start("sh", QStringList{"-c",
+                                         "for i in $(seq 10); do \"$@\" >/dev/null 2>&1 || "
+                                         "echo failed; done",
+                                         "sh", NB_CLI_PATH} +
+                                 Write(n, *sims[n]));
+    }
+    for (QProcess& p : loops) {
+        ASSERT_TRUE(p.waitForFinished(600000));
+        EXPECT_EQ(p.readAllStandardOutput(), QByteArray());
+    }
+    // What the boards heard, as MAC address -> own IP address.
+    QMap<QString, QString> heard;
+    static const QRegularExpression pair(QStringLiteral("madr=(\\S+)[\\s\\S]*?l_ip=(\\S+)"));
+    for (int n = 0; n < 4; ++n) {
+        QFile t(Transcript(dir_, n));
+        ASSERT_TRUE(t.open(QIODevice::ReadOnly));
+        for (auto m = pair.globalMatch(QString::fromLatin1(t.readAll())); m.hasNext();) {
+            const auto match = m.next();
+            heard.insert(match.captured(1), match.captured(2));
+        }
+    }
+    EXPECT_EQ(heard.size(), 40);
+    const Cli exported = RunCli({"plan", "export", "--ini", Ini(3)});
+    const QStringList rows = exported.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 41) << exported.out.toStdString();
+    QSet<QString> ips;
+    for (const QString& row : rows.mid(1)) {
+        EXPECT_EQ(row.section(',', 5, 5), "used") << row.toStdString();
+        EXPECT_EQ(heard.value(row.section(',', 6, 6)), row.section(',', 3, 3)) << row.toStdString();
+        ips.insert(row.section(',', 3, 3));
+    }
+    EXPECT_EQ(ips.size(), 40);
+    const qint64 before = QFileInfo(Transcript(dir_, 1)).size();
+    const Cli refused = RunCli(Write(1, *sims[1]));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains("行はすべて使いました")) << refused.err.toStdString();
+    EXPECT_EQ(QFileInfo(Transcript(dir_, 1)).size(), before);
+}
+
 // Two stations whose commands are killed (SIGKILL) at random points: no address is sent twice,
 // and every address a board heard is given, or burned when its command died before its end.
 TEST_P(Stations, StationsKilledAtRandomPointsSendNoAddressTwice) {

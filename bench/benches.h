@@ -38,6 +38,7 @@ int RunRecordBench();
 int RunTelnetCommandBench();
 int RunProceduresBench();
 int RunCliBench();
+int RunPlanBench();
 int RunStationsBench();
 int RunIdleBench();
 // The child process of the record bench's start-up figure.

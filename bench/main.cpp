@@ -1,7 +1,7 @@
 // netboard-bench: prints the CPU time a silent wait burns and the latency of the links' waits,
 // measured against netboard-sim, and the shared ledger's figures. "netboard-bench serial",
-// "telnet", "record", "telnet-command", "procedures", "idle", "cli" or "stations" runs one part
-// only.
+// "telnet", "record", "telnet-command", "procedures", "idle", "cli", "plan" or "stations" runs one
+// part only.
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +30,8 @@ int main(int argc, char** argv) {
         rc |= RunProceduresBench();
     if (!*only || !std::strcmp(only, "cli"))
         rc |= RunCliBench();
+    if (!*only || !std::strcmp(only, "plan"))
+        rc |= RunPlanBench();
     if (!*only || !std::strcmp(only, "stations"))
         rc |= RunStationsBench();
     if (!*only || !std::strcmp(only, "idle"))

@@ -241,6 +241,8 @@ class TCliRun : private TCommandUi, private TLinkSource {
     int Status(const TCommandResult& r) {
         json_[QStringLiteral("link")] = r.link;
         json_[QStringLiteral("mac")] = r.mac;
+        if (!r.planRow.isEmpty())
+            json_[QStringLiteral("planRow")] = r.planRow;
         json_[QStringLiteral("result")] = r.reached ? (r.Ok() ? "OK" : "NG") : "refused";
         json_[QStringLiteral("failed")] = QString::fromLatin1(r.outcome.failed);
         // The answers that were no value, as they came.

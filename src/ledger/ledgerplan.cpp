@@ -1,6 +1,7 @@
 // The site plans of the production ledger: a plan's rows are taken by the writes as the MAC
 // addresses are, in the same transactions, with the same states.
 #include <QVariant>
+#include <algorithm>
 
 #include "board/macaddress.h"
 #include "ledger/ledger.h"
@@ -94,13 +95,28 @@ TPlanStatus TLedger::ImportPlan(const TSitePlan& plan, const QString& name) {
         db.Exec("INSERT INTO plans (name, created, keys) VALUES (?, ?, ?)",
                 {name, now, plan.keys.join(QLatin1Char(','))});
         const qint64 id = Number(db.Exec("SELECT MAX(id) FROM plans"));
-        TLedgerDb::TRepeated insert(
-            db,
-            "INSERT INTO plan_rows (plan, number, serial, note, own_ip, vals, state, time, owner, "
-            "station, command, mac) VALUES (?, ?, ?, ?, ?, ?, 'free', '', '', '', '', '')");
-        for (const TPlanRow& row : plan.rows)
-            insert.Run({id, row.number, row.serial, row.note, row.OwnIp(),
-                        PlanValuesText(row.values)});
+        // A hundred rows a statement: a server is asked once for each, not once a row.
+        const auto statement = [](qsizetype rows) {
+            QByteArray sql =
+                "INSERT INTO plan_rows (plan, number, serial, note, own_ip, vals, state, time, "
+                "owner, station, command, mac) VALUES ";
+            for (qsizetype i = 0; i < rows; ++i)
+                sql += i ? ", (?, ?, ?, ?, ?, ?, 'free', '', '', '', '', '')"
+                         : "(?, ?, ?, ?, ?, ?, 'free', '', '', '', '', '')";
+            return sql;
+        };
+        constexpr qsizetype kBatch = 100;
+        const QByteArray full = statement(kBatch);
+        for (qsizetype from = 0; from < plan.rows.size(); from += kBatch) {
+            const qsizetype n = std::min(kBatch, plan.rows.size() - from);
+            QVariantList values;
+            for (qsizetype i = from; i < from + n; ++i) {
+                const TPlanRow& row = plan.rows[i];
+                values << id << row.number << row.serial << row.note << row.OwnIp()
+                       << PlanValuesText(row.values);
+            }
+            db.Exec(n == kBatch ? full.constData() : statement(n).constData(), values);
+        }
         t.Commit();
     }
     return *Plan();

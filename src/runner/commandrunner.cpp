@@ -198,6 +198,7 @@ void TCommandRunner::Record(TCommandResult* result, const QString& command, cons
                             const TSentValues& sent) {
     const TOutcome& out = result->outcome;
     result->link = link;
+    result->planRow = plan_ ? plan_->RowText() : QString();
     const TRecordLine row{QDateTime::currentDateTime(),
                           command,
                           link,
@@ -207,7 +208,7 @@ void TCommandRunner::Record(TCommandResult* result, const QString& command, cons
                           QString::fromLatin1(out.failed),
                           QString(),
                           sent,
-                          plan_ ? plan_->RowText() : QString()};
+                          result->planRow};
     // The address's outcome: kept by the board once "save" was acknowledged (a failed
     // verification comes after that), possibly kept once it went out unanswered, free again
     // before that.

@@ -104,6 +104,7 @@ struct TCommandResult {
     TOutcome outcome;
     QString link;             // the link as the row names it
     QString mac;              // the address sent or read back, "02-5A-C3-..."
+    QString planRow;          // the site plan's row a write took ("site#17"), or empty
     QString recordError;      // the ledger or the counter could not be written after the board
     QStringList differences;  // the verification's differences after a write
     TBoardReadback board;     // what a read, a verification or a check-and-set read back

@@ -1069,6 +1069,13 @@ INSTANTIATE_TEST_SUITE_P(Stations, CliLedger, ::testing::ValuesIn(kSequences),
 // the address, and it is not sent again.
 TEST(CliLedgerCrash, AKilledRunLeavesItsAddressBurned) {
     Station station(141, {});
+    // A plan row reserved with the address is burned with it.
+    const QString csv = station.Dir() + "/site.csv";
+    QFile plan(csv);
+    ASSERT_TRUE(plan.open(QIODevice::WriteOnly));
+    plan.write("l_ip\n127.0.9.41\n127.0.9.42\n");
+    plan.close();
+    ASSERT_EQ(RunCliProcess({"plan", "import", csv, "--ini", station.Ini()}).status, 0);
     const QString transcript = station.Dir() + "/heard.txt";
     SimProcess sim({"serial", "--transcript", transcript, "--mute", "save"});
     ASSERT_TRUE(sim.Started());
@@ -1097,6 +1104,8 @@ TEST(CliLedgerCrash, AKilledRunLeavesItsAddressBurned) {
         << again.out.join('\n').toStdString();
     EXPECT_EQ(MacLinesHeard(transcript), 2);
     EXPECT_EQ(station.LastRecord(), "write-mac,NG,save,02-5A-C3-00-01-CA");
+    const CliRun status = RunCliProcess({"plan", "status", "--json", "--ini", station.Ini()});
+    EXPECT_TRUE(status.out.join('\n').contains("\"burned\":\"2\"")) << status.out.join('\n').toStdString();
 }
 
 // Two processes on one station, each writing 100 boards at the same time from one settings file

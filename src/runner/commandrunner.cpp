@@ -329,6 +329,18 @@ TCommandResult TCommandRunner::Write(TLinkKind kind, TWriteOptions options) {
         planned = Ledger().PeekPlanRow({options.serial});
     } catch (const EPlanRefused& e) {
         throw ECommandRefused(e.Message());
+    } catch (const ELedgerIdentityError&) {
+        throw;
+    } catch (const ELedgerError& e) {
+        // A shared ledger that is away cannot say whether a plan is open. A write that gives
+        // an address stops at its reservation, which needs the server; one that gives none
+        // goes on with the settings file's values, as it always has, and the log says so.
+        if (!Ledger().Shared() || !options.serial.isEmpty())
+            throw;
+        if (!withMac) {
+            Log(e.Message());
+            Log(QStringLiteral("計画の行を確かめられないため、設定ファイルの値を書き込みます"));
+        }
     }
     if (!planned && !options.serial.isEmpty())
         throw ECommandRefused(

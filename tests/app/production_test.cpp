@@ -383,9 +383,9 @@ TEST_F(ProductionTest, ASitePlanRowPickedByItsScannedSerial) {
     ASSERT_TRUE(planText && scan);
     ASSERT_TRUE(QTest::qWaitFor([&] { return planText->isVisible(); }, 5000));
     EXPECT_EQ(planText->text(), "計画 1/3: 127.0.9.21");
-    for (const char* serial : {"SX", "SC"}) {
+    for (const char* scanned : {"SX", "SC"}) {
         scan->clear();
-        QTest::keyClicks(scan, serial);
+        QTest::keyClicks(scan, scanned);
         QTest::keyClick(scan, Qt::Key_Return);
     }
     EXPECT_TRUE(form->LogPane()->Lines().contains(

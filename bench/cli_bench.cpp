@@ -74,7 +74,8 @@ int RunPlanBench() {
     QSqlDatabase::removeDatabase("plan-bench");
     const TSimChild serial({"serial"});
     const std::vector<std::pair<const char*, QStringList>> runs = {
-        {"write --mac", {cli, "serial", "--device", serial.First(), "write", "--mac", "--ini", plain}},
+        {"write --mac",
+         {cli, "serial", "--device", serial.First(), "write", "--mac", "--ini", plain}},
         {"write --mac, plan row",
          {cli, "serial", "--device", serial.First(), "write", "--mac", "--ini", planned}},
     };

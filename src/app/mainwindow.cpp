@@ -4,13 +4,13 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QProxyStyle>
 #include <QShortcut>
-#include <QLineEdit>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>

@@ -170,11 +170,11 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     TAboutBox* aboutBox_ = nullptr;
     std::unique_ptr<TSerialSession> serialSession_;  // released by ReleaseSerialSession()
     QLabel* nextAddress_ = nullptr;                  // in the status bar
-    QLabel* planText_ = nullptr;             // in the status bar while a site plan is open
-    class QLineEdit* scanField_ = nullptr;   // likewise
+    QLabel* planText_ = nullptr;                     // in the status bar while a site plan is open
+    class QLineEdit* scanField_ = nullptr;           // likewise
     QString scannedSerial_;                  // taken from the scan field, for the next write
-    QLabel* busyText_ = nullptr;                     // in the status bar while a command is at work
-    class QProgressBar* busyBar_ = nullptr;          // likewise
+    QLabel* busyText_ = nullptr;             // in the status bar while a command is at work
+    class QProgressBar* busyBar_ = nullptr;  // likewise
     QString runningCaption_;
     bool busy_ = false;
     TRecordWindow* recordWindow_ = nullptr;  // a child window, made on first use

@@ -87,7 +87,6 @@ bool SplitCsv(const QString& line, QStringList* fields) {
     return !quoted;
 }
 
-
 bool IsMacText(const QString& s) {
     static const QString shape = QStringLiteral("HH-HH-HH-HH-HH-HH");
     return s.size() == shape.size() && StartsWithShape(s, shape);

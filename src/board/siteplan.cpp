@@ -55,11 +55,9 @@ bool ParsePlan(const QByteArray& bytes, TSitePlan* plan, QStringList* errors) {
     *plan = {};
     const auto fail = [&](int line, int column, const QString& what) {
         if (errors->size() < kPlanErrorLimit)
-            errors->append(column > 0 ? QStringLiteral("line %1, column %2 %3")
-                                            .arg(line)
-                                            .arg(column)
-                                            .arg(what)
-                                      : QStringLiteral("line %1: %2").arg(line).arg(what));
+            errors->append(
+                column > 0 ? QStringLiteral("line %1, column %2 %3").arg(line).arg(column).arg(what)
+                           : QStringLiteral("line %1: %2").arg(line).arg(what));
     };
     const int before = static_cast<int>(errors->size());
     const QStringList lines = DecodePlanText(bytes).split(QLatin1Char('\n'));

@@ -318,12 +318,9 @@ struct LinkWord {
     const char* text;
     TCliLink link;
 };
-const LinkWord kLinks[] = {{"serial", TCliLink::Serial},
-                           {"telnet", TCliLink::Telnet},
-                           {"record", TCliLink::Record},
-                           {"block", TCliLink::Block},
-                           {"label", TCliLink::Label},
-                           {"plan", TCliLink::Plan}};
+const LinkWord kLinks[] = {{"serial", TCliLink::Serial}, {"telnet", TCliLink::Telnet},
+                           {"record", TCliLink::Record}, {"block", TCliLink::Block},
+                           {"label", TCliLink::Label},   {"plan", TCliLink::Plan}};
 
 // A word the line itself is made of: a link, or the last word of a command.
 bool IsLineWord(const QString& word) {

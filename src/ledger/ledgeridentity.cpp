@@ -102,7 +102,8 @@ void CarryOwnLedger(TLedgerDb& db, TLedgerDb& local, const QString& stationId,
         TLedgerDb::TRepeated insert(
             db,
             "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
-            "failed, " NB_ROW_TAIL_COLUMNS ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_ROW_TAIL_PLACES
+            "failed, " NB_ROW_TAIL_COLUMNS
+            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_ROW_TAIL_PLACES
             ") ON CONFLICT (origin) DO NOTHING");
         while (q.next()) {
             QVariantList values;

@@ -133,15 +133,14 @@ TPlanTaken TLedger::PlanRowOf(TLedgerDb& db, const TPlanStatus& plan, const TPla
     } else if (pick.number > 0) {
         q = db.Exec(NB_PLAN_ROWS "AND number = ?", {plan.id, pick.number});
         if (!q.next())
-            throw EPlanRefused(QStringLiteral("計画 %1 に %2 行目はありません")
-                                   .arg(plan.name)
-                                   .arg(pick.number));
+            throw EPlanRefused(
+                QStringLiteral("計画 %1 に %2 行目はありません").arg(plan.name).arg(pick.number));
     } else {
         q = db.Exec(NB_PLAN_ROWS "AND state IN ('free', 'released') ORDER BY number LIMIT 1",
                     {plan.id});
         if (!q.next())
-            throw EPlanRefused(
-                QStringLiteral("計画 %1 の行はすべて使いました。何も送っていません").arg(plan.name));
+            throw EPlanRefused(QStringLiteral("計画 %1 の行はすべて使いました。何も送っていません")
+                                   .arg(plan.name));
     }
     const QString state = q.value(4).toString();
     if (state != QLatin1String("free") && state != QLatin1String("released")) {
@@ -152,9 +151,10 @@ TPlanTaken TLedger::PlanRowOf(TLedgerDb& db, const TPlanStatus& plan, const TPla
                 .arg(q.value(0).toInt())
                 .arg(serial.isEmpty() ? QString()
                                       : QStringLiteral("（シリアル番号 %1）").arg(serial))
-                .arg(state == QLatin1String("given")      ? QStringLiteral("使用済み")
-                     : state == QLatin1String("reserved") ? QStringLiteral("別の処理が書き込み中")
-                                                          : QStringLiteral("保存の応答がなかった行"))
+                .arg(state == QLatin1String("given") ? QStringLiteral("使用済み")
+                     : state == QLatin1String("reserved")
+                         ? QStringLiteral("別の処理が書き込み中")
+                         : QStringLiteral("保存の応答がなかった行"))
                 .arg(q.value(5).toString(), q.value(7).toString(), q.value(6).toString()));
     }
     return {plan.id, plan.name, RowOf(q), {}};

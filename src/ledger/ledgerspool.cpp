@@ -59,7 +59,8 @@ void TLedgerSpool::Flush(TLedgerDb& shared) {
             for (const QVariantList& values : rows)
                 shared.Exec(
                     "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
-                    "failed, " NB_ROW_TAIL_COLUMNS ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_ROW_TAIL_PLACES
+                    "failed, " NB_ROW_TAIL_COLUMNS
+                    ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_ROW_TAIL_PLACES
                     ") ON CONFLICT (origin) DO NOTHING",
                     values);
         });

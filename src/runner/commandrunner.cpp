@@ -10,8 +10,8 @@
 #include "board/commandline.h"
 #include "board/macaddress.h"
 #include "board/readback.h"
-#include "board/siteplan.h"
 #include "board/recordline.h"
+#include "board/siteplan.h"
 #include "core/inifile.h"
 #include "core/logpane.h"
 #include "core/settings.h"
@@ -199,16 +199,9 @@ void TCommandRunner::Record(TCommandResult* result, const QString& command, cons
     const TOutcome& out = result->outcome;
     result->link = link;
     result->planRow = plan_ ? plan_->RowText() : QString();
-    const TRecordLine row{QDateTime::currentDateTime(),
-                          command,
-                          link,
-                          result->mac,
-                          ownIp,
-                          out.ok,
-                          QString::fromLatin1(out.failed),
-                          QString(),
-                          sent,
-                          result->planRow};
+    const TRecordLine row{
+        QDateTime::currentDateTime(),    command,   link, result->mac,    ownIp, out.ok,
+        QString::fromLatin1(out.failed), QString(), sent, result->planRow};
     // The address's outcome: kept by the board once "save" was acknowledged (a failed
     // verification comes after that), possibly kept once it went out unanswered, free again
     // before that.
@@ -282,9 +275,9 @@ TCommandResult TCommandRunner::ReprintLabel(int low) {
     return result;
 }
 
-bool TCommandRunner::ReserveWrite(const TReservationTag& tag, TAddressChoice choice,
-                                  bool withMac, const TBoardParams& base,
-                                  const std::optional<TPlanTaken>& shown, const QString& serial) {
+bool TCommandRunner::ReserveWrite(const TReservationTag& tag, TAddressChoice choice, bool withMac,
+                                  const TBoardParams& base, const std::optional<TPlanTaken>& shown,
+                                  const QString& serial) {
     std::optional<TPlanClaim> claim;
     if (shown) {
         // A dialog showed the row's values: that row or none. Without one the next row is

@@ -224,7 +224,7 @@ class TCommandRunner {
     TBoardParams& params_;
     QString iniPath_;
     std::unique_ptr<TLedger> ledger_;
-    bool saveSent_ = false;  // the running procedure has sent "save"
+    bool saveSent_ = false;           // the running procedure has sent "save"
     std::optional<TPlanTaken> plan_;  // the plan row the running write took
     TBoardReadback lastBoard_;
 };

@@ -373,9 +373,10 @@ TEST_F(ProductionTest, ASitePlanRowPickedByItsScannedSerial) {
     {
         TSitePlan plan;
         QStringList errors;
-        ASSERT_TRUE(ParsePlan("serial,l_ip,f_pt\nSA,127.0.9.21,5001\nSB,127.0.9.22,5002\n"
-                              "SC,127.0.9.23,5003\n",
-                              &plan, &errors));
+        ASSERT_TRUE(
+            ParsePlan("serial,l_ip,f_pt\nSA,127.0.9.21,5001\nSB,127.0.9.22,5002\n"
+                      "SC,127.0.9.23,5003\n",
+                      &plan, &errors));
         TLedger(ini, QStringLiteral("A")).ImportPlan(plan, QStringLiteral("site"));
     }
     auto* planText = form->findChild<QLabel*>("PlanStatus");

@@ -228,7 +228,8 @@ TEST(SitePlan, FilesReadOrRefusedWithLineAndColumn) {
         {"same serial", "serial,l_ip\nA,10.0.0.1\nA,10.0.0.2\n",
          "line 3, column 1 (serial): 'A' is the serial of line 2 too"},
         {"unclosed quote", "l_ip,note\n10.0.0.1,\"x\n", "line 2: a quoted field is not closed"},
-        {"utf-8 with BOM", "\xEF\xBB\xBFl_ip,note\r\n10.0.0.1,\xE7\xAC\xAC\xE4\xBA\x8C\xE6\xA3\x9F\r\n", ""},
+        {"utf-8 with BOM",
+         "\xEF\xBB\xBFl_ip,note\r\n10.0.0.1,\xE7\xAC\xAC\xE4\xBA\x8C\xE6\xA3\x9F\r\n", ""},
         {"shift_jis", "l_ip,note\n10.0.0.1," + sjisNote + "\n", ""},
     };
     for (const Row& r : rows) {

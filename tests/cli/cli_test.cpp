@@ -1105,7 +1105,8 @@ TEST(CliLedgerCrash, AKilledRunLeavesItsAddressBurned) {
     EXPECT_EQ(MacLinesHeard(transcript), 2);
     EXPECT_EQ(station.LastRecord(), "write-mac,NG,save,02-5A-C3-00-01-CA");
     const CliRun status = RunCliProcess({"plan", "status", "--json", "--ini", station.Ini()});
-    EXPECT_TRUE(status.out.join('\n').contains("\"burned\":\"2\"")) << status.out.join('\n').toStdString();
+    EXPECT_TRUE(status.out.join('\n').contains("\"burned\":\"2\""))
+        << status.out.join('\n').toStdString();
 }
 
 // Two processes on one station, each writing 100 boards at the same time from one settings file
@@ -1146,14 +1147,19 @@ TEST(CliPlans, RowsTakenInTurnGivenBackBurnedAndPickedBySerial) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("l_ip,l_pt,serial,note\n");
     for (int i = 1; i <= 22; ++i)
-        f.write(QStringLiteral("127.0.9.%1,%2,SN%3,board %3\n").arg(10 + i).arg(4000 + i).arg(i).toLatin1());
+        f.write(QStringLiteral("127.0.9.%1,%2,SN%3,board %3\n")
+                    .arg(10 + i)
+                    .arg(4000 + i)
+                    .arg(i)
+                    .toLatin1());
     f.close();
     const QStringList ini = {"--ini", station.Ini()};
     EXPECT_EQ(RunCliProcess(QStringList{"plan", "import", csv, "--name", "site"} + ini).status, 0);
     const QString transcript = station.Dir() + "/heard.txt";
     SimProcess sim({"serial", "--transcript", transcript});
     ASSERT_TRUE(sim.Started());
-    const QStringList write = QStringList{"serial", "--device", sim.FirstLine(), "write", "--mac"} + ini;
+    const QStringList write =
+        QStringList{"serial", "--device", sim.FirstLine(), "write", "--mac"} + ini;
     const auto heard = [&](const char* key) {
         QFile t(transcript);
         QStringList values;
@@ -1179,7 +1185,8 @@ TEST(CliPlans, RowsTakenInTurnGivenBackBurnedAndPickedBySerial) {
     // Row 22 by its serial; an unknown serial sends nothing.
     const CliRun unknown = RunCliProcess(write + QStringList{"--serial", "SN99", "--json"});
     EXPECT_EQ(unknown.status, 1);
-    EXPECT_TRUE(unknown.out.join('\n').contains("\"result\":\"refused\"")) << unknown.out.join('\n').toStdString();
+    EXPECT_TRUE(unknown.out.join('\n').contains("\"result\":\"refused\""))
+        << unknown.out.join('\n').toStdString();
     EXPECT_TRUE(unknown.err.contains("シリアル番号 SN99 は計画 site にありません"));
     EXPECT_EQ(RunCliProcess(write + QStringList{"--serial", "SN22"}).status, 0);
     EXPECT_EQ(heard("l_ip").size(), 21);
@@ -1188,23 +1195,34 @@ TEST(CliPlans, RowsTakenInTurnGivenBackBurnedAndPickedBySerial) {
     {
         SimProcess failing({"serial", "--mute", "l_pt=4021"});
         ASSERT_TRUE(failing.Started());
-        EXPECT_EQ(RunCliProcess(QStringList{"serial", "--device", failing.FirstLine(), "write", "--mac"} + ini).status, 1);
+        EXPECT_EQ(
+            RunCliProcess(QStringList{"serial", "--device", failing.FirstLine(), "write", "--mac"} +
+                          ini)
+                .status,
+            1);
     }
     {
         SimProcess unanswered({"serial", "--mute", "save"});
         ASSERT_TRUE(unanswered.Started());
-        EXPECT_EQ(RunCliProcess(QStringList{"serial", "--device", unanswered.FirstLine(), "write", "--mac"} + ini).status, 1);
+        EXPECT_EQ(
+            RunCliProcess(
+                QStringList{"serial", "--device", unanswered.FirstLine(), "write", "--mac"} + ini)
+                .status,
+            1);
     }
     const QString status = RunCliProcess(QStringList{"plan", "status"} + ini).out.join('\n');
-    EXPECT_TRUE(status.contains("rows=22\nused=21\nreserved=0\nburned=1\nremaining=0\nnext=-")) << status.toStdString();
+    EXPECT_TRUE(status.contains("rows=22\nused=21\nreserved=0\nburned=1\nremaining=0\nnext=-"))
+        << status.toStdString();
     const CliRun usedUp = RunCliProcess(write);
     EXPECT_EQ(usedUp.status, 1);
-    EXPECT_TRUE(usedUp.err.contains("計画 site の行はすべて使いました")) << usedUp.err.toStdString();
+    EXPECT_TRUE(usedUp.err.contains("計画 site の行はすべて使いました"))
+        << usedUp.err.toStdString();
     EXPECT_EQ(heard("l_ip").size(), 21);
     // The export: each row with its board's address; the ledger's rows name their plan rows.
     const QStringList exported = RunCliProcess(QStringList{"plan", "export"} + ini).out;
     ASSERT_EQ(exported.size(), 23);
-    EXPECT_EQ(exported[1].section(',', 0, 6), "1,SN1,board 1,127.0.9.11,4001,used,02-5A-C3-00-01-C9");
+    EXPECT_EQ(exported[1].section(',', 0, 6),
+              "1,SN1,board 1,127.0.9.11,4001,used,02-5A-C3-00-01-C9");
     EXPECT_EQ(exported[21].section(',', 5, 5), "burned");
     EXPECT_EQ(exported[22].section(',', 5, 6), "used,02-5A-C3-00-01-DD");
     EXPECT_EQ(RunCliProcess(QStringList{"plan", "close"} + ini).status, 0);

@@ -125,7 +125,8 @@ void TLedger::AdoptIdentities(const QString& ledgerId) {
 TLedger::~TLedger() = default;
 
 QString TLedger::PathBesideIni(const QString& iniPath) {
-    return FileBesideIni(iniPath, QStringLiteral("-ledger.sqlite"));
+    // Whole, so that messages and record status name the file wherever the reader stands.
+    return FileBesideIni(QFileInfo(iniPath).absoluteFilePath(), QStringLiteral("-ledger.sqlite"));
 }
 
 QString TLedger::StationOf(const QString& iniPath) {
@@ -564,16 +565,28 @@ void TLedger::Finish(std::optional<int> low_, const TRecordLine& row, TAddressSt
                 "WHERE low = ? AND state = 'reserved' AND owner = ?",
                 {StateName(outcome), time, row.command, low, owner.isEmpty() ? db.Token() : owner});
         }
+        // A counter that cannot be moved (its settings file full or gone) does not undo the
+        // giving: the row and the address's state are kept, the next offer passes over the
+        // address, and the command is NG for the counter's reason.
+        QString counterError;
         if (!block && outcome == TAddressState::Given) {
-            UnderCounterLock([&] {
-                const int next = TMacAddress(low).Next().Low();
-                const std::optional<int> counter = counter_.Counter();
-                if (!counter || *counter == counterBase || MacLowAhead(next, *counter))
-                    counter_.Write(next);
-            });
+            try {
+                UnderCounterLock([&] {
+                    const int next = TMacAddress(low).Next().Low();
+                    const std::optional<int> counter = counter_.Counter();
+                    if (!counter || *counter == counterBase || MacLowAhead(next, *counter))
+                        counter_.Write(next);
+                });
+            } catch (const ELedgerError&) {
+                throw;  // the lock itself: nothing is kept
+            } catch (const Exception& e) {
+                counterError = e.Message();
+            }
         }
         // With a block, a released address comes first again.
         Commit(db, t, block, &committed);
+        if (!counterError.isEmpty())
+            throw ELedgerError(counterError);
     } catch (const Exception& e) {
         // The board's part stands: a row the shared ledger did not take is kept on the station
         // with the address's outcome, both sent once the server answers again.

@@ -483,7 +483,10 @@ TEST(CliOutput, JsonIsTheWholeOutput) {
          R"({"command":"read","failed":"","link":"DEV","mac":"","read":{"bps":"16","conn":"1",)"
          R"("f_ip":"10.16.77.171","f_pt":"3335","keep":"1","l_ip":"127.0.8.130","l_pt":"10777",)"
          R"("madr":"02-5A-C3-00-01-C9","mask":"16","timr":"1","timv":"10"},"result":"OK"})"},
-        {{"record", "status", "--json"}, 0, R"({"command":"record status","result":"OK"})"},
+        // The ledger named whole, though the settings file was named relative to the folder.
+        {{"record", "status", "--json"},
+         0,
+         R"({"command":"record status","result":"OK","ledger":"LEDGER"})"},
         // A refused connection names its cause.
         {{"telnet", "--address", "127.0.8.135", "write", "--json"},
          2,
@@ -495,14 +498,17 @@ TEST(CliOutput, JsonIsTheWholeOutput) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args.join(' ').toStdString());
-        const CliRun r = RunCliProcess(row.args + QStringList{"--ini", station.Ini()});
+        const CliRun r = RunCliProcess(
+            row.args + QStringList{"--ini", QDir::current().relativeFilePath(station.Ini())});
         EXPECT_EQ(r.status, row.status) << r.err.toStdString();
         QJsonParseError error;
         const QJsonDocument doc = QJsonDocument::fromJson(r.out.join('\n').toUtf8(), &error);
         ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.join('\n').toStdString();
         const QJsonObject want =
-            QJsonDocument::fromJson(
-                QString::fromUtf8(row.json).replace("DEV", sim.FirstLine()).toUtf8())
+            QJsonDocument::fromJson(QString::fromUtf8(row.json)
+                                        .replace("DEV", sim.FirstLine())
+                                        .replace("LEDGER", station.LedgerPath())
+                                        .toUtf8())
                 .object();
         for (const QString& key : want.keys())
             EXPECT_EQ(doc.object()[key], want[key]) << key.toStdString();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -193,6 +194,40 @@ TEST_P(Stations, FourStationsTakeEachPlanRowOnce) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(refused.err.contains("行はすべて使いました")) << refused.err.toStdString();
     EXPECT_EQ(QFileInfo(Transcript(dir_, 1)).size(), before);
+}
+
+// The settings file cannot take the counter after "save" was acknowledged: the command is NG
+// for that reason, but its row and the giving are kept, and the next offer passes over the
+// address.
+TEST_P(Stations, ACounterLostAfterSaveKeepsTheGiving) {
+    const QString ini = Ini(0);
+    int low = 0;
+    {
+        TLedger ledger(ini, QStringLiteral("test"));
+        low = *ledger.NextAddress();
+        ASSERT_TRUE(ledger.Reserve(low, ledger.Lookup(low), {"write-mac", "COM1", "127.0.8.150"},
+                                   TLedger::TCounter::Unchanged));
+        // The settings file's place is taken by a folder: it can be neither read nor replaced.
+        ASSERT_TRUE(QFile::rename(ini, ini + ".kept") && QDir().mkdir(ini));
+        const TRecordLine row{QDateTime::currentDateTime(),
+                              "write-mac",
+                              "COM1",
+                              MacTextOfLow(low),
+                              "127.0.8.150",
+                              true};
+        try {
+            ledger.Finish(low, row, TAddressState::Given, low);
+            ADD_FAILURE() << "the counter's failure was not told";
+        } catch (const ELedgerError& e) {
+            EXPECT_TRUE(e.Message().contains("MACアドレスを保存できません"))
+                << e.Message().toStdString();
+        }
+        ASSERT_TRUE(QDir().rmdir(ini) && QFile::rename(ini + ".kept", ini));
+    }
+    TLedger again(ini, QStringLiteral("test"));
+    EXPECT_EQ(again.Lookup(low).state, TAddressState::Given);
+    EXPECT_EQ(LastLedgerRow(ini), "write-mac,OK,," + MacTextOfLow(low));
+    EXPECT_EQ(again.NextAddress(), TMacAddress(low).Next().Low());
 }
 
 // Two stations whose commands are killed (SIGKILL) at random points: no address is sent twice,

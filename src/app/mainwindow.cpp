@@ -147,7 +147,9 @@ void TMainWindow::BuildWindow() {
     scanField_ = new QLineEdit(this);
     scanField_->setObjectName(QStringLiteral("EdSerial"));
     scanField_->setPlaceholderText(QStringLiteral("シリアル番号"));
-    scanField_->setMaximumWidth(160);
+    // Room for a serial of a dozen characters and more, never squeezed by the texts beside it.
+    scanField_->setMinimumWidth(scanField_->fontMetrics().horizontalAdvance(QLatin1Char('W')) * 12);
+    scanField_->setMaximumWidth(scanField_->minimumWidth() * 3 / 2);
     connect(scanField_, &QLineEdit::returnPressed, this, &TMainWindow::TakeScannedSerial);
     planText_ = new QLabel(this);
     planText_->setObjectName(QStringLiteral("PlanStatus"));

@@ -761,6 +761,9 @@ TEST(CliUsage, BadLinesGiveStatusTwo) {
         {{"serial", "--port", "1", "mac-rewrite", "--mac", "00-01-C9", "--mac"},
          "--mac is given twice; give each switch once"},
         {{"telnet", "frob", "--json"}, "unknown command frob"},
+        {{"telnet", "read", "--serial", "A1"}, "--serial belongs to write"},
+        {{"plan", "check"}, "plan check needs the CSV file"},
+        {{"plan", "status", "--name", "x"}, "--name belongs to plan import"},
     };
     QList<QStringList> lines = {
         {},
@@ -788,6 +791,9 @@ TEST(CliUsage, BadLinesGiveStatusTwo) {
         {"block", "set", "00-10-00"},
         {"block", "set", "00-20-00", "00-10-00"},
         {"block", "set", "00-10-00", "00-1F-FF", "--verify"},
+        {"plan", "export", "--json"},
+        {"plan", "import", "a.csv", "--serial", "A1"},
+        {"plan"},
     };
     for (const auto& [args, _] : said)
         lines << args;

@@ -1,6 +1,7 @@
 #include "ledger/ledgerdb.h"
 
 #include <libpq-fe.h>
+#include <sqlite3.h>
 #include <unistd.h>
 #include <QFile>
 #include <QRandomGenerator>
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -539,6 +541,45 @@ bool TLedgerDb::Watched(const std::function<bool()>& call) {
     }
     DisarmWatchdog();
     return ok;
+}
+
+bool TLedgerDb::ReadText(const char* sql, const QVariantList& values,
+                         const std::function<void(const QByteArrayView* columns)>& row) {
+    if (shared_)
+        return false;
+    const QVariant handle = QSqlDatabase::database(connection_, false).driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return false;
+    sqlite3* const conn = *static_cast<sqlite3* const*>(handle.constData());
+    sqlite3_stmt* prepared = nullptr;
+    if (sqlite3_prepare_v2(conn, Sql(sql).toUtf8().constData(), -1, &prepared, nullptr) !=
+        SQLITE_OK)
+        Fail(QStringLiteral("を読めません"), QString::fromUtf8(sqlite3_errmsg(conn)));
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(prepared, sqlite3_finalize);
+    // Bound as Qt's driver binds a number and a text.
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant v = Bindable(values[i]);
+        if (v.typeId() == QMetaType::QString) {
+            const QString text = v.toString();
+            sqlite3_bind_text16(prepared, i + 1, text.utf16(), int(text.size() * sizeof(QChar)),
+                                SQLITE_TRANSIENT);
+        } else {
+            sqlite3_bind_int64(prepared, i + 1, v.toLongLong());
+        }
+    }
+    const int count = sqlite3_column_count(prepared);
+    std::vector<QByteArrayView> columns(count);
+    while (sqlite3_step(prepared) == SQLITE_ROW) {
+        for (int i = 0; i < count; ++i) {
+            const int type = sqlite3_column_type(prepared, i);
+            columns[i] = type == SQLITE_TEXT   ? QByteArrayView(sqlite3_column_text(prepared, i),
+                                                                sqlite3_column_bytes(prepared, i))
+                         : type == SQLITE_NULL ? QByteArrayView("", 0)
+                                               : QByteArrayView();
+        }
+        row(columns.data());
+    }
+    return true;
 }
 
 QSqlQuery TLedgerDb::Exec(const char* sql, const QVariantList& values) {

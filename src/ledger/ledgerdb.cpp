@@ -1,5 +1,6 @@
 #include "ledger/ledgerdb.h"
 
+#include <dlfcn.h>
 #include <libpq-fe.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -501,6 +502,22 @@ bool TLedgerDb::Run(QSqlQuery& q, const QString& text, const QVariantList& value
     return Watched([&] { return q.exec(); });
 }
 
+namespace {
+
+// PQsocket of the libpq that Qt's PostgreSQL driver loaded with itself, which a connection of
+// that driver is proof of. The program does not link libpq: every start (the window's, each
+// netboard-cli run) would load it, and the dozen libraries under it, for this one call.
+int PqSocket(PGconn* conn) {
+    using TPqSocket = int (*)(const PGconn*);
+    static const TPqSocket call = [] {
+        void* lib = dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
+        return lib ? reinterpret_cast<TPqSocket>(dlsym(lib, "PQsocket")) : nullptr;
+    }();
+    return call ? call(conn) : -1;
+}
+
+}  // namespace
+
 bool TLedgerDb::ArmWatchdog() {
     if (!watchdog_)
         return false;
@@ -509,7 +526,7 @@ bool TLedgerDb::ArmWatchdog() {
     const bool pgconn = handle.isValid() && (qstrcmp(handle.typeName(), "PGconn*") == 0 ||
                                              qstrcmp(handle.typeName(), "pg_conn*") == 0);
     auto* conn = pgconn ? *static_cast<PGconn* const*>(handle.constData()) : nullptr;
-    const int fd = conn ? PQsocket(conn) : -1;
+    const int fd = conn ? PqSocket(conn) : -1;
     if (fd < 0)
         return false;
     watchdog_->Arm(fd, kServerSilenceMs);

@@ -8,13 +8,14 @@ cd "$(dirname "$0")"
 
 # busybox-static carries the telnetd that the interop tests run (Debian's plain busybox has none).
 # The ledger runs on Qt's SQLite and PostgreSQL drivers (libpq-dev: the driver's connection socket,
-# which bounds a wait on a silent server); the tests and the stations bench start a PostgreSQL
+# which bounds a wait on a silent server; libsqlite3-dev: an export reads a local file's rows on
+# the driver's connection); the tests and the stations bench start a PostgreSQL
 # server of their own from the postgresql package's binaries. The labels are drawn with cairo and
 # libqrencode and printed through libcups; their tests start a CUPS scheduler of their own (cups)
 # and read the PDF back with pdftoppm and pdftotext (poppler-utils) and zbarimg (zbar-tools).
 packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgtest-dev
           fonts-noto-cjk qt6-translations-l10n busybox-static clang-14 libclang-rt-14-dev libqt6sql6-sqlite
-          libqt6sql6-psql postgresql libpq-dev libcairo2-dev libqrencode-dev libcups2-dev cups
+          libqt6sql6-psql postgresql libpq-dev libsqlite3-dev libcairo2-dev libqrencode-dev libcups2-dev cups
           poppler-utils zbar-tools)
 
 install_missing() {

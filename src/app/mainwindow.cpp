@@ -59,7 +59,8 @@ TMainWindow::TMainWindow(const QString& iniPath, QWidget* parent) : QMainWindow(
                                                 "起動します。このファイルには保存しません。"));
     }
     // The ledger opens, and the next address shows, just after the first paint (FinishStart):
-    // the window is there at once, however large the ledger.
+    // the window is there at once, however large the ledger. The window's icon (four images to
+    // decode, which the window itself does not show) waits for it as well.
     auto* follow = new QTimer(this);
     follow->setObjectName(QStringLiteral("LedgerFollower"));
     connect(follow, &QTimer::timeout, this, &TMainWindow::FollowLedger);
@@ -76,6 +77,7 @@ void TMainWindow::FinishStart() {
     if (started_)
         return;
     started_ = true;
+    setWindowIcon(ProgramIcon());
     try {
         Runner().Ledger();
     } catch (const Exception& e) {
@@ -102,7 +104,6 @@ TMainWindow::~TMainWindow() {
 
 void TMainWindow::BuildWindow() {
     setWindowTitle(QString::fromUtf8(kProgramCaption));
-    setWindowIcon(ProgramIcon());
     setObjectName(QStringLiteral("NetC1AppForm"));
     move(556, 134);
     resize(533, 455);

@@ -2,10 +2,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <QStringList>
+#include <array>
+#include <cstring>
 #include <iterator>
-
-namespace {
 
 // A field as ASCII, appended to `out`: other characters become "?"; a field holding a comma or a
 // quote is quoted. One that begins as a formula would ("=", "+", "-", "@") gets a leading
@@ -28,6 +29,68 @@ void AppendCsvField(QByteArray* out, const QString& text) {
     if (quote)
         out->append('"');
 }
+
+namespace {
+
+// What a byte asks of its field: kQuote quotes it (a comma or a quote), kReplace is written as
+// "?" (a control character), kNotAscii sends it to the UTF-16 rules.
+constexpr uchar kQuote = 1, kReplace = 2, kNotAscii = 4;
+constexpr std::array<uchar, 256> kByteNeeds = [] {
+    std::array<uchar, 256> needs{};
+    for (int c = 0; c < 256; ++c)
+        needs[c] = c >= 0x80               ? kNotAscii
+                   : c < 0x20 || c == 0x7F ? kReplace
+                   : c == ',' || c == '"'  ? kQuote
+                                           : 0;
+    return needs;
+}();
+
+}  // namespace
+
+char* WriteCsvFieldAscii(char* w, QByteArrayView ascii) {
+    uchar needs = 0;
+    for (const char c : ascii)
+        needs |= kByteNeeds[static_cast<uchar>(c)];
+    if (needs & kNotAscii)
+        return nullptr;
+    if (needs & kQuote)
+        *w++ = '"';
+    if (!ascii.isEmpty() && std::memchr("=+-@", ascii.front(), 4))
+        *w++ = '\'';
+    if (needs == 0) {
+        std::memcpy(w, ascii.data(), ascii.size());
+        w += ascii.size();
+    } else {
+        for (const char c : ascii) {
+            if (c == '"')
+                *w++ = '"';
+            *w++ = kByteNeeds[static_cast<uchar>(c)] & kReplace ? '?' : c;
+        }
+    }
+    if (needs & kQuote)
+        *w++ = '"';
+    return w;
+}
+
+bool AppendCsvFieldUtf8(QByteArray* out, QByteArrayView utf8) {
+    const qsizetype at = out->size();
+    out->resize(at + 2 * utf8.size() + 3);
+    if (char* end = WriteCsvFieldAscii(out->data() + at, utf8)) {
+        out->truncate(end - out->constData());
+        return true;
+    }
+    out->truncate(at);
+    // Other characters than ASCII: one "?" for each UTF-16 unit of the text, as above.
+    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                    QStringDecoder::Flag::ConvertInitialBom);
+    const QString text = decode(utf8);
+    if (decode.hasError())
+        return false;
+    AppendCsvField(out, text);
+    return true;
+}
+
+namespace {
 
 // The record's columns of `l`, appended to `out`.
 void AppendRecordFields(QByteArray* out, const TRecordLine& l, const QString& timeText) {

@@ -63,6 +63,14 @@ QString RecordTimeText(const QDateTime& t);
 QString FormatRecordLine(const TRecordLine& line, const QString& timeText = QString());
 // The same line appended to `out`, then the station and the values sent (an export's line).
 void AppendExportLine(QByteArray* out, const TRecordLine& line, const QString& timeText);
+// One field of a line as written, appended to `out`.
+void AppendCsvField(QByteArray* out, const QString& text);
+// The same field from its UTF-8 bytes; false, with nothing appended, when they are not valid
+// UTF-8.
+bool AppendCsvFieldUtf8(QByteArray* out, QByteArrayView utf8);
+// The same field of ASCII text, written at `w`, which has room for 2 * size + 3 characters; the
+// end of what it wrote, or null (what it wrote meaning nothing) for text that is not ASCII.
+char* WriteCsvFieldAscii(char* w, QByteArrayView ascii);
 // The fields of a written line, the record's or an export's (with the station, and the values
 // sent when it has them); false for a malformed one.
 // `timeText` gets the time as written.

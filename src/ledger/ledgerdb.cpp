@@ -1,6 +1,8 @@
 #include "ledger/ledgerdb.h"
 
+#include <dlfcn.h>
 #include <libpq-fe.h>
+#include <sqlite3.h>
 #include <unistd.h>
 #include <QFile>
 #include <QRandomGenerator>
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -517,6 +520,22 @@ bool TLedgerDb::Run(QSqlQuery& q, const QString& text, const QVariantList& value
     return Watched([&] { return q.exec(); });
 }
 
+namespace {
+
+// PQsocket of the libpq that Qt's PostgreSQL driver loaded with itself, which a connection of
+// that driver is proof of. The program does not link libpq: every start (the window's, each
+// netboard-cli run) would load it, and the dozen libraries under it, for this one call.
+int PqSocket(PGconn* conn) {
+    using TPqSocket = int (*)(const PGconn*);
+    static const TPqSocket call = [] {
+        void* lib = dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
+        return lib ? reinterpret_cast<TPqSocket>(dlsym(lib, "PQsocket")) : nullptr;
+    }();
+    return call ? call(conn) : -1;
+}
+
+}  // namespace
+
 bool TLedgerDb::ArmWatchdog() {
     if (!watchdog_)
         return false;
@@ -525,7 +544,7 @@ bool TLedgerDb::ArmWatchdog() {
     const bool pgconn = handle.isValid() && (qstrcmp(handle.typeName(), "PGconn*") == 0 ||
                                              qstrcmp(handle.typeName(), "pg_conn*") == 0);
     auto* conn = pgconn ? *static_cast<PGconn* const*>(handle.constData()) : nullptr;
-    const int fd = conn ? PQsocket(conn) : -1;
+    const int fd = conn ? PqSocket(conn) : -1;
     if (fd < 0)
         return false;
     watchdog_->Arm(fd, kServerSilenceMs);
@@ -557,6 +576,45 @@ bool TLedgerDb::Watched(const std::function<bool()>& call) {
     }
     DisarmWatchdog();
     return ok;
+}
+
+bool TLedgerDb::ReadText(const char* sql, const QVariantList& values,
+                         const std::function<void(const QByteArrayView* columns)>& row) {
+    if (shared_)
+        return false;
+    const QVariant handle = QSqlDatabase::database(connection_, false).driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return false;
+    sqlite3* const conn = *static_cast<sqlite3* const*>(handle.constData());
+    sqlite3_stmt* prepared = nullptr;
+    if (sqlite3_prepare_v2(conn, Sql(sql).toUtf8().constData(), -1, &prepared, nullptr) !=
+        SQLITE_OK)
+        Fail(QStringLiteral("を読めません"), QString::fromUtf8(sqlite3_errmsg(conn)));
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(prepared, sqlite3_finalize);
+    // Bound as Qt's driver binds a number and a text.
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant v = Bindable(values[i]);
+        if (v.typeId() == QMetaType::QString) {
+            const QString text = v.toString();
+            sqlite3_bind_text16(prepared, i + 1, text.utf16(), int(text.size() * sizeof(QChar)),
+                                SQLITE_TRANSIENT);
+        } else {
+            sqlite3_bind_int64(prepared, i + 1, v.toLongLong());
+        }
+    }
+    const int count = sqlite3_column_count(prepared);
+    std::vector<QByteArrayView> columns(count);
+    while (sqlite3_step(prepared) == SQLITE_ROW) {
+        for (int i = 0; i < count; ++i) {
+            const int type = sqlite3_column_type(prepared, i);
+            columns[i] = type == SQLITE_TEXT   ? QByteArrayView(sqlite3_column_text(prepared, i),
+                                                                sqlite3_column_bytes(prepared, i))
+                         : type == SQLITE_NULL ? QByteArrayView("", 0)
+                                               : QByteArrayView();
+        }
+        row(columns.data());
+    }
+    return true;
 }
 
 QSqlQuery TLedgerDb::Exec(const char* sql, const QVariantList& values) {

@@ -60,6 +60,14 @@ class TLedgerDb {
     // Runs `call` (a prepared query's exec or next) within the server's time bound; throws
     // ELedgerError when the server did not answer in time. A local file's call just runs.
     bool Watched(const std::function<bool()>& call);
+    // A long read of a local file (an export's rows): runs `sql` (values bound in order) through
+    // SQLite's own interface on this connection and hands `row` each row's columns as the UTF-8
+    // SQLite keeps, which spares Qt's driver's conversion of every value to UTF-16; a NULL reads
+    // as empty, any other value that is not text as a null view. A row that fails to read ends
+    // the rows, as it ends a query's next(). False, running nothing, on a shared ledger. Throws
+    // ELedgerError.
+    bool ReadText(const char* sql, const QVariantList& values,
+                  const std::function<void(const QByteArrayView* columns)>& row);
 
     // Another connection's commits: a local file's data version, which changes whenever another
     // connection commits. A shared ledger tells of them instead through `changed`, which the

@@ -3,6 +3,7 @@
 #include <QMap>
 #include <QSet>
 #include <QSqlError>
+#include <cstring>
 
 #include "board/macaddress.h"
 #include "board/recordline.h"
@@ -143,39 +144,111 @@ QSqlQuery Selected(TLedgerDb& db, const char* sql, const TRecordFilter& f, bool 
 
 }  // namespace
 
+namespace {
+
+// The export's columns, in its order.
+#define NB_EXPORT_COLUMNS \
+    "time, command, link, mac, own_ip, result, failed, station, " NB_SENT_COLUMNS
+constexpr int kExportColumns = 8 + kSentColumnCount;
+constexpr int kResultColumn = 5;
+
+// The export's line of a row of NB_EXPORT_COLUMNS as Qt's driver reads it.
+void AppendLineOf(QByteArray* out, const QSqlQuery& q) {
+    TRecordLine line;
+    line.command = q.value(1).toString();
+    line.link = q.value(2).toString();
+    line.mac = q.value(3).toString();
+    line.ownIp = q.value(4).toString();
+    line.ok = q.value(5).toString() == QLatin1String("OK");
+    line.failed = q.value(6).toString();
+    line.station = q.value(7).toString();
+    for (int i = 0; i < kSentColumnCount; ++i) {
+        const QString value = q.value(8 + i).toString();
+        if (!value.isEmpty())
+            line.sent[QLatin1String(kSentKeys[i])] = value;
+    }
+    AppendExportLine(out, line, q.value(0).toString());
+}
+
+// The same line from the columns' UTF-8 text; false, with nothing appended, for a value that is
+// not text or not UTF-8 (a file edited outside the program), which only Qt's reading gives as
+// before.
+bool AppendLineOfUtf8(QByteArray* out, const QByteArrayView* columns) {
+    const qsizetype start = out->size();
+    qsizetype room = 0;
+    for (int i = 0; i < kExportColumns; ++i) {
+        if (columns[i].isNull())
+            return false;
+        room += 2 * columns[i].size() + 4;
+    }
+    // Mostly ASCII, written in place into the room for its longest form.
+    out->resize(start + room);
+    char* w = out->data() + start;
+    for (int i = 0; i < kExportColumns && w; ++i) {
+        if (i > 0)
+            *w++ = ',';
+        if (i == kResultColumn) {
+            std::memcpy(w, columns[i] == "OK" ? "OK" : "NG", 2);
+            w += 2;
+        } else {
+            w = WriteCsvFieldAscii(w, columns[i]);
+        }
+    }
+    if (w) {
+        out->truncate(w - out->constData());
+        return true;
+    }
+    out->truncate(start);
+    for (int i = 0; i < kExportColumns; ++i) {
+        if (i > 0)
+            out->append(',');
+        if (i == kResultColumn) {
+            out->append(columns[i] == "OK" ? "OK" : "NG");
+        } else if (!AppendCsvFieldUtf8(out, columns[i])) {
+            out->truncate(start);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 qint64 ExportRecord(TLedgerDb& db, const TRecordFilter& filter,
                     const std::function<void(const QByteArray&)>& write) {
-    QSqlQuery q = Selected(
-        db,
-        "SELECT time, command, link, mac, own_ip, result, failed, station, " NB_SENT_COLUMNS
-        " FROM commands{where} ORDER BY id",
-        filter, true);
     // The lines go out a run at a time: one write a line would cost more than the line.
     constexpr qsizetype kRun = 64 * 1024;
     QByteArray out = QByteArray(kRecordExportHeader) + "\r\n";
     out.reserve(kRun + 1024);
     qint64 rows = 0;
-    TRecordLine line;
-    while (db.Watched([&] { return q.next(); })) {
-        line.command = q.value(1).toString();
-        line.link = q.value(2).toString();
-        line.mac = q.value(3).toString();
-        line.ownIp = q.value(4).toString();
-        line.ok = q.value(5).toString() == QLatin1String("OK");
-        line.failed = q.value(6).toString();
-        line.station = q.value(7).toString();
-        line.sent.clear();
-        for (int i = 0; i < kSentColumnCount; ++i) {
-            const QString value = q.value(8 + i).toString();
-            if (!value.isEmpty())
-                line.sent[QLatin1String(kSentKeys[i])] = value;
-        }
-        AppendExportLine(&out, line, q.value(0).toString());
+    auto ended = [&] {
         out.append("\r\n");
         ++rows;
         if (out.size() >= kRun) {
             write(out);
-            out.clear();
+            out.resize(0);  // the room stays reserved
+        }
+    };
+    // A local file's rows as SQLite keeps them; a row they cannot give as before is read again
+    // through Qt's driver.
+    QVariantList values;
+    const QByteArray sql = "SELECT " NB_EXPORT_COLUMNS ", CAST(id AS TEXT) FROM commands" +
+                           WhereOf(filter, nullptr, &values) + " ORDER BY id";
+    const bool local = db.ReadText(sql.constData(), values, [&](const QByteArrayView* columns) {
+        if (!AppendLineOfUtf8(&out, columns)) {
+            QSqlQuery q = db.Exec("SELECT " NB_EXPORT_COLUMNS " FROM commands WHERE id = ?",
+                                  {columns[kExportColumns].toLongLong()});
+            if (q.next())
+                AppendLineOf(&out, q);
+        }
+        ended();
+    });
+    if (!local) {
+        QSqlQuery q = Selected(db, "SELECT " NB_EXPORT_COLUMNS " FROM commands{where} ORDER BY id",
+                               filter, true);
+        while (db.Watched([&] { return q.next(); })) {
+            AppendLineOf(&out, q);
+            ended();
         }
     }
     if (!out.isEmpty())

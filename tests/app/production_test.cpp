@@ -17,6 +17,8 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QSysInfo>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -527,6 +529,35 @@ TEST(ProductionRecord, LinesRoundTripAndOddFieldsStayAscii) {
          {"", "a,b,c", "2026-12-07T10:11:12,write,l,02-5A,ip,OK,", "not a time,write,l,,ip,OK,",
           "2026-12-07T10:11:12,w,l,,ip,MAYBE,", "\"unclosed,write,l,,ip,OK,"})
         EXPECT_FALSE(ParseRecordLine(bad, &out, &time)) << bad;
+    // The ledger's export by the same rules, the station's and the values sent included; a value
+    // that is not UTF-8 (a file edited outside the program) as SQLite reads it, U+FFFD for the
+    // broken sequence.
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("odd.ini");
+    TLedger(ini, QStringLiteral("検査台")).Record(in);
+    TRecordLine odd{t, "w\x01", "x\U0001F600", "", "", true, "", ""};
+    odd.sent = {{"mask", "+24"}, {"madr", "=\"1\""}};
+    TLedger(ini, QStringLiteral("s")).Record(odd);
+    TLedger(ini, QStringLiteral("s")).Record({t, "read", "", "", "", true, "", QString()});
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "odd");
+        db.setDatabaseName(TLedger::PathBesideIni(ini));
+        ASSERT_TRUE(db.open());
+        EXPECT_TRUE(
+            QSqlQuery(db).exec("UPDATE commands SET link = CAST(x'2CEDA08041' AS TEXT) "
+                               "WHERE command = 'read'"));
+    }
+    QSqlDatabase::removeDatabase("odd");
+    QByteArray exported;
+    TLedger(ini, QStringLiteral("s")).Export({}, [&](const QByteArray& lines) {
+        exported += lines;
+    });
+    EXPECT_EQ(
+        exported.split('\n').mid(1),
+        QByteArrayList({"2026-12-07T10:11:12+09:00,write,\"COM4 /dev/ttyUSB0,\"\"x\"\" ?\",,"
+                        "127.0.0.1,NG,mask,???,,,,,,,,,,,\r",
+                        "2026-12-07T10:11:12+09:00,w?,x??,,,OK,,s,,,,,'+24,,,,,,\"'=\"\"1\"\"\"\r",
+                        "2026-12-07T10:11:12+09:00,read,\",?A\",,,OK,,s,,,,,,,,,,,\r", ""}));
 }
 
 }  // namespace

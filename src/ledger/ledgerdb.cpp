@@ -604,7 +604,8 @@ bool TLedgerDb::ReadText(const char* sql, const QVariantList& values,
     }
     const int count = sqlite3_column_count(prepared);
     std::vector<QByteArrayView> columns(count);
-    while (sqlite3_step(prepared) == SQLITE_ROW) {
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(prepared)) == SQLITE_ROW) {
         for (int i = 0; i < count; ++i) {
             const int type = sqlite3_column_type(prepared, i);
             columns[i] = type == SQLITE_TEXT   ? QByteArrayView(sqlite3_column_text(prepared, i),
@@ -614,6 +615,9 @@ bool TLedgerDb::ReadText(const char* sql, const QVariantList& values,
         }
         row(columns.data());
     }
+    // A read that stops before the last row (a damaged page, a disk error) is no end of rows.
+    if (step != SQLITE_DONE)
+        Fail(QStringLiteral("を最後まで読めません"), QString::fromUtf8(sqlite3_errmsg(conn)));
     return true;
 }
 

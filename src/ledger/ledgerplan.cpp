@@ -17,9 +17,10 @@ QString PlanStateText(const QString& state) {
     return state == QLatin1String("given") ? QStringLiteral("used") : state;
 }
 
-// One CSV field: quoted when it holds a comma, a quote or a line end; led by an apostrophe when
+// One CSV field of a plan export, its text kept whole (a note may be Japanese): quoted when it
+// holds a comma, a quote or a line end; led by an apostrophe when
 // it begins with "=", "+", "-" or "@", which a spreadsheet would take for a formula.
-void AppendCsvField(QByteArray* out, const QString& field) {
+void AppendPlanField(QByteArray* out, const QString& field) {
     QString f = field;
     if (!f.isEmpty() && QStringLiteral("=+-@").contains(f[0]))
         f.prepend(QLatin1Char('\''));
@@ -241,23 +242,23 @@ qint64 TLedger::ExportPlan(const std::function<void(const QByteArray&)>& write) 
     while (q.next()) {
         const TPlanRow row = RowOf(q);
         out += QByteArray::number(row.number) + ',';
-        AppendCsvField(&out, row.serial);
+        AppendPlanField(&out, row.serial);
         out += ',';
-        AppendCsvField(&out, row.note);
+        AppendPlanField(&out, row.note);
         for (const QString& key : plan->keys) {
             out += ',';
-            AppendCsvField(&out, row.values.value(key));
+            AppendPlanField(&out, row.values.value(key));
         }
         const QString state = q.value(4).toString();
         const bool taken = state == QLatin1String("given") || state == QLatin1String("burned");
         out += ',' + PlanStateText(state).toLatin1() + ',';
-        AppendCsvField(&out, taken ? q.value(5).toString() : QString());
+        AppendPlanField(&out, taken ? q.value(5).toString() : QString());
         out += ',';
-        AppendCsvField(&out, taken ? q.value(6).toString() : QString());
+        AppendPlanField(&out, taken ? q.value(6).toString() : QString());
         out += ',';
-        AppendCsvField(&out, taken ? q.value(7).toString() : QString());
+        AppendPlanField(&out, taken ? q.value(7).toString() : QString());
         out += ',';
-        AppendCsvField(&out, taken ? q.value(8).toString() : QString());
+        AppendPlanField(&out, taken ? q.value(8).toString() : QString());
         out += '\n';
         ++rows;
         if (out.size() >= kRun) {

@@ -1149,6 +1149,39 @@ TEST(CliLedgerCrash, TwoProcessesAtOnceNeverGiveAnAddressTwice) {
     EXPECT_EQ(station.Counter(), "00-02-91");
 }
 
+// An export that cannot read every row (a damaged page in the middle of the file) fails with the
+// reason, rather than end early as if the rows had ended.
+TEST(CliOutput, AnExportThatStopsEarlyFails) {
+    Station station(144, {});
+    { TLedger created(station.Ini(), QStringLiteral("test")); }
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "rows");
+        db.setDatabaseName(station.LedgerPath());
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(db.transaction());
+        for (int i = 0; i < 20000; ++i)
+            ASSERT_TRUE(q.exec(QStringLiteral(
+                "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
+                "failed) VALUES ('2026-12-01T09:00:00+09:00', 0, 'test', 'read', 'COM1 /dev/x', "
+                "'', '', 'OK', '')")));
+        ASSERT_TRUE(db.commit());
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("rows");
+    QFile file(station.LedgerPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const qint64 pages = file.size() / 4096;
+    for (qint64 page = pages / 3; page < 2 * pages / 3; ++page) {
+        file.seek(page * 4096);
+        file.write(QByteArray(4096, '\xA5'));
+    }
+    file.close();
+    const CliRun r = RunCliProcess({"record", "export", "--ini", station.Ini()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains("を最後まで読めません")) << r.err.toStdString();
+}
+
 // A site plan taken by writes in turn: each board hears its own row's lines; a board that fails
 // before "save" gives its row back, one that fails after it burns it; a serial picks its row, an
 // unknown one sends nothing; a plan used up sends nothing.

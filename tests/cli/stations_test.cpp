@@ -214,7 +214,9 @@ TEST_P(Stations, ACounterLostAfterSaveKeepsTheGiving) {
                               "COM1",
                               MacTextOfLow(low),
                               "127.0.8.150",
-                              true};
+                              true,
+                              "",
+                              ""};
         try {
             ledger.Finish(low, row, TAddressState::Given, low);
             ADD_FAILURE() << "the counter's failure was not told";

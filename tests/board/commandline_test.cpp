@@ -202,53 +202,9 @@ TEST(SettingsCheck, NamesTheFirstMemberOutsideItsDialogRange) {
 
 }  // namespace
 
-// A site plan file: each bad one is refused whole, its first error naming line and column; a
-// good one reads in either encoding, its values as their lines write them.
-TEST(SitePlan, FilesReadOrRefusedWithLineAndColumn) {
-    struct Row {
-        const char* name;
-        QByteArray file;
-        QString error;  // the first error; empty: the file reads
-    };
-    const QByteArray sjisNote = EncodeShiftJis(QStringLiteral("第二棟"));
-    const Row rows[] = {
-        {"bad address", "l_ip,l_pt\n10.0.0.1,1\n10.0.0.300,2\n",
-         "line 3, column 1 (l_ip): '10.0.0.300' is not an IPv4 address"},
-        {"port not a number", "serial,l_pt\nA,12x\n", "line 2, column 2 (l_pt): '12x' is not"},
-        {"switch out of range", "conn\n2\n", "line 2, column 1 (conn): '2' is not a number from 0"},
-        {"speed not a code", "bps\n9600\n", "line 2, column 1 (bps): '9600' is not a speed code"},
-        {"empty value", "l_ip,mask\n10.0.0.1,\n", "line 2, column 2 (mask): '' has no value"},
-        {"unknown column", "l_ip,madr\n10.0.0.1,1\n", "line 1, column 2 ('madr') is no column"},
-        {"column twice", "l_ip,L_IP\n", "line 1, column 2 ('l_ip') is given twice"},
-        {"no setting", "serial,note\nA,x\n", "line 1: the header names no setting"},
-        {"no rows", "l_ip\n\n", "line 1: the plan has no row"},
-        {"field count", "l_ip,serial\n10.0.0.1\n", "line 2: 1 fields where the header names 2"},
-        {"same address", "l_ip\n10.0.0.1\n10.0.0.2\n010.0.0.1\n",
-         "line 4, column 1 (l_ip): 10.0.0.1 is the own IP address of line 2 too"},
-        {"same serial", "serial,l_ip\nA,10.0.0.1\nA,10.0.0.2\n",
-         "line 3, column 1 (serial): 'A' is the serial of line 2 too"},
-        {"unclosed quote", "l_ip,note\n10.0.0.1,\"x\n", "line 2: a quoted field is not closed"},
-        {"utf-8 with BOM",
-         "\xEF\xBB\xBFl_ip,note\r\n10.0.0.1,\xE7\xAC\xAC\xE4\xBA\x8C\xE6\xA3\x9F\r\n", ""},
-        {"shift_jis", "l_ip,note\n10.0.0.1," + sjisNote + "\n", ""},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.name);
-        TSitePlan plan;
-        QStringList errors;
-        const bool ok = ParsePlan(r.file, &plan, &errors);
-        EXPECT_EQ(ok, r.error.isEmpty());
-        if (!ok) {
-            ASSERT_FALSE(errors.isEmpty());
-            EXPECT_TRUE(errors[0].startsWith(r.error)) << errors[0].toStdString();
-            EXPECT_TRUE(plan.rows.isEmpty());
-        } else {
-            ASSERT_EQ(plan.rows.size(), 1);
-            EXPECT_EQ(plan.rows[0].note, QStringLiteral("第二棟"));
-            EXPECT_EQ(plan.rows[0].OwnIp(), "10.0.0.1");
-        }
-    }
-    // Values go into the record as their lines write them, and only the plan's settings.
+// A plan row's values go into the record as their lines write them, and only the plan's settings;
+// they go back as they were.
+TEST(SitePlan, ARowsValuesInTheRecord) {
     TSitePlan plan;
     QStringList errors;
     ASSERT_TRUE(ParsePlan("bps,conn,f_ip\n16,1,192.168.1.200\n", &plan, &errors));

@@ -23,6 +23,7 @@
 
 #include "core/inifile.h"
 #include "core/settings.h"
+#include "core/text.h"
 #include "ledger/ledger.h"
 #include "support/cliprocess.h"
 #include "support/ledgerfiles.h"
@@ -397,9 +398,9 @@ TEST(CliLabels, EachGivenAddressLeavesWithItsLabel) {
     SimProcess board({"serial"});
     ASSERT_TRUE(board.Started());
     QTemporaryDir jobs, pdfs;
-    const auto printer = [](const char* address, const QString& jobs, const QStringList& faults) {
+    const auto printer = [](const char* address, const QString& folder, const QStringList& faults) {
         auto p = std::make_unique<SimProcess>(
-            QStringList{"printer", "--address", address, "--jobs", jobs} + faults);
+            QStringList{"printer", "--address", address, "--jobs", folder} + faults);
         EXPECT_TRUE(p->Started());
         return p;
     };
@@ -1182,6 +1183,61 @@ TEST(CliOutput, AnExportThatStopsEarlyFails) {
     EXPECT_TRUE(r.err.contains("を最後まで読めません")) << r.err.toStdString();
 }
 
+// Plan files checked by netboard-cli: each bad one is refused whole (exit 2, nothing imported), its
+// first error naming line and column; a good one reads in either encoding.
+TEST(CliPlans, FilesCheckedWithLineAndColumn) {
+    Station station(145, {});
+    const struct {
+        const char* name;
+        QByteArray file;
+        QString error;  // the first error; empty: the file reads
+    } rows[] = {
+        {"bad address", "l_ip,l_pt\n10.0.0.1,1\n10.0.0.300,2\n",
+         "line 3, column 1 (l_ip): '10.0.0.300' is not an IPv4 address"},
+        {"port not a number", "serial,l_pt\nA,12x\n", "line 2, column 2 (l_pt): '12x' is not"},
+        {"switch out of range", "conn\n2\n", "line 2, column 1 (conn): '2' is not a number from 0"},
+        {"speed not a code", "bps\n9600\n", "line 2, column 1 (bps): '9600' is not a speed code"},
+        {"empty value", "l_ip,mask\n10.0.0.1,\n", "line 2, column 2 (mask): '' has no value"},
+        {"unknown column", "l_ip,madr\n10.0.0.1,1\n", "line 1, column 2 ('madr') is no column"},
+        {"column twice", "l_ip,L_IP\n", "line 1, column 2 ('l_ip') is given twice"},
+        {"no setting", "serial,note\nA,x\n", "line 1: the header names no setting"},
+        {"no rows", "l_ip\n\n", "line 1: the plan has no row"},
+        {"field count", "l_ip,serial\n10.0.0.1\n", "line 2: 1 fields where the header names 2"},
+        {"same address", "l_ip\n10.0.0.1\n10.0.0.2\n010.0.0.1\n",
+         "line 4, column 1 (l_ip): 10.0.0.1 is the own IP address of line 2 too"},
+        {"same serial", "serial,l_ip\nA,10.0.0.1\nA,10.0.0.2\n",
+         "line 3, column 1 (serial): 'A' is the serial of line 2 too"},
+        {"unclosed quote", "l_ip,note\n10.0.0.1,\"x\n", "line 2: a quoted field is not closed"},
+        {"utf-8 with BOM", "\xEF\xBB\xBFl_ip,note\r\n10.0.0.1,\xE7\xAC\xAC\xE4\xBA\x8C\r\n", ""},
+        {"shift_jis", "l_ip,note\n10.0.0.1," + EncodeShiftJis(QStringLiteral("第二")) + "\n", ""},
+    };
+    const QString csv = station.Dir() + "/plan.csv";
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        QFile f(csv);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(r.file);
+        f.close();
+        const CliRun check = RunCliProcess({"plan", "check", csv, "--ini", station.Ini()});
+        EXPECT_EQ(check.status, r.error.isEmpty() ? 0 : 2);
+        if (r.error.isEmpty())
+            EXPECT_TRUE(check.out.contains("rows=1")) << check.out.join('|').toStdString();
+        else
+            EXPECT_TRUE(check.err.contains(csv + ": " + r.error)) << check.err.toStdString();
+    }
+    // A bad file imports nothing; the good one then does.
+    const QStringList ini = {"--ini", station.Ini()};
+    const QString bad = station.Dir() + "/bad.csv";
+    QFile f(bad);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("l_ip\n10.0.0.1\n10.0.0.256\n");
+    f.close();
+    EXPECT_EQ(RunCliProcess(QStringList{"plan", "import", bad} + ini).status, 2);
+    EXPECT_TRUE(RunCliProcess(QStringList{"plan", "status"} + ini).out.contains("plan=-"));
+    EXPECT_EQ(RunCliProcess(QStringList{"plan", "import", csv} + ini).status, 0);
+    EXPECT_TRUE(RunCliProcess(QStringList{"plan", "status"} + ini).out.contains("rows=1"));
+}
+
 // A site plan taken by writes in turn: each board hears its own row's lines; a board that fails
 // before "save" gives its row back, one that fails after it burns it; a serial picks its row, an
 // unknown one sends nothing; a plan used up sends nothing.
@@ -1200,12 +1256,8 @@ TEST(CliPlans, RowsTakenInTurnGivenBackBurnedAndPickedBySerial) {
     f.close();
     const QStringList ini = {"--ini", station.Ini()};
     EXPECT_EQ(RunCliProcess(QStringList{"plan", "import", csv, "--name", "site"} + ini).status, 0);
-    const QString transcript = station.Dir() + "/heard.txt";
-    SimProcess sim({"serial", "--transcript", transcript});
-    ASSERT_TRUE(sim.Started());
-    const QStringList write =
-        QStringList{"serial", "--device", sim.FirstLine(), "write", "--mac"} + ini;
-    const auto heard = [&](const char* key) {
+    // The values of `key` a board heard, in order.
+    const auto heardBy = [](const QString& transcript, const char* key) {
         QFile t(transcript);
         QStringList values;
         if (t.open(QIODevice::ReadOnly)) {
@@ -1218,15 +1270,25 @@ TEST(CliPlans, RowsTakenInTurnGivenBackBurnedAndPickedBySerial) {
         }
         return values;
     };
-    for (int i = 1; i <= 20; ++i)
-        ASSERT_EQ(RunCliProcess(write).status, 0) << i;
-    QStringList ips, ports;
+    // Twenty boards in turn, each hearing its own row's lines.
     for (int i = 1; i <= 20; ++i) {
-        ips << QStringLiteral("127.0.9.%1").arg(10 + i);
-        ports << QString::number(4000 + i);
+        const QString heard = station.Dir() + QStringLiteral("/board%1.txt").arg(i);
+        SimProcess board({"serial", "--transcript", heard});
+        ASSERT_TRUE(board.Started());
+        ASSERT_EQ(RunCliProcess(
+                      QStringList{"serial", "--device", board.FirstLine(), "write", "--mac"} + ini)
+                      .status,
+                  0)
+            << i;
+        EXPECT_EQ(heardBy(heard, "l_ip"), QStringList{QStringLiteral("127.0.9.%1").arg(10 + i)});
+        EXPECT_EQ(heardBy(heard, "l_pt"), QStringList{QString::number(4000 + i)});
     }
-    EXPECT_EQ(heard("l_ip"), ips);
-    EXPECT_EQ(heard("l_pt"), ports);
+    const QString transcript = station.Dir() + "/heard.txt";
+    SimProcess sim({"serial", "--transcript", transcript});
+    ASSERT_TRUE(sim.Started());
+    const QStringList write =
+        QStringList{"serial", "--device", sim.FirstLine(), "write", "--mac"} + ini;
+    const auto heard = [&](const char* key) { return heardBy(transcript, key); };
     // Row 22 by its serial; an unknown serial sends nothing.
     const CliRun unknown = RunCliProcess(write + QStringList{"--serial", "SN99", "--json"});
     EXPECT_EQ(unknown.status, 1);
@@ -1234,8 +1296,7 @@ TEST(CliPlans, RowsTakenInTurnGivenBackBurnedAndPickedBySerial) {
         << unknown.out.join('\n').toStdString();
     EXPECT_TRUE(unknown.err.contains("シリアル番号 SN99 は計画 site にありません"));
     EXPECT_EQ(RunCliProcess(write + QStringList{"--serial", "SN22"}).status, 0);
-    EXPECT_EQ(heard("l_ip").size(), 21);
-    EXPECT_EQ(heard("l_ip").last(), "127.0.9.32");
+    EXPECT_EQ(heard("l_ip"), QStringList{"127.0.9.32"});
     // Row 21 fails before "save" and comes back; then "save" goes unanswered and burns it.
     {
         SimProcess failing({"serial", "--mute", "l_pt=4021"});
@@ -1262,7 +1323,7 @@ TEST(CliPlans, RowsTakenInTurnGivenBackBurnedAndPickedBySerial) {
     EXPECT_EQ(usedUp.status, 1);
     EXPECT_TRUE(usedUp.err.contains("計画 site の行はすべて使いました"))
         << usedUp.err.toStdString();
-    EXPECT_EQ(heard("l_ip").size(), 21);
+    EXPECT_EQ(heard("l_ip").size(), 1);
     // The export: each row with its board's address; the ledger's rows name their plan rows.
     const QStringList exported = RunCliProcess(QStringList{"plan", "export"} + ini).out;
     ASSERT_EQ(exported.size(), 23);

@@ -194,8 +194,16 @@ void TMainWindow::ShowNextAddress() {
     try {
         if (const std::optional<TPlanStatus> status = Runner().Ledger().Plan()) {
             std::optional<TPlanRow> row = status->next;
-            if (!scannedSerial_.isEmpty())
-                row = Runner().Ledger().PeekPlanRow({scannedSerial_})->row;
+            if (!scannedSerial_.isEmpty()) {
+                // Another station may have taken the scanned row meanwhile: the write will say
+                // so, and the bar shows the next row until then.
+                try {
+                    if (const std::optional<TPlanTaken> scanned =
+                            Runner().Ledger().PeekPlanRow({scannedSerial_}))
+                        row = scanned->row;
+                } catch (const EPlanRefused&) {
+                }
+            }
             plan = row ? PlanStatusText(row->number, status->rows, row->OwnIp())
                        : QStringLiteral("計画 %1/%1: 残りの行はありません").arg(status->rows);
         }

@@ -440,11 +440,12 @@ class TCliRun : private TCommandUi, private TLinkSource {
                                   .arg(a_.planFile)
                                   .arg(errors.size()));
         }
-        PrintLine(QStringLiteral("rows=%1").arg(plan.rows.size()));
         PrintLine(QStringLiteral("keys=") + plan.keys.join(QLatin1Char(',')));
-        json_[QStringLiteral("rows")] = static_cast<qint64>(plan.rows.size());
         json_[QStringLiteral("keys")] = QJsonArray::fromStringList(plan.keys);
-        if (a_.command == TCliCommand::PlanImport) {
+        if (a_.command == TCliCommand::PlanCheck) {
+            PrintLine(QStringLiteral("rows=%1").arg(plan.rows.size()));
+            json_[QStringLiteral("rows")] = QString::number(plan.rows.size());
+        } else {
             const QString name =
                 a_.planName.isEmpty() ? QFileInfo(a_.planFile).completeBaseName() : a_.planName;
             PrintPlan(runner_.Ledger().ImportPlan(plan, name));

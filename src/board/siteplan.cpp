@@ -104,6 +104,16 @@ bool ParsePlan(const QByteArray& bytes, TSitePlan* plan, QStringList* errors) {
         fail(at + 1, 0, QStringLiteral("the header names no setting (l_ip, l_pt, ...)"));
     QHash<QString, int> ownIps;   // each own IP address and the line that gives it
     QHash<QString, int> serials;  // each serial and its line
+    // A value that must stand on one line only: refused, naming that line, when it stood on one
+    // before. `what` names the value as %1 and the earlier line as %2 (both put in at once, so
+    // that a value holding "%2" stays as it is).
+    const auto once = [&](QHash<QString, int>* seenOn, const QString& value, int line, int column,
+                          const QString& what) {
+        if (const auto it = seenOn->constFind(value); it != seenOn->constEnd())
+            fail(line, column, what.arg(value, QString::number(*it)));
+        else
+            seenOn->insert(value, line);
+    };
     for (int i = at + 1; i < lines.size(); ++i) {
         const int line = i + 1;
         QString text = lines[i];
@@ -132,15 +142,9 @@ bool ParsePlan(const QByteArray& bytes, TSitePlan* plan, QStringList* errors) {
                 row.note = value;
             } else if (column.name == QLatin1String("serial")) {
                 row.serial = value;
-                if (value.isEmpty())
-                    continue;
-                if (serials.contains(value))
-                    fail(line, c + 1,
-                         QStringLiteral("(serial): '%1' is the serial of line %2 too")
-                             .arg(value)
-                             .arg(serials[value]));
-                else
-                    serials.insert(value, line);
+                if (!value.isEmpty())
+                    once(&serials, value, line, c + 1,
+                         QStringLiteral("(serial): '%1' is the serial of line %2 too"));
             } else if (column.setting) {
                 QString normal;
                 const QString fault = ValueFault(*column.setting, value, &normal);
@@ -150,15 +154,9 @@ bool ParsePlan(const QByteArray& bytes, TSitePlan* plan, QStringList* errors) {
                     continue;
                 }
                 row.values.insert(column.name, normal);
-                if (column.name == QLatin1String("l_ip")) {
-                    if (ownIps.contains(normal))
-                        fail(line, c + 1,
-                             QStringLiteral("(l_ip): %1 is the own IP address of line %2 too")
-                                 .arg(normal)
-                                 .arg(ownIps[normal]));
-                    else
-                        ownIps.insert(normal, line);
-                }
+                if (column.name == QLatin1String("l_ip"))
+                    once(&ownIps, normal, line, c + 1,
+                         QStringLiteral("(l_ip): %1 is the own IP address of line %2 too"));
             }
         }
         plan->rows.append(row);

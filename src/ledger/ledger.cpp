@@ -537,11 +537,11 @@ void TLedger::Commit(TLedgerDb& db, TLedgerTransaction& t, const std::optional<T
         Mirror(db, *block, reserved);
 }
 
-void TLedger::Finish(std::optional<int> low_, const TRecordLine& row, TAddressState outcome,
+void TLedger::Finish(std::optional<int> address, const TRecordLine& row, TAddressState outcome,
                      int counterBase, const std::optional<TPlanTaken>& plan) {
     bool committed = false;
-    const int low = low_.value_or(-1);
-    const QString owner = low_ ? reservedBy_.take(low) : QString();
+    const int low = address.value_or(-1);
+    const QString owner = address ? reservedBy_.take(low) : QString();
     try {
         TLedgerDb& db = Main();
         TLedgerTransaction t(db);
@@ -549,7 +549,7 @@ void TLedger::Finish(std::optional<int> low_, const TRecordLine& row, TAddressSt
         const QString time = RecordTimeText(row.time);
         if (plan)
             FinishPlanRow(db, *plan, row, outcome, plan->owner);
-        if (!low_) {
+        if (!address) {
             t.Commit();
             return;
         }
@@ -592,7 +592,7 @@ void TLedger::Finish(std::optional<int> low_, const TRecordLine& row, TAddressSt
         // with the address's outcome, both sent once the server answers again.
         if (Shared() && !committed && shared_) {
             std::optional<TLedgerSpool::TOutcome> kept;
-            if (low_)
+            if (address)
                 kept = TLedgerSpool::TOutcome{low, owner.isEmpty() ? shared_->Token() : owner,
                                               outcome};
             spool_->Keep(row, e.Message(), kept);

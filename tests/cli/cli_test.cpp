@@ -1083,11 +1083,7 @@ INSTANTIATE_TEST_SUITE_P(Stations, CliLedger, ::testing::ValuesIn(kSequences),
 TEST(CliLedgerCrash, AKilledRunLeavesItsAddressBurned) {
     Station station(141, {});
     // A plan row reserved with the address is burned with it.
-    const QString csv = station.Dir() + "/site.csv";
-    QFile plan(csv);
-    ASSERT_TRUE(plan.open(QIODevice::WriteOnly));
-    plan.write("l_ip\n127.0.9.41\n127.0.9.42\n");
-    plan.close();
+    const QString csv = WritePlanFile(station.Dir(), "l_ip\n127.0.9.41\n127.0.9.42\n");
     ASSERT_EQ(RunCliProcess({"plan", "import", csv, "--ini", station.Ini()}).status, 0);
     const QString transcript = station.Dir() + "/heard.txt";
     SimProcess sim({"serial", "--transcript", transcript, "--mute", "save"});
@@ -1211,13 +1207,10 @@ TEST(CliPlans, FilesCheckedWithLineAndColumn) {
         {"utf-8 with BOM", "\xEF\xBB\xBFl_ip,note\r\n10.0.0.1,\xE7\xAC\xAC\xE4\xBA\x8C\r\n", ""},
         {"shift_jis", "l_ip,note\n10.0.0.1," + EncodeShiftJis(QStringLiteral("第二")) + "\n", ""},
     };
-    const QString csv = station.Dir() + "/plan.csv";
+    QString csv;
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        QFile f(csv);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(r.file);
-        f.close();
+        csv = WritePlanFile(station.Dir(), r.file);
         const CliRun check = RunCliProcess({"plan", "check", csv, "--ini", station.Ini()});
         EXPECT_EQ(check.status, r.error.isEmpty() ? 0 : 2);
         if (r.error.isEmpty())
@@ -1227,11 +1220,7 @@ TEST(CliPlans, FilesCheckedWithLineAndColumn) {
     }
     // A bad file imports nothing; the good one then does.
     const QStringList ini = {"--ini", station.Ini()};
-    const QString bad = station.Dir() + "/bad.csv";
-    QFile f(bad);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("l_ip\n10.0.0.1\n10.0.0.256\n");
-    f.close();
+    const QString bad = WritePlanFile(station.Dir(), "l_ip\n10.0.0.1\n10.0.0.256\n", "bad.csv");
     EXPECT_EQ(RunCliProcess(QStringList{"plan", "import", bad} + ini).status, 2);
     EXPECT_TRUE(RunCliProcess(QStringList{"plan", "status"} + ini).out.contains("plan=-"));
     EXPECT_EQ(RunCliProcess(QStringList{"plan", "import", csv} + ini).status, 0);
@@ -1243,17 +1232,14 @@ TEST(CliPlans, FilesCheckedWithLineAndColumn) {
 // unknown one sends nothing; a plan used up sends nothing.
 TEST(CliPlans, RowsTakenInTurnGivenBackBurnedAndPickedBySerial) {
     Station station(143, {});
-    const QString csv = station.Dir() + "/site.csv";
-    QFile f(csv);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("l_ip,l_pt,serial,note\n");
+    QByteArray text = "l_ip,l_pt,serial,note\n";
     for (int i = 1; i <= 22; ++i)
-        f.write(QStringLiteral("127.0.9.%1,%2,SN%3,board %3\n")
+        text += QStringLiteral("127.0.9.%1,%2,SN%3,board %3\n")
                     .arg(10 + i)
                     .arg(4000 + i)
                     .arg(i)
-                    .toLatin1());
-    f.close();
+                    .toLatin1();
+    const QString csv = WritePlanFile(station.Dir(), text);
     const QStringList ini = {"--ini", station.Ini()};
     EXPECT_EQ(RunCliProcess(QStringList{"plan", "import", csv, "--name", "site"} + ini).status, 0);
     // The values of `key` a board heard, in order.

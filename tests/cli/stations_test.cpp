@@ -87,6 +87,26 @@ class Stations : public ::testing::TestWithParam<bool> {
     QStringList Write(int n, const SimProcess& sim) {
         return {"serial", "--device", sim.FirstLine(), "write", "--mac", "--ini", Ini(n)};
     }
+    // Four stations, each with a board of its own (`sims`, its transcript Transcript(dir_, n)),
+    // each writing `writes` boards in turn, all four at the same time; every run succeeds.
+    void WriteAtOnce(int writes, std::unique_ptr<SimProcess> (&sims)[4]) {
+        QProcess loops[4];
+        for (int n = 0; n < 4; ++n) {
+            sims[n] = std::make_unique<SimProcess>(
+                QStringList{"serial", "--transcript", Transcript(dir_, n)});
+            ASSERT_TRUE(sims[n]->Started());
+            loops[n].start("sh", QStringList{"-c",
+                                             QStringLiteral("for i in $(seq %1); do \"$@\" "
+                                                            ">/dev/null 2>&1 || echo failed; done")
+                                                 .arg(writes),
+                                             "sh", NB_CLI_PATH} +
+                                     Write(n, *sims[n]));
+        }
+        for (QProcess& p : loops) {
+            ASSERT_TRUE(p.waitForFinished(600000));
+            EXPECT_EQ(p.readAllStandardOutput(), QByteArray());
+        }
+    }
 
     QTemporaryDir dir_;
     std::unique_ptr<PgServer> server_;
@@ -98,21 +118,8 @@ class Stations : public ::testing::TestWithParam<bool> {
 TEST_P(Stations, FourStationsShareOneBlock) {
     ASSERT_EQ(RunCli({"block", "set", "00-10-00", "00-11-8F", "--ini", Ini(0)}).status, 0);
     std::unique_ptr<SimProcess> sims[4];
-    QProcess loops[4];
-    for (int n = 0; n < 4; ++n) {
-        sims[n] = std::make_unique<SimProcess>(
-            QStringList{"serial", "--transcript", Transcript(dir_, n)});
-        ASSERT_TRUE(sims[n]->Started());
-        loops[n].start("sh", QStringList{"-c",
-                                         "for i in $(seq 100); do \"$@\" >/dev/null 2>&1 || "
-                                         "echo failed; done",
-                                         "sh", NB_CLI_PATH} +
-                                 Write(n, *sims[n]));
-    }
-    for (QProcess& p : loops) {
-        ASSERT_TRUE(p.waitForFinished(600000));
-        EXPECT_EQ(p.readAllStandardOutput(), QByteArray());
-    }
+    WriteAtOnce(100, sims);
+    ASSERT_FALSE(HasFatalFailure());
     QStringList heard;
     for (int n = 0; n < 4; ++n)
         heard += Heard(Transcript(dir_, n));
@@ -143,30 +150,14 @@ TEST_P(Stations, FourStationsShareOneBlock) {
 // each row is taken once, each board hears its own row's address with the MAC address reserved
 // with it, and the 41st write sends nothing.
 TEST_P(Stations, FourStationsTakeEachPlanRowOnce) {
-    const QString csv = dir_.filePath(QStringLiteral("site.csv"));
-    QFile f(csv);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("l_ip,mask\n");
+    QByteArray text = "l_ip,mask\n";
     for (int i = 1; i <= 40; ++i)
-        f.write(QStringLiteral("127.0.10.%1,24\n").arg(i).toLatin1());
-    f.close();
+        text += QStringLiteral("127.0.10.%1,24\n").arg(i).toLatin1();
+    const QString csv = WritePlanFile(dir_.path(), text);
     ASSERT_EQ(RunCli({"plan", "import", csv, "--ini", Ini(0)}).status, 0);
     std::unique_ptr<SimProcess> sims[4];
-    QProcess loops[4];
-    for (int n = 0; n < 4; ++n) {
-        sims[n] = std::make_unique<SimProcess>(
-            QStringList{"serial", "--transcript", Transcript(dir_, n)});
-        ASSERT_TRUE(sims[n]->Started());
-        loops[n].start("sh", QStringList{"-c",
-                                         "for i in $(seq 10); do \"$@\" >/dev/null 2>&1 || "
-                                         "echo failed; done",
-                                         "sh", NB_CLI_PATH} +
-                                 Write(n, *sims[n]));
-    }
-    for (QProcess& p : loops) {
-        ASSERT_TRUE(p.waitForFinished(600000));
-        EXPECT_EQ(p.readAllStandardOutput(), QByteArray());
-    }
+    WriteAtOnce(10, sims);
+    ASSERT_FALSE(HasFatalFailure());
     // What the boards heard, as MAC address -> own IP address.
     QMap<QString, QString> heard;
     static const QRegularExpression pair(QStringLiteral("madr=(\\S+)[\\s\\S]*?l_ip=(\\S+)"));

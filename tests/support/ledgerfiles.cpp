@@ -1,5 +1,6 @@
 #include "support/ledgerfiles.h"
 
+#include <gtest/gtest.h>
 #include <QFile>
 
 #include "board/recordline.h"
@@ -46,4 +47,12 @@ void WriteOldRecord(const QString& ini, const QStringList& lines, bool lastEnded
         return;
     f.write(QByteArray(kRecordHeader) + "\r\n" + lines.join("\r\n").toLatin1() +
             (lastEnded && !lines.isEmpty() ? "\r\n" : ""));
+}
+
+QString WritePlanFile(const QString& dir, const QByteArray& text, const QString& name) {
+    const QString path = dir + QLatin1Char('/') + name;
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(text) != text.size())
+        ADD_FAILURE() << "cannot write " << path.toStdString();
+    return path;
 }

@@ -13,3 +13,6 @@ QString LastLedgerRow(const QString& ini);
 // Writes the old CSV record beside `ini`: the header, then `lines`, each ended by CR LF (the last
 // one only when `lastEnded`).
 void WriteOldRecord(const QString& ini, const QStringList& lines, bool lastEnded = true);
+// Writes a site plan file `name` with `text` into `dir`; returns its path.
+QString WritePlanFile(const QString& dir, const QByteArray& text,
+                      const QString& name = QStringLiteral("site.csv"));

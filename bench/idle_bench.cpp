@@ -7,10 +7,12 @@
 //     data starts one character time (9 ms) later, and RTS falls a character time after it;
 //  3. a refused reader connect: the reconnects within the 5000 ms connect wait come paced,
 //     about one per 100 ms (goal 20 to 60, CPU under 1.5 s).
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <QStringList>
-#include <QTcpServer>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -19,6 +21,7 @@
 
 #include "benches.h"
 #include "core/logpane.h"
+#include "core/posixio.h"
 #include "core/replytimer.h"
 #include "ptyline.h"
 #include "reader/readerlink.h"
@@ -119,12 +122,18 @@ int HalfDuplexTiming() {
 }
 
 int RefusedReader() {
+    // A port that nobody listens on afterwards: one the system gives a socket bound and closed.
     int port = 0;
     {
-        QTcpServer probe;  // a port that nobody listens on afterwards
-        if (!probe.listen(QHostAddress("127.0.0.74"), 0))
+        TUniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(0x7f00004a);  // 127.0.0.74
+        socklen_t len = sizeof sa;
+        if (!probe.Valid() || ::bind(probe.Get(), reinterpret_cast<sockaddr*>(&sa), len) != 0 ||
+            ::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
             return 1;
-        port = probe.serverPort();
+        port = ntohs(sa.sin_port);
     }
     TListLog log;
     TReaderLink link(nullptr, port, &log, QString());

@@ -1,7 +1,5 @@
 #include "reader/readerlink.h"
 
-#include <QHostAddress>
-#include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
@@ -12,37 +10,17 @@
 #include "core/posixio.h"
 #include "core/text.h"
 
-namespace {
-
-// The cause of a socket error, in the words of the system's own error texts where it has one.
-QString SocketErrorCause(QAbstractSocket::SocketError error, const QString& socketText) {
-    switch (error) {
-        case QAbstractSocket::ConnectionRefusedError:
-            return ErrnoText(ECONNREFUSED);
-        case QAbstractSocket::SocketTimeoutError:
-            return ErrnoText(ETIMEDOUT);
-        case QAbstractSocket::HostNotFoundError:
-            // Activate's own error: the settings name no IPv4 address and port to connect to.
-            return QStringLiteral("not an IPv4 address with a port from 1 to 65535");
-        default:
-            return socketText;
-    }
-}
-
-}  // namespace
-
 TReaderLink::TReaderLink(QObject* owner, int tcpPort, TLogPane* log, const QString& iniPath)
     : QObject(owner), log_(log), iniPath_(iniPath), frames_(this) {
     if (!iniPath_.isEmpty())
         values_ = ReadComDebug(TIniFile(iniPath_));
     values_.TCPPort = tcpPort;
 
-    clientSocket1_ = new QTcpSocket(this);
-    clientSocket1_->setReadBufferSize(kSocketBufferSize);
-    connect(clientSocket1_, &QTcpSocket::connected, this, &TReaderLink::OnConnected);
-    connect(clientSocket1_, &QTcpSocket::disconnected, this, &TReaderLink::OnDisconnected);
-    connect(clientSocket1_, &QTcpSocket::errorOccurred, this, &TReaderLink::OnSocketError);
-    connect(clientSocket1_, &QTcpSocket::readyRead, this, &TReaderLink::OnReadyRead);
+    clientSocket1_ = new TReaderSocket(kSocketBufferSize, this);
+    clientSocket1_->Connected = [this] { OnConnected(); };
+    clientSocket1_->Disconnected = [this] { OnDisconnected(); };
+    clientSocket1_->Error = [this](int err) { OnSocketError(ErrnoText(err)); };
+    clientSocket1_->ReadyRead = [this] { OnReadyRead(); };
 
     reconnectTimer_ = new QTimer(this);
     reconnectTimer_->setSingleShot(true);
@@ -68,8 +46,7 @@ void TReaderLink::FormDestroy() {
     released_ = true;
     timer1_->stop();
     reconnectTimer_->stop();
-    // Closing below must not run handlers of a link that is going away.
-    disconnect(clientSocket1_, nullptr, this, nullptr);
+    // Closing below runs no handler, so none reaches a link that is going away.
 
     std::exception_ptr failure;
     if (!iniPath_.isEmpty()) {
@@ -81,7 +58,7 @@ void TReaderLink::FormDestroy() {
             failure = std::current_exception();
         }
     }
-    clientSocket1_->abort();
+    clientSocket1_->Abort();
     connected_ = false;
     if (failure)
         std::rethrow_exception(failure);
@@ -90,7 +67,7 @@ void TReaderLink::FormDestroy() {
 void TReaderLink::OpenLink() {
     connected_ = false;
     reconnectTimer_->stop();
-    clientSocket1_->abort();
+    clientSocket1_->Abort();
     Activate();
 
     if (!WaitDeadline(linkTimer_, kConnectTimeoutMs,
@@ -112,21 +89,21 @@ void TReaderLink::Activate() {
     // fails like a connect that cannot be made.
     if (!ip || port < 1 || port > 65535) {
         QMetaObject::invokeMethod(
-            this, [this] { OnSocketError(QAbstractSocket::HostNotFoundError); },
+            this,
+            [this] {
+                OnSocketError(QStringLiteral("not an IPv4 address with a port from 1 to 65535"));
+            },
             Qt::QueuedConnection);
         return;
     }
-    clientSocket1_->connectToHost(QHostAddress(*ip), static_cast<quint16>(port));
+    clientSocket1_->Connect(*ip, static_cast<uint16_t>(port));
 }
 
 int TReaderLink::SendBlock(const uint8_t* bytes, int count) {
     if (!connected_ || count <= 0)
         return 0;
-    const qint64 n = clientSocket1_->write(reinterpret_cast<const char*>(bytes), count);
-    if (n < 0)
-        return 0;
-    clientSocket1_->flush();
-    return static_cast<int>(n);
+    const int n = clientSocket1_->Write(reinterpret_cast<const char*>(bytes), count);
+    return n < 0 ? 0 : n;
 }
 
 void TReaderLink::LogLine(const QString& text) {
@@ -144,40 +121,36 @@ void TReaderLink::OnDisconnected() {
     connected_ = false;
 }
 
-void TReaderLink::OnSocketError(QAbstractSocket::SocketError error) {
+void TReaderLink::OnSocketError(const QString& cause) {
+    // The socket has closed itself. A peer that closes the connection is no error event: the
+    // disconnect event reports it, and the link does not reconnect.
     if (released_)
         return;
-    // A peer that closes the connection is not an error here: the disconnect event that
-    // follows reports it, and the link does not reconnect.
-    if (error == QAbstractSocket::RemoteHostClosedError)
-        return;
-    lastError_ = SocketErrorCause(error, clientSocket1_->errorString());
-    if (clientSocket1_->state() != QAbstractSocket::UnconnectedState)
-        clientSocket1_->abort();
+    lastError_ = cause;
     reconnectTimer_->start(kReconnectDelayMs);
     LogLine(QStringLiteral("ClientSocket1Error"));
 }
 
 void TReaderLink::OnReadyRead() {
-    const qint64 waiting = clientSocket1_->bytesAvailable();
+    const int waiting = clientSocket1_->BytesAvailable();
     LogLine(QString::number(waiting));
     if (waiting <= 0)
         return;
-    const int take = static_cast<int>(std::min<qint64>({waiting, kReadChunk, ring_.Room()}));
+    const int take = std::min({waiting, kReadChunk, ring_.Room()});
     if (take > 0) {
         uint8_t buf[kReadChunk];
-        const qint64 got = clientSocket1_->read(reinterpret_cast<char*>(buf), take);
+        const int got = clientSocket1_->Read(reinterpret_cast<char*>(buf), take);
         if (got > 0)
-            ring_.Write(buf, static_cast<int>(got));
+            ring_.Write(buf, got);
     }
     // The socket signals only new arrivals, so what is left needs a read event of its own.
     // With the ring full it waits for the extractor (RingDrained) instead of spinning.
-    if (clientSocket1_->bytesAvailable() > 0 && ring_.Room() > 0)
+    if (clientSocket1_->BytesAvailable() > 0 && ring_.Room() > 0)
         PostRead();
 }
 
 void TReaderLink::RingDrained() {
-    if (!released_ && clientSocket1_->bytesAvailable() > 0)
+    if (!released_ && clientSocket1_->BytesAvailable() > 0)
         PostRead();
 }
 
@@ -190,7 +163,7 @@ void TReaderLink::PostRead() {
         [this] {
             readPosted_ = false;
             // A read event of the socket's own may have taken the bytes meanwhile.
-            if (!released_ && clientSocket1_->bytesAvailable() > 0)
+            if (!released_ && clientSocket1_->BytesAvailable() > 0)
                 OnReadyRead();
         },
         Qt::QueuedConnection);

@@ -17,7 +17,6 @@
 // inside any wait that processes events (OpenLink, WaitResponse, the query's waits).
 #pragma once
 
-#include <QAbstractSocket>
 #include <QObject>
 #include <QString>
 
@@ -25,8 +24,8 @@
 #include "reader/comdebug.h"
 #include "reader/readerframes.h"
 #include "reader/readerprotocol.h"
+#include "reader/readersocket.h"
 
-class QTcpSocket;
 class QTimer;
 class TLogPane;
 
@@ -86,13 +85,14 @@ class TReaderLink : public QObject, private TReaderPort {
     reader::TReceiveRing& Ring() override { return ring_; }
     uint8_t IdNo() const override { return static_cast<uint8_t>(values_.IDNo); }
     TReplyTimer& LinkTimer() override { return linkTimer_; }
-    QTcpSocket* ClientSocket1() const { return clientSocket1_; }
+    TReaderSocket* ClientSocket1() const { return clientSocket1_; }
     QTimer* Timer1() const { return timer1_; }
 
     // Event handlers (connected to the socket and Timer1; public for tests).
     void OnConnected();
     void OnDisconnected();
-    void OnSocketError(QAbstractSocket::SocketError error);
+    // `cause`: why, in the words of ErrnoText where the system has them.
+    void OnSocketError(const QString& cause);
     void OnReadyRead();
     void OnTimerTick();
 
@@ -107,7 +107,7 @@ class TReaderLink : public QObject, private TReaderPort {
     reader::TReceiveRing ring_;
     TReplyTimer linkTimer_;
     TReaderFrames frames_;
-    QTcpSocket* clientSocket1_ = nullptr;
+    TReaderSocket* clientSocket1_ = nullptr;
     QTimer* timer1_ = nullptr;
     QTimer* reconnectTimer_ = nullptr;
     bool connected_ = false;

@@ -1,6 +1,7 @@
 // The receive ring, the reader link's socket events, its "ComDebug" section and the progress
 // dialog. Sockets only on 127.0.0.0/8.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <QFile>
 #include <QHostAddress>
@@ -156,18 +157,26 @@ TEST(ReaderLink, BurstBeyondTheRingWaitsInTheSocketAndLosesNothing) {
     EXPECT_TRUE(received == data);
 }
 
-TEST(ReaderLink, PeerCloseIsADisconnectWithoutReconnect) {
-    Peer peer("127.0.0.73");
-    LinkFixture f;
-    f.ConnectTo("127.0.0.73", peer.Port());
-    QTcpSocket* conn = peer.Accept();
-    const uint8_t one = 0x55;
-    EXPECT_EQ(f.link.SendBlock(&one, 1), 1);
-    conn->close();
-    ASSERT_TRUE(PumpUntil([&] { return !f.link.Connected(); }));
-    PumpFor(300);
-    EXPECT_EQ(f.pane.Lines(), (QStringList{"ClientSocket1Connect", "ClientSocket1Disconnect"}));
-    EXPECT_EQ(f.link.SendBlock(&one, 1), 0);
+TEST(ReaderLink, PeerCloseOrResetIsADisconnectWithoutReconnect) {
+    for (const bool reset : {false, true}) {
+        Peer peer("127.0.0.73");
+        LinkFixture f;
+        f.ConnectTo("127.0.0.73", peer.Port());
+        QTcpSocket* conn = peer.Accept();
+        const uint8_t one = 0x55;
+        EXPECT_EQ(f.link.SendBlock(&one, 1), 1);
+        if (reset) {
+            // Closed with a reset instead of the orderly end.
+            const linger now{1, 0};
+            setsockopt(int(conn->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+        }
+        conn->close();
+        ASSERT_TRUE(PumpUntil([&] { return !f.link.Connected(); })) << reset;
+        PumpFor(300);
+        EXPECT_EQ(f.pane.Lines(), (QStringList{"ClientSocket1Connect", "ClientSocket1Disconnect"}))
+            << reset;
+        EXPECT_EQ(f.link.SendBlock(&one, 1), 0);
+    }
 }
 
 TEST(ReaderLink, BytesSentJustBeforeThePeerClosesAreAllTaken) {
@@ -224,7 +233,7 @@ TEST(ReaderLink, AddressThatIsNoIpv4AddressOrPortOutOfRangeFailsLikeARefusal) {
         EXPECT_TRUE(PumpUntil([&] { return f.pane.LineCount() >= 2; })) << addr << port;
         const QStringList lines = f.pane.Lines();
         EXPECT_EQ(lines.count("ClientSocket1Error"), lines.size()) << addr << port;
-        EXPECT_EQ(f.link.ClientSocket1()->state(), QAbstractSocket::UnconnectedState);
+        EXPECT_EQ(f.link.ClientSocket1()->State(), TReaderSocket::TState::Unconnected);
     }
 }
 
@@ -298,7 +307,7 @@ TEST(ReaderComDebug, UnwritableFileIsReportedAndTheSocketClosedAllTheSame) {
     ASSERT_TRUE(link.Connected());
     EXPECT_THROW(link.FormDestroy(), EFCreateError);
     EXPECT_FALSE(link.Connected());
-    EXPECT_EQ(link.ClientSocket1()->state(), QAbstractSocket::UnconnectedState);
+    EXPECT_EQ(link.ClientSocket1()->State(), TReaderSocket::TState::Unconnected);
     EXPECT_NO_THROW(link.FormDestroy());
     EXPECT_EQ(pane.Lines(), QStringList{"ClientSocket1Connect"});
 }

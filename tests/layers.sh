@@ -5,7 +5,9 @@
 #   runner; app and cli on top. The dialogs serve the window alone: nothing but app includes them.
 # - a folder below the window (core, board, ledger, label, the links, runner) includes a header
 #   of QtGui or QtWidgets;
-# - the built netboard-cli needs libQt6Gui or libQt6Widgets.
+# - the built netboard-cli needs libQt6Gui or libQt6Widgets, or loads at its start a library
+#   that only some runs need: QtNetwork, libpq, libsqlite3 (the window is built on the same
+#   library below it).
 #
 # usage: layers.sh SOURCE_DIR QT_HEADERS_DIR NETBOARD_CLI
 set -euo pipefail
@@ -60,10 +62,12 @@ for dir in core board ledger label serial telnet reader runner; do
     done < <(grep -rnE '^#include <[^>]+>' "$src/$dir" || true)
 done
 
-# netboard-cli runs without QtGui and QtWidgets.
+# netboard-cli runs without QtGui and QtWidgets, and starts without the libraries of a few runs.
 if ! libs=$(ldd "$cli" 2>&1) || [[ "$libs" != *libQt6Core* ]]; then
     fail "cannot list the libraries of $cli: $libs"
 elif grep -E 'libQt6(Gui|Widgets)' <<<"$libs" >&2; then
     fail "$cli needs QtGui or QtWidgets"
+elif grep -E 'libQt6Network|libpq\.|libsqlite3' <<<"$libs" >&2; then
+    fail "$cli loads at its start a library that only some runs need"
 fi
 exit $status

@@ -522,16 +522,51 @@ bool TLedgerDb::Run(QSqlQuery& q, const QString& text, const QVariantList& value
 
 namespace {
 
-// PQsocket of the libpq that Qt's PostgreSQL driver loaded with itself, which a connection of
-// that driver is proof of. The program does not link libpq: every start (the window's, each
-// netboard-cli run) would load it, and the dozen libraries under it, for this one call.
+// A function of a library that Qt's database driver loaded with itself, which a connection of
+// that driver is proof of; null when it is not there. The programs link neither libpq nor
+// libsqlite3: every start (the window's before its first paint, each netboard-cli run) would
+// load them, and the dozen libraries under libpq, for these few calls.
+template <typename F>
+F LoadedFunction(const char* library, const char* name) {
+    void* lib = dlopen(library, RTLD_LAZY | RTLD_NOLOAD);
+    return lib ? reinterpret_cast<F>(dlsym(lib, name)) : nullptr;
+}
+
 int PqSocket(PGconn* conn) {
     using TPqSocket = int (*)(const PGconn*);
-    static const TPqSocket call = [] {
-        void* lib = dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
-        return lib ? reinterpret_cast<TPqSocket>(dlsym(lib, "PQsocket")) : nullptr;
-    }();
+    static const TPqSocket call = LoadedFunction<TPqSocket>("libpq.so.5", "PQsocket");
     return call ? call(conn) : -1;
+}
+
+// The SQLite calls of ReadText.
+struct TSqliteCalls {
+#define NB_SQLITE_CALL(name) \
+    decltype(&sqlite3_##name) name = Find<decltype(&sqlite3_##name)>("sqlite3_" #name)
+    template <typename F>
+    static F Find(const char* name) {
+        return LoadedFunction<F>("libsqlite3.so.0", name);
+    }
+    NB_SQLITE_CALL(prepare_v2);
+    NB_SQLITE_CALL(errmsg);
+    NB_SQLITE_CALL(finalize);
+    NB_SQLITE_CALL(bind_text16);
+    NB_SQLITE_CALL(bind_int64);
+    NB_SQLITE_CALL(column_count);
+    NB_SQLITE_CALL(step);
+    NB_SQLITE_CALL(column_type);
+    NB_SQLITE_CALL(column_text);
+    NB_SQLITE_CALL(column_bytes);
+#undef NB_SQLITE_CALL
+    bool Complete() const {
+        return prepare_v2 && errmsg && finalize && bind_text16 && bind_int64 && column_count &&
+               step && column_type && column_text && column_bytes;
+    }
+};
+
+// Null when the library's calls are not all there (the caller then reads through Qt).
+const TSqliteCalls* SqliteCalls() {
+    static const TSqliteCalls calls;
+    return calls.Complete() ? &calls : nullptr;
 }
 
 }  // namespace
@@ -585,31 +620,33 @@ bool TLedgerDb::ReadText(const char* sql, const QVariantList& values,
     const QVariant handle = QSqlDatabase::database(connection_, false).driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return false;
+    const TSqliteCalls* const sq = SqliteCalls();
+    if (!sq)
+        return false;
     sqlite3* const conn = *static_cast<sqlite3* const*>(handle.constData());
     sqlite3_stmt* prepared = nullptr;
-    if (sqlite3_prepare_v2(conn, Sql(sql).toUtf8().constData(), -1, &prepared, nullptr) !=
-        SQLITE_OK)
-        Fail(QStringLiteral("を読めません"), QString::fromUtf8(sqlite3_errmsg(conn)));
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(prepared, sqlite3_finalize);
+    if (sq->prepare_v2(conn, Sql(sql).toUtf8().constData(), -1, &prepared, nullptr) != SQLITE_OK)
+        Fail(QStringLiteral("を読めません"), QString::fromUtf8(sq->errmsg(conn)));
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(prepared, sq->finalize);
     // Bound as Qt's driver binds a number and a text.
     for (int i = 0; i < values.size(); ++i) {
         const QVariant v = Bindable(values[i]);
         if (v.typeId() == QMetaType::QString) {
             const QString text = v.toString();
-            sqlite3_bind_text16(prepared, i + 1, text.utf16(), int(text.size() * sizeof(QChar)),
-                                SQLITE_TRANSIENT);
+            sq->bind_text16(prepared, i + 1, text.utf16(), int(text.size() * sizeof(QChar)),
+                            SQLITE_TRANSIENT);
         } else {
-            sqlite3_bind_int64(prepared, i + 1, v.toLongLong());
+            sq->bind_int64(prepared, i + 1, v.toLongLong());
         }
     }
-    const int count = sqlite3_column_count(prepared);
+    const int count = sq->column_count(prepared);
     std::vector<QByteArrayView> columns(count);
     int step = SQLITE_ROW;
-    while ((step = sqlite3_step(prepared)) == SQLITE_ROW) {
+    while ((step = sq->step(prepared)) == SQLITE_ROW) {
         for (int i = 0; i < count; ++i) {
-            const int type = sqlite3_column_type(prepared, i);
-            columns[i] = type == SQLITE_TEXT   ? QByteArrayView(sqlite3_column_text(prepared, i),
-                                                                sqlite3_column_bytes(prepared, i))
+            const int type = sq->column_type(prepared, i);
+            columns[i] = type == SQLITE_TEXT   ? QByteArrayView(sq->column_text(prepared, i),
+                                                                sq->column_bytes(prepared, i))
                          : type == SQLITE_NULL ? QByteArrayView("", 0)
                                                : QByteArrayView();
         }
@@ -617,7 +654,7 @@ bool TLedgerDb::ReadText(const char* sql, const QVariantList& values,
     }
     // A read that stops before the last row (a damaged page, a disk error) is no end of rows.
     if (step != SQLITE_DONE)
-        Fail(QStringLiteral("を最後まで読めません"), QString::fromUtf8(sqlite3_errmsg(conn)));
+        Fail(QStringLiteral("を最後まで読めません"), QString::fromUtf8(sq->errmsg(conn)));
     return true;
 }
 

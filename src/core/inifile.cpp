@@ -220,12 +220,15 @@ void RemoveStaleTemporaries(const QString& path) {
     const QDir dir = target.absoluteDir();
     const QString stem = target.fileName() + QLatin1Char('.');
     const QDateTime before = QDateTime::currentDateTime().addSecs(-60);
-    // mkstemp's names: the stem and six letters or digits.
-    for (const QFileInfo& f : dir.entryInfoList({stem + QStringLiteral("??????")}, QDir::Files)) {
-        const QString tail = f.fileName().mid(stem.size());
-        const bool temporary = std::all_of(tail.begin(), tail.end(), [](QChar c) {
+    // mkstemp's names: the stem and six letters or digits. The names are compared as they are
+    // (a wildcard filter would compile a pattern at every start).
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden)) {
+        if (name.size() != stem.size() + 6 || !name.startsWith(stem))
+            continue;
+        const bool temporary = std::all_of(name.begin() + stem.size(), name.end(), [](QChar c) {
             return c.unicode() < 128 && std::isalnum(c.unicode());
         });
+        const QFileInfo f(dir.filePath(name));
         if (temporary && f.lastModified() < before)
             QFile::remove(f.filePath());
     }

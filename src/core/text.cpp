@@ -3,6 +3,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QStringList>
+#include <algorithm>
 
 namespace {
 
@@ -11,6 +12,15 @@ const char* const kShiftJis = "Shift_JIS";
 }  // namespace
 
 QString DecodeShiftJis(const QByteArray& bytes) {
+    // Text of single-byte characters that read the same in Shift_JIS as in ASCII (all but the
+    // three controls the system's converter maps elsewhere) needs no converter: a settings file
+    // of numbers and addresses then never loads the converter and its tables.
+    const bool plain = std::all_of(bytes.begin(), bytes.end(), [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return b < 0x80 && b != 0x1A && b != 0x1C && b != 0x7F;
+    });
+    if (plain)
+        return QString::fromLatin1(bytes);
     QStringDecoder dec(kShiftJis);
     return dec.isValid() ? QString(dec.decode(bytes)) : QString::fromLatin1(bytes);
 }

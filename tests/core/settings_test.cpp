@@ -19,6 +19,7 @@
 #include "core/exceptions.h"
 #include "core/inifile.h"
 #include "core/settings.h"
+#include "core/text.h"
 
 namespace {
 
@@ -121,6 +122,11 @@ TEST_F(SettingsTest, TextIsShiftJisOnDisk) {
     // パ is 83 70 and ス is 83 58 in Shift-JIS.
     EXPECT_TRUE(bytes.contains(QByteArray("TelnetPass=\x83\x70\x83\x58\r\n")));
     EXPECT_EQ(LoadSettings(ini).TelnetPass, QStringLiteral("パス"));
+    // Single-byte text reads the same whether or not the rest of the text needs the converter.
+    QByteArray single;
+    for (int b = 1; b < 0x80; ++b)
+        single += char(b);
+    EXPECT_EQ(DecodeShiftJis(single), DecodeShiftJis(single + "\x83\x70").chopped(1));
 }
 
 TEST_F(SettingsTest, IniWritesIntoNewAndExistingSections) {

@@ -35,6 +35,7 @@ inline double ProcessCpuMs() {
 int RunSerialBench();
 int RunTelnetBench();
 int RunRecordBench();
+int RunStartupBench();
 int RunTelnetCommandBench();
 int RunProceduresBench();
 int RunCliBench();

@@ -59,8 +59,10 @@ TMainWindow::TMainWindow(const QString& iniPath, QWidget* parent) : QMainWindow(
                                                 "起動します。このファイルには保存しません。"));
     }
     // The ledger opens, and the next address shows, just after the first paint (FinishStart):
-    // the window is there at once, however large the ledger. The window's icon (four images to
-    // decode, which the window itself does not show) waits for it as well.
+    // the window is there at once, however large the ledger. The program's icon (four images to
+    // decode, which the window itself does not show) waits for it as well, and so do the menu
+    // bar's keys and the status bar's sizes (measuring loads fonts; until then its address is
+    // empty and its scan field hidden).
     auto* follow = new QTimer(this);
     follow->setObjectName(QStringLiteral("LedgerFollower"));
     connect(follow, &QTimer::timeout, this, &TMainWindow::FollowLedger);
@@ -77,7 +79,12 @@ void TMainWindow::FinishStart() {
     if (started_)
         return;
     started_ = true;
-    setWindowIcon(ProgramIcon());
+    // The icon of every window of the program, its boxes and dialogs too.
+    QApplication::setWindowIcon(ProgramIcon());
+    SizeStatusFields();
+    // The menu bar's keys: its style of its own is a second style to set up, which the first
+    // paint does not need.
+    BindMenuKeys();
     try {
         Runner().Ledger();
     } catch (const Exception& e) {
@@ -86,6 +93,16 @@ void TMainWindow::FinishStart() {
         AddLogLine(e.Message());
     }
     ShowNextAddress();
+}
+
+void TMainWindow::SizeStatusFields() {
+    // Room for the whole address and its mark, whatever the text is: a narrow window never cuts
+    // off the last byte, the one that tells boards apart.
+    nextAddress_->setMinimumWidth(
+        nextAddress_->fontMetrics().horizontalAdvance(NextAddressText(kMacLowCount - 1, true)) + 8);
+    // Room for a serial of a dozen characters and more, never squeezed by the texts beside it.
+    scanField_->setMinimumWidth(scanField_->fontMetrics().horizontalAdvance(QLatin1Char('W')) * 12);
+    scanField_->setMaximumWidth(scanField_->minimumWidth() * 3 / 2);
 }
 
 bool TMainWindow::event(QEvent* e) {
@@ -112,10 +129,11 @@ void TMainWindow::BuildWindow() {
 
     auto* pageControl1 = new QTabWidget(this);
     pageControl1->setObjectName(QStringLiteral("PageControl1"));
-    pageControl1->setFont(LogFont());
+    const QFont logFont = LogFont();
+    pageControl1->setFont(logFont);
     logView_ = new QPlainTextEdit;
     logView_->setObjectName(QStringLiteral("Memo1"));
-    logView_->setFont(LogFont());
+    logView_->setFont(logFont);
     logView_->setLineWrapMode(QPlainTextEdit::NoWrap);
     QPalette pal = logView_->palette();
     pal.setColor(QPalette::Base, pal.color(QPalette::Button));
@@ -140,17 +158,10 @@ void TMainWindow::BuildWindow() {
     statusBar()->addPermanentWidget(busyBar_);
     nextAddress_ = new QLabel(this);
     nextAddress_->setObjectName(QStringLiteral("NextMacAddress"));
-    // Room for the whole address and its mark, whatever the text is now: a narrow window never
-    // cuts off the last byte, the one that tells boards apart.
-    nextAddress_->setMinimumWidth(
-        nextAddress_->fontMetrics().horizontalAdvance(NextAddressText(kMacLowCount - 1, true)) + 8);
     // While a site plan is open: the scan field for a board's serial and the plan's next row.
     scanField_ = new QLineEdit(this);
     scanField_->setObjectName(QStringLiteral("EdSerial"));
     scanField_->setPlaceholderText(QStringLiteral("シリアル番号"));
-    // Room for a serial of a dozen characters and more, never squeezed by the texts beside it.
-    scanField_->setMinimumWidth(scanField_->fontMetrics().horizontalAdvance(QLatin1Char('W')) * 12);
-    scanField_->setMaximumWidth(scanField_->minimumWidth() * 3 / 2);
     connect(scanField_, &QLineEdit::returnPressed, this, &TMainWindow::TakeScannedSerial);
     planText_ = new QLabel(this);
     planText_->setObjectName(QStringLiteral("PlanStatus"));
@@ -160,7 +171,6 @@ void TMainWindow::BuildWindow() {
     statusBar()->addPermanentWidget(planText_);
     statusBar()->addPermanentWidget(nextAddress_);
     BindFunctionKeys();
-    BindMenuKeys();
 }
 
 void TMainWindow::BindMenuKeys() {
@@ -267,8 +277,15 @@ void TMainWindow::BuildToolBar() {
     bar->toggleViewAction()->setVisible(false);
     bar->setFixedHeight(30);
     bar->setIconSize(QSize(16, 16));
-    auto button = [this, bar](const char* name, QStyle::StandardPixmap icon, auto handler) {
-        QAction* a = bar->addAction(style()->standardIcon(icon), QString());
+    // On a screen that shows an image pixel as one pixel, the style's 16-pixel image alone: the
+    // same picture, where the whole icon would decode every size it has (up to 128 pixels) at
+    // once, before the first paint.
+    const bool plainScreen = devicePixelRatioF() <= 1;
+    auto button = [this, bar, plainScreen](const char* name, QStyle::StandardPixmap icon,
+                                           auto handler) {
+        QAction* a = bar->addAction(
+            plainScreen ? QIcon(style()->standardPixmap(icon)) : style()->standardIcon(icon),
+            QString());
         a->setObjectName(QLatin1String(name));
         connect(a, &QAction::triggered, this, handler);
         bar->widgetForAction(a)->setObjectName(QLatin1String(name));
@@ -509,8 +526,10 @@ TRecordWindow* TMainWindow::ShowRecordWindow() {
 }
 
 void TMainWindow::ShowAboutBox() {
-    if (aboutBox_)
-        aboutBox_->exec();
+    // Made at its first showing, which most runs never reach; the window owns it from then on.
+    if (!aboutBox_)
+        aboutBox_ = new TAboutBox(this);
+    aboutBox_->exec();
 }
 
 void TMainWindow::ChooseComPort() {

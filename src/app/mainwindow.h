@@ -49,7 +49,8 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     QPlainTextEdit* LogView() const { return logView_; }
 
     // What the start leaves until just after the first paint: opening the ledger (its error,
-    // if any, goes to the log) and showing the next address. Runs once.
+    // if any, goes to the log), binding the menu bar's keys, sizing the status bar's fields and
+    // showing the next address. Runs once.
     void FinishStart();
 
     // Appends one line to the log pane, emptying it first when it holds 1000 lines.
@@ -66,9 +67,6 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     // Opens (or raises) the production record window; null when the ledger cannot be opened
     // (the error box has said why).
     TRecordWindow* ShowRecordWindow();
-
-    // The about box created at start-up (hidden until asked for).
-    void SetAboutBox(TAboutBox* box) { aboutBox_ = box; }
 
     // Command handlers. They run inside RunCommand when started from the menu, a function key
     // or the toolbar.
@@ -152,6 +150,8 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     void BuildWindow();
     // F10 and Alt alone reach the menu bar.
     void BindMenuKeys();
+    // The status bar's address and scan field get room for their longest texts.
+    void SizeStatusFields();
     void BuildMenus();
     void BuildToolBar();
     void BindFunctionKeys();
@@ -167,7 +167,7 @@ class TMainWindow : public QMainWindow, private TCommandUi, private TLinkSource 
     TBoardParams params_;
     QPlainTextEdit* logView_ = nullptr;
     std::unique_ptr<TWindowLog> log_;
-    TAboutBox* aboutBox_ = nullptr;
+    TAboutBox* aboutBox_ = nullptr;                  // a child, made at its first showing
     std::unique_ptr<TSerialSession> serialSession_;  // released by ReleaseSerialSession()
     QLabel* nextAddress_ = nullptr;                  // in the status bar
     QLabel* planText_ = nullptr;                     // in the status bar while a site plan is open

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -114,6 +115,14 @@ TEST_F(MainWindowTest, WindowLayoutAndVisibleMenus) {
         tools << (a->isSeparator() ? "-" : a->objectName());
     EXPECT_EQ(tools, (QStringList{"BtTelnetSet1", "BtSetTCPIP", "-", "BtExit"}));
     EXPECT_EQ(form->ToolButton("BtTelnetSet1")->toolTip(), "設定確認＆設定");
+    // The style's own pictures, as its whole icons show them.
+    for (auto [name, icon] : {std::pair{"BtTelnetSet1", QStyle::SP_FileDialogContentsView},
+                              {"BtSetTCPIP", QStyle::SP_DriveNetIcon},
+                              {"BtExit", QStyle::SP_DialogCloseButton}}) {
+        EXPECT_EQ(form->ToolButton(name)->icon().pixmap(16).toImage(),
+                  form->style()->standardIcon(icon).pixmap(16).toImage())
+            << name;
+    }
 
     auto* pages = form->findChild<QTabWidget*>("PageControl1");
     EXPECT_EQ(pages->count(), 1);
@@ -127,6 +136,7 @@ TEST_F(MainWindowTest, WindowLayoutAndVisibleMenus) {
                 family.contains("Mono CJK"))
         << family.toStdString();
     EXPECT_TRUE(QFontMetrics(form->LogView()->font()).inFontUcs4(0x30ED));
+    EXPECT_EQ(QFontInfo(pages->font()).family(), family);
 }
 
 TEST_F(MainWindowTest, TheToolbarCannotBeHiddenMovedOrFloated) {
@@ -518,15 +528,18 @@ TEST_F(MainWindowTest, ComPortDialogShowsTheNumberAndStoresIt) {
 }
 
 TEST_F(MainWindowTest, AboutShowsTheAboutBoxModally) {
-    TAboutBox about(form.get());
-    form->SetAboutBox(&about);
-    bool shown = false;
-    OnNextModal([&](QWidget* w) {
-        shown = w == &about;
-        Child<QPushButton>(&about, "OKButton")->click();
-    });
-    form->Action("HelpAboutItem")->trigger();
-    EXPECT_TRUE(shown);
+    // Made at its first showing, and the same box the next time.
+    QWidget* first = nullptr;
+    for (int i = 0; i < 2; ++i) {
+        OnNextModal([&](QWidget* w) {
+            EXPECT_TRUE(qobject_cast<TAboutBox*>(w)) << w->metaObject()->className();
+            EXPECT_TRUE(!first || w == first);
+            first = w;
+            Child<QPushButton>(w, "OKButton")->click();
+        });
+        form->Action("HelpAboutItem")->trigger();
+    }
+    EXPECT_NE(first, nullptr);
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 // against a Japanese hello-world window, and on its own with more runs: "startup"), `record
 // export` (against sqlite3's CSV), a netboard-cli serial write and the check of the board just
 // written (wall time and peak RSS, each run a process of its own, the two ledgers interleaved,
-// medians of 21), and one
-// reservation with its row, as a command makes them (two transactions, each synced to disk).
+// medians of 21), and one reservation with its row, as a command makes them (two transactions,
+// each synced to disk).
 #include <unistd.h>
 #include <QApplication>
 #include <QDateTime>

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 #include <QMetaObject>
 #include <QSocketNotifier>
 #include <algorithm>

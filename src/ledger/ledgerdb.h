@@ -63,9 +63,9 @@ class TLedgerDb {
     // A long read of a local file (an export's rows): runs `sql` (values bound in order) through
     // SQLite's own interface on this connection and hands `row` each row's columns as the UTF-8
     // SQLite keeps, which spares Qt's driver's conversion of every value to UTF-16; a NULL reads
-    // as empty, any other value that is not text as a null view. A row that fails to read ends
-    // the rows, as it ends a query's next(). False, running nothing, on a shared ledger. Throws
-    // ELedgerError.
+    // as empty, any other value that is not text as a null view. False, running nothing, on a
+    // shared ledger or when SQLite's calls cannot be found. Throws ELedgerError, also when the
+    // rows stop before the last (a damaged page, a disk error).
     bool ReadText(const char* sql, const QVariantList& values,
                   const std::function<void(const QByteArrayView* columns)>& row);
 
@@ -102,6 +102,8 @@ class TLedgerDb {
 
     // Runs `fn` in one TLedgerTransaction, committed when `fn` returns.
     void InTransaction(const std::function<void()>& fn);
+    // Throws ELedgerError "<the ledger> <where> <what>: <cause>".
+    [[noreturn]] void Fail(const QString& what, const QString& cause) const;
 
   private:
     friend class TLedgerTransaction;
@@ -117,7 +119,6 @@ class TLedgerDb {
     // The version the ledger's schema has now; -1 when its table holds none. Throws ELedgerError
     // when there is no table to read it from.
     int SchemaVersion();
-    [[noreturn]] void Fail(const QString& what, const QString& cause) const;
 
     // Arms the watchdog for a call on a shared connection; false (nothing armed) for a local one.
     bool ArmWatchdog();

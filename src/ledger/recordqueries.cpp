@@ -251,10 +251,7 @@ qint64 ExportRecord(TLedgerDb& db, const TRecordFilter& filter,
             ended();
         }
         if (q.lastError().isValid())
-            throw ELedgerError(QStringLiteral("%1 %2 を最後まで読めません: %3")
-                                   .arg(db.Shared() ? QStringLiteral("共有の製造記録")
-                                                    : QStringLiteral("製造記録"),
-                                        db.Where(), q.lastError().text()));
+            db.Fail(QStringLiteral("を最後まで読めません"), q.lastError().text());
     }
     if (!out.isEmpty())
         write(out);

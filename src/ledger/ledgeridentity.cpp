@@ -99,12 +99,7 @@ void CarryOwnLedger(TLedgerDb& db, TLedgerDb& local, const QString& stationId,
         QSqlQuery q = local.Exec(
             "SELECT id, time, utc, station, command, link, mac, own_ip, result, failed, "
             "" NB_ROW_TAIL_COLUMNS " FROM commands WHERE pending = 0 ORDER BY id");
-        TLedgerDb::TRepeated insert(
-            db,
-            "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
-            "failed, " NB_ROW_TAIL_COLUMNS
-            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_ROW_TAIL_PLACES
-            ") ON CONFLICT (origin) DO NOTHING");
+        TLedgerDb::TRepeated insert(db, kInsertCopiedRow);
         while (q.next()) {
             QVariantList values;
             for (int i = 1; i <= 9; ++i)

@@ -57,12 +57,7 @@ void TLedgerSpool::Flush(TLedgerDb& shared) {
         // taken once: its origin is unique.
         shared.InTransaction([&] {
             for (const QVariantList& values : rows)
-                shared.Exec(
-                    "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, "
-                    "failed, " NB_ROW_TAIL_COLUMNS
-                    ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_ROW_TAIL_PLACES
-                    ") ON CONFLICT (origin) DO NOTHING",
-                    values);
+                shared.Exec(kInsertCopiedRow, values);
         });
         local_.InTransaction([&] {
             local_.Exec("UPDATE commands SET pending = 0 WHERE pending = 1 AND id <= ?", {lastId});

@@ -37,6 +37,12 @@ inline constexpr const char* kInsertRow =
     "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, failed, "
     "pending, " NB_ROW_TAIL_COLUMNS ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_ROW_TAIL_PLACES
     ")";
+// A row copied into a shared ledger (a station's own ledger joining it, a row kept while it was
+// away): once only, however often the copy is tried.
+inline constexpr const char* kInsertCopiedRow =
+    "INSERT INTO commands (time, utc, station, command, link, mac, own_ip, result, failed, "
+    "" NB_ROW_TAIL_COLUMNS ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, " NB_ROW_TAIL_PLACES
+    ") ON CONFLICT (origin) DO NOTHING";
 // A write that changes nothing: it still needs the write lock and write access.
 inline constexpr const char* kNoChange = "UPDATE ledger_schema SET version = version";
 
